@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "dsp/dsp_core.h"
+
+namespace {
+
+TEST(DspCore, SelectionRule) {
+  int32_t idx, sub;
+  dspSelectClass(false, 0xFF, &idx, &sub);
+  EXPECT_EQ(idx, 0);
+  EXPECT_EQ(sub, 0);
+  dspSelectClass(true, dspCpuSSE2 | dspCpuSSE, &idx, &sub);
+  EXPECT_EQ(idx, 1);
+  EXPECT_EQ(sub, 1);
+  dspSelectClass(true, dspCpuSSE2 | dspCpuSSE3, &idx, &sub);
+  EXPECT_EQ(idx, 2);
+  dspSelectClass(true, dspCpuSSE2 | dspCpuSSSE3 | dspCpuMOVBE, &idx, &sub);
+  EXPECT_EQ(idx, 3);
+  EXPECT_EQ(sub, 2);
+  dspSelectClass(true, dspCpuSSE2 | dspCpuSSSE3, &idx, &sub);
+  EXPECT_EQ(idx, 3);
+  EXPECT_EQ(sub, 1);
+  dspSelectClass(true, dspCpuSSE41, &idx, &sub);
+  EXPECT_EQ(idx, 4);
+  EXPECT_EQ(sub, 1);
+  dspSelectClass(true, dspCpuMMX | dspCpuSSE, &idx, &sub);
+  EXPECT_EQ(idx, 0);
+  EXPECT_EQ(sub, 0);
+}
+
+TEST(DspCore, StaticInitPicksVectorisedOnX86_64) {
+  const int32_t st = dspStaticInit();
+  EXPECT_TRUE(st == 0 || st == 20);
+  uint32_t mask[2] = {0xdead, 0xbeef};
+  uint32_t regs[4] = {};
+  ASSERT_EQ(dspGetCpuFeatures(mask, regs), 0);
+  EXPECT_EQ(mask[1], 0u);
+  EXPECT_TRUE(mask[0] & dspCpuSSE2);  // every x86-64 has SSE2
+  EXPECT_GE(dspGetCpuClass(), 1);
+  EXPECT_EQ(dspGetCpuFeatures(nullptr, nullptr), dspStsNullPtrErr);
+}
+
+int g_alloc_calls = 0;
+void* CountingAlloc(size_t n) {
+  ++g_alloc_calls;
+  return std::malloc(n);
+}
+
+TEST(DspCore, MallocAlignmentAndHooks) {
+  DspMemoryHooks hooks;
+  dspGetMemoryHooks(&hooks);
+  hooks.alloc = CountingAlloc;
+  dspSetMemoryHooks(&hooks);
+  g_alloc_calls = 0;
+  EXPECT_EQ(dspMalloc(0), nullptr);
+  EXPECT_EQ(dspMalloc(-5), nullptr);
+  EXPECT_EQ(g_alloc_calls, 0);
+  for (int n : {1, 3, 31, 32, 33, 1000, 65536}) {
+    auto* p = static_cast<uint8_t*>(dspMalloc(n));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 32, 0u);
+    for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(i);  // whole range writable
+    dspFree(p);
+  }
+  EXPECT_EQ(g_alloc_calls, 7);
+  dspFree(nullptr);
+  dspSetMemoryHooks(nullptr);
+}
+
+}  // namespace
