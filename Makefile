@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config python3 \
             libgtest-dev libbenchmark-dev libfftw3-dev
 BENCH_PACKAGES := ffmpeg faad gstreamer1.0-libav gstreamer1.0-plugins-bad
 
-.PHONY: all deps build demo test bench clean
+.PHONY: all deps build demo test test-sanitize bench clean
 
 all: build
 
@@ -24,8 +24,26 @@ build: deps $(BUILD)/build.ninja
 demo: build
 	@scripts/demo.sh $(BUILD)
 
+SAN_BUILD ?= build-san
+SAN_PACKAGES := clang libclang-rt-14-dev
+
+# The whole suite, then the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (clang, separate build directory), plus one pass
+# of every fuzz target over its corpus.  Tests labelled `nosan` (those that
+# start external GStreamer processes, which cannot load an instrumented
+# plug-in) run only in the first build.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-sanitize
+
+test-sanitize: deps
+	@scripts/install-deps.sh $(SAN_PACKAGES)
+	@[ -f $(SAN_BUILD)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_SANITIZE=ON -DVX_BUILD_FUZZ=ON -DVX_BUILD_BENCH=OFF
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -LE nosan
 
 bench: build
 	@scripts/install-deps.sh $(BENCH_PACKAGES)
