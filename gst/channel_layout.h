@@ -1,0 +1,27 @@
+// Channel layouts of the decoder's output.
+//
+// The AAC decoder writes channels in bitstream element order (centre first:
+// C, L, R, surrounds, LFE); the ALS decoder writes them in the order of the
+// original recording (WAV order).  These helpers give the speaker position
+// of every output channel and the reordering into GStreamer's canonical
+// order, which for the positions used here equals WAV order.
+#pragma once
+
+#include <gst/audio/audio.h>
+
+#include <cstdint>
+
+// Positions of `channels` output channels in decoder order.  `wav_order`
+// selects the ALS convention, where a non-zero `wav_mask` with one bit per
+// channel gives the layout.  Returns false (and fills NONE) for a count
+// without a known layout.  At most 8 channels.
+bool VxDecoderChannelPositions(int channels, bool wav_order, uint32_t wav_mask,
+                               GstAudioChannelPosition* positions);
+
+// The same positions sorted into GStreamer's canonical order.
+void VxCanonicalOrder(int channels, const GstAudioChannelPosition* from,
+                      GstAudioChannelPosition* to);
+
+// WAVE_FORMAT_EXTENSIBLE speaker mask of a set of positions (0 when a
+// position has no WAV speaker bit).
+uint32_t VxWavChannelMask(int channels, const GstAudioChannelPosition* positions);

@@ -1,0 +1,151 @@
+// Plug-in and element registration: type, pads, properties, finalisation.
+#include "gst/vxaacdec.h"
+
+#include <new>
+
+#include "dsp/dsp_core.h"
+#include "gst/vxaacdec_private.h"
+#include "umc/audio_codec.h"
+#include "umc/media_data.h"
+
+#ifndef PACKAGE
+#define PACKAGE "vx-codecs"
+#endif
+
+GST_DEBUG_CATEGORY(vx_aac_dec_debug);
+
+namespace {
+
+// Input: MPEG-2/4 AAC (and ALS, under the same caps) framed as raw access
+// units, ADTS or ADIF; LATM/LOAS are left to other decoders.
+GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("audio/mpeg, mpegversion=(int){ 2, 4 }, "
+                                            "stream-format=(string){ raw, adts, adif }"));
+
+GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("audio/x-raw, format=(string){ S16LE, S8, S24LE, S32LE, F32LE }, "
+                    "layout=(string)interleaved, rate=(int)[ 1, 2147483647 ], "
+                    "channels=(int)[ 1, 8 ]"));
+
+// Property ids.  Each property reads or writes one field of
+// VxAACDecSettings under the object lock; a new value applies from the next
+// decoder creation.
+enum {
+  PROP_0,
+};
+
+}  // namespace
+
+#define vx_aac_dec_parent_class parent_class
+G_DEFINE_TYPE(VxAACDec, vx_aac_dec, GST_TYPE_ELEMENT)
+
+static void vx_aac_dec_set_property(GObject* object, guint prop_id, const GValue* value,
+                                    GParamSpec* pspec) {
+  g_return_if_fail(GST_IS_VX_AAC_DEC(object));
+  VxAACDec* dec = GST_VX_AAC_DEC(object);
+  GST_DEBUG_OBJECT(dec, "vx_aac_dec_set_property");
+  (void)value;
+  switch (prop_id) {
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+      break;
+  }
+}
+
+static void vx_aac_dec_get_property(GObject* object, guint prop_id, GValue* value,
+                                    GParamSpec* pspec) {
+  g_return_if_fail(GST_IS_VX_AAC_DEC(object));
+  (void)value;
+  switch (prop_id) {
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+      break;
+  }
+}
+
+static void vx_aac_dec_finalize(GObject* object) {
+  GST_DEBUG_OBJECT(object, "finalize");
+  g_return_if_fail(GST_IS_VX_AAC_DEC(object));
+  VxAACDec* dec = GST_VX_AAC_DEC(object);
+  vx_aac_dec_stop(dec);
+  if (dec->adapter) {
+    g_object_unref(dec->adapter);
+    dec->adapter = nullptr;
+  }
+  if (dec->segment) {
+    gst_segment_free(dec->segment);
+    dec->segment = nullptr;
+  }
+  delete dec->input;
+  dec->input = nullptr;
+  delete dec->output;
+  dec->output = nullptr;
+  G_OBJECT_CLASS(parent_class)->finalize(object);
+}
+
+// Nothing survives a stop: a restarted element negotiates afresh.
+static GstStateChangeReturn vx_aac_dec_change_state(GstElement* element,
+                                                    GstStateChange transition) {
+  VxAACDec* dec = GST_VX_AAC_DEC(element);
+  const GstStateChangeReturn ret =
+      GST_ELEMENT_CLASS(parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) vx_aac_dec_stop(dec);
+  return ret;
+}
+
+static void vx_aac_dec_class_init(VxAACDecClass* klass) {
+  GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  gobject_class->set_property = vx_aac_dec_set_property;
+  gobject_class->get_property = vx_aac_dec_get_property;
+  gobject_class->finalize = vx_aac_dec_finalize;
+  element_class->change_state = GST_DEBUG_FUNCPTR(vx_aac_dec_change_state);
+
+  gst_element_class_add_static_pad_template(element_class, &src_template);
+  gst_element_class_add_static_pad_template(element_class, &sink_template);
+  gst_element_class_set_static_metadata(element_class, "AAC Decoder", "Codec/Decoder/Audio",
+                                        "Decode AAC audio", "Corvane <support@corvane.example>");
+}
+
+static void vx_aac_dec_init(VxAACDec* dec) {
+  GST_DEBUG_OBJECT(dec, "init");
+  dec->adapter = gst_adapter_new();
+  dec->segment = gst_segment_new();
+  gst_segment_init(dec->segment, GST_FORMAT_TIME);
+  dec->input = new (std::nothrow) UMC::MediaData();
+  dec->output = new (std::nothrow) UMC::MediaData();
+  dec->base_time = 0;
+  dec->next_time = GST_CLOCK_TIME_NONE;
+  dec->settings.sbr_mode = 18;
+  dec->settings.sbr_rate_mode = 1;
+  dec->settings.ps_mode = 0;
+
+  GstElementClass* klass = GST_ELEMENT_GET_CLASS(dec);
+  GstPadTemplate* pad_template = gst_element_class_get_pad_template(klass, "sink");
+  g_return_if_fail(pad_template != NULL);
+  dec->sinkpad = gst_pad_new_from_template(pad_template, "sink");
+  gst_pad_set_chain_function(dec->sinkpad, GST_DEBUG_FUNCPTR(vx_aac_dec_chain));
+  gst_pad_set_event_function(dec->sinkpad, GST_DEBUG_FUNCPTR(vx_aac_dec_sink_event));
+  gst_element_add_pad(GST_ELEMENT(dec), dec->sinkpad);
+
+  pad_template = gst_element_class_get_pad_template(klass, "src");
+  g_return_if_fail(pad_template != NULL);
+  dec->srcpad = gst_pad_new_from_template(pad_template, "src");
+  gst_pad_set_query_function(dec->srcpad, GST_DEBUG_FUNCPTR(vx_aac_dec_src_query));
+  gst_pad_set_event_function(dec->srcpad, GST_DEBUG_FUNCPTR(vx_aac_dec_src_event));
+  gst_pad_use_fixed_caps(dec->srcpad);
+  gst_element_add_pad(GST_ELEMENT(dec), dec->srcpad);
+}
+
+static gboolean plugin_init(GstPlugin* plugin) {
+  if (dspStaticInit() < 0) return FALSE;
+  if (!vx_aac_dec_debug)
+    GST_DEBUG_CATEGORY_INIT(vx_aac_dec_debug, "vxaacdec", 0, "Corvane AAC Decoder");
+  gst_element_register(plugin, "vxaacdec", 258, GST_TYPE_VX_AAC_DEC);
+  return TRUE;
+}
+
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, vxaacdec, "Corvane AAC Decoder",
+                  plugin_init, "1.0.0.1", "LGPL", "vx-codecs", "https://corvane.example/vx-codecs")

@@ -1,0 +1,552 @@
+// Decode loop, output buffers, time stamps and events.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "gst/channel_layout.h"
+#include "gst/vxaacdec_private.h"
+#include "umc/audio_codec.h"
+#include "umc/media_data.h"
+
+#if __has_include("umc/aac_decoder.h")
+#include "umc/aac_decoder.h"
+#define VX_HAVE_AAC_DECODER 1
+#endif
+
+namespace {
+
+constexpr guint kInputPadding = 16;      // zero bytes after the input copy
+constexpr guint kCodecDataPadding = 4;   // zero bytes after the codec data copy
+constexpr guint kMinOutputSize = 32768;  // bytes per output buffer at least
+constexpr guint kMaxOutputSize = 16u << 20;
+// In-band input handed to the decoder per call (larger inputs take several).
+constexpr gsize kPassWindow = 1u << 20;
+// A raw access unit larger than this is not audio.
+constexpr gsize kMaxAccessUnit = 16u << 20;
+// In-band input held without any frame decoding before bytes are dropped:
+// several of the largest ADTS frames (13-bit length).
+constexpr gsize kMaxStalledInput = 64u << 10;
+constexpr gint kObjectTypeAls = 36;
+
+UMC::AudioCodec* NewDecoder() {
+#ifdef VX_HAVE_AAC_DECODER
+  return new (std::nothrow) UMC::AACDecoder();
+#else
+  return nullptr;
+#endif
+}
+
+void FreeDecoder(VxAACDec* dec) {
+  if (!dec->decoder) return;
+  dec->decoder->Close();
+  delete dec->decoder;
+  dec->decoder = nullptr;
+}
+
+void DropPendingEvents(VxAACDec* dec) {
+  g_list_free_full(dec->pending_events, reinterpret_cast<GDestroyNotify>(gst_event_unref));
+  dec->pending_events = nullptr;
+}
+
+gboolean PushPendingEvents(VxAACDec* dec) {
+  gboolean ok = TRUE;
+  GList* events = dec->pending_events;
+  dec->pending_events = nullptr;
+  for (GList* l = events; l; l = l->next)
+    ok = gst_pad_push_event(dec->srcpad, GST_EVENT(l->data)) && ok;
+  g_list_free(events);
+  return ok;
+}
+
+// Copies the codec data, followed by zero padding, into a descriptor.
+gboolean FillFromBuffer(UMC::MediaData* md, GstBuffer* buf, guint pad) {
+  GstMapInfo map;
+  if (!gst_buffer_map(buf, &map, GST_MAP_READ)) return FALSE;
+  const gboolean ok =
+      map.size <= G_MAXINT32 &&
+      UMC::FillWithPadding(md, map.data, static_cast<uint32_t>(map.size), pad) == UMC::StatusOk;
+  gst_buffer_unmap(buf, &map);
+  return ok;
+}
+
+// Suggested buffer sizes of the decoder (known after Init, final once the
+// stream is recognised).
+void UpdateSizes(VxAACDec* dec) {
+  UMC::AudioCodecParams info;
+  dec->decoder->GetInfo(&info);  // fills the sizes even before the first frame
+  const guint suggested = info.suggested_output_size > 0 ? info.suggested_output_size : 0;
+  dec->output_size = std::max({dec->output_size, kMinOutputSize, suggested});
+  const gboolean als = (info.profile & 0xFF) == kObjectTypeAls;
+  dec->min_input = (als && info.suggested_input_size > 0) ? info.suggested_input_size : 0;
+}
+
+// Creates and initialises the decoder from the held codec data.
+GstFlowReturn OpenDecoder(VxAACDec* dec) {
+  UMC::AACDecoderParams params;
+  GST_OBJECT_LOCK(dec);
+  params.sbr_mode = dec->settings.sbr_mode;
+  params.sbr_rate_mode = dec->settings.sbr_rate_mode;
+  params.ps_mode = dec->settings.ps_mode;
+  GST_OBJECT_UNLOCK(dec);
+
+  UMC::MediaData config;
+  if (dec->codec_data) {
+    if (!FillFromBuffer(&config, dec->codec_data, kCodecDataPadding)) {
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot read the codec data"));
+      return GST_FLOW_ERROR;
+    }
+    params.data = &config;
+    params.in.stream_type = UMC::kStreamTypeMpeg4Config;
+    dec->has_codec_data = TRUE;
+  } else {
+    params.in.stream_type = UMC::kStreamTypeInBand;
+    dec->has_codec_data = FALSE;
+  }
+  dec->decoder = NewDecoder();
+  if (!dec->decoder) {
+    GST_ELEMENT_ERROR(dec, LIBRARY, INIT, (nullptr), ("no AAC decoder available"));
+    return GST_FLOW_ERROR;
+  }
+  const UMC::Status st = dec->decoder->Init(&params);
+  if (st != UMC::StatusOk) {
+    GST_ERROR_OBJECT(dec, "init returned %d", st);
+    if (dec->has_codec_data) {
+      GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported AAC configuration"),
+                        ("decoder init returned %d for an AudioSpecificConfig of %" G_GSIZE_FORMAT
+                         " bytes with audio object type %d",
+                         st, gst_buffer_get_size(dec->codec_data), dec->object_type));
+    } else {
+      GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Could not initialise the AAC decoder"),
+                        ("decoder init returned %d", st));
+    }
+    FreeDecoder(dec);
+    return GST_FLOW_ERROR;
+  }
+  UpdateSizes(dec);
+  return GST_FLOW_OK;
+}
+
+GstAudioFormat FormatFor(gint bits, gboolean is_float) {
+  switch (bits) {
+    case 8:
+      return is_float ? GST_AUDIO_FORMAT_UNKNOWN : GST_AUDIO_FORMAT_S8;
+    case 16:
+      return is_float ? GST_AUDIO_FORMAT_UNKNOWN : GST_AUDIO_FORMAT_S16LE;
+    case 24:
+      return is_float ? GST_AUDIO_FORMAT_UNKNOWN : GST_AUDIO_FORMAT_S24LE;
+    case 32:
+      return is_float ? GST_AUDIO_FORMAT_F32LE : GST_AUDIO_FORMAT_S32LE;
+    default:
+      return GST_AUDIO_FORMAT_UNKNOWN;
+  }
+}
+
+// Sets source caps from the decoder's description of the last frame when
+// they are not set yet or no longer match (a new stream).  Returns
+// GST_FLOW_CUSTOM_SUCCESS when the decoder cannot describe its output yet.
+GstFlowReturn UpdateCaps(VxAACDec* dec) {
+  UMC::AudioCodecParams info;
+  if (dec->decoder->GetInfo(&info) != UMC::StatusOk) return GST_FLOW_CUSTOM_SUCCESS;
+  const gint channels = info.out.channels;
+  const gint rate = info.out.sample_frequency;
+  if (channels < 1 || channels > 8 || rate < 1) {
+    GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported decoded audio format"),
+                      ("decoder reports %d output channels at %d Hz", channels, rate));
+    return GST_FLOW_ERROR;
+  }
+  const GstAudioFormat format = FormatFor(info.out.bits_per_sample, info.out.is_float);
+  if (format == GST_AUDIO_FORMAT_UNKNOWN) {
+    GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported decoded audio format"),
+                      ("decoder reports %d-bit %s samples", info.out.bits_per_sample,
+                       info.out.is_float ? "float" : "integer"));
+    return GST_FLOW_ERROR;
+  }
+  const gboolean als = (info.profile & 0xFF) == kObjectTypeAls;
+  VxAACDecOutput& o = dec->out;
+  GstAudioChannelPosition from[8];
+  const gboolean positioned =
+      VxDecoderChannelPositions(channels, als, static_cast<uint32_t>(info.out.channel_mask), from);
+  if (o.caps_set && o.rate == rate && o.channels == channels && o.format == format &&
+      (!positioned || std::equal(from, from + channels, o.from)))
+    return GST_FLOW_OK;
+
+  GstAudioInfo ai;
+  gst_audio_info_init(&ai);
+  GstAudioChannelPosition to[8];
+  if (positioned) {
+    VxCanonicalOrder(channels, from, to);
+    gst_audio_info_set_format(&ai, format, rate, channels, to);
+  } else {
+    GST_ERROR_OBJECT(dec, "FIXME");
+    for (gint i = 0; i < channels; ++i) from[i] = to[i] = GST_AUDIO_CHANNEL_POSITION_NONE;
+    gst_audio_info_set_format(&ai, format, rate, channels, to);
+  }
+  GstCaps* caps = gst_audio_info_to_caps(&ai);
+  if (!caps) {
+    GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, (nullptr), ("cannot describe %d channels", channels));
+    return GST_FLOW_NOT_NEGOTIATED;
+  }
+  if (!positioned) gst_caps_set_simple(caps, "channel-mask", GST_TYPE_BITMASK, guint64{0}, nullptr);
+  GST_DEBUG_OBJECT(dec, "output caps %" GST_PTR_FORMAT, caps);
+  const gboolean ok = gst_pad_set_caps(dec->srcpad, caps);
+  gst_caps_unref(caps);
+  if (!ok) return GST_FLOW_NOT_NEGOTIATED;
+
+  // Time stamps count samples at the new rate from where the old run ended.
+  if (o.caps_set && o.rate != rate && dec->sample_count > 0 &&
+      GST_CLOCK_TIME_IS_VALID(dec->next_time)) {
+    dec->base_time = dec->next_time;
+    dec->sample_count = 0;
+  }
+  o.caps_set = TRUE;
+  o.format = format;
+  o.rate = dec->rate = rate;
+  o.channels = dec->channels = channels;
+  o.bytes_per_frame = GST_AUDIO_INFO_BPF(&ai);
+  std::copy(from, from + channels, o.from);
+  std::copy(to, to + channels, o.to);
+  o.reorder = positioned && !std::equal(from, from + channels, to);
+  UpdateSizes(dec);
+  PushPendingEvents(dec);
+  return GST_FLOW_OK;
+}
+
+// Stamps and pushes one decoded frame of `size` bytes.
+GstFlowReturn PushFrame(VxAACDec* dec, GstBuffer* buf, guint size) {
+  GST_DEBUG_OBJECT(dec, "decoded bytes %u", size);
+  GstFlowReturn ret = UpdateCaps(dec);
+  if (ret != GST_FLOW_OK) {
+    gst_buffer_unref(buf);
+    if (ret != GST_FLOW_CUSTOM_SUCCESS) return ret;
+    GST_DEBUG_OBJECT(dec, "dropping a frame decoded before the stream is described");
+    return GST_FLOW_OK;
+  }
+  const VxAACDecOutput& o = dec->out;
+  const guint64 samples = size / static_cast<guint>(o.bytes_per_frame);
+  if (samples == 0) {
+    gst_buffer_unref(buf);
+    return GST_FLOW_OK;
+  }
+  gst_buffer_set_size(buf, static_cast<gssize>(samples * o.bytes_per_frame));
+  if (o.reorder) gst_audio_buffer_reorder_channels(buf, o.format, o.channels, o.from, o.to);
+
+  const guint64 first = dec->sample_count;
+  const guint64 last = first + samples;
+  const GstClockTime start = gst_util_uint64_scale(first, GST_SECOND, o.rate);
+  const GstClockTime end = gst_util_uint64_scale(last, GST_SECOND, o.rate);
+  if (GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
+    GST_BUFFER_PTS(buf) = dec->base_time + start;
+    dec->next_time = dec->base_time + end;
+  } else {
+    GST_BUFFER_PTS(buf) = GST_CLOCK_TIME_NONE;
+  }
+  GST_BUFFER_DURATION(buf) = end - start;
+  GST_BUFFER_OFFSET(buf) = first;
+  GST_BUFFER_OFFSET_END(buf) = last;
+  dec->sample_count = last;
+  if (dec->discont) {
+    GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+    dec->discont = FALSE;
+  }
+  return gst_pad_push(dec->srcpad, buf);
+}
+
+// Makes `input` hold a copy of the first n adapter bytes plus padding.
+gboolean LoadInput(VxAACDec* dec, gsize n) {
+  const gsize need = n + kInputPadding;
+  if (need > G_MAXUINT32) return FALSE;
+  if (dec->input_capacity < need || !dec->input->GetBufferPointer()) {
+    const guint capacity = static_cast<guint>(std::max<gsize>(need, 2 * dec->input_capacity));
+    if (dec->input->Alloc(capacity) != UMC::StatusOk) {
+      dec->input_capacity = 0;
+      return FALSE;
+    }
+    dec->input_capacity = capacity;
+  }
+  dec->input->Reset();  // window at the buffer start, no time
+  guint8* p = dec->input->GetBufferPointer();
+  gst_adapter_copy(dec->adapter, p, 0, n);
+  std::memset(p + n, 0, kInputPadding);
+  return dec->input->SetDataSize(static_cast<uint32_t>(n)) == UMC::StatusOk;
+}
+
+// Drops stalled in-band bytes up to the next possible ADTS sync word.
+void DropToNextSync(VxAACDec* dec) {
+  const gsize n = gst_adapter_available(dec->adapter);
+  const gssize at =
+      gst_adapter_masked_scan_uint32(dec->adapter, 0xFFF00000u, 0xFFF00000u, 1, n - 1);
+  const gsize drop = at > 0 ? static_cast<gsize>(at) : n - 1;
+  GST_WARNING_OBJECT(dec, "no frame in %" G_GSIZE_FORMAT " bytes, dropping %" G_GSIZE_FORMAT, n,
+                     drop);
+  gst_adapter_flush(dec->adapter, drop);
+  dec->discont = TRUE;
+}
+
+enum class PassEnd { kNeedData, kError, kFlow };
+
+struct PassResult {
+  PassEnd end = PassEnd::kNeedData;
+  GstFlowReturn flow = GST_FLOW_OK;
+  guint frames = 0;
+};
+
+// Runs GetFrame over `input` until the decoder wants more data, fails or a
+// push fails.  One access unit per pass with codec data.
+PassResult DecodeInput(VxAACDec* dec) {
+  PassResult r;
+  UMC::MediaData* in = dec->input;
+  UMC::MediaData* out = dec->output;
+  for (;;) {
+    const uint32_t before = in->GetDataSize();
+    GstBuffer* buf = gst_buffer_new_allocate(nullptr, dec->output_size, nullptr);
+    GstMapInfo map;
+    if (!buf || !gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
+      if (buf) gst_buffer_unref(buf);
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
+      r.end = PassEnd::kFlow;
+      r.flow = GST_FLOW_ERROR;
+      return r;
+    }
+    out->SetBufferPointer(map.data, static_cast<uint32_t>(map.size));
+    const UMC::Status st = dec->decoder->GetFrame(in, out);
+    const guint produced =
+        (st == UMC::StatusOk || st == UMC::StatusInvalidStream) ? out->GetDataSize() : 0;
+    out->SetBufferPointer(nullptr, 0);
+    gst_buffer_unmap(buf, &map);
+    const uint32_t consumed = before - in->GetDataSize();
+
+    if (st == UMC::StatusNotEnoughBuffer) {
+      GST_DEBUG_OBJECT(dec, "not enough buffer");
+      gst_buffer_unref(buf);
+      if (dec->output_size >= kMaxOutputSize) {
+        GST_ERROR_OBJECT(dec, "status %d", st);
+        r.end = PassEnd::kError;
+        return r;
+      }
+      dec->output_size *= 2;  // the decoder keeps the frame for the next call
+      continue;
+    }
+    if (st == UMC::StatusNotEnoughData) {
+      GST_DEBUG_OBJECT(dec, "not enough data");
+      gst_buffer_unref(buf);
+      return r;
+    }
+    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
+      GST_ERROR_OBJECT(dec, "status %d", st);
+      gst_buffer_unref(buf);
+      r.end = PassEnd::kError;
+      return r;
+    }
+    if (st == UMC::StatusInvalidStream) GST_ERROR_OBJECT(dec, "status %d", st);
+    if (produced == 0 && consumed == 0) {
+      // Neither progress nor a request for more: do not spin on it.
+      GST_ERROR_OBJECT(dec, "status %d", st);
+      gst_buffer_unref(buf);
+      r.end = PassEnd::kError;
+      return r;
+    }
+    if (produced > 0) {
+      ++r.frames;
+      r.flow = PushFrame(dec, buf, produced);
+      if (r.flow != GST_FLOW_OK) {
+        r.end = PassEnd::kFlow;
+        return r;
+      }
+    } else {
+      gst_buffer_unref(buf);
+    }
+    if (dec->has_codec_data) return r;
+  }
+}
+
+// One decode pass over what the adapter holds.  `draining` (EOS) decodes
+// in-band input even when less than a whole suggested input is buffered.
+GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
+  if (!dec->input || !dec->output) return GST_FLOW_ERROR;
+  if (!dec->decoder) {
+    const GstFlowReturn ret = OpenDecoder(dec);
+    if (ret != GST_FLOW_OK) return ret;
+  }
+  for (;;) {
+    const gsize n = gst_adapter_available(dec->adapter);
+    GST_DEBUG_OBJECT(dec, "available %" G_GSIZE_FORMAT, n);
+    if (n == 0) return GST_FLOW_OK;
+    if (!dec->has_codec_data && !draining && n < dec->min_input) return GST_FLOW_OK;
+    if (dec->has_codec_data && n > kMaxAccessUnit) {
+      GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
+                          ("dropping an access unit of %" G_GSIZE_FORMAT " bytes", n));
+      gst_adapter_clear(dec->adapter);
+      return GST_FLOW_OK;
+    }
+    const gsize window = dec->has_codec_data ? n : std::min(n, kPassWindow);
+    GST_DEBUG_OBJECT(dec, "pushing %" G_GSIZE_FORMAT, window);
+    if (!LoadInput(dec, window)) {
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
+      return GST_FLOW_ERROR;
+    }
+    const PassResult r = DecodeInput(dec);
+    if (r.end == PassEnd::kError) {
+      vx_aac_dec_reset(dec);
+      return GST_FLOW_OK;
+    }
+    // Raw access units are consumed whole; in-band bytes the decoder left
+    // (a partial frame) stay for the next pass.
+    const gsize consumed = dec->has_codec_data ? window : window - dec->input->GetDataSize();
+    gst_adapter_flush(dec->adapter, consumed);
+    if (r.end == PassEnd::kFlow) return r.flow;
+    if (dec->has_codec_data) continue;  // the next queued access unit, if any
+    const gsize left = gst_adapter_available(dec->adapter);
+    if (consumed > 0 && left > 0 && window == kPassWindow) continue;
+    if (r.frames == 0 && left > std::max<gsize>(kMaxStalledInput, 2 * gsize{dec->min_input}))
+      DropToNextSync(dec);
+    return GST_FLOW_OK;
+  }
+}
+
+gboolean ForwardOrHold(VxAACDec* dec, GstEvent* event) {
+  // Downstream must see caps before a segment; until the first frame has
+  // set them, serialized sticky events wait.
+  if (!dec->out.caps_set &&
+      (static_cast<guint>(GST_EVENT_TYPE(event)) & GST_EVENT_TYPE_SERIALIZED) != 0 &&
+      GST_EVENT_TYPE(event) > GST_EVENT_CAPS && GST_EVENT_TYPE(event) != GST_EVENT_EOS) {
+    dec->pending_events = g_list_append(dec->pending_events, event);
+    return TRUE;
+  }
+  return gst_pad_push_event(dec->srcpad, event);
+}
+
+gboolean HandleSegment(VxAACDec* dec, GstEvent* event) {
+  const GstSegment* in = nullptr;
+  gst_event_parse_segment(event, &in);
+  if (in->format == GST_FORMAT_TIME) {
+    gst_segment_copy_into(in, dec->segment);
+  } else if (in->format == GST_FORMAT_BYTES) {
+    // Time stamps are produced here from the sample count.
+    GstSegment time;
+    gst_segment_init(&time, GST_FORMAT_TIME);
+    time.rate = in->rate;
+    time.applied_rate = in->applied_rate;
+    time.flags = in->flags;
+    gst_segment_copy_into(&time, dec->segment);
+    GstEvent* replaced = gst_event_new_segment(&time);
+    gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    event = replaced;
+  }
+  dec->sample_count = 0;
+  dec->base_time = GST_CLOCK_TIME_NONE;  // from the next buffer or the segment start
+  dec->next_time = GST_CLOCK_TIME_NONE;
+  return ForwardOrHold(dec, event);
+}
+
+}  // namespace
+
+void vx_aac_dec_reset(VxAACDec* dec) {
+  GST_DEBUG_OBJECT(dec, "reset");
+  FreeDecoder(dec);
+  if (dec->adapter) gst_adapter_clear(dec->adapter);
+  dec->sample_count = 0;
+  dec->base_time = GST_CLOCK_TIME_NONE;
+  dec->min_input = 0;
+  dec->discont = TRUE;
+}
+
+void vx_aac_dec_finish_stream(VxAACDec* dec) {
+  if (dec->decoder && gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
+  FreeDecoder(dec);
+  gst_adapter_clear(dec->adapter);
+  dec->min_input = 0;
+}
+
+void vx_aac_dec_stop(VxAACDec* dec) {
+  FreeDecoder(dec);
+  if (dec->adapter) gst_adapter_clear(dec->adapter);
+  if (dec->codec_data) gst_buffer_unref(dec->codec_data);
+  dec->codec_data = nullptr;
+  DropPendingEvents(dec);
+  if (dec->segment) gst_segment_init(dec->segment, GST_FORMAT_TIME);
+  dec->out = VxAACDecOutput{};
+  dec->rate = dec->channels = 0;
+  dec->stream_type = 0;
+  dec->has_codec_data = FALSE;
+  dec->sample_count = 0;
+  dec->base_time = 0;
+  dec->next_time = GST_CLOCK_TIME_NONE;
+  dec->min_input = 0;
+  dec->output_size = 0;
+  dec->discont = FALSE;
+}
+
+GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
+  VxAACDec* dec = GST_VX_AAC_DEC(parent);
+  GST_DEBUG_OBJECT(dec, "got %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf));
+  if (GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT)) {
+    // Bytes left from before the discontinuity cannot join the new data.
+    if (!dec->has_codec_data && gst_adapter_available(dec->adapter) > 0) {
+      GST_DEBUG_OBJECT(dec, "discont: dropping %" G_GSIZE_FORMAT " buffered bytes",
+                       gst_adapter_available(dec->adapter));
+      gst_adapter_clear(dec->adapter);
+    }
+    dec->discont = TRUE;
+    if (GST_BUFFER_PTS_IS_VALID(buf)) {
+      dec->base_time = GST_BUFFER_PTS(buf);
+      dec->sample_count = 0;
+    }
+  }
+  if (!GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
+    if (GST_BUFFER_PTS_IS_VALID(buf)) {
+      dec->base_time = GST_BUFFER_PTS(buf);
+    } else if (GST_CLOCK_TIME_IS_VALID(dec->next_time)) {
+      dec->base_time = dec->next_time;  // continue after a reset
+    } else {
+      GST_WARNING_OBJECT(dec, "using segment start for base time.  bad idea");
+      dec->base_time = dec->segment->format == GST_FORMAT_TIME ? dec->segment->start : 0;
+    }
+    dec->sample_count = 0;
+  }
+  gst_adapter_push(dec->adapter, buf);
+  return Process(dec, FALSE);
+}
+
+gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
+  VxAACDec* dec = GST_VX_AAC_DEC(parent);
+  GST_DEBUG_OBJECT(dec, "event %" GST_PTR_FORMAT, event);
+  switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_CAPS: {
+      // Consumed: the source caps come from the decoded frames.
+      GstCaps* caps = nullptr;
+      gst_event_parse_caps(event, &caps);
+      const gboolean ok = vx_aac_dec_sink_setcaps(dec, caps);
+      gst_event_unref(event);
+      return ok;
+    }
+    case GST_EVENT_SEGMENT:
+      return HandleSegment(dec, event);
+    case GST_EVENT_EOS:
+      if (dec->decoder && gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
+      gst_adapter_clear(dec->adapter);
+      PushPendingEvents(dec);
+      return gst_pad_push_event(dec->srcpad, event);
+    case GST_EVENT_FLUSH_STOP:
+      FreeDecoder(dec);  // re-created from the same codec data
+      gst_adapter_clear(dec->adapter);
+      DropPendingEvents(dec);
+      dec->sample_count = 0;
+      dec->base_time = GST_CLOCK_TIME_NONE;
+      dec->next_time = GST_CLOCK_TIME_NONE;
+      dec->min_input = 0;
+      dec->discont = TRUE;
+      return gst_pad_push_event(dec->srcpad, event);
+    default:
+      return ForwardOrHold(dec, event);
+  }
+}
+
+gboolean vx_aac_dec_src_event(GstPad*, GstObject* parent, GstEvent* event) {
+  VxAACDec* dec = GST_VX_AAC_DEC(parent);
+  return gst_pad_push_event(dec->sinkpad, event);
+}
+
+gboolean vx_aac_dec_src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
+  return gst_pad_query_default(pad, parent, query);
+}
