@@ -35,12 +35,22 @@ echo "input:  ${caps_in:-unknown}"
 echo "output: ${caps_out:-unknown}"
 if [ -s "$wav" ]; then
   bytes=$(stat -c %s "$wav")
-  rate=$(echo "$caps_out" | sed -n 's/.*rate=(int)\([0-9]*\).*/\1/p')
-  channels=$(echo "$caps_out" | sed -n 's/.*channels=(int)\([0-9]*\).*/\1/p')
-  if [ -n "$rate" ] && [ -n "$channels" ]; then
-    samples=$(( (bytes - 44) / (2 * channels) ))
-    echo "decoded: $samples samples per channel ($(awk "BEGIN{printf \"%.3f\", $samples/$rate}") s)"
-  fi
+  # Duration from the WAV's fmt and data chunks.
+  python3 - "$wav" <<'PY'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+pos, fmt = 12, None
+while pos + 8 <= len(d):
+    cid, n = d[pos:pos + 4], struct.unpack("<I", d[pos + 4:pos + 8])[0]
+    if cid == b"fmt ":
+        fmt = struct.unpack("<HHIIHH", d[pos + 8:pos + 24])
+    elif cid == b"data" and fmt:
+        frames = min(n, len(d) - pos - 8) // fmt[4]
+        print("decoded: %d samples per channel, %d channels at %d Hz (%.3f s)"
+              % (frames, fmt[1], fmt[2], frames / fmt[2]))
+        break
+    pos += 8 + n + (n & 1)
+PY
   echo "WAV:    $wav ($bytes bytes)"
 else
   echo "no audio was decoded" >&2
