@@ -337,7 +337,13 @@ PassResult DecodeInput(VxAACDec* dec) {
       r.end = PassEnd::kError;
       return r;
     }
-    if (st == UMC::StatusInvalidStream) GST_ERROR_OBJECT(dec, "status %d", st);
+    if (st == UMC::StatusInvalidStream) {
+      GST_ERROR_OBJECT(dec, "status %d", st);
+      // Applications learn of damaged input; the silent frame keeps time.
+      GST_ELEMENT_WARNING(
+          dec, STREAM, DECODE, (nullptr),
+          ("malformed frame (status %d), %u bytes of silence pushed", st, produced));
+    }
     if (produced == 0 && consumed == 0) {
       // Neither progress nor a request for more: do not spin on it.
       GST_ERROR_OBJECT(dec, "status %d", st);
@@ -386,6 +392,9 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
     }
     const PassResult r = DecodeInput(dec);
     if (r.end == PassEnd::kError) {
+      GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
+                          ("decoding failed, decoder reset and %" G_GSIZE_FORMAT " bytes dropped",
+                           gst_adapter_available(dec->adapter)));
       vx_aac_dec_reset(dec);
       return GST_FLOW_OK;
     }

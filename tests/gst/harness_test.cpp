@@ -245,6 +245,13 @@ TEST(Element, MalformedFrameIsPushedAsSilence) {
     EXPECT_TRUE(FrameBytes(out, f, frame_bytes) == FrameBytes(clean, f, frame_bytes));
   EXPECT_FALSE(FrameBytes(clean, 5, frame_bytes) == silence);
   EXPECT_EQ(t.CountErrors(), 0);
+  // The application hears of it through one warning.
+  int warnings = 0;
+  while (GstMessage* m = gst_bus_pop_filtered(t.bus, GST_MESSAGE_WARNING)) {
+    ++warnings;
+    gst_message_unref(m);
+  }
+  EXPECT_EQ(warnings, 1);
 }
 
 TEST(Element, GarbageInTheMiddleIsSkipped) {

@@ -1,0 +1,175 @@
+// The command-line decoder, run as users run it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/compare.h"
+#include "common/wav.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kTool = std::string(VX_BINARY_DIR) + "/tools/vxaac-decode";
+
+std::string Data(const char* name) {
+  return std::string(VX_TEST_DATA_DIR) + "/gst/" + name;
+}
+std::string Temp(const char* name) {
+  return ::testing::TempDir() + "/vxdec_" + name;
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out;  // stdout and stderr
+};
+
+// The element is registered inside the tool; no plug-in path is needed.
+ToolRun Exec(const std::string& args) {
+  const std::string cmd =
+      "env -u GST_PLUGIN_PATH GST_REGISTRY_FORK=no " + kTool + " " + args + " 2>&1";
+  ToolRun r;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+bool HaveDecoder() {
+  static const bool have =
+      Exec("--info \"" + Data("lc_44k_st_128.aac") + "\"").out.find("no AAC decoder") ==
+      std::string::npos;
+  return have;
+}
+
+#define REQUIRE_DECODER() \
+  if (!HaveDecoder()) GTEST_SKIP() << "no decoder linked in"
+
+vxtest::Wav ReadWavOrFail(const std::string& path) {
+  vxtest::Wav w;
+  std::string error;
+  EXPECT_TRUE(vxtest::ReadWav(path, &w, &error)) << path << ": " << error;
+  return w;
+}
+
+Bytes ReadBytes(const std::string& path) {
+  Bytes b;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return b;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
+  std::fclose(f);
+  return b;
+}
+
+TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
+  REQUIRE_DECODER();
+  const std::string adts = Temp("adts.wav"), adif = Temp("adif.wav"), m4a = Temp("m4a.wav");
+  ToolRun r = Exec("--info \"" + Data("lc_44k_st_128.aac") + "\" -o " + adts);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("container:    ADTS"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("object type:  2 (AAC LC)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("frames:       43"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("samples:      44032 per channel"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("errors:       0"), std::string::npos) << r.out;
+  ASSERT_EQ(Exec("-q \"" + Data("lc_44k_st_128.adif") + "\" -o " + adif).status, 0);
+  r = Exec("--info \"" + Data("lc_44k_st_128.m4a") + "\" -o " + m4a);  // through GStreamer
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("audio/mpeg, raw"), std::string::npos) << r.out;
+
+  const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(adif), c = ReadWavOrFail(m4a);
+  EXPECT_EQ(a.channels, 2);
+  EXPECT_EQ(a.sample_rate, 44100);
+  EXPECT_EQ(a.bits_per_sample, 16);
+  EXPECT_EQ(a.Frames(), 44032u);
+  EXPECT_TRUE(a.ints == b.ints);
+  EXPECT_TRUE(a.ints == c.ints);
+
+  const vxtest::Wav ref = ReadWavOrFail(Data("lc_44k_st_128_ref.wav"));
+  const vxtest::CompareResult cmp = vxtest::Compare(a, ref);
+  ASSERT_TRUE(cmp.ok) << cmp.error;
+  EXPECT_LT(cmp.rms_lsb, 1.0) << vxtest::FormatResult(cmp);
+  for (const std::string& f : {adts, adif, m4a}) std::remove(f.c_str());
+}
+
+TEST(VxaacDecode, MultichannelWavIsExtensibleInWavOrder) {
+  REQUIRE_DECODER();
+  const vxtest::Wav ref = ReadWavOrFail(Data("lc_48k_51_384_ref16.wav"));
+  for (const char* route : {"", "--gst "}) {
+    SCOPED_TRACE(route);
+    const std::string out = Temp("51.wav");
+    const ToolRun r = Exec(std::string(route) + "\"" + Data("lc_48k_51_384.aac") + "\" -o " + out);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const Bytes bytes = ReadBytes(out);
+    ASSERT_GT(bytes.size(), 44u);
+    EXPECT_EQ(bytes[20] | (bytes[21] << 8), 0xFFFE);  // WAVE_FORMAT_EXTENSIBLE
+    const vxtest::Wav w = ReadWavOrFail(out);
+    EXPECT_EQ(w.channels, 6);
+    EXPECT_EQ(w.channel_mask, 0x3Fu);  // FL FR FC LFE BL BR
+    const vxtest::CompareResult cmp = vxtest::Compare(w, ref);
+    ASSERT_TRUE(cmp.ok) << cmp.error;
+    EXPECT_LT(cmp.rms_lsb, 1.0) << vxtest::FormatResult(cmp);
+    std::remove(out.c_str());
+  }
+}
+
+TEST(VxaacDecode, RawOutputAndPipes) {
+  REQUIRE_DECODER();
+  const std::string wav = Temp("p.wav"), raw = Temp("p.raw"), piped = Temp("piped.wav");
+  ASSERT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\" -o " + wav).status, 0);
+  ASSERT_EQ(Exec("--raw \"" + Data("lc_44k_st_128.aac") + "\" -o " + raw).status, 0);
+  const std::string cmd = "cat \"" + Data("lc_44k_st_128.aac") + "\" | env -u GST_PLUGIN_PATH " +
+                          kTool + " - -o - > " + piped;
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const vxtest::Wav w = ReadWavOrFail(wav);
+  const Bytes r = ReadBytes(raw);
+  ASSERT_EQ(r.size(), w.ints.size() * 2);
+  for (size_t i = 0; i < w.ints.size(); ++i)
+    ASSERT_EQ(static_cast<int16_t>(r[2 * i] | (r[2 * i + 1] << 8)), w.ints[i]) << i;
+  // On a pipe the header keeps its streaming sizes; the samples are the same.
+  const vxtest::Wav p = ReadWavOrFail(piped);
+  EXPECT_TRUE(p.ints == w.ints);
+  for (const std::string& f : {wav, raw, piped}) std::remove(f.c_str());
+}
+
+TEST(VxaacDecode, DamagedStreamDecodesWithExitStatusOne) {
+  REQUIRE_DECODER();
+  Bytes s = ReadBytes(Data("lc_44k_st_crc.aac"));
+  ASSERT_GT(s.size(), 2000u);
+  s[1500] ^= 0x10;  // inside a CRC-protected frame
+  const std::string in = Temp("damaged.aac"), out = Temp("damaged.wav");
+  FILE* f = std::fopen(in.c_str(), "wb");
+  std::fwrite(s.data(), 1, s.size(), f);
+  std::fclose(f);
+  const ToolRun r = Exec("--info " + in + " -o " + out);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("frames:       16"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadWavOrFail(out).Frames(), 16u * 1024);
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+}
+
+TEST(VxaacDecode, UnusableInputAndUsageExitWithTwo) {
+  EXPECT_EQ(Exec("").status, 2);
+  EXPECT_EQ(Exec("--help").status, 0);
+  EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\"").status, 2);  // no output, no --info
+  EXPECT_EQ(Exec("--ps bogus \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status, 2);
+  EXPECT_EQ(Exec("--sbr-output").status, 2);
+  EXPECT_EQ(Exec("/nonexistent/in.aac -o /dev/null").status, 2);
+  EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\" -o /nonexistent/dir/out.wav").status, 2);
+  const ToolRun text = Exec("\"" + std::string(VX_SOURCE_DIR) + "/README.md\" -o /dev/null");
+  EXPECT_EQ(text.status, 2) << text.out;
+  const ToolRun piped_container = Exec("- -o /dev/null < \"" + Data("lc_44k_st_128.m4a") + "\"");
+  EXPECT_EQ(piped_container.status, 2) << piped_container.out;
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// The two ways vxaac-decode reaches the decoder: elementary streams
+// (ADTS, ADIF, raw ALS) straight through the codec library, anything else
+// through a GStreamer pipeline that ends in the vxaacdec element.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pcm_writer.h"
+
+struct DecoderSettings {
+  int sbr_mode = 18;      // 18 high quality, 28 low power
+  int sbr_rate_mode = 1;  // 1 downsampled, 0 full rate
+  int ps_mode = 0;        // 0 off, 1 parse, 111 baseline, 411 full
+  bool sbr_mode_set = false, sbr_rate_mode_set = false, ps_mode_set = false;
+};
+
+struct DecodeReport {
+  std::string container;  // "ADTS", "ADIF", "ALS", or the demuxed caps
+  int object_type = 0;
+  bool sbr = false;
+  bool ps = false;
+  int core_rate = 0;
+  int in_channels = 0;
+  PcmFormat out;
+  uint64_t frames = 0;   // decoded frames (output buffers)
+  uint64_t samples = 0;  // samples per channel written
+  uint64_t errors = 0;   // malformed frames, decoder resets, warnings
+  std::string fatal;     // set when the input could not be decoded at all
+  std::string notes;     // settings that could not be applied, and the like
+};
+
+// Called now and then with the input bytes read so far.
+using ProgressFn = std::function<void(uint64_t bytes_read, const DecodeReport&)>;
+
+enum class InputKind { kAdts, kAdif, kAls, kOther };
+
+// Recognises an elementary stream from its first bytes (an ID3v2 tag is
+// looked through).
+InputKind DetectInput(const uint8_t* data, size_t size);
+const char* InputKindName(InputKind kind);
+
+// Decodes an elementary stream: `prefix` (bytes already read) followed by
+// the rest of `in`.  The writer may be closed (no output wanted).
+void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSettings& settings,
+                  PcmWriter* writer, DecodeReport* report, const ProgressFn& progress);
+
+// Decodes the file `path` through filesrc ! parsebin ! vxaacdec.
+void DecodeWithGStreamer(const std::string& path, const DecoderSettings& settings,
+                         PcmWriter* writer, DecodeReport* report, const ProgressFn& progress);
+
+// Permutes interleaved samples of `channels` channels of `bytes_per_sample`
+// bytes: output channel c takes input channel map[c].
+void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,
+                     const int* map);

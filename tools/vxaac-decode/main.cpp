@@ -1,0 +1,271 @@
+// vxaac-decode: decodes AAC, HE-AAC, HE-AAC v2 and MPEG-4 ALS to WAV or raw
+// PCM.  ADTS, ADIF and raw ALS streams go straight through the codec
+// library; other files (MP4/M4A, Matroska, MPEG-TS, ...) through GStreamer
+// and the vxaacdec element.
+//
+// Exit status: 0 decoded cleanly, 1 decoded with errors, 2 unusable input
+// or usage.
+#include <gst/gst.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decode.h"
+#include "dsp/dsp_core.h"
+
+extern "C" void gst_plugin_vxaacdec_register(void);
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitErrors = 1;
+constexpr int kExitUnusable = 2;
+
+void Usage(FILE* f) {
+  std::fputs(
+      "usage: vxaac-decode [options] INPUT [-o OUTPUT]\n"
+      "Decodes AAC (ADTS, ADIF, MP4 and other containers) and MPEG-4 ALS to PCM.\n"
+      "INPUT or OUTPUT \"-\" is stdin or stdout (stdin: elementary streams only).\n"
+      "  -o, --output FILE     write the decoded audio (WAV unless --raw)\n"
+      "      --raw             write bare interleaved little-endian samples\n"
+      "      --info            print the stream description (without -o: decode only)\n"
+      "      --sbr-output M    downsampled (default) or full-rate\n"
+      "      --sbr-quality Q   high (default) or low-power\n"
+      "      --ps MODE         off (default), parse, baseline or full\n"
+      "      --gst             decode through GStreamer even for elementary streams\n"
+      "  -q, --quiet           no progress line\n"
+      "  -h, --help            this text\n"
+      "exit status: 0 ok, 1 decoded with errors, 2 unusable input or usage\n",
+      f);
+}
+
+struct Options {
+  std::string input;
+  std::string output;
+  bool raw = false;
+  bool info = false;
+  bool force_gst = false;
+  bool quiet = false;
+  DecoderSettings settings;
+};
+
+bool ParseEnum(const char* value, const std::vector<std::pair<const char*, int>>& table, int* out) {
+  for (const auto& [name, v] : table) {
+    if (std::strcmp(value, name) == 0) {
+      *out = v;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Returns false (after a message) on a usage error.
+bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](const char** v) {
+      if (i + 1 >= argc) return false;
+      *v = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    bool ok = true;
+    if (a == "-h" || a == "--help") {
+      *help = true;
+      return true;
+    } else if (a == "-o" || a == "--output") {
+      ok = value(&v);
+      if (ok) o->output = v;
+    } else if (a == "--raw") {
+      o->raw = true;
+    } else if (a == "--info") {
+      o->info = true;
+    } else if (a == "--gst") {
+      o->force_gst = true;
+    } else if (a == "-q" || a == "--quiet") {
+      o->quiet = true;
+    } else if (a == "--sbr-output") {
+      ok = value(&v) &&
+           ParseEnum(v, {{"downsampled", 1}, {"full-rate", 0}}, &o->settings.sbr_rate_mode);
+      o->settings.sbr_rate_mode_set = true;
+    } else if (a == "--sbr-quality") {
+      ok = value(&v) && ParseEnum(v, {{"high", 18}, {"low-power", 28}}, &o->settings.sbr_mode);
+      o->settings.sbr_mode_set = true;
+    } else if (a == "--ps") {
+      ok = value(&v) && ParseEnum(v, {{"off", 0}, {"parse", 1}, {"baseline", 111}, {"full", 411}},
+                                  &o->settings.ps_mode);
+      o->settings.ps_mode_set = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      ok = false;
+    } else if (o->input.empty()) {
+      o->input = a;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "vxaac-decode: bad option or value: %s\n", a.c_str());
+      return false;
+    }
+  }
+  if (o->input.empty()) {
+    std::fputs("vxaac-decode: no input given\n", stderr);
+    return false;
+  }
+  if (o->output.empty() && !o->info) {
+    std::fputs("vxaac-decode: give an output (-o FILE, or -o - for stdout) or --info\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+const char* ObjectTypeName(int aot) {
+  switch (aot) {
+    case 1:
+      return "AAC Main";
+    case 2:
+      return "AAC LC";
+    case 3:
+      return "AAC SSR";
+    case 4:
+      return "AAC LTP";
+    case 5:
+      return "HE-AAC (SBR)";
+    case 22:
+      return "ER BSAC";
+    case 29:
+      return "HE-AAC v2 (SBR+PS)";
+    case 36:
+      return "MPEG-4 ALS";
+    default:
+      return "unknown";
+  }
+}
+
+void PrintInfo(FILE* f, const DecodeReport& r) {
+  const PcmFormat& o = r.out;
+  std::fprintf(f, "container:    %s\n", r.container.c_str());
+  std::fprintf(f, "object type:  %d (%s)\n", r.object_type, ObjectTypeName(r.object_type));
+  std::fprintf(f, "sbr:          %s\n", r.sbr ? "yes" : "no");
+  std::fprintf(f, "ps:           %s\n", r.ps ? "yes" : "no");
+  if (r.core_rate > 0) std::fprintf(f, "input rate:   %d Hz\n", r.core_rate);
+  if (r.in_channels > 0) std::fprintf(f, "input ch:     %d\n", r.in_channels);
+  std::fprintf(f, "output rate:  %d Hz\n", o.rate);
+  std::fprintf(f, "channels:     %d (mask 0x%X)\n", o.channels, o.channel_mask);
+  std::fprintf(f, "sample:       %d-bit %s\n", o.bits, o.is_float ? "float" : "integer");
+  std::fprintf(f, "frames:       %llu\n", static_cast<unsigned long long>(r.frames));
+  std::fprintf(f, "samples:      %llu per channel", static_cast<unsigned long long>(r.samples));
+  if (o.rate > 0) std::fprintf(f, " (%.3f s)", static_cast<double>(r.samples) / o.rate);
+  std::fprintf(f, "\nerrors:       %llu\n", static_cast<unsigned long long>(r.errors));
+}
+
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool enabled, uint64_t total) : enabled_(enabled), total_(total) {}
+  void Update(uint64_t bytes, const DecodeReport& r) {
+    if (!enabled_) return;
+    const gint64 now = g_get_monotonic_time();
+    if (now - last_ < 100000) return;
+    last_ = now;
+    const double seconds = r.out.rate > 0 ? static_cast<double>(r.samples) / r.out.rate : 0.0;
+    if (total_ > 0)
+      std::fprintf(stderr, "\r%8.1f s decoded, %3d%%", seconds,
+                   static_cast<int>(100.0 * bytes / total_));
+    else
+      std::fprintf(stderr, "\r%8.1f s decoded", seconds);
+    shown_ = true;
+  }
+  void Finish() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+  }
+
+ private:
+  bool enabled_;
+  uint64_t total_;
+  gint64 last_ = 0;
+  bool shown_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  bool help = false;
+  if (!ParseArgs(argc, argv, &opt, &help)) {
+    Usage(stderr);
+    return kExitUnusable;
+  }
+  if (help) {
+    Usage(stdout);
+    return kExitOk;
+  }
+  if (dspStaticInit() < 0) {
+    std::fputs("vxaac-decode: processor detection failed\n", stderr);
+    return kExitUnusable;
+  }
+
+  FILE* in = opt.input == "-" ? stdin : std::fopen(opt.input.c_str(), "rb");
+  if (!in) {
+    std::fprintf(stderr, "vxaac-decode: cannot open %s\n", opt.input.c_str());
+    return kExitUnusable;
+  }
+  uint64_t total = 0;
+  if (in != stdin && std::fseek(in, 0, SEEK_END) == 0) {
+    const long end = std::ftell(in);
+    total = end > 0 ? static_cast<uint64_t>(end) : 0;
+    std::fseek(in, 0, SEEK_SET);
+  }
+  // The first bytes choose the route.  Standard input cannot be rewound,
+  // so it must hold an elementary stream.
+  std::vector<uint8_t> head(64 * 1024);
+  head.resize(std::fread(head.data(), 1, head.size(), in));
+  const InputKind kind = DetectInput(head.data(), head.size());
+  if (in == stdin && kind == InputKind::kOther) {
+    std::fputs("vxaac-decode: standard input must be ADTS, ADIF or ALS; give containers as files\n",
+               stderr);
+    return kExitUnusable;
+  }
+  PcmWriter writer;
+  if (!opt.output.empty() && !writer.Open(opt.output, !opt.raw)) {
+    std::fprintf(stderr, "vxaac-decode: %s\n", writer.Error().c_str());
+    if (in != stdin) std::fclose(in);
+    return kExitUnusable;
+  }
+  DecodeReport report;
+  ProgressLine progress(!opt.quiet && isatty(STDERR_FILENO), total);
+  auto on_progress = [&progress](uint64_t bytes, const DecodeReport& r) {
+    progress.Update(bytes, r);
+  };
+
+  if (kind != InputKind::kOther && (!opt.force_gst || in == stdin)) {
+    report.container = InputKindName(kind);
+    DecodeDirect(head, in, opt.settings, &writer, &report, on_progress);
+    if (in != stdin) std::fclose(in);
+  } else {
+    if (in != stdin) std::fclose(in);
+    gst_init(&argc, &argv);
+    gst_plugin_vxaacdec_register();
+    DecodeWithGStreamer(opt.input, opt.settings, &writer, &report, on_progress);
+  }
+  progress.Finish();
+  const bool wrote = writer.Close();
+
+  if (!report.notes.empty()) std::fprintf(stderr, "vxaac-decode: note: %s\n", report.notes.c_str());
+  if (opt.info) PrintInfo(opt.output == "-" ? stderr : stdout, report);
+  if (!report.fatal.empty()) {
+    std::fprintf(stderr, "vxaac-decode: %s: %s\n", opt.input.c_str(), report.fatal.c_str());
+    return report.frames > 0 ? kExitErrors : kExitUnusable;
+  }
+  if (!wrote) {
+    std::fprintf(stderr, "vxaac-decode: %s\n", writer.Error().c_str());
+    return kExitUnusable;
+  }
+  if (report.errors > 0) {
+    std::fprintf(stderr, "vxaac-decode: %s: %llu decoding errors\n", opt.input.c_str(),
+                 static_cast<unsigned long long>(report.errors));
+    return kExitErrors;
+  }
+  return kExitOk;
+}

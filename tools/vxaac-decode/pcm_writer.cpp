@@ -1,0 +1,123 @@
+#include "pcm_writer.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+  v.push_back(static_cast<uint8_t>(x));
+  v.push_back(static_cast<uint8_t>(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+  Put16(v, x & 0xFFFF);
+  Put16(v, x >> 16);
+}
+
+}  // namespace
+
+PcmWriter::~PcmWriter() {
+  Close();
+}
+
+bool PcmWriter::Open(const std::string& path, bool wav) {
+  wav_ = wav;
+  if (path == "-") {
+    file_ = stdout;
+    owns_file_ = false;
+  } else {
+    file_ = std::fopen(path.c_str(), "wb");
+    owns_file_ = true;
+    if (!file_) error_ = "cannot create " + path;
+  }
+  return file_ != nullptr;
+}
+
+bool PcmWriter::SetFormat(const PcmFormat& f) {
+  if (has_format_) {
+    if (f.channels == format_.channels && f.rate == format_.rate && f.bits == format_.bits &&
+        f.is_float == format_.is_float)
+      return true;
+    error_ = "the stream changes its format; the output keeps the first one";
+    return false;
+  }
+  format_ = f;
+  has_format_ = true;
+  return !wav_ || WriteHeader(0xFFFFFFFFu);  // streaming size until Close
+}
+
+// PCM or IEEE float; WAVE_FORMAT_EXTENSIBLE above two channels or 16 bits.
+bool PcmWriter::WriteHeader(uint32_t data_size) {
+  const PcmFormat& f = format_;
+  const uint32_t block = static_cast<uint32_t>(f.channels * (f.bits / 8));
+  const bool ext = f.channels > 2 || f.bits > 16;
+  const uint16_t tag = f.is_float ? 3 : 1;
+  const uint32_t fmt_size = ext ? 40 : 16;
+  const uint32_t riff =
+      data_size == 0xFFFFFFFFu ? 0xFFFFFFFFu : 4 + 8 + fmt_size + 8 + data_size + (data_size & 1);
+  std::vector<uint8_t> h;
+  h.insert(h.end(), {'R', 'I', 'F', 'F'});
+  Put32(h, riff);
+  h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  Put32(h, fmt_size);
+  Put16(h, ext ? 0xFFFE : tag);
+  Put16(h, static_cast<uint32_t>(f.channels));
+  Put32(h, static_cast<uint32_t>(f.rate));
+  Put32(h, static_cast<uint32_t>(f.rate) * block);
+  Put16(h, block);
+  Put16(h, static_cast<uint32_t>(f.bits));
+  if (ext) {
+    static const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    Put16(h, 22);
+    Put16(h, static_cast<uint32_t>(f.bits));
+    Put32(h, f.channel_mask);
+    Put16(h, tag);
+    h.insert(h.end(), kGuidTail, kGuidTail + sizeof kGuidTail);
+  }
+  h.insert(h.end(), {'d', 'a', 't', 'a'});
+  Put32(h, data_size);
+  if (std::fwrite(h.data(), 1, h.size(), file_) != h.size()) {
+    error_ = "write failed";
+    return false;
+  }
+  return true;
+}
+
+bool PcmWriter::Write(const uint8_t* data, size_t bytes) {
+  if (!file_ || !has_format_) return false;
+  data_bytes_ += bytes;
+  if (!(wav_ && format_.bits == 8)) {
+    if (std::fwrite(data, 1, bytes, file_) == bytes) return true;
+    error_ = "write failed";
+    return false;
+  }
+  // WAV stores 8-bit samples unsigned.
+  while (bytes > 0) {
+    const size_t n = bytes < sizeof scratch_ ? bytes : sizeof scratch_;
+    for (size_t i = 0; i < n; ++i) scratch_[i] = static_cast<uint8_t>(data[i] ^ 0x80);
+    if (std::fwrite(scratch_, 1, n, file_) != n) {
+      error_ = "write failed";
+      return false;
+    }
+    data += n;
+    bytes -= n;
+  }
+  return true;
+}
+
+bool PcmWriter::Close() {
+  if (!file_) return error_.empty();
+  bool ok = error_.empty();
+  if (wav_ && has_format_) {
+    if (data_bytes_ & 1) ok = std::fputc(0, file_) != EOF && ok;
+    // Sizes are known now; a pipe keeps the streaming header.
+    if (data_bytes_ <= 0xFFFFFFF0u && std::fseek(file_, 0, SEEK_SET) == 0)
+      ok = WriteHeader(static_cast<uint32_t>(data_bytes_)) && ok;
+  }
+  ok = std::fflush(file_) == 0 && ok;
+  if (owns_file_) ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (!ok && error_.empty()) error_ = "write failed";
+  return ok;
+}

@@ -1,0 +1,50 @@
+// Writes decoded PCM as WAV or raw samples to a file or stdout.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct PcmFormat {
+  int channels = 0;
+  int rate = 0;
+  int bits = 16;  // 8, 16, 24 or 32
+  bool is_float = false;
+  uint32_t channel_mask = 0;  // WAV speaker mask, 0 when unknown
+};
+
+class PcmWriter {
+ public:
+  PcmWriter() = default;
+  PcmWriter(const PcmWriter&) = delete;
+  PcmWriter& operator=(const PcmWriter&) = delete;
+  ~PcmWriter();
+
+  // `path` "-" is stdout.  `wav` false writes bare samples.
+  bool Open(const std::string& path, bool wav);
+  bool IsOpen() const { return file_ != nullptr; }
+  // The format of the samples that follow; the first call writes the WAV
+  // header.  A later, different format is refused (returns false).
+  bool SetFormat(const PcmFormat& format);
+  const PcmFormat& Format() const { return format_; }
+  bool HasFormat() const { return has_format_; }
+  // Interleaved samples in the format's layout (8-bit signed, 16/24/32-bit
+  // little-endian); 8-bit samples become unsigned in WAV files.
+  bool Write(const uint8_t* data, size_t bytes);
+  // Completes the WAV header when the output can seek; false on I/O errors.
+  bool Close();
+  uint64_t DataBytes() const { return data_bytes_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool WriteHeader(uint32_t data_size);
+
+  FILE* file_ = nullptr;
+  bool owns_file_ = false;
+  bool wav_ = true;
+  bool has_format_ = false;
+  PcmFormat format_;
+  uint64_t data_bytes_ = 0;
+  uint8_t scratch_[4096];
+  std::string error_;
+};
