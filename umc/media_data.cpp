@@ -28,12 +28,6 @@ MediaData::MediaData(uint32_t size) {
   owns_buffer_ = true;
 }
 
-MediaData::~MediaData() {
-  FreeOwned();
-}
-
-AudioData::~AudioData() = default;
-
 void MediaData::FreeOwned() {
   if (owns_buffer_) dspFree(buffer_pointer_);
   owns_buffer_ = false;
@@ -53,7 +47,7 @@ MediaData& MediaData::operator=(const MediaData& src) {
   return *this;
 }
 
-Status MediaData::Close() {
+Status MediaData::CloseBuffer() {
   FreeOwned();
   buffer_pointer_ = data_pointer_ = nullptr;
   buffer_size_ = data_size_ = 0;
@@ -61,8 +55,8 @@ Status MediaData::Close() {
   return StatusOk;
 }
 
-Status MediaData::Alloc(uint32_t size) {
-  Close();
+Status MediaData::AllocBuffer(uint32_t size) {
+  CloseBuffer();
   if (size == 0) return StatusOk;
   uint8_t* p = AllocBytes(size);
   if (!p) return StatusAllocFailed;
@@ -72,7 +66,7 @@ Status MediaData::Alloc(uint32_t size) {
   return StatusOk;
 }
 
-Status MediaData::SetBufferPointer(uint8_t* ptr, uint32_t size) {
+Status MediaData::BorrowBuffer(uint8_t* ptr, uint32_t size) {
   FreeOwned();
   buffer_pointer_ = data_pointer_ = ptr;
   buffer_size_ = ptr ? size : 0;
@@ -87,7 +81,7 @@ uint32_t MediaData::GetFreeSpaceAfterData() const {
   return buffer_size_ - used;
 }
 
-Status MediaData::SetDataSize(uint32_t size) {
+Status MediaData::SetWindowSize(uint32_t size) {
   if (!buffer_pointer_) return StatusNullPointer;
   const uint32_t offset = static_cast<uint32_t>(data_pointer_ - buffer_pointer_);
   if (size > buffer_size_ - offset) return StatusOutOfRange;
@@ -95,7 +89,7 @@ Status MediaData::SetDataSize(uint32_t size) {
   return StatusOk;
 }
 
-Status MediaData::MoveDataPointer(int32_t n) {
+Status MediaData::MoveWindow(int32_t n) {
   if (n >= 0) {
     if (static_cast<uint32_t>(n) > data_size_) return StatusOutOfRange;
     data_pointer_ += n;
@@ -109,20 +103,7 @@ Status MediaData::MoveDataPointer(int32_t n) {
   return StatusOk;
 }
 
-Status MediaData::GetTime(double* start, double* end) const {
-  if (!start || !end) return StatusNullPointer;
-  *start = start_time_;
-  *end = end_time_;
-  return StatusOk;
-}
-
-Status MediaData::SetTime(double start, double end) {
-  start_time_ = start;
-  end_time_ = end;
-  return StatusOk;
-}
-
-Status MediaData::Reset() {
+Status MediaData::ResetWindow() {
   data_pointer_ = buffer_pointer_;
   start_time_ = end_time_ = -1.0;
   data_size_ = 0;
@@ -131,7 +112,7 @@ Status MediaData::Reset() {
   return StatusOk;
 }
 
-Status MediaData::MoveDataTo(MediaData* dst) {
+Status MediaData::MoveWindowTo(MediaData* dst) {
   if (!data_pointer_) return StatusNotInitialized;
   if (!dst || !dst->data_pointer_) return StatusNullPointer;
   if (dst == this) return StatusInvalidParams;

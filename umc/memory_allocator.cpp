@@ -28,15 +28,7 @@ bool Fits(const uint8_t* raw, size_t have, size_t size, size_t align) {
 
 }  // namespace
 
-DefaultMemoryAllocator::~DefaultMemoryAllocator() {
-  Close();
-}
-
-Status DefaultMemoryAllocator::Init(MemoryAllocatorParams*) {
-  return Close();
-}
-
-Status DefaultMemoryAllocator::Close() {
+Status DefaultMemoryAllocator::CloseAll() {
   for (int32_t i = 0; i < count_; ++i) dspFree(entries_[i].raw);
   dspFree(entries_);
   entries_ = nullptr;
@@ -95,7 +87,7 @@ int32_t DefaultMemoryAllocator::TakeEntry(size_t size, size_t align) {
   return count_++;
 }
 
-Status DefaultMemoryAllocator::Alloc(MemId* id, size_t size, uint32_t, size_t align) {
+Status DefaultMemoryAllocator::AllocBlock(MemId* id, size_t size, size_t align) {
   if (!id) return StatusNullPointer;
   if (size == 0 || align == 0 || align > kMaxAlign || (align & (align - 1)) != 0)
     return StatusInvalidParams;
@@ -121,7 +113,7 @@ Status DefaultMemoryAllocator::Alloc(MemId* id, size_t size, uint32_t, size_t al
   return StatusOk;
 }
 
-void* DefaultMemoryAllocator::Lock(MemId id) {
+void* DefaultMemoryAllocator::LockBlock(MemId id) {
   Entry* e = Find(id);
   if (!e || !e->raw || e->free_pending) return nullptr;
   if (e->lock_count == INT32_MAX) return nullptr;
@@ -129,27 +121,22 @@ void* DefaultMemoryAllocator::Lock(MemId id) {
   return e->raw + AlignOffset(e->raw, e->align);
 }
 
-Status DefaultMemoryAllocator::Unlock(MemId id) {
+Status DefaultMemoryAllocator::UnlockBlock(MemId id) {
   Entry* e = Find(id);
   if (!e || !e->raw || e->lock_count <= 0) return StatusOutOfRange;
   if (--e->lock_count == 0 && e->free_pending) Release(*e);
   return StatusOk;
 }
 
-Status DefaultMemoryAllocator::Free(MemId id) {
-  Entry* e = Find(id);
-  if (!e || !e->raw || e->free_pending) return StatusOutOfRange;
-  e->free_pending = true;
-  if (e->lock_count == 0) Release(*e);
-  return StatusOk;
-}
-
-Status DefaultMemoryAllocator::ForceFree(MemId id) {
+// Free defers the release of a locked block to its last Unlock; ForceFree
+// releases it at once.  A block already pending is refused by Free only.
+Status DefaultMemoryAllocator::FreeBlock(MemId id, bool force) {
   if (id == 0) return StatusOutOfRange;
   Entry* e = Find(id);
-  if (!e) return StatusOk;
-  if (!e->raw) return StatusOutOfRange;
-  Release(*e);
+  if (!e) return force ? StatusOk : StatusOutOfRange;
+  if (!e->raw || (!force && e->free_pending)) return StatusOutOfRange;
+  e->free_pending = true;
+  if (force || e->lock_count == 0) Release(*e);
   return StatusOk;
 }
 

@@ -50,15 +50,19 @@ class DefaultMemoryAllocator : public MemoryAllocator {
 
  public:
   DefaultMemoryAllocator() = default;
-  ~DefaultMemoryAllocator() override;
+  ~DefaultMemoryAllocator() override { CloseAll(); }
 
-  Status Init(MemoryAllocatorParams* params) override;
-  Status Close() override;
-  Status Alloc(MemId* id, size_t size, uint32_t flags, size_t align) override;
-  void* Lock(MemId id) override;
-  Status Unlock(MemId id) override;
-  Status Free(MemId id) override;
-  Status ForceFree(MemId id) override;
+  // Inline wrappers: no key function (see umc_class.h).
+  Status Init(MemoryAllocatorParams*) override { return CloseAll(); }
+  // Frees every block and the table; ids keep counting.
+  Status Close() override { return CloseAll(); }
+  Status Alloc(MemId* id, size_t size, uint32_t, size_t align) override {
+    return AllocBlock(id, size, align);
+  }
+  void* Lock(MemId id) override { return LockBlock(id); }
+  Status Unlock(MemId id) override { return UnlockBlock(id); }
+  Status Free(MemId id) override { return FreeBlock(id, false); }
+  Status ForceFree(MemId id) override { return FreeBlock(id, true); }
 
   // Introspection for tests and diagnostics.
   int32_t EntryCount() const { return count_; }
@@ -74,6 +78,11 @@ class DefaultMemoryAllocator : public MemoryAllocator {
     bool free_pending;
   };
 
+  Status CloseAll();
+  Status AllocBlock(MemId* id, size_t size, size_t align);
+  void* LockBlock(MemId id);
+  Status UnlockBlock(MemId id);
+  Status FreeBlock(MemId id, bool force);
   Entry* Find(MemId id);
   int32_t TakeEntry(size_t size, size_t align);
   bool Grow();

@@ -248,6 +248,7 @@ int main(int argc, char** argv) {
     gst_init(&argc, &argv);
     gst_plugin_vxaacdec_register();
     DecodeWithGStreamer(opt.input, opt.settings, &writer, &report, on_progress);
+    gst_deinit();
   }
   progress.Finish();
   const bool wrote = writer.Close();
