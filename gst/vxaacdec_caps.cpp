@@ -129,7 +129,8 @@ gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
   // In-band framing never uses codec data: a configuration held from
   // earlier caps would make the decoder read ADTS or ADIF bytes as raw
   // access units.
-  const gboolean changed = !SameBytes(new_codec_data, dec->codec_data);
+  const gboolean changed =
+      !SameBytes(new_codec_data, dec->codec_data) || new_stream_type != dec->stream_type;
   if (changed && dec->decoder) vx_aac_dec_finish_stream(dec);
   if (dec->codec_data) gst_buffer_unref(dec->codec_data);
   dec->codec_data = new_codec_data;

@@ -74,10 +74,14 @@ gboolean FillFromBuffer(UMC::MediaData* md, GstBuffer* buf, guint pad) {
 void UpdateSizes(VxAACDec* dec) {
   UMC::AudioCodecParams info;
   dec->decoder->GetInfo(&info);  // fills the sizes even before the first frame
-  const guint suggested = info.suggested_output_size > 0 ? info.suggested_output_size : 0;
+  // Sizes derived from stream headers are bounded before they are used.
+  const guint suggested = std::min<guint>(
+      info.suggested_output_size > 0 ? info.suggested_output_size : 0, kMaxOutputSize);
   dec->output_size = std::max({dec->output_size, kMinOutputSize, suggested});
   const gboolean als = (info.profile & 0xFF) == kObjectTypeAls;
-  dec->min_input = (als && info.suggested_input_size > 0) ? info.suggested_input_size : 0;
+  dec->min_input = (als && info.suggested_input_size > 0)
+                       ? std::min<guint>(info.suggested_input_size, kMaxAccessUnit)
+                       : 0;
 }
 
 // Creates and initialises the decoder from the held codec data.
@@ -296,6 +300,7 @@ PassResult DecodeInput(VxAACDec* dec) {
   PassResult r;
   UMC::MediaData* in = dec->input;
   UMC::MediaData* out = dec->output;
+  guint idle = 0;  // consecutive calls that consumed nothing
   for (;;) {
     const uint32_t before = in->GetDataSize();
     GstBuffer* buf = gst_buffer_new_allocate(nullptr, dec->output_size, nullptr);
@@ -323,7 +328,8 @@ PassResult DecodeInput(VxAACDec* dec) {
         r.end = PassEnd::kError;
         return r;
       }
-      dec->output_size *= 2;  // the decoder keeps the frame for the next call
+      dec->output_size =
+          std::min(2 * dec->output_size, kMaxOutputSize);  // frame kept for the retry
       continue;
     }
     if (st == UMC::StatusNotEnoughData) {
@@ -340,12 +346,18 @@ PassResult DecodeInput(VxAACDec* dec) {
     if (st == UMC::StatusInvalidStream) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       // Applications learn of damaged input; the silent frame keeps time.
-      GST_ELEMENT_WARNING(
-          dec, STREAM, DECODE, (nullptr),
-          ("malformed frame (status %d), %u bytes of silence pushed", st, produced));
+      if (produced > 0)
+        GST_ELEMENT_WARNING(
+            dec, STREAM, DECODE, (nullptr),
+            ("malformed frame (status %d), %u bytes of silence pushed", st, produced));
+      else
+        GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
+                            ("malformed frame header (status %d) skipped", st));
     }
-    if (produced == 0 && consumed == 0) {
-      // Neither progress nor a request for more: do not spin on it.
+    // Frames must consume input: the only repeat allowed without is the
+    // delivery of a frame kept after a refusal for space.
+    idle = consumed == 0 ? idle + 1 : 0;
+    if ((produced == 0 && consumed == 0) || idle > 1) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
