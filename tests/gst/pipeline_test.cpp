@@ -20,7 +20,7 @@ constexpr size_t kClipFrames = 43;  // access units in the lc_44k_st_128 clips
   } while (0)
 
 std::string FileSrc(const char* name, const char* extra = "") {
-  return "filesrc location=\"" + vxgst::DataPath(name) + "\" " + extra;
+  return "filesrc location=\"" + vxgst::DataPath(name) + "\" " + extra + " ";
 }
 
 void ExpectStereo44k(const vxgst::Output& out, const std::string& route) {
@@ -91,6 +91,25 @@ TEST(Pipelines, MultichannelComesOutInCanonicalOrder) {
   EXPECT_EQ(r.frames, 4096u);
   EXPECT_LT(r.rms_lsb, 1.0) << vxtest::FormatResult(r);
   EXPECT_LT(r.max_lsb, 8.0) << vxtest::FormatResult(r);
+}
+
+// HE-AAC v2 in ADTS: aacparse announces the core (22050 Hz mono); the output
+// caps follow the decoded frames whatever it says.
+TEST(Pipelines, HeAacCapsComeFromTheDecoder) {
+  REQUIRE_DECODER();
+  const vxgst::Output parsed =
+      vxgst::RunPipeline(FileSrc("ps_44k_24.aac") + "! aacparse ! vxaacdec");
+  const vxgst::Output direct =
+      vxgst::RunPipeline(FileSrc("ps_44k_24.aac", "blocksize=64") + "! vxaacdec");
+  ASSERT_EQ(parsed.error, "");
+  ASSERT_EQ(direct.error, "");
+  EXPECT_EQ(parsed.rate, direct.rate);
+  EXPECT_EQ(parsed.channels, direct.channels);
+  EXPECT_TRUE(parsed.pcm == direct.pcm);
+  // 16 frames of 1024 core samples, twice as many at the SBR rate.
+  ASSERT_TRUE(direct.rate == 22050 || direct.rate == 44100) << direct.rate;
+  EXPECT_EQ(direct.Frames(), 16u * (direct.rate == 44100 ? 2048 : 1024));
+  EXPECT_EQ(vxgst::CheckContinuity(direct, 0), "");
 }
 
 // ADTS whose layout is a program config element.  aacparse of GStreamer
