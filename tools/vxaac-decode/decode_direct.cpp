@@ -21,6 +21,7 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kPadding = 16;  // zero bytes after the input for the bit readers
 constexpr size_t kMaxStalled = 64 * 1024;
 constexpr uint32_t kMaxOutput = 16u << 20;
+constexpr uint32_t kMaxInput = 16u << 20;
 constexpr int kObjectTypeAls = 36;
 
 std::unique_ptr<UMC::AudioCodec> NewDecoder(const DecoderSettings& s, std::string* error) {
@@ -127,8 +128,9 @@ bool DirectDecoder::Open() {
   }
   UMC::AudioCodecParams sizes;
   dec_->GetInfo(&sizes);
-  out_.resize(std::max<size_t>(
-      {out_.size(), 32768, static_cast<size_t>(std::max(0, sizes.suggested_output_size))}));
+  // Sizes derived from stream headers are bounded before they are used.
+  const size_t suggested = std::min<size_t>(std::max(0, sizes.suggested_output_size), kMaxOutput);
+  out_.resize(std::max<size_t>({out_.size(), 32768, suggested}));
   return true;
 }
 
@@ -139,19 +141,17 @@ void DirectDecoder::Restart() {
 }
 
 void DirectDecoder::Output(uint32_t bytes) {
-  if (!described_ || report_->frames % 64 == 0) {
-    Layout now;
-    if (!DescribeOutput(dec_.get(), &now, report_)) {
-      if (!described_) return;  // nothing known yet: drop the frame
-    } else {
-      layout_ = now;
-      described_ = true;
-      UMC::AudioCodecParams info;
-      dec_->GetInfo(&info);
-      min_input_ = report_->object_type == kObjectTypeAls
-                       ? static_cast<uint32_t>(std::max(0, info.suggested_input_size))
-                       : 0;
-    }
+  Layout now;
+  if (DescribeOutput(dec_.get(), &now, report_)) {
+    layout_ = now;
+    described_ = true;
+    UMC::AudioCodecParams info;
+    dec_->GetInfo(&info);
+    min_input_ = report_->object_type == kObjectTypeAls
+                     ? std::min<uint32_t>(std::max(0, info.suggested_input_size), kMaxInput)
+                     : 0;
+  } else if (!described_) {
+    return;  // nothing known yet: drop the frame
   }
   const PcmFormat& f = layout_.format;
   const int bps = f.bits / 8;
