@@ -1,0 +1,133 @@
+// ics_info(), ltp_data() and the M/S mask of a common-window pair
+// (ISO/IEC 14496-3, 4.4.2.1 and 4.4.2.7).
+#include <cstring>
+
+#include "aac/channel_stream.h"
+
+namespace {
+
+constexpr int32_t kObjectTypeMain = 1;
+constexpr int32_t kObjectTypeLtp = 4;
+constexpr int32_t kObjectTypeBsac = 22;
+
+// Window groups from the seven scale_factor_grouping bits: a 1 bit keeps the
+// next window in the current group, a 0 opens a new group.
+void SetGrouping(ChannelStream& s) {
+  std::memset(s.window_group_length, 0, sizeof(s.window_group_length));
+  if (s.window_sequence != EIGHT_SHORT_SEQUENCE) {
+    s.num_windows = 1;
+    s.num_window_groups = 1;
+    s.window_group_length[0] = 1;
+    return;
+  }
+  s.num_windows = 8;
+  s.num_window_groups = 1;
+  s.window_group_length[0] = 1;
+  for (int bit = 6; bit >= 0; --bit) {
+    if ((s.scale_factor_grouping >> bit) & 1) {
+      ++s.window_group_length[s.num_window_groups - 1];
+    } else {
+      s.window_group_length[s.num_window_groups++] = 1;
+    }
+  }
+}
+
+int DecodePredictorData(ChannelStream& s, UMC::BitReader& r, int32_t object_type) {
+  if (object_type == kObjectTypeMain) {
+    s.predictor_reset = static_cast<int32_t>(UMC::BitReaderRead1(r));
+    if (s.predictor_reset) s.predictor_reset_group_number = UMC::BitReaderRead(r, 5);
+    const int32_t limit = s.max_sfb < s.bands.pred_sfb_max ? s.max_sfb : s.bands.pred_sfb_max;
+    for (int32_t sfb = 0; sfb < limit; ++sfb) {
+      s.prediction_used[sfb] = static_cast<uint8_t>(UMC::BitReaderRead1(r));
+    }
+    return 0;
+  }
+  if (object_type == kObjectTypeLtp) {
+    s.ltp_data_present = static_cast<int32_t>(UMC::BitReaderRead1(r));
+    return s.ltp_data_present ? DecodeLtpData(s, r) : 0;
+  }
+  return -1;  // no other object type carries predictor data
+}
+
+}  // namespace
+
+int DecodeIcsInfo(ChannelStream& s, UMC::BitReader& r, int32_t object_type) {
+  s.ics_reserved_bit = static_cast<int32_t>(UMC::BitReaderRead1(r));
+  s.window_sequence = static_cast<int32_t>(UMC::BitReaderRead(r, 2));
+  s.window_shape = static_cast<int32_t>(UMC::BitReaderRead1(r));
+  s.predictor_data_present = 0;
+  s.predictor_reset = 0;
+  s.ltp_data_present = 0;
+  std::memset(s.prediction_used, 0, sizeof(s.prediction_used));
+
+  if (s.window_sequence == EIGHT_SHORT_SEQUENCE) {
+    s.max_sfb = static_cast<int32_t>(UMC::BitReaderRead(r, 4));
+    s.scale_factor_grouping = static_cast<int32_t>(UMC::BitReaderRead(r, 7));
+    SetGrouping(s);
+    return s.max_sfb > s.bands.num_swb_short ? -1 : 0;
+  }
+  s.max_sfb = static_cast<int32_t>(UMC::BitReaderRead(r, 6));
+  s.scale_factor_grouping = 0;
+  SetGrouping(s);
+  if (s.max_sfb > s.bands.num_swb_long) return -1;
+  if (object_type == kObjectTypeBsac) return 0;
+
+  s.predictor_data_present = static_cast<int32_t>(UMC::BitReaderRead1(r));
+  return s.predictor_data_present ? DecodePredictorData(s, r, object_type) : 0;
+}
+
+int DecodeLtpData(ChannelStream& s, UMC::BitReader& r) {
+  s.ltp_lag = static_cast<int32_t>(UMC::BitReaderRead(r, 11));
+  s.ltp_coef = static_cast<int32_t>(UMC::BitReaderRead(r, 3));
+  std::memset(s.ltp_long_used, 0, sizeof(s.ltp_long_used));
+  std::memset(s.ltp_short_used, 0, sizeof(s.ltp_short_used));
+  std::memset(s.ltp_short_lag_present, 0, sizeof(s.ltp_short_lag_present));
+  std::memset(s.ltp_short_lag, 0, sizeof(s.ltp_short_lag));
+  if (s.window_sequence == EIGHT_SHORT_SEQUENCE) {
+    for (int w = 0; w < kAacMaxWindows; ++w) {
+      s.ltp_short_used[w] = static_cast<uint8_t>(UMC::BitReaderRead1(r));
+      if (!s.ltp_short_used[w]) continue;
+      s.ltp_short_lag_present[w] = static_cast<uint8_t>(UMC::BitReaderRead1(r));
+      if (s.ltp_short_lag_present[w]) s.ltp_short_lag[w] = UMC::BitReaderRead(r, 4);
+    }
+    return 0;
+  }
+  const int32_t limit = s.max_sfb < kAacMaxLtpSfb ? s.max_sfb : kAacMaxLtpSfb;
+  for (int32_t sfb = 0; sfb < limit; ++sfb) {
+    s.ltp_long_used[sfb] = static_cast<uint8_t>(UMC::BitReaderRead1(r));
+  }
+  return 0;
+}
+
+void CopyIcsInfo(const ChannelStream& from, ChannelStream& to, int32_t object_type) {
+  to.bands = from.bands;
+  to.ics_reserved_bit = from.ics_reserved_bit;
+  to.window_sequence = from.window_sequence;
+  to.window_shape = from.window_shape;
+  to.max_sfb = from.max_sfb;
+  to.scale_factor_grouping = from.scale_factor_grouping;
+  SetGrouping(to);
+  to.predictor_data_present = from.predictor_data_present;
+  to.ltp_data_present = 0;
+  if (object_type == kObjectTypeMain) {
+    to.predictor_reset = from.predictor_reset;
+    to.predictor_reset_group_number = from.predictor_reset_group_number;
+    std::memcpy(to.prediction_used, from.prediction_used, sizeof(to.prediction_used));
+  }
+}
+
+int DecodeMsData(ChannelStream& first, UMC::BitReader& r) {
+  first.ms_mask_present = static_cast<int32_t>(UMC::BitReaderRead(r, 2));
+  std::memset(first.ms_used, 0, sizeof(first.ms_used));
+  if (first.ms_mask_present == 3) return -1;  // reserved
+  const int32_t bands = first.max_sfb < kAacMaxSfb ? first.max_sfb : kAacMaxSfb;
+  for (int32_t g = 0; g < first.num_window_groups && g < kAacMaxWindows; ++g) {
+    for (int32_t sfb = 0; sfb < bands; ++sfb) {
+      first.ms_used[g][sfb] =
+          first.ms_mask_present == 2
+              ? 1
+              : (first.ms_mask_present == 1 ? static_cast<uint8_t>(UMC::BitReaderRead1(r)) : 0);
+    }
+  }
+  return 0;
+}

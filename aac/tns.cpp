@@ -1,0 +1,131 @@
+// Temporal noise shaping (ISO/IEC 14496-3, 4.6.9): tns_data(), the filters
+// it describes and the all-pole filtering of the spectrum.
+#include <cstring>
+
+#include "aac/channel_stream.h"
+
+namespace {
+
+// Reflection coefficients of 3- and 4-bit resolution, indexed by the
+// sign-extended field plus 4 (resp. 8):
+//   c >= 0: sin(c / (2^(r-1) - 0.5) * pi/2),  c < 0: sin(c / (2^(r-1) + 0.5) * pi/2)
+constexpr float kTnsCoef3[8] = {-0.984807753f, -0.866025404f, -0.642787610f, -0.342020143f,
+                                0.000000000f,  0.433883739f,  0.781831482f,  0.974927912f};
+constexpr float kTnsCoef4[16] = {-0.995734176f, -0.961825643f, -0.895163291f, -0.798017227f,
+                                 -0.673695644f, -0.526432163f, -0.361241666f, -0.183749518f,
+                                 0.000000000f,  0.207911691f,  0.406736643f,  0.587785252f,
+                                 0.743144825f,  0.866025404f,  0.951056516f,  0.994521895f};
+
+float ReflectionCoefficient(int32_t raw, int bits, int32_t coef_res) {
+  const int32_t sign_bit = 1 << (bits - 1);
+  const int32_t c = (raw & (sign_bit - 1)) - (raw & sign_bit);  // sign-extend from `bits`
+  return coef_res ? kTnsCoef4[c + 8] : kTnsCoef3[c + 4];
+}
+
+// Reflection coefficients to direct form by the step-up recursion.
+void StepUp(const float* k, int32_t order, float* lpc) {
+  float tmp[kTnsMaxOrder + 1];
+  lpc[0] = 1.0f;
+  for (int32_t m = 1; m <= order; ++m) {
+    for (int32_t i = 1; i < m; ++i) tmp[i] = lpc[i] + k[m - 1] * lpc[m - i];
+    for (int32_t i = 1; i < m; ++i) lpc[i] = tmp[i];
+    lpc[m] = k[m - 1];
+  }
+}
+
+}  // namespace
+
+int DecodeTnsData(ChannelStream& s, UMC::BitReader& r) {
+  TnsData& t = s.tns;
+  std::memset(&t, 0, sizeof(t));
+  const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
+  const int n_filt_bits = short_windows ? 1 : 2;
+  const int length_bits = short_windows ? 4 : 6;
+  const int order_bits = short_windows ? 3 : 5;
+  const int32_t windows = s.num_windows < kAacMaxWindows ? s.num_windows : kAacMaxWindows;
+  for (int32_t w = 0; w < windows; ++w) {
+    t.n_filt[w] = static_cast<int32_t>(UMC::BitReaderRead(r, n_filt_bits));
+    if (!t.n_filt[w]) continue;
+    t.coef_res[w] = static_cast<int32_t>(UMC::BitReaderRead1(r));
+    for (int32_t f = 0; f < t.n_filt[w]; ++f) {
+      t.length[w][f] = static_cast<int32_t>(UMC::BitReaderRead(r, length_bits));
+      t.order[w][f] = static_cast<int32_t>(UMC::BitReaderRead(r, order_bits));
+      if (!t.order[w][f]) continue;
+      t.direction[w][f] = static_cast<int32_t>(UMC::BitReaderRead1(r));
+      t.coef_compress[w][f] = static_cast<int32_t>(UMC::BitReaderRead1(r));
+      const int bits = 3 + t.coef_res[w] - t.coef_compress[w][f];
+      for (int32_t i = 0; i < t.order[w][f]; ++i) {
+        t.coef[w][f][i] = static_cast<int8_t>(UMC::BitReaderRead(r, bits));
+      }
+    }
+  }
+  return UMC::BitReaderOverrun(r) ? -1 : 0;
+}
+
+void PrepareTns(const ChannelStream& s, TnsFilterSet* set) {
+  set->present = s.tns_data_present;
+  set->num_windows = s.num_windows < kAacMaxWindows ? s.num_windows : kAacMaxWindows;
+  std::memset(set->n_filt, 0, sizeof(set->n_filt));
+  if (!set->present) return;
+  const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
+  const int32_t* offset = short_windows ? s.bands.swb_offset_short : s.bands.swb_offset_long;
+  const int32_t num_swb = short_windows ? s.bands.num_swb_short : s.bands.num_swb_long;
+  const int32_t max_bands =
+      short_windows ? s.bands.tns_max_bands_short : s.bands.tns_max_bands_long;
+  int32_t max_order = short_windows ? s.bands.tns_max_order_short : s.bands.tns_max_order_long;
+  if (max_order > kTnsMaxOrder) max_order = kTnsMaxOrder;
+  if (!offset) {
+    set->present = 0;
+    return;
+  }
+  int32_t limit = s.max_sfb < max_bands ? s.max_sfb : max_bands;
+  if (limit > num_swb) limit = num_swb;
+  if (limit < 0) limit = 0;
+  const TnsData& t = s.tns;
+  for (int32_t w = 0; w < set->num_windows; ++w) {
+    set->n_filt[w] = t.n_filt[w] < 4 ? t.n_filt[w] : 4;
+    int32_t top = num_swb;
+    for (int32_t f = 0; f < set->n_filt[w]; ++f) {
+      TnsFilter& filter = set->filter[w][f];
+      const int32_t order = t.order[w][f] < max_order ? t.order[w][f] : max_order;
+      const int32_t bottom = top - t.length[w][f] > 0 ? top - t.length[w][f] : 0;
+      filter.order = 0;
+      if (order > 0) {
+        const int bits = 3 + t.coef_res[w] - t.coef_compress[w][f];
+        float k[kTnsMaxOrder];
+        for (int32_t i = 0; i < order; ++i) {
+          k[i] = ReflectionCoefficient(t.coef[w][f][i], bits, t.coef_res[w]);
+        }
+        StepUp(k, order, filter.lpc);
+        const int32_t start = offset[bottom < limit ? bottom : limit];
+        const int32_t end = offset[top < limit ? top : limit];
+        if (end > start) {
+          filter.order = order;
+          filter.size = end - start;
+          filter.step = t.direction[w][f] ? -1 : 1;
+          filter.start = t.direction[w][f] ? end - 1 : start;
+        }
+      }
+      top = bottom;
+    }
+  }
+}
+
+void ApplyTns(const TnsFilterSet& set, float* spectrum) {
+  if (!set.present) return;
+  for (int32_t w = 0; w < set.num_windows && w < kAacMaxWindows; ++w) {
+    for (int32_t f = 0; f < set.n_filt[w] && f < 4; ++f) {
+      const TnsFilter& filter = set.filter[w][f];
+      if (filter.order <= 0) continue;
+      float* x = spectrum + 128 * w + filter.start;
+      const int32_t step = filter.step;
+      // y[n] = x[n] - sum lpc[i] y[n - i]; earlier outputs are already in place.
+      for (int32_t n = 0; n < filter.size; ++n) {
+        const int32_t taps = n < filter.order ? n : filter.order;
+        float acc = x[n * step];
+        for (int32_t i = 1; i <= taps; ++i) acc -= filter.lpc[i] * x[(n - i) * step];
+        x[n * step] = acc;
+      }
+    }
+  }
+}
