@@ -1,12 +1,15 @@
 // ics_info(), ltp_data() and the M/S mask of a common-window pair
-// (ISO/IEC 14496-3, 4.4.2.1 and 4.4.2.7).
+// (ISO/IEC 14496-3, 4.4.2.1 and 4.4.2.7), and the band tables and tool limits
+// of each sampling frequency index.
 #include <cstring>
 
+#include "aac/aac_swb_tables.h"
 #include "aac/channel_stream.h"
 
 namespace {
 
 constexpr int32_t kObjectTypeMain = 1;
+constexpr int32_t kObjectTypeSsr = 3;
 constexpr int32_t kObjectTypeLtp = 4;
 constexpr int32_t kObjectTypeBsac = 22;
 
@@ -51,6 +54,31 @@ int DecodePredictorData(ChannelStream& s, UMC::BitReader& r, int32_t object_type
 
 }  // namespace
 
+int GetAacBandTables(int32_t sf_index, int32_t object_type, AacBandTables* tables) {
+  if (!tables || sf_index < 0 || sf_index >= kAacSwbInfoCount) return -1;
+  const AacSwbInfo& info = kAacSwbInfo[sf_index];
+  const bool ssr = object_type == kObjectTypeSsr;
+  tables->swb_offset_long = info.swb_offset_long;
+  tables->swb_offset_short = info.swb_offset_short;
+  tables->num_swb_long = info.num_swb_long;
+  tables->num_swb_short = info.num_swb_short;
+  tables->pred_sfb_max = info.pred_sfb_max;
+  tables->tns_max_bands_long = ssr ? info.tns_max_bands_long_ssr : info.tns_max_bands_long;
+  tables->tns_max_bands_short = ssr ? info.tns_max_bands_short_ssr : info.tns_max_bands_short;
+  const bool long_order = object_type == kObjectTypeMain || object_type == kObjectTypeLtp;
+  tables->tns_max_order_long = long_order ? 20 : 12;
+  tables->tns_max_order_short = 7;
+  return 0;
+}
+
+int InitChannelStream(ChannelStream& s, int32_t sf_index, int32_t object_type) {
+  std::memset(static_cast<void*>(&s), 0, sizeof(s));
+  s.num_windows = 1;
+  s.num_window_groups = 1;
+  s.window_group_length[0] = 1;
+  return GetAacBandTables(sf_index, object_type, &s.bands);
+}
+
 int DecodeIcsInfo(ChannelStream& s, UMC::BitReader& r, int32_t object_type) {
   s.ics_reserved_bit = static_cast<int32_t>(UMC::BitReaderRead1(r));
   s.window_sequence = static_cast<int32_t>(UMC::BitReaderRead(r, 2));
@@ -58,6 +86,7 @@ int DecodeIcsInfo(ChannelStream& s, UMC::BitReader& r, int32_t object_type) {
   s.predictor_data_present = 0;
   s.predictor_reset = 0;
   s.ltp_data_present = 0;
+  s.ms_mask_present = 0;  // a common-window pair reads its mask after ics_info
   std::memset(s.prediction_used, 0, sizeof(s.prediction_used));
 
   if (s.window_sequence == EIGHT_SHORT_SEQUENCE) {
