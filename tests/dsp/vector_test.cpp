@@ -1,0 +1,371 @@
+// Vector primitives: edge cases of the public entry points, and every
+// vectorised kernel against the generic reference on random data.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dsp/dsp_vector.h"
+#include "dsp/vector_impl.h"
+
+namespace {
+
+std::mt19937 rng(1234);
+
+std::vector<float> RandomFloats(int n, float scale) {
+  std::uniform_real_distribution<float> d(-scale, scale);
+  std::vector<float> v(n);
+  for (auto& x : v) x = d(rng);
+  return v;
+}
+
+std::vector<int32_t> RandomInts(int n) {
+  std::uniform_int_distribution<int32_t> d(INT32_MIN, INT32_MAX);
+  std::vector<int32_t> v(n);
+  for (auto& x : v) x = d(rng);
+  return v;
+}
+
+bool SameBits(const float* a, const float* b, int n) {
+  return std::memcmp(a, b, 4 * n) == 0;
+}
+
+bool HaveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+TEST(Vector, ScaledAddSubRoundsToEvenAndSaturates) {
+  auto add = [](int32_t a, int32_t b, int32_t sf) {
+    int32_t r;
+    EXPECT_EQ(dspAddScaled_32s(&a, &b, &r, 1, sf), 0);
+    return r;
+  };
+  EXPECT_EQ(add(0x7FFFFFFF, 1, 0), 0x7FFFFFFF);
+  EXPECT_EQ(add(INT32_MIN, -1, 0), INT32_MIN);
+  EXPECT_EQ(add(1, 2, 1), 2);
+  EXPECT_EQ(add(1, 4, 1), 2);
+  EXPECT_EQ(add(-1, -2, 1), -2);
+  EXPECT_EQ(add(3, 3, 2), 2);  // 1.5 -> 2
+  EXPECT_EQ(add(5, 5, 2), 2);  // 2.5 -> 2
+  EXPECT_EQ(add(12345, 1, 33), 0);
+  EXPECT_EQ(add(1, 1, -31), INT32_MAX);
+  EXPECT_EQ(add(-1, 0, -40), INT32_MIN);
+  EXPECT_EQ(add(3, 0, -2), 12);
+  int32_t a = 10, b = 3, r;
+  ASSERT_EQ(dspSubScaled_32s(&a, &b, &r, 1, 0), 0);
+  EXPECT_EQ(r, -7);  // src2 - src1
+  EXPECT_EQ(dspAddScaled_32s(&a, nullptr, &r, 1, 0), dspStsNullPtrErr);
+  EXPECT_EQ(dspAddScaled_32s(&a, &b, &r, 0, 0), dspStsSizeErr);
+}
+
+TEST(Vector, InterleaveConvertRoundsTiesToEvenAndSaturates) {
+  const float c0[] = {2.5f, 3.5f, -2.5f, 40000.0f, -40000.0f, 0.49999997f, -0.5f, NAN};
+  const float* ch[1] = {c0};
+  int16_t out[8];
+  ASSERT_EQ(dspInterleaveConvert_32f16s(ch, 1, 8, out), 0);
+  const int16_t want[] = {2, 4, -2, 32767, -32768, 0, 0, 0};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], want[i]) << i;
+  const float l[] = {0.0f, 1.0f}, r[] = {2.0f, 3.0f};
+  const float* st[2] = {l, r};
+  ASSERT_EQ(dspInterleaveConvert_32f16s(st, 2, 2, out), 0);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(out[1], 2);
+  EXPECT_EQ(out[2], 1);
+  EXPECT_EQ(out[3], 3);
+  const float* bad[2] = {l, nullptr};
+  EXPECT_EQ(dspInterleaveConvert_32f16s(bad, 2, 2, out), dspStsNullPtrErr);
+  EXPECT_EQ(dspInterleaveConvert_32f16s(st, 0, 2, out), dspStsSizeErr);
+}
+
+TEST(Vector, ShiftsReductionsSortCrc) {
+  int32_t v[2] = {-5, 5};
+  EXPECT_EQ(dspShiftRight_32s(40, v, 2), 0);
+  EXPECT_EQ(v[0], -1);
+  EXPECT_EQ(v[1], 0);
+  EXPECT_EQ(dspShiftRight_32s(-1, v, 2), dspStsShiftErr);
+  int32_t w[2] = {3, -1};
+  EXPECT_EQ(dspShiftLeft_32s(31, w, 2), 0);
+  EXPECT_EQ(w[0], INT32_MIN);
+  EXPECT_EQ(dspShiftLeft_32s(32, w, 2), 0);
+  EXPECT_EQ(w[0], 0);
+  const int32_t m[3] = {3, 1, 1};
+  int32_t mn = 0, idx = -1;
+  EXPECT_EQ(dspMinIndex_32s(m, 3, &mn, &idx), 0);
+  EXPECT_EQ(mn, 1);
+  EXPECT_EQ(idx, 1);
+  EXPECT_EQ(dspMinIndex_32s(m, 3, &mn, nullptr), 0);
+  int32_t s[5] = {5, -2, 9, 0, -2};
+  EXPECT_EQ(dspSortAscend_32s(s, 5), 0);
+  EXPECT_EQ(s[0], -2);
+  EXPECT_EQ(s[4], 9);
+  EXPECT_EQ(dspSortAscend_32s(s, 0), dspStsSizeErr);
+  const char* digits = "123456789";
+  uint32_t crc = 0;
+  EXPECT_EQ(dspCrc32_8u(reinterpret_cast<const uint8_t*>(digits), 9, &crc), 0);
+  EXPECT_EQ(crc, 0xCBF43926u);
+  crc = 0;
+  dspCrc32_8u(reinterpret_cast<const uint8_t*>(digits), 4, &crc);
+  dspCrc32_8u(reinterpret_cast<const uint8_t*>(digits) + 4, 5, &crc);
+  EXPECT_EQ(crc, 0xCBF43926u);
+  int32_t mv[6] = {1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(dspMove_32s(mv, mv + 1, 5), 0);  // overlapping upward copy
+  EXPECT_EQ(mv[5], 5);
+  EXPECT_EQ(mv[1], 1);
+}
+
+TEST(Vector, AacKernels) {
+  const int16_t sf[2] = {104, 100};
+  float g[2];
+  EXPECT_EQ(dspScalefactorGain_16s32f(sf, 100, g, 2), 0);
+  EXPECT_EQ(g[0], 2.0f);
+  EXPECT_EQ(g[1], 1.0f);
+  const int16_t q[4] = {-8, 0, 1, 8191};
+  float p[4];
+  EXPECT_EQ(dspPow43_16s32f(q, p, 4), 0);
+  EXPECT_EQ(p[0], -16.0f);
+  EXPECT_EQ(p[1], 0.0f);
+  EXPECT_EQ(p[2], 1.0f);
+  EXPECT_NEAR(p[3], std::pow(8191.0, 4.0 / 3.0), 0.01);
+  EXPECT_EQ(dspPow43_16s32f(q, p, 0), 0);
+  EXPECT_EQ(dspPow43_16s32f(q, p, -1), dspStsSizeErr);
+  const int16_t huge[1] = {32767};
+  EXPECT_EQ(dspPow43_16s32f(huge, p, 1), 0);  // clamped, never read past the table
+  float x[6] = {1, 1, 1, 1, 1, 1};
+  const float gains[2] = {2.0f, 3.0f};
+  const int32_t offs[3] = {0, 2, 6};
+  EXPECT_EQ(dspMulBands_32f(x, gains, offs, 2), 0);
+  EXPECT_EQ(x[1], 2.0f);
+  EXPECT_EQ(x[5], 3.0f);
+  EXPECT_EQ(dspMulBands_32f(x, gains, offs, 0), dspStsSizeErr);
+}
+
+// Straightforward model of the standard's predictor equations (float, with
+// the 16-bit roundings), written independently of the kernels.
+struct ModelLine {
+  float c0 = 0, c1 = 0, v0 = 1, v1 = 1, r0 = 0, r1 = 0;
+};
+float Keep16(float f, bool round) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  u = (round ? u + 0x8000 : u) & 0xFFFF0000u;
+  std::memcpy(&f, &u, 4);
+  return f;
+}
+float ModelRecip(float v) {
+  // b / v with the mantissa rounded to 8 bits, 0 below 2.0.
+  if (v < 2.0f) return 0.0f;
+  int e;
+  const float m = std::frexp(v, &e);  // v = m * 2^e, m in [0.5, 1)
+  const float mant = std::floor((m * 2.0f - 1.0f) * 128.0f) / 128.0f + 1.0f;
+  const double q = 0.953125 / mant;
+  int qe;
+  const double qm = std::frexp(q, &qe);
+  const double rounded = std::nearbyint(qm * 256.0) / 256.0 * std::ldexp(1.0, qe);
+  return static_cast<float>(rounded) * std::ldexp(1.0f, -(e - 1));
+}
+float ModelStep(ModelLine& s, float x, bool add) {
+  const float k1 = s.c0 * ModelRecip(s.v0), k2 = s.c1 * ModelRecip(s.v1);
+  const float pred = Keep16(k1 * s.r0 + k2 * s.r1, true);
+  if (add) x += pred;
+  const float e1 = x - k1 * s.r0;
+  ModelLine n;
+  n.c0 = Keep16(0.90625f * s.c0 + s.r0 * x, false);
+  n.c1 = Keep16(0.90625f * s.c1 + s.r1 * e1, false);
+  n.v0 = Keep16(0.90625f * s.v0 + 0.5f * (s.r0 * s.r0 + x * x), false);
+  n.v1 = Keep16(0.90625f * s.v1 + 0.5f * (s.r1 * s.r1 + e1 * e1), false);
+  n.r1 = Keep16(0.953125f * (s.r0 - k1 * x), false);
+  n.r0 = Keep16(0.953125f * x, false);
+  s = n;
+  return x;
+}
+
+TEST(Predictor, MatchesModelOverFramesAndResets) {
+  constexpr int kLines = 64;
+  int32_t size = 0;
+  ASSERT_EQ(dspPredictorGetSize_32f(kLines, &size), 0);
+  std::vector<uint8_t> mem(size);
+  DspPredictorState* st = nullptr;
+  ASSERT_EQ(dspPredictorInit_32f(&st, kLines, mem.data() + 3), 0);  // unaligned memory
+  std::vector<ModelLine> model(kLines);
+  const int32_t offs[3] = {0, 32, kLines};
+  const uint8_t flags[2] = {1, 0};
+  alignas(16) float x[kLines];
+  for (int frame = 0; frame < 40; ++frame) {
+    float expect[kLines];
+    for (int i = 0; i < kLines; ++i) {
+      // A slowly varying tone makes the predictor lock on.
+      x[i] = std::round(1000.0f * std::sin(0.3f * frame + i));
+      expect[i] = ModelStep(model[i], x[i], i < 32);
+    }
+    if (frame == 0) {
+      float first[kLines];
+      std::memcpy(first, x, sizeof(x));
+      ASSERT_EQ(dspPredict_32f(x, offs, 2, flags, st), 0);
+      EXPECT_TRUE(SameBits(first, x, kLines));  // first frame predicts 0
+    } else {
+      ASSERT_EQ(dspPredict_32f(x, offs, 2, flags, st), 0);
+    }
+    for (int i = 0; i < kLines; ++i)
+      ASSERT_EQ(x[i], expect[i]) << "frame " << frame << " line " << i;
+  }
+  // Group reset: step 30 from line 0 resets 0, 30, 60.
+  ASSERT_EQ(dspPredictorResetGroup_32f(30, 0, st), 0);
+  model[0] = model[30] = model[60] = ModelLine{};
+  for (int i = 0; i < kLines; ++i) x[i] = 500.0f;
+  float expect[kLines];
+  for (int i = 0; i < kLines; ++i) expect[i] = ModelStep(model[i], 500.0f, i < 32);
+  ASSERT_EQ(dspPredict_32f(x, offs, 2, flags, st), 0);
+  for (int i = 0; i < kLines; ++i) EXPECT_EQ(x[i], expect[i]) << i;
+  EXPECT_EQ(x[0], 500.0f);
+  EXPECT_EQ(dspPredictorResetGroup_32f(0, 0, st), dspStsStepErr);
+  EXPECT_EQ(dspPredictorResetGroup_32f(30, -1, st), dspStsSizeErr);
+  uint8_t junk[64] = {};
+  EXPECT_EQ(dspPredict_32f(x, offs, 2, flags, reinterpret_cast<DspPredictorState*>(junk)),
+            dspStsContextMatchErr);
+}
+
+// ---- vectorised against generic --------------------------------------------
+
+template <typename Check>
+void ForImplementations(Check check) {
+  check("sse2", 1);
+  if (HaveAvx2()) check("avx2", 2);
+}
+
+TEST(VectorKernels, FloatArithmeticBitExact) {
+  for (int n = 1; n < 300; n += 7) {
+    for (int off = 0; off < 3; ++off) {
+      auto a = RandomFloats(n + off, 1e4f), b = RandomFloats(n + off, 1e4f);
+      const float c = 0.7071f;
+      std::vector<float> ref(n + off), got(n + off), acc_ref = b, acc_got = b;
+      dsp_generic::Add_32f(a.data() + off, b.data() + off, ref.data() + off, n);
+      dsp_sse2::Add_32f(a.data() + off, b.data() + off, got.data() + off, n);
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+      dsp_generic::Mul_32f(a.data() + off, b.data() + off, ref.data() + off, n);
+      dsp_sse2::Mul_32f(a.data() + off, b.data() + off, got.data() + off, n);
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+      dsp_generic::MulC_32f(a.data() + off, c, ref.data() + off, n);
+      dsp_sse2::MulC_32f(a.data() + off, c, got.data() + off, n);
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+      dsp_generic::AddProductC_32f(a.data() + off, c, acc_ref.data() + off, n);
+      dsp_sse2::AddProductC_32f(a.data() + off, c, acc_got.data() + off, n);
+      ASSERT_TRUE(SameBits(acc_ref.data(), acc_got.data(), n + off));
+      const auto* ca = reinterpret_cast<const Dsp32fc*>(a.data());
+      const auto* cb = reinterpret_cast<const Dsp32fc*>(b.data());
+      std::vector<Dsp32fc> cr(n), cg(n);
+      dsp_generic::Sub_32fc(ca, cb, cr.data(), (n + off) / 2);
+      dsp_sse2::Sub_32fc(ca, cb, cg.data(), (n + off) / 2);
+      ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
+      dsp_generic::Add_32fc(ca, cb, cr.data(), (n + off) / 2);
+      dsp_sse2::Add_32fc(ca, cb, cg.data(), (n + off) / 2);
+      ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
+      if (HaveAvx2()) {
+        dsp_generic::Add_32f(a.data() + off, b.data() + off, ref.data() + off, n);
+        dsp_avx2::Add_32f(a.data() + off, b.data() + off, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+        dsp_generic::Mul_32f(a.data() + off, b.data() + off, ref.data() + off, n);
+        dsp_avx2::Mul_32f(a.data() + off, b.data() + off, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+        dsp_generic::MulC_32f(a.data() + off, c, ref.data() + off, n);
+        dsp_avx2::MulC_32f(a.data() + off, c, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
+        dsp_avx2::Add_32fc(ca, cb, cg.data(), (n + off) / 2);
+        dsp_generic::Add_32fc(ca, cb, cr.data(), (n + off) / 2);
+        ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
+      }
+    }
+  }
+}
+
+TEST(VectorKernels, IntegerKernelsBitExact) {
+  for (int n = 1; n < 300; n += 5) {
+    auto a = RandomInts(n), b = RandomInts(n);
+    EXPECT_EQ(dsp_generic::Max_32s(a.data(), n), dsp_sse2::Max_32s(a.data(), n));
+    EXPECT_EQ(dsp_generic::Min_32s(a.data(), n), dsp_sse2::Min_32s(a.data(), n));
+    std::vector<int16_t> h(n);
+    for (int i = 0; i < n; ++i) h[i] = static_cast<int16_t>(a[i]);
+    EXPECT_EQ(dsp_generic::Max_16s(h.data(), n), dsp_sse2::Max_16s(h.data(), n));
+    for (int k : {1, 7, 31, 32, 45}) {
+      auto x = a, y = a;
+      dsp_generic::ShiftLeft_32s(k, x.data(), n);
+      dsp_sse2::ShiftLeft_32s(k, y.data(), n);
+      ASSERT_EQ(x, y);
+      x = a, y = a;
+      dsp_generic::ShiftRight_32s(k, x.data(), n);
+      dsp_sse2::ShiftRight_32s(k, y.data(), n);
+      ASSERT_EQ(x, y);
+    }
+    std::vector<uint8_t> bytes(n);
+    for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(a[i]);
+    EXPECT_EQ(dsp_generic::Crc32(bytes.data(), n, 0x12345678u),
+              dsp_sse2::Crc32(bytes.data(), n, 0x12345678u));
+  }
+}
+
+TEST(VectorKernels, InterleaveConvertBitExact) {
+  for (int nch : {1, 2, 3, 6, 8}) {
+    for (int n = 1; n < 200; n += 3) {
+      std::vector<std::vector<float>> chans;
+      std::vector<const float*> ptrs;
+      for (int k = 0; k < nch; ++k) {
+        auto v = RandomFloats(n, 40000.0f);
+        for (int i = 0; i < n; i += 5) v[i] = std::round(v[i]) + 0.5f;  // ties
+        chans.push_back(v);
+      }
+      for (auto& c : chans) ptrs.push_back(c.data());
+      std::vector<int16_t> ref(n * nch), got(n * nch);
+      dsp_generic::InterleaveConvert_32f16s(ptrs.data(), nch, n, ref.data());
+      dsp_sse2::InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
+      ASSERT_EQ(ref, got) << "sse2 nch " << nch << " n " << n;
+      if (HaveAvx2()) {
+        dsp_avx2::InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
+        ASSERT_EQ(ref, got) << "avx2 nch " << nch << " n " << n;
+      }
+    }
+  }
+}
+
+TEST(VectorKernels, PredictorBitExact) {
+  constexpr int kLines = 1024;
+  using Fn = void (*)(float*, int32_t, int32_t, bool, float* const*);
+  std::vector<Fn> impls = {dsp_sse2::Predict_32f};
+  if (HaveAvx2()) impls.push_back(dsp_avx2::Predict_32f);
+  for (Fn impl : impls) {
+    std::vector<float> ref_state(6 * kLines), got_state(6 * kLines);
+    for (int i = 0; i < kLines; ++i)
+      ref_state[kVar0 * kLines + i] = ref_state[kVar1 * kLines + i] = 1.0f;
+    got_state = ref_state;
+    float* rs[6];
+    float* gs[6];
+    for (int k = 0; k < 6; ++k)
+      rs[k] = ref_state.data() + k * kLines, gs[k] = got_state.data() + k * kLines;
+    for (int frame = 0; frame < 20; ++frame) {
+      auto x = RandomFloats(kLines, 3000.0f);
+      auto y = x;
+      const int begin = frame % 5, end = kLines - frame % 3;
+      dsp_generic::Predict_32f(x.data(), begin, end, frame % 2 == 0, rs);
+      impl(y.data(), begin, end, frame % 2 == 0, gs);
+      ASSERT_TRUE(SameBits(x.data(), y.data(), kLines)) << frame;
+      ASSERT_TRUE(SameBits(ref_state.data(), got_state.data(), 6 * kLines)) << frame;
+    }
+  }
+}
+
+TEST(VectorKernels, TablesMatchDefinitions) {
+  for (int n = 0; n < 8207; n += 13) {
+    EXPECT_EQ(dsp_tables::kPow43[n],
+              static_cast<float>(std::pow(static_cast<double>(n), 4.0 / 3.0)))
+        << n;
+  }
+  for (int j = 0; j < 1024; j += 7) {
+    EXPECT_EQ(dsp_tables::kSfGain[j], static_cast<float>(std::exp2((j - 512) / 4.0))) << j;
+  }
+  EXPECT_EQ(kRecipExponent[127], 0.0f);
+  EXPECT_EQ(kRecipExponent[128], 0.5f);
+  EXPECT_EQ(kRecipMantissa[0], 0.953125f);
+}
+
+}  // namespace
