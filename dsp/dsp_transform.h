@@ -1,0 +1,46 @@
+// Complex FFT and MDCT primitives with context objects in caller memory.
+//
+// get-size reports the context size, the init scratch size and the work
+// buffer size in bytes (alignment slack included); init builds the context
+// at the 32-byte aligned address inside the given memory; apply calls take
+// an optional work buffer (null: allocated per call with dspMalloc).
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/dsp_core.h"
+#include "dsp/dsp_vector.h"
+
+// Normalisation flags of the complex FFT.
+enum DspFftFlag : int32_t {
+  dspFftDivFwdByN = 1,   // forward scaled by 1/L, inverse unscaled
+  dspFftDivInvByN = 2,   // inverse scaled by 1/L, forward unscaled
+  dspFftDivBySqrtN = 4,  // both scaled by 1/sqrt(L)
+  dspFftNoReNorm = 8,    // neither scaled
+};
+
+struct DspFftSpec_C_32fc;
+struct DspMdctInvSpec_32f;
+struct DspMdctFwdSpec_32f;
+
+// Complex FFT of length L = 2^order (forward: Y[m] = sum y[l] e^(-j2 pi lm/L)).
+int32_t dspFftGetSize_C_32fc(int32_t order, int32_t flag, int32_t* spec_size, int32_t* init_size,
+                             int32_t* work_size);
+int32_t dspFftInit_C_32fc(DspFftSpec_C_32fc** spec, int32_t order, int32_t flag, int32_t hint,
+                          uint8_t* memory, uint8_t* init);
+int32_t dspFftFwd_CToC_32fc(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C_32fc* spec,
+                            uint8_t* work);
+int32_t dspFftInv_CToC_32fc(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C_32fc* spec,
+                            uint8_t* work);
+
+// MDCT of N time samples / N/2 coefficients; N a power of two >= 32, or 12, 36.
+//   inverse: y[n] = (2/N) sum_k X[k] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
+//   forward: X[k] = 2 sum_n x[n] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
+int32_t dspMdctInvGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,
+                              int32_t* work_size);
+int32_t dspMdctFwdGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,
+                              int32_t* work_size);
+int32_t dspMdctInvInit_32f(DspMdctInvSpec_32f** spec, int32_t n, uint8_t* memory, uint8_t* init);
+int32_t dspMdctFwdInit_32f(DspMdctFwdSpec_32f** spec, int32_t n, uint8_t* memory, uint8_t* init);
+int32_t dspMdctInv_32f(const float* src, float* dst, const DspMdctInvSpec_32f* spec, uint8_t* work);
+int32_t dspMdctFwd_32f(const float* src, float* dst, const DspMdctFwdSpec_32f* spec, uint8_t* work);
