@@ -1,0 +1,173 @@
+#include "umc/audio_specific_config.h"
+
+#include <cstring>
+
+namespace UMC {
+
+const int32_t kSamplingFrequencies[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                          22050, 16000, 12000, 11025, 8000,  7350};
+
+namespace {
+
+constexpr int32_t kRateThresholds[12] = {92017, 75132, 55426, 46009, 37566, 27713,
+                                         23004, 18783, 13856, 11502, 9391,  0};
+
+int32_t ReadObjectType(BitReader& r) {
+  int32_t aot = static_cast<int32_t>(BitReaderRead(r, 5));
+  if (aot == 31) {
+    aot = 32 + static_cast<int32_t>(BitReaderRead(r, 6));
+    // An escaped type is followed by fill bits here (they byte-align the
+    // ALSSpecificConfig that follows type 36).
+    BitReaderSkip(r, 5);
+  }
+  return aot;
+}
+
+void ReadElementList(BitReader& r, int32_t count, int32_t* is_cpe, int32_t* tags,
+                     int32_t* channels) {
+  for (int32_t i = 0; i < count; ++i) {
+    is_cpe[i] = static_cast<int32_t>(BitReaderRead(r, 1));
+    *channels += is_cpe[i];
+    tags[i] = static_cast<int32_t>(BitReaderRead(r, 4));
+  }
+}
+
+}  // namespace
+
+int32_t SamplingFrequencyIndexForRate(int32_t rate) {
+  for (int32_t i = 0; i < 12; ++i) {
+    if (rate >= kRateThresholds[i]) return i;
+  }
+  return 11;
+}
+
+int32_t ParseProgramConfig(ProgramConfig& p, BitReader& r) {
+  std::memset(&p, 0, sizeof(p));
+  auto rd = [&r](int n) { return static_cast<int32_t>(BitReaderRead(r, n)); };
+  p.element_instance_tag = rd(4);
+  p.object_type = rd(2);
+  p.sampling_frequency_index = rd(4);
+  p.num_front_channel_elements = rd(4);
+  p.num_side_channel_elements = rd(4);
+  p.num_back_channel_elements = rd(4);
+  p.num_lfe_channel_elements = rd(2);
+  p.num_assoc_data_elements = rd(3);
+  p.num_valid_cc_elements = rd(4);
+  if ((p.mono_mixdown_present = rd(1))) p.mono_mixdown_element_number = rd(4);
+  if ((p.stereo_mixdown_present = rd(1))) p.stereo_mixdown_element_number = rd(4);
+  if ((p.matrix_mixdown_idx_present = rd(1))) {
+    p.matrix_mixdown_idx = rd(2);
+    p.pseudo_surround_enable = rd(1);
+  }
+  p.front_channels = p.num_front_channel_elements;
+  p.side_channels = p.num_side_channel_elements;
+  p.back_channels = p.num_back_channel_elements;
+  p.lfe_channels = p.num_lfe_channel_elements;
+  ReadElementList(r, p.num_front_channel_elements, p.front_element_is_cpe,
+                  p.front_element_tag_select, &p.front_channels);
+  ReadElementList(r, p.num_side_channel_elements, p.side_element_is_cpe, p.side_element_tag_select,
+                  &p.side_channels);
+  ReadElementList(r, p.num_back_channel_elements, p.back_element_is_cpe, p.back_element_tag_select,
+                  &p.back_channels);
+  for (int32_t i = 0; i < p.num_lfe_channel_elements; ++i) p.lfe_element_tag_select[i] = rd(4);
+  for (int32_t i = 0; i < p.num_assoc_data_elements; ++i) {
+    p.assoc_data_element_tag_select[i] = rd(4);
+  }
+  for (int32_t i = 0; i < p.num_valid_cc_elements; ++i) {
+    p.cc_element_is_ind_sw[i] = rd(1);
+    p.valid_cc_element_tag_select[i] = rd(4);
+  }
+  BitReaderByteAlign(r);
+  p.comment_field_bytes = rd(8);
+  for (int32_t i = 0; i < p.comment_field_bytes; ++i)
+    p.comment_field_data[i] = static_cast<uint8_t>(rd(8));
+  return p.element_instance_tag;
+}
+
+int ParseGASpecificConfig(GASpecificConfig& g, BitReader& r, int32_t channel_configuration,
+                          int32_t object_type) {
+  g.frame_length_flag = static_cast<int32_t>(BitReaderRead(r, 1));
+  g.depends_on_core_coder = static_cast<int32_t>(BitReaderRead(r, 1));
+  if (g.depends_on_core_coder) g.core_coder_delay = static_cast<int32_t>(BitReaderRead(r, 14));
+  g.extension_flag = static_cast<int32_t>(BitReaderRead(r, 1));
+  if (channel_configuration == 0) ParseProgramConfig(g.pce, r);
+  if (g.extension_flag && object_type == 22) {
+    g.num_of_sub_frame = static_cast<int32_t>(BitReaderRead(r, 5));
+    g.layer_length = static_cast<int32_t>(BitReaderRead(r, 11));
+  }
+  return 0;
+}
+
+int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
+  std::memset(&c.ga, 0, sizeof(c.ga));
+  c.channel_configuration = 0;
+  c.sampling_frequency = 0;
+  c.als_config_bit = 0;
+  c.object_type = ReadObjectType(r);
+  c.sampling_frequency_index = static_cast<int32_t>(BitReaderRead(r, 4));
+  if (c.sampling_frequency_index == 15)
+    c.sampling_frequency = static_cast<int32_t>(BitReaderRead(r, 24));
+  c.channel_configuration = static_cast<int32_t>(BitReaderRead(r, 4));
+  c.extension_object_type = 0;
+  c.extension_sampling_frequency_index = 0;
+  c.extension_sampling_frequency = 0;
+  c.sbr_present = -1;
+  c.ps_present = -1;
+  if (c.object_type == 5 || c.object_type == 29) {
+    c.extension_object_type = 5;
+    c.sbr_present = 1;
+    if (c.object_type == 29) c.ps_present = 1;
+    c.extension_sampling_frequency_index = static_cast<int32_t>(BitReaderRead(r, 4));
+    if (c.extension_sampling_frequency_index == 15) {
+      c.extension_sampling_frequency = static_cast<int32_t>(BitReaderRead(r, 24));
+    }
+    c.object_type = ReadObjectType(r);
+  }
+  switch (c.object_type) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 7:
+    case 22:
+      ParseGASpecificConfig(c.ga, r, c.channel_configuration, c.object_type);
+      break;
+    case 36:
+      if (BitReaderRead(r, 32) != 0x414C5300u) return -1;
+      c.als_config_bit = BitReaderBitsConsumed(r);
+      return BitReaderOverrun(r) ? -1 : 0;
+    default:
+      return -1;
+  }
+  if (c.object_type == 22) c.ep_config = static_cast<int32_t>(BitReaderRead(r, 2));
+  if (BitReaderOverrun(r)) return -1;
+  if (c.extension_object_type == 5) return 0;
+  // Backward-compatible signalling: a sync extension after the core config.
+  if (BitReaderBitsLeft(r) <= 15) return 0;
+  if (BitReaderRead(r, 11) != 0x2B7) return 0;
+  const int32_t ext = static_cast<int32_t>(BitReaderRead(r, 5));
+  if (ext != 5) return 0;
+  c.extension_object_type = 5;
+  c.sbr_present = static_cast<int32_t>(BitReaderRead(r, 1));
+  if (c.sbr_present != 1) {
+    c.extension_object_type = 0;
+    return 0;
+  }
+  c.extension_sampling_frequency_index = static_cast<int32_t>(BitReaderRead(r, 4));
+  if (c.extension_sampling_frequency_index == 15) {
+    c.extension_sampling_frequency = static_cast<int32_t>(BitReaderRead(r, 24));
+  }
+  if (BitReaderBitsLeft(r) >= 12 && BitReaderRead(r, 11) == 0x548) {
+    c.ps_present = static_cast<int32_t>(BitReaderRead(r, 1));
+  }
+  return 0;
+}
+
+int32_t EffectiveSamplingFrequencyIndex(const AudioSpecificConfig& c) {
+  if (c.sampling_frequency_index != 15) return c.sampling_frequency_index;
+  if (c.channel_configuration == 0) return c.ga.pce.sampling_frequency_index;
+  return SamplingFrequencyIndexForRate(c.sampling_frequency);
+}
+
+}  // namespace UMC
