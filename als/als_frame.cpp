@@ -1,0 +1,409 @@
+// ALS frame decoding (ISO/IEC 14496-3, 11.6): random access, block
+// switching, channel pairs with joint stereo, multichannel correlation
+// coding, the floating-point extension and PCM output.
+#include <cstring>
+
+#include "als/als_internal.h"
+#include "dsp/dsp_vector.h"
+
+namespace {
+
+using UMC::BitReader;
+
+uint32_t Rd(BitReader& r, int n) {
+  return UMC::BitReaderRead(r, n);
+}
+
+inline int32_t SatAdd(int32_t a, int32_t b) {
+  const int64_t v = int64_t{a} + b;
+  return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
+}
+inline int32_t SatSub(int32_t a, int32_t b) {
+  const int64_t v = int64_t{a} - b;
+  return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
+}
+
+constexpr int32_t kMccWeights[32] = {204, 192, 179,  166,  153,  140,  128,  115,  102,  89,  76,
+                                     64,  51,  38,   25,   12,   0,    -12,  -25,  -38,  -51, -64,
+                                     -76, -89, -102, -115, -128, -140, -153, -166, -179, -192};
+
+int32_t MccWeight(int32_t index) {
+  return (index >= 0 && index < 32) ? kMccWeights[index] : 0;
+}
+
+int32_t ReadPartition(AlsState& s, BitReader& r, uint32_t* bs_info, int32_t* lengths) {
+  const AlsConfig& c = s.cfg;
+  const int32_t bits = c.block_switching == 1 ? 8 : c.block_switching == 2 ? 16 : 32;
+  *bs_info = Rd(r, bits) << (32 - bits);
+  return AlsBlockPartition(*bs_info, c.frame_length, lengths);
+}
+
+// Reconstructs one block outside RLS-LMS mode, or prepares its samples as
+// the cascade's input in RLS-LMS mode.
+void Reconstruct(AlsState& s, AlsBlock& b) {
+  if (!s.cfg.rlslms || b.type == 0) {
+    AlsReconstructBlock(s, b);
+    return;
+  }
+  if (b.ltp) AlsApplyLtp(s, b);
+  std::memcpy(b.out, b.residual, sizeof(int32_t) * static_cast<size_t>(b.length));
+  if (b.shift > 0) {
+    for (int32_t i = 0; i < b.length; ++i) {
+      b.out[i] = static_cast<int32_t>(static_cast<uint32_t>(b.out[i]) << b.shift);
+    }
+  }
+}
+
+bool ResetBlock(const AlsState& s, bool ra_frame) {
+  return ra_frame || s.rls_params.extension == 7;
+}
+
+// A channel decoded alone.
+int DecodeChannel(AlsState& s, BitReader& r, int32_t ch, const int32_t* lengths, int32_t count,
+                  bool ra_frame) {
+  int32_t offset = 0;
+  AlsBlock& b = s.blocks[ch];
+  for (int32_t i = 0; i < count; ++i) {
+    b.length = lengths[i];
+    b.ra_block = ra_frame && i == 0;
+    if (AlsReadBlock(s, r, b, ch) != 0) return -1;
+    b.out = s.channel[ch] + offset;
+    Reconstruct(s, b);
+    if (s.cfg.rlslms) {
+      const bool reset = ResetBlock(s, ra_frame);
+      if (reset) AlsRlsReset(s, ch);
+      if (b.type != 0 && AlsRlsRunChannel(s, ch, b.out, b.out, b.length, reset) != 0) return -1;
+    }
+    offset += b.length;
+  }
+  return 0;
+}
+
+// Channels c and c + 1 with one partition and joint stereo.
+int DecodePair(AlsState& s, BitReader& r, int32_t c, const int32_t* lengths, int32_t count,
+               bool ra_frame) {
+  int32_t offset = 0;
+  AlsBlock& a = s.blocks[c];
+  AlsBlock& b = s.blocks[c + 1];
+  int32_t* diff = s.difference[c / 2];
+  int32_t* xa = s.channel[c];
+  int32_t* xb = s.channel[c + 1];
+  for (int32_t i = 0; i < count; ++i) {
+    a.length = b.length = lengths[i];
+    a.ra_block = b.ra_block = ra_frame && i == 0;
+    if (AlsReadBlock(s, r, a, c) != 0) return -1;
+    if (AlsReadBlock(s, r, b, c + 1) != 0) return -1;
+    const int32_t n = lengths[i];
+    if (s.cfg.rlslms) {
+      a.out = xa + offset;
+      b.out = xb + offset;
+      Reconstruct(s, a);
+      Reconstruct(s, b);
+      if (AlsRlsRunPair(s, c, a, b, ResetBlock(s, ra_frame)) != 0) return -1;
+    } else {
+      a.out = (a.js_block ? diff : xa) + offset;
+      b.out = (b.js_block ? diff : xb) + offset;
+      Reconstruct(s, a);
+      Reconstruct(s, b);
+      int32_t* d = diff + offset;
+      int32_t* pa = xa + offset;
+      int32_t* pb = xb + offset;
+      if (a.js_block) {
+        for (int32_t k = 0; k < n; ++k) pa[k] = SatSub(pb[k], d[k]);
+      } else if (b.js_block) {
+        for (int32_t k = 0; k < n; ++k) pb[k] = SatAdd(pa[k], d[k]);
+      } else {
+        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(pb[k], pa[k]);
+      }
+    }
+    offset += n;
+  }
+  return 0;
+}
+
+// Multichannel correlation parameters of one channel's block.
+void ReadMccParameters(AlsState& s, BitReader& r, int32_t ch) {
+  AlsMccStage* st = s.mcc + int64_t{ch} * kAlsMaxMccStages;
+  int32_t k = 0;
+  for (; k < kAlsMaxMccStages; ++k) {
+    if (Rd(r, 1)) break;  // end flag
+    AlsMccStage& m = st[k];
+    m.present = 1;
+    m.master = static_cast<int32_t>(Rd(r, s.cfg.chan_pos_bits));
+    m.time_diff = 0;
+    if (m.master != ch) {
+      m.time_diff = static_cast<int32_t>(Rd(r, 1));
+      m.w[0] = MccWeight(16 + AlsReadRice(r, 1));
+      m.w[1] = MccWeight(14 + AlsReadRice(r, 2));
+      if (m.time_diff) {
+        for (int32_t j = 2; j < 6; ++j) m.w[j] = MccWeight(16 + AlsReadRice(r, 1));
+        const int32_t sign = static_cast<int32_t>(Rd(r, 1));
+        const int32_t lag = static_cast<int32_t>(Rd(r, s.mcc_lag_bits)) + 3;
+        m.lag = sign ? -lag : lag;
+      } else {
+        m.w[2] = MccWeight(16 + AlsReadRice(r, 1));
+      }
+    }
+  }
+  for (; k < kAlsMaxMccStages; ++k) st[k].present = 0;
+  UMC::BitReaderByteAlign(r);
+}
+
+void MccCorrect(int32_t* e, const int32_t* m, const AlsMccStage& st, int32_t n) {
+  if (!st.time_diff) {
+    for (int32_t i = 1; i < n - 1; ++i) {
+      const int64_t sum =
+          int64_t{st.w[0]} * m[i - 1] + int64_t{st.w[1]} * m[i] + int64_t{st.w[2]} * m[i + 1] + 64;
+      e[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) + static_cast<uint32_t>(sum >> 7));
+    }
+    return;
+  }
+  const int32_t g = st.lag;
+  const int32_t start = 1 > 1 - g ? 1 : 1 - g;
+  const int32_t stop = n - 1 - (g > 0 ? g : 0);
+  for (int32_t i = start; i < stop; ++i) {
+    const int64_t sum = int64_t{st.w[0]} * m[i - 1] + int64_t{st.w[1]} * m[i] +
+                        int64_t{st.w[2]} * m[i + 1] + int64_t{st.w[3]} * m[i + g - 1] +
+                        int64_t{st.w[4]} * m[i + g] + int64_t{st.w[5]} * m[i + g + 1] + 64;
+    e[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) + static_cast<uint32_t>(sum >> 7));
+  }
+}
+
+void MccReconstruct(AlsState& s, int32_t n) {
+  const int32_t channels = s.cfg.channels;
+  int32_t stages = 0;
+  for (int32_t ch = 0; ch < channels; ++ch) {
+    AlsBlock& b = s.blocks[ch];
+    if (b.type == 0) {
+      const int32_t v = b.const_block ? b.const_value : 0;
+      for (int32_t i = 0; i < n; ++i) b.residual[i] = v;
+    }
+    for (int32_t k = 0; k < kAlsMaxMccStages; ++k) {
+      if (s.mcc[int64_t{ch} * kAlsMaxMccStages + k].present && k + 1 > stages) stages = k + 1;
+    }
+  }
+  for (int32_t stage = stages - 1; stage >= 0; --stage) {
+    for (int32_t ch = 0; ch < channels; ++ch) s.blocks[ch].mcc_closed = 0;
+    for (int32_t pass = 0; pass < channels; ++pass) {
+      bool any_open = false;
+      for (int32_t ch = 0; ch < channels; ++ch) {
+        AlsBlock& b = s.blocks[ch];
+        if (b.mcc_closed) continue;
+        const AlsMccStage& st = s.mcc[int64_t{ch} * kAlsMaxMccStages + stage];
+        if (!st.present || st.master == ch || st.master >= channels) {
+          b.mcc_closed = 1;
+          continue;
+        }
+        if (s.blocks[st.master].mcc_closed) {
+          MccCorrect(b.residual, s.blocks[st.master].residual, st, n);
+          b.mcc_closed = 1;
+        } else {
+          any_open = true;
+        }
+      }
+      if (!any_open) break;
+    }
+  }
+}
+
+int DecodeMcc(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
+  const AlsConfig& c = s.cfg;
+  int32_t lengths[kAlsMaxBlocks];
+  int32_t count = 1;
+  lengths[0] = c.frame_length;
+  if (c.block_switching > 0) {
+    uint32_t bs_info;
+    count = ReadPartition(s, r, &bs_info, lengths);
+  }
+  if (last_frame) count = AlsShortenPartition(lengths, count, c.last_frame_length);
+  int32_t offset = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t n = lengths[i];
+    for (int32_t ch = 0; ch < c.channels; ++ch) {
+      AlsBlock& b = s.blocks[ch];
+      b.length = n;
+      b.ra_block = ra_frame && i == 0;
+      if (AlsReadBlock(s, r, b, ch) != 0) return -1;
+      ReadMccParameters(s, r, ch);
+      if (UMC::BitReaderOverrun(r)) return -1;
+    }
+    MccReconstruct(s, n);
+    for (int32_t ch = 0; ch < c.channels; ++ch) {
+      AlsBlock& b = s.blocks[ch];
+      b.out = s.channel[ch] + offset;
+      Reconstruct(s, b);
+    }
+    // Keep the pair difference buffers current for later joint-stereo frames.
+    if (c.joint_stereo) {
+      for (int32_t ch = 0; ch + 1 < c.channels; ch += 2) {
+        int32_t* d = s.difference[ch / 2] + offset;
+        const int32_t* pa = s.channel[ch] + offset;
+        const int32_t* pb = s.channel[ch + 1] + offset;
+        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(pb[k], pa[k]);
+      }
+    }
+    offset += n;
+  }
+  return 0;
+}
+
+int DecodeChannels(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
+  const AlsConfig& c = s.cfg;
+  int32_t lengths[kAlsMaxBlocks];
+  for (int32_t ch = 0; ch < c.channels;) {
+    int32_t count = 1;
+    uint32_t bs_info = 0;
+    lengths[0] = c.frame_length;
+    if (!c.rlslms && c.block_switching > 0) count = ReadPartition(s, r, &bs_info, lengths);
+    if (last_frame) count = AlsShortenPartition(lengths, count, c.last_frame_length);
+    const bool alone = !c.joint_stereo || ch + 1 >= c.channels || (ch & 1) || (bs_info >> 31);
+    if (alone) {
+      if (DecodeChannel(s, r, ch, lengths, count, ra_frame) != 0) return -1;
+      if (c.joint_stereo && !c.rlslms && (ch & 1) && ch >= 1) {
+        // Separately decoded pair: refresh its difference signal.
+        int32_t n = 0;
+        for (int32_t i = 0; i < count; ++i) n += lengths[i];
+        int32_t* d = s.difference[ch / 2];
+        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(s.channel[ch][k], s.channel[ch - 1][k]);
+      }
+      ++ch;
+    } else {
+      if (DecodePair(s, r, ch, lengths, count, ra_frame) != 0) return -1;
+      ch += 2;
+    }
+  }
+  return 0;
+}
+
+// End of frame: the last samples become the history of the next frame.
+void SaveHistory(AlsState& s, int32_t n) {
+  const int32_t H = s.history;
+  if (H <= 0) return;
+  auto save = [&](int32_t* x) {
+    if (n >= H) {
+      std::memmove(x - H, x + n - H, sizeof(int32_t) * static_cast<size_t>(H));
+    } else {
+      std::memmove(x - H, x - H + n, sizeof(int32_t) * static_cast<size_t>(H - n));
+      std::memmove(x - n, x, sizeof(int32_t) * static_cast<size_t>(n));
+    }
+  };
+  for (int32_t ch = 0; ch < s.cfg.channels; ++ch) save(s.channel[ch]);
+  if (s.difference) {
+    for (int32_t p = 0; p < s.cfg.channels / 2; ++p) save(s.difference[p]);
+  }
+}
+
+void WriteSample(uint8_t* dst, uint32_t v, int32_t bytes, bool big_endian) {
+  for (int32_t i = 0; i < bytes; ++i) {
+    const int32_t shift = 8 * (big_endian ? bytes - 1 - i : i);
+    dst[i] = static_cast<uint8_t>(v >> shift);
+  }
+}
+
+void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool big_endian) {
+  const int32_t channels = s.cfg.channels;
+  const int32_t bytes = ALSBitsPerSample(&s) / 8;
+  for (int32_t k = 0; k < channels; ++k) {
+    const int32_t* src = s.output_map[k];
+    const int64_t src_ch = (src - s.channel[0]) / (s.history + s.cfg.frame_length);
+    const uint32_t* fsrc = s.cfg.floating ? s.float_bits + src_ch * s.cfg.frame_length : nullptr;
+    uint8_t* dst = out + static_cast<int64_t>(k) * bytes;
+    const int64_t stride = int64_t{channels} * bytes;
+    for (int32_t j = 0; j < n; ++j) {
+      const uint32_t v = fsrc ? fsrc[j] : static_cast<uint32_t>(src[j]);
+      WriteSample(dst + j * stride, v, bytes, big_endian);
+    }
+  }
+}
+
+}  // namespace
+
+int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output, int32_t* written,
+                       int32_t input_size, int32_t output_capacity, int32_t with_file_data,
+                       AlsState* s, int32_t stream_byte_order) {
+  if (!input || !output || !consumed || !written || !s) return 5;
+  const AlsConfig& c = s->cfg;
+  const bool first = s->frame_counter == 0;
+  const bool last = s->frame_counter + 1 >= c.frames;
+  const int32_t n = (last && c.frames > 0) ? c.last_frame_length : c.frame_length;
+  const int32_t bytes = ALSBitsPerSample(s) / 8;
+  int64_t need = int64_t{bytes} * c.channels * n;
+  if (with_file_data && first) need += c.header_size;
+  if (with_file_data && last) need += c.trailer_size;
+  *consumed = 0;
+  *written = 0;
+  if (int64_t{output_capacity} < need) return 7;
+  if (with_file_data && first && c.header_size) {
+    std::memcpy(output, s->orig_header, c.header_size);
+    output += c.header_size;
+    *written += static_cast<int32_t>(c.header_size);
+  }
+  BitReader r;
+  UMC::BitReaderInit(r, input, input_size);
+  const bool ra_frame =
+      c.random_access > 0 && (s->frame_counter % static_cast<uint32_t>(c.random_access)) == 0;
+  if (ra_frame) {
+    if (c.ra_flag == 1) {
+      Rd(r, 32);  // ra_unit_size
+    } else if (c.ra_flag == 2 && s->ra_index < c.ra_units) {
+      ++s->ra_index;
+    }
+  }
+  s->js_switch = 0;
+  if (c.mc_coding && c.joint_stereo) {
+    s->js_switch = static_cast<int32_t>(Rd(r, 1));
+    UMC::BitReaderByteAlign(r);
+  }
+  ++s->frame_counter;
+  s->rls_params.extension = 0;
+  const int rc = (c.mc_coding && !s->js_switch) ? DecodeMcc(*s, r, ra_frame, last)
+                                                : DecodeChannels(*s, r, ra_frame, last);
+  s->rls_params.extension = 0;
+  if (rc != 0 || UMC::BitReaderOverrun(r)) {
+    const int64_t used = (UMC::BitReaderBitsConsumed(r) + 7) >> 3;
+    *consumed = static_cast<int32_t>(used < input_size ? used : input_size);
+    return 4;
+  }
+  SaveHistory(*s, n);
+  if (c.floating && AlsDecodeFloat(*s, r, n, ra_frame) != 0) {
+    const int64_t used = (UMC::BitReaderBitsConsumed(r) + 7) >> 3;
+    *consumed = static_cast<int32_t>(used < input_size ? used : input_size);
+    return 4;
+  }
+  const bool big_endian = stream_byte_order && c.msb_first;
+  WritePcm(*s, output, n, big_endian);
+  const int32_t pcm_bytes = bytes * c.channels * n;
+  if (c.crc_enabled) {
+    // The stored CRC covers the samples in the stream's byte order.
+    if (bytes == 1) {
+      // 8-bit files are unsigned: the stored CRC covers the offset bytes.
+      uint8_t tmp[240];
+      for (int32_t off = 0; off < pcm_bytes; off += 240) {
+        const int32_t len = pcm_bytes - off < 240 ? pcm_bytes - off : 240;
+        for (int32_t i = 0; i < len; ++i) tmp[i] = static_cast<uint8_t>(output[off + i] + 128);
+        dspCrc32_8u(tmp, len, &s->running_crc);
+      }
+    } else if (big_endian == static_cast<bool>(c.msb_first)) {
+      dspCrc32_8u(output, pcm_bytes, &s->running_crc);
+    } else {
+      uint8_t tmp[240];  // a multiple of every sample size
+      for (int32_t off = 0; off < pcm_bytes; off += 240) {
+        const int32_t len = pcm_bytes - off < 240 ? pcm_bytes - off : 240;
+        for (int32_t i = 0; i < len; i += bytes) {
+          for (int32_t b = 0; b < bytes; ++b) tmp[i + b] = output[off + i + bytes - 1 - b];
+        }
+        dspCrc32_8u(tmp, len, &s->running_crc);
+      }
+    }
+  }
+  output += pcm_bytes;
+  *written += pcm_bytes;
+  if (with_file_data && last && c.trailer_size) {
+    std::memcpy(output, s->orig_trailer, c.trailer_size);
+    *written += static_cast<int32_t>(c.trailer_size);
+  }
+  s->last_frame_samples = n;
+  const int64_t used = UMC::BitReaderBitsConsumed(r) >> 3;
+  *consumed = static_cast<int32_t>(used < input_size ? used : input_size);
+  return 0;
+}

@@ -1,0 +1,100 @@
+// ALS reconstruction (ISO/IEC 14496-3, 11.6.4): constant blocks, LSB shift,
+// long-term prediction, parcor to predictor conversion, short-term
+// synthesis and progressive prediction in random-access blocks.
+#include "als/als_internal.h"
+#include "als/als_tables.h"
+
+namespace {
+
+// Extends the predictor cof[0..m-1] to order m + 1 with parcor value par.
+void ExtendPredictor(int32_t* cof, int32_t m, int32_t par) {
+  for (int32_t i = 0; i < (m + 1) / 2; ++i) {
+    const int64_t a = cof[i], b = cof[m - 1 - i];
+    if (i == m - 1 - i) {
+      cof[i] = static_cast<int32_t>(a + ((par * a + (1 << 19)) >> 20));
+    } else {
+      cof[m - 1 - i] = static_cast<int32_t>(b + ((par * a + (1 << 19)) >> 20));
+      cof[i] = static_cast<int32_t>(a + ((par * b + (1 << 19)) >> 20));
+    }
+  }
+  cof[m] = par;
+}
+
+void ParcorValues(const int32_t* q, int32_t order, int32_t* par) {
+  for (int32_t j = 0; j < order; ++j) {
+    if (j == 0) {
+      par[0] = kAlsParcorScaled[q[0] + 64];
+    } else if (j == 1) {
+      par[1] = -kAlsParcorScaled[q[1] + 64];
+    } else {
+      par[j] = q[j] * (1 << 14) + (1 << 13);
+    }
+  }
+}
+
+inline int32_t Predict(const int32_t* cof, int32_t order, const int32_t* x) {
+  int64_t sum = 1 << 19;
+  for (int32_t k = 0; k < order; ++k) sum += int64_t{cof[k]} * x[-1 - k];
+  return static_cast<int32_t>(sum >> 20);
+}
+
+// x[n] = e[n] - prediction for n in [from, n_end) with a fixed order.
+void Synthesise(const int32_t* cof, int32_t order, const int32_t* e, int32_t* x, int32_t from,
+                int32_t n_end) {
+  for (int32_t n = from; n < n_end; ++n) {
+    x[n] = static_cast<int32_t>(static_cast<uint32_t>(e[n]) -
+                                static_cast<uint32_t>(Predict(cof, order, x + n)));
+  }
+}
+
+}  // namespace
+
+void AlsApplyLtp(const AlsState& s, AlsBlock& b) {
+  (void)s;
+  const int32_t L = b.lag + (b.order + 1 > 4 ? b.order + 1 : 4);
+  int32_t* e = b.residual;  // e[-L - 2 ..] lies in the zero lead
+  for (int32_t i = 0; i < b.length; ++i) {
+    const int64_t sum = int64_t{b.gain[0]} * e[i - L - 2] + int64_t{b.gain[1]} * e[i - L - 1] +
+                        int64_t{b.gain[2]} * e[i - L] + int64_t{b.gain[3]} * e[i - L + 1] +
+                        int64_t{b.gain[4]} * e[i - L + 2] + 64;
+    e[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) + static_cast<uint32_t>(sum >> 7));
+  }
+}
+
+void AlsReconstructBlock(AlsState& s, AlsBlock& b) {
+  int32_t* x = b.out;
+  const int32_t n = b.length;
+  if (b.type == 0) {
+    const int32_t v = b.const_block ? b.const_value : 0;
+    for (int32_t i = 0; i < n; ++i) x[i] = v;
+    return;
+  }
+  const int32_t K = b.order;
+  if (b.shift > 0) {
+    for (int32_t k = 1; k <= K; ++k) {
+      s.save[k - 1] = x[-k];
+      x[-k] >>= b.shift;
+    }
+  }
+  if (b.ltp) AlsApplyLtp(s, b);
+  int32_t* cof = s.cof;
+  int32_t* par = s.par;
+  ParcorValues(b.quant, K, par);
+  if (b.ra_block) {
+    // Progressive prediction: sample n uses order n, then the order grows.
+    const int32_t p = K < n ? K : n;
+    for (int32_t i = 0; i < p; ++i) {
+      Synthesise(cof, i, b.residual, x, i, i + 1);
+      ExtendPredictor(cof, i, par[i]);
+    }
+    if (p == K) Synthesise(cof, K, b.residual, x, K, n);
+  } else {
+    for (int32_t m = 0; m < K; ++m) ExtendPredictor(cof, m, par[m]);
+    Synthesise(cof, K, b.residual, x, 0, n);
+  }
+  if (b.shift > 0) {
+    for (int32_t k = 1; k <= K; ++k) x[-k] = s.save[k - 1];
+    for (int32_t i = 0; i < n; ++i)
+      x[i] = static_cast<int32_t>(static_cast<uint32_t>(x[i]) << b.shift);
+  }
+}

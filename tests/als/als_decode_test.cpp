@@ -1,0 +1,238 @@
+// ALS streams decode to exactly the encoder's input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "als/als_decoder.h"
+#include "als/als_internal.h"
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
+                              std::istreambuf_iterator<char>());
+}
+
+// The bytes of the "data" chunk of a RIFF WAVE file.
+std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav) {
+  size_t pos = 12;
+  while (pos + 8 <= wav.size()) {
+    const uint32_t len =
+        wav[pos + 4] | (wav[pos + 5] << 8) | (wav[pos + 6] << 16) | (uint32_t(wav[pos + 7]) << 24);
+    if (std::memcmp(&wav[pos], "data", 4) == 0) {
+      return std::vector<uint8_t>(wav.begin() + pos + 8,
+                                  wav.begin() + std::min(wav.size(), pos + 8 + len));
+    }
+    pos += 8 + len + (len & 1);
+  }
+  return {};
+}
+
+struct Decoded {
+  std::vector<uint8_t> pcm;
+  int bad_frames = 0;
+  int crc = -1;
+};
+
+Decoded DecodeRaw(const std::vector<uint8_t>& file, int with_file_data = 0, int stream_order = 0) {
+  Decoded d;
+  EXPECT_GE(file.size(), 4u);
+  EXPECT_EQ(std::memcmp(file.data(), "ALS\0", 4), 0);
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  AlsConfig cfg;
+  EXPECT_EQ(ALSConfigParse(cfg, r), 0);
+  const int64_t size = ALSStateGetSize(cfg);
+  EXPECT_GT(size, 0);
+  std::vector<uint8_t> mem(static_cast<size_t>(size));
+  AlsState* s =
+      ALSStateInit(cfg, mem.data(), file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  EXPECT_NE(s, nullptr);
+  if (!s) return d;
+  size_t pos = 4 + static_cast<size_t>((UMC::BitReaderBitsConsumed(r) + 7) / 8);
+  std::vector<uint8_t> out(static_cast<size_t>(ALSMaxFrameBytes(s)) + cfg.header_size +
+                           cfg.trailer_size);
+  for (uint32_t f = 0; f < cfg.frames && pos <= file.size(); ++f) {
+    int32_t used = 0, written = 0;
+    const int32_t st = ALSDecodeFrame(
+        file.data() + pos, &used, out.data(), &written, static_cast<int32_t>(file.size() - pos),
+        static_cast<int32_t>(out.size()), with_file_data, s, stream_order);
+    if (st != 0) {
+      ++d.bad_frames;
+      if (used == 0) break;
+    }
+    d.pcm.insert(d.pcm.end(), out.begin(), out.begin() + written);
+    pos += used;
+  }
+  d.crc = ALSCrcCheck(s);
+  return d;
+}
+
+class AlsStreams : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(AlsStreams, DecodesBitExactly) {
+  const std::string dir = VX_TEST_DATA_DIR "/als/";
+  const auto file = ReadFile(dir + GetParam().first);
+  const auto ref = WavData(ReadFile(dir + GetParam().second));
+  ASSERT_FALSE(file.empty());
+  ASSERT_FALSE(ref.empty());
+  Decoded d = DecodeRaw(file);
+  if (std::string(GetParam().first).find("_8b") != std::string::npos) {
+    for (auto& b : d.pcm) b = static_cast<uint8_t>(b + 128);  // the file is unsigned 8-bit
+  }
+
+  EXPECT_EQ(d.bad_frames, 0);
+  ASSERT_EQ(d.pcm.size(), ref.size());
+  size_t first_diff = ref.size();
+  for (size_t i = 0; i < ref.size(); ++i) {
+    if (d.pcm[i] != ref[i]) {
+      first_diff = i;
+      break;
+    }
+  }
+  EXPECT_EQ(first_diff, ref.size()) << "first differing byte";
+  EXPECT_NE(d.crc, 0) << "CRC mismatch";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, AlsStreams,
+    ::testing::Values(std::make_pair("als_16b_st.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_bgmc.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_ltp.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_indep.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_adapt.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_o160.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_g3.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_ra.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_z1.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_z2.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_z3.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_16b_st_combo.als", "alsA_16b_st.wav"),
+                      std::make_pair("als_8b_mo.als", "alsA_8b_mo.wav"),
+                      std::make_pair("als_24b_st.als", "alsA_24b_st.wav"),
+                      std::make_pair("als_24b_st_lsb.als", "alsA_20in24_st.wav"),
+                      std::make_pair("als_32b_st.als", "alsA_32b_st.wav"),
+                      std::make_pair("als_fl_st.als", "alsA_fl_st.wav"),
+                      std::make_pair("als_16b_51.als", "alsA_16b_51.wav"),
+                      std::make_pair("als_16b_51_mcc.als", "alsA_16b_51.wav"),
+                      std::make_pair("als_16b_51_sort.als", "alsA_16b_51.wav"),
+                      std::make_pair("als_16b_51_combo.als", "alsA_16b_51.wav"),
+                      std::make_pair("als_16b_mo_odd.als", "alsA_16b_mo_odd.wav")));
+
+TEST(Als, BlockPartitionsAndLastFrame) {
+  int32_t len[32];
+  ASSERT_EQ(AlsBlockPartition(0x4000u << 16, 4096, len), 2);
+  EXPECT_EQ(len[0], 2048);
+  EXPECT_EQ(len[1], 2048);
+  ASSERT_EQ(AlsBlockPartition(0x6000u << 16, 4096, len), 3);
+  EXPECT_EQ(len[0], 1024);
+  EXPECT_EQ(len[1], 1024);
+  EXPECT_EQ(len[2], 2048);
+  EXPECT_EQ(AlsBlockPartition(0, 4096, len), 1);
+  EXPECT_EQ(AlsBlockPartition(0x7FFFFFFFu, 4096, len), 32);  // every split: 32 blocks of 128
+  EXPECT_EQ(len[31], 128);
+  AlsBlockPartition(0x6000u << 16, 4096, len);
+  ASSERT_EQ(AlsShortenPartition(len, 3, 1000), 1);
+  EXPECT_EQ(len[0], 1000);
+}
+
+TEST(Als, RiceCodes) {
+  // Rice(0): 0, 10, 110, 1110 -> 0, -1, 1, -2.  Rice(2): q=1 r=3 -> 3; q=0 r=1 -> -2.
+  const uint8_t bits[] = {0b01011011, 0b10101100, 0b10000000, 0, 0, 0, 0, 0};
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, bits, sizeof(bits));
+  EXPECT_EQ(AlsReadRice(r, 0), 0);
+  EXPECT_EQ(AlsReadRice(r, 0), -1);
+  EXPECT_EQ(AlsReadRice(r, 0), 1);
+  EXPECT_EQ(AlsReadRice(r, 0), -2);
+  EXPECT_EQ(AlsReadRice(r, 2), 3);
+  EXPECT_EQ(AlsReadRice(r, 2), -2);
+}
+
+// Configuration values, and the file header and trailer kept in the stream.
+TEST(Als, ConfigurationAndOriginalFile) {
+  const auto file = ReadFile(VX_TEST_DATA_DIR "/als/als_16b_mo_odd.als");
+  const auto wav = ReadFile(VX_TEST_DATA_DIR "/als/alsA_16b_mo_odd.wav");
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  AlsConfig cfg;
+  ASSERT_EQ(ALSConfigParse(cfg, r), 0);
+  EXPECT_EQ(cfg.samp_freq, 22050u);
+  EXPECT_EQ(cfg.samples, 44101u);
+  EXPECT_EQ(cfg.frames, 44u);
+  EXPECT_EQ(cfg.last_frame_length, 44101 - 43 * 1024);
+  // With the file data the decoder reproduces the original file byte for byte.
+  const Decoded d = DecodeRaw(file, 1, 1);
+  EXPECT_EQ(d.pcm, wav);
+  EXPECT_EQ(d.crc, 1);
+  // A configuration cut inside the stored header fails.
+  UMC::BitReaderInit(r, file.data() + 4, 40);
+  EXPECT_EQ(ALSConfigParse(cfg, r), -1);
+}
+
+TEST(Als, OutputTooSmallThenRetry) {
+  const auto file = ReadFile(VX_TEST_DATA_DIR "/als/als_16b_st.als");
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  AlsConfig cfg;
+  ASSERT_EQ(ALSConfigParse(cfg, r), 0);
+  std::vector<uint8_t> mem(static_cast<size_t>(ALSStateGetSize(cfg)));
+  AlsState* s =
+      ALSStateInit(cfg, mem.data(), file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  const size_t pos = 4 + static_cast<size_t>((UMC::BitReaderBitsConsumed(r) + 7) / 8);
+  std::vector<uint8_t> out(4096);
+  int32_t used = -1, written = -1;
+  EXPECT_EQ(ALSDecodeFrame(file.data() + pos, &used, out.data(), &written,
+                           int32_t(file.size() - pos), 4095, 0, s),
+            7);
+  EXPECT_EQ(used, 0);
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(ALSDecodeFrame(file.data() + pos, &used, out.data(), &written,
+                           int32_t(file.size() - pos), 4096, 0, s),
+            0);
+  EXPECT_EQ(written, 4096);
+  EXPECT_GT(used, 0);
+}
+
+TEST(Als, AbsurdConfigurationsAreRefused) {
+  AlsConfig cfg{};
+  cfg.channels = 65536;
+  cfg.frame_length = 65536;
+  cfg.resolution = 16;
+  cfg.max_order = 1023;
+  EXPECT_EQ(ALSStateGetSize(cfg), -1);  // terabytes of buffers
+  cfg.channels = 2;
+  cfg.frame_length = 4096;
+  cfg.resolution = 40;
+  EXPECT_EQ(ALSStateGetSize(cfg), -1);  // no 40-bit output
+  cfg.resolution = 24;
+  EXPECT_GT(ALSStateGetSize(cfg), 0);
+}
+
+// Damaged streams: truncated and bit-flipped frames are reported, never
+// read beyond the bytes given (the sanitizer build checks the accesses).
+TEST(Als, DamagedFramesStayInBounds) {
+  for (const char* name :
+       {"als_16b_st_bgmc.als", "als_16b_st_z2.als", "als_fl_st.als", "als_16b_51_mcc.als"}) {
+    const auto clean = ReadFile(std::string(VX_TEST_DATA_DIR "/als/") + name);
+    uint32_t seed = 12345;
+    for (int trial = 0; trial < 20; ++trial) {
+      std::vector<uint8_t> file = clean;
+      for (int k = 0; k < 8; ++k) {
+        seed = seed * 1103515245u + 12345u;
+        const size_t at = 200 + (seed >> 8) % (file.size() - 200);
+        file[at] ^= static_cast<uint8_t>(1u << ((seed >> 4) & 7));
+      }
+      if (trial % 4 == 0) file.resize(file.size() / 2);
+      const Decoded d = DecodeRaw(file);
+      EXPECT_LE(d.pcm.size(), size_t{24576} * 12);
+    }
+  }
+}
+
+}  // namespace
