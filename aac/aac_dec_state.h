@@ -117,6 +117,8 @@ struct AACDecState {
 
   AacChannelSlot slot[kAacSlots];
   const float* output_ptr[kAacMaxChannels];  // output order
+  // Position-table position of every output channel (-1: no table).
+  int16_t output_position[kAacMaxChannels];
 
   AacHuffmanTables books;
   FilterBank bank;
@@ -136,6 +138,11 @@ void AacCoreReset(AACDecState& s);
 int AacSetSamplingFrequencyIndex(AACDecState& s, int32_t index);
 // Copies a program config element into the state (marks a PCE as present).
 void AacSetProgramConfig(AACDecState& s, const UMC::ProgramConfig& pce);
+
+// Speaker of each output channel as a WAVE_FORMAT_EXTENSIBLE bit index
+// (0 FL, 1 FR, 2 FC, 3 LFE, 4 BL, 5 BR, 6 FLC, 7 FRC, 8 BC, 9 SL, 10 SR),
+// or -1 when the layout gives it no standard position.  Returns the count.
+int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max);
 
 // Decodes one raw_data_block() into interleaved 16-bit PCM.  Returns an
 // AacResult; `consumed` is set to the bytes the block used.

@@ -13,13 +13,14 @@
 // Reader contract: every parser takes a UMC::BitReader whose `size` is the
 // real length of the access unit and whose `data` is 4-byte aligned and
 // followed by at least kAacReaderPadding readable bytes (the Huffman
-// primitives load aligned words around the current position).  Parsers check the position against `size`
-// after scale factors and after every spectral band, so no primitive starts
-// beyond the data and none can run past the padding.
+// primitives load aligned words around the current position).  Parsers check the position against
+// `size` after scale factors and after every spectral band, so no primitive starts beyond the data
+// and none can run past the padding.
 #pragma once
 
 #include <cstdint>
 
+#include "dsp/dsp_vlc.h"
 #include "umc/bit_reader.h"
 
 // Readable bytes the caller guarantees after the access unit (see above).
@@ -155,7 +156,7 @@ struct ChannelStream {
 // decoder into caller memory (32-byte aligned inside).  The tables hold
 // pointers into that memory: rebuild them if the memory moves.
 struct AacHuffmanTables {
-  const void* book[12];
+  const DspVlcDecodeSpec_32s* book[12];
 };
 
 // Bytes of memory AacHuffmanTablesInit needs.  Returns 0 or -1.

@@ -53,44 +53,39 @@ constexpr P kWavBits[18] = {
     GST_AUDIO_CHANNEL_POSITION_TOP_REAR_RIGHT,
 };
 
-// Default WAV masks by count (as WAV writers lay out these counts).
-constexpr uint32_t kWavDefaultMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0, 0x63F};
-
-int PopCount(uint32_t v) {
-  return __builtin_popcount(v);
-}
-
 void FillNone(int channels, P* positions) {
   for (int i = 0; i < channels; ++i) positions[i] = GST_AUDIO_CHANNEL_POSITION_NONE;
 }
 
 }  // namespace
 
-bool VxDecoderChannelPositions(int channels, bool wav_order, uint32_t wav_mask, P* positions) {
+bool VxDecoderChannelPositions(int channels, const int8_t* speakers, int speaker_count,
+                               P* positions) {
   if (channels < 1 || channels > 8) return false;
-  if (!wav_order) {
-    for (const Layout& l : kAacLayouts) {
-      if (l.channels != channels) continue;
-      std::copy(l.positions, l.positions + channels, positions);
-      return true;
-    }
-    FillNone(channels, positions);
-    return false;
-  }
   if (channels == 1) {
     positions[0] = GST_AUDIO_CHANNEL_POSITION_MONO;
     return true;
   }
-  uint32_t mask = wav_mask & 0x3FFFF;
-  if (PopCount(mask) != channels) mask = kWavDefaultMasks[channels];
-  if (mask == 0) {
-    FillNone(channels, positions);
-    return false;
+  if (speakers && speaker_count == channels) {
+    uint32_t seen = 0;
+    bool complete = true;
+    for (int i = 0; i < channels && complete; ++i) {
+      const int bit = speakers[i];
+      complete = bit >= 0 && bit < 18 && !(seen & (1u << bit));
+      if (complete) {
+        seen |= 1u << bit;
+        positions[i] = kWavBits[bit];
+      }
+    }
+    if (complete) return true;
   }
-  int n = 0;
-  for (int bit = 0; bit < 18 && n < channels; ++bit)
-    if (mask & (1u << bit)) positions[n++] = kWavBits[bit];
-  return true;
+  for (const Layout& l : kAacLayouts) {
+    if (l.channels != channels) continue;
+    std::copy(l.positions, l.positions + channels, positions);
+    return true;
+  }
+  FillNone(channels, positions);
+  return false;
 }
 
 void VxCanonicalOrder(int channels, const P* from, P* to) {

@@ -11,11 +11,13 @@
 
 #include <cstdint>
 
-// Positions of `channels` output channels in decoder order.  `wav_order`
-// selects the ALS convention, where a non-zero `wav_mask` with one bit per
-// channel gives the layout.  Returns false (and fills NONE) for a count
-// without a known layout.  At most 8 channels.
-bool VxDecoderChannelPositions(int channels, bool wav_order, uint32_t wav_mask,
+// Positions of `channels` output channels in decoder order, from the
+// decoder's speaker of each channel (WAVE_FORMAT_EXTENSIBLE bit indices, -1
+// for none; `speakers` may be null).  Without a complete set of distinct
+// speakers the AAC default layout of the channel count is used.  Returns
+// false (and fills NONE) for a count without a known layout.  At most 8
+// channels.
+bool VxDecoderChannelPositions(int channels, const int8_t* speakers, int speaker_count,
                                GstAudioChannelPosition* positions);
 
 // The same positions sorted into GStreamer's canonical order.

@@ -5,13 +5,9 @@
 
 #include "gst/channel_layout.h"
 #include "gst/vxaacdec_private.h"
+#include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
 #include "umc/media_data.h"
-
-#if __has_include("umc/aac_decoder.h")
-#include "umc/aac_decoder.h"
-#define VX_HAVE_AAC_DECODER 1
-#endif
 
 namespace {
 
@@ -29,11 +25,13 @@ constexpr gsize kMaxStalledInput = 64u << 10;
 constexpr gint kObjectTypeAls = 36;
 
 UMC::AudioCodec* NewDecoder() {
-#ifdef VX_HAVE_AAC_DECODER
   return new (std::nothrow) UMC::AACDecoder();
-#else
-  return nullptr;
-#endif
+}
+
+// The decoder's speaker of each output channel (count returned).
+int DecoderSpeakers(UMC::AudioCodec* codec, int8_t* speakers) {
+  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(codec);
+  return aac ? aac->GetChannelSpeakers(speakers, 8) : 0;
 }
 
 void FreeDecoder(VxAACDec* dec) {
@@ -165,11 +163,11 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
                        info.out.is_float ? "float" : "integer"));
     return GST_FLOW_ERROR;
   }
-  const gboolean als = (info.profile & 0xFF) == kObjectTypeAls;
   VxAACDecOutput& o = dec->out;
   GstAudioChannelPosition from[8];
-  const gboolean positioned =
-      VxDecoderChannelPositions(channels, als, static_cast<uint32_t>(info.out.channel_mask), from);
+  int8_t speakers[8];
+  const int speaker_count = DecoderSpeakers(dec->decoder, speakers);
+  const gboolean positioned = VxDecoderChannelPositions(channels, speakers, speaker_count, from);
   if (o.caps_set && o.rate == rate && o.channels == channels && o.format == format &&
       (!positioned || std::equal(from, from + channels, o.from)))
     return GST_FLOW_OK;

@@ -7,13 +7,9 @@
 
 #include "decode.h"
 #include "gst/channel_layout.h"
+#include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
 #include "umc/media_data.h"
-
-#if __has_include("umc/aac_decoder.h")
-#include "umc/aac_decoder.h"
-#define VX_HAVE_AAC_DECODER 1
-#endif
 
 namespace {
 
@@ -25,7 +21,6 @@ constexpr uint32_t kMaxInput = 16u << 20;
 constexpr int kObjectTypeAls = 36;
 
 std::unique_ptr<UMC::AudioCodec> NewDecoder(const DecoderSettings& s, std::string* error) {
-#ifdef VX_HAVE_AAC_DECODER
   std::unique_ptr<UMC::AudioCodec> dec(new (std::nothrow) UMC::AACDecoder());
   if (!dec) {
     *error = "out of memory";
@@ -42,11 +37,6 @@ std::unique_ptr<UMC::AudioCodec> NewDecoder(const DecoderSettings& s, std::strin
     return nullptr;
   }
   return dec;
-#else
-  (void)s;
-  *error = "this build has no AAC decoder";
-  return nullptr;
-#endif
 }
 
 // Output layout of the decoder: format, and the channel permutation into
@@ -74,9 +64,10 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
       !(f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32))
     return false;
   GstAudioChannelPosition from[8], to[8];
-  const bool als = report->object_type == kObjectTypeAls;
-  if (VxDecoderChannelPositions(f.channels, als, static_cast<uint32_t>(info.out.channel_mask),
-                                from)) {
+  int8_t speakers[8];
+  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec);
+  const int speaker_count = aac ? aac->GetChannelSpeakers(speakers, 8) : 0;
+  if (VxDecoderChannelPositions(f.channels, speakers, speaker_count, from)) {
     VxCanonicalOrder(f.channels, from, to);
     f.channel_mask = VxWavChannelMask(f.channels, to);
     for (int c = 0; c < f.channels; ++c) {

@@ -1,8 +1,10 @@
+#include "umc/aac_decoder.h"
+
 #include <cstring>
 #include <new>
 
 #include "aac/aac_dec_state.h"
-#include "umc/aac_decoder.h"
+#include "als/als_decoder.h"
 #include "umc/audio_specific_config.h"
 #include "umc/stream_detect.h"
 
@@ -102,7 +104,14 @@ Status AACDecoder::LockBlocks() {
   }
   main_base_ = base;
   if (extra_mem_id_) {
+    void* previous = extra_base_;
     extra_ = allocator_->Lock(extra_mem_id_);
+    if (extra_ && previous && extra_ != previous && als_) {
+      const intptr_t delta = static_cast<uint8_t*>(extra_) - static_cast<uint8_t*>(previous);
+      als_ = reinterpret_cast<AlsState*>(reinterpret_cast<uint8_t*>(als_) + delta);
+      ALSStateRelocate(als_, delta);
+    }
+    extra_base_ = extra_;
     if (!extra_) {
       allocator_->Unlock(main_mem_id_);
       state_ = nullptr;
@@ -152,6 +161,18 @@ Status AACDecoder::AllocateObjectBlock() {
   return StatusOk;
 }
 
+// The ALS state: one object-type block laid out from the configuration.
+Status AACDecoder::AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size) {
+  const int64_t size = ALSStateGetSize(cfg);
+  if (size <= 0) return StatusUnsupportedStream;  // above 32 bits, or absurd memory
+  if (allocator_->Alloc(&extra_mem_id_, static_cast<size_t>(size), 1, 16) != StatusOk)
+    return StatusAllocFailed;
+  extra_ = allocator_->Lock(extra_mem_id_);
+  if (!extra_) return StatusAllocFailed;
+  extra_base_ = extra_;
+  als_ = ALSStateInit(cfg, static_cast<uint8_t*>(extra_), config, config_size);
+  return als_ ? StatusOk : StatusInitFailed;
+}
 Status AACDecoder::Init(BaseCodecParams* params) {
   AACDecoderParams* p = ClassCast<AACDecoderParams>(params);
   if (BaseCodec::Init(params) != StatusOk) return StatusAllocFailed;
@@ -204,8 +225,14 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   }
   if (asc.sbr_present == 0) s.ps_mode_working = 0;
   object_type_ = asc.object_type;
+  if (object_type_ == 36) {
+    const Status st = InitAlsFromConfig(cfg, config_size_, asc.als_config_bit);
+    UnlockBlocks();
+    if (st == StatusOk) p->data->MoveDataPointer(config_size_);
+    return st;
+  }
   if (!SupportedAacType(object_type_)) {
-    // SSR, ER BSAC, scalable/TwinVQ types and ALS are not decoded here.
+    // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
     UnlockBlocks();
     return StatusFailed;
   }
@@ -224,6 +251,20 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   }
   p->data->MoveDataPointer(config_size_);
   UnlockBlocks();
+  return StatusOk;
+}
+
+// ALSSpecificConfig inside an AudioSpecificConfig (object type 36).
+Status AACDecoder::InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit) {
+  if (als_bit & 7) return StatusInitFailed;  // the ALS configuration starts on a byte
+  const int32_t offset = static_cast<int32_t>(als_bit >> 3);
+  BitReader r;
+  BitReaderInit(r, cfg + offset, size - offset);
+  AlsConfig als;
+  if (ALSConfigParse(als, r) != 0) return StatusInitFailed;
+  const Status st = AllocateAls(als, cfg + offset, size - offset);
+  if (st != StatusOk) return st;
+  header_kind_ = 1;
   return StatusOk;
 }
 
@@ -255,7 +296,24 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
   object_type_ = 0;
   s.ps_mode = s.ps_mode_working = 0;
-  if (BitReaderPeek(r, 32) == 0x414C5300u) return StatusFailed;  // ALS: not decoded yet
+  if (BitReaderPeek(r, 32) == 0x414C5300u) {
+    // Raw ALS stream: the whole configuration (with the stored file header
+    // and trailer) must be present before decoding starts.
+    const uint8_t* data = in->GetDataPointer();
+    const int32_t size = static_cast<int32_t>(in->GetDataSize());
+    BitReader cr;
+    BitReaderInit(cr, data + 4, size - 4);
+    AlsConfig cfg;
+    if (ALSConfigParse(cfg, cr) != 0) {
+      return int64_t{size} < kAlsMaxStateBytes ? StatusNotEnoughData : StatusInitFailed;
+    }
+    object_type_ = 36;
+    const Status st = AllocateAls(cfg, data + 4, size - 4);
+    if (st != StatusOk) return st;
+    header_kind_ = 1;
+    *header_bytes = 4 + ((BitReaderBitsConsumed(cr) + 7) >> 3);
+    return StatusOk;
+  }
   AdifHeader* adif = new (std::nothrow) AdifHeader;
   if (!adif) return StatusAllocFailed;
   if (ReadAdifHeader(*adif, r) == 0 && !BitReaderOverrun(r)) {
@@ -363,6 +421,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     }
   }
   profile_mask_ = ProfileMaskFor(object_type_);
+  if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
     UnlockBlocks();
     return StatusFailed;
@@ -451,7 +510,86 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   return Map(r);
 }
 
+// One ALS frame (GetFrame steps 8-19 for object type 36).  Unlocks.
+Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in) {
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  // The configuration's bytes are consumed whatever happens next, so a later
+  // call starts at the first frame.
+  if (header_bytes > 0) in->MoveDataPointer(static_cast<int32_t>(header_bytes));
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const int64_t avail = in->GetDataSize();
+  if (avail == 0 && stream_format_ != kStreamTypeMpeg4Config) {
+    UnlockBlocks();
+    return StatusNotEnoughData;
+  }
+  int32_t used = 0, written = 0;
+  const int32_t r =
+      ALSDecodeFrame(in->GetDataPointer(), &used, outp, &written,
+                     static_cast<int32_t>(avail > INT32_MAX ? INT32_MAX : avail),
+                     static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), 0, als_);
+  if (r == 7) {
+    UnlockBlocks();
+    return StatusNotEnoughBuffer;
+  }
+  if (r == 5) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const AlsConfig& cfg = ALSGetConfig(als_);
+  const int32_t bytes = ALSBitsPerSample(als_) / 8;
+  const bool last = ALSFramesDecoded(als_) >= cfg.frames;
+  const int32_t samples =
+      r == 0 ? ALSFrameSamples(als_) : (last ? cfg.last_frame_length : cfg.frame_length);
+  if (r != 0) {
+    // A bad frame becomes silence of the frame's length.
+    int64_t bad = int64_t{bytes} * cfg.channels * samples;
+    if (bad > out_free) bad = out_free;
+    written = static_cast<int32_t>(bad);
+    std::memset(outp, 0, static_cast<size_t>(written));
+  }
+  in->MoveDataPointer(stream_format_ == kStreamTypeMpeg4Config ? static_cast<int32_t>(avail)
+                                                               : used);
+  out->SetDataSize(static_cast<uint32_t>(written));
+  const double t0 = t0_in < 0 ? time_ : t0_in;
+  const double t1 = cfg.samp_freq ? t0 + double(samples) / cfg.samp_freq : t0;
+  time_ = t1;
+  in->SetTime(t1, 0.0);
+  out->SetTime(t0, t1);
+  ++frame_count_;
+  if (AudioData* ad = ClassCast<AudioData>(out)) {
+    ad->bits_per_sample = bytes * 8;
+    ad->channels = cfg.channels;
+    ad->sample_frequency = static_cast<int32_t>(cfg.samp_freq);
+    const int32_t mask = ChannelMaskFor(cfg.channels);
+    if (mask) ad->channel_mask = mask;
+  }
+  info_.valid = 1;
+  RefreshInfo();
+  UnlockBlocks();
+  return r == 0 ? StatusOk : StatusInvalidStream;
+}
+
 void AACDecoder::RefreshInfo() {
+  if (als_) {
+    const AlsConfig& cfg = ALSGetConfig(als_);
+    const int64_t frame = ALSMaxFrameBytes(als_);
+    // A compressed frame can exceed its PCM size slightly on noise; keep
+    // room for two frames' worth.
+    const int64_t input = 2 * frame + 4096;
+    info_.suggested_input_size = static_cast<int32_t>(input > INT32_MAX ? INT32_MAX : input);
+    info_.suggested_output_size = static_cast<int32_t>(frame);
+    info_.in_channels = info_.out_channels = cfg.channels;
+    info_.in_sample_rate = info_.out_sample_rate = static_cast<int32_t>(cfg.samp_freq);
+    info_.bits_per_sample = ALSBitsPerSample(als_);
+    info_.is_float = cfg.floating != 0;
+    info_.frames = static_cast<int32_t>(ALSFramesDecoded(als_));
+    info_.sbr = false;
+    return;
+  }
   const AACDecState& s = *state_;
   info_.suggested_input_size = kAacSuggestedInput;
   info_.suggested_output_size = kAacSuggestedOutput;
@@ -501,6 +639,31 @@ Status AACDecoder::GetInfo(BaseCodecParams* info) {
   return StatusOk;
 }
 
+int32_t AACDecoder::GetChannelSpeakers(int8_t* speakers, int32_t max) {
+  if (!speakers || max <= 0 || !main_mem_id_ || LockBlocks() != StatusOk) return 0;
+  int32_t n = 0;
+  if (als_) {
+    // WAV default layouts by channel count (the ALS stream keeps the
+    // original file's channel order).
+    static constexpr int8_t kWav[9][8] = {{},
+                                          {2},
+                                          {0, 1},
+                                          {0, 1, 2},
+                                          {0, 1, 4, 5},
+                                          {0, 1, 2, 4, 5},
+                                          {0, 1, 2, 3, 4, 5},
+                                          {0, 1, 2, 3, 4, 5, 8},
+                                          {0, 1, 2, 3, 4, 5, 9, 10}};
+    const int32_t c = ALSGetConfig(als_).channels;
+    n = c < max ? c : max;
+    for (int32_t i = 0; i < n; ++i) speakers[i] = c <= 8 ? kWav[c][i] : -1;
+  } else {
+    n = AacChannelSpeakers(*state_, speakers, max);
+  }
+  UnlockBlocks();
+  return n;
+}
+
 Status AACDecoder::SetParams(BaseCodecParams* params) {
   AACDecoderParams* p = ClassCast<AACDecoderParams>(params);
   if (!p) return StatusNullPointer;
@@ -537,6 +700,12 @@ Status AACDecoder::GetDuration(float* seconds) {
   if (!seconds) return StatusNullPointer;
   if (!main_mem_id_) return StatusNotInitialized;
   if (const Status st = LockBlocks(); st != StatusOk) return st;
+  if (als_) {
+    const AlsConfig& cfg = ALSGetConfig(als_);
+    *seconds = cfg.samp_freq ? float(double(cfg.samples) / cfg.samp_freq) : 0.0f;
+    UnlockBlocks();
+    return StatusOk;
+  }
   const AACDecState& s = *state_;
   *seconds =
       s.sample_rate > 0 ? float(s.frames_decoded) * kAacFrameLength / float(s.sample_rate) : 0.0f;
@@ -549,7 +718,8 @@ Status AACDecoder::Close() {
   if (!allocator_) return StatusOk;
   if (extra_mem_id_) allocator_->Free(extra_mem_id_);
   extra_mem_id_ = 0;
-  extra_ = nullptr;
+  extra_ = extra_base_ = nullptr;
+  als_ = nullptr;
   if (main_mem_id_) allocator_->Free(main_mem_id_);
   main_mem_id_ = 0;
   state_ = nullptr;

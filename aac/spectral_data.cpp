@@ -127,7 +127,7 @@ int AacHuffmanTablesGetSize(int32_t* size) {
   int32_t total = 0;
   for (int cb = 0; cb < 12; ++cb) {
     int32_t book_size = 0;
-    if (dspVlcDecodeGetSize_32s(kAacHuffmanCodes[cb], kAacHuffmanCodeCount[cb],
+    if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
                                 kLayout[cb].widths, kLayout[cb].width_count,
                                 &book_size) != dspStsNoErr) {
       return -1;
@@ -143,17 +143,18 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
   uint8_t* p = static_cast<uint8_t*>(memory);
   for (int cb = 0; cb < 12; ++cb) {
     int32_t book_size = 0;
-    if (dspVlcDecodeGetSize_32s(kAacHuffmanCodes[cb], kAacHuffmanCodeCount[cb],
+    if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
                                 kLayout[cb].widths, kLayout[cb].width_count,
                                 &book_size) != dspStsNoErr) {
       return -1;
     }
     uint8_t* table = dspAlignPtr<uint8_t>(p, kAlign);
-    if (dspVlcDecodeInit_32s(kAacHuffmanCodes[cb], kAacHuffmanCodeCount[cb], kLayout[cb].widths,
-                             kLayout[cb].width_count, table) != dspStsNoErr) {
+    DspVlcDecodeSpec_32s* spec = nullptr;
+    if (dspVlcDecodeInit_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count, kLayout[cb].widths,
+                             kLayout[cb].width_count, table, &spec) != dspStsNoErr) {
       return -1;
     }
-    tables->book[cb] = table;
+    tables->book[cb] = spec;
     p += book_size + kAlign;
   }
   return 0;

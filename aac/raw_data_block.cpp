@@ -102,8 +102,9 @@ void FinishSpectrum(AacChannelSlot& slot) {
   slot.tns.present = slot.stream.tns_data_present;
 }
 
-int DecodeSingle(AACDecState& s, BitReader& r, AacChannelSlot& slot, bool lfe) {
-  const int64_t start = UMC::BitReaderBitsConsumed(r);
+// `start` is the element's first bit after id_syn_ele: the ADTS CRC covers
+// the first 192 bits from there (tag included).
+int DecodeSingle(AACDecState& s, BitReader& r, AacChannelSlot& slot, bool lfe, int64_t start) {
   ChannelStream& cs = slot.stream;
   if (DecodeChannelStream(cs, r, 0, s.object_type, s.books) != 0) return -1;
   if (lfe && cs.window_sequence == EIGHT_SHORT_SEQUENCE) return -1;  // LFE is long only
@@ -120,8 +121,8 @@ int DecodeSingle(AACDecState& s, BitReader& r, AacChannelSlot& slot, bool lfe) {
   return 0;
 }
 
-int DecodePair(AACDecState& s, BitReader& r, AacChannelSlot& left, AacChannelSlot& right) {
-  const int64_t start = UMC::BitReaderBitsConsumed(r);
+int DecodePair(AACDecState& s, BitReader& r, AacChannelSlot& left, AacChannelSlot& right,
+               int64_t start) {
   ChannelStream& a = left.stream;
   ChannelStream& b = right.stream;
   const int32_t common_window = Read(r, 1);
@@ -139,12 +140,10 @@ int DecodePair(AACDecState& s, BitReader& r, AacChannelSlot& left, AacChannelSlo
   if (DecodeChannelStream(a, r, common_window, s.object_type, s.books) != 0) return -1;
   const int64_t second = UMC::BitReaderBitsConsumed(r);
   if (DecodeChannelStream(b, r, common_window, s.object_type, s.books) != 0) return -1;
-  if (s.crc_enabled) {
-    BitReader upto_first = r;
-    UMC::BitReaderSetPosition(upto_first, second);
-    CrcProtect(s, upto_first, start, 192);
-    CrcProtect(s, r, second, 128);
-  }
+  // Two CRC regions, which may overlap: 192 bits from the element start and
+  // 128 bits from the second channel stream, each cut at the element's end.
+  CrcProtect(s, r, start, 192);
+  CrcProtect(s, r, second, 128);
   StartChannel(left);
   StartChannel(right);
   if (a.pulse_data_present) ApplyPulses(a);
@@ -170,7 +169,7 @@ int SkipDataStream(BitReader& r) {
 }
 
 int ReadProgramConfigElement(AACDecState& s, BitReader& r) {
-  const int64_t start = UMC::BitReaderBitsConsumed(r);
+  const int64_t start = UMC::BitReaderBitsConsumed(r);  // after id_syn_ele
   UMC::ParseProgramConfig(s.pce, r);
   if (s.crc_enabled) {
     UMC::Crc16UpdateBits(r.data, r.size, start, UMC::BitReaderBitsConsumed(r) - start,
@@ -332,17 +331,18 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
     if (f.channel_count > 9) return -1;
     int rc = 0;
     int32_t ch = 0;
+    const int64_t start = UMC::BitReaderBitsConsumed(r);
     switch (id) {
       case ID_SCE:
       case ID_LFE: {
         const int16_t type = id == ID_SCE ? kElementSce : kElementLfe;
         rc = AddElement(s, f, table_count, next_channel, type, Read(r, 4), &ch);
-        if (rc == 0) rc = DecodeSingle(s, r, s.slot[ch], id == ID_LFE);
+        if (rc == 0) rc = DecodeSingle(s, r, s.slot[ch], id == ID_LFE, start);
         break;
       }
       case ID_CPE:
         rc = AddElement(s, f, table_count, next_channel, kElementCpe, Read(r, 4), &ch);
-        if (rc == 0) rc = DecodePair(s, r, s.slot[ch], s.slot[ch + 1]);
+        if (rc == 0) rc = DecodePair(s, r, s.slot[ch], s.slot[ch + 1], start);
         break;
       case ID_CCE:
         // Coupling channel elements are not decoded yet: such frames fail.
@@ -424,7 +424,11 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
   s.element_count = table_count;
   s.next_channel = next_channel;
   s.output_channels = f.order_count;
-  for (int32_t i = 0; i < f.order_count; ++i) s.output_ptr[i] = s.slot[f.order_channel[i]].output;
+  const bool positioned = s.pce_present || s.channel_configuration >= 1;
+  for (int32_t i = 0; i < f.order_count; ++i) {
+    s.output_ptr[i] = s.slot[f.order_channel[i]].output;
+    s.output_position[i] = static_cast<int16_t>(positioned ? f.order_position[i] : -1);
+  }
   if (s.object_type == kObjectTypeLtp) {
     for (int32_t& h : s.history_index) h = (h + 1) % 3;
   }
@@ -433,6 +437,69 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
   UMC::BitReaderByteAlign(r);
   s.last_output_channels = s.output_channels;
   return WriteOutput(s, output, output_bytes, ConsumedBytes(r), consumed);
+}
+
+namespace {
+
+enum Speaker : int8_t { kFL, kFR, kFC, kLFE, kBL, kBR, kFLC, kFRC, kBC, kSL, kSR, kNone = -1 };
+
+// Speaker of a position of a PCE layout (front outward from the centre).
+int8_t PceSpeaker(const UMC::ProgramConfig& p, int32_t pos) {
+  if (pos == 0) return kFC;
+  if (pos < 32) {
+    const int32_t centre = p.front_channels & 1;
+    const int32_t pairs = (p.front_channels - centre) / 2;
+    const int32_t pair = (pos - 1) / 2;  // positions advance by 2 per pair
+    if (pair == pairs - 1) return (pos - 1) % 2 ? kFR : kFL;
+    if (pair == 0 && pairs > 1) return (pos - 1) % 2 ? kFRC : kFLC;
+    return kNone;
+  }
+  if (pos < 64) return pos < 34 ? ((pos - 32) ? kSR : kSL) : kNone;
+  if (pos < 95) return pos < 66 ? ((pos - 64) ? kBR : kBL) : kNone;
+  if (pos == 95) return kBC;
+  return pos == 96 ? kLFE : kNone;
+}
+
+int8_t ConfigurationSpeaker(int32_t configuration, int32_t pos) {
+  switch (pos) {
+    case 0:
+      return kFC;
+    case 1:
+      return kFL;
+    case 2:
+      return kFR;
+    case 3:
+      return configuration == 7 ? kSL : kBL;
+    case 4:
+      return configuration == 7 ? kSR : kBR;
+    case 5:
+      return kBL;
+    case 6:
+      return kBR;
+    case 95:
+      return kBC;
+    case 96:
+      return kLFE;
+    default:
+      return kNone;
+  }
+}
+
+}  // namespace
+
+int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max) {
+  const int32_t n = s.last_output_channels < max ? s.last_output_channels : max;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t pos = s.output_position[i];
+    if (pos < 0) {
+      speakers[i] = n == 1 ? int8_t{kFC} : (n == 2 ? static_cast<int8_t>(i) : int8_t{kNone});
+    } else if (s.pce_present) {
+      speakers[i] = PceSpeaker(s.pce, pos);
+    } else {
+      speakers[i] = ConfigurationSpeaker(s.channel_configuration, pos);
+    }
+  }
+  return n;
 }
 
 int AacCoreTablesGetSize(int32_t* size) {
@@ -466,7 +533,7 @@ void AacCoreReset(AACDecState& s) {
     slot.window_shape_prev = 0;
     slot.tns.present = 0;
   }
-  if (!s.noise_state) s.noise_state = 0x1F2E3D4Cu;
+  if (!s.noise_state) s.noise_state = 0x2545F491u;
 }
 
 int AacSetSamplingFrequencyIndex(AACDecState& s, int32_t index) {

@@ -37,17 +37,19 @@ const Books& SharedBooks() {
 
 // Writes the codeword of `value` (packed as the code list packs it).
 void PutCode(BitWriter& w, int cb, int32_t value) {
-  const int32_t* list = kAacHuffmanCodes[cb];
-  for (int32_t i = 0; i < kAacHuffmanCodeCount[cb]; ++i) {
-    if (list[3 * i] == value) {
-      w.Put(static_cast<uint32_t>(list[3 * i + 1]), list[3 * i + 2]);
+  const AacCodebookInfo& book = kAacCodebooks[cb];
+  for (int32_t i = 0; i < book.count; ++i) {
+    if (book.codes[i].value == value) {
+      w.Put(static_cast<uint32_t>(book.codes[i].code), book.codes[i].length);
       return;
     }
   }
   ADD_FAILURE() << "no code for " << value << " in codebook " << cb;
 }
 
-void PutScalefactorDelta(BitWriter& w, int delta) { PutCode(w, 0, delta + 60); }
+void PutScalefactorDelta(BitWriter& w, int delta) {
+  PutCode(w, 0, delta + 60);
+}
 
 void PutQuad(BitWriter& w, int cb, int a, int b, int c, int d) {
   const int s = cb <= 2 ? 2 : 3;
@@ -55,7 +57,9 @@ void PutQuad(BitWriter& w, int cb, int a, int b, int c, int d) {
   PutCode(w, cb, (a << (3 * s)) + ((b + o) << (2 * s)) + ((c + o) << s) + (d + o));
 }
 
-void PutPair(BitWriter& w, int cb, int y, int z) { PutCode(w, cb, y * 256 + (z + 128)); }
+void PutPair(BitWriter& w, int cb, int y, int z) {
+  PutCode(w, cb, y * 256 + (z + 128));
+}
 
 // Codebook 11 pair with escapes for magnitudes of 16 and more.
 void PutEscPair(BitWriter& w, int y, int z) {
@@ -88,13 +92,13 @@ TEST(ScaleFactors, RunningValuesPerCodebookKind) {
   const int cbs[8] = {1, 0, 13, 15, 5, 13, 14, 11};
   for (int b = 0; b < 8; ++b) s->sfb_cb[0][b] = cbs[b];
   BitWriter w;
-  PutScalefactorDelta(w, 0);   // band 0: 120
-  w.Put(256 + 7, 9);           // band 2: first noise, 120 - 90 + 7 = 37
-  PutScalefactorDelta(w, -3);  // band 3: intensity -3
-  PutScalefactorDelta(w, 5);   // band 4: 125
-  PutScalefactorDelta(w, -60); // band 5: noise 37 - 60
-  PutScalefactorDelta(w, 60);  // band 6: intensity 57
-  PutScalefactorDelta(w, -25); // band 7: 100
+  PutScalefactorDelta(w, 0);    // band 0: 120
+  w.Put(256 + 7, 9);            // band 2: first noise, 120 - 90 + 7 = 37
+  PutScalefactorDelta(w, -3);   // band 3: intensity -3
+  PutScalefactorDelta(w, 5);    // band 4: 125
+  PutScalefactorDelta(w, -60);  // band 5: noise 37 - 60
+  PutScalefactorDelta(w, 60);   // band 6: intensity 57
+  PutScalefactorDelta(w, -25);  // band 7: 100
   PaddedStream in(w);
   int16_t out[kAacMaxWindows][kAacMaxSfb] = {};
   out[0][1] = 77;
@@ -236,16 +240,16 @@ TEST(ChannelStream, CompleteLongStream) {
   auto s = std::make_unique<ChannelStream>();
   ASSERT_EQ(InitChannelStream(*s, kSf44100, kObjectLc), 0);
   BitWriter w;
-  w.Put(100, 8);                                       // global_gain
-  w.Put(0, 1).Put(ONLY_LONG_SEQUENCE, 2).Put(1, 1);    // ics_info
-  w.Put(3, 6).Put(0, 1);                               // max_sfb 3, no predictor
-  w.Put(5, 4).Put(2, 5).Put(0, 4).Put(1, 5);           // sections: cb 5 x2, cb 0
+  w.Put(100, 8);                                     // global_gain
+  w.Put(0, 1).Put(ONLY_LONG_SEQUENCE, 2).Put(1, 1);  // ics_info
+  w.Put(3, 6).Put(0, 1);                             // max_sfb 3, no predictor
+  w.Put(5, 4).Put(2, 5).Put(0, 4).Put(1, 5);         // sections: cb 5 x2, cb 0
   PutScalefactorDelta(w, 0);
   PutScalefactorDelta(w, 4);
-  w.Put(1, 1).Put(0, 2).Put(1, 6).Put(2, 5).Put(3, 4); // one pulse: line 4 + 2, amp 3
-  w.Put(1, 1);                                         // tns_data_present
+  w.Put(1, 1).Put(0, 2).Put(1, 6).Put(2, 5).Put(3, 4);  // one pulse: line 4 + 2, amp 3
+  w.Put(1, 1);                                          // tns_data_present
   w.Put(1, 2).Put(0, 1).Put(3, 6).Put(1, 5).Put(0, 1).Put(0, 1).Put(3, 3);
-  w.Put(0, 1);                                         // gain control
+  w.Put(0, 1);  // gain control
   const int pairs[4][2] = {{1, -2}, {4, 4}, {0, 0}, {-3, 1}};
   for (const auto& pr : pairs) PutPair(w, 5, pr[0], pr[1]);
   PaddedStream in(w);

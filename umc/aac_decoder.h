@@ -7,6 +7,8 @@
 #include "umc/audio_codec.h"
 
 struct AACDecState;
+struct AlsConfig;
+struct AlsState;
 
 namespace UMC {
 
@@ -26,6 +28,13 @@ class AACDecoder : public AudioCodec {
   Status Reset() override;
   Status SetParams(BaseCodecParams* params) override;
   Status GetDuration(float* seconds) override;
+
+  // Speaker of each output channel of the last frame as a
+  // WAVE_FORMAT_EXTENSIBLE bit index (0 FL, 1 FR, 2 FC, 3 LFE, 4 BL, 5 BR,
+  // 6 FLC, 7 FRC, 8 BC, 9 SL, 10 SR; -1 none).  ALS streams give their
+  // channels in the order of the original file, described by the WAV
+  // default layout of the channel count.  Returns the channel count.
+  int32_t GetChannelSpeakers(int8_t* speakers, int32_t max);
 
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
@@ -49,6 +58,9 @@ class AACDecoder : public AudioCodec {
   void UnlockBlocks();
   Status AllocateMain();
   Status AllocateObjectBlock();
+  Status AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size);
+  Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
+  Status DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
   Status Detect(MediaData* in, int64_t* header_bytes);
   Status AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
                        uint16_t* expected_crc);
@@ -64,6 +76,8 @@ class AACDecoder : public AudioCodec {
   MemId main_mem_id_ = 0;
   MemId extra_mem_id_ = 0;
   void* extra_ = nullptr;
+  void* extra_base_ = nullptr;  // address of the object-type block at the last lock
+  AlsState* als_ = nullptr;
   int32_t stream_format_ = 0;
   int32_t config_size_ = 0;
   int32_t header_kind_ = 0;  // 0 unknown, 1 configured, 2 ADTS
