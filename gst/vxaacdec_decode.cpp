@@ -371,7 +371,9 @@ PassResult DecodeInput(VxAACDec* dec) {
     } else {
       gst_buffer_unref(buf);
     }
-    if (dec->has_codec_data) return r;
+    // With codec data an access unit is decoded whole, except that one MP4
+    // sample may hold several ALS frames.
+    if (dec->has_codec_data && (in->GetDataSize() == 0 || consumed == 0)) return r;
   }
 }
 

@@ -426,6 +426,10 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     UnlockBlocks();
     return StatusFailed;
   }
+  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
+    UnlockBlocks();
+    return StatusNotEnoughData;  // no access unit
+  }
   uint16_t expected_crc = 0;
   int32_t frame_bytes = -1;  // ADTS: the whole frame, header included
   if (header_kind_ == 2 && !s.pending_consumed) {
@@ -522,7 +526,7 @@ Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes
   if (header_bytes > 0) in->MoveDataPointer(static_cast<int32_t>(header_bytes));
   const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
   const int64_t avail = in->GetDataSize();
-  if (avail == 0 && stream_format_ != kStreamTypeMpeg4Config) {
+  if (avail == 0) {
     UnlockBlocks();
     return StatusNotEnoughData;
   }
@@ -551,8 +555,10 @@ Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes
     written = static_cast<int32_t>(bad);
     std::memset(outp, 0, static_cast<size_t>(written));
   }
-  in->MoveDataPointer(stream_format_ == kStreamTypeMpeg4Config ? static_cast<int32_t>(avail)
-                                                               : used);
+  // ALS frames are consumed one by one (an MP4 sample may hold several); a
+  // bad frame of an access unit drops the rest of it.
+  const bool drop_rest = r != 0 && stream_format_ == kStreamTypeMpeg4Config;
+  in->MoveDataPointer(drop_rest ? static_cast<int32_t>(avail) : used);
   out->SetDataSize(static_cast<uint32_t>(written));
   const double t0 = t0_in < 0 ? time_ : t0_in;
   const double t1 = cfg.samp_freq ? t0 + double(samples) / cfg.samp_freq : t0;

@@ -14,12 +14,7 @@ constexpr int32_t kRateThresholds[12] = {92017, 75132, 55426, 46009, 37566, 2771
 
 int32_t ReadObjectType(BitReader& r) {
   int32_t aot = static_cast<int32_t>(BitReaderRead(r, 5));
-  if (aot == 31) {
-    aot = 32 + static_cast<int32_t>(BitReaderRead(r, 6));
-    // An escaped type is followed by fill bits here (they byte-align the
-    // ALSSpecificConfig that follows type 36).
-    BitReaderSkip(r, 5);
-  }
+  if (aot == 31) aot = 32 + static_cast<int32_t>(BitReaderRead(r, 6));
   return aot;
 }
 
@@ -134,6 +129,7 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
       ParseGASpecificConfig(c.ga, r, c.channel_configuration, c.object_type);
       break;
     case 36:
+      BitReaderSkip(r, 5);  // fillBits: the ALSSpecificConfig starts on a byte
       if (BitReaderRead(r, 32) != 0x414C5300u) return -1;
       c.als_config_bit = BitReaderBitsConsumed(r);
       return BitReaderOverrun(r) ? -1 : 0;

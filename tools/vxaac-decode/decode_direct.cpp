@@ -94,6 +94,7 @@ class DirectDecoder {
   size_t Pass(uint8_t* data, size_t n, bool at_end);
   bool Failed() const { return !report_->fatal.empty(); }
   uint32_t MinInput() const { return min_input_; }
+  void UpdateMinInput();
 
  private:
   bool Open();
@@ -131,16 +132,20 @@ void DirectDecoder::Restart() {
   min_input_ = 0;
 }
 
+// Input the decoder wants per frame: known once the stream is recognised.
+void DirectDecoder::UpdateMinInput() {
+  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec_.get());
+  if (!aac || aac->ObjectType() != kObjectTypeAls) return;
+  UMC::BaseCodecParams sizes;
+  aac->GetInfo(&sizes);
+  min_input_ = std::min<uint32_t>(std::max(0, sizes.suggested_input_size), kMaxInput);
+}
+
 void DirectDecoder::Output(uint32_t bytes) {
   Layout now;
   if (DescribeOutput(dec_.get(), &now, report_)) {
     layout_ = now;
     described_ = true;
-    UMC::AudioCodecParams info;
-    dec_->GetInfo(&info);
-    min_input_ = report_->object_type == kObjectTypeAls
-                     ? std::min<uint32_t>(std::max(0, info.suggested_input_size), kMaxInput)
-                     : 0;
   } else if (!described_) {
     return;  // nothing known yet: drop the frame
   }
@@ -173,6 +178,9 @@ size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
   in.SetDataSize(static_cast<uint32_t>(n));
   uint64_t frames_before = report_->frames;
   for (;;) {
+    // ALS frames carry no length: decode only with a whole frame's worth of
+    // input in hand, unless the file has ended.
+    if (!at_end && in.GetDataSize() < min_input_) break;
     const uint32_t before = in.GetDataSize();
     out.SetBufferPointer(out_.data(), static_cast<uint32_t>(out_.size()));
     const UMC::Status st = dec_->GetFrame(&in, &out);
@@ -192,6 +200,7 @@ size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
     }
     if (st == UMC::StatusInvalidStream) ++report_->errors;
     const uint32_t produced = out.GetDataSize();
+    UpdateMinInput();
     if (produced == 0 && consumed == 0) {
       Restart();
       return n;
