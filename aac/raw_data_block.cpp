@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int32_t kObjectTypeMain = 1;
-constexpr int32_t kObjectTypeSsr = 3;
 constexpr int32_t kObjectTypeLtp = 4;
 
 // One SCE/CPE/LFE of the current frame.
