@@ -195,34 +195,35 @@ int ALSConfigParse(AlsConfig& c, BitReader& r) {
   return UMC::BitReaderOverrun(r) ? -1 : 0;
 }
 
-int64_t ALSStateGetSize(const AlsConfig& c) {
-  if (c.resolution > 32 || c.channels < 1 || c.frame_length < 1) return -1;
-  Layout L(nullptr);
-  Arrange(c, L);
-  if (L.overflow() || L.used() > kAlsMaxStateBytes) return -1;
-  return L.used() + 16;
-}
-
-AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* config,
-                       int32_t config_size) {
-  const int64_t size = ALSStateGetSize(c);
-  if (size < 0 || !memory) return nullptr;
+int32_t ALSStateGetSize(const AlsConfig* c, AlsState** state, uint8_t* memory, int64_t* size) {
+  if (!c || !size || (memory && !state)) return 5;
+  *size = -1;
+  if (c->resolution > 32 || c->channels < 1 || c->frame_length < 1) return -1;
+  Layout count(nullptr);
+  Arrange(*c, count);
+  if (count.overflow() || count.used() > kAlsMaxStateBytes) return -1;
+  *size = count.used() + 16;  // room to align the block
+  if (!memory) return 0;
   uint8_t* base =
       reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(memory) + 15) & ~uintptr_t{15});
-  std::memset(base, 0, static_cast<size_t>(size - 16));
+  std::memset(base, 0, static_cast<size_t>(count.used()));
   Layout L(base);
-  AlsState* s = Arrange(c, L);
-  if (!s) return nullptr;
-  s->cfg = c;
+  AlsState* s = Arrange(*c, L);
+  s->cfg = *c;
   s->base = base;
-  s->history = HistoryFor(c);
-  s->residual_lead = ResidualLead(c);
-  s->ltp_lag_bits = LtpLagBits(c.samp_freq);
-  s->mcc_lag_bits = MccLagBits(c.samp_freq);
-  // Second pass over the configuration: permutation, header, trailer and
-  // random-access table.
-  BitReader r;
-  UMC::BitReaderInit(r, config, config_size);
+  s->history = HistoryFor(*c);
+  s->residual_lead = ResidualLead(*c);
+  s->ltp_lag_bits = LtpLagBits(c->samp_freq);
+  s->mcc_lag_bits = MccLagBits(c->samp_freq);
+  if (s->lz) s->lz->previous = -1;
+  MapOutputs(s);
+  *state = s;
+  return 0;
+}
+
+int32_t ALSConfigStoreTables(AlsState* s, BitReader r) {
+  if (!s) return 5;
+  const AlsConfig& c = s->cfg;
   UMC::BitReaderSetPosition(r, c.tables_bit);
   for (int32_t ch = 0; ch < c.channels; ++ch) {
     if (c.chan_sort) s->chan_pos[ch] = static_cast<uint16_t>(Rd(r, c.chan_pos_bits));
@@ -236,7 +237,23 @@ AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* confi
   if (c.ra_flag == 2 && c.random_access > 0) {
     for (uint32_t i = 0; i < c.ra_units; ++i) s->ra_unit_size[i] = Rd(r, 32);
   }
-  if (s->lz) s->lz->previous = -1;
+  return 0;
+}
+
+int64_t ALSStateGetSize(const AlsConfig& c) {
+  int64_t size = -1;
+  ALSStateGetSize(&c, nullptr, nullptr, &size);
+  return size;
+}
+
+AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* config,
+                       int32_t config_size) {
+  AlsState* s = nullptr;
+  int64_t size = 0;
+  if (!memory || ALSStateGetSize(&c, &s, memory, &size) != 0) return nullptr;
+  BitReader r;
+  UMC::BitReaderInit(r, config, config_size);
+  ALSConfigStoreTables(s, r);
   return s;
 }
 
@@ -254,6 +271,26 @@ void ALSStateRelocate(AlsState* s, intptr_t delta) {
   MapOutputs(s);
 }
 
+int32_t ALSGetFrameLength(const AlsState* s, int32_t* frame_length) {
+  if (!s || !frame_length) return 5;
+  *frame_length = s->cfg.frame_length;
+  return 0;
+}
+int32_t ALSGetSampleRate(const AlsState* s, int32_t* samp_freq) {
+  if (!s || !samp_freq) return 5;
+  *samp_freq = static_cast<int32_t>(s->cfg.samp_freq);
+  return 0;
+}
+int32_t ALSGetChannels(const AlsState* s, int32_t* channels) {
+  if (!s || !channels) return 5;
+  *channels = s->cfg.channels;
+  return 0;
+}
+int32_t ALSGetBitsPerSample(const AlsState* s, int32_t* bits) {
+  if (!s || !bits) return 5;
+  *bits = ALSBitsPerSample(s);
+  return 0;
+}
 const AlsConfig& ALSGetConfig(const AlsState* s) {
   return s->cfg;
 }

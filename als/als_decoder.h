@@ -51,23 +51,36 @@ struct AlsConfig {
 };
 
 struct AlsState;  // internal
+using ALSDecState = AlsState;
 
 // Reads the ALSSpecificConfig after its 32-bit identifier.  0, or -1 when
 // the data ends early.
 int ALSConfigParse(AlsConfig& c, UMC::BitReader& r);
 
-// Bytes of state the configuration needs; -1 when it is unsupported (bits
-// per sample above 32) or would exceed kAlsMaxStateBytes.
-int64_t ALSStateGetSize(const AlsConfig& c);
+// State sizing and layout in one call.  With null `memory`: *size = bytes
+// the state needs.  With memory (size bytes, any alignment): also lays the
+// state out there, zeroed, with the configuration copied, and sets *state.
+// Returns 0; 5 when config or size is null or memory comes without state;
+// -1 (and *size = -1) when the configuration is refused: bits per sample
+// above 32, or a state larger than kAlsMaxStateBytes.
+int32_t ALSStateGetSize(const AlsConfig* config, AlsState** state, uint8_t* memory, int64_t* size);
+// Second pass over the configuration: stores the channel permutation, the
+// file header and trailer and the random-access table.  `r` reads the same
+// bytes the parser read (any position; the pass seeks to the tables).
+// Returns 0, or 5 for a null state.
+int32_t ALSConfigStoreTables(AlsState* s, UMC::BitReader r);
 
-// Lays the state out in `memory` (ALSStateGetSize bytes, any alignment) and
-// stores the channel permutation, file header/trailer and random-access
-// table read from the configuration bytes (`config`, `config_size`: the
-// same bytes the parser read).  Returns the state or null.
+// Convenience forms of the two calls above.
+// Bytes of state the configuration needs; -1 when refused.
+int64_t ALSStateGetSize(const AlsConfig& c);
+// Lays the state out in `memory` (ALSStateGetSize bytes) and runs the second
+// pass over `config` (`config_size` bytes: the bytes the parser read).
+// Returns the state or null.
 AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* config,
                        int32_t config_size);
 
 // After the memory block moved by `delta` bytes: fixes the internal pointers.
+// The block must keep its alignment modulo 16.
 void ALSStateRelocate(AlsState* s, intptr_t delta);
 
 // Decodes one frame.  Results: 0 frame written, 4 bad frame, 5 null
@@ -79,6 +92,12 @@ void ALSStateRelocate(AlsState* s, intptr_t delta);
 int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output, int32_t* written,
                        int32_t input_size, int32_t output_capacity, int32_t with_file_data,
                        AlsState* s, int32_t stream_byte_order = 0);
+
+// Stream values; each returns 5 for a null argument, else 0.
+int32_t ALSGetFrameLength(const AlsState* s, int32_t* frame_length);
+int32_t ALSGetSampleRate(const AlsState* s, int32_t* samp_freq);
+int32_t ALSGetChannels(const AlsState* s, int32_t* channels);
+int32_t ALSGetBitsPerSample(const AlsState* s, int32_t* bits);  // 32 for float
 
 // Queries.
 const AlsConfig& ALSGetConfig(const AlsState* s);

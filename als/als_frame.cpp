@@ -14,23 +14,6 @@ uint32_t Rd(BitReader& r, int n) {
   return UMC::BitReaderRead(r, n);
 }
 
-inline int32_t SatAdd(int32_t a, int32_t b) {
-  const int64_t v = int64_t{a} + b;
-  return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
-}
-inline int32_t SatSub(int32_t a, int32_t b) {
-  const int64_t v = int64_t{a} - b;
-  return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
-}
-
-constexpr int32_t kMccWeights[32] = {204, 192, 179,  166,  153,  140,  128,  115,  102,  89,  76,
-                                     64,  51,  38,   25,   12,   0,    -12,  -25,  -38,  -51, -64,
-                                     -76, -89, -102, -115, -128, -140, -153, -166, -179, -192};
-
-int32_t MccWeight(int32_t index) {
-  return (index >= 0 && index < 32) ? kMccWeights[index] : 0;
-}
-
 int32_t ReadPartition(AlsState& s, BitReader& r, uint32_t* bs_info, int32_t* lengths) {
   const AlsConfig& c = s.cfg;
   const int32_t bits = c.block_switching == 1 ? 8 : c.block_switching == 2 ? 16 : 32;
@@ -105,105 +88,11 @@ int DecodePair(AlsState& s, BitReader& r, int32_t c, const int32_t* lengths, int
       b.out = (b.js_block ? diff : xb) + offset;
       Reconstruct(s, a);
       Reconstruct(s, b);
-      int32_t* d = diff + offset;
-      int32_t* pa = xa + offset;
-      int32_t* pb = xb + offset;
-      if (a.js_block) {
-        for (int32_t k = 0; k < n; ++k) pa[k] = SatSub(pb[k], d[k]);
-      } else if (b.js_block) {
-        for (int32_t k = 0; k < n; ++k) pb[k] = SatAdd(pa[k], d[k]);
-      } else {
-        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(pb[k], pa[k]);
-      }
+      AlsJointCombine(xa + offset, xb + offset, diff + offset, n, a.js_block, b.js_block);
     }
     offset += n;
   }
   return 0;
-}
-
-// Multichannel correlation parameters of one channel's block.
-void ReadMccParameters(AlsState& s, BitReader& r, int32_t ch) {
-  AlsMccStage* st = s.mcc + int64_t{ch} * kAlsMaxMccStages;
-  int32_t k = 0;
-  for (; k < kAlsMaxMccStages; ++k) {
-    if (Rd(r, 1)) break;  // end flag
-    AlsMccStage& m = st[k];
-    m.present = 1;
-    m.master = static_cast<int32_t>(Rd(r, s.cfg.chan_pos_bits));
-    m.time_diff = 0;
-    if (m.master != ch) {
-      m.time_diff = static_cast<int32_t>(Rd(r, 1));
-      m.w[0] = MccWeight(16 + AlsReadRice(r, 1));
-      m.w[1] = MccWeight(14 + AlsReadRice(r, 2));
-      if (m.time_diff) {
-        for (int32_t j = 2; j < 6; ++j) m.w[j] = MccWeight(16 + AlsReadRice(r, 1));
-        const int32_t sign = static_cast<int32_t>(Rd(r, 1));
-        const int32_t lag = static_cast<int32_t>(Rd(r, s.mcc_lag_bits)) + 3;
-        m.lag = sign ? -lag : lag;
-      } else {
-        m.w[2] = MccWeight(16 + AlsReadRice(r, 1));
-      }
-    }
-  }
-  for (; k < kAlsMaxMccStages; ++k) st[k].present = 0;
-  UMC::BitReaderByteAlign(r);
-}
-
-void MccCorrect(int32_t* e, const int32_t* m, const AlsMccStage& st, int32_t n) {
-  if (!st.time_diff) {
-    for (int32_t i = 1; i < n - 1; ++i) {
-      const int64_t sum =
-          int64_t{st.w[0]} * m[i - 1] + int64_t{st.w[1]} * m[i] + int64_t{st.w[2]} * m[i + 1] + 64;
-      e[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) + static_cast<uint32_t>(sum >> 7));
-    }
-    return;
-  }
-  const int32_t g = st.lag;
-  const int32_t start = 1 > 1 - g ? 1 : 1 - g;
-  const int32_t stop = n - 1 - (g > 0 ? g : 0);
-  for (int32_t i = start; i < stop; ++i) {
-    const int64_t sum = int64_t{st.w[0]} * m[i - 1] + int64_t{st.w[1]} * m[i] +
-                        int64_t{st.w[2]} * m[i + 1] + int64_t{st.w[3]} * m[i + g - 1] +
-                        int64_t{st.w[4]} * m[i + g] + int64_t{st.w[5]} * m[i + g + 1] + 64;
-    e[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) + static_cast<uint32_t>(sum >> 7));
-  }
-}
-
-void MccReconstruct(AlsState& s, int32_t n) {
-  const int32_t channels = s.cfg.channels;
-  int32_t stages = 0;
-  for (int32_t ch = 0; ch < channels; ++ch) {
-    AlsBlock& b = s.blocks[ch];
-    if (b.type == 0) {
-      const int32_t v = b.const_block ? b.const_value : 0;
-      for (int32_t i = 0; i < n; ++i) b.residual[i] = v;
-    }
-    for (int32_t k = 0; k < kAlsMaxMccStages; ++k) {
-      if (s.mcc[int64_t{ch} * kAlsMaxMccStages + k].present && k + 1 > stages) stages = k + 1;
-    }
-  }
-  for (int32_t stage = stages - 1; stage >= 0; --stage) {
-    for (int32_t ch = 0; ch < channels; ++ch) s.blocks[ch].mcc_closed = 0;
-    for (int32_t pass = 0; pass < channels; ++pass) {
-      bool any_open = false;
-      for (int32_t ch = 0; ch < channels; ++ch) {
-        AlsBlock& b = s.blocks[ch];
-        if (b.mcc_closed) continue;
-        const AlsMccStage& st = s.mcc[int64_t{ch} * kAlsMaxMccStages + stage];
-        if (!st.present || st.master == ch || st.master >= channels) {
-          b.mcc_closed = 1;
-          continue;
-        }
-        if (s.blocks[st.master].mcc_closed) {
-          MccCorrect(b.residual, s.blocks[st.master].residual, st, n);
-          b.mcc_closed = 1;
-        } else {
-          any_open = true;
-        }
-      }
-      if (!any_open) break;
-    }
-  }
 }
 
 int DecodeMcc(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
@@ -224,10 +113,9 @@ int DecodeMcc(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
       b.length = n;
       b.ra_block = ra_frame && i == 0;
       if (AlsReadBlock(s, r, b, ch) != 0) return -1;
-      ReadMccParameters(s, r, ch);
-      if (UMC::BitReaderOverrun(r)) return -1;
+      if (AlsReadMccParameters(s, r, ch) != 0 || UMC::BitReaderOverrun(r)) return -1;
     }
-    MccReconstruct(s, n);
+    AlsMccReconstruct(s, n);
     for (int32_t ch = 0; ch < c.channels; ++ch) {
       AlsBlock& b = s.blocks[ch];
       b.out = s.channel[ch] + offset;
@@ -236,10 +124,8 @@ int DecodeMcc(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
     // Keep the pair difference buffers current for later joint-stereo frames.
     if (c.joint_stereo) {
       for (int32_t ch = 0; ch + 1 < c.channels; ch += 2) {
-        int32_t* d = s.difference[ch / 2] + offset;
-        const int32_t* pa = s.channel[ch] + offset;
-        const int32_t* pb = s.channel[ch + 1] + offset;
-        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(pb[k], pa[k]);
+        AlsJointCombine(s.channel[ch] + offset, s.channel[ch + 1] + offset,
+                        s.difference[ch / 2] + offset, n, 0, 0);
       }
     }
     offset += n;
@@ -263,8 +149,7 @@ int DecodeChannels(AlsState& s, BitReader& r, bool ra_frame, bool last_frame) {
         // Separately decoded pair: refresh its difference signal.
         int32_t n = 0;
         for (int32_t i = 0; i < count; ++i) n += lengths[i];
-        int32_t* d = s.difference[ch / 2];
-        for (int32_t k = 0; k < n; ++k) d[k] = SatSub(s.channel[ch][k], s.channel[ch - 1][k]);
+        AlsJointCombine(s.channel[ch - 1], s.channel[ch], s.difference[ch / 2], n, 0, 0);
       }
       ++ch;
     } else {

@@ -135,6 +135,23 @@ int32_t AlsShortenPartition(int32_t* lengths, int32_t count, int32_t total);
 // by the caller).  0, or -1 for a bad block.
 int AlsReadBlock(AlsState& s, UMC::BitReader& r, AlsBlock& b, int32_t channel);
 
+// ---- als_bgmc.cpp ------------------------------------------------------------
+// BGMC residuals of block b from position `first`; -1 when the data runs out
+// or a parameter is out of range.
+int AlsReadBgmcResiduals(UMC::BitReader& r, AlsBlock& b, int32_t first);
+
+// ---- als_channels.cpp --------------------------------------------------------
+// Joint stereo on n samples of a pair (saturating): with js_a, x_a = x_b - d;
+// else with js_b, x_b = x_a + d; else d = x_b - x_a.
+void AlsJointCombine(int32_t* xa, int32_t* xb, int32_t* d, int32_t n, int32_t js_a, int32_t js_b);
+// MCC parameters of channel ch's block; -1 for a master or weight index out
+// of range.
+int AlsReadMccParameters(AlsState& s, UMC::BitReader& r, int32_t ch);
+// One MCC stage: residuals e corrected from the master's residuals m.
+void AlsMccCorrect(int32_t* e, const int32_t* m, const AlsMccStage& st, int32_t n);
+// Undoes every MCC stage on the residuals of all channels' current blocks.
+void AlsMccReconstruct(AlsState& s, int32_t n);
+
 // ---- als_predict.cpp ---------------------------------------------------------
 // Reconstructs a block's samples from its parameters and residual.
 void AlsReconstructBlock(AlsState& s, AlsBlock& b);
