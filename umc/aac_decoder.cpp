@@ -59,6 +59,40 @@ int32_t ProfileMaskFor(int32_t object_type) {
   }
 }
 
+// Garbage scanned for a first ADTS header before the stream is declared
+// unrecognised.
+constexpr int64_t kMaxAdtsSearch = 64 * 1024;
+
+bool PlausibleAdts(const uint8_t* p, int64_t n, int64_t* length) {
+  if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
+  if (((p[2] >> 2) & 15) > 12) return false;  // sampling frequency index
+  *length = ((p[3] & 3) << 11) | (p[4] << 3) | (p[5] >> 5);
+  return *length >= 7;
+}
+
+// Offset of the stream's first ADTS header.  *pending is set when a
+// candidate cannot be confirmed before more data arrives (the offset is then
+// that candidate's); -1 when there is none in the data.
+int64_t FindAdtsStart(const uint8_t* p, int64_t n, bool* pending) {
+  *pending = false;
+  for (int64_t i = 0; i + 7 <= n && i < kMaxAdtsSearch; ++i) {
+    int64_t len;
+    if (!PlausibleAdts(p + i, n - i, &len)) continue;
+    if (i == 0) return 0;        // a stream that starts with a header needs no confirmation
+    if (i + len == n) return i;  // the last frame of the data
+    if (i + len + 4 > n) {
+      *pending = true;
+      return i;
+    }
+    const uint8_t* q = p + i + len;
+    // Same syncword, ID, layer, profile and sampling frequency index.
+    if (q[0] == 0xFF && (q[1] & 0xFE) == (p[i + 1] & 0xFE) && (q[2] & 0xFC) == (p[i + 2] & 0xFC)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
 // Object types the AAC core decodes.
 bool SupportedAacType(int32_t aot) {
   return aot == 1 || aot == 2 || aot == 4;
@@ -334,9 +368,28 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
     return AllocateObjectBlock();
   }
   delete adif;
+  // ADTS, possibly after leading garbage: the first plausible header whose
+  // frame is followed by another header with the same fixed fields (or by
+  // the end of the data) starts the stream.
+  const uint8_t* data = in->GetDataPointer();
+  const int64_t size = in->GetDataSize();
+  bool pending = false;
+  const int64_t at = FindAdtsStart(data, size, &pending);
+  if (pending) {
+    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
+    return StatusNotEnoughData;
+  }
+  if (at < 0) {
+    if (size < kMaxAdtsSearch) {
+      if (size > 8) in->MoveDataPointer(static_cast<int32_t>(size - 8));
+      return StatusNotEnoughData;
+    }
+    return StatusOk;  // unknown format
+  }
+  if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
   BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
   AdtsFixedHeader fh;
-  if (in->GetDataSize() < 7 || ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;  // unknown
+  if (ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;
   object_type_ = AdtsObjectType(fh);
   s.object_type = object_type_;
   sampling_frequency_index_ = fh.sampling_frequency_index;
