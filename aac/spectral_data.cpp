@@ -24,7 +24,7 @@ struct BookLayout {
 };
 
 constexpr BookLayout kLayout[12] = {
-    {5, 0, 0, {6, 6, 7}, 3},    // scale factors (not spectral)
+    {5, 0, 0, {6, 6, 7}, 3},  // scale factors (not spectral)
     {0, 2, 2, {5, 6, 0}, 2},   {0, 2, 2, {5, 4, 0}, 2},   {0, 3, 4, {6, 7, 7}, 3},
     {0, 3, 4, {8, 8, 0}, 2},   {1, 8, 128, {6, 7, 0}, 2}, {1, 8, 128, {4, 7, 0}, 2},
     {1, 8, 128, {7, 7, 0}, 2}, {1, 8, 128, {6, 6, 0}, 2}, {1, 8, 128, {5, 6, 6}, 3},
@@ -69,11 +69,11 @@ void UnpackPairs(const int16_t* packed, int32_t count, int32_t s, int32_t o, int
 // One band of one group: `lines` values with codebook `cb` into `out`.
 int DecodeBand(UMC::BitReader& r, const AacHuffmanTables& books, int32_t cb, int32_t lines,
                int16_t* out) {
-  const BookLayout& layout = kLayout[cb];
-  if (cb == ZERO_HCB || cb > ESC_HCB) {
+  if (cb <= ZERO_HCB || cb > ESC_HCB) {
     std::memset(out, 0, lines * sizeof(int16_t));
     return 0;
   }
+  const BookLayout& layout = kLayout[cb];
   ReaderCursor c = CursorFrom(r);
   int32_t status;
   if (layout.kind == 2) {

@@ -25,6 +25,29 @@ inline uint64_t Abs64(int64_t v) {
 inline int BitLen(uint64_t v) {
   return v ? 64 - __builtin_clzll(v) : 0;
 }
+// Wrapping 64-bit arithmetic: the reference's sums wrap on extreme input.
+inline int64_t AddW(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+inline int64_t MulW(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+}
+// Truncating division that cannot trap (x / 0 gives 0, x / -1 wraps).
+inline int64_t DivW(int64_t a, int64_t b) {
+  if (b == 0) return 0;
+  if (b == -1) return static_cast<int64_t>(0 - static_cast<uint64_t>(a));
+  return a / b;
+}
+// Wrapping 64-bit sum (the reference's sums wrap on overflow).
+inline int64_t AddW(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+// Truncating division that cannot trap; 0 for a zero divisor.
+inline int64_t Div64(int64_t a, int64_t b) {
+  if (b == 0) return 0;
+  if (b == -1) return static_cast<int64_t>(0 - static_cast<uint64_t>(a));
+  return a / b;
+}
 inline int64_t Clamp(int64_t v, int64_t lo, int64_t hi) {
   return v < lo ? lo : (v > hi ? hi : v);
 }
@@ -102,7 +125,7 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   }
   // R2: quadratic form.
   int64_t Z0 = 0;
-  for (int32_t i = 0; i < M; ++i) Z0 += int64_t{v[i]} * h[i];
+  for (int32_t i = 0; i < M; ++i) Z0 = AddW(Z0, int64_t{v[i]} * h[i]);
   const int c = BitLen(Abs64(Z0));
   int dd;
   int64_t Z;
@@ -122,7 +145,7 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   }
   const int Ex = r + sig + dd;
   if (Ex <= 60) {
-    Wd += Shl64(1, 60 - Ex);
+    Wd = AddW(Wd, Shl64(1, 60 - Ex));
   } else {
     MatrixReset(P, M);
   }
@@ -131,9 +154,9 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   if (Wd == 0) {
     G = int64_t{1} << 30;
   } else if (Ex <= 28) {
-    G = (28 - Ex > 32) ? (int64_t{1} << 30) : Shl64((int64_t{1} << 62) / Wd, 28 - Ex);
+    G = (28 - Ex > 32) ? (int64_t{1} << 30) : Shl64(DivW(int64_t{1} << 62, Wd), 28 - Ex);
   } else {
-    G = Shl64(1, 90 - Ex) / Wd;
+    G = DivW(Shl64(1, 90 - Ex), Wd);
   }
   const int32_t gam = Wrap32(G);
   // R5: gain vector.
@@ -141,7 +164,7 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   uint64_t kor = 0;
   for (int32_t i = 0; i < M; ++i) {
     const int64_t t = int64_t{v[i]} * gam;
-    k[i] = sig >= 12 ? (Shl64(t, sig - 12) + 1) >> 1 : (Sar64(t, 11 - sig) + 1) >> 1;
+    k[i] = AddW(sig >= 12 ? Shl64(t, sig - 12) : Sar64(t, 11 - sig), 1) >> 1;
     kor |= Abs64(k[i]);
   }
   int f = BitLen(kor);
@@ -154,12 +177,9 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   // R6: weights.
   const int32_t ee = e >> 3;
   for (int32_t i = 0; i < M; ++i) {
-    const int64_t inc = ((Sar64(static_cast<int64_t>(static_cast<uint64_t>(k[i]) *
-                                                     static_cast<uint64_t>(int64_t{ee})),
-                                30 - f)) +
-                         1) >>
-                        1;
-    w[i] = Wrap32(int64_t{w[i]} + inc);
+    const int64_t prod =
+        static_cast<int64_t>(static_cast<uint64_t>(k[i]) * static_cast<uint64_t>(int64_t{ee}));
+    w[i] = Wrap32(AddW(w[i], AddW(Sar64(prod, 30 - f), 1) >> 1));
   }
   // R7: matrix (lower triangle), then mirrored.
   const int sig2 = sig + f;
@@ -174,7 +194,7 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
         MatrixReset(P, M);
         break;
       }
-      pij += pij / lam;
+      pij = AddW(pij, DivW(pij, lam));
     }
   }
   for (int32_t i = 0; i < M; ++i) {
@@ -193,19 +213,19 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
   int64_t pk[2 + kAlsLmsMaxStages];
   pk[0] = Wrap32(static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*v.xl)) << 4));
   int64_t sum = 0;
-  for (int32_t k = 0; k < M; ++k) sum += int64_t{v.w[k]} * h[k];
+  for (int32_t k = 0; k < M; ++k) sum = AddW(sum, int64_t{v.w[k]} * h[k]);
   pk[1] = M ? Clamp(sum >> 12, -(int64_t{1} << 30), (int64_t{1} << 30) - 1) : 0;
   for (int32_t j = 0; j < S; ++j) {
     int64_t acc = 0;
-    for (int32_t k = 0; k < p.lms_order[j]; ++k) acc += int64_t{v.a[j][k]} * v.H[j][k];
+    for (int32_t k = 0; k < p.lms_order[j]; ++k) acc = AddW(acc, int64_t{v.a[j][k]} * v.H[j][k]);
     pk[2 + j] = Clamp(acc >> 20, -((int64_t{1} << 27) - 1), (int64_t{1} << 27) - 1);
   }
   const int32_t K = p.inputs;
   int64_t c = 0;
-  for (int32_t k = 0; k < K; ++k) c += int64_t{v.cw[k]} * pk[k];
+  for (int32_t k = 0; k < K; ++k) c = AddW(c, MulW(v.cw[k], pk[k]));
   c >>= 24;
   const int32_t x = Wrap32(int64_t{residual} + (Wrap32(c + 8) >> 4));
-  const int64_t d = int64_t{Wrap32(int64_t{x} << 4)} - c;
+  const int64_t d = AddW(Wrap32(int64_t{x} << 4), -(c >> 1) - (c - (c >> 1)));
   if (d != 0) {
     for (int32_t k = 2; k < K; ++k) {
       const bool up = d > 0 ? pk[k] >= 0 : pk[k] <= 0;
@@ -224,14 +244,16 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
     for (int32_t j = 0; j < S; ++j) {
       const int32_t L = p.lms_order[j];
       const int32_t e = Wrap32(int64_t{t} - pk[2 + j]);
-      int64_t W = static_cast<int64_t>(p.lms_step[j]) * (energy[j] >> 7);
+      int64_t W = MulW(p.lms_step[j], energy[j] >> 7);
       int z = 0;
       while (W > INT32_MAX) {
         W >>= 1;
         ++z;
       }
-      const int64_t W0 = static_cast<int64_t>(p.lms_step[j]) * (energy[j] >> 7);
-      const int64_t g = Shl64(e, 29 - z) / ((W0 + 1) >> z);
+      const int64_t W0 = MulW(p.lms_step[j], energy[j] >> 7);
+      const int64_t divisor = AddW(W0, 1) >> z;
+      const int64_t numerator = Shl64(e, 29 - z);
+      const int64_t g = DivW(numerator, divisor);
       int32_t* a = v.a[j];
       int32_t* H = v.H[j];
       for (int32_t k = 0; k < L; ++k) {
@@ -244,7 +266,7 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
       if (L > 0) {
         const int64_t old = H[0];
         const int32_t nv = t >> 4;
-        energy[j] += int64_t{nv} * nv - old * old;
+        energy[j] = AddW(energy[j], int64_t{nv} * nv - old * old);
         Push(H, L, nv);
       }
       t = e;
@@ -256,7 +278,7 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
 void Energies(View& v, const AlsRlsParams& p, int64_t* energy) {
   for (int32_t j = 0; j < p.stages; ++j) {
     int64_t e = 0;
-    for (int32_t k = 0; k < p.lms_order[j]; ++k) e += int64_t{v.H[j][k]} * v.H[j][k];
+    for (int32_t k = 0; k < p.lms_order[j]; ++k) e = AddW(e, int64_t{v.H[j][k]} * v.H[j][k]);
     energy[j] = e;
   }
 }
