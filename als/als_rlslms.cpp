@@ -29,21 +29,14 @@ inline int BitLen(uint64_t v) {
 inline int64_t AddW(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
+inline int64_t SubW(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
 inline int64_t MulW(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
 }
 // Truncating division that cannot trap (x / 0 gives 0, x / -1 wraps).
 inline int64_t DivW(int64_t a, int64_t b) {
-  if (b == 0) return 0;
-  if (b == -1) return static_cast<int64_t>(0 - static_cast<uint64_t>(a));
-  return a / b;
-}
-// Wrapping 64-bit sum (the reference's sums wrap on overflow).
-inline int64_t AddW(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-// Truncating division that cannot trap; 0 for a zero divisor.
-inline int64_t Div64(int64_t a, int64_t b) {
   if (b == 0) return 0;
   if (b == -1) return static_cast<int64_t>(0 - static_cast<uint64_t>(a));
   return a / b;
@@ -107,7 +100,7 @@ int32_t RlsUpdate(int32_t M, int32_t* w, int32_t* h, int64_t* P, int32_t s, int3
   for (int32_t i = 0; i < M; ++i) {
     int64_t sum = 0;
     for (int32_t j = 0; j < M; ++j) {
-      const int64_t pij = Sar64(Shl64(P[i * M + j], a) + (int64_t{1} << 31), 32);
+      const int64_t pij = Sar64(AddW(Shl64(P[i * M + j], a), int64_t{1} << 31), 32);
       sum = static_cast<int64_t>(static_cast<uint64_t>(sum) + static_cast<uint64_t>(pij * h[j]));
     }
     U[i] = sum;
@@ -225,7 +218,7 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
   for (int32_t k = 0; k < K; ++k) c = AddW(c, MulW(v.cw[k], pk[k]));
   c >>= 24;
   const int32_t x = Wrap32(int64_t{residual} + (Wrap32(c + 8) >> 4));
-  const int64_t d = AddW(Wrap32(int64_t{x} << 4), -(c >> 1) - (c - (c >> 1)));
+  const int64_t d = SubW(Wrap32(int64_t{x} << 4), c);
   if (d != 0) {
     for (int32_t k = 2; k < K; ++k) {
       const bool up = d > 0 ? pk[k] >= 0 : pk[k] <= 0;
@@ -257,17 +250,18 @@ int32_t CascadeSample(View& v, int32_t* h, int64_t* P, const AlsRlsParams& p, in
       int32_t* a = v.a[j];
       int32_t* H = v.H[j];
       for (int32_t k = 0; k < L; ++k) {
-        a[k] = Wrap32(int64_t{a[k]} +
-                      Wrap32((static_cast<int64_t>(static_cast<uint64_t>(int64_t{H[k]}) *
-                                                   static_cast<uint64_t>(g)) +
-                              (1 << 15)) >>
-                             16));
+        a[k] = Wrap32(int64_t{a[k]} + Wrap32(AddW(MulW(H[k], g), 1 << 15) >> 16));
       }
+      const int32_t nv = t >> 4;
       if (L > 0) {
         const int64_t old = H[0];
-        const int32_t nv = t >> 4;
         energy[j] = AddW(energy[j], int64_t{nv} * nv - old * old);
         Push(H, L, nv);
+      } else {
+        // An order-0 stage's push lands in the oldest history value of the
+        // storage that follows (the next stage's, or unused space), as in
+        // the reference; the next stage uses it until it is shifted out.
+        H[0] = nv;
       }
       t = e;
     }
