@@ -63,7 +63,8 @@ def generate_all():
         for rel, content in load_module(path).generate(tables).items():
             if rel in out:
                 raise ValueError(f"{rel} generated twice")
-            out[rel] = content
+            # Generated sources keep the generator's layout.
+            out[rel] = "// clang-format off\n" + content
     return out
 
 
