@@ -66,7 +66,7 @@ AlsState* Arrange(const AlsConfig& c, Layout& L) {
   int32_t** channel = L.Take<int32_t*>(C);
   int32_t** residual = L.Take<int32_t*>(C);
   int32_t** quant = L.Take<int32_t*>(C);
-  int32_t** output_map = L.Take<int32_t*>(C);
+  int32_t* output_channel = L.Take<int32_t>(C);
   int32_t** difference = c.joint_stereo ? L.Take<int32_t*>(C / 2 + 1) : nullptr;
   int32_t* channel_mem = L.Take<int32_t>(C * (K + F));
   int32_t* residual_mem =
@@ -93,7 +93,7 @@ AlsState* Arrange(const AlsConfig& c, Layout& L) {
   s->channel = channel;
   s->residual = residual;
   s->quant = quant;
-  s->output_map = output_map;
+  s->output_channel = output_channel;
   s->difference = difference;
   for (int64_t ch = 0; ch < C; ++ch) {
     channel[ch] = channel_mem + ch * (K + F) + K;
@@ -125,18 +125,18 @@ AlsState* Arrange(const AlsConfig& c, Layout& L) {
 // permutation (out of range or repeated) keeps the coded order.
 void MapOutputs(AlsState* s) {
   const int32_t C = s->cfg.channels;
-  for (int32_t ch = 0; ch < C; ++ch) s->output_map[ch] = nullptr;
+  for (int32_t k = 0; k < C; ++k) s->output_channel[k] = -1;
   bool valid = s->cfg.chan_sort != 0;
   for (int32_t ch = 0; valid && ch < C; ++ch) {
     const int32_t pos = s->chan_pos[ch];
-    if (pos >= C || s->output_map[pos]) {
+    if (pos >= C || s->output_channel[pos] >= 0) {
       valid = false;
     } else {
-      s->output_map[pos] = s->channel[ch];
+      s->output_channel[pos] = ch;
     }
   }
   if (!valid) {
-    for (int32_t ch = 0; ch < C; ++ch) s->output_map[ch] = s->channel[ch];
+    for (int32_t k = 0; k < C; ++k) s->output_channel[k] = k;
   }
 }
 
@@ -259,16 +259,11 @@ AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* confi
 
 void ALSStateRelocate(AlsState* s, intptr_t delta) {
   if (!s || delta == 0) return;
-  // Rebuild every pointer from the layout at the new address.
-  const AlsConfig c = s->cfg;
-  uint8_t* base = s->base + delta;
-  Layout L(base);
-  AlsState saved = *s;
-  AlsState* moved = Arrange(c, L);
-  (void)moved;  // == s
-  s->cfg = saved.cfg;
-  s->base = base;
-  MapOutputs(s);
+  // The state is the first piece of its block: re-running the layout at the
+  // new address rewrites every pointer and leaves the contents alone.
+  Layout L(s->base + delta);
+  Arrange(s->cfg, L);
+  s->base += delta;
 }
 
 int32_t ALSGetFrameLength(const AlsState* s, int32_t* frame_length) {

@@ -83,15 +83,20 @@ AlsState* ALSStateInit(const AlsConfig& c, uint8_t* memory, const uint8_t* confi
 // The block must keep its alignment modulo 16.
 void ALSStateRelocate(AlsState* s, intptr_t delta);
 
-// Decodes one frame.  Results: 0 frame written, 4 bad frame, 5 null
-// argument, 7 output too small (nothing read or written).
+// Decodes one frame.  Results: 0 frame written, 4 bad frame (consumed =
+// the bytes read, rounded up), 5 null argument, 7 output too small (nothing
+// read or written; call again with more room).  A frame needs
+// ALSMaxFrameBytes bytes, plus the stored header on the first frame and the
+// trailer on the last one when with_file_data is set.
 //   with_file_data: also write the stored file header before the first
 //                   frame and the trailer after the last one.
-//   stream_byte_order: write samples in the stream's byte order (msb_first)
-//                   instead of little-endian.
+//   original_form:  0: samples little-endian and signed (S8, S16LE, S24LE
+//                   in three bytes, S32LE, F32LE).  1: as the original file
+//                   holds them: in the stream's byte order (msb_first), and
+//                   8-bit samples unsigned unless the file was AIFF.
 int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output, int32_t* written,
                        int32_t input_size, int32_t output_capacity, int32_t with_file_data,
-                       AlsState* s, int32_t stream_byte_order = 0);
+                       AlsState* s, int32_t original_form = 0);
 
 // Stream values; each returns 5 for a null argument, else 0.
 int32_t ALSGetFrameLength(const AlsState* s, int32_t* frame_length);
@@ -108,8 +113,8 @@ int64_t ALSMaxFrameBytes(const AlsState* s);  // output bytes of the largest fra
 // Stored original file header and trailer.
 const uint8_t* ALSOriginalHeader(const AlsState* s, uint32_t* size);
 const uint8_t* ALSOriginalTrailer(const AlsState* s, uint32_t* size);
-// Running CRC-32 of the PCM written so far (stream byte order, as the
-// encoder computes it) and whether it matches the stored CRC once every
+// Running CRC-32 of the PCM written so far (in the original file's form, as
+// the encoder computes it) and whether it matches the stored CRC once every
 // frame is decoded (1 match, 0 mismatch, -1 not known yet or no CRC).
 uint32_t ALSRunningCrc(const AlsState* s);
 int32_t ALSCrcCheck(const AlsState* s);

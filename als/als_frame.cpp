@@ -178,26 +178,73 @@ void SaveHistory(AlsState& s, int32_t n) {
   }
 }
 
-void WriteSample(uint8_t* dst, uint32_t v, int32_t bytes, bool big_endian) {
-  for (int32_t i = 0; i < bytes; ++i) {
-    const int32_t shift = 8 * (big_endian ? bytes - 1 - i : i);
-    dst[i] = static_cast<uint8_t>(v >> shift);
+// Interleaves one channel: n values of `bytes` bytes, `stride` bytes apart.
+// `flip` is xored into 8-bit samples (0x80 turns signed into unsigned).
+template <typename T>
+void WriteChannel(uint8_t* dst, int64_t stride, const T* src, int32_t n, int32_t bytes,
+                  bool big_endian, uint8_t flip) {
+  switch (bytes) {
+    case 1:
+      for (int32_t j = 0; j < n; ++j) dst[j * stride] = static_cast<uint8_t>(src[j]) ^ flip;
+      break;
+    case 2:
+      for (int32_t j = 0; j < n; ++j) {
+        const uint32_t v = static_cast<uint32_t>(src[j]);
+        uint8_t* d = dst + j * stride;
+        d[big_endian ? 1 : 0] = static_cast<uint8_t>(v);
+        d[big_endian ? 0 : 1] = static_cast<uint8_t>(v >> 8);
+      }
+      break;
+    default:
+      for (int32_t j = 0; j < n; ++j) {
+        const uint32_t v = static_cast<uint32_t>(src[j]);
+        uint8_t* d = dst + j * stride;
+        for (int32_t i = 0; i < bytes; ++i) {
+          d[i] = static_cast<uint8_t>(v >> (8 * (big_endian ? bytes - 1 - i : i)));
+        }
+      }
+      break;
   }
 }
 
-void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool big_endian) {
-  const int32_t channels = s.cfg.channels;
+// 8-bit samples of WAVE (and unknown) files are unsigned in the original
+// file; AIFF keeps them signed.
+uint8_t OriginalFlip(const AlsConfig& c) {
+  return (c.resolution == 8 && !c.floating && c.file_type != 2) ? 0x80 : 0;
+}
+
+void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool original) {
+  const AlsConfig& c = s.cfg;
   const int32_t bytes = ALSBitsPerSample(&s) / 8;
-  for (int32_t k = 0; k < channels; ++k) {
-    const int32_t* src = s.output_map[k];
-    const int64_t src_ch = (src - s.channel[0]) / (s.history + s.cfg.frame_length);
-    const uint32_t* fsrc = s.cfg.floating ? s.float_bits + src_ch * s.cfg.frame_length : nullptr;
-    uint8_t* dst = out + static_cast<int64_t>(k) * bytes;
-    const int64_t stride = int64_t{channels} * bytes;
-    for (int32_t j = 0; j < n; ++j) {
-      const uint32_t v = fsrc ? fsrc[j] : static_cast<uint32_t>(src[j]);
-      WriteSample(dst + j * stride, v, bytes, big_endian);
+  const int64_t stride = int64_t{c.channels} * bytes;
+  const bool big_endian = original && c.msb_first;
+  const uint8_t flip = original ? OriginalFlip(c) : 0;
+  for (int32_t k = 0; k < c.channels; ++k) {
+    const int32_t ch = s.output_channel[k];
+    uint8_t* dst = out + int64_t{k} * bytes;
+    if (c.floating) {
+      WriteChannel(dst, stride, s.float_bits + int64_t{ch} * c.frame_length, n, bytes, big_endian,
+                   flip);
+    } else {
+      WriteChannel(dst, stride, s.channel[ch], n, bytes, big_endian, flip);
     }
+  }
+}
+
+// The stored CRC covers the samples as the original file holds them: adds
+// the frame's PCM (written little-endian and signed) in that form.
+void UpdateCrc(AlsState& s, const uint8_t* pcm, int32_t size, int32_t bytes) {
+  const bool swap = s.cfg.msb_first && bytes > 1;
+  const uint8_t flip = OriginalFlip(s.cfg);
+  uint8_t tmp[240];  // a multiple of every sample size
+  for (int32_t off = 0; off < size; off += 240) {
+    const int32_t len = size - off < 240 ? size - off : 240;
+    for (int32_t i = 0; i < len; i += bytes) {
+      for (int32_t b = 0; b < bytes; ++b) {
+        tmp[i + b] = pcm[off + i + (swap ? bytes - 1 - b : b)] ^ flip;
+      }
+    }
+    dspCrc32_8u(tmp, len, &s.running_crc);
   }
 }
 
@@ -205,7 +252,7 @@ void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool big_endian) {
 
 int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output, int32_t* written,
                        int32_t input_size, int32_t output_capacity, int32_t with_file_data,
-                       AlsState* s, int32_t stream_byte_order) {
+                       AlsState* s, int32_t original_form) {
   if (!input || !output || !consumed || !written || !s) return 5;
   const AlsConfig& c = s->cfg;
   const bool first = s->frame_counter == 0;
@@ -255,30 +302,13 @@ int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output,
     *consumed = static_cast<int32_t>(used < input_size ? used : input_size);
     return 4;
   }
-  const bool big_endian = stream_byte_order && c.msb_first;
-  WritePcm(*s, output, n, big_endian);
+  WritePcm(*s, output, n, original_form != 0);
   const int32_t pcm_bytes = bytes * c.channels * n;
   if (c.crc_enabled) {
-    // The stored CRC covers the samples in the stream's byte order.
-    if (bytes == 1) {
-      // 8-bit files are unsigned: the stored CRC covers the offset bytes.
-      uint8_t tmp[240];
-      for (int32_t off = 0; off < pcm_bytes; off += 240) {
-        const int32_t len = pcm_bytes - off < 240 ? pcm_bytes - off : 240;
-        for (int32_t i = 0; i < len; ++i) tmp[i] = static_cast<uint8_t>(output[off + i] + 128);
-        dspCrc32_8u(tmp, len, &s->running_crc);
-      }
-    } else if (big_endian == static_cast<bool>(c.msb_first)) {
+    if (original_form) {
       dspCrc32_8u(output, pcm_bytes, &s->running_crc);
     } else {
-      uint8_t tmp[240];  // a multiple of every sample size
-      for (int32_t off = 0; off < pcm_bytes; off += 240) {
-        const int32_t len = pcm_bytes - off < 240 ? pcm_bytes - off : 240;
-        for (int32_t i = 0; i < len; i += bytes) {
-          for (int32_t b = 0; b < bytes; ++b) tmp[i + b] = output[off + i + bytes - 1 - b];
-        }
-        dspCrc32_8u(tmp, len, &s->running_crc);
-      }
+      UpdateCrc(*s, output, pcm_bytes, bytes);
     }
   }
   output += pcm_bytes;

@@ -98,11 +98,11 @@ struct AlsState {
   int32_t last_frame_samples;
   int32_t js_switch;
 
-  int32_t** channel;     // per channel: first sample of the frame (history before it)
-  int32_t** difference;  // per pair
-  int32_t** residual;    // per channel: residual buffer
-  int32_t** quant;       // per channel: max_order + 1 quantised parcor values
-  int32_t** output_map;  // per output channel: channel buffer
+  int32_t** channel;        // per channel: first sample of the frame (history before it)
+  int32_t** difference;     // per pair
+  int32_t** residual;       // per channel: residual buffer
+  int32_t** quant;          // per channel: max_order + 1 quantised parcor values
+  int32_t* output_channel;  // per output position: the coded channel written there
   uint16_t* chan_pos;
   uint32_t* ra_unit_size;
   uint8_t* orig_header;
