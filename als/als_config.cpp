@@ -88,6 +88,7 @@ AlsState* Arrange(const AlsConfig& c, Layout& L) {
   int32_t* par = L.Take<int32_t>(K + 1);
   int32_t* cof = L.Take<int32_t>(K + 1);
   int32_t* save = L.Take<int32_t>(K + 1);
+  int32_t* rcof = L.Take<int32_t>(K + 8);
   if (!s) return nullptr;
 
   s->channel = channel;
@@ -118,6 +119,7 @@ AlsState* Arrange(const AlsConfig& c, Layout& L) {
   s->par = par;
   s->cof = cof;
   s->save = save;
+  s->rcof = rcof;
   return s;
 }
 

@@ -121,6 +121,7 @@ struct AlsState {
   int32_t* par;
   int32_t* cof;
   int32_t* save;  // K samples saved around the shift
+  int32_t* rcof;  // predictor coefficients in reverse order, for the filter
 };
 
 // ---- als_block.cpp -----------------------------------------------------------

@@ -2,7 +2,9 @@
 // long-term prediction, parcor to predictor conversion, short-term
 // synthesis and progressive prediction in random-access blocks.
 #include "als/als_internal.h"
+#include "als/als_predict_impl.h"
 #include "als/als_tables.h"
+#include "dsp/dsp_dispatch.h"
 
 namespace {
 
@@ -32,22 +34,43 @@ void ParcorValues(const int32_t* q, int32_t order, int32_t* par) {
   }
 }
 
-inline int32_t Predict(const int32_t* cof, int32_t order, const int32_t* x) {
-  int64_t sum = 1 << 19;
-  for (int32_t k = 0; k < order; ++k) sum += int64_t{cof[k]} * x[-1 - k];
-  return static_cast<int32_t>(sum >> 20);
+// One sample of progressive prediction: x[n] from the order-m predictor.
+void SynthesiseOne(const int32_t* cof, int32_t m, const int32_t* e, int32_t* x, int32_t n) {
+  uint64_t sum = 1u << 19;
+  for (int32_t k = 0; k < m; ++k) sum += static_cast<uint64_t>(int64_t{cof[k]} * x[n - 1 - k]);
+  x[n] = static_cast<int32_t>(static_cast<uint32_t>(e[n]) -
+                              static_cast<uint32_t>(static_cast<int64_t>(sum) >> 20));
 }
 
-// x[n] = e[n] - prediction for n in [from, n_end) with a fixed order.
-void Synthesise(const int32_t* cof, int32_t order, const int32_t* e, int32_t* x, int32_t from,
-                int32_t n_end) {
-  for (int32_t n = from; n < n_end; ++n) {
-    x[n] = static_cast<int32_t>(static_cast<uint32_t>(e[n]) -
-                                static_cast<uint32_t>(Predict(cof, order, x + n)));
+// x[from..n) with the full order-K predictor (coefficients reversed for the
+// filter).
+void SynthesiseRest(AlsState& s, const int32_t* cof, int32_t K, const int32_t* e, int32_t* x,
+                    int32_t from, int32_t n) {
+  for (int32_t j = 0; j < K; ++j) s.rcof[j] = cof[K - 1 - j];
+  if (n > from) AlsPredictBlock(s.rcof, K, e + from, x + from, n - from);
+}
+
+using PredictFn = void (*)(const int32_t*, int32_t, const int32_t*, int32_t*, int32_t);
+DspTable<PredictFn> t_predict =
+    DspMakeTable<PredictFn>(als_generic::PredictBlock, als_sse2::PredictBlock);
+DspAvx2Variant<PredictFn> t_predict_avx2(t_predict, als_avx2::PredictBlock);
+
+}  // namespace
+
+void als_generic::PredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x,
+                               int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t* xp = x + i - order;
+    uint64_t sum = 1u << 19;
+    for (int32_t j = 0; j < order; ++j) sum += static_cast<uint64_t>(int64_t{rcof[j]} * xp[j]);
+    x[i] = static_cast<int32_t>(static_cast<uint32_t>(e[i]) -
+                                static_cast<uint32_t>(static_cast<int64_t>(sum) >> 20));
   }
 }
 
-}  // namespace
+void AlsPredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n) {
+  DspSelect(t_predict)(rcof, order, e, x, n);
+}
 
 void AlsApplyLtp(const AlsState& s, AlsBlock& b) {
   (void)s;
@@ -81,16 +104,16 @@ void AlsReconstructBlock(AlsState& s, AlsBlock& b) {
   int32_t* par = s.par;
   ParcorValues(b.quant, K, par);
   if (b.ra_block) {
-    // Progressive prediction: sample n uses order n, then the order grows.
+    // Progressive prediction: sample i uses order i, then the order grows.
     const int32_t p = K < n ? K : n;
     for (int32_t i = 0; i < p; ++i) {
-      Synthesise(cof, i, b.residual, x, i, i + 1);
+      SynthesiseOne(cof, i, b.residual, x, i);
       ExtendPredictor(cof, i, par[i]);
     }
-    if (p == K) Synthesise(cof, K, b.residual, x, K, n);
+    if (p == K) SynthesiseRest(s, cof, K, b.residual, x, K, n);
   } else {
     for (int32_t m = 0; m < K; ++m) ExtendPredictor(cof, m, par[m]);
-    Synthesise(cof, K, b.residual, x, 0, n);
+    SynthesiseRest(s, cof, K, b.residual, x, 0, n);
   }
   if (b.shift > 0) {
     for (int32_t k = 1; k <= K; ++k) x[-k] = s.save[k - 1];

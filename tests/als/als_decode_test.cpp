@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "als/als_decoder.h"
 #include "als/als_internal.h"
+#include "dsp/dsp_core.h"
 
 namespace {
 
@@ -73,6 +75,43 @@ Decoded DecodeRaw(const std::vector<uint8_t>& file, int with_file_data = 0, int 
   return d;
 }
 
+// A fixture stream opened as the front end does it, with the frame offsets
+// found while decoding.
+struct Opened {
+  std::vector<uint8_t> file;
+  AlsConfig cfg{};
+  std::unique_ptr<uint8_t[]> mem;
+  int64_t size = 0;
+  AlsState* s = nullptr;
+  size_t first_frame = 0;
+
+  explicit Opened(const std::string& name, size_t align_offset = 0)
+      : file(ReadFile(VX_TEST_DATA_DIR "/als/" + name)) {
+    UMC::BitReader r;
+    UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+    if (ALSConfigParse(cfg, r) != 0) return;
+    size = ALSStateGetSize(cfg);
+    mem.reset(new uint8_t[static_cast<size_t>(size) + 64]);
+    s = ALSStateInit(cfg, Aligned(mem.get()) + align_offset, file.data() + 4,
+                     static_cast<int32_t>(file.size() - 4));
+    first_frame = 4 + static_cast<size_t>((UMC::BitReaderBitsConsumed(r) + 7) / 8);
+  }
+  static uint8_t* Aligned(uint8_t* p) {
+    return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t{31});
+  }
+  // Decodes one frame at `pos`; appends its PCM; returns the status.
+  int32_t Frame(size_t& pos, std::vector<uint8_t>& pcm) {
+    std::vector<uint8_t> out(static_cast<size_t>(ALSMaxFrameBytes(s)));
+    int32_t used = 0, written = 0;
+    const int32_t st = ALSDecodeFrame(file.data() + pos, &used, out.data(), &written,
+                                      static_cast<int32_t>(file.size() - pos),
+                                      static_cast<int32_t>(out.size()), 0, s);
+    pcm.insert(pcm.end(), out.begin(), out.begin() + written);
+    pos += static_cast<size_t>(used);
+    return st;
+  }
+};
+
 class AlsStreams : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(AlsStreams, DecodesBitExactly) {
@@ -81,7 +120,12 @@ TEST_P(AlsStreams, DecodesBitExactly) {
   const auto ref = WavData(ReadFile(dir + GetParam().second));
   ASSERT_FALSE(file.empty());
   ASSERT_FALSE(ref.empty());
+  // The reference code, then the vectorised code the processor selects.
+  dspForceCpuClass(0);
+  const Decoded generic = DecodeRaw(file);
+  dspStaticInit();
   Decoded d = DecodeRaw(file);
+  EXPECT_EQ(generic.pcm, d.pcm);
   if (std::string(GetParam().first).find("_8b") != std::string::npos) {
     for (auto& b : d.pcm) b = static_cast<uint8_t>(b + 128);  // the file is unsigned 8-bit
   }
@@ -233,6 +277,152 @@ TEST(Als, DamagedFramesStayInBounds) {
       EXPECT_LE(d.pcm.size(), size_t{24576} * 12);
     }
   }
+}
+
+// The state block moved mid-stream (same alignment) decodes on after the
+// relocation: RLS-LMS, floating-point (LZ dictionary) and MCC states.
+TEST(Als, RelocatedStateDecodesOn) {
+  for (const char* name : {"als_16b_st_z3.als", "als_fl_st.als", "als_16b_51_mcc.als"}) {
+    Opened a(name);
+    ASSERT_NE(a.s, nullptr);
+    const Decoded whole = DecodeRaw(a.file);
+    std::vector<uint8_t> pcm;
+    size_t pos = a.first_frame;
+    const uint32_t half = a.cfg.frames / 2;
+    for (uint32_t f = 0; f < half; ++f) ASSERT_EQ(a.Frame(pos, pcm), 0);
+    std::unique_ptr<uint8_t[]> moved(new uint8_t[static_cast<size_t>(a.size) + 64]);
+    uint8_t* from = Opened::Aligned(a.mem.get());
+    uint8_t* to = Opened::Aligned(moved.get());
+    std::memcpy(to, from, static_cast<size_t>(a.size));
+    std::memset(from, 0xEE, static_cast<size_t>(a.size));  // the old block is gone
+    a.s = reinterpret_cast<AlsState*>(reinterpret_cast<uint8_t*>(a.s) + (to - from));
+    ALSStateRelocate(a.s, to - from);
+    for (uint32_t f = half; f < a.cfg.frames; ++f) ASSERT_EQ(a.Frame(pos, pcm), 0) << f;
+    EXPECT_EQ(pcm, whole.pcm) << name;
+  }
+}
+
+// Every frame of a random-access stream decodes from a fresh state, and
+// ra_unit_size in each frame gives the bytes after it up to the next one.
+TEST(Als, RandomAccessFramesStandAlone) {
+  Opened seq("als_16b_st_ra.als");
+  ASSERT_NE(seq.s, nullptr);
+  std::vector<size_t> starts;
+  std::vector<uint8_t> pcm;
+  size_t pos = seq.first_frame;
+  for (uint32_t f = 0; f < seq.cfg.frames; ++f) {
+    starts.push_back(pos);
+    ASSERT_EQ(seq.Frame(pos, pcm), 0);
+  }
+  starts.push_back(pos);
+  const size_t frame_bytes = 1024 * 2 * 2;
+  for (uint32_t f : {1u, 10u, seq.cfg.frames - 1}) {
+    const uint8_t* p = seq.file.data() + starts[f];
+    const uint32_t unit = (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+    EXPECT_EQ(starts[f] + 4 + unit, starts[f + 1]) << f;  // the size field excluded
+    Opened fresh("als_16b_st_ra.als");
+    std::vector<uint8_t> one;
+    size_t at = starts[f];
+    ASSERT_EQ(fresh.Frame(at, one), 0);
+    ASSERT_GE(pcm.size(), f * frame_bytes + one.size());
+    EXPECT_TRUE(std::equal(one.begin(), one.end(), pcm.begin() + f * frame_bytes)) << f;
+  }
+}
+
+// A changed stored CRC is reported as a mismatch once all frames are decoded.
+TEST(Als, CrcMismatchIsReported) {
+  auto file = ReadFile(VX_TEST_DATA_DIR "/als/als_16b_st_g3.als");
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  AlsConfig cfg;
+  ASSERT_EQ(ALSConfigParse(cfg, r), 0);
+  ASSERT_TRUE(cfg.crc_enabled);
+  // No random-access table or aux data: the CRC ends the configuration.
+  const size_t end = 4 + static_cast<size_t>(UMC::BitReaderBitsConsumed(r) / 8);
+  EXPECT_EQ(file[end - 1], cfg.crc & 0xFF);
+  EXPECT_EQ(DecodeRaw(file).crc, 1);
+  file[end - 1] ^= 1;
+  EXPECT_EQ(DecodeRaw(file).crc, 0);
+}
+
+// Frames handed over in buffers of exactly their (cut) size: a cut frame is
+// a bad frame, nothing is read past the buffer (checked under ASan), and
+// `consumed` stays inside it.
+TEST(Als, TruncatedFramesInExactBuffers) {
+  for (const char* name : {"als_16b_st_bgmc.als", "als_16b_st_z1.als", "als_fl_st.als",
+                           "als_16b_51_combo.als", "als_24b_st.als"}) {
+    Opened seq(name);
+    ASSERT_NE(seq.s, nullptr);
+    std::vector<size_t> starts;
+    std::vector<uint8_t> pcm;
+    size_t pos = seq.first_frame;
+    for (uint32_t f = 0; f < 4; ++f) {
+      starts.push_back(pos);
+      ASSERT_EQ(seq.Frame(pos, pcm), 0);
+    }
+    starts.push_back(pos);
+    for (int f = 0; f < 4; ++f) {
+      const size_t full = starts[f + 1] - starts[f];
+      for (size_t cut : {size_t{0}, size_t{1}, full / 3, full / 2, full - 8}) {
+        Opened d(name);
+        std::vector<uint8_t> tmp;
+        for (int k = 0; k < f; ++k) {
+          size_t at = starts[k];
+          ASSERT_EQ(d.Frame(at, tmp), 0);
+        }
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[cut ? cut : 1]);
+        std::memcpy(exact.get(), d.file.data() + starts[f], cut);
+        std::vector<uint8_t> out(static_cast<size_t>(ALSMaxFrameBytes(d.s)));
+        int32_t used = -1, written = -1;
+        const int32_t st =
+            ALSDecodeFrame(exact.get(), &used, out.data(), &written, static_cast<int32_t>(cut),
+                           static_cast<int32_t>(out.size()), 0, d.s);
+        EXPECT_EQ(st, 4) << name << " frame " << f << " cut " << cut;
+        EXPECT_LE(size_t(used), cut);
+        EXPECT_EQ(written, 0);
+      }
+    }
+  }
+}
+
+// Random bytes as frames of every kind of configuration: only "decoded" or
+// "bad frame", never more output than room, never a read outside the bytes.
+TEST(Als, GarbageFrames) {
+  uint32_t seed = 99;
+  for (const char* name : {"als_16b_st_combo.als", "als_16b_st_z2.als", "als_fl_st.als",
+                           "als_16b_51_combo.als", "als_16b_51_sort.als", "als_8b_mo.als"}) {
+    Opened d(name);
+    ASSERT_NE(d.s, nullptr);
+    const size_t cap = static_cast<size_t>(ALSMaxFrameBytes(d.s));
+    std::vector<uint8_t> out(cap + 16, 0xCD);
+    for (int trial = 0; trial < 40; ++trial) {
+      std::vector<uint8_t> junk(1 + (trial * 977) % 6000);
+      for (auto& b : junk) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+      }
+      int32_t used = 0, written = 0;
+      const int32_t st =
+          ALSDecodeFrame(junk.data(), &used, out.data(), &written,
+                         static_cast<int32_t>(junk.size()), static_cast<int32_t>(cap), 0, d.s);
+      EXPECT_TRUE(st == 0 || st == 4) << st;
+      EXPECT_LE(size_t(written), cap);
+      EXPECT_LE(size_t(used), junk.size());
+      EXPECT_EQ(out[cap], 0xCD);
+    }
+  }
+}
+
+// Unary prefixes over a run of one bits end at the data's end.
+TEST(Als, RiceOverOnesIsBounded) {
+  const std::vector<uint8_t> ones(1 << 16, 0xFF);
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, ones.data(), static_cast<int32_t>(ones.size()));
+  AlsReadRice(r, 5);
+  EXPECT_TRUE(UMC::BitReaderOverrun(r));
+  UMC::BitReaderInit(r, ones.data(), static_cast<int32_t>(ones.size()));
+  AlsReadRiceUnsigned(r, 0);
+  EXPECT_TRUE(UMC::BitReaderOverrun(r));
 }
 
 }  // namespace
