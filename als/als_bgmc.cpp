@@ -22,28 +22,59 @@ struct Bgmc {
   uint32_t low = 0, high = kTop, value = 0;
 };
 
+// Single bits from a 64-bit window refilled from the reader (zeros past the
+// end of the data, like the reader itself); `pos` is the reader position.
+class BitCache {
+ public:
+  explicit BitCache(const BitReader& r) : r_(r), pos_(r.pos) {}
+  // Next n bits, 1 <= n <= 32.
+  uint32_t Bits(int n) {
+    if (avail_ < n) Refill();
+    const uint32_t v = static_cast<uint32_t>(bits_ >> (64 - n));
+    bits_ <<= n;
+    avail_ -= n;
+    pos_ += n;
+    return v;
+  }
+  int64_t pos() const { return pos_; }
+  bool overrun() const { return pos_ > int64_t{r_.size} * 8; }
+
+ private:
+  void Refill() {
+    bits_ = UMC::bitreader_detail::Load64(r_, pos_ >> 3) << (pos_ & 7);
+    avail_ = 64 - static_cast<int>(pos_ & 7);
+  }
+  const BitReader& r_;
+  int64_t pos_;
+  uint64_t bits_ = 0;
+  int avail_ = 0;
+};
+
 // One most-significant-part symbol with table sx, stride 2^delta.
-int32_t BgmcSymbol(Bgmc& g, BitReader& r, int32_t sx, int32_t delta, int32_t max_symbol) {
-  const uint16_t* cf = kAlsBgmcCumFreq[sx];
+int32_t BgmcSymbol(Bgmc& g, BitCache& in, const uint16_t* cf, int32_t delta, int32_t max_symbol) {
   const uint32_t range = g.high - g.low + 1;
   const uint32_t target = (((g.value - g.low + 1) << 14) - 1) / range;
   int32_t m = 0;
   while (m < max_symbol && cf[(m + 1) << delta] > target) ++m;
   g.high = g.low + ((range * cf[m << delta] - (1u << 14)) >> 14);
   g.low = g.low + ((range * cf[(m + 1) << delta]) >> 14);
+  // Renormalisation.  Leading bits on which low and high agree are settled
+  // (the interval lies in one half): shift them all out at once.  Then, while
+  // the interval straddles the middle within the second and third quarters,
+  // expand it around the middle.  On valid data value lies inside
+  // [low, high], so masking the settled bits equals subtracting the half.
   for (;;) {
-    if (g.high >= kHalf) {
-      if (g.low >= kHalf) {
-        g.value -= kHalf, g.low -= kHalf, g.high -= kHalf;
-      } else if (g.low >= kFirstQtr && g.high < kThirdQtr) {
-        g.value -= kFirstQtr, g.low -= kFirstQtr, g.high -= kFirstQtr;
-      } else {
-        break;
-      }
+    const uint32_t diff = (g.low ^ g.high) & kTop;
+    const int c = diff ? __builtin_clz(diff) - 14 : 18;
+    if (c > 0) {
+      g.low = (g.low << c) & kTop;
+      g.high = ((g.high << c) | ((1u << c) - 1)) & kTop;
+      g.value = ((g.value << c) | in.Bits(c)) & kTop;
     }
-    g.low *= 2;
-    g.high = 2 * g.high + 1;
-    g.value = 2 * g.value + Rd(r, 1);
+    if (g.low < kFirstQtr || g.high >= kThirdQtr) break;
+    g.low = 2 * (g.low - kFirstQtr);
+    g.high = 2 * (g.high - kFirstQtr) + 1;
+    g.value = 2 * (g.value - kFirstQtr) + in.Bits(1);
   }
   return m;
 }
@@ -71,14 +102,17 @@ int AlsReadBgmcResiduals(BitReader& r, AlsBlock& b, int32_t first) {
   int32_t* res = b.residual;
   int32_t pos = first;
   // Pass 1: the most significant parts.
+  BitCache in(r);
   for (int32_t i = 0; i < b.sub_blocks; ++i) {
     const int32_t end = i + 1 == b.sub_blocks ? n : (i + 1) * sub_len;
     const int32_t max_symbol = ((2 * kAlsBgmcSymbols[b.sx[i]]) >> delta[i]) - 1;
+    const uint16_t* cf = kAlsBgmcCumFreq[b.sx[i]];
     for (; pos < end; ++pos) {
-      res[pos] = BgmcSymbol(g, r, b.sx[i], delta[i], max_symbol);
-      if (UMC::BitReaderOverrun(r)) return -1;
+      res[pos] = BgmcSymbol(g, in, cf, delta[i], max_symbol);
+      if (in.overrun()) return -1;
     }
   }
+  UMC::BitReaderSetPosition(r, in.pos());
   UMC::BitReaderSetPosition(r, UMC::BitReaderBitsConsumed(r) - 16);
   // Pass 2: tails and least significant bits.
   pos = first;

@@ -27,6 +27,29 @@ uint32_t ReadUnary(BitReader& r) {
   }
 }
 
+// Signed Rice code with parameter k (0..31).
+inline int32_t ReadRice(BitReader& r, int32_t k) {
+  // Fast path: prefix, stop bit and remainder inside one 64-bit window (at
+  // least 57 valid bits after the alignment shift).
+  const uint64_t w = UMC::bitreader_detail::Load64(r, r.pos >> 3) << (r.pos & 7);
+  const uint64_t inv = ~w;
+  uint32_t q, rem = 0;
+  if (inv != 0 && __builtin_clzll(inv) + 1 + k <= 57) {
+    const int ones = __builtin_clzll(inv);
+    q = static_cast<uint32_t>(ones);
+    if (k) rem = static_cast<uint32_t>((w << (ones + 1)) >> (64 - k));
+    r.pos += ones + 1 + k;
+  } else {
+    q = ReadUnary(r);
+    rem = k ? Rd(r, k) : 0;
+  }
+  if (k == 0) return (q & 1) ? -static_cast<int32_t>((q + 1) >> 1) : static_cast<int32_t>(q >> 1);
+  const uint64_t base = uint64_t{q} << (k - 1);
+  const uint32_t half = 1u << (k - 1);
+  if (rem & half) return static_cast<int32_t>(base + (rem - half));
+  return static_cast<int32_t>(-static_cast<int64_t>(base + rem + 1));
+}
+
 int32_t BitLength(uint32_t x) {
   int32_t n = 1;
   while (n < 32 && (x >> n)) ++n;
@@ -53,7 +76,7 @@ int ReadRiceResiduals(BitReader& r, AlsBlock& b, int32_t first) {
   for (int32_t i = 0; i < b.sub_blocks; ++i) {
     const int32_t end = i + 1 == b.sub_blocks ? b.length : (i + 1) * sub_len;
     const int32_t k = b.s[i];
-    for (; pos < end; ++pos) b.residual[pos] = AlsReadRice(r, k);
+    for (; pos < end; ++pos) b.residual[pos] = ReadRice(r, k);
     if (UMC::BitReaderOverrun(r)) return -1;
   }
   return 0;
@@ -86,13 +109,7 @@ void ReadRlsParameters(AlsState& s, BitReader& r) {
 }  // namespace
 
 int32_t AlsReadRice(BitReader& r, int32_t k) {
-  const uint32_t q = ReadUnary(r);
-  if (k == 0) return (q & 1) ? -static_cast<int32_t>((q + 1) >> 1) : static_cast<int32_t>(q >> 1);
-  const uint32_t rem = Rd(r, k);
-  const uint64_t base = uint64_t{q} << (k - 1);
-  const uint32_t half = 1u << (k - 1);
-  if (rem & half) return static_cast<int32_t>(base + (rem - half));
-  return static_cast<int32_t>(-static_cast<int64_t>(base + rem + 1));
+  return ReadRice(r, k);
 }
 
 uint32_t AlsReadRiceUnsigned(BitReader& r, int32_t k) {

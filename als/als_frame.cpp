@@ -236,6 +236,10 @@ void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool original) {
 void UpdateCrc(AlsState& s, const uint8_t* pcm, int32_t size, int32_t bytes) {
   const bool swap = s.cfg.msb_first && bytes > 1;
   const uint8_t flip = OriginalFlip(s.cfg);
+  if (!swap && !flip) {
+    dspCrc32_8u(pcm, size, &s.running_crc);
+    return;
+  }
   uint8_t tmp[240];  // a multiple of every sample size
   for (int32_t off = 0; off < size; off += 240) {
     const int32_t len = size - off < 240 ? size - off : 240;
