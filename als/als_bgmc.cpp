@@ -15,8 +15,7 @@ uint32_t Rd(BitReader& r, int n) {
 
 constexpr uint32_t kTop = (1u << 18) - 1;
 constexpr uint32_t kFirstQtr = kTop / 4 + 1;
-constexpr uint32_t kHalf = 2 * kFirstQtr;
-constexpr uint32_t kThirdQtr = 3 * kFirstQtr;
+constexpr uint32_t kThirdQtr = 3 * kFirstQtr;  // half = 2 * kFirstQtr
 
 struct Bgmc {
   uint32_t low = 0, high = kTop, value = 0;
