@@ -260,8 +260,9 @@ int32_t ALSDecodeFrame(const uint8_t* input, int32_t* consumed, uint8_t* output,
   if (!input || !output || !consumed || !written || !s) return 5;
   const AlsConfig& c = s->cfg;
   const bool first = s->frame_counter == 0;
-  const bool last = s->frame_counter + 1 >= c.frames;
-  const int32_t n = (last && c.frames > 0) ? c.last_frame_length : c.frame_length;
+  // A stream that announces no samples has no last frame to shorten.
+  const bool last = c.frames > 0 && s->frame_counter + 1 >= c.frames;
+  const int32_t n = last ? c.last_frame_length : c.frame_length;
   const int32_t bytes = ALSBitsPerSample(s) / 8;
   int64_t need = int64_t{bytes} * c.channels * n;
   if (with_file_data && first) need += c.header_size;
