@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "aac/channel_stream.h"
+#include "sbr/sbr_decoder.h"
 #include "umc/audio_specific_config.h"
 
 inline constexpr int kAacMaxChannels = 10;  // SCE/CPE/LFE channels
@@ -123,6 +124,13 @@ struct AACDecState {
   AacHuffmanTables books;
   FilterBank bank;
 
+  // Spectral band replication: one slot per SCE/CPE/LFE of a frame, the
+  // Huffman tables and the QMF modulation tables.
+  SBRDecState sbr[kSbrSlots];
+  SbrHuffman sbr_huffman;
+  SbrQmfTables qmf;
+  int32_t sbr_synthesis_bands;  // bands the synthesis delay lines were built for
+
   // Copy of the access unit being decoded, 32-byte aligned and followed by
   // kAacReaderPadding bytes that the Huffman primitives may read.
   alignas(32) uint8_t access_unit[kAacMaxAccessUnit + kAacReaderPadding];
@@ -132,6 +140,8 @@ struct AACDecState {
 int AacCoreTablesGetSize(int32_t* size);
 // Builds the Huffman tables and filter bank into `memory` (see above).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory);
+// SBR slots and QMF tables at decoder initialisation.
+void AacSbrInit(AACDecState& s);
 // Clears the per-stream history (overlap, window shapes, tables, counters).
 void AacCoreReset(AACDecState& s);
 // Sets the sampling frequency index (and rate); 0, or -1 without tables.

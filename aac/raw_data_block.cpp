@@ -23,6 +23,8 @@ struct Frame {
   int32_t channel_count;
   int32_t cce_count;
   int32_t sbr_payloads;
+  int32_t lfe_with_sbr;
+  int32_t channel_elements;  // SCE, CPE and LFE elements so far
   // Position/channel pairs of the output order.
   int32_t order_position[kAacMaxChannels];
   int32_t order_channel[kAacMaxChannels];
@@ -178,15 +180,21 @@ int ReadProgramConfigElement(AACDecState& s, BitReader& r) {
   return 0;
 }
 
-// fill_element(): extension payloads are skipped by their byte count.
-int SkipFill(BitReader& r, Frame& f) {
+// fill_element(): extension payloads, SBR data into the next SBR slot.
+int DecodeFill(AACDecState& s, BitReader& r, Frame& f) {
   int32_t count = Read(r, 4);
   if (count == 15) count += Read(r, 8) - 1;
-  if (count > 0) {
-    const int32_t type = static_cast<int32_t>(UMC::BitReaderPeek(r, 4));
-    if (type == 13 || type == 14) ++f.sbr_payloads;  // EXT_SBR_DATA(_CRC)
+  while (count > 0) {
+    if (f.sbr_payloads > kSbrSlots - 1) return -1;
+    SBRDecState& slot = s.sbr[f.sbr_payloads];
+    // SBR runs at twice the core rate.
+    if (s.sampling_frequency_index >= 3) slot.sbrRateIndex = s.sampling_frequency_index - 3;
+    slot.ps = nullptr;
+    const int32_t used = SbrExtensionPayload(r, count, s.sbr, &f.sbr_payloads, s.extension_mode,
+                                             s.sbr_huffman, nullptr);
+    if (used < 0) return -1;
+    count -= used;
   }
-  UMC::BitReaderSkip(r, int64_t{8} * count);
   return 0;
 }
 
@@ -334,11 +342,21 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
       case ID_SCE:
       case ID_LFE: {
         const int16_t type = id == ID_SCE ? kElementSce : kElementLfe;
+        if (id == ID_LFE && f.sbr_payloads > 0) {
+          // An LFE after SBR payloads takes an SBR slot of its own.
+          if (f.sbr_payloads >= kSbrSlots) return -1;
+          ++f.sbr_payloads;
+          f.lfe_with_sbr = 1;
+        }
+        if (f.channel_elements < kSbrSlots) s.sbr[f.channel_elements].elementType = type;
+        ++f.channel_elements;
         rc = AddElement(s, f, table_count, next_channel, type, Read(r, 4), &ch);
         if (rc == 0) rc = DecodeSingle(s, r, s.slot[ch], id == ID_LFE, start);
         break;
       }
       case ID_CPE:
+        if (f.channel_elements < kSbrSlots) s.sbr[f.channel_elements].elementType = kElementCpe;
+        ++f.channel_elements;
         rc = AddElement(s, f, table_count, next_channel, kElementCpe, Read(r, 4), &ch);
         if (rc == 0) rc = DecodePair(s, r, s.slot[ch], s.slot[ch + 1], start);
         break;
@@ -353,12 +371,39 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
         rc = ReadProgramConfigElement(s, r);
         break;
       case ID_FIL:
-        rc = SkipFill(r, f);
+        rc = DecodeFill(s, r, f);
         break;
     }
     if (rc != 0) return -1;
     if (UMC::BitReaderBitsConsumed(r) > int64_t{8} * input_bytes) return -1;
   }
+}
+
+// SBR of every element with a payload, on the channels' output buffers.
+void RunSbr(AACDecState& s, const Frame& f) {
+  s.sbr_present = 0;
+  int32_t payloads = f.sbr_payloads;
+  if (payloads == 0) return;
+  if (f.lfe_with_sbr && payloads != f.element_count) ++payloads;
+  if (payloads != f.element_count) return;  // payloads do not match the elements
+  const bool downsampled = s.sbr_rate_mode == 1;
+  const int32_t bands = downsampled ? 32 : 64;
+  if (s.sbr_synthesis_bands != bands) {
+    for (SBRDecState& slot : s.sbr) {
+      for (SbrChannel& c : slot.ch) SbrQmfSynthesisInit(c.synthesis, bands);
+    }
+    s.sbr_synthesis_bands = bands;
+  }
+  const SbrProcessOptions options{s.sbr_mode, downsampled ? 1 : 0, &s.qmf};
+  for (int32_t n = 0; n < f.element_count && n < kSbrSlots; ++n) {
+    const FrameElement& e = f.elements[n];
+    const int32_t width = e.type == kElementCpe ? 2 : 1;
+    for (int32_t k = 0; k < width; ++k) {
+      SbrProcess(s.sbr[n], k, s.slot[e.channel + k].output, nullptr, options);
+    }
+  }
+  s.sbr_present = 1;
+  if (!downsampled) s.frame_length_factor = 2;
 }
 
 void Synthesise(AACDecState& s, const Frame& f) {
@@ -409,6 +454,7 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
   s.frame_length_factor = 1;
   Frame f;
   f.element_count = f.channel_count = f.cce_count = f.sbr_payloads = f.order_count = 0;
+  f.lfe_with_sbr = f.channel_elements = 0;
   int32_t table_count = s.element_count;
   int32_t next_channel = s.next_channel;
   const int32_t pce_present = s.pce_present, positions_valid = s.positions_valid;
@@ -431,7 +477,7 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
     for (int32_t& h : s.history_index) h = (h + 1) % 3;
   }
   Synthesise(s, f);
-  s.sbr_present = 0;
+  RunSbr(s, f);
   UMC::BitReaderByteAlign(r);
   s.last_output_channels = s.output_channels;
   return WriteOutput(s, output, output_bytes, ConsumedBytes(r), consumed);
@@ -501,21 +547,34 @@ int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max) 
 }
 
 int AacCoreTablesGetSize(int32_t* size) {
+  int32_t books = 0, bank = 0, sbr = 0;
+  if (AacHuffmanTablesGetSize(&books) != 0 || SbrHuffmanGetSize(&sbr) != 0 ||
+      FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
+    return -1;
+  }
+  *size = ((books + 63) & ~31) + ((bank + 63) & ~31) + ((sbr + 63) & ~31);
+  return 0;
+}
+
+// Layout after AACDecState: AAC Huffman tables, filter bank, SBR Huffman
+// tables.  Every pointer-holding table is rebuilt here (also after a move).
+int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
   int32_t books = 0, bank = 0;
   if (AacHuffmanTablesGetSize(&books) != 0 ||
       FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
     return -1;
   }
-  *size = ((books + 63) & ~31) + ((bank + 63) & ~31);
-  return 0;
-}
-
-int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
-  int32_t books = 0;
-  if (AacHuffmanTablesGetSize(&books) != 0) return -1;
   if (AacHuffmanTablesInit(&s.books, memory) != 0) return -1;
   uint8_t* bank_mem = memory + ((books + 63) & ~31);
-  return InitFilterBank(s.bank, bank_mem, kFilterBankInverse | kFilterBankForward, 2) == 0 ? 0 : -1;
+  if (InitFilterBank(s.bank, bank_mem, kFilterBankInverse | kFilterBankForward, 2) != 0) return -1;
+  uint8_t* sbr_mem = bank_mem + ((bank + 63) & ~31);
+  return SbrHuffmanInit(&s.sbr_huffman, sbr_mem);
+}
+
+void AacSbrInit(AACDecState& s) {
+  for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+  SbrQmfTablesInit(s.qmf);
+  s.sbr_synthesis_bands = 64;
 }
 
 void AacCoreReset(AACDecState& s) {

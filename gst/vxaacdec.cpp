@@ -34,7 +34,45 @@ GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
 // decoder creation.
 enum {
   PROP_0,
+  PROP_SBR_OUTPUT,
+  PROP_SBR_QUALITY,
+  PROP_PARAMETRIC_STEREO,
 };
+
+// Enum types of the properties; their values are the decoder parameters.
+GType SbrOutputType() {
+  static GType type = 0;
+  static const GEnumValue values[] = {
+      {1, "SBR output at the core rate (32-band synthesis)", "downsampled"},
+      {0, "SBR output at twice the core rate", "full-rate"},
+      {0, nullptr, nullptr}};
+  if (g_once_init_enter(&type))
+    g_once_init_leave(&type, g_enum_register_static("VxAACDecSbrOutput", values));
+  return type;
+}
+
+GType SbrQualityType() {
+  static GType type = 0;
+  static const GEnumValue values[] = {{18, "Complex-valued (high quality) QMF banks", "high"},
+                                      {28, "Real-valued (low power) QMF banks", "low-power"},
+                                      {0, nullptr, nullptr}};
+  if (g_once_init_enter(&type))
+    g_once_init_leave(&type, g_enum_register_static("VxAACDecSbrQuality", values));
+  return type;
+}
+
+GType ParametricStereoType() {
+  static GType type = 0;
+  static const GEnumValue values[] = {{0, "Parametric stereo data is not parsed", "off"},
+                                      {1, "Parsed, output stays mono", "parse"},
+                                      {111, "Stereo output, baseline", "baseline"},
+                                      {411, "Stereo output, full", "full"},
+                                      {0, nullptr, nullptr}};
+  if (g_once_init_enter(&type)) {
+    g_once_init_leave(&type, g_enum_register_static("VxAACDecParametricStereo", values));
+  }
+  return type;
+}
 
 }  // namespace
 
@@ -46,23 +84,44 @@ static void vx_aac_dec_set_property(GObject* object, guint prop_id, const GValue
   g_return_if_fail(GST_IS_VX_AAC_DEC(object));
   VxAACDec* dec = GST_VX_AAC_DEC(object);
   GST_DEBUG_OBJECT(dec, "vx_aac_dec_set_property");
-  (void)value;
+  GST_OBJECT_LOCK(dec);
   switch (prop_id) {
+    case PROP_SBR_OUTPUT:
+      dec->settings.sbr_rate_mode = g_value_get_enum(value);
+      break;
+    case PROP_SBR_QUALITY:
+      dec->settings.sbr_mode = g_value_get_enum(value);
+      break;
+    case PROP_PARAMETRIC_STEREO:
+      dec->settings.ps_mode = g_value_get_enum(value);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       break;
   }
+  GST_OBJECT_UNLOCK(dec);
 }
 
 static void vx_aac_dec_get_property(GObject* object, guint prop_id, GValue* value,
                                     GParamSpec* pspec) {
   g_return_if_fail(GST_IS_VX_AAC_DEC(object));
-  (void)value;
+  VxAACDec* dec = GST_VX_AAC_DEC(object);
+  GST_OBJECT_LOCK(dec);
   switch (prop_id) {
+    case PROP_SBR_OUTPUT:
+      g_value_set_enum(value, dec->settings.sbr_rate_mode);
+      break;
+    case PROP_SBR_QUALITY:
+      g_value_set_enum(value, dec->settings.sbr_mode);
+      break;
+    case PROP_PARAMETRIC_STEREO:
+      g_value_set_enum(value, dec->settings.ps_mode);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
       break;
   }
+  GST_OBJECT_UNLOCK(dec);
 }
 
 static void vx_aac_dec_finalize(GObject* object) {
@@ -102,6 +161,28 @@ static void vx_aac_dec_class_init(VxAACDecClass* klass) {
   gobject_class->get_property = vx_aac_dec_get_property;
   gobject_class->finalize = vx_aac_dec_finalize;
   element_class->change_state = GST_DEBUG_FUNCPTR(vx_aac_dec_change_state);
+
+  // The decoder parameters; a change applies when the decoder is next
+  // created (a new stream, a flush or a state change to READY and back).
+  const GParamFlags flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                     GST_PARAM_MUTABLE_PLAYING);
+  g_object_class_install_property(
+      gobject_class, PROP_SBR_OUTPUT,
+      g_param_spec_enum("sbr-output", "SBR output",
+                        "Output rate of HE-AAC: the core rate or twice the core rate (applies "
+                        "from the next decoder creation)",
+                        SbrOutputType(), 1, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_SBR_QUALITY,
+      g_param_spec_enum("sbr-quality", "SBR quality",
+                        "QMF filter banks of SBR (applies from the next decoder creation)",
+                        SbrQualityType(), 18, flags));
+  g_object_class_install_property(
+      gobject_class, PROP_PARAMETRIC_STEREO,
+      g_param_spec_enum("parametric-stereo", "Parametric stereo",
+                        "Parametric stereo handling of HE-AAC v2 (applies from the next decoder "
+                        "creation)",
+                        ParametricStereoType(), 0, flags));
 
   gst_element_class_add_static_pad_template(element_class, &src_template);
   gst_element_class_add_static_pad_template(element_class, &sink_template);

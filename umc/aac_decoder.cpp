@@ -186,6 +186,7 @@ Status AACDecoder::AllocateMain() {
   s.output_channels = 1;
   s.sampling_frequency_index = -1;
   if (AacCoreTablesInit(s, base + MainStateBytes()) != 0) return StatusAllocFailed;
+  AacSbrInit(s);
   return StatusOk;
 }
 

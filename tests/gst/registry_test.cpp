@@ -1,8 +1,10 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "gst/gst_helpers.h"
 
@@ -57,7 +59,7 @@ TEST(Registry, FactoryMetadataRankAndPads) {
   gst_object_unref(f);
 }
 
-TEST(Registry, InstanceHasPadsAndNoOwnProperties) {
+TEST(Registry, InstanceHasPadsAndTheDecoderProperties) {
   vxgst::EnsureGst();
   GstElement* e = gst_element_factory_make("vxaacdec", nullptr);
   ASSERT_NE(e, nullptr);
@@ -65,11 +67,32 @@ TEST(Registry, InstanceHasPadsAndNoOwnProperties) {
   GstPad* src = gst_element_get_static_pad(e, "src");
   ASSERT_NE(sink, nullptr);
   ASSERT_NE(src, nullptr);
+  // Exactly the three decoder parameters, with the decoder's defaults:
+  // downsampled SBR output, complex banks, parametric stereo not parsed.
   guint n = 0;
   GParamSpec** props = g_object_class_list_properties(G_OBJECT_GET_CLASS(e), &n);
-  for (guint i = 0; i < n; ++i)
-    EXPECT_NE(props[i]->owner_type, G_OBJECT_TYPE(e)) << g_param_spec_get_name(props[i]);
+  std::vector<std::string> own;
+  for (guint i = 0; i < n; ++i) {
+    if (props[i]->owner_type == G_OBJECT_TYPE(e)) own.push_back(g_param_spec_get_name(props[i]));
+  }
   g_free(props);
+  std::sort(own.begin(), own.end());
+  EXPECT_EQ(own, (std::vector<std::string>{"parametric-stereo", "sbr-output", "sbr-quality"}));
+  auto nick = [&](const char* name) {
+    gint v = -1;
+    g_object_get(e, name, &v, nullptr);
+    GEnumClass* k = G_ENUM_CLASS(g_type_class_ref(
+        G_PARAM_SPEC_VALUE_TYPE(g_object_class_find_property(G_OBJECT_GET_CLASS(e), name))));
+    const GEnumValue* ev = g_enum_get_value(k, v);
+    std::string s = ev ? ev->value_nick : "?";
+    g_type_class_unref(k);
+    return s;
+  };
+  EXPECT_EQ(nick("sbr-output"), "downsampled");
+  EXPECT_EQ(nick("sbr-quality"), "high");
+  EXPECT_EQ(nick("parametric-stereo"), "off");
+  gst_util_set_object_arg(G_OBJECT(e), "parametric-stereo", "full");
+  EXPECT_EQ(nick("parametric-stereo"), "full");
   EXPECT_STREQ(G_OBJECT_TYPE_NAME(e), "VxAACDec");
   gst_object_unref(sink);
   gst_object_unref(src);
