@@ -89,7 +89,7 @@ int LinearMaster(SBRDecState& s, int32_t k0, int32_t k2) {
   s.f_master[0] = k0;
   for (int32_t i = 1; i <= bands; ++i) {
     s.f_master[i] = s.f_master[i - 1] + vdk[i - 1];
-    if (vdk[i - 1] < 0) return kSbrError;
+    if (vdk[i - 1] <= 0) return kSbrError;
   }
   s.N_master = bands;
   return 0;
@@ -106,7 +106,7 @@ int LogMaster(SBRDecState& s, int32_t k0, int32_t k2) {
   Series(bands0, k0, k1, v);
   for (int32_t i = 0; i < bands0; ++i) vdk0[i] = v[i + 1] - v[i];
   std::sort(vdk0, vdk0 + bands0);
-  if (bands0 > 0 && vdk0[0] < 0) return kSbrError;
+  if (bands0 > 0 && vdk0[0] <= 0) return kSbrError;  // empty or negative band
   s.f_master[0] = k0;
   for (int32_t i = 1; i <= bands0; ++i) s.f_master[i] = s.f_master[i - 1] + vdk0[i - 1];
   if (!two_regions) {
@@ -121,7 +121,7 @@ int LogMaster(SBRDecState& s, int32_t k0, int32_t k2) {
   for (int32_t i = 0; i < bands1; ++i) vdk1[i] = v[i + 1] - v[i];
   if (bands1 > 0) {
     const int32_t min1 = *std::min_element(vdk1, vdk1 + bands1);
-    if (min1 < 0) return kSbrError;
+    if (min1 <= 0) return kSbrError;
     const int32_t max0 = bands0 > 0 ? vdk0[bands0 - 1] : 0;
     if (min1 < max0) {
       std::sort(vdk1, vdk1 + bands1);
