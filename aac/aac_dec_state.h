@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "aac/channel_stream.h"
+#include "dsp/dsp_vector.h"
 #include "sbr/sbr_decoder.h"
 #include "umc/audio_specific_config.h"
 
@@ -115,6 +116,10 @@ struct AACDecState {
 
   uint32_t noise_state;      // noise substitution generator
   int32_t history_index[3];  // long-term prediction history rotation
+  // Object-type tools, in the decoder's object-type block (null otherwise):
+  // Main-profile predictor states and long-term prediction histories.
+  DspPredictorState* predictor[kAacSlots];
+  float* ltp_history[kAacSlots][3];
 
   AacChannelSlot slot[kAacSlots];
   const float* output_ptr[kAacMaxChannels];  // output order
@@ -140,6 +145,12 @@ struct AACDecState {
 int AacCoreTablesGetSize(int32_t* size);
 // Builds the Huffman tables and filter bank into `memory` (see above).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory);
+// Bytes of the object-type block (predictors for type 1, LTP histories for
+// type 4; 0 for the others).
+int64_t AacObjectBlockSize(int32_t object_type);
+// Points the state at the object-type block; `initialise` resets its content.
+void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise);
+
 // SBR slots and QMF tables at decoder initialisation.
 void AacSbrInit(AACDecState& s);
 // Clears the per-stream history (overlap, window shapes, tables, counters).

@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "aac/aac_dec_state.h"
+#include "aac/prediction.h"
 #include "dsp/dsp_vector.h"
 
 namespace {
 
+constexpr int32_t kObjectTypeMain = 1;
 constexpr int32_t kObjectTypeLtp = 4;
 
 // One SCE/CPE/LFE of the current frame.
@@ -102,6 +104,24 @@ void FinishSpectrum(AacChannelSlot& slot) {
   slot.tns.present = slot.stream.tns_data_present;
 }
 
+int32_t SlotIndex(const AACDecState& s, const AacChannelSlot& slot) {
+  return static_cast<int32_t>(&slot - s.slot);
+}
+
+void Predict(AACDecState& s, AacChannelSlot& slot) {
+  if (s.object_type == kObjectTypeMain) {
+    ApplyPrediction(s.predictor[SlotIndex(s, slot)], slot.stream, slot.spectrum);
+  }
+}
+
+void LongTermPredict(AACDecState& s, AacChannelSlot& slot) {
+  if (s.object_type != kObjectTypeLtp) return;
+  float* const* h = s.ltp_history[SlotIndex(s, slot)];
+  if (!h[0]) return;
+  const float* line[3] = {h[s.history_index[0]], h[s.history_index[1]], h[s.history_index[2]]};
+  ApplyLtp(line, slot.stream, slot.spectrum, slot.window_shape_prev, s.bank, slot.tns);
+}
+
 // `start` is the element's first bit after id_syn_ele: the ADTS CRC covers
 // the first 192 bits from there (tag included).
 int DecodeSingle(AACDecState& s, BitReader& r, AacChannelSlot& slot, bool lfe, int64_t start) {
@@ -118,6 +138,8 @@ int DecodeSingle(AACDecState& s, BitReader& r, AacChannelSlot& slot, bool lfe, i
   }
   ApplyNoiseSubstitution(cs, nullptr, slot.spectrum, nullptr, &s.noise_state);
   FinishSpectrum(slot);
+  Predict(s, slot);
+  LongTermPredict(s, slot);
   return 0;
 }
 
@@ -153,8 +175,12 @@ int DecodePair(AACDecState& s, BitReader& r, AacChannelSlot& left, AacChannelSlo
   if (common_window) ApplyMidSide(a, b, left.spectrum, right.spectrum);
   ApplyNoiseSubstitution(a, &b, left.spectrum, right.spectrum, &s.noise_state);
   if (common_window) ApplyIntensity(a, b, left.spectrum, right.spectrum);
+  Predict(s, left);
+  Predict(s, right);
   FinishSpectrum(left);
   FinishSpectrum(right);
+  LongTermPredict(s, left);
+  LongTermPredict(s, right);
   return 0;
 }
 
@@ -416,6 +442,10 @@ void Synthesise(AACDecState& s, const Frame& f) {
     SynthesisFilterBank(s.bank, slot.spectrum, slot.overlap, slot.window_sequence,
                         slot.window_shape, slot.window_shape_prev, slot.output, slot.overlap);
     slot.window_shape_prev = slot.window_shape;
+    float* const* h = s.ltp_history[f.order_channel[i]];
+    if (s.object_type == kObjectTypeLtp && h[0]) {
+      LtpUpdateHistory(slot.output, slot.overlap, h[s.history_index[1]], h[s.history_index[2]]);
+    }
   }
 }
 
@@ -569,6 +599,43 @@ int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
   if (InitFilterBank(s.bank, bank_mem, kFilterBankInverse | kFilterBankForward, 2) != 0) return -1;
   uint8_t* sbr_mem = bank_mem + ((bank + 63) & ~31);
   return SbrHuffmanInit(&s.sbr_huffman, sbr_mem);
+}
+
+namespace {
+constexpr int64_t PredictorBytes() {
+  return (24 * 1024 + 260 + 63) & ~int64_t{31};
+}
+}  // namespace
+
+int64_t AacObjectBlockSize(int32_t object_type) {
+  if (object_type == kObjectTypeMain) return 32 + kAacSlots * PredictorBytes();
+  if (object_type == kObjectTypeLtp) return 32 + int64_t{kAacSlots} * 3 * 1024 * sizeof(float);
+  return 0;
+}
+
+void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise) {
+  for (int32_t i = 0; i < kAacSlots; ++i) {
+    s.predictor[i] = nullptr;
+    s.ltp_history[i][0] = s.ltp_history[i][1] = s.ltp_history[i][2] = nullptr;
+  }
+  if (!block) return;
+  uint8_t* base = dspAlignPtr<uint8_t>(block, 32);
+  if (s.object_type == kObjectTypeMain) {
+    for (int32_t i = 0; i < kAacSlots; ++i) {
+      uint8_t* mem = base + i * PredictorBytes();
+      if (initialise) {
+        dspPredictorInit_32f(&s.predictor[i], 1024, mem);
+      } else {
+        s.predictor[i] = reinterpret_cast<DspPredictorState*>(mem);
+      }
+    }
+  } else if (s.object_type == kObjectTypeLtp) {
+    float* f = reinterpret_cast<float*>(base);
+    if (initialise) std::memset(f, 0, sizeof(float) * kAacSlots * 3 * 1024);
+    for (int32_t i = 0; i < kAacSlots; ++i) {
+      for (int32_t k = 0; k < 3; ++k) s.ltp_history[i][k] = f + (i * 3 + k) * 1024;
+    }
+  }
 }
 
 void AacSbrInit(AACDecState& s) {

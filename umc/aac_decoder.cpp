@@ -145,6 +145,9 @@ Status AACDecoder::LockBlocks() {
       als_ = reinterpret_cast<AlsState*>(reinterpret_cast<uint8_t*>(als_) + delta);
       ALSStateRelocate(als_, delta);
     }
+    if (extra_ && previous && extra_ != previous && !als_) {
+      AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), false);
+    }
     extra_base_ = extra_;
     if (!extra_) {
       allocator_->Unlock(main_mem_id_);
@@ -192,7 +195,17 @@ Status AACDecoder::AllocateMain() {
 
 // Main-profile predictor states and LTP histories live here once those
 // tools are decoded; nothing is needed for the other types yet.
+// Main-profile predictors and LTP histories; nothing for the other types.
 Status AACDecoder::AllocateObjectBlock() {
+  const int64_t size = AacObjectBlockSize(object_type_);
+  if (size <= 0 || extra_mem_id_) return StatusOk;
+  if (allocator_->Alloc(&extra_mem_id_, static_cast<size_t>(size), 1, 32) != StatusOk) {
+    return StatusAllocFailed;
+  }
+  extra_ = allocator_->Lock(extra_mem_id_);
+  if (!extra_) return StatusAllocFailed;
+  extra_base_ = extra_;
+  AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
   return StatusOk;
 }
 
@@ -752,6 +765,7 @@ Status AACDecoder::Reset() {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   time_ = 0.0;
   AacCoreReset(*state_);
+  if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
   UnlockBlocks();
   return StatusOk;
 }
