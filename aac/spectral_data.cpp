@@ -15,22 +15,6 @@
 
 namespace {
 
-struct BookLayout {
-  int32_t kind;    // 0 quadruples, 1 pairs, 2 pairs with escape, 5 no values
-  int32_t shift;   // s: field width of the packed tuple
-  int32_t offset;  // o: offset of the unsigned fields
-  int32_t widths[3];
-  int32_t width_count;
-};
-
-constexpr BookLayout kLayout[12] = {
-    {5, 0, 0, {6, 6, 7}, 3},  // scale factors (not spectral)
-    {0, 2, 2, {5, 6, 0}, 2},   {0, 2, 2, {5, 4, 0}, 2},   {0, 3, 4, {6, 7, 7}, 3},
-    {0, 3, 4, {8, 8, 0}, 2},   {1, 8, 128, {6, 7, 0}, 2}, {1, 8, 128, {4, 7, 0}, 2},
-    {1, 8, 128, {7, 7, 0}, 2}, {1, 8, 128, {6, 6, 0}, 2}, {1, 8, 128, {5, 6, 6}, 3},
-    {1, 8, 128, {4, 5, 5}, 3}, {2, 8, 128, {7, 7, 0}, 2},
-};
-
 constexpr int32_t kAlign = 32;
 
 struct ReaderCursor {
@@ -73,19 +57,18 @@ int DecodeBand(UMC::BitReader& r, const AacHuffmanTables& books, int32_t cb, int
     std::memset(out, 0, lines * sizeof(int16_t));
     return 0;
   }
-  const BookLayout& layout = kLayout[cb];
+  const AacCodebookInfo& layout = kAacCodebooks[cb];
   ReaderCursor c = CursorFrom(r);
   int32_t status;
   if (layout.kind == 2) {
     status = dspVlcDecodePairsBlock_16s(&c.ptr, &c.bit_offset, out, lines, books.book[cb]);
   } else {
-    // Packed tuples first, unpacked in place from the back would need care:
-    // decode into a scratch buffer instead.
+    // Packed tuples go to a scratch buffer, then unpack into the band.
     alignas(16) int16_t packed[kAacFrameLength / 2];
     const int32_t dim = layout.kind == 0 ? 4 : 2;
     const int32_t count = lines / dim;
     status = dspVlcDecodeBlock_16s(&c.ptr, &c.bit_offset, packed, count, books.book[cb]);
-    if (status == dspStsNoErr) {
+    if (status >= 0) {
       if (dim == 4) {
         UnpackQuads(packed, count, layout.shift, layout.offset, out);
       } else {
@@ -94,7 +77,7 @@ int DecodeBand(UMC::BitReader& r, const AacHuffmanTables& books, int32_t cb, int
     }
   }
   CursorTo(c, r);
-  return status == dspStsNoErr ? 0 : -1;
+  return status >= 0 ? 0 : -1;
 }
 
 }  // namespace
@@ -128,7 +111,7 @@ int AacHuffmanTablesGetSize(int32_t* size) {
   for (int cb = 0; cb < 12; ++cb) {
     int32_t book_size = 0;
     if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
-                                kLayout[cb].widths, kLayout[cb].width_count,
+                                kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths,
                                 &book_size) != dspStsNoErr) {
       return -1;
     }
@@ -144,14 +127,15 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
   for (int cb = 0; cb < 12; ++cb) {
     int32_t book_size = 0;
     if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
-                                kLayout[cb].widths, kLayout[cb].width_count,
+                                kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths,
                                 &book_size) != dspStsNoErr) {
       return -1;
     }
     uint8_t* table = dspAlignPtr<uint8_t>(p, kAlign);
     DspVlcDecodeSpec_32s* spec = nullptr;
-    if (dspVlcDecodeInit_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count, kLayout[cb].widths,
-                             kLayout[cb].width_count, table, &spec) != dspStsNoErr) {
+    if (dspVlcDecodeInit_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
+                             kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths, table,
+                             &spec) != dspStsNoErr) {
       return -1;
     }
     tables->book[cb] = spec;

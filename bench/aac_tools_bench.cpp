@@ -29,10 +29,10 @@ class Writer {
     return *this;
   }
   void Code(int cb, int32_t value) {
-    const int32_t* list = kAacHuffmanCodes[cb];
-    for (int32_t i = 0; i < kAacHuffmanCodeCount[cb]; ++i) {
-      if (list[3 * i] == value) {
-        Put(static_cast<uint32_t>(list[3 * i + 1]), list[3 * i + 2]);
+    const AacCodebookInfo& book = kAacCodebooks[cb];
+    for (int32_t i = 0; i < book.count; ++i) {
+      if (book.codes[i].value == value) {
+        Put(static_cast<uint32_t>(book.codes[i].code), book.codes[i].length);
         return;
       }
     }
@@ -46,7 +46,9 @@ class Writer {
 
 // Codebook per band: escape book at the bottom, pairs in the middle, quads
 // at the top, as a 128 kbit/s encoder would choose.
-int BandCodebook(int b) { return b < 8 ? 11 : (b < 20 ? 7 : (b < 32 ? 5 : (b < 42 ? 3 : 1))); }
+int BandCodebook(int b) {
+  return b < 8 ? 11 : (b < 20 ? 7 : (b < 32 ? 5 : (b < 42 ? 3 : 1)));
+}
 
 struct Fixture {
   Fixture() {
@@ -85,8 +87,8 @@ struct Fixture {
       b = e;
     }
     for (int b = 0; b < max_sfb; ++b) w.Code(0, 60 + (b % 3) - 1);  // scale factors
-    w.Put(0, 1);                                                   // no pulses
-    w.Put(1, 1);                                                   // TNS: one order-8 filter
+    w.Put(0, 1);                                                    // no pulses
+    w.Put(1, 1);                                                    // TNS: one order-8 filter
     w.Put(1, 2).Put(1, 1).Put(30, 6).Put(8, 5).Put(0, 1).Put(0, 1);
     for (int i = 0; i < 8; ++i) w.Put((i * 5) & 7, 4);
     w.Put(0, 1);  // no gain control
