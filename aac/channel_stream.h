@@ -13,9 +13,10 @@
 // Reader contract: every parser takes a UMC::BitReader whose `size` is the
 // real length of the access unit and whose `data` is 4-byte aligned and
 // followed by at least kAacReaderPadding readable bytes (the Huffman
-// primitives load aligned words around the current position).  Parsers check the position against
-// `size` after scale factors and after every spectral band, so no primitive starts beyond the data
-// and none can run past the padding.
+// primitives load aligned words around the current position).  Parsers
+// check the position against `size` after scale factors and before every
+// spectral band, so no primitive starts beyond the data and none can run
+// past the padding.
 #pragma once
 
 #include <cstdint>

@@ -78,7 +78,9 @@ struct Layout {
   int32_t total;
 };
 
-int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
+int32_t Max(int32_t a, int32_t b) {
+  return a > b ? a : b;
+}
 
 int ComputeLayout(int32_t flags, Layout* l) {
   std::memset(l, 0, sizeof(*l));
@@ -133,8 +135,7 @@ int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object
     DspMdctInvSpec_32f* a = nullptr;
     DspMdctInvSpec_32f* b = nullptr;
     if (dspMdctInvInit_32f(&a, kLong, static_cast<uint8_t*>(ctx_inv_long), init) != dspStsNoErr ||
-        dspMdctInvInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_inv_short), init) !=
-            dspStsNoErr) {
+        dspMdctInvInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_inv_short), init) != dspStsNoErr) {
       return 3;
     }
     bank.mdct_inv_long = a;
@@ -144,8 +145,7 @@ int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object
     DspMdctFwdSpec_32f* a = nullptr;
     DspMdctFwdSpec_32f* b = nullptr;
     if (dspMdctFwdInit_32f(&a, kLong, static_cast<uint8_t*>(ctx_fwd_long), init) != dspStsNoErr ||
-        dspMdctFwdInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_fwd_short), init) !=
-            dspStsNoErr) {
+        dspMdctFwdInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_fwd_short), init) != dspStsNoErr) {
       return 3;
     }
     bank.mdct_fwd_long = a;

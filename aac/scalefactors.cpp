@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr int32_t kNoisePcmBits = 9;       // first noise energy: 9-bit value ...
-constexpr int32_t kNoisePcmOffset = 256;   // ... minus 256
+constexpr int32_t kNoisePcmBits = 9;            // first noise energy: 9-bit value ...
+constexpr int32_t kNoisePcmOffset = 256;        // ... minus 256
 constexpr int32_t kScalefactorDiffOffset = 60;  // codeword value - 60 is the difference
 // Scale factors outside 0..255 are not allowed by the standard; such a
 // stream is malformed (and would overflow the float path).
@@ -21,7 +21,8 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
   int32_t position = 0;
   int32_t noise = noise_start;
   bool first_noise = true;
-  const int32_t groups = s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
+  const int32_t groups =
+      s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
   const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
   for (int32_t g = 0; g < groups; ++g) {
     for (int32_t b = 0; b < bands; ++b) {

@@ -23,9 +23,13 @@ constexpr int32_t kMinNoiseEnergy = -256;
 constexpr int32_t kMaxIntensityPosition = 255;
 constexpr int32_t kMinIntensityPosition = -128;
 
-int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
-bool IsShort(const ChannelStream& s) { return s.window_sequence == EIGHT_SHORT_SEQUENCE; }
+bool IsShort(const ChannelStream& s) {
+  return s.window_sequence == EIGHT_SHORT_SEQUENCE;
+}
 
 const int32_t* BandOffsets(const ChannelStream& s) {
   return IsShort(s) ? s.bands.swb_offset_short : s.bands.swb_offset_long;
@@ -47,7 +51,9 @@ int32_t GroupLength(const ChannelStream& s, int32_t g) {
 }
 
 // 2^(e/4) in single precision.
-float Pow2Quarter(int32_t e) { return std::exp2(static_cast<float>(e) * 0.25f); }
+float Pow2Quarter(int32_t e) {
+  return std::exp2(static_cast<float>(e) * 0.25f);
+}
 
 }  // namespace
 
@@ -162,10 +168,9 @@ void SubstituteNoise(const ChannelStream& s, float* spectrum, const ChannelStrea
       const int32_t start = base + length * offset[b];
       const int32_t count = length * (offset[b + 1] - offset[b]);
       const int32_t energy = Clamp(s.scale_factors[g][b], kMinNoiseEnergy, kMaxNoiseEnergy);
-      const bool correlated =
-          pair_left && pair_left->sfb_cb[g][b] == NOISE_HCB &&
-          (pair_left->ms_mask_present == 2 ||
-           (pair_left->ms_mask_present == 1 && pair_left->ms_used[g][b]));
+      const bool correlated = pair_left && pair_left->sfb_cb[g][b] == NOISE_HCB &&
+                              (pair_left->ms_mask_present == 2 ||
+                               (pair_left->ms_mask_present == 1 && pair_left->ms_used[g][b]));
       if (correlated) {
         const int32_t left_energy =
             Clamp(pair_left->scale_factors[g][b], kMinNoiseEnergy, kMaxNoiseEnergy);

@@ -65,8 +65,8 @@ std::vector<double> LongWindow(const FilterBank& bank, int seq, int prev, int cu
 }
 
 // Spectrum of frame f covering input samples 1024 f .. 1024 (f + 2).
-std::vector<float> Analyse(const FilterBank& bank, const std::vector<double>& signal, int f, int seq,
-                           int prev, int cur) {
+std::vector<float> Analyse(const FilterBank& bank, const std::vector<double>& signal, int f,
+                           int seq, int prev, int cur) {
   const int base = 1024 * f;
   auto at = [&](int i) { return i >= 0 && i < static_cast<int>(signal.size()) ? signal[i] : 0.0; };
   std::vector<float> spec(1024);
@@ -81,8 +81,8 @@ std::vector<float> Analyse(const FilterBank& bank, const std::vector<double>& si
   for (int win = 0; win < 8; ++win) {
     std::vector<double> x(256);
     for (int n = 0; n < 256; ++n) {
-      const double wl = n < 128 ? bank.short_window[win == 0 ? prev : cur][n]
-                                : bank.short_window[cur][n];
+      const double wl =
+          n < 128 ? bank.short_window[win == 0 ? prev : cur][n] : bank.short_window[cur][n];
       x[n] = at(base + 448 + 128 * win + n) * wl;
     }
     const std::vector<double> X = ForwardMdct(x);
@@ -124,9 +124,9 @@ TEST_F(FilterBankTest, ZeroSpectrumPassesTheOverlapThrough) {
       ASSERT_EQ(overlap[i], 0.0f) << seq;
     }
   }
-  EXPECT_EQ(SynthesisFilterBank(*bank_, spec.data(), overlap.data(), 4, 0, 0, out.data(),
-                                overlap.data()),
-            -1);
+  EXPECT_EQ(
+      SynthesisFilterBank(*bank_, spec.data(), overlap.data(), 4, 0, 0, out.data(), overlap.data()),
+      -1);
 }
 
 TEST_F(FilterBankTest, StartThenShortLeavesTheOverlapTailEmpty) {
@@ -159,8 +159,8 @@ void ExpectReconstruction(const FilterBank& bank, const std::vector<Frame>& fram
   for (int f = 0; f < count; ++f) {
     const std::vector<float> spec =
         Analyse(bank, signal, f, frames[f].seq, prev_shape, frames[f].shape);
-    ASSERT_EQ(SynthesisFilterBank(bank, spec.data(), overlap.data(), frames[f].seq,
-                                  frames[f].shape, prev_shape, out.data(), overlap.data()),
+    ASSERT_EQ(SynthesisFilterBank(bank, spec.data(), overlap.data(), frames[f].seq, frames[f].shape,
+                                  prev_shape, out.data(), overlap.data()),
               0);
     prev_shape = frames[f].shape;
     if (f == 0) continue;  // the first output half has no predecessor
