@@ -1,10 +1,16 @@
-// MDCT and FFT speed: generic, SSE2 and AVX2 against FFTW's equivalent.
+// MDCT and FFT speed: generic, SSE2 and AVX2 code against FFTW's equivalent.
+//
+// Implementation argument: 0 generic, 1 SSE2, 2 AVX2.  FFTW rows: the MDCT
+// built on FFTW's complex FFT of N/4 points with the same pre- and
+// post-twiddle in plain loops (FftwMdct*), FFTW's complex FFT alone (a lower
+// bound for any MDCT built that way) and FFTW's DCT-IV of N/2 points.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "dsp/dsp_dispatch.h"
 #include "dsp/dsp_transform.h"
 
 #ifdef VX_HAVE_FFTW
@@ -13,116 +19,237 @@
 
 namespace {
 
-struct MdctBench {
+// Routes the vectorised dispatch entries to the requested implementation;
+// false (and the benchmark skipped) when the processor lacks it.
+bool Select(benchmark::State& st, int64_t impl) {
+  dspStaticInit();
+  if (impl == 2 && !dspHasAvx2()) {
+    st.SkipWithError("no AVX2");
+    return false;
+  }
+  dspForceCpuClass(impl == 0 ? 0 : 1);
+  dsp_detail::ApplyAvx2(impl == 2);
+  return true;
+}
+
+void Restore() {
+  dspStaticInit();
+}
+
+std::vector<float> Signal(int n) {
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<float> d(-1000.0f, 1000.0f);
+  std::vector<float> v(n);
+  for (auto& x : v) x = d(rng);
+  return v;
+}
+
+struct Mdct {
   std::vector<uint8_t> spec, init, work;
-  std::vector<float> in, out;
   DspMdctInvSpec_32f* inv = nullptr;
   DspMdctFwdSpec_32f* fwd = nullptr;
-  MdctBench(int n, bool forward) {
+  Mdct(int n, bool forward) {
     int32_t s, i, w;
     dspMdctInvGetSize_32f(n, &s, &i, &w);
-    spec.resize(s), init.resize(i), work.resize(w);
+    spec.resize(s), init.resize(i + 1), work.resize(w);
     if (forward) {
       dspMdctFwdInit_32f(&fwd, n, spec.data(), init.data());
     } else {
       dspMdctInvInit_32f(&inv, n, spec.data(), init.data());
     }
-    std::mt19937 rng(1);
-    std::uniform_real_distribution<float> d(-1000.0f, 1000.0f);
-    in.resize(n), out.resize(n);
-    for (auto& v : in) v = d(rng);
   }
 };
 
-// class: 0 generic, 1 SSE2, 2 AVX2 (when the processor has it)
-bool Select(benchmark::State& st, int cls) {
-  dspStaticInit();
-  if (cls == 2 && !dspHasAvx2()) {
-    st.SkipWithError("no AVX2");
-    return false;
-  }
-  dspForceCpuClass(cls == 0 ? 0 : 1);
-  return true;
-}
-
 void BM_MdctInv(benchmark::State& st) {
   const int n = static_cast<int>(st.range(0));
-  if (!Select(st, static_cast<int>(st.range(1)))) return;
-  MdctBench b(n, false);
+  if (!Select(st, st.range(1))) return;
+  Mdct m(n, false);
+  const auto x = Signal(n / 2);
+  std::vector<float> y(n);
   for (auto _ : st) {
-    dspMdctInv_32f(b.in.data(), b.out.data(), b.inv, b.work.data());
-    benchmark::DoNotOptimize(b.out.data());
+    dspMdctInv_32f(x.data(), y.data(), m.inv, m.work.data());
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
   }
-  dspStaticInit();
+  Restore();
 }
+BENCHMARK(BM_MdctInv)->ArgsProduct({{2048, 256}, {0, 1, 2}});
 
 void BM_MdctFwd(benchmark::State& st) {
   const int n = static_cast<int>(st.range(0));
-  if (!Select(st, static_cast<int>(st.range(1)))) return;
-  MdctBench b(n, true);
+  if (!Select(st, st.range(1))) return;
+  Mdct m(n, true);
+  const auto x = Signal(n);
+  std::vector<float> y(n / 2);
   for (auto _ : st) {
-    dspMdctFwd_32f(b.in.data(), b.out.data(), b.fwd, b.work.data());
-    benchmark::DoNotOptimize(b.out.data());
+    dspMdctFwd_32f(x.data(), y.data(), m.fwd, m.work.data());
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
   }
-  dspStaticInit();
+  Restore();
 }
-
-BENCHMARK(BM_MdctInv)->ArgsProduct({{2048, 256}, {0, 1, 2}});
 BENCHMARK(BM_MdctFwd)->ArgsProduct({{2048}, {0, 1, 2}});
 
+// The complex FFT alone at the MDCT's inner lengths (N/4 = 512, 64).
+void BM_Fft(benchmark::State& st) {
+  const int len = static_cast<int>(st.range(0));
+  if (!Select(st, st.range(1))) return;
+  const int order = static_cast<int>(std::log2(len));
+  int32_t s, i, w;
+  dspFftGetSize_C_32fc(order, dspFftNoReNorm, &s, &i, &w);
+  std::vector<uint8_t> spec(s), init(i + 1), work(w + 1);
+  DspFftSpec_C_32fc* fft = nullptr;
+  dspFftInit_C_32fc(&fft, order, dspFftNoReNorm, 0, spec.data(), init.data());
+  const auto v = Signal(2 * len);
+  std::vector<Dsp32fc> in(len), out(len);
+  for (int k = 0; k < len; ++k) in[k] = Dsp32fc{v[2 * k], v[2 * k + 1]};
+  for (auto _ : st) {
+    dspFftFwd_CToC_32fc(in.data(), out.data(), fft, work.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  Restore();
+}
+BENCHMARK(BM_Fft)->ArgsProduct({{512, 64}, {0, 1, 2}});
+
 #ifdef VX_HAVE_FFTW
-// FFTW's DCT-IV of N/2 points is the MDCT core (the folding around it is a
-// few adds per sample, the same work our pre-twiddle does).
+// Both MDCT directions on FFTW's complex FFT of E = N/4 points with the
+// pre- and post-twiddles of our definitions.
+struct FftwMdct {
+  int n, e;
+  std::vector<float> tw;
+  fftwf_complex* z;
+  fftwf_plan plan;
+  FftwMdct(int len, bool forward) : n(len), e(len / 4), tw(len / 2) {
+    const double g = forward ? std::sqrt(2.0) : 1.0 / std::sqrt(n / 2.0);
+    for (int k = 0; k < e; ++k) {
+      const double t = 2.0 * M_PI * (k + 0.125) / n;
+      tw[2 * k] = static_cast<float>(g * std::sin(t));
+      tw[2 * k + 1] = static_cast<float>(g * std::cos(t));
+    }
+    z = fftwf_alloc_complex(e);
+    plan = fftwf_plan_dft_1d(e, z, z, FFTW_FORWARD, FFTW_MEASURE);
+  }
+  ~FftwMdct() {
+    fftwf_destroy_plan(plan);
+    fftwf_free(z);
+  }
+  void Inverse(const float* x, float* y) const {
+    const int n = this->n, e = this->e, h = e / 2;
+    const float* t = tw.data();
+    fftwf_complex* w = z;
+    for (int i = 0; i < e; ++i) {
+      const float a = x[2 * i], b = x[n / 2 - 1 - 2 * i], s = t[2 * i], c = t[2 * i + 1];
+      w[i][0] = a * c + b * s;
+      w[i][1] = b * c - a * s;
+    }
+    fftwf_execute(plan);
+    for (int k = 0; k < h; ++k) {
+      const float re = w[k][0], im = w[k][1], s = t[2 * k], c = t[2 * k + 1];
+      const float u = re * c + im * s, v = im * c - re * s;
+      y[3 * n / 4 + 2 * k] = -u;
+      y[3 * n / 4 - 1 - 2 * k] = -u;
+      y[n / 4 + 2 * k] = v;
+      y[n / 4 - 1 - 2 * k] = -v;
+    }
+    for (int k = h; k < e; ++k) {
+      const float re = w[k][0], im = w[k][1], s = t[2 * k], c = t[2 * k + 1];
+      const float u = re * c + im * s, v = im * c - re * s;
+      y[2 * k - n / 4] = u;
+      y[3 * n / 4 - 1 - 2 * k] = -u;
+      y[n / 4 + 2 * k] = v;
+      y[5 * n / 4 - 1 - 2 * k] = v;
+    }
+  }
+  void Forward(const float* x, float* y) const {
+    const int n = this->n, e = this->e, h = e / 2;
+    const float* t = tw.data();
+    fftwf_complex* w = z;
+    for (int m = 0; m < h; ++m) {
+      const float s = t[2 * m], c = t[2 * m + 1];
+      const float d = x[n / 4 - 1 - 2 * m] - x[n / 4 + 2 * m];
+      const float a = -x[3 * n / 4 + 2 * m] - x[3 * n / 4 - 1 - 2 * m];
+      w[m][0] = d * s + a * c;
+      w[m][1] = d * c - a * s;
+    }
+    for (int m = h; m < e; ++m) {
+      const float s = t[2 * m], c = t[2 * m + 1];
+      const float d = x[2 * m - n / 4] - x[3 * n / 4 - 1 - 2 * m];
+      const float a = -x[n / 4 + 2 * m] - x[5 * n / 4 - 1 - 2 * m];
+      w[m][0] = d * c + a * s;
+      w[m][1] = a * c - d * s;
+    }
+    fftwf_execute(plan);
+    for (int l = 0; l < e; ++l) {
+      const float s = t[2 * l], c = t[2 * l + 1];
+      y[2 * l] = w[l][0] * c + w[l][1] * s;
+      y[n / 2 - 1 - 2 * l] = w[l][0] * s - w[l][1] * c;
+    }
+  }
+};
+
+void BM_FftwMdctInv(benchmark::State& st) {
+  const int n = static_cast<int>(st.range(0));
+  const FftwMdct m(n, false);
+  const auto x = Signal(n / 2);
+  std::vector<float> y(n);
+  for (auto _ : st) {
+    m.Inverse(x.data(), y.data());
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_FftwMdctInv)->Arg(2048)->Arg(256);
+
+void BM_FftwMdctFwd(benchmark::State& st) {
+  const int n = static_cast<int>(st.range(0));
+  const FftwMdct m(n, true);
+  const auto x = Signal(n);
+  std::vector<float> y(n / 2);
+  for (auto _ : st) {
+    m.Forward(x.data(), y.data());
+    benchmark::DoNotOptimize(y.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_FftwMdctFwd)->Arg(2048);
+
+void BM_FftwFft(benchmark::State& st) {
+  const int len = static_cast<int>(st.range(0));
+  fftwf_complex* in = fftwf_alloc_complex(len);
+  fftwf_complex* out = fftwf_alloc_complex(len);
+  fftwf_plan p = fftwf_plan_dft_1d(len, in, out, FFTW_FORWARD, FFTW_MEASURE);
+  const auto v = Signal(2 * len);
+  for (int k = 0; k < len; ++k) in[k][0] = v[2 * k], in[k][1] = v[2 * k + 1];
+  for (auto _ : st) {
+    fftwf_execute(p);
+    benchmark::DoNotOptimize(out);
+    benchmark::ClobberMemory();
+  }
+  fftwf_destroy_plan(p);
+  fftwf_free(in);
+  fftwf_free(out);
+}
+BENCHMARK(BM_FftwFft)->Arg(512)->Arg(64);
+
+// FFTW's DCT-IV of N/2 points: the MDCT's core, without the folding.
 void BM_FftwDct4(benchmark::State& st) {
   const int n = static_cast<int>(st.range(0));
   float* in = fftwf_alloc_real(n / 2);
   float* out = fftwf_alloc_real(n / 2);
   fftwf_plan p = fftwf_plan_r2r_1d(n / 2, in, out, FFTW_REDFT11, FFTW_MEASURE);
-  for (int i = 0; i < n / 2; ++i) in[i] = static_cast<float>(std::sin(i * 0.37) * 1000.0);
+  const auto v = Signal(n / 2);
+  for (int i = 0; i < n / 2; ++i) in[i] = v[i];
   for (auto _ : st) {
     fftwf_execute(p);
     benchmark::DoNotOptimize(out);
+    benchmark::ClobberMemory();
   }
   fftwf_destroy_plan(p);
   fftwf_free(in);
   fftwf_free(out);
 }
 BENCHMARK(BM_FftwDct4)->Arg(2048)->Arg(256);
-
-// FFTW's complex FFT of N/4 points alone: a lower bound for an MDCT built
-// the same way (our pre- and post-twiddles come on top).
-void BM_FftwComplexQuarter(benchmark::State& st) {
-  const int q = static_cast<int>(st.range(0)) / 4;
-  fftwf_complex* in = fftwf_alloc_complex(q);
-  fftwf_complex* out = fftwf_alloc_complex(q);
-  fftwf_plan p = fftwf_plan_dft_1d(q, in, out, FFTW_FORWARD, FFTW_MEASURE);
-  for (int i = 0; i < q; ++i) in[i][0] = in[i][1] = static_cast<float>(std::sin(i * 0.37));
-  for (auto _ : st) {
-    fftwf_execute(p);
-    benchmark::DoNotOptimize(out);
-  }
-  fftwf_destroy_plan(p);
-  fftwf_free(in);
-  fftwf_free(out);
-}
-BENCHMARK(BM_FftwComplexQuarter)->Arg(2048)->Arg(256);
 #endif
-
-void BM_FftQuarter(benchmark::State& st) {
-  const int order = static_cast<int>(std::log2(st.range(0) / 4));
-  if (!Select(st, static_cast<int>(st.range(1)))) return;
-  int32_t s, i, w;
-  dspFftGetSize_C_32fc(order, dspFftNoReNorm, &s, &i, &w);
-  std::vector<uint8_t> spec(s), work(w);
-  DspFftSpec_C_32fc* fft = nullptr;
-  dspFftInit_C_32fc(&fft, order, dspFftNoReNorm, 0, spec.data(), nullptr);
-  std::vector<Dsp32fc> in(1 << order, Dsp32fc{1.0f, 0.5f}), out(1 << order);
-  for (auto _ : st) {
-    dspFftFwd_CToC_32fc(in.data(), out.data(), fft, work.data());
-    benchmark::DoNotOptimize(out.data());
-  }
-  dspStaticInit();
-}
-BENCHMARK(BM_FftQuarter)->ArgsProduct({{2048, 256}, {0, 1, 2}});
 
 }  // namespace

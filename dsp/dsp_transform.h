@@ -3,7 +3,13 @@
 // get-size reports the context size, the init scratch size and the work
 // buffer size in bytes (alignment slack included); init builds the context
 // at the 32-byte aligned address inside the given memory; apply calls take
-// an optional work buffer (null: allocated per call with dspMalloc).
+// an optional work buffer (null: one of the reported size is allocated per
+// call with dspMalloc, -9 when that fails).  Contexts are read-only after
+// init and may be shared by threads.
+//
+// Status: 0, -6 unsupported length (or a context that would exceed 32-bit
+// sizes), -8 null pointer, -9 allocation failed, -15 FFT order outside
+// 0..30, -16 FFT flag not 1, 2, 4, 8, -17 context of another kind.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +29,10 @@ struct DspFftSpec_C_32fc;
 struct DspMdctInvSpec_32f;
 struct DspMdctFwdSpec_32f;
 
-// Complex FFT of length L = 2^order (forward: Y[m] = sum y[l] e^(-j2 pi lm/L)).
+// Complex FFT of length L = 2^order (forward: Y[m] = sum y[l] e^(-j2 pi lm/L),
+// inverse with e^(+j2 pi lm/L)), orders 0..26.  Up to order 10 the twiddles
+// are built in (contexts hold at most a bit-reversal table) and no work
+// buffer is needed; src and dst are the same buffer or do not overlap.
 int32_t dspFftGetSize_C_32fc(int32_t order, int32_t flag, int32_t* spec_size, int32_t* init_size,
                              int32_t* work_size);
 int32_t dspFftInit_C_32fc(DspFftSpec_C_32fc** spec, int32_t order, int32_t flag, int32_t hint,
@@ -34,6 +43,8 @@ int32_t dspFftInv_CToC_32fc(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C
                             uint8_t* work);
 
 // MDCT of N time samples / N/2 coefficients; N a power of two >= 32, or 12, 36.
+// Source and destination must not overlap.  Init needs the init scratch
+// pointer (even when its size is 0) for power-of-two N.
 //   inverse: y[n] = (2/N) sum_k X[k] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
 //   forward: X[k] = 2 sum_n x[n] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
 int32_t dspMdctInvGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,

@@ -1,4 +1,5 @@
-// Complex FFT: context building, reference radix-2 passes, entry points.
+// Complex FFT: context layout and building, entry points, and the reference
+// radix-2 implementation.
 #include <cmath>
 #include <cstring>
 
@@ -7,114 +8,129 @@
 
 namespace {
 
-using PassesFn = void (*)(const DspFftSpec_C_32fc*, Dsp32fc*);
-DspTable<PassesFn> t_passes = DspMakeTable<PassesFn>(dsp_generic::FftPasses, dsp_sse2::FftPasses);
-DspAvx2Variant<PassesFn> a_passes(t_passes, dsp_avx2::FftPasses);
+using CoreFn = void (*)(const DspFftSpec_C_32fc*, const Dsp32fc*, Dsp32fc*, bool);
+DspTable<CoreFn> t_core = DspMakeTable<CoreFn>(dsp_generic::FftCore, dsp_sse2::FftCore);
+DspAvx2Variant<CoreFn> a_core(t_core, dsp_avx2::FftCore);
 
-constexpr size_t Align32(size_t n) {
-  return (n + 31) & ~size_t{31};
+constexpr int64_t Align32(int64_t n) {
+  return (n + 31) & ~int64_t{31};
 }
 
-// Stage half-lengths of the vectorised plan.
-int32_t PlanPasses(int32_t order, int32_t h_out[16]) {
-  int32_t n = 0, stage = 0;
-  if (order >= 2) {
-    h_out[n++] = 1;  // radix-4 pass over stages 1 and 2
-    stage = 2;
+constexpr int64_t kHeaderBytes = Align32(sizeof(DspFftSpec_C_32fc));
+static_assert(kHeaderBytes + 31 <= 116, "orders <= 5 keep only the header");
+
+// Byte offsets from the aligned context start, and the sizes get-size
+// reports (alignment slack included).
+struct Layout {
+  int64_t spec = 0, work = 0;
+  int64_t bitrev = 0, twiddle = 0, large = 0;
+};
+
+// Largest quarter-span whose pass table an order needs: the radix-4 passes
+// go up to L/4, an odd order's final radix-2 pass reads the table of L/2.
+int64_t LargestPassSpan(int32_t order) {
+  return int64_t{1} << (order % 2 == 0 ? order - 2 : order - 1);
+}
+
+Layout LayoutFor(int32_t order) {
+  const int64_t len = int64_t{1} << order;
+  Layout l;
+  if (order <= 5) {
+    l.spec = 116;  // header only: built-in tables
+  } else if (order <= kFftMaxTableOrder) {
+    l.bitrev = kHeaderBytes;  // L/4 entries; twiddles built in
+    l.spec = ((8 * len + 39) & ~int64_t{31}) + ((len + 35) & ~int64_t{31}) + 128;
+  } else {
+    l.bitrev = kHeaderBytes;
+    l.twiddle = l.bitrev + Align32(4 * (len / 4));
+    l.large = l.twiddle + Align32(8 * (len / 2));
+    l.spec = 32 + l.large + Align32(4 * FftLargePassFloats(LargestPassSpan(order)));
+    l.work = 32 + 8 * len;  // staging copy for in-place calls
   }
-  while (stage < order) {
-    h_out[n++] = 1 << stage;
-    stage += (stage + 1 < order) ? 2 : 1;
+  return l;
+}
+
+int32_t CheckOrderFlag(int32_t order, int32_t flag) {
+  if (order < 0 || order > 30) return dspStsFftOrderErr;
+  if (flag != 1 && flag != 2 && flag != 4 && flag != 8) return dspStsFftFlagErr;
+  if (order > kFftMaxOrder) return dspStsSizeErr;
+  return dspStsNoErr;
+}
+
+const int32_t* SmallBitrev(int32_t order) {
+  return order >= 2 ? kFftSmallBitrev.data() + (1 << (order - 2)) - 1 : nullptr;
+}
+
+// Conjugates (inverse) and scales the output in one sweep.
+void Finish(Dsp32fc* d, int32_t len, bool conj, bool scaled, float scale) {
+  if (!conj && !scaled) return;
+  const float sr = scaled ? scale : 1.0f;
+  const float si = conj ? -sr : sr;
+  for (int32_t i = 0; i < len; ++i) {
+    d[i].re *= sr;
+    d[i].im *= si;
   }
-  return n;
-}
-
-bool PairPass(int32_t order, int32_t h) {
-  return (h << 1) < (1 << order);
-}
-
-size_t TwiddleFloats(int32_t order) {
-  int32_t hs[16];
-  const int32_t np = PlanPasses(order, hs);
-  size_t floats = 0;
-  for (int32_t p = (order >= 2 ? 1 : 0); p < np; ++p) {
-    floats += (PairPass(order, hs[p]) ? 8 : 4) * static_cast<size_t>(hs[p]);
-  }
-  return floats;
-}
-
-size_t SpecBytes(int32_t order) {
-  const size_t len = size_t{1} << order;
-  return 32 + Align32(sizeof(DspFftSpec_C_32fc)) + Align32(4 * len) + Align32(4 * len) +
-         Align32(4 * TwiddleFloats(order));
-}
-
-void FillDup(float* re, float* im, int32_t count, int32_t period) {
-  for (int32_t j = 0; j < count; ++j) {
-    const double a = 2.0 * M_PI * j / period;
-    re[2 * j] = re[2 * j + 1] = static_cast<float>(std::cos(a));
-    const float wi = static_cast<float>(-std::sin(a));
-    im[2 * j] = -wi;
-    im[2 * j + 1] = wi;
-  }
-}
-
-int32_t CheckFlag(int32_t flag) {
-  return (flag == 1 || flag == 2 || flag == 4 || flag == 8) ? dspStsNoErr : dspStsFftFlagErr;
-}
-
-void ScaleAll(Dsp32fc* d, int32_t len, float s) {
-  dspMulCInPlace_32f(s, &d->re, 2 * len);
 }
 
 int32_t Run(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C_32fc* spec, uint8_t* work,
             bool inverse) {
   if (!src || !dst || !spec) return dspStsNullPtrErr;
-  if (spec->tag != kFftTag) return dspStsContextMatchErr;
+  // The order is re-checked so that a damaged context cannot drive the
+  // passes outside the caller's buffers.
+  if (spec->tag != kFftTag || spec->order < 0 || spec->order > kFftMaxOrder) {
+    return dspStsContextMatchErr;
+  }
   const int32_t len = 1 << spec->order;
+  alignas(32) Dsp32fc stage[1 << kFftMaxTableOrder];
   uint8_t* own = nullptr;
-  Dsp32fc* buf = dst;
-  if (src == dst) {
-    if (!work) {
-      own = static_cast<uint8_t*>(dspMalloc(spec->work_size));
-      if (!own) return dspStsMemAllocErr;
-      work = own;
+  if (src == dst) {  // the gather needs a separate source
+    Dsp32fc* copy = stage;
+    if (spec->order > kFftMaxTableOrder) {
+      if (!work) {
+        own = static_cast<uint8_t*>(dspMalloc(spec->work_size));
+        if (!own) return dspStsMemAllocErr;
+        work = own;
+      }
+      copy = dspAlignPtr<Dsp32fc>(work, 32);
     }
-    buf = dspAlignPtr<Dsp32fc>(work, 32);
+    std::memcpy(copy, src, sizeof(Dsp32fc) * len);
+    src = copy;
   }
-  // Gather in bit-reversed order; the inverse runs the forward passes on the
-  // conjugate and conjugates the result.
-  for (int32_t i = 0; i < len; ++i) {
-    const Dsp32fc v = src[spec->bitrev[i]];
-    buf[i] = Dsp32fc{v.re, inverse ? -v.im : v.im};
-  }
-  FftRunPasses(spec, buf);
-  if (inverse) {
-    for (int32_t i = 0; i < len; ++i) buf[i].im = -buf[i].im;
-  }
-  if (buf != dst) std::memcpy(dst, buf, sizeof(Dsp32fc) * len);
-  if (inverse ? spec->inv_scaled : spec->fwd_scaled) ScaleAll(dst, len, spec->scale);
+  DspSelect(t_core)(spec, src, dst, inverse);  // inverse: conj(DFT(conj(x)))
+  Finish(dst, len, inverse, inverse ? spec->inv_scaled : spec->fwd_scaled, spec->scale);
   dspFree(own);
   return dspStsNoErr;
 }
 
 }  // namespace
 
-void FftRunPasses(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
-  DspSelect(t_passes)(spec, data);
-}
-
 namespace dsp_generic {
+
+void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in) {
+  const int32_t len = 1 << spec->order;
+  const float sign = conj_in ? -1.0f : 1.0f;
+  if (spec->order < 2) {
+    for (int32_t i = 0; i < len; ++i) dst[i] = Dsp32fc{src[i].re, sign * src[i].im};
+  } else {
+    static constexpr int32_t kRev2[4] = {0, 2, 1, 3};
+    const int32_t quarter = len / 4;
+    for (int32_t i = 0; i < len; ++i) {
+      const Dsp32fc v = src[spec->bitrev[i >> 2] + kRev2[i & 3] * quarter];
+      dst[i] = Dsp32fc{v.re, sign * v.im};
+    }
+  }
+  FftPasses(spec, dst);
+}
 
 // Textbook decimation-in-time radix-2 butterflies.
 void FftPasses(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
   const int32_t len = 1 << spec->order;
   const float* tw = spec->twiddle;
   for (int32_t h = 1; h < len; h <<= 1) {
-    const int32_t stride = len / (2 * h);
+    const int32_t step = 2 * (len / (2 * h)) * spec->tw_stride;  // floats per j
     for (int32_t k = 0; k < len; k += 2 * h) {
       for (int32_t j = 0; j < h; ++j) {
-        const float wr = tw[2 * j * stride], wi = tw[2 * j * stride + 1];
+        const float wr = tw[j * step], wi = tw[j * step + 1];
         Dsp32fc& a = data[k + j];
         Dsp32fc& b = data[k + j + h];
         const float tr = b.re * wr - b.im * wi, ti = b.re * wi + b.im * wr;
@@ -132,67 +148,57 @@ void FftPasses(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
 int32_t dspFftGetSize_C_32fc(int32_t order, int32_t flag, int32_t* spec_size, int32_t* init_size,
                              int32_t* work_size) {
   if (!spec_size || !init_size || !work_size) return dspStsNullPtrErr;
-  if (order < 0 || order > 30) return dspStsFftOrderErr;
-  if (const int32_t st = CheckFlag(flag)) return st;
-  if (order > kMaxFftOrder) return dspStsSizeErr;
-  *spec_size = static_cast<int32_t>(SpecBytes(order));
-  *init_size = 0;
-  *work_size = static_cast<int32_t>(32 + 8 * (size_t{1} << order));
+  if (const int32_t st = CheckOrderFlag(order, flag)) return st;
+  const Layout l = LayoutFor(order);
+  *spec_size = static_cast<int32_t>(l.spec);
+  *init_size = 0;  // tables are computed straight into the context
+  *work_size = static_cast<int32_t>(l.work);
   return dspStsNoErr;
 }
 
 int32_t dspFftInit_C_32fc(DspFftSpec_C_32fc** out, int32_t order, int32_t flag, int32_t hint,
                           uint8_t* memory, uint8_t* /*init*/) {
   if (!out || !memory) return dspStsNullPtrErr;
-  if (order < 0 || order > 30) return dspStsFftOrderErr;
-  if (const int32_t st = CheckFlag(flag)) return st;
-  if (order > kMaxFftOrder) return dspStsSizeErr;
+  if (const int32_t st = CheckOrderFlag(order, flag)) return st;
   const int32_t len = 1 << order;
-  uint8_t* p = dspAlignPtr<uint8_t>(memory, 32);
-  auto* spec = reinterpret_cast<DspFftSpec_C_32fc*>(p);
+  const Layout l = LayoutFor(order);
+  uint8_t* base = dspAlignPtr<uint8_t>(memory, 32);
+  auto* spec = reinterpret_cast<DspFftSpec_C_32fc*>(base);
   std::memset(spec, 0, sizeof(*spec));
-  p += Align32(sizeof(DspFftSpec_C_32fc));
-  auto* bitrev = reinterpret_cast<int32_t*>(p);
-  p += Align32(4 * size_t(len));
-  auto* tw = reinterpret_cast<float*>(p);
-  p += Align32(4 * size_t(len));
-  auto* vtw = reinterpret_cast<float*>(p);
-
-  for (int32_t i = 0; i < len; ++i) {
-    int32_t r = 0;
-    for (int32_t b = 0; b < order; ++b) r |= ((i >> b) & 1) << (order - 1 - b);
-    bitrev[i] = r;
+  if (order <= 5) {
+    spec->bitrev = SmallBitrev(order);
+  } else {
+    auto* rev = reinterpret_cast<int32_t*>(base + l.bitrev);
+    FftFillBitrev(rev, order - 2);
+    spec->bitrev = rev;
   }
-  for (int32_t j = 0; j < len / 2; ++j) {
-    const double a = 2.0 * M_PI * j / len;
-    tw[2 * j] = static_cast<float>(std::cos(a));
-    tw[2 * j + 1] = static_cast<float>(-std::sin(a));
-  }
-  spec->num_passes = PlanPasses(order, spec->pass_h);
-  for (int32_t p2 = (order >= 2 ? 1 : 0); p2 < spec->num_passes; ++p2) {
-    const int32_t h = spec->pass_h[p2];
-    FftPassTwiddles& t = spec->pass[p2];
-    t.w1_re = vtw;
-    t.w1_im = vtw + 2 * h;
-    FillDup(vtw, vtw + 2 * h, h, 2 * h);
-    vtw += 4 * h;
-    if (PairPass(order, h)) {
-      t.w2_re = vtw;
-      t.w2_im = vtw + 2 * h;
-      FillDup(vtw, vtw + 2 * h, h, 4 * h);
-      vtw += 4 * h;
+  if (order <= kFftMaxTableOrder) {
+    spec->twiddle = kFftTwiddle1024.data();
+    spec->tw_stride = order > 0 ? (1 << kFftMaxTableOrder) / len : 1;
+  } else {
+    auto* tw = reinterpret_cast<float*>(base + l.twiddle);
+    for (int32_t j = 0; j < len / 2; ++j) {
+      const FftCosSin w = FftTurn(j, len);
+      tw[2 * j] = static_cast<float>(w.c);
+      tw[2 * j + 1] = static_cast<float>(-w.s);
     }
+    auto* large = reinterpret_cast<float*>(base + l.large);
+    for (int64_t s = 1024; s <= LargestPassSpan(order); s *= 4) {
+      FftFillPassTable(large + 4 * (s - 1024), s);
+    }
+    spec->twiddle = tw;
+    spec->large_pass_tw = large;
+    spec->tw_stride = 1;
   }
   spec->tag = kFftTag;
   spec->order = order;
   spec->hint = hint;
-  spec->bitrev = bitrev;
-  spec->twiddle = tw;
-  spec->fwd_scaled = flag == 1 || flag == 4;
-  spec->inv_scaled = flag == 2 || flag == 4;
-  spec->scale =
-      flag == 4 ? static_cast<float>(1.0 / std::sqrt(double(len))) : static_cast<float>(1.0 / len);
-  spec->work_size = static_cast<int32_t>(32 + 8 * size_t(len));
+  spec->fwd_scaled = flag == dspFftDivFwdByN || flag == dspFftDivBySqrtN;
+  spec->inv_scaled = flag == dspFftDivInvByN || flag == dspFftDivBySqrtN;
+  spec->scale = flag == dspFftDivBySqrtN
+                    ? static_cast<float>(1.0 / std::sqrt(static_cast<double>(len)))
+                    : static_cast<float>(1.0 / len);
+  spec->work_size = static_cast<int32_t>(l.work);
   *out = spec;
   return dspStsNoErr;
 }

@@ -1,32 +1,39 @@
-// MDCT through a complex FFT of N/4 points with pre- and post-twiddles, and
-// direct evaluation for the lengths 12 and 36.
+// MDCT of N samples through a complex FFT of E = N/4 points between a
+// pre-twiddle (folding) and a post-twiddle (unfolding); for N = 12 and 36
+// the same folding wraps a direct 3- or 9-point DFT.  Contexts, entry points
+// and the reference implementation.
+#include <array>
 #include <cmath>
 #include <cstring>
 
-#include "dsp/fft_impl.h"
+#include "dsp/dsp_dispatch.h"
+#include "dsp/mdct_impl.h"
 
 namespace {
 
-constexpr int32_t kMdctFwdTag = 55;
-constexpr int32_t kMdctInvTag = 56;
+using CoreFn = void (*)(const MdctSpec*, const float*, float*, Dsp32fc*);
+DspTable<CoreFn> t_inv = DspMakeTable<CoreFn>(dsp_generic::MdctInvCore, dsp_sse2::MdctInvCore);
+DspAvx2Variant<CoreFn> a_inv(t_inv, dsp_avx2::MdctInvCore);
+DspTable<CoreFn> t_fwd = DspMakeTable<CoreFn>(dsp_generic::MdctFwdCore, dsp_sse2::MdctFwdCore);
+DspAvx2Variant<CoreFn> a_fwd(t_fwd, dsp_avx2::MdctFwdCore);
 
-constexpr size_t Align32(size_t n) {
-  return (n + 31) & ~size_t{31};
+constexpr int64_t kHeaderBytes = 64;  // MdctSpec rounded up to the table alignment
+static_assert(sizeof(MdctSpec) <= kHeaderBytes);
+static_assert(31 + sizeof(MdctSpec) <= 92, "N = 12, 36: the context holds header and twiddles");
+
+constexpr std::array<float, 18> MakeW9() {
+  std::array<float, 18> t{};
+  for (int32_t j = 0; j < 9; ++j) {
+    const FftCosSin w = FftTurn(j, 9);
+    t[2 * j] = static_cast<float>(w.c);
+    t[2 * j + 1] = static_cast<float>(-w.s);
+  }
+  return t;
 }
-
-struct MdctSpec {
-  int32_t tag;
-  int32_t n;
-  int32_t work_size;
-  int32_t fft_order;
-  int32_t owned;
-  const float* twiddle;  // N/4 pairs (s*sin t, s*cos t), t = 2 pi (k + 1/8) / N
-  const DspFftSpec_C_32fc* fft;
-  const float* cosines;  // direct lengths: N/2 x N table
-};
+constexpr std::array<float, 18> kW9 = MakeW9();  // W_9^j as (cos, -sin)
 
 bool PowerOfTwoLength(int32_t n) {
-  return n >= 32 && n <= (1 << 26) && (n & (n - 1)) == 0;
+  return n >= 32 && (n & (n - 1)) == 0;
 }
 bool DirectLength(int32_t n) {
   return n == 12 || n == 36;
@@ -35,99 +42,145 @@ int32_t Log2(int32_t n) {
   return 31 - __builtin_clz(static_cast<uint32_t>(n));
 }
 
-int32_t GetSize(int32_t n, int32_t* spec_size, int32_t* init_size, int32_t* work_size) {
-  if (!spec_size || !init_size || !work_size) return dspStsNullPtrErr;
+struct Sizes {
+  int64_t spec, init, work;
+};
+
+int32_t SizesFor(int32_t n, Sizes* out) {
   if (DirectLength(n)) {
-    *spec_size = static_cast<int32_t>(64 + Align32(sizeof(MdctSpec)) + 4 * size_t(n) * n / 2);
-    *init_size = 0;
-    *work_size = 4 * n + 64;
+    *out = Sizes{2 * int64_t{n} + 92, 0, 4 * int64_t{n} + 64};
     return dspStsNoErr;
   }
   if (!PowerOfTwoLength(n)) return dspStsSizeErr;
   int32_t fs, fi, fw;
-  if (const int32_t st = dspFftGetSize_C_32fc(Log2(n / 4), dspFftNoReNorm, &fs, &fi, &fw))
+  if (const int32_t st = dspFftGetSize_C_32fc(Log2(n / 4), dspFftNoReNorm, &fs, &fi, &fw)) {
     return st;
-  *spec_size = fs + 32 + static_cast<int32_t>(Align32(sizeof(MdctSpec))) + 2 * n + 92;
-  *init_size = fi > 0 ? fi : 32;
-  *work_size = fw + 32 + 4 * n + 64;
+  }
+  *out = Sizes{fs + 32 + 2 * int64_t{n} + 92, fi, fw + 32 + 4 * int64_t{n} + 64};
+  if (out->spec > INT32_MAX || out->work > INT32_MAX) return dspStsSizeErr;
   return dspStsNoErr;
 }
 
-int32_t Init(MdctSpec** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward) {
+int32_t GetSize(int32_t n, int32_t* spec_size, int32_t* init_size, int32_t* work_size) {
+  if (!spec_size || !init_size || !work_size) return dspStsNullPtrErr;
+  Sizes s;
+  if (const int32_t st = SizesFor(n, &s)) return st;
+  *spec_size = static_cast<int32_t>(s.spec);
+  *init_size = static_cast<int32_t>(s.init);
+  *work_size = static_cast<int32_t>(s.work);
+  return dspStsNoErr;
+}
+
+template <typename Out>
+int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward) {
+  Sizes sizes;
   if (!DirectLength(n) && !PowerOfTwoLength(n)) return dspStsSizeErr;
   if (!out || !memory) return dspStsNullPtrErr;
   if (!DirectLength(n) && !init) return dspStsNullPtrErr;
+  if (const int32_t st = SizesFor(n, &sizes)) return st;
   auto* spec = dspAlignPtr<MdctSpec>(memory, 32);
   std::memset(spec, 0, sizeof(*spec));
-  uint8_t* p = reinterpret_cast<uint8_t*>(spec) + Align32(sizeof(MdctSpec));
-  spec->n = n;
-  int32_t ss, is, ws;
-  GetSize(n, &ss, &is, &ws);
-  spec->work_size = ws;
-  if (DirectLength(n)) {
-    auto* c = reinterpret_cast<float*>(p);
-    for (int32_t k = 0; k < n / 2; ++k) {
-      for (int32_t i = 0; i < n; ++i) {
-        c[k * n + i] =
-            static_cast<float>(std::cos(2.0 * M_PI / n * (i + n / 4.0 + 0.5) * (k + 0.5)));
-      }
-    }
-    spec->cosines = c;
-  } else {
-    const int32_t quarter = n / 4;
-    auto* tw = reinterpret_cast<float*>(p);
-    const double scale = forward ? std::sqrt(2.0) : 1.0 / std::sqrt(n / 2.0);
-    for (int32_t k = 0; k < quarter; ++k) {
-      const double t = 2.0 * M_PI * (k + 0.125) / n;
-      tw[2 * k] = static_cast<float>(scale * std::sin(t));
-      tw[2 * k + 1] = static_cast<float>(scale * std::cos(t));
-    }
-    p += Align32(8 * size_t(quarter));
+  // Power-of-two lengths keep the table 32-byte aligned for vector loads.
+  uint8_t* p =
+      reinterpret_cast<uint8_t*>(spec) + (DirectLength(n) ? sizeof(MdctSpec) : kHeaderBytes);
+  auto* tw = reinterpret_cast<float*>(p);
+  const double gain = forward ? std::sqrt(2.0) : 1.0 / std::sqrt(n / 2.0);
+  for (int32_t k = 0; k < n / 4; ++k) {
+    const FftCosSin w = FftTurn(8 * int64_t{k} + 1, 8 * int64_t{n});
+    tw[2 * k] = static_cast<float>(gain * w.s);
+    tw[2 * k + 1] = static_cast<float>(gain * w.c);
+  }
+  if (PowerOfTwoLength(n)) {
     DspFftSpec_C_32fc* fft = nullptr;
-    spec->fft_order = Log2(quarter);
-    if (const int32_t st = dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0, p, init)) {
-      return st;
-    }
-    spec->twiddle = tw;
+    spec->fft_order = Log2(n / 4);
+    const int32_t st = dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0, p + 2 * n, init);
+    if (st != dspStsNoErr) return st;
     spec->fft = fft;
   }
+  spec->n = n;
+  spec->work_size = static_cast<int32_t>(sizes.work);
+  spec->twiddle = tw;
   spec->tag = forward ? kMdctFwdTag : kMdctInvTag;
-  *out = spec;
+  *out = reinterpret_cast<Out*>(spec);
   return dspStsNoErr;
 }
 
-// Direct evaluation (lengths 12 and 36).
-void DirectInverse(const MdctSpec* s, const float* x, float* y) {
-  const int32_t n = s->n;
-  for (int32_t i = 0; i < n; ++i) {
-    double acc = 0.0;
-    for (int32_t k = 0; k < n / 2; ++k) acc += double{x[k]} * s->cosines[k * n + i];
-    y[i] = static_cast<float>(acc * 2.0 / n);
+int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag) {
+  if (!s) return dspStsNullPtrErr;
+  const bool pow2 = PowerOfTwoLength(s->n);
+  if (s->tag != tag || (!pow2 && !DirectLength(s->n)) || (pow2 && !s->fft)) {
+    return dspStsContextMatchErr;
+  }
+  if (!src || !dst) return dspStsNullPtrErr;
+  uint8_t* own = nullptr;
+  if (!work) {
+    own = static_cast<uint8_t*>(dspMalloc(s->work_size));
+    if (!own) return dspStsMemAllocErr;
+    work = own;
+  }
+  auto* z = dspAlignPtr<Dsp32fc>(work, 32);
+  DspSelect(tag == kMdctInvTag ? t_inv : t_fwd)(s, src, dst, z);
+  dspFree(own);
+  return dspStsNoErr;
+}
+
+// Full bit reversal of i over log2(E) bits (E >= 4) from the FFT's table.
+int32_t Reverse(const DspFftSpec_C_32fc* fft, int32_t i, int32_t quarter) {
+  static constexpr int32_t kRev2[4] = {0, 2, 1, 3};
+  return fft->bitrev[i >> 2] + kRev2[i & 3] * quarter;
+}
+
+// E-point DFT for E = 3, 9 (double accumulation), out of place.
+void SmallDft(const Dsp32fc* z, Dsp32fc* out, int32_t e) {
+  const int32_t step = 9 / e;
+  for (int32_t m = 0; m < e; ++m) {
+    double re = 0.0, im = 0.0;
+    for (int32_t l = 0; l < e; ++l) {
+      const int32_t j = (l * m % e) * step;
+      const double wr = kW9[2 * j], wi = kW9[2 * j + 1];
+      re += z[l].re * wr - z[l].im * wi;
+      im += z[l].re * wi + z[l].im * wr;
+    }
+    out[m] = Dsp32fc{static_cast<float>(re), static_cast<float>(im)};
   }
 }
 
-void DirectForward(const MdctSpec* s, const float* x, float* y) {
-  const int32_t n = s->n;
-  for (int32_t k = 0; k < n / 2; ++k) {
-    double acc = 0.0;
-    for (int32_t i = 0; i < n; ++i) acc += double{x[i]} * s->cosines[k * n + i];
-    y[k] = static_cast<float>(2.0 * acc);
+// Runs the E-point transform over the pre-twiddled values in z (natural
+// order); returns where the result is (natural order).
+Dsp32fc* Transform(const MdctSpec* s, Dsp32fc* z) {
+  const int32_t e = s->n / 4;
+  if (!s->fft) {
+    SmallDft(z, z + e, e);
+    return z + e;
   }
+  // Bit-reversal permutation (an involution) in place, then the passes.
+  for (int32_t i = 0; i < e; ++i) {
+    const int32_t r = Reverse(s->fft, i, e / 4);
+    if (r > i) {
+      const Dsp32fc t = z[i];
+      z[i] = z[r];
+      z[r] = t;
+    }
+  }
+  dsp_generic::FftPasses(s->fft, z);
+  return z;
 }
 
-void Inverse(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+}  // namespace
+
+namespace dsp_generic {
+
+void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
   const float* tw = s->twiddle;
-  const int32_t* rev = s->fft->bitrev;
-  // Pre-twiddle, stored in bit-reversed order for the FFT passes.
   for (int32_t i = 0; i < e; ++i) {
     const float a = x[2 * i], b = x[n / 2 - 1 - 2 * i];
     const float sn = tw[2 * i], c = tw[2 * i + 1];
-    z[rev[i]] = Dsp32fc{a * c + b * sn, b * c - a * sn};
+    z[i] = Dsp32fc{a * c + b * sn, b * c - a * sn};
   }
-  FftRunPasses(s->fft, z);
+  const Dsp32fc* f = Transform(s, z);
   for (int32_t k = 0; k < e; ++k) {
-    const float re = z[k].re, im = z[k].im;
+    const float re = f[k].re, im = f[k].im;
     const float sn = tw[2 * k], c = tw[2 * k + 1];
     const float u = re * c + im * sn, v = im * c - re * sn;
     if (k < h) {
@@ -144,56 +197,30 @@ void Inverse(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
   }
 }
 
-void Forward(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
   const float* tw = s->twiddle;
-  const int32_t* rev = s->fft->bitrev;
   for (int32_t m = 0; m < e; ++m) {
     const float sn = tw[2 * m], c = tw[2 * m + 1];
-    float re, im;
     if (m < h) {
       const float d = x[n / 4 - 1 - 2 * m] - x[n / 4 + 2 * m];
       const float a = -x[3 * n / 4 + 2 * m] - x[3 * n / 4 - 1 - 2 * m];
-      re = d * sn + a * c;
-      im = d * c - a * sn;
+      z[m] = Dsp32fc{d * sn + a * c, d * c - a * sn};
     } else {
       const float d = x[2 * m - n / 4] - x[3 * n / 4 - 1 - 2 * m];
       const float a = -x[n / 4 + 2 * m] - x[5 * n / 4 - 1 - 2 * m];
-      re = d * c + a * sn;
-      im = a * c - d * sn;
+      z[m] = Dsp32fc{d * c + a * sn, a * c - d * sn};
     }
-    z[rev[m]] = Dsp32fc{re, im};
   }
-  FftRunPasses(s->fft, z);
+  const Dsp32fc* f = Transform(s, z);
   for (int32_t l = 0; l < e; ++l) {
     const float sn = tw[2 * l], c = tw[2 * l + 1];
-    y[2 * l] = z[l].re * c + z[l].im * sn;
-    y[n / 2 - 1 - 2 * l] = z[l].re * sn - z[l].im * c;
+    y[2 * l] = f[l].re * c + f[l].im * sn;
+    y[n / 2 - 1 - 2 * l] = f[l].re * sn - f[l].im * c;
   }
 }
 
-int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag) {
-  if (!s) return dspStsNullPtrErr;
-  if (s->tag != tag) return dspStsContextMatchErr;
-  if (!src || !dst) return dspStsNullPtrErr;
-  const bool forward = tag == kMdctFwdTag;
-  if (s->cosines) {
-    forward ? DirectForward(s, src, dst) : DirectInverse(s, src, dst);
-    return dspStsNoErr;
-  }
-  uint8_t* own = nullptr;
-  if (!work) {
-    own = static_cast<uint8_t*>(dspMalloc(s->work_size));
-    if (!own) return dspStsMemAllocErr;
-    work = own;
-  }
-  auto* z = dspAlignPtr<Dsp32fc>(work, 32);
-  forward ? Forward(s, src, dst, z) : Inverse(s, src, dst, z);
-  dspFree(own);
-  return dspStsNoErr;
-}
-
-}  // namespace
+}  // namespace dsp_generic
 
 int32_t dspMdctInvGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,
                               int32_t* work_size) {
@@ -206,17 +233,11 @@ int32_t dspMdctFwdGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,
 }
 
 int32_t dspMdctInvInit_32f(DspMdctInvSpec_32f** spec, int32_t n, uint8_t* memory, uint8_t* init) {
-  MdctSpec* s = nullptr;
-  const int32_t st = Init(&s, n, memory, init, false);
-  if (st == dspStsNoErr) *spec = reinterpret_cast<DspMdctInvSpec_32f*>(s);
-  return st;
+  return Init(spec, n, memory, init, false);
 }
 
 int32_t dspMdctFwdInit_32f(DspMdctFwdSpec_32f** spec, int32_t n, uint8_t* memory, uint8_t* init) {
-  MdctSpec* s = nullptr;
-  const int32_t st = Init(&s, n, memory, init, true);
-  if (st == dspStsNoErr) *spec = reinterpret_cast<DspMdctFwdSpec_32f*>(s);
-  return st;
+  return Init(spec, n, memory, init, true);
 }
 
 int32_t dspMdctInv_32f(const float* src, float* dst, const DspMdctInvSpec_32f* spec,
