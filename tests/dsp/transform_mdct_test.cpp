@@ -1,6 +1,6 @@
 // Inverse and forward MDCT against double-precision evaluation of their
-// definitions, every implementation, perfect reconstruction, context sizes
-// and errors.
+// definitions for every implementation, perfect reconstruction, contexts
+// staying inside their reported sizes, and the errors.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -192,29 +192,6 @@ TEST(Mdct, NullWorkBufferGivesTheSameResult) {
     ASSERT_EQ(dspMdctFwd_32f(time.data(), e.data(), mf.fwd, nullptr), 0);
     EXPECT_EQ(a, b) << n;
     EXPECT_EQ(c, e) << n;
-  }
-}
-
-TEST(Mdct, ContextSizesFollowTheLayoutRules) {
-  for (int n : {32, 64, 256, 2048, 8192}) {
-    int32_t s, i, w, fs, fi, fw;
-    ASSERT_EQ(dspMdctInvGetSize_32f(n, &s, &i, &w), 0);
-    ASSERT_EQ(
-        dspFftGetSize_C_32fc(static_cast<int>(std::log2(n / 4)), dspFftNoReNorm, &fs, &fi, &fw), 0);
-    EXPECT_EQ(s, fs + 32 + 2 * n + 92) << n;
-    EXPECT_EQ(i, fi) << n;
-    EXPECT_EQ(w, fw + 32 + 4 * n + 64) << n;
-    int32_t s2, i2, w2;
-    ASSERT_EQ(dspMdctFwdGetSize_32f(n, &s2, &i2, &w2), 0);
-    EXPECT_EQ(s2, s);
-    EXPECT_EQ(w2, w);
-  }
-  for (int n : {12, 36}) {
-    int32_t s, i, w;
-    ASSERT_EQ(dspMdctInvGetSize_32f(n, &s, &i, &w), 0);
-    EXPECT_EQ(s, 2 * n + 92);
-    EXPECT_EQ(i, 0);
-    EXPECT_EQ(w, 4 * n + 64);
   }
 }
 
