@@ -38,7 +38,9 @@ Layout LayoutFor(int32_t order) {
   if (order <= 5) {
     l.spec = 116;  // header only: built-in tables
   } else if (order <= kFftMaxTableOrder) {
-    l.bitrev = kHeaderBytes;  // L/4 entries; twiddles built in
+    // L/4 bit-reversal entries.  The size rule also reserves 8L bytes for
+    // per-context twiddles, which the built-in tables make unnecessary.
+    l.bitrev = kHeaderBytes;
     l.spec = ((8 * len + 39) & ~int64_t{31}) + ((len + 35) & ~int64_t{31}) + 128;
   } else {
     l.bitrev = kHeaderBytes;
