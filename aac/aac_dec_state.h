@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "aac/channel_stream.h"
+#include "aac/coupling.h"
 #include "dsp/dsp_vector.h"
 #include "sbr/sbr_decoder.h"
 #include "umc/audio_specific_config.h"
@@ -121,7 +122,10 @@ struct AACDecState {
   DspPredictorState* predictor[kAacSlots];
   float* ltp_history[kAacSlots][3];
 
+  // Channels 0..9, then the coupling channels of a frame's first and second
+  // coupling channel element with their records.
   AacChannelSlot slot[kAacSlots];
+  CouplingRecord coupling[kAacMaxCoupling];
   const float* output_ptr[kAacMaxChannels];  // output order
   // Position-table position of every output channel (-1: no table).
   int16_t output_position[kAacMaxChannels];

@@ -184,6 +184,27 @@ int DecodePair(AACDecState& s, BitReader& r, AacChannelSlot& left, AacChannelSlo
   return 0;
 }
 
+// A coupling channel element into coupling slot `index`: its channel is
+// reconstructed like an SCE's, with TNS applied at once, and its gains set.
+int DecodeCoupling(AACDecState& s, BitReader& r, int32_t index, int64_t start) {
+  AacChannelSlot& slot = s.slot[kAacMaxChannels + index];
+  CouplingRecord& rec = s.coupling[index];
+  ChannelStream& cs = slot.stream;
+  if (DecodeCouplingElement(rec, cs, r, s.object_type, s.books) != 0) return -1;
+  CrcProtect(s, r, start, 192);
+  StartChannel(slot);
+  if (cs.pulse_data_present) ApplyPulses(cs);
+  InverseQuantise(cs, slot.spectrum);
+  ApplyNoiseSubstitution(cs, nullptr, slot.spectrum, nullptr, &s.noise_state);
+  FinishSpectrum(slot);
+  Predict(s, slot);
+  LongTermPredict(s, slot);
+  if (slot.tns.present) ApplyTns(slot.tns, slot.spectrum);
+  slot.tns.present = 0;
+  ComputeCouplingGains(rec, cs);
+  return 0;
+}
+
 int SkipDataStream(BitReader& r) {
   Read(r, 4);  // element_instance_tag
   const int32_t align = Read(r, 1);
@@ -387,8 +408,8 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
         if (rc == 0) rc = DecodePair(s, r, s.slot[ch], s.slot[ch + 1], start);
         break;
       case ID_CCE:
-        // Coupling channel elements are not decoded yet: such frames fail.
-        rc = -1;
+        if (f.cce_count >= kAacMaxCoupling) return -1;
+        rc = DecodeCoupling(s, r, f.cce_count++, start);
         break;
       case ID_DSE:
         rc = SkipDataStream(r);
@@ -432,21 +453,82 @@ void RunSbr(AACDecState& s, const Frame& f) {
   if (!downsampled) s.frame_length_factor = 2;
 }
 
+// Target channels of every coupling element among the frame's elements (the
+// first SCE or CPE with the selected tag).
+void ResolveCouplingTargets(AACDecState& s, const Frame& f) {
+  for (int32_t i = 0; i < f.cce_count; ++i) {
+    CouplingRecord& rec = s.coupling[i];
+    for (int32_t c = 0; c <= rec.num_coupled_elements; ++c) {
+      const int16_t type = rec.cc_target_is_cpe[c] ? kElementCpe : kElementSce;
+      rec.target_channel[c] = -1;
+      for (int32_t e = 0; e < f.element_count; ++e) {
+        if (f.elements[e].type == type && f.elements[e].key == rec.cc_target_tag_select[c]) {
+          rec.target_channel[c] = f.elements[e].channel;
+          break;
+        }
+      }
+    }
+  }
+}
+
+void FilterSlot(AACDecState& s, int32_t index) {
+  AacChannelSlot& slot = s.slot[index];
+  SynthesisFilterBank(s.bank, slot.spectrum, slot.overlap, slot.window_sequence, slot.window_shape,
+                      slot.window_shape_prev, slot.output, slot.overlap);
+  slot.window_shape_prev = slot.window_shape;
+}
+
+void UpdateLtpHistory(AACDecState& s, int32_t index) {
+  float* const* h = s.ltp_history[index];
+  if (s.object_type != kObjectTypeLtp || !h[0]) return;
+  const AacChannelSlot& slot = s.slot[index];
+  LtpUpdateHistory(slot.output, slot.overlap, h[s.history_index[1]], h[s.history_index[2]]);
+}
+
+// Coupling point 0 (before TNS) or 1 (after TNS) of dependently switched
+// coupling elements.
+void CoupleSpectra(AACDecState& s, const Frame& f, int32_t domain) {
+  float* spectra[kAacMaxChannels];
+  for (int32_t k = 0; k < kAacMaxChannels; ++k) spectra[k] = s.slot[k].spectrum;
+  for (int32_t i = 0; i < f.cce_count; ++i) {
+    const CouplingRecord& rec = s.coupling[i];
+    if (rec.ind_sw_cce_flag || rec.cc_domain != domain) continue;
+    const AacChannelSlot& cc = s.slot[kAacMaxChannels + i];
+    ApplyCoupling(rec, cc.stream, cc.spectrum, spectra, kAacMaxChannels);
+  }
+}
+
+// Coupling point 2: independently switched elements add their output.
+void CoupleOutputs(AACDecState& s, const Frame& f) {
+  float* outputs[kAacMaxChannels];
+  for (int32_t k = 0; k < kAacMaxChannels; ++k) outputs[k] = s.slot[k].output;
+  for (int32_t i = 0; i < f.cce_count; ++i) {
+    const CouplingRecord& rec = s.coupling[i];
+    if (rec.ind_sw_cce_flag) {
+      ApplyTimeCoupling(rec, s.slot[kAacMaxChannels + i].output, outputs, kAacMaxChannels);
+    }
+  }
+}
+
 void Synthesise(AACDecState& s, const Frame& f) {
+  ResolveCouplingTargets(s, f);
+  for (int32_t i = 0; i < f.cce_count; ++i) {
+    // Coupling channels need a time signal when coupled after the filter
+    // bank, and with long-term prediction for their own history.
+    if (s.coupling[i].ind_sw_cce_flag || s.object_type == kObjectTypeLtp) {
+      FilterSlot(s, kAacMaxChannels + i);
+      UpdateLtpHistory(s, kAacMaxChannels + i);
+    }
+  }
+  CoupleSpectra(s, f, 0);
   for (int32_t i = 0; i < f.order_count; ++i) {
     AacChannelSlot& slot = s.slot[f.order_channel[i]];
     if (slot.tns.present) ApplyTns(slot.tns, slot.spectrum);
   }
-  for (int32_t i = 0; i < f.order_count; ++i) {
-    AacChannelSlot& slot = s.slot[f.order_channel[i]];
-    SynthesisFilterBank(s.bank, slot.spectrum, slot.overlap, slot.window_sequence,
-                        slot.window_shape, slot.window_shape_prev, slot.output, slot.overlap);
-    slot.window_shape_prev = slot.window_shape;
-    float* const* h = s.ltp_history[f.order_channel[i]];
-    if (s.object_type == kObjectTypeLtp && h[0]) {
-      LtpUpdateHistory(slot.output, slot.overlap, h[s.history_index[1]], h[s.history_index[2]]);
-    }
-  }
+  CoupleSpectra(s, f, 1);
+  for (int32_t i = 0; i < f.order_count; ++i) FilterSlot(s, f.order_channel[i]);
+  CoupleOutputs(s, f);
+  for (int32_t i = 0; i < f.order_count; ++i) UpdateLtpHistory(s, f.order_channel[i]);
 }
 
 int32_t WriteOutput(AACDecState& s, int16_t* output, int32_t output_bytes, int32_t consumed,

@@ -6,7 +6,6 @@
 #include <random>
 #include <vector>
 
-#include "aac/aac_huffman_tables.h"
 #include "aac/channel_stream.h"
 #include "dsp/dsp_core.h"
 #include "tests/aac/ics_test_util.h"
@@ -14,66 +13,6 @@
 using namespace ics_test;
 
 namespace {
-
-class Books {
- public:
-  Books() {
-    dspStaticInit();
-    int32_t size = 0;
-    EXPECT_EQ(AacHuffmanTablesGetSize(&size), 0);
-    memory_.resize(static_cast<size_t>(size));
-    EXPECT_EQ(AacHuffmanTablesInit(&tables, memory_.data()), 0);
-  }
-  AacHuffmanTables tables;
-
- private:
-  std::vector<uint8_t> memory_;
-};
-
-const Books& SharedBooks() {
-  static const Books books;
-  return books;
-}
-
-// Writes the codeword of `value` (packed as the code list packs it).
-void PutCode(BitWriter& w, int cb, int32_t value) {
-  const AacCodebookInfo& book = kAacCodebooks[cb];
-  for (int32_t i = 0; i < book.count; ++i) {
-    if (book.codes[i].value == value) {
-      w.Put(static_cast<uint32_t>(book.codes[i].code), book.codes[i].length);
-      return;
-    }
-  }
-  ADD_FAILURE() << "no code for " << value << " in codebook " << cb;
-}
-
-void PutScalefactorDelta(BitWriter& w, int delta) {
-  PutCode(w, 0, delta + 60);
-}
-
-void PutQuad(BitWriter& w, int cb, int a, int b, int c, int d) {
-  const int s = cb <= 2 ? 2 : 3;
-  const int o = cb <= 2 ? 2 : 4;
-  PutCode(w, cb, (a << (3 * s)) + ((b + o) << (2 * s)) + ((c + o) << s) + (d + o));
-}
-
-void PutPair(BitWriter& w, int cb, int y, int z) {
-  PutCode(w, cb, y * 256 + (z + 128));
-}
-
-// Codebook 11 pair with escapes for magnitudes of 16 and more.
-void PutEscPair(BitWriter& w, int y, int z) {
-  auto code = [](int v) { return std::abs(v) >= 16 ? (v < 0 ? -16 : 16) : v; };
-  PutPair(w, 11, code(y), code(z));
-  for (int v : {y, z}) {
-    const int m = std::abs(v);
-    if (m < 16) continue;
-    int n = 4;
-    while ((1 << (n + 1)) <= m) ++n;  // 2^n <= m < 2^(n+1)
-    for (int i = 4; i < n; ++i) w.Put(1, 1);
-    w.Put(0, 1).Put(m - (1 << n), n);
-  }
-}
 
 std::unique_ptr<ChannelStream> Stream(int32_t sequence, int32_t max_sfb,
                                       std::vector<int> groups = {1}) {
