@@ -36,24 +36,26 @@ inline void FirstPass(Row row, float* dst, const int32_t* rev, int32_t len) {
 // offsets 0, s, 2s, 3s (input residues 0, 2, 1, 3 mod 4) become one of 4s.
 template <typename V>
 inline void Radix4Pass(float* p, int32_t len, int32_t s, const float* tab) {
-  const float *w1r = tab, *w1i = tab + 2 * s, *w2r = tab + 4 * s, *w2i = tab + 6 * s;
-  const float *w3r = tab + 8 * s, *w3i = tab + 10 * s;
-  for (int32_t k = 0; k < len; k += 4 * s) {
-    float* p0 = p + 2 * k;
-    float* p1 = p0 + 2 * s;
-    float* p2 = p1 + 2 * s;
-    float* p3 = p2 + 2 * s;
-    for (int32_t j = 0; j < 2 * s; j += 2 * V::kComplex) {
-      const auto a = V::Load(p0 + j);
-      const auto b = V::Mul(V::Load(p1 + j), V::Load(w2r + j), V::Load(w2i + j));
-      const auto c = V::Mul(V::Load(p2 + j), V::Load(w1r + j), V::Load(w1i + j));
-      const auto d = V::Mul(V::Load(p3 + j), V::Load(w3r + j), V::Load(w3i + j));
+  // Twiddle-outer loop: each twiddle vector is loaded once for all blocks.
+  for (int32_t j = 0; j < 2 * s; j += 2 * V::kComplex) {
+    const auto w1r = V::Load(tab + j), w1i = V::Load(tab + 2 * s + j);
+    const auto w2r = V::Load(tab + 4 * s + j), w2i = V::Load(tab + 6 * s + j);
+    const auto w3r = V::Load(tab + 8 * s + j), w3i = V::Load(tab + 10 * s + j);
+    for (int32_t k = 0; k < len; k += 4 * s) {
+      float* p0 = p + 2 * k + j;
+      float* p1 = p0 + 2 * s;
+      float* p2 = p1 + 2 * s;
+      float* p3 = p2 + 2 * s;
+      const auto a = V::Load(p0);
+      const auto b = V::Mul(V::Load(p1), w2r, w2i);
+      const auto c = V::Mul(V::Load(p2), w1r, w1i);
+      const auto d = V::Mul(V::Load(p3), w3r, w3i);
       const auto t0 = V::Add(a, b), t1 = V::Sub(a, b);
       const auto t2 = V::Add(c, d), t3 = V::MulNegI(V::Sub(c, d));
-      V::Store(p0 + j, V::Add(t0, t2));
-      V::Store(p1 + j, V::Add(t1, t3));
-      V::Store(p2 + j, V::Sub(t0, t2));
-      V::Store(p3 + j, V::Sub(t1, t3));
+      V::Store(p0, V::Add(t0, t2));
+      V::Store(p1, V::Add(t1, t3));
+      V::Store(p2, V::Sub(t0, t2));
+      V::Store(p3, V::Sub(t1, t3));
     }
   }
 }
