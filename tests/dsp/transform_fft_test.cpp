@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "dsp/dsp_dispatch.h"
 #include "dsp/fft_impl.h"
 
 namespace {
@@ -69,14 +70,34 @@ double Scale(int flag, bool inverse, int len) {
   return 1.0;
 }
 
-TEST(Fft, MatchesDirectDftForEveryOrderAndNormalisation) {
+// Routes the public entry points to one implementation (0 generic, 1 SSE2,
+// 2 AVX2) for the lifetime of the object.
+class ForceImplementation {
+ public:
+  explicit ForceImplementation(int impl) : saved_(dspGetCpuClass()) {
+    dspForceCpuClass(impl == 0 ? 0 : 1);
+    dsp_detail::ApplyAvx2(impl == 2);
+  }
+  ~ForceImplementation() {
+    dspForceCpuClass(saved_);
+    dsp_detail::ApplyAvx2(dspHasAvx2());
+  }
+
+ private:
+  int32_t saved_;
+};
+
+TEST(Fft, MatchesDirectDftForEveryOrderNormalisationAndImplementation) {
   std::mt19937 rng(1);
   for (int order = 0; order <= 12; ++order) {
     const int len = 1 << order;
     const auto x = RandomSignal(len, rng);
     for (bool inverse : {false, true}) {
       const auto ref = Dft(x, inverse);
-      for (int flag : {1, 2, 4, 8}) {
+      for (int combo = 0; combo < 12; ++combo) {
+        const int flag = 1 << (combo % 4), impl = combo / 4;
+        if (impl == 2 && !HaveAvx2()) continue;
+        ForceImplementation force(impl);
         FftContext c(order, flag);
         std::vector<Dsp32fc> y(len);
         const int32_t st = inverse ? dspFftInv_CToC_32fc(x.data(), y.data(), c.spec, c.work.data())
@@ -90,7 +111,7 @@ TEST(Fft, MatchesDirectDftForEveryOrderAndNormalisation) {
         // logarithmic growth over the stages.
         const double rel = err / (std::sqrt(double(len)) * scale);
         EXPECT_LT(rel, 1e-6 * (order + 1))
-            << "order " << order << " flag " << flag << " inverse " << inverse;
+            << "order " << order << " flag " << flag << " inverse " << inverse << " impl " << impl;
       }
     }
   }
