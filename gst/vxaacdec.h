@@ -60,13 +60,15 @@ struct VxAACDec {
   // Input and output descriptors of the decode pass, reused across passes.
   UMC::MediaData* input;
   UMC::MediaData* output;
-  guint input_capacity;    // bytes of `input`'s buffer
-  guint output_size;       // bytes allocated per output buffer
-  guint min_input;         // in-band ALS: wait for this many bytes
-  GstClockTime next_time;  // end of the last pushed buffer
-  gboolean discont;        // mark the next output buffer DISCONT
-  gboolean framing_known;  // caps said how the stream is framed
-  GList* pending_events;   // serialized events held until caps are set
+  guint input_capacity;     // bytes of `input`'s buffer
+  guint output_size;        // bytes allocated per output buffer
+  guint min_input;          // in-band ALS: wait for this many bytes
+  guint open_input;         // bytes to hold before (re)creating the decoder
+  guint frames_since_open;  // frames the current decoder produced
+  GstClockTime next_time;   // end of the last pushed buffer
+  gboolean discont;         // mark the next output buffer DISCONT
+  gboolean framing_known;   // caps said how the stream is framed
+  GList* pending_events;    // serialized events held until caps are set
   VxAACDecOutput out;
   VxAACDecSettings settings;
 };

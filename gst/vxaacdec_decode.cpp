@@ -68,16 +68,18 @@ gboolean FillFromBuffer(UMC::MediaData* md, GstBuffer* buf, guint pad) {
 }
 
 // Suggested buffer sizes of the decoder (known after Init, final once the
-// stream is recognised).
+// stream is recognised).  In-band ALS frames carry no length, so the
+// decoder is only called with a whole suggested input in hand.
 void UpdateSizes(VxAACDec* dec) {
-  UMC::AudioCodecParams info;
+  UMC::BaseCodecParams info;
   dec->decoder->GetInfo(&info);  // fills the sizes even before the first frame
   // Sizes derived from stream headers are bounded before they are used.
   const guint suggested = std::min<guint>(
       info.suggested_output_size > 0 ? info.suggested_output_size : 0, kMaxOutputSize);
   dec->output_size = std::max({dec->output_size, kMinOutputSize, suggested});
-  const gboolean als = (info.profile & 0xFF) == kObjectTypeAls;
-  dec->min_input = (als && info.suggested_input_size > 0)
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  const gboolean als = aac && aac->ObjectType() == kObjectTypeAls;
+  dec->min_input = (als && !dec->has_codec_data && info.suggested_input_size > 0)
                        ? std::min<guint>(info.suggested_input_size, kMaxAccessUnit)
                        : 0;
 }
@@ -284,7 +286,10 @@ void DropToNextSync(VxAACDec* dec) {
   dec->discont = TRUE;
 }
 
-enum class PassEnd { kNeedData, kError, kFlow };
+// kRetry: the decoder recognised in-band ALS and decoded its first frame
+// from less than a whole frame's input; it is re-created once that much is
+// buffered.
+enum class PassEnd { kNeedData, kError, kFlow, kRetry };
 
 struct PassResult {
   PassEnd end = PassEnd::kNeedData;
@@ -294,12 +299,13 @@ struct PassResult {
 
 // Runs GetFrame over `input` until the decoder wants more data, fails or a
 // push fails.  One access unit per pass with codec data.
-PassResult DecodeInput(VxAACDec* dec) {
+PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
   PassResult r;
   UMC::MediaData* in = dec->input;
   UMC::MediaData* out = dec->output;
   guint idle = 0;  // consecutive calls that consumed nothing
   for (;;) {
+    if (!draining && in->GetDataSize() < dec->min_input) return r;  // a partial ALS frame
     const uint32_t before = in->GetDataSize();
     GstBuffer* buf = gst_buffer_new_allocate(nullptr, dec->output_size, nullptr);
     GstMapInfo map;
@@ -317,6 +323,14 @@ PassResult DecodeInput(VxAACDec* dec) {
     out->SetBufferPointer(nullptr, 0);
     gst_buffer_unmap(buf, &map);
     const uint32_t consumed = before - in->GetDataSize();
+    UpdateSizes(dec);
+    if (produced > 0 && !dec->has_codec_data && !draining && dec->frames_since_open == 0 &&
+        before < dec->min_input) {
+      dec->open_input = dec->min_input;
+      gst_buffer_unref(buf);
+      r.end = PassEnd::kRetry;
+      return r;
+    }
 
     if (st == UMC::StatusNotEnoughBuffer) {
       GST_DEBUG_OBJECT(dec, "not enough buffer");
@@ -363,6 +377,7 @@ PassResult DecodeInput(VxAACDec* dec) {
     }
     if (produced > 0) {
       ++r.frames;
+      ++dec->frames_since_open;
       r.flow = PushFrame(dec, buf, produced);
       if (r.flow != GST_FLOW_OK) {
         r.end = PassEnd::kFlow;
@@ -382,8 +397,11 @@ PassResult DecodeInput(VxAACDec* dec) {
 GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
   if (!dec->input || !dec->output) return GST_FLOW_ERROR;
   if (!dec->decoder) {
+    const gsize n = gst_adapter_available(dec->adapter);
+    if (!dec->codec_data && !draining && n < dec->open_input) return GST_FLOW_OK;
     const GstFlowReturn ret = OpenDecoder(dec);
     if (ret != GST_FLOW_OK) return ret;
+    dec->frames_since_open = 0;
   }
   for (;;) {
     const gsize n = gst_adapter_available(dec->adapter);
@@ -402,7 +420,12 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
       GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
       return GST_FLOW_ERROR;
     }
-    const PassResult r = DecodeInput(dec);
+    const PassResult r = DecodeInput(dec, draining);
+    if (r.end == PassEnd::kRetry) {
+      GST_DEBUG_OBJECT(dec, "ALS stream: waiting for %u bytes", dec->open_input);
+      FreeDecoder(dec);
+      return GST_FLOW_OK;
+    }
     if (r.end == PassEnd::kError) {
       GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
                           ("decoding failed, decoder reset and %" G_GSIZE_FORMAT " bytes dropped",
@@ -469,14 +492,16 @@ void vx_aac_dec_reset(VxAACDec* dec) {
   dec->sample_count = 0;
   dec->base_time = GST_CLOCK_TIME_NONE;
   dec->min_input = 0;
+  dec->open_input = 0;
   dec->discont = TRUE;
 }
 
 void vx_aac_dec_finish_stream(VxAACDec* dec) {
-  if (dec->decoder && gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
+  if (gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
   FreeDecoder(dec);
   gst_adapter_clear(dec->adapter);
   dec->min_input = 0;
+  dec->open_input = 0;
 }
 
 void vx_aac_dec_stop(VxAACDec* dec) {
@@ -494,6 +519,7 @@ void vx_aac_dec_stop(VxAACDec* dec) {
   dec->base_time = 0;
   dec->next_time = GST_CLOCK_TIME_NONE;
   dec->min_input = 0;
+  dec->open_input = 0;
   dec->output_size = 0;
   dec->discont = FALSE;
 }
@@ -544,7 +570,7 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
     case GST_EVENT_SEGMENT:
       return HandleSegment(dec, event);
     case GST_EVENT_EOS:
-      if (dec->decoder && gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
+      if (gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
       gst_adapter_clear(dec->adapter);
       PushPendingEvents(dec);
       return gst_pad_push_event(dec->srcpad, event);
@@ -556,6 +582,7 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
       dec->base_time = GST_CLOCK_TIME_NONE;
       dec->next_time = GST_CLOCK_TIME_NONE;
       dec->min_input = 0;
+      dec->open_input = 0;
       dec->discont = TRUE;
       return gst_pad_push_event(dec->srcpad, event);
     default:

@@ -93,6 +93,51 @@ TEST(Pipelines, MultichannelComesOutInCanonicalOrder) {
   EXPECT_LT(r.max_lsb, 8.0) << vxtest::FormatResult(r);
 }
 
+// Samples of a decoded ALS stream equal the original recording's.
+void ExpectLossless(const vxgst::Output& out, const char* original, const char* format) {
+  SCOPED_TRACE(original);
+  ASSERT_EQ(out.error, "");
+  EXPECT_EQ(out.format, format);
+  vxtest::Wav ref;
+  std::string error;
+  ASSERT_TRUE(vxtest::ReadWav(std::string(VX_TEST_DATA_DIR) + "/als/" + original, &ref, &error))
+      << error;
+  EXPECT_EQ(out.channels, ref.channels);
+  EXPECT_EQ(out.rate, ref.sample_rate);
+  const size_t bytes = static_cast<size_t>(ref.bits_per_sample / 8);
+  ASSERT_GE(out.pcm.size(), ref.ints.size() * bytes);
+  size_t mismatches = 0;
+  for (size_t i = 0; i < ref.ints.size(); ++i) {
+    uint32_t u = 0;
+    for (size_t b = 0; b < bytes; ++b) u |= uint32_t{out.pcm[i * bytes + b]} << (8 * b);
+    const int shift = 32 - 8 * static_cast<int>(bytes);
+    const int32_t v = static_cast<int32_t>(u << shift) >> shift;
+    mismatches += v != ref.ints[i];
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(vxgst::CheckContinuity(out, 0), "");
+}
+
+// Raw ALS streams carry no frame lengths: the element waits for a whole
+// frame's worth of bytes however the input is cut.
+TEST(Pipelines, AlsIsLosslessInBandAndInMp4) {
+  REQUIRE_DECODER();
+  const std::string als = std::string(VX_TEST_DATA_DIR) + "/als/";
+  for (const char* blocksize : {"blocksize=100", "blocksize=4096", "blocksize=1000000"}) {
+    SCOPED_TRACE(blocksize);
+    const vxgst::Output out24 = vxgst::RunPipeline(
+        "filesrc " + std::string(blocksize) + " location=\"" + als + "als_24b_st.als\" ! vxaacdec");
+    ExpectLossless(out24, "alsA_24b_st.wav", "S24LE");
+    EXPECT_EQ(out24.Frames(), 24576u);
+    const vxgst::Output out8 = vxgst::RunPipeline(
+        "filesrc " + std::string(blocksize) + " location=\"" + als + "als_8b_mo.als\" ! vxaacdec");
+    ExpectLossless(out8, "alsA_8b_mo.wav", "S8");
+  }
+  const vxgst::Output mp4 = vxgst::RunPipeline(FileSrc("als_16b_st.mp4") + "! qtdemux ! vxaacdec");
+  ExpectLossless(mp4, "alsA_16b_st.wav", "S16LE");
+  EXPECT_EQ(mp4.Frames(), 64000u);  // the whole stream; the reference is its start
+}
+
 // HE-AAC v2 in ADTS: aacparse announces the core (22050 Hz mono); the output
 // caps follow the decoded frames whatever it says.
 TEST(Pipelines, HeAacCapsComeFromTheDecoder) {
