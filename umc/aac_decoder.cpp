@@ -193,8 +193,6 @@ Status AACDecoder::AllocateMain() {
   return StatusOk;
 }
 
-// Main-profile predictor states and LTP histories live here once those
-// tools are decoded; nothing is needed for the other types yet.
 // Main-profile predictors and LTP histories; nothing for the other types.
 Status AACDecoder::AllocateObjectBlock() {
   const int64_t size = AacObjectBlockSize(object_type_);
@@ -601,7 +599,8 @@ Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes
   const int32_t r =
       ALSDecodeFrame(in->GetDataPointer(), &used, outp, &written,
                      static_cast<int32_t>(avail > INT32_MAX ? INT32_MAX : avail),
-                     static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), 0, als_);
+                     static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free),
+                     als_restore_original_, als_, als_restore_original_);
   if (r == 7) {
     UnlockBlocks();
     return StatusNotEnoughBuffer;
@@ -644,6 +643,13 @@ Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes
   RefreshInfo();
   UnlockBlocks();
   return r == 0 ? StatusOk : StatusInvalidStream;
+}
+
+int32_t AACDecoder::AlsCrcStatus() {
+  if (!main_mem_id_ || LockBlocks() != StatusOk) return -1;
+  const int32_t r = als_ ? ALSCrcCheck(als_) : -1;
+  UnlockBlocks();
+  return r;
 }
 
 void AACDecoder::RefreshInfo() {
@@ -744,6 +750,7 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   s.bsac_layer_limit = p->bsac_layer_limit;
+  als_restore_original_ = p->als_restore_original ? 1 : 0;
   if ((p->sbr_mode == 18 || p->sbr_mode == 28) &&
       (p->sbr_rate_mode == 0 || p->sbr_rate_mode == 1)) {
     s.sbr_mode = p->sbr_mode;

@@ -36,6 +36,10 @@ class AACDecoder : public AudioCodec {
   // default layout of the channel count.  Returns the channel count.
   int32_t GetChannelSpeakers(int8_t* speakers, int32_t max);
 
+  // ALS CRC check: 1 the decoded samples match the stream's CRC, 0 they do
+  // not, -1 not known (no CRC, not every frame decoded yet, or not ALS).
+  int32_t AlsCrcStatus();
+
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
@@ -85,6 +89,7 @@ class AACDecoder : public AudioCodec {
   int32_t frame_count_ = 0;
   int32_t object_type_ = 0;
   int32_t profile_mask_ = 0;
+  int32_t als_restore_original_ = 0;
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
 };
 

@@ -46,6 +46,9 @@ class AACDecoderParams : public AudioCodecParams {
   int32_t extension_mode = 777;   // extension payload handling
   int32_t ps_mode = 0;            // parametric stereo: 0, 1, 111, 411
   int32_t bsac_layer_limit = -1;  // ER BSAC layers to decode, -1 all
+  // ALS: 1 writes the original file back (its stored header and trailer
+  // around samples in the file's own byte order and signedness).
+  int32_t als_restore_original = 0;
 };
 
 class AudioCodec : public BaseCodec {

@@ -160,6 +160,35 @@ TEST(VxaacDecode, DamagedStreamDecodesWithExitStatusOne) {
   std::remove(out.c_str());
 }
 
+TEST(VxaacDecode, AlsOriginalFileIsRestoredAndItsCrcChecked) {
+  REQUIRE_DECODER();
+  const std::string als = std::string(VX_TEST_DATA_DIR) + "/als/als_16b_mo_odd.als";
+  const std::string original = std::string(VX_TEST_DATA_DIR) + "/als/alsA_16b_mo_odd.wav";
+  const std::string out = Temp("restored.wav");
+  const ToolRun r = Exec("--info --restore-original \"" + als + "\" -o " + out);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("crc:          match"), std::string::npos) << r.out;
+  const Bytes restored = ReadBytes(out), expected = ReadBytes(original);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_TRUE(restored == expected) << restored.size() << " vs " << expected.size();
+
+  // A flipped bit in the last frame: a bad frame or a CRC mismatch, exit 1.
+  Bytes damaged = ReadBytes(als);
+  damaged[damaged.size() - 200] ^= 0x04;
+  const std::string in = Temp("damaged.als");
+  FILE* f = std::fopen(in.c_str(), "wb");
+  std::fwrite(damaged.data(), 1, damaged.size(), f);
+  std::fclose(f);
+  const ToolRun bad = Exec("--info \"" + in + "\" -o /dev/null");
+  EXPECT_EQ(bad.status, 1) << bad.out;
+  EXPECT_EQ(bad.out.find("crc:          match"), std::string::npos) << bad.out;
+
+  // Restoring needs an ALS stream.
+  EXPECT_EQ(Exec("--restore-original \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status,
+            2);
+  for (const std::string& t : {out, in}) std::remove(t.c_str());
+}
+
 TEST(VxaacDecode, UnusableInputAndUsageExitWithTwo) {
   EXPECT_EQ(Exec("").status, 2);
   EXPECT_EQ(Exec("--help").status, 0);

@@ -16,6 +16,9 @@ struct DecoderSettings {
   int sbr_rate_mode = 1;  // 1 downsampled, 0 full rate
   int ps_mode = 0;        // 0 off, 1 parse, 111 baseline, 411 full
   bool sbr_mode_set = false, sbr_rate_mode_set = false, ps_mode_set = false;
+  // ALS: write the original file (stored header and trailer, samples in the
+  // file's own form) instead of PCM in WAV order.
+  bool restore_original = false;
 };
 
 struct DecodeReport {
@@ -29,6 +32,7 @@ struct DecodeReport {
   uint64_t frames = 0;   // decoded frames (output buffers)
   uint64_t samples = 0;  // samples per channel written
   uint64_t errors = 0;   // malformed frames, decoder resets, warnings
+  int crc = -1;          // ALS: 1 the samples match the stream's CRC, 0 they do not
   std::string fatal;     // set when the input could not be decoded at all
   std::string notes;     // settings that could not be applied, and the like
 };

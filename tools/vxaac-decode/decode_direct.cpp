@@ -31,6 +31,7 @@ std::unique_ptr<UMC::AudioCodec> NewDecoder(const DecoderSettings& s, std::strin
   params.sbr_mode = s.sbr_mode;
   params.sbr_rate_mode = s.sbr_rate_mode;
   params.ps_mode = s.ps_mode;
+  params.als_restore_original = s.restore_original ? 1 : 0;
   const UMC::Status st = dec->Init(&params);
   if (st != UMC::StatusOk) {
     *error = "decoder initialisation failed (status " + std::to_string(st) + ")";
@@ -95,6 +96,8 @@ class DirectDecoder {
   bool Failed() const { return !report_->fatal.empty(); }
   uint32_t MinInput() const { return min_input_; }
   void UpdateMinInput();
+  // After the last pass: the ALS CRC verdict.
+  void Finish();
 
  private:
   bool Open();
@@ -107,6 +110,7 @@ class DirectDecoder {
   std::unique_ptr<UMC::AudioCodec> dec_;
   std::vector<uint8_t> out_;
   uint32_t min_input_ = 0;
+  uint64_t frames_since_open_ = 0;
   Layout layout_;
   bool described_ = false;
 };
@@ -124,6 +128,16 @@ bool DirectDecoder::Open() {
   const size_t suggested = std::min<size_t>(std::max(0, sizes.suggested_output_size), kMaxOutput);
   out_.resize(std::max<size_t>({out_.size(), 32768, suggested}));
   return true;
+}
+
+void DirectDecoder::Finish() {
+  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec_.get());
+  if (!aac || aac->ObjectType() != kObjectTypeAls) return;
+  report_->crc = aac->AlsCrcStatus();
+  if (report_->crc == 0) {
+    ++report_->errors;
+    report_->notes += "CRC mismatch: the decoded samples differ from the encoder's input. ";
+  }
 }
 
 void DirectDecoder::Restart() {
@@ -156,6 +170,15 @@ void DirectDecoder::Output(uint32_t bytes) {
   ++report_->frames;
   report_->samples += samples;
   if (!writer_->IsOpen()) return;
+  if (settings_.restore_original) {
+    // The original file's bytes as they come, header and trailer included.
+    if (!writer_->HasFormat() && !writer_->SetFormat(f)) {
+      report_->fatal = writer_->Error();
+    } else if (!writer_->Write(out_.data(), bytes)) {
+      report_->fatal = writer_->Error();
+    }
+    return;
+  }
   if (!writer_->HasFormat()) {
     if (!writer_->SetFormat(f)) {
       report_->fatal = writer_->Error();
@@ -171,7 +194,11 @@ void DirectDecoder::Output(uint32_t bytes) {
 }
 
 size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
-  if (!dec_ && !Open()) return n;
+  if (!dec_) {
+    if (!at_end && n < min_input_) return 0;
+    if (!Open()) return n;
+    frames_since_open_ = 0;
+  }
   if (!at_end && n < min_input_) return 0;
   UMC::MediaData in, out;
   in.SetBufferPointer(data, static_cast<uint32_t>(n + kPadding));
@@ -198,14 +225,23 @@ size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
       Restart();
       return n;  // the rest of this input is dropped
     }
-    if (st == UMC::StatusInvalidStream) ++report_->errors;
     const uint32_t produced = out.GetDataSize();
     UpdateMinInput();
+    if (produced > 0 && !at_end && frames_since_open_ == 0 && before < min_input_) {
+      // The stream was recognised as ALS in this call and its first frame
+      // decoded from less than a frame's input: start again with more.
+      dec_.reset();
+      return 0;
+    }
+    if (st == UMC::StatusInvalidStream) ++report_->errors;
     if (produced == 0 && consumed == 0) {
       Restart();
       return n;
     }
-    if (produced > 0) Output(produced);
+    if (produced > 0) {
+      ++frames_since_open_;
+      Output(produced);
+    }
     if (Failed()) return n;
   }
   size_t used = n - in.GetDataSize();
@@ -289,5 +325,6 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
     if (progress) progress(read_total, *report);
     if (eof && (used == 0 || n == 0)) break;
   }
+  decoder.Finish();
   if (report->fatal.empty() && report->frames == 0) report->fatal = "no decodable audio found";
 }

@@ -35,6 +35,8 @@ void Usage(FILE* f) {
       "      --sbr-output M    downsampled (default) or full-rate\n"
       "      --sbr-quality Q   high (default) or low-power\n"
       "      --ps MODE         off (default), parse, baseline or full\n"
+      "      --restore-original  ALS: write the original file back (stored header and\n"
+      "                        trailer, samples in the file's byte order); implies --raw\n"
       "      --gst             decode through GStreamer even for elementary streams\n"
       "  -q, --quiet           no progress line\n"
       "  -h, --help            this text\n"
@@ -83,6 +85,9 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->raw = true;
     } else if (a == "--info") {
       o->info = true;
+    } else if (a == "--restore-original") {
+      o->settings.restore_original = true;
+      o->raw = true;
     } else if (a == "--gst") {
       o->force_gst = true;
     } else if (a == "-q" || a == "--quiet") {
@@ -159,6 +164,7 @@ void PrintInfo(FILE* f, const DecodeReport& r) {
   std::fprintf(f, "samples:      %llu per channel", static_cast<unsigned long long>(r.samples));
   if (o.rate > 0) std::fprintf(f, " (%.3f s)", static_cast<double>(r.samples) / o.rate);
   std::fprintf(f, "\nerrors:       %llu\n", static_cast<unsigned long long>(r.errors));
+  if (r.crc >= 0) std::fprintf(f, "crc:          %s\n", r.crc ? "match" : "MISMATCH");
 }
 
 class ProgressLine {
@@ -225,6 +231,12 @@ int main(int argc, char** argv) {
   if (in == stdin && kind == InputKind::kOther) {
     std::fputs("vxaac-decode: standard input must be ADTS, ADIF or ALS; give containers as files\n",
                stderr);
+    return kExitUnusable;
+  }
+  if (opt.settings.restore_original && (kind != InputKind::kAls || opt.force_gst)) {
+    std::fputs("vxaac-decode: --restore-original needs a raw MPEG-4 ALS stream (without --gst)\n",
+               stderr);
+    if (in != stdin) std::fclose(in);
     return kExitUnusable;
   }
   PcmWriter writer;
