@@ -85,10 +85,12 @@ struct Decoded {
 };
 
 // Decodes `frames` copies of one access unit with a one-channel (config 1)
-// or two-channel (config 2) LC configuration at 44.1 kHz.
-Decoded Decode(int configuration, const BitWriter& frame, int frames = 3) {
+// or two-channel (config 2) configuration at 44.1 kHz, LC or Main.
+Decoded Decode(int configuration, const BitWriter& frame, int frames = 3,
+               int object_type = kObjectLc) {
   SharedBooks();  // primitives initialised
-  uint8_t asc[2] = {0x12, static_cast<uint8_t>(configuration << 3)};
+  uint8_t asc[2] = {static_cast<uint8_t>(object_type << 3 | 0x02),
+                    static_cast<uint8_t>(configuration << 3)};
   UMC::MediaData config;
   config.SetBufferPointer(asc, 2);
   config.SetDataSize(2);
@@ -155,18 +157,22 @@ TEST(Coupling, EveryPointAddsTheCouplingChannelToAnSce) {
   const std::vector<int> x = Mono(kX), y = Mono(kY);
   ASSERT_GT(Rms(x), 50.0);
   ASSERT_GT(Rms(y), 50.0);
-  // (ind_sw_cce_flag, cc_domain): before TNS, after TNS, after the filter bank.
-  for (const auto& [ind_sw, domain] : {std::pair{0, 0}, std::pair{0, 1}, std::pair{1, 0}}) {
-    Cce c;
-    c.ind_sw = ind_sw;
-    c.domain = domain;
-    BitWriter w;
-    PutSce(w, 0, kX);
-    PutCce(w, c, kY);
-    w.Put(ID_END, 3);
-    const Decoded d = Decode(1, w);
-    for (UMC::Status st : d.status) ASSERT_EQ(st, UMC::StatusOk);
-    ExpectSum(Channel(d, 0), {x, y}, ind_sw ? "time domain" : "spectral");
+  // Main streams without predictor data decode the same channels, with the
+  // coupling channel running its own predictor.
+  for (int object_type : {kObjectLc, kObjectMain}) {
+    // (ind_sw_cce_flag, cc_domain): before TNS, after TNS, after the filter bank.
+    for (const auto& [ind_sw, domain] : {std::pair{0, 0}, std::pair{0, 1}, std::pair{1, 0}}) {
+      Cce c;
+      c.ind_sw = ind_sw;
+      c.domain = domain;
+      BitWriter w;
+      PutSce(w, 0, kX);
+      PutCce(w, c, kY);
+      w.Put(ID_END, 3);
+      const Decoded d = Decode(1, w, 3, object_type);
+      for (UMC::Status st : d.status) ASSERT_EQ(st, UMC::StatusOk);
+      ExpectSum(Channel(d, 0), {x, y}, ind_sw ? "time domain" : "spectral");
+    }
   }
 }
 
