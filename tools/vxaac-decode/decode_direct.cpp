@@ -256,15 +256,38 @@ size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
 
 }  // namespace
 
-void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,
-                     const int* map) {
-  const size_t frame = static_cast<size_t>(channels * bytes_per_sample);
+namespace {
+
+// One sample size at a time, so the copies compile to plain moves.
+template <int kBytes>
+void Reorder(uint8_t* data, size_t bytes, int channels, const int* map) {
+  const size_t frame = static_cast<size_t>(channels) * kBytes;
   uint8_t tmp[8 * 4];
   for (size_t pos = 0; pos + frame <= bytes; pos += frame) {
-    std::memcpy(tmp, data + pos, frame);
-    for (int c = 0; c < channels; ++c)
-      std::memcpy(data + pos + static_cast<size_t>(c * bytes_per_sample),
-                  tmp + map[c] * bytes_per_sample, static_cast<size_t>(bytes_per_sample));
+    uint8_t* p = data + pos;
+    for (size_t i = 0; i < frame; ++i) tmp[i] = p[i];
+    for (int c = 0; c < channels; ++c) {
+      for (int b = 0; b < kBytes; ++b) p[c * kBytes + b] = tmp[map[c] * kBytes + b];
+    }
+  }
+}
+
+}  // namespace
+
+void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,
+                     const int* map) {
+  if (channels < 1 || channels > 8) return;
+  switch (bytes_per_sample) {
+    case 1:
+      return Reorder<1>(data, bytes, channels, map);
+    case 2:
+      return Reorder<2>(data, bytes, channels, map);
+    case 3:
+      return Reorder<3>(data, bytes, channels, map);
+    case 4:
+      return Reorder<4>(data, bytes, channels, map);
+    default:
+      return;
   }
 }
 
