@@ -216,26 +216,58 @@ inline bool Lookup(const Entry* e, int32_t count, int32_t L, int32_t F, uint32_t
   }
 }
 
-// Reads the stream through a 64-bit window refilled at whole bytes.
+// Reads the stream through a left-aligned 64-bit cache, reloaded from the
+// byte holding the next unread bit when fewer bits remain than a step needs
+// (a reload yields at least 57 bits).  Callers guarantee 8 readable bytes
+// past any position they reach (the decoders' padding contract).
 struct Cursor {
-  const uint8_t* p;
-  int32_t off;
-  uint32_t Peek(int32_t n) const { return static_cast<uint32_t>((Load64(p) << off) >> (64 - n)); }
-  void Skip(int32_t n) {
-    off += n;
-    p += off >> 3;
-    off &= 7;
+  Cursor(const uint8_t* p, int32_t off) : base(p), start(off) { Reload(); }
+  void Reload() {
+    const int32_t total = start + used;
+    base += total >> 3;
+    start = total & 7;
+    used = 0;
+    cache = Load64(base) << start;
+    valid = 64 - start;
   }
+  void Ensure(int32_t n) {
+    if (valid < n) Reload();
+  }
+  uint32_t Peek(int32_t n) const { return static_cast<uint32_t>(cache >> (64 - n)); }
+  void Skip(int32_t n) {
+    cache <<= n;
+    valid -= n;
+    used += n;
+  }
+  // Final position as a byte pointer and a bit offset 0..7.
+  void Store(const uint8_t** p, int32_t* off) const {
+    const int32_t total = start + used;
+    *p = base + (total >> 3);
+    *off = total & 7;
+  }
+  const uint8_t* base;
+  int32_t start;  // bit offset of the cache's first bit in *base
+  int32_t used = 0;
+  int32_t valid = 0;
+  uint64_t cache = 0;
 };
 
 template <typename Entry>
 int32_t DecodeRun(Cursor& c, const DecodeHeader* h, int16_t* values, int32_t n) {
   const auto* e =
       reinterpret_cast<const Entry*>(reinterpret_cast<const uint8_t*>(h) + h->entries_offset);
+  const int32_t L = h->max_length, F = h->length_bits, count = h->entry_count;
+  const int32_t w0 = e[0];
+  const int32_t length_mask = (1 << (F + 1)) - 1;
   for (int32_t i = 0; i < n; ++i) {
+    c.Ensure(L);
+    const uint32_t bits = c.Peek(L);
+    const int32_t entry = e[1 + (bits >> (L - w0))];
     int32_t v, used;
-    if (!Lookup(e, h->entry_count, h->max_length, h->length_bits, c.Peek(h->max_length), &v,
-                &used)) {
+    if (entry & 1) {  // one-level code word: the common case
+      v = entry >> (F + 1);
+      used = (entry & length_mask) >> 1;
+    } else if (!Lookup(e, count, L, F, bits, &v, &used)) {
       return dspStsVlcBadArgErr;
     }
     c.Skip(used);
@@ -255,8 +287,9 @@ int32_t Decode(Cursor& c, const DecodeHeader* h, int16_t* values, int32_t n) {
   }
 }
 
-// Escape of codebook 11: N ones, a zero, then N + 4 bits.
+// Escape of codebook 11: N ones, a zero, then N + 4 bits (N <= 8).
 int32_t Escape(Cursor& c, int32_t* v) {
+  c.Ensure(9 + 1 + 12);
   int32_t ones = 0;
   while (c.Peek(1)) {
     c.Skip(1);
@@ -317,10 +350,9 @@ int32_t dspVlcDecodeBlock_16s(const uint8_t** stream, int32_t* bit_offset, int16
   if (count <= 0 || *bit_offset < 0 || *bit_offset > 7 || Header(spec)->tag != kDecodeTag) {
     return dspStsVlcBadArgErr;
   }
-  Cursor c{*stream, *bit_offset};
+  Cursor c(*stream, *bit_offset);
   const int32_t st = Decode(c, Header(spec), values, count);
-  *stream = c.p;
-  *bit_offset = c.off;
+  c.Store(stream, bit_offset);
   return st;
 }
 
@@ -334,7 +366,7 @@ int32_t dspVlcDecodePairsBlock_16s(const uint8_t** stream, int32_t* bit_offset, 
   if (!stream || !*stream || !bit_offset || !values || !spec) return dspStsNullPtrErr;
   if (*bit_offset < 0 || *bit_offset > 7) return dspStsBitOffsetErr;
   if (Header(spec)->tag != kDecodeTag) return dspStsContextMatchErr;
-  Cursor c{*stream, *bit_offset};
+  Cursor c(*stream, *bit_offset);
   int32_t st = dspStsNoErr;
   for (int32_t i = 0; i + 1 < count && st == dspStsNoErr; i += 2) {
     int16_t packed;
@@ -346,8 +378,7 @@ int32_t dspVlcDecodePairsBlock_16s(const uint8_t** stream, int32_t* bit_offset, 
     values[i] = static_cast<int16_t>(y);
     values[i + 1] = static_cast<int16_t>(z);
   }
-  *stream = c.p;
-  *bit_offset = c.off;
+  c.Store(stream, bit_offset);
   return st;
 }
 
