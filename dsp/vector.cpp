@@ -73,6 +73,7 @@ VX_TABLE(InterleaveConvert_32f16s, InterleaveFn);
 VX_AVX2(InterleaveConvert_32f16s, InterleaveFn);
 VX_TABLE(Crc32, CrcFn);
 VX_TABLE(Pow43_16s32f, Pow43Fn);
+VX_AVX2(Pow43_16s32f, Pow43Fn);
 VX_TABLE(ScalefactorGain_16s32f, SfGainFn);
 VX_TABLE(Predict_32f, PredictFn);
 VX_AVX2(Predict_32f, PredictFn);
@@ -309,16 +310,8 @@ int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gain
 int32_t dspPow43_16s32f(const int16_t* q, float* dst, int32_t n) {
   if (!q || !dst) return dspStsNullPtrErr;
   if (n < 0) return dspStsSizeErr;
-  // The table covers |q| <= 8206; larger magnitudes are clamped rather than
-  // read out of bounds.
-  int32_t i = 0;
-  while (i < n) {
-    int32_t j = i;
-    while (j < n && q[j] <= 8206 && q[j] >= -8206) ++j;
-    if (j > i) DspSelect(t_Pow43_16s32f)(q + i, dst + i, j - i);
-    if (j < n) dst[j] = q[j] < 0 ? -dsp_tables::kPow43[8206] : dsp_tables::kPow43[8206];
-    i = j + 1;
-  }
+  // The kernels clamp magnitudes above 8206 to the table's last entry.
+  if (n > 0) DspSelect(t_Pow43_16s32f)(q, dst, n);
   return dspStsNoErr;
 }
 

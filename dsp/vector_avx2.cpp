@@ -127,4 +127,20 @@ void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s
   dsp_sse2::Predict_32f(x, i, end, add, s);
 }
 
+// Eight table lookups per gather, on clamped magnitudes; the sign is copied
+// from the input.
+void Pow43_16s32f(const int16_t* q, float* dst, int32_t n) {
+  const __m256i limit = _mm256_set1_epi32(8206);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i v =
+        _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
+    const __m256i m = _mm256_min_epi32(_mm256_abs_epi32(v), limit);
+    const __m256 p = _mm256_i32gather_ps(dsp_tables::kPow43, m, 4);
+    const __m256 sign = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_srli_epi32(v, 31), 31));
+    _mm256_storeu_ps(dst + i, _mm256_or_ps(p, sign));
+  }
+  dsp_generic::Pow43_16s32f(q + i, dst + i, n - i);
+}
+
 }  // namespace dsp_avx2

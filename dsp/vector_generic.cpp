@@ -119,10 +119,12 @@ uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc) {
   return crc;
 }
 
+// Magnitudes above the table (8206) are clamped, never read past it.
 void Pow43_16s32f(const int16_t* q, float* dst, int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
     const int32_t v = q[i];
-    const float p = dsp_tables::kPow43[v < 0 ? -v : v];
+    const int32_t m = v < 0 ? -v : v;
+    const float p = dsp_tables::kPow43[m < 8206 ? m : 8206];
     dst[i] = v < 0 ? -p : p;
   }
 }

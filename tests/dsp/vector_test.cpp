@@ -302,6 +302,16 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
     for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(a[i]);
     EXPECT_EQ(dsp_generic::Crc32(bytes.data(), n, 0x12345678u),
               dsp_sse2::Crc32(bytes.data(), n, 0x12345678u));
+    // Whole 16-bit range: magnitudes past the table are clamped alike.
+    for (int i = 0; i < n; i += 7) h[i] = static_cast<int16_t>(i & 1 ? -32768 : 9000 + i);
+    std::vector<float> p_ref(n), p_got(n);
+    dsp_generic::Pow43_16s32f(h.data(), p_ref.data(), n);
+    dsp_sse2::Pow43_16s32f(h.data(), p_got.data(), n);
+    ASSERT_EQ(p_ref, p_got) << "sse2 n " << n;
+    if (HaveAvx2()) {
+      dsp_avx2::Pow43_16s32f(h.data(), p_got.data(), n);
+      ASSERT_EQ(p_ref, p_got) << "avx2 n " << n;
+    }
   }
 }
 
