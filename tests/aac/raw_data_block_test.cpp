@@ -1,0 +1,135 @@
+// Frame-level rules: which elements become which output channels, in which
+// order, what makes a frame malformed, and the frame kept for a larger
+// output buffer.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/aac/frame_builder.h"
+
+using namespace frame_test;
+
+namespace {
+
+constexpr Quad kA = {12, -7, 3, 16};
+constexpr Quad kB = {-5, 9, 0, -14};
+constexpr Quad kC = {4, 11, -13, 2};
+
+std::vector<int> MonoOf(const Quad& q) {
+  BitWriter w;
+  PutSce(w, 0, q);
+  w.Put(ID_END, 3);
+  return Channel(Decode(1, w), 0);
+}
+
+// Three ADTS frames carrying the same raw data block.
+std::vector<uint8_t> ThreeFrames(const BitWriter& block, int configuration) {
+  std::vector<uint8_t> s;
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<uint8_t> f = Adts(block, configuration);
+    s.insert(s.end(), f.begin(), f.end());
+  }
+  return s;
+}
+
+TEST(RawDataBlock, SameTagTwiceGivesTwoChannelsInOrderOfAppearance) {
+  // Without a configuration or PCE the output is the channels as they come;
+  // keys tag and tag + 16 keep the two SCEs apart across frames.
+  BitWriter w;
+  PutSce(w, 3, kA);
+  PutSce(w, 3, kB);
+  w.Put(ID_END, 3);
+  const Decoded d = DecodeInBand(ThreeFrames(w, 0));
+  ASSERT_EQ(d.status.size(), 3u);
+  for (UMC::Status st : d.status) EXPECT_EQ(st, UMC::StatusOk);
+  ASSERT_EQ(d.channels, 2);
+  EXPECT_EQ(Channel(d, 0), MonoOf(kA));
+  EXPECT_EQ(Channel(d, 1), MonoOf(kB));
+}
+
+TEST(RawDataBlock, ConfigurationPlacesCentreFirstWhateverTheBitstreamOrder) {
+  // Configuration 3 is C, L, R: the CPE written first still comes second.
+  BitWriter w;
+  PutCpe(w, 0, kA, kB);
+  PutSce(w, 0, kC);
+  w.Put(ID_END, 3);
+  const Decoded d = DecodeInBand(ThreeFrames(w, 3));
+  ASSERT_EQ(d.channels, 3);
+  EXPECT_EQ(Channel(d, 0), MonoOf(kC));
+  EXPECT_EQ(Channel(d, 1), MonoOf(kA));
+  EXPECT_EQ(Channel(d, 2), MonoOf(kB));
+
+  // Configuration 2: an SCE has no position and is not output.
+  BitWriter extra;
+  PutSce(extra, 0, kC);
+  PutCpe(extra, 0, kA, kB);
+  extra.Put(ID_END, 3);
+  const Decoded two = Decode(2, extra);
+  for (UMC::Status st : two.status) EXPECT_EQ(st, UMC::StatusOk);
+  ASSERT_EQ(two.channels, 2);
+  EXPECT_EQ(Channel(two, 0), MonoOf(kA));
+}
+
+TEST(RawDataBlock, MissingOrExcessElementsFailTheFrame) {
+  BitWriter end_only;
+  end_only.Put(ID_END, 3);
+  // No configuration: an empty frame is valid and has no channels.
+  const Decoded none = DecodeInBand(ThreeFrames(end_only, 0));
+  ASSERT_FALSE(none.status.empty());
+  EXPECT_EQ(none.status[0], UMC::StatusOk);
+  EXPECT_TRUE(none.pcm.empty());
+  // Configuration 1 needs its SCE, configuration 2 its CPE.
+  EXPECT_EQ(Decode(1, end_only, 1).status[0], UMC::StatusInvalidStream);
+  BitWriter sce_only;
+  PutSce(sce_only, 0, kA);
+  sce_only.Put(ID_END, 3);
+  EXPECT_EQ(Decode(2, sce_only, 1).status[0], UMC::StatusInvalidStream);
+  // An eleventh channel.
+  BitWriter eleven;
+  for (int i = 0; i < 11; ++i) PutSce(eleven, i, kA);
+  eleven.Put(ID_END, 3);
+  const Decoded d = DecodeInBand(ThreeFrames(eleven, 0));
+  ASSERT_FALSE(d.status.empty());
+  EXPECT_EQ(d.status[0], UMC::StatusInvalidStream);
+  // A block whose elements run past the access unit.
+  BitWriter cut;
+  PutSce(cut, 0, kA);
+  std::vector<uint8_t> bytes = cut.bytes();
+  bytes.resize(bytes.size() - 2);
+  BitWriter shorter;
+  for (uint8_t b : bytes) shorter.Put(b, 8);
+  EXPECT_EQ(Decode(1, shorter, 1).status[0], UMC::StatusInvalidStream);
+}
+
+TEST(RawDataBlock, FrameIsKeptUntilTheOutputBufferIsLargeEnough) {
+  BitWriter w;
+  PutCpe(w, 0, kA, kB);
+  w.Put(ID_END, 3);
+  const Decoded ref = Decode(2, w, 1);
+  ASSERT_EQ(ref.pcm.size(), 2048u);
+
+  uint8_t asc[2] = {0x12, 0x10};
+  UMC::MediaData config;
+  config.SetBufferPointer(asc, 2);
+  config.SetDataSize(2);
+  UMC::AACDecoderParams params;
+  params.in.stream_type = UMC::kStreamTypeMpeg4Config;
+  params.data = &config;
+  UMC::AACDecoder dec;
+  ASSERT_EQ(dec.Init(&params), UMC::StatusOk);
+  std::vector<uint8_t> au = w.bytes();
+  std::vector<uint8_t> out_buf(2 * 2048 + 16);
+  UMC::MediaData in, out;
+  in.SetBufferPointer(au.data(), static_cast<uint32_t>(au.size()));
+  in.SetDataSize(static_cast<uint32_t>(au.size()));
+  out.SetBufferPointer(out_buf.data(), 2 * 2048 - 1);  // one byte short
+  EXPECT_EQ(dec.GetFrame(&in, &out), UMC::StatusNotEnoughBuffer);
+  EXPECT_EQ(in.GetDataSize(), au.size());  // nothing consumed
+  out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
+  ASSERT_EQ(dec.GetFrame(&in, &out), UMC::StatusOk);
+  ASSERT_EQ(out.GetDataSize(), 2u * 2048);
+  const auto* p = reinterpret_cast<const int16_t*>(out_buf.data());
+  EXPECT_EQ(std::vector<int16_t>(p, p + 2048), ref.pcm);
+}
+
+}  // namespace
