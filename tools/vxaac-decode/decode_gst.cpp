@@ -123,6 +123,12 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
   PcmFormat format;
   bool have_format = false;
+  // A pipeline that neither delivers samples nor reads input for this long
+  // is stuck (for example a stream nothing in the pipeline can link); stop
+  // rather than wait forever.
+  constexpr gint64 kStallLimit = 30 * G_TIME_SPAN_SECOND;
+  gint64 last_activity = g_get_monotonic_time();
+  gint64 last_position = -1;
   for (;;) {
     GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_SECOND / 10);
     while (GstMessage* m = gst_bus_pop_filtered(
@@ -140,8 +146,19 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
     }
     if (!sample) {
       if (gst_app_sink_is_eos(GST_APP_SINK(sink))) break;
+      gint64 pos = -1;
+      gst_element_query_position(src, GST_FORMAT_BYTES, &pos);
+      const gint64 now = g_get_monotonic_time();
+      if (pos != last_position) {
+        last_position = pos;
+        last_activity = now;
+      } else if (now - last_activity > kStallLimit) {
+        report->fatal = "the pipeline stopped producing audio (stalled for 30 s)";
+        break;
+      }
       continue;
     }
+    last_activity = g_get_monotonic_time();
     if (!have_format) {
       DescribeInput(dec, report);
       if (!FormatFromCaps(gst_sample_get_caps(sample), &format)) {
