@@ -4,77 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/compare.h"
+#include "common/stream_decode.h"
 #include "common/wav.h"
-#include "umc/aac_decoder.h"
+#include "umc/umc_status.h"
 
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
-                              std::istreambuf_iterator<char>());
-}
-
-struct Decoded {
-  std::vector<int16_t> pcm;
-  int channels = 0;
-  int rate = 0;
-  int errors = 0;
-  std::vector<int> ref_channel;  // reference (WAV order) channel of each output channel
-};
-
-// References are in WAV channel order, which sorts the speakers by their
-// WAVE_FORMAT_EXTENSIBLE bit: our channel's index there is the rank of its
-// speaker.
-std::vector<int> WavOrderMap(UMC::AACDecoder& dec) {
-  int8_t sp[8];
-  const int n = dec.GetChannelSpeakers(sp, 8);
-  std::vector<int> map(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    int rank = 0;
-    for (int j = 0; j < n; ++j) rank += sp[j] < sp[i];
-    map[static_cast<size_t>(i)] = rank;
-  }
-  return map;
-}
-
-// Decodes an in-band stream given as one input.
-Decoded DecodeInBand(std::vector<uint8_t> bytes) {
-  Decoded d;
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  EXPECT_EQ(dec.Init(&params), UMC::StatusOk);
-  UMC::MediaData in, out;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  std::vector<uint8_t> buf(1 << 16);
-  for (int guard = 0; guard < 100000; ++guard) {
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      ADD_FAILURE() << "status " << st;
-      break;
-    }
-    if (st == UMC::StatusInvalidStream) ++d.errors;
-    UMC::AudioCodecParams info;
-    EXPECT_EQ(dec.GetInfo(&info), UMC::StatusOk);
-    d.channels = info.out.channels;
-    d.rate = info.out.sample_frequency;
-    d.ref_channel = WavOrderMap(dec);
-    const auto* p = reinterpret_cast<const int16_t*>(buf.data());
-    d.pcm.insert(d.pcm.end(), p, p + out.GetDataSize() / 2);
-  }
-  return d;
-}
 
 struct Case {
   const char* name;
@@ -88,14 +26,15 @@ TEST_P(LcAccuracy, WithinLimits) {
   vxtest::Wav ref;
   std::string error;
   ASSERT_TRUE(vxtest::ReadWav(base + ".wav", &ref, &error)) << error;
-  const Decoded d = DecodeInBand(ReadFile(base + ".aac"));
-  EXPECT_EQ(d.errors, 0);
+  const vxtest::StreamDecode d = vxtest::DecodeStream(vxtest::ReadBytes(base + ".aac"));
+  EXPECT_EQ(d.bad_frames, 0);
+  EXPECT_EQ(d.other, UMC::StatusOk);
   ASSERT_EQ(d.channels, ref.channels);
   EXPECT_EQ(d.rate, ref.sample_rate);
   const size_t frames = d.pcm.size() / static_cast<size_t>(d.channels);
   EXPECT_EQ(frames, ref.Frames());
   vxtest::CompareOptions options;
-  options.channel_map = d.ref_channel;
+  options.channel_map = d.wav_order;
   const vxtest::CompareResult r = vxtest::Compare16(d.pcm.data(), frames, d.channels, ref, options);
   ASSERT_TRUE(r.ok) << r.error;
   std::printf("%-20s %s\n", GetParam().name, vxtest::FormatResult(r).c_str());
@@ -123,8 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Garbage and an ID3v2 tag in front of the first frame change nothing.
 TEST(LcRobustness, GarbageAndId3BeforeTheStream) {
-  const auto clean = ReadFile(VX_TEST_DATA_DIR "/aac/lc_22k_st_64.aac");
-  const Decoded ref = DecodeInBand(clean);
+  const auto clean = vxtest::ReadBytes(VX_TEST_DATA_DIR "/aac/lc_22k_st_64.aac");
+  const vxtest::StreamDecode ref = vxtest::DecodeStream(clean);
   std::vector<uint8_t> garbage;
   uint32_t seed = 7;
   for (int i = 0; i < 100; ++i) {
@@ -132,25 +71,25 @@ TEST(LcRobustness, GarbageAndId3BeforeTheStream) {
     garbage.push_back(static_cast<uint8_t>((seed >> 16) % 255));  // never 0xFF: no false sync
   }
   garbage.insert(garbage.end(), clean.begin(), clean.end());
-  EXPECT_EQ(DecodeInBand(garbage).pcm, ref.pcm);
+  EXPECT_EQ(vxtest::DecodeStream(garbage).pcm, ref.pcm);
   // ID3v2.4 tag of 300 bytes body with a footer.
   std::vector<uint8_t> tagged = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 2, 44};
   tagged.resize(10 + 300 + 10, 0);
   tagged.insert(tagged.end(), clean.begin(), clean.end());
-  EXPECT_EQ(DecodeInBand(tagged).pcm, ref.pcm);
+  EXPECT_EQ(vxtest::DecodeStream(tagged).pcm, ref.pcm);
 }
 
 // A flipped protected bit: that frame is silent, the others are untouched.
 TEST(LcRobustness, CrcMismatchGivesOneSilentFrame) {
-  auto bytes = ReadFile(VX_TEST_DATA_DIR "/aac/lc_24k_51_crc.aac");
-  const Decoded clean = DecodeInBand(bytes);
+  auto bytes = vxtest::ReadBytes(VX_TEST_DATA_DIR "/aac/lc_24k_51_crc.aac");
+  const vxtest::StreamDecode clean = vxtest::DecodeStream(bytes);
   // Frame 3: walk the ADTS headers.
   size_t pos = 0;
   for (int f = 0; f < 3; ++f)
     pos += ((bytes[pos + 3] & 3) << 11) | (bytes[pos + 4] << 3) | (bytes[pos + 5] >> 5);
   bytes[pos + 9 + 3] ^= 0x08;
-  const Decoded d = DecodeInBand(bytes);
-  EXPECT_EQ(d.errors, 1);
+  const vxtest::StreamDecode d = vxtest::DecodeStream(bytes);
+  EXPECT_EQ(d.bad_frames, 1);
   ASSERT_EQ(d.pcm.size(), clean.pcm.size());
   const size_t frame = 1024 * 6;
   for (size_t i = 0; i < d.pcm.size(); ++i) {

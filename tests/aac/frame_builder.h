@@ -80,7 +80,8 @@ inline Decoded Decode(int configuration, const BitWriter& frame, int frames = 3,
 }
 
 // Channel `ch` of interleaved PCM.
-inline std::vector<int> Channel(const Decoded& d, int ch) {
+template <typename D>
+std::vector<int> Channel(const D& d, int ch) {
   std::vector<int> v;
   for (size_t i = static_cast<size_t>(ch); i < d.pcm.size(); i += static_cast<size_t>(d.channels))
     v.push_back(d.pcm[i]);
@@ -98,36 +99,6 @@ inline std::vector<uint8_t> Adts(const BitWriter& block, int configuration) {
   std::vector<uint8_t> frame = h.bytes();
   frame.insert(frame.end(), raw.begin(), raw.end());
   return frame;
-}
-
-// Decodes an in-band stream given whole, frame by frame.
-inline Decoded DecodeInBand(std::vector<uint8_t> bytes) {
-  ics_test::SharedBooks();
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  EXPECT_EQ(dec.Init(&params), UMC::StatusOk);
-  UMC::MediaData in;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  Decoded d;
-  std::vector<uint8_t> out_buf(1 << 16);
-  for (int guard = 0; guard < 1000; ++guard) {
-    UMC::MediaData out;
-    out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    d.status.push_back(st);
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) break;
-    const auto* p = reinterpret_cast<const int16_t*>(out_buf.data());
-    d.pcm.insert(d.pcm.end(), p, p + out.GetDataSize() / 2);
-    UMC::AudioCodecParams info;
-    dec.GetInfo(&info);
-    d.channels = info.out.channels;
-  }
-  return d;
 }
 
 }  // namespace frame_test

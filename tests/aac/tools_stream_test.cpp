@@ -3,12 +3,12 @@
 // float reference, and the same frames with flipped bits decoded safely.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/compare.h"
+#include "common/stream_decode.h"
 #include "common/wav.h"
 #include "umc/aac_decoder.h"
 
@@ -16,61 +16,13 @@ namespace {
 
 const std::string kDir = std::string(VX_TEST_DATA_DIR) + "/aac_tools/";
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)),
-                              std::istreambuf_iterator<char>());
-}
-
-struct Output {
-  std::vector<int16_t> pcm;
-  int channels = 0;
-  int ok_frames = 0;
-  int bad_frames = 0;
-  UMC::Status other = UMC::StatusOk;  // a status that ended decoding early
-};
-
-// Decodes an ADTS stream with the decoder object; damaged frames come back
-// as silence with StatusInvalidStream.
-Output Decode(std::vector<uint8_t> bytes) {
-  Output o;
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  EXPECT_EQ(dec.Init(&params), UMC::StatusOk);
-  UMC::MediaData in, out;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  std::vector<uint8_t> buf(1 << 16);
-  for (int guard = 0; guard < 1000; ++guard) {
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st == UMC::StatusOk) {
-      ++o.ok_frames;
-    } else if (st == UMC::StatusInvalidStream) {
-      ++o.bad_frames;
-    } else {
-      o.other = st;  // unusable input: the caller resets
-      break;
-    }
-    UMC::AudioCodecParams info;
-    if (dec.GetInfo(&info) == UMC::StatusOk) o.channels = info.out.channels;
-    const auto* p = reinterpret_cast<const int16_t*>(buf.data());
-    o.pcm.insert(o.pcm.end(), p, p + out.GetDataSize() / 2);
-  }
-  return o;
-}
-
 TEST(ToolStreams, IntensityStereoMatchesTheReference) {
-  const std::vector<uint8_t> stream = ReadFile(kDir + "lc_44k_st_is.aac");
+  const std::vector<uint8_t> stream = vxtest::ReadBytes(kDir + "lc_44k_st_is.aac");
   ASSERT_FALSE(stream.empty());
   vxtest::Wav ref;
   std::string error;
   ASSERT_TRUE(vxtest::ReadWav(kDir + "lc_44k_st_is.wav", &ref, &error)) << error;
-  const Output o = Decode(stream);
+  const vxtest::StreamDecode o = vxtest::DecodeStream(stream);
   EXPECT_EQ(o.ok_frames, 16);
   EXPECT_EQ(o.bad_frames, 0);
   ASSERT_EQ(o.channels, 2);
@@ -87,7 +39,7 @@ TEST(ToolStreams, IntensityStereoMatchesTheReference) {
 // buffers (checked by the sanitizer build).  A flipped element id may change
 // a frame's channel count, so the output length is not fixed.
 TEST(ToolStreams, FlippedPayloadBitsAreDecodedOrRejected) {
-  const std::vector<uint8_t> stream = ReadFile(kDir + "lc_44k_st_is.aac");
+  const std::vector<uint8_t> stream = vxtest::ReadBytes(kDir + "lc_44k_st_is.aac");
   ASSERT_FALSE(stream.empty());
   std::vector<std::pair<size_t, size_t>> payloads;  // [start, end) after each header
   for (size_t pos = 0; pos + 7 <= stream.size();) {
@@ -108,7 +60,7 @@ TEST(ToolStreams, FlippedPayloadBitsAreDecodedOrRejected) {
         bytes[byte] ^= static_cast<uint8_t>(1u << (rng() % 8));
       }
     }
-    const Output o = Decode(bytes);
+    const vxtest::StreamDecode o = vxtest::DecodeStream(bytes);
     EXPECT_EQ(o.other, UMC::StatusOk) << trial;
     EXPECT_GE(o.ok_frames + o.bad_frames, 15) << trial;
     EXPECT_LE(o.pcm.size(), 16u * 1024u * 8u) << trial;
