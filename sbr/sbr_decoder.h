@@ -161,19 +161,26 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
                 const SbrProcessOptions& options);
 
 // ---- QMF banks (sbr_qmf.cpp) -------------------------------------------------
-// Modulation tables of the complex banks, computed once per decoder.
+// The prototype windows c[0..639] and c[2i] (constant tables).
 struct SbrQmfTables {
-  float analysis[32][64][2];      // 2 exp(i pi (k + 0.5)(2n - 0.5) / 64): cos, sin
-  float synthesis64[128][64][2];  // exp(i pi (k + 0.5)(2n - 255) / 128) / 64
-  float synthesis32[64][32][2];   // exp(i pi (k + 0.5)(2n - 127) / 64) / 64
-  float window_even[320];         // c[2n]
+  const float* window;
+  const float* window_even;
 };
 void SbrQmfTablesInit(SbrQmfTables& t);
+// Complex banks (sbr_mode 18), or the real-valued low-power banks (28).
 void SbrQmfAnalysisInit(SbrQmfAnalysis& a);
+void SbrQmfAnalysisInit(SbrQmfAnalysis& a, int32_t sbr_mode);
 void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands);
-// 32 input samples -> 32 complex subbands (bands kx..31 zeroed).
+void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands, int32_t sbr_mode);
+int32_t SbrQmfSynthesisBands(const SbrQmfSynthesis& s);  // 64, 32, or 0 (no bank)
+// `slots` slots of 32 input samples -> 32 subbands each (complex values
+// interleaved, or real values for the low-power bank; bands kx..31 zeroed).
+void SbrQmfAnalyzeSlots(SbrQmfAnalysis& a, const float* in, float* const* out, int32_t slots,
+                        int32_t kx);
+// `slots` slots of 64 (or 32) subbands -> 64 (or 32) samples each.
+void SbrQmfSynthesizeSlots(SbrQmfSynthesis& s, const float* const* in, float* out, int32_t slots);
+// One slot of each (the bank kind comes from the context; `bands` must match).
 void SbrQmfAnalyze(SbrQmfAnalysis& a, const SbrQmfTables& t, const float* in, float* out,
                    int32_t kx);
-// 64 complex subbands -> 64 samples (bands = 64) or 32 -> 32 (bands = 32).
 void SbrQmfSynthesize(SbrQmfSynthesis& s, const SbrQmfTables& t, const float* in, float* out,
                       int32_t bands);

@@ -314,10 +314,9 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c) {
 void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
                 const SbrProcessOptions& o) {
   SbrChannel& c = s.ch[channel];
-  const SbrQmfTables& t = *o.tables;
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
-    SbrQmfAnalyze(c.analysis, t, time + 32 * slot, c.Xlow[kSbrHistory + slot], s.kx);
-  }
+  float* xlow[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
+  SbrQmfAnalyzeSlots(c.analysis, time, xlow, kSbrTimeSlots, s.kx);
   const bool active =
       s.headerCount > 0 && s.errorState == 0 && (s.elementType == 0 || s.elementType == 1);
   if (!active) {
@@ -341,9 +340,10 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   }
   (void)ps_right;
   const int32_t bands = o.downsampled ? 32 : 64;
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
-    SbrQmfSynthesize(c.synthesis, t, c.Y[slot], time + bands * slot, bands);
-  }
+  if (SbrQmfSynthesisBands(c.synthesis) != bands) SbrQmfSynthesisInit(c.synthesis, bands);
+  const float* y[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) y[slot] = c.Y[slot];
+  SbrQmfSynthesizeSlots(c.synthesis, y, time, kSbrTimeSlots);
   std::memcpy(c.Xlow[0], c.Xlow[kSbrTimeSlots], sizeof(c.Xlow[0]) * kSbrHistory);
   const bool last_channel = s.elementType != 1 || channel == 1;
   if (last_channel) {

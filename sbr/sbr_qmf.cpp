@@ -1,115 +1,284 @@
-// QMF analysis and synthesis banks of SBR (ISO/IEC 14496-3, 4.6.18.4):
-// 32-band complex analysis, 64-band complex synthesis and the 32-band
-// synthesis of downsampled output.  The modulations are matrix products with
-// tables computed once per decoder.
-#include <cmath>
+// QMF analysis and synthesis banks of SBR: the generic kernels, the dispatch
+// tables, the context objects of the six bank primitives and the slot-level
+// entry points of the SBR process.
+#include "sbr/sbr_qmf.h"
+
 #include <cstring>
 
+#include "dsp/dsp_dispatch.h"
 #include "sbr/sbr_decoder.h"
+#include "sbr/sbr_qmf_impl.h"
+#include "sbr/sbr_qmf_kernels.h"
 #include "sbr/sbr_tables.h"
 
+namespace qmf_generic {
+VX_SBR_QMF_DEFINE(LaneScalar)
+}  // namespace qmf_generic
+
 namespace {
-constexpr int32_t kAnalysisTag = 0x434D4156;
-constexpr int32_t kSynthesis64Tag = 0x434D4159;
-constexpr int32_t kSynthesis32Tag = 0x434D415C;
+
+using AnalysisFn = void (*)(float*, const float*, float* const*, int32_t, int32_t, const float*);
+using SynthesisFn = void (*)(float*, const float* const*, float*, int32_t, const float*);
+
+DspTable<AnalysisFn> t_analysis_b =
+    DspMakeTable<AnalysisFn>(qmf_generic::AnalysisB, qmf_sse2::AnalysisB);
+DspAvx2Variant<AnalysisFn> a_analysis_b(t_analysis_b, qmf_avx2::AnalysisB);
+DspTable<AnalysisFn> t_analysis_a =
+    DspMakeTable<AnalysisFn>(qmf_generic::AnalysisA, qmf_sse2::AnalysisA);
+DspAvx2Variant<AnalysisFn> a_analysis_a(t_analysis_a, qmf_avx2::AnalysisA);
+DspTable<SynthesisFn> t_synthesis64_b =
+    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis64B, qmf_sse2::Synthesis64B);
+DspAvx2Variant<SynthesisFn> a_synthesis64_b(t_synthesis64_b, qmf_avx2::Synthesis64B);
+DspTable<SynthesisFn> t_synthesis32_b =
+    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis32B, qmf_sse2::Synthesis32B);
+DspAvx2Variant<SynthesisFn> a_synthesis32_b(t_synthesis32_b, qmf_avx2::Synthesis32B);
+DspTable<SynthesisFn> t_synthesis64_a =
+    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis64A, qmf_sse2::Synthesis64A);
+DspAvx2Variant<SynthesisFn> a_synthesis64_a(t_synthesis64_a, qmf_avx2::Synthesis64A);
+DspTable<SynthesisFn> t_synthesis32_a =
+    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis32A, qmf_sse2::Synthesis32A);
+DspAvx2Variant<SynthesisFn> a_synthesis32_a(t_synthesis32_a, qmf_avx2::Synthesis32A);
+
+// Bank kinds: tag, delay-line floats, dispatch table.
+struct AnalysisKind {
+  int32_t tag;
+  const DspTable<AnalysisFn>* table;
+};
+struct SynthesisKind {
+  int32_t tag;
+  int32_t bands;
+  const DspTable<SynthesisFn>* table;
+};
+constexpr int32_t kAnalysisDelay = 288;
+constexpr int32_t DelayFloats(int32_t bands) {
+  return 2 * bands * 9;
+}
+
+const AnalysisKind* FindAnalysis(int32_t tag) {
+  static const AnalysisKind kinds[2] = {{kQmfTagAnalysisB, &t_analysis_b},
+                                        {kQmfTagAnalysisA, &t_analysis_a}};
+  for (const AnalysisKind& k : kinds) {
+    if (k.tag == tag) return &k;
+  }
+  return nullptr;
+}
+
+const SynthesisKind* FindSynthesis(int32_t tag) {
+  static const SynthesisKind kinds[4] = {{kQmfTagSynthesis64B, 64, &t_synthesis64_b},
+                                         {kQmfTagSynthesis32B, 32, &t_synthesis32_b},
+                                         {kQmfTagSynthesis64A, 64, &t_synthesis64_a},
+                                         {kQmfTagSynthesis32A, 32, &t_synthesis32_a}};
+  for (const SynthesisKind& k : kinds) {
+    if (k.tag == tag) return &k;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
+// ---- primitives with contexts in caller memory --------------------------------------
+
+struct DspQmfState {
+  int32_t tag;
+  int32_t position;  // slots processed, modulo the delay line (informational)
+  float* delay;
+};
+
+namespace {
+
+constexpr int32_t kStateBytes = (sizeof(DspQmfState) + 15) & ~15;
+
+int32_t GetSize(int32_t delay_floats, int32_t* context_size, int32_t* init_size,
+                int32_t* work_size) {
+  if (!context_size || !init_size || !work_size) return dspStsNullPtrErr;
+  *context_size = kStateBytes + delay_floats * static_cast<int32_t>(sizeof(float)) + 15;
+  *init_size = 0;
+  *work_size = 0;
+  return dspStsNoErr;
+}
+
+int32_t Init(int32_t tag, int32_t delay_floats, DspQmfState** context, uint8_t* memory) {
+  if (!context || !memory) return dspStsNullPtrErr;
+  auto* state = dspAlignPtr<DspQmfState>(memory, 16);
+  state->tag = tag;
+  state->position = 0;
+  state->delay = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(state) + kStateBytes);
+  std::memset(state->delay, 0, sizeof(float) * static_cast<size_t>(delay_floats));
+  *context = state;
+  return dspStsNoErr;
+}
+
+// Slot pointers go to the kernels in chunks (the kernels take float rows).
+template <typename Slot>
+int32_t Analyze(int32_t tag, const float* src, Slot* const* slots, const float* window,
+                int32_t num_slots, int32_t first, int32_t kx, DspQmfState* context) {
+  if (!src || !slots || !window || !context) return dspStsNullPtrErr;
+  if (context->tag != tag) return dspStsContextMatchErr;
+  if (kx < 0 || kx > 32 || num_slots < 0 || first < 0) return dspStsSizeErr;
+  const AnalysisFn fn = DspSelect(*FindAnalysis(tag)->table);
+  float* rows[32];
+  for (int32_t done = 0; done < num_slots; done += 32) {
+    const int32_t n = num_slots - done < 32 ? num_slots - done : 32;
+    for (int32_t s = 0; s < n; ++s) {
+      if (!slots[first + done + s]) return dspStsNullPtrErr;
+      rows[s] = reinterpret_cast<float*>(slots[first + done + s]);
+    }
+    fn(context->delay, src + 32 * done, rows, n, kx, window);
+  }
+  context->position = (context->position + num_slots) % 10;
+  return dspStsNoErr;
+}
+
+template <typename Slot>
+int32_t Synthesize(int32_t tag, const Slot* const* slots, float* dst, const float* window,
+                   int32_t num_slots, DspQmfState* context) {
+  if (!slots || !dst || !window || !context) return dspStsNullPtrErr;
+  if (context->tag != tag) return dspStsContextMatchErr;
+  if (num_slots < 0) return dspStsSizeErr;
+  const SynthesisKind& kind = *FindSynthesis(tag);
+  const SynthesisFn fn = DspSelect(*kind.table);
+  const float* rows[32];
+  for (int32_t done = 0; done < num_slots; done += 32) {
+    const int32_t n = num_slots - done < 32 ? num_slots - done : 32;
+    for (int32_t s = 0; s < n; ++s) {
+      if (!slots[done + s]) return dspStsNullPtrErr;
+      rows[s] = reinterpret_cast<const float*>(slots[done + s]);
+    }
+    fn(context->delay, rows, dst + kind.bands * done, n, window);
+  }
+  context->position = (context->position + num_slots) % 10;
+  return dspStsNoErr;
+}
+
+}  // namespace
+
+int32_t dspQmfAnalysis32GetSizeB_32f(int32_t* context_size, int32_t* init_size,
+                                     int32_t* work_size) {
+  return GetSize(kAnalysisDelay, context_size, init_size, work_size);
+}
+int32_t dspQmfAnalysis32GetSizeA_32f(int32_t* context_size, int32_t* init_size,
+                                     int32_t* work_size) {
+  return GetSize(kAnalysisDelay, context_size, init_size, work_size);
+}
+int32_t dspQmfSynthesis64GetSizeB_32f(int32_t* context_size, int32_t* init_size,
+                                      int32_t* work_size) {
+  return GetSize(DelayFloats(64), context_size, init_size, work_size);
+}
+int32_t dspQmfSynthesis32GetSizeB_32f(int32_t* context_size, int32_t* init_size,
+                                      int32_t* work_size) {
+  return GetSize(DelayFloats(32), context_size, init_size, work_size);
+}
+int32_t dspQmfSynthesis64GetSizeA_32f(int32_t* context_size, int32_t* init_size,
+                                      int32_t* work_size) {
+  return GetSize(DelayFloats(64), context_size, init_size, work_size);
+}
+int32_t dspQmfSynthesis32GetSizeA_32f(int32_t* context_size, int32_t* init_size,
+                                      int32_t* work_size) {
+  return GetSize(DelayFloats(32), context_size, init_size, work_size);
+}
+
+int32_t dspQmfAnalysis32InitB_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagAnalysisB, kAnalysisDelay, context, memory);
+}
+int32_t dspQmfAnalysis32InitA_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagAnalysisA, kAnalysisDelay, context, memory);
+}
+int32_t dspQmfSynthesis64InitB_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagSynthesis64B, DelayFloats(64), context, memory);
+}
+int32_t dspQmfSynthesis32InitB_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagSynthesis32B, DelayFloats(32), context, memory);
+}
+int32_t dspQmfSynthesis64InitA_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagSynthesis64A, DelayFloats(64), context, memory);
+}
+int32_t dspQmfSynthesis32InitA_32f(DspQmfState** context, uint8_t* memory, uint8_t*) {
+  return Init(kQmfTagSynthesis32A, DelayFloats(32), context, memory);
+}
+
+int32_t dspQmfAnalysis32B_32fc(const float* src, Dsp32fc* const* slots, const float* window,
+                               int32_t num_slots, int32_t first, int32_t kx, DspQmfState* context,
+                               uint8_t*) {
+  return Analyze(kQmfTagAnalysisB, src, slots, window, num_slots, first, kx, context);
+}
+int32_t dspQmfAnalysis32A_32f(const float* src, float* const* slots, const float* window,
+                              int32_t num_slots, int32_t first, int32_t kx, DspQmfState* context,
+                              uint8_t*) {
+  return Analyze(kQmfTagAnalysisA, src, slots, window, num_slots, first, kx, context);
+}
+int32_t dspQmfSynthesis64B_32fc(const Dsp32fc* const* slots, float* dst, const float* window,
+                                int32_t num_slots, DspQmfState* context, uint8_t*) {
+  return Synthesize(kQmfTagSynthesis64B, slots, dst, window, num_slots, context);
+}
+int32_t dspQmfSynthesis32B_32fc(const Dsp32fc* const* slots, float* dst, const float* window,
+                                int32_t num_slots, DspQmfState* context, uint8_t*) {
+  return Synthesize(kQmfTagSynthesis32B, slots, dst, window, num_slots, context);
+}
+int32_t dspQmfSynthesis64A_32f(const float* const* slots, float* dst, const float* window,
+                               int32_t num_slots, DspQmfState* context, uint8_t*) {
+  return Synthesize(kQmfTagSynthesis64A, slots, dst, window, num_slots, context);
+}
+int32_t dspQmfSynthesis32A_32f(const float* const* slots, float* dst, const float* window,
+                               int32_t num_slots, DspQmfState* context, uint8_t*) {
+  return Synthesize(kQmfTagSynthesis32A, slots, dst, window, num_slots, context);
+}
+
+// ---- the banks of an SBR channel ------------------------------------------------------
+
 void SbrQmfTablesInit(SbrQmfTables& t) {
-  for (int k = 0; k < 32; ++k) {
-    for (int n = 0; n < 64; ++n) {
-      const double a = M_PI * (k + 0.5) * (2 * n - 0.5) / 64.0;
-      t.analysis[k][n][0] = static_cast<float>(2.0 * std::cos(a));
-      t.analysis[k][n][1] = static_cast<float>(2.0 * std::sin(a));
-    }
-  }
-  for (int n = 0; n < 128; ++n) {
-    for (int k = 0; k < 64; ++k) {
-      const double a = M_PI * (k + 0.5) * (2 * n - 255) / 128.0;
-      t.synthesis64[n][k][0] = static_cast<float>(std::cos(a) / 64.0);
-      t.synthesis64[n][k][1] = static_cast<float>(std::sin(a) / 64.0);
-    }
-  }
-  for (int n = 0; n < 64; ++n) {
-    for (int k = 0; k < 32; ++k) {
-      const double a = M_PI * (k + 0.5) * (2 * n - 127) / 64.0;
-      t.synthesis32[n][k][0] = static_cast<float>(std::cos(a) / 64.0);
-      t.synthesis32[n][k][1] = static_cast<float>(std::sin(a) / 64.0);
-    }
-  }
-  for (int n = 0; n < 320; ++n) t.window_even[n] = kSbrQmfWindow[2 * n];
+  t.window = kSbrQmfWindow;
+  t.window_even = kSbrQmfWindowEven;
 }
 
 void SbrQmfAnalysisInit(SbrQmfAnalysis& a) {
+  SbrQmfAnalysisInit(a, 18);
+}
+
+void SbrQmfAnalysisInit(SbrQmfAnalysis& a, int32_t sbr_mode) {
   std::memset(&a, 0, sizeof(a));
-  a.tag = kAnalysisTag;
+  a.tag = sbr_mode == 28 ? kQmfTagAnalysisA : kQmfTagAnalysisB;
 }
 
 void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands) {
+  SbrQmfSynthesisInit(s, bands, 18);
+}
+
+void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands, int32_t sbr_mode) {
   std::memset(&s, 0, sizeof(s));
-  s.tag = bands == 32 ? kSynthesis32Tag : kSynthesis64Tag;
+  if (sbr_mode == 28) {
+    s.tag = bands == 32 ? kQmfTagSynthesis32A : kQmfTagSynthesis64A;
+  } else {
+    s.tag = bands == 32 ? kQmfTagSynthesis32B : kQmfTagSynthesis64B;
+  }
 }
 
-void SbrQmfAnalyze(SbrQmfAnalysis& a, const SbrQmfTables& t, const float* in, float* out,
+int32_t SbrQmfSynthesisBands(const SbrQmfSynthesis& s) {
+  const SynthesisKind* kind = FindSynthesis(s.tag);
+  return kind ? kind->bands : 0;
+}
+
+void SbrQmfAnalyzeSlots(SbrQmfAnalysis& a, const float* in, float* const* out, int32_t slots,
+                        int32_t kx) {
+  const AnalysisKind* kind = FindAnalysis(a.tag);
+  if (!kind || slots <= 0) return;
+  kx = kx < 0 ? 0 : (kx > 32 ? 32 : kx);
+  DspSelect (*kind->table)(a.delay, in, out, slots, kx, kSbrQmfWindowEven);
+}
+
+void SbrQmfSynthesizeSlots(SbrQmfSynthesis& s, const float* const* in, float* out, int32_t slots) {
+  const SynthesisKind* kind = FindSynthesis(s.tag);
+  if (!kind || slots <= 0) return;
+  const float* window = kind->bands == 64 ? kSbrQmfWindow : kSbrQmfWindowEven;
+  DspSelect (*kind->table)(s.delay, in, out, slots, window);
+}
+
+void SbrQmfAnalyze(SbrQmfAnalysis& a, const SbrQmfTables&, const float* in, float* out,
                    int32_t kx) {
-  float* x = a.delay;
-  std::memmove(x + 32, x, sizeof(float) * 288);
-  for (int n = 0; n < 32; ++n) x[n] = in[31 - n];
-  float u[64];
-  for (int n = 0; n < 64; ++n) {
-    float acc = 0.0f;
-    for (int j = 0; j < 5; ++j) acc += x[n + 64 * j] * t.window_even[n + 64 * j];
-    u[n] = acc;
-  }
-  if (kx < 0) kx = 0;
-  if (kx > 32) kx = 32;
-  for (int k = 0; k < kx; ++k) {
-    float re = 0.0f, im = 0.0f;
-    for (int n = 0; n < 64; ++n) {
-      re += u[n] * t.analysis[k][n][0];
-      im += u[n] * t.analysis[k][n][1];
-    }
-    out[2 * k] = re;
-    out[2 * k + 1] = im;
-  }
-  for (int k = kx; k < 32; ++k) out[2 * k] = out[2 * k + 1] = 0.0f;
+  SbrQmfAnalyzeSlots(a, in, &out, 1, kx);
 }
 
-void SbrQmfSynthesize(SbrQmfSynthesis& s, const SbrQmfTables& t, const float* in, float* out,
+void SbrQmfSynthesize(SbrQmfSynthesis& s, const SbrQmfTables&, const float* in, float* out,
                       int32_t bands) {
-  float* v = s.delay;
-  if (bands == 64) {
-    std::memmove(v + 128, v, sizeof(float) * (1280 - 128));
-    for (int n = 0; n < 128; ++n) {
-      float acc = 0.0f;
-      for (int k = 0; k < 64; ++k) {
-        acc += in[2 * k] * t.synthesis64[n][k][0] - in[2 * k + 1] * t.synthesis64[n][k][1];
-      }
-      v[n] = acc;
-    }
-    for (int k = 0; k < 64; ++k) {
-      float acc = 0.0f;
-      for (int n = 0; n < 5; ++n) {
-        acc += v[256 * n + k] * kSbrQmfWindow[128 * n + k];
-        acc += v[256 * n + 192 + k] * kSbrQmfWindow[128 * n + 64 + k];
-      }
-      out[k] = acc;
-    }
-    return;
-  }
-  std::memmove(v + 64, v, sizeof(float) * (640 - 64));
-  for (int n = 0; n < 64; ++n) {
-    float acc = 0.0f;
-    for (int k = 0; k < 32; ++k) {
-      acc += in[2 * k] * t.synthesis32[n][k][0] - in[2 * k + 1] * t.synthesis32[n][k][1];
-    }
-    v[n] = acc;
-  }
-  for (int k = 0; k < 32; ++k) {
-    float acc = 0.0f;
-    for (int n = 0; n < 5; ++n) {
-      acc += v[128 * n + k] * t.window_even[64 * n + k];
-      acc += v[128 * n + 96 + k] * t.window_even[64 * n + 32 + k];
-    }
-    out[k] = acc;
-  }
+  if (SbrQmfSynthesisBands(s) != bands) return;
+  SbrQmfSynthesizeSlots(s, &in, out, 1);
 }

@@ -11,3 +11,29 @@ extern const float kSbrNoiseTable[512][2];
 // log2(k) and ln(k) in Q28 for k = 0..64 (0 for k < 2).
 extern const int32_t kSbrLog2Q28[65];
 extern const int32_t kSbrLnQ28[65];
+// Even-indexed window c[2i] (320 values).
+extern const float kSbrQmfWindowEven[320];
+// FFT twiddles exp(-2 pi i j / 32), j < 16 (every second one for 16 points).
+extern const float kSbrFftTwiddle32[16][2];
+// Complex analysis: pre-twiddle exp(-i pi m / 32).
+extern const float kSbrAnalysisPre[32][2];
+// Complex analysis: post-twiddle of conj(F(k)).
+extern const float kSbrAnalysisPostA[32][2];
+// Complex analysis: post-twiddle of F(31 - k).
+extern const float kSbrAnalysisPostB[32][2];
+// Real analysis: post-twiddle of conj(F(k)) (real part taken).
+extern const float kSbrAnalysisRealA[32][2];
+// Real analysis: post-twiddle of F(31 - k) (real part taken).
+extern const float kSbrAnalysisRealB[32][2];
+// DCT-IV of 64 points: pre-twiddle exp(-i pi m / 64).
+extern const float kSbrDct64Pre[32][2];
+// DCT-IV of 64 points: post-twiddle exp(-i pi (p + 1/4) / 64) / 64.
+extern const float kSbrDct64Post[32][2];
+// Real 64-band synthesis: DCT-II post-twiddle of Z(j) + conj(Z(-j)).
+extern const float kSbrRealSynthesis64Alpha[33][2];
+// Real 64-band synthesis: DCT-II post-twiddle of Z(j) - conj(Z(-j)).
+extern const float kSbrRealSynthesis64Beta[33][2];
+// Real 32-band synthesis: DCT-II post-twiddle of Z(j) + conj(Z(-j)).
+extern const float kSbrRealSynthesis32Alpha[17][2];
+// Real 32-band synthesis: DCT-II post-twiddle of Z(j) - conj(Z(-j)).
+extern const float kSbrRealSynthesis32Beta[17][2];

@@ -1,5 +1,7 @@
-"""SBR tables: the QMF prototype window, the noise table V and the Q28
-logarithm tables used by the frequency band derivation."""
+"""SBR tables: the QMF prototype window, the noise table V, the Q28
+logarithm tables used by the frequency band derivation, and the twiddle
+factors of the fast QMF banks (computed in double precision, rounded to
+single)."""
 import math
 import struct
 
@@ -15,6 +17,67 @@ def rows(values, per_line=6):
 
 def flt(s):
     return s + "f" if ("." in s or "e" in s) else s + ".0f"
+
+
+def fmt(x):
+    s = "%.9g" % f32(x)
+    if "e" not in s and "." not in s:
+        s += ".0"
+    return s + "f"
+
+
+def cplx(name, values, comment):
+    """`values`: list of complex numbers -> float name[n][2]."""
+    body = "\n".join(f"    {{{fmt(v.real)}, {fmt(v.imag)}}}," for v in values)
+    decl = f"// {comment}\nextern const float {name}[{len(values)}][2];\n"
+    return decl, f"const float {name}[{len(values)}][2] = {{\n{body}\n}};\n\n"
+
+
+def twiddles():
+    e = lambda a: complex(math.cos(a), math.sin(a))
+    pi = math.pi
+    out = []
+    out.append(cplx("kSbrFftTwiddle32", [e(-2 * pi * j / 32) for j in range(16)],
+                    "FFT twiddles exp(-2 pi i j / 32), j < 16 (every second one for 16 points)."))
+    out.append(cplx("kSbrAnalysisPre", [e(-pi * m / 32) for m in range(32)],
+                    "Complex analysis: pre-twiddle exp(-i pi m / 32)."))
+    # W(k) = a(k) conj(F(k)) + b(k) F(31 - k), with t1 = exp(-i pi (k + 1/2) / 128)
+    # and t2 = -i exp(3 i pi (k + 1/2) / 128): a = t1 + t2, b = t1 - t2.
+    a = []
+    b = []
+    for k in range(32):
+        t1 = e(-pi * (k + 0.5) / 128)
+        t2 = -1j * e(3 * pi * (k + 0.5) / 128)
+        a.append(t1 + t2)
+        b.append(t1 - t2)
+    out.append(cplx("kSbrAnalysisPostA", a, "Complex analysis: post-twiddle of conj(F(k))."))
+    out.append(cplx("kSbrAnalysisPostB", b, "Complex analysis: post-twiddle of F(31 - k)."))
+    # The real-valued analysis, 2 cos(pi (k + 1/2)(2n - 96) / 64), is the real
+    # part of the complex one turned by exp(-i pi (k + 1/2) 47.75 / 32).
+    rot = [e(-pi * (k + 0.5) * 47.75 / 32) for k in range(32)]
+    out.append(cplx("kSbrAnalysisRealA", [x * r for x, r in zip(a, rot)],
+                    "Real analysis: post-twiddle of conj(F(k)) (real part taken)."))
+    out.append(cplx("kSbrAnalysisRealB", [x * r for x, r in zip(b, rot)],
+                    "Real analysis: post-twiddle of F(31 - k) (real part taken)."))
+    n = 64
+    out.append(cplx(f"kSbrDct{n}Pre", [e(-pi * m / n) for m in range(n // 2)],
+                    f"DCT-IV of {n} points: pre-twiddle exp(-i pi m / {n})."))
+    out.append(cplx(f"kSbrDct{n}Post", [e(-pi * (p + 0.25) / n) / 64 for p in range(n // 2)],
+                    f"DCT-IV of {n} points: post-twiddle exp(-i pi (p + 1/4) / {n}) / 64."))
+    # Real-valued synthesis: the DCT-II y(j) = sum_k X(k) cos(pi (k + 1/2) j / N)
+    # through one N/2-point FFT of the even/odd reordered input; with P and Q
+    # the sum and difference of Z(j) and conj(Z(N/2 - j)), W(j) = alpha P +
+    # beta Q gives y(j) = Re W and y(N - j) = -Im W.  The banks' gain 1/32 is
+    # folded in.
+    for n in (64, 32):
+        g = 1.0 / 32
+        alpha = [g / 2 * e(-pi * j / (2 * n)) for j in range(n // 2 + 1)]
+        beta = [g / 2 * -1j * e(-5 * pi * j / (2 * n)) for j in range(n // 2 + 1)]
+        out.append(cplx(f"kSbrRealSynthesis{n}Alpha", alpha,
+                        f"Real {n}-band synthesis: DCT-II post-twiddle of Z(j) + conj(Z(-j))."))
+        out.append(cplx(f"kSbrRealSynthesis{n}Beta", beta,
+                        f"Real {n}-band synthesis: DCT-II post-twiddle of Z(j) - conj(Z(-j))."))
+    return out
 
 
 def generate(tables):
@@ -39,11 +102,18 @@ extern const float kSbrNoiseTable[512][2];
 // log2(k) and ln(k) in Q28 for k = 0..64 (0 for k < 2).
 extern const int32_t kSbrLog2Q28[65];
 extern const int32_t kSbrLnQ28[65];
+// Even-indexed window c[2i] (320 values).
+extern const float kSbrQmfWindowEven[320];
 """
     cpp = hdr + '#include "sbr/sbr_tables.h"\n\n'
     cpp += "const float kSbrQmfWindow[640] = {\n" + rows(window) + "\n};\n\n"
     cpp += "const float kSbrNoiseTable[512][2] = {\n" + "\n".join(
         f"    {{{noise_vals[2*i]}, {noise_vals[2*i+1]}}}," for i in range(512)) + "\n};\n\n"
     cpp += "const int32_t kSbrLog2Q28[65] = {\n" + rows(log2q) + "\n};\n\n"
-    cpp += "const int32_t kSbrLnQ28[65] = {\n" + rows(lnq) + "\n};\n"
+    cpp += "const int32_t kSbrLnQ28[65] = {\n" + rows(lnq) + "\n};\n\n"
+    cpp += "const float kSbrQmfWindowEven[320] = {\n" + rows(window[0::2]) + "\n};\n\n"
+    for decl, body in twiddles():
+        h += decl
+        cpp += body
+    cpp = cpp.rstrip("\n") + "\n"
     return {"sbr/sbr_tables.h": h, "sbr/sbr_tables.cpp": cpp}
