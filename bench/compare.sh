@@ -33,11 +33,13 @@ make_mp4() {  # name fixture
 
 # cpu_and_rss <cmd...>: prints "cpu_seconds peak_rss_kib" of one run (the
 # child's user+system time and maximum resident set size).
+# The child's own figures come from wait4: RUSAGE_CHILDREN would also count
+# whatever the interpreter's launcher ran before it (a version shim, say).
 cpu_and_rss() {
   python3 - "$@" <<'PY'
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-u = resource.getrusage(resource.RUSAGE_CHILDREN)
+import os, subprocess, sys
+p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+_, _, u = os.wait4(p.pid, 0)
 print("%.3f %d" % (u.ru_utime + u.ru_stime, u.ru_maxrss))
 PY
 }
