@@ -63,6 +63,10 @@ int32_t ProfileMaskFor(int32_t object_type) {
 // unrecognised.
 constexpr int64_t kMaxAdtsSearch = 64 * 1024;
 
+// Above the largest ADIF header (16 program config elements with full
+// element lists and 255-byte comments take about 5 KB).
+constexpr int64_t kMaxAdifHeaderBytes = 8192;
+
 bool PlausibleAdts(const uint8_t* p, int64_t n, int64_t* length) {
   if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
   if (((p[2] >> 2) & 15) > 12) return false;  // sampling frequency index
@@ -362,6 +366,7 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   }
   AdifHeader* adif = new (std::nothrow) AdifHeader;
   if (!adif) return StatusAllocFailed;
+  const bool adif_id = BitReaderPeek(r, 32) == 0x41444946u;  // "ADIF"
   if (ReadAdifHeader(*adif, r) == 0 && !BitReaderOverrun(r)) {
     const ProgramConfig& pce = adif->pce[0];
     object_type_ = pce.object_type + 1;
@@ -375,11 +380,17 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
         AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
       return StatusFailed;
     }
+    // The header is consumed now: when the first raw data block is still
+    // incomplete, the next call must not read the header as audio.
     BitReaderByteAlign(r);
-    *header_bytes = BitReaderBitsConsumed(r) >> 3;
+    in->MoveDataPointer(static_cast<int32_t>(BitReaderBitsConsumed(r) >> 3));
+    *header_bytes = 0;
     return AllocateObjectBlock();
   }
   delete adif;
+  // An ADIF header cut short by the end of the input: wait for the rest
+  // rather than scan it as garbage.
+  if (adif_id && in->GetDataSize() < kMaxAdifHeaderBytes) return StatusNotEnoughData;
   // ADTS, possibly after leading garbage: the first plausible header whose
   // frame is followed by another header with the same fixed fields (or by
   // the end of the data) starts the stream.
