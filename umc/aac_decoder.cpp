@@ -1,5 +1,6 @@
 #include "umc/aac_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -721,7 +722,9 @@ Status AACDecoder::GetInfo(BaseCodecParams* info) {
   a->out.channels = info_.out_channels;
   a->out.sample_frequency = info_.out_sample_rate;
   a->out.bits_per_sample = info_.bits_per_sample;
-  a->out.bitrate = info_.out_sample_rate * info_.bits_per_sample;
+  // ALS rates are 32-bit stream values: the product saturates.
+  const int64_t bitrate = int64_t{info_.out_sample_rate} * info_.bits_per_sample;
+  a->out.bitrate = static_cast<int32_t>(std::clamp<int64_t>(bitrate, 0, INT32_MAX));
   a->out.stream_type = kStreamTypePcm;
   a->out.channel_mask = mask;
   a->out.is_float = info_.is_float;

@@ -1,8 +1,10 @@
 // Faults the fuzz targets found in the decoder front end, each kept as a
-// plain case: stream recognition when input arrives in small pieces.
+// plain case: stream recognition when input arrives in small pieces, stream
+// figures that do not fit the codec interface's fields.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -74,6 +76,32 @@ TEST(FrontEndRegression, AdifHeaderSplitAcrossInputs) {
     EXPECT_EQ(pieces.frames, whole.frames) << chunk;
     EXPECT_TRUE(pieces.pcm == whole.pcm) << "chunk " << chunk;
   }
+}
+
+// ALS carries a 32-bit sampling rate: the output bit rate of GetInfo
+// (rate x bits) overflowed a 32-bit product and came out negative.
+TEST(FrontEndRegression, AlsBitRateSaturates) {
+  Bytes als = ReadData("als/als_8b_mo.als");
+  ASSERT_GT(als.size(), 64u);
+  als[4] = 0x40;  // samp_freq 0x40000000 (big-endian, after "ALS\0")
+  als[5] = als[6] = als[7] = 0;
+  dspStaticInit();
+  UMC::AACDecoder dec;
+  UMC::AACDecoderParams params;
+  params.in.stream_type = UMC::kStreamTypeInBand;
+  ASSERT_EQ(dec.Init(&params), UMC::StatusOk);
+  als.resize(als.size() + 16, 0);
+  Bytes out_buf(1 << 16);
+  UMC::MediaData in, out;
+  in.SetBufferPointer(als.data(), static_cast<uint32_t>(als.size()));
+  in.SetDataSize(static_cast<uint32_t>(als.size() - 16));
+  out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
+  ASSERT_EQ(dec.GetFrame(&in, &out), UMC::StatusOk);
+  UMC::AudioCodecParams info;
+  ASSERT_EQ(dec.GetInfo(&info), UMC::StatusOk);
+  EXPECT_EQ(info.out.sample_frequency, 0x40000000);
+  EXPECT_EQ(info.out.bits_per_sample, 8);
+  EXPECT_EQ(info.out.bitrate, INT32_MAX);
 }
 
 }  // namespace
