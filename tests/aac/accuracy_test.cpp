@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"lc_88k_mo_128", false}, Case{"lc_96k_st_256", false}, Case{"m2lc_22k_mo_48", false},
         Case{"lc_44k_st_pns", true},
         // Main and LTP: whole clips, prediction errors would accumulate.
-        Case{"main_22k_mo_48", false}, Case{"ltp_16k_mo_32", false}, Case{"ltp_44k_st_128", false}),
+        Case{"main_22k_mo_48", false}, Case{"main_44k_st_128", false},
+        Case{"ltp_16k_mo_32", false}, Case{"ltp_44k_st_128", false}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 // Garbage and an ID3v2 tag in front of the first frame change nothing.
