@@ -173,6 +173,8 @@ void SbrQmfAnalysisInit(SbrQmfAnalysis& a, int32_t sbr_mode);
 void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands);
 void SbrQmfSynthesisInit(SbrQmfSynthesis& s, int32_t bands, int32_t sbr_mode);
 int32_t SbrQmfSynthesisBands(const SbrQmfSynthesis& s);  // 64, 32, or 0 (no bank)
+int32_t SbrQmfSynthesisMode(const SbrQmfSynthesis& s);   // 18, 28, or 0 (no bank)
+int32_t SbrQmfAnalysisMode(const SbrQmfAnalysis& a);     // 18, 28, or 0 (no bank)
 // `slots` slots of 32 input samples -> 32 subbands each (complex values
 // interleaved, or real values for the low-power bank; bands kx..31 zeroed).
 void SbrQmfAnalyzeSlots(SbrQmfAnalysis& a, const float* in, float* const* out, int32_t slots,

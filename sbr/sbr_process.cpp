@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "ps/ps_decoder.h"
 #include "sbr/sbr_decoder.h"
 #include "sbr/sbr_tables.h"
 
@@ -127,21 +128,98 @@ void Predictor(const SbrChannel& c, int32_t k, Complex* a0, Complex* a1) {
   }
 }
 
-void GenerateHighBand(const SBRDecState& s, SbrChannel& c) {
-  ChirpFactors(s, c);
+// The low-power predictor of one subband (real slots of 32 values) and its
+// first reflection coefficient, limited to -1..1.
+float PredictorReal(const SbrChannel& c, int32_t k, float* a0, float* a1) {
+  float r01 = 0, r02 = 0, r11 = 0, r12 = 0, r22 = 0;
+  for (int32_t n = 0; n < 38; ++n) {
+    const float x0 = c.Xlow[n + 2][k], x1 = c.Xlow[n + 1][k], x2 = c.Xlow[n][k];
+    r01 += x0 * x1;
+    r02 += x0 * x2;
+    r11 += x1 * x1;
+    r12 += x1 * x2;
+    r22 += x2 * x2;
+  }
+  const float d = r22 * r11 - r12 * r12 * 0.99999905f;
+  *a1 = d != 0.0f ? (r01 * r12 - r02 * r11) / d : 0.0f;
+  *a0 = r11 > 0.0f ? -(r01 + *a1 * r12) / r11 : 0.0f;
+  if (*a0 * *a0 >= 16.0f || *a1 * *a1 >= 16.0f) *a0 = *a1 = 0.0f;
+  const float r = r11 > 0.0f ? -r01 / r11 : 0.0f;
+  return r < -1.0f ? -1.0f : (r > 1.0f ? 1.0f : r);
+}
+
+// Degree of aliasing of the source subbands k < k0 from the signs of
+// neighbouring reflection coefficients (r[0] counts as 0): a real-valued
+// subband whose predictor points at its neighbour's image carries aliasing
+// that the gain grouping of the envelope adjuster then smooths.
+void DegreeOfAliasing(const float* r, int32_t k0, float* deg) {
+  for (int32_t k = 0; k < k0; ++k) deg[k] = 0.0f;
+  for (int32_t k = 2; k < k0; ++k) {
+    float sign;
+    if ((k & 1) == 0 && r[k] < 0.0f) {
+      sign = 1.0f;
+    } else if ((k & 1) == 1 && r[k] > 0.0f) {
+      sign = -1.0f;
+    } else {
+      continue;
+    }
+    const float prev = k - 1 == 0 ? 0.0f : r[k - 1], prev2 = k - 2 == 0 ? 0.0f : r[k - 2];
+    if (sign * prev < 0.0f) {
+      deg[k] = 1.0f;
+      if (sign * prev2 > 0.0f) deg[k - 1] = 1.0f - prev * prev;
+    } else if (sign * prev2 > 0.0f) {
+      deg[k] = 1.0f - prev * prev;
+    }
+  }
+}
+
+// Per frame predictor coefficients of the k0 source subbands.
+struct Predictors {
   Complex alpha0[32], alpha1[32];
-  for (int32_t k = 0; k < s.k0 && k < 32; ++k) Predictor(c, k, &alpha0[k], &alpha1[k]);
+  float deg_alias[32];  // low power only
+};
+
+void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predictors& p) {
+  const int32_t k0 = s.k0 < 32 ? s.k0 : 32;
+  if (!lp) {
+    for (int32_t k = 0; k < k0; ++k) Predictor(c, k, &p.alpha0[k], &p.alpha1[k]);
+    return;
+  }
+  float r[32];
+  for (int32_t k = 0; k < k0; ++k) {
+    p.alpha0[k].im = p.alpha1[k].im = 0.0f;
+    r[k] = PredictorReal(c, k, &p.alpha0[k].re, &p.alpha1[k].re);
+  }
+  DegreeOfAliasing(r, k0, p.deg_alias);
+}
+
+// Fills Xhigh kx..kx+M-1 over the current envelopes by patching; in low
+// power also the degree of aliasing of every target subband (0 for the
+// first subband of each patch and outside the SBR range).
+void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, float* deg_patched) {
+  ChirpFactors(s, c);
+  Predictors pred;
+  ComputePredictors(s, c, lp, pred);
   const int32_t first = 2 * c.t_E[0], last = 2 * c.t_E[c.L_E];
   for (int32_t m = first; m < last; ++m) std::memset(c.Xhigh[m + 2], 0, sizeof(c.Xhigh[0]));
+  for (int32_t l = 0; l < 64; ++l) deg_patched[l] = 0.0f;
   int32_t l = s.kx;
   for (int32_t i = 0; i < s.numPatches; ++i) {
     for (int32_t j = 0; j < s.patchNumSubbands[i] && l < 64; ++j, ++l) {
       const int32_t p = s.patchStartSubband[i] + j;
+      if (p < 0 || p >= 32 || p >= s.k0) continue;  // the table derivation rules this out
       const int32_t g = BandOf(s.f_noise, s.N_Q, l);
       const float bw = g >= 0 ? c.bwArray[g] : 0.0f;
-      const Complex a0{bw * alpha0[p].re, bw * alpha0[p].im};
+      const Complex a0{bw * pred.alpha0[p].re, bw * pred.alpha0[p].im};
       const float bw2 = bw * bw;
-      const Complex a1{bw2 * alpha1[p].re, bw2 * alpha1[p].im};
+      const Complex a1{bw2 * pred.alpha1[p].re, bw2 * pred.alpha1[p].im};
+      if (lp) {
+        deg_patched[l] = j == 0 ? 0.0f : pred.deg_alias[p];
+        for (int32_t m = first; m < last; ++m) {
+          c.Xhigh[m + 2][l] = c.Xlow[m + 2][p] + a0.re * c.Xlow[m + 1][p] + a1.re * c.Xlow[m][p];
+        }
+        continue;
+      }
       for (int32_t m = first; m < last; ++m) {
         const float* x0 = &c.Xlow[m + 2][2 * p];
         const float* x1 = &c.Xlow[m + 1][2 * p];
@@ -168,7 +246,184 @@ int32_t TransientEnvelope(const SbrChannel& c) {
   }
 }
 
-void AdjustEnvelopes(SBRDecState& s, SbrChannel& c) {
+// Levels and gains of one envelope, per SBR subband m (target kx + m).
+struct EnvelopeGains {
+  float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
+  int32_t sine[64];
+};
+
+// Mean energy of the generated subbands over the envelope's slots j0..j1-1
+// (band averages without frequency interpolation).  Real-valued slots carry
+// half the energy of complex ones, hence the doubling in low power.
+void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const int32_t* table,
+                     int32_t nbands, int32_t j0, int32_t j1, float* ecurr) {
+  const int32_t kx = s.kx, slots = j1 - j0;
+  for (int32_t m = 0; m < s.M; ++m) {
+    float acc = 0.0f;
+    for (int32_t j = j0; j < j1; ++j) {
+      if (lp) {
+        const float x = c.Xhigh[j + 2][kx + m];
+        acc += x * x;
+      } else {
+        const float* x = &c.Xhigh[j + 2][2 * (kx + m)];
+        acc += x[0] * x[0] + x[1] * x[1];
+      }
+    }
+    ecurr[m] = slots > 0 ? acc / slots : 0.0f;
+    if (lp) ecurr[m] *= 2.0f;
+  }
+  if (s.bs_interpol_freq) return;
+  for (int32_t b = 0; b < nbands; ++b) {
+    float acc = 0.0f;
+    const int32_t lo = table[b] - kx, hi = table[b + 1] - kx;
+    for (int32_t m = lo; m < hi; ++m) acc += ecurr[m];
+    for (int32_t m = lo; m < hi; ++m) ecurr[m] = hi > lo ? acc / (hi - lo) : 0.0f;
+  }
+}
+
+// Limiter and boost per limiter band; G, QM and SM become amplitudes.
+void Limit(const SBRDecState& s, bool noise_free, EnvelopeGains& g) {
+  const float lim_gain = kLimGain[s.bs_limiter_gains & 3];
+  for (int32_t lb = 0; lb < s.N_L; ++lb) {
+    const int32_t lo = s.f_lim[lb] - s.kx, hi = s.f_lim[lb + 1] - s.kx;
+    float sum_e = 0.0f, sum_cur = 0.0f;
+    for (int32_t m = lo; m < hi; ++m) {
+      sum_e += g.E[m];
+      sum_cur += g.ECurr[m];
+    }
+    float gmax = (sum_e + 1e-12f) / (sum_cur + 1e-12f) * lim_gain * lim_gain;
+    if (gmax > 1e10f) gmax = 1e10f;
+    for (int32_t m = lo; m < hi; ++m) {
+      if (g.G[m] >= gmax) {
+        g.QM[m] = g.QM[m] * gmax / g.G[m];
+        g.G[m] = gmax;
+      }
+    }
+    float denom = 1e-12f;
+    for (int32_t m = lo; m < hi; ++m) {
+      denom += g.ECurr[m] * g.G[m] + g.SM[m] + ((g.SM[m] == 0.0f && !noise_free) ? g.QM[m] : 0.0f);
+    }
+    float boost = (sum_e + 1e-12f) / denom;
+    if (boost > 2.5118866f) boost = 2.5118866f;
+    for (int32_t m = lo; m < hi; ++m) {
+      g.G[m] = std::sqrt(g.G[m] * boost);
+      g.QM[m] = std::sqrt(g.QM[m] * boost);
+      g.SM[m] = std::sqrt(g.SM[m] * boost);
+    }
+  }
+}
+
+// Low power: within runs of subbands that carry aliasing (and no sinusoid)
+// the gains are pulled towards the run's energy-weighted mean gain, so the
+// aliasing of neighbouring real-valued subbands is not shaped apart.
+void GroupGains(const SBRDecState& s, const float* deg_patched, EnvelopeGains& g) {
+  const int32_t kx = s.kx, M = s.M;
+  auto group = [&](int32_t lo, int32_t hi) {  // subbands kx + lo .. kx + hi - 1
+    float num = 0.0f, den = 1e-12f;
+    for (int32_t m = lo; m < hi; ++m) {
+      num += g.ECurr[m] * g.G[m] * g.G[m];
+      den += g.ECurr[m];
+    }
+    const float mean = num / den;
+    for (int32_t m = lo; m < hi; ++m) {
+      const int32_t i = kx + m;
+      float a = deg_patched[i];
+      if (m < M - 1 && deg_patched[i + 1] > a) a = deg_patched[i + 1];
+      g.G[m] = std::sqrt((1.0f - a) * g.G[m] * g.G[m] + a * mean);
+    }
+  };
+  int32_t start = -1;
+  for (int32_t m = 0; m < M - 1; ++m) {
+    if (deg_patched[kx + m + 1] != 0.0f && !g.sine[m]) {
+      if (start < 0) start = m;
+    } else if (start >= 0) {
+      group(start, g.sine[m] ? m : m + 1);
+      start = -1;
+    }
+  }
+  if (start >= 0) group(start, M);
+}
+
+// Levels, gains, limiter (and low-power grouping) of envelope l.
+void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const int32_t* marks,
+                    int32_t lA, bool lp, const float* deg_patched, EnvelopeGains& g) {
+  const int32_t kx = s.kx, M = s.M;
+  const int32_t* table = c.freqRes[l] ? s.f_high : s.f_low;
+  const int32_t nbands = c.freqRes[l] ? s.N_high : s.N_low;
+  const bool noise_free = l == lA || l == c.lAPrev;
+  const int32_t q_floor = (c.L_Q == 2 && c.t_E[l] >= c.t_Q[1]) ? 1 : 0;
+  int32_t band_sine[64] = {};
+  for (int32_t m = 0; m < M; ++m) {
+    const int32_t b = BandOf(table, nbands, kx + m);
+    const int32_t nb = BandOf(s.f_noise, s.N_Q, kx + m);
+    g.E[m] = b >= 0 ? c.EOrig[l][b] : 0.0f;
+    g.Q[m] = nb >= 0 ? c.QOrig[q_floor][nb] : 0.0f;
+    g.sine[m] = marks[m] && (l >= lA || c.sineFlagsPrev[m]);
+    if (g.sine[m] && b >= 0) band_sine[b] = 1;
+  }
+  CurrentEnergies(s, c, lp, table, nbands, 2 * c.t_E[l], 2 * c.t_E[l + 1], g.ECurr);
+  for (int32_t m = 0; m < M; ++m) {
+    const int32_t b = BandOf(table, nbands, kx + m);
+    const float q = g.Q[m], e = g.E[m];
+    g.QM[m] = e * q / (1.0f + q);
+    g.SM[m] = g.sine[m] ? e / (1.0f + q) : 0.0f;
+    float gain;
+    if (b >= 0 && band_sine[b]) {
+      gain = e * q / (1.0f + q);
+    } else {
+      gain = noise_free ? e : e / (1.0f + q);
+    }
+    g.G[m] = gain / (g.ECurr[m] + 1.0f);
+  }
+  Limit(s, noise_free, g);
+  if (lp) GroupGains(s, deg_patched, g);
+}
+
+// Low power: each sinusoid leaks into its neighbouring real-valued subbands;
+// this cancels the leak (ISO/IEC 14496-3 low-power SBR).  `x` is the slot,
+// `sm` the sinusoid levels, sign_minus/sign_plus the real parts of the
+// sinusoid phase one step before and after.
+void CancelSineLeak(const SBRDecState& s, const float* sm, float phi_minus, float phi_plus,
+                    float* x) {
+  constexpr float kLeak = 0.00815f;
+  const int32_t kx = s.kx, M = s.M;
+  auto sigma = [](int32_t n) { return (n & 1) ? -1.0f : 1.0f; };
+  for (int32_t k = 0; k < M; ++k) {
+    const int32_t i = kx + k;
+    if (k == 0) {
+      if (kx >= 1) x[kx - 1] = -kLeak * sigma(kx - 1) * sm[0] * phi_plus;
+      if (M >= 2) x[i] -= kLeak * sigma(i) * sm[1] * phi_plus;
+    } else if (k < M - 1) {
+      x[i] -= kLeak * sigma(i) * (phi_minus * sm[k - 1] + phi_plus * sm[k + 1]);
+    } else {
+      x[i] -= kLeak * sigma(i) * sm[k - 1] * phi_minus;
+      if (kx + M < 64) x[kx + M] = -kLeak * sigma(kx + M) * sm[k] * phi_minus;
+    }
+  }
+}
+
+struct SlotGains {
+  float gf[64], qf[64];
+};
+
+// Smoothed (or direct) gains of one slot from the history rows.
+void SlotGainsOf(const SbrChannel& c, const EnvelopeGains& g, int32_t M, bool smooth,
+                 bool noise_free, SlotGains& out) {
+  for (int32_t m = 0; m < M; ++m) {
+    float gf = g.G[m], qf = g.QM[m];
+    if (smooth) {
+      gf = qf = 0.0f;
+      for (int row = 0; row < 5; ++row) {
+        gf += kSmooth[row] * c.GTemp[row][m];
+        qf += kSmooth[row] * c.QTemp[row][m];
+      }
+    }
+    out.gf[m] = gf;
+    out.qf[m] = (g.SM[m] != 0.0f || noise_free) ? 0.0f : qf;
+  }
+}
+
+void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const float* deg_patched) {
   const int32_t kx = s.kx, M = s.M;
   if (s.reset) {
     c.resetHistory = 1;
@@ -183,116 +438,46 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c) {
   const int32_t lA = TransientEnvelope(c);
   int32_t noise_index = c.indexNoisePrev, sine_index = c.indexSinePrev;
   bool any_slot = false;
+  EnvelopeGains g;
+  SlotGains sg;
   for (int32_t l = 0; l < c.L_E; ++l) {
-    const int32_t* table = c.freqRes[l] ? s.f_high : s.f_low;
-    const int32_t nbands = c.freqRes[l] ? s.N_high : s.N_low;
     const bool noise_free = l == lA || l == c.lAPrev;
-    const bool smooth = s.bs_smoothing_mode == 0 && !noise_free;
-    const int32_t j0 = 2 * c.t_E[l], j1 = 2 * c.t_E[l + 1];
-    const int32_t q_floor = (c.L_Q == 2 && c.t_E[l] >= c.t_Q[1]) ? 1 : 0;
-    float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
-    int32_t sine[64], band_sine[64] = {};
-    for (int32_t m = 0; m < M; ++m) {
-      const int32_t b = BandOf(table, nbands, kx + m);
-      const int32_t nb = BandOf(s.f_noise, s.N_Q, kx + m);
-      E[m] = b >= 0 ? c.EOrig[l][b] : 0.0f;
-      Q[m] = nb >= 0 ? c.QOrig[q_floor][nb] : 0.0f;
-      sine[m] = marks[m] && (l >= lA || c.sineFlagsPrev[m]);
-      if (sine[m] && b >= 0) band_sine[b] = 1;
-    }
-    // Current energies.
-    const int32_t slots = j1 - j0;
-    for (int32_t m = 0; m < M; ++m) {
-      float acc = 0.0f;
-      for (int32_t j = j0; j < j1; ++j) {
-        const float* x = &c.Xhigh[j + 2][2 * (kx + m)];
-        acc += x[0] * x[0] + x[1] * x[1];
-      }
-      ECurr[m] = slots > 0 ? acc / slots : 0.0f;
-    }
-    if (!s.bs_interpol_freq) {
-      for (int32_t b = 0; b < nbands; ++b) {
-        float acc = 0.0f;
-        const int32_t lo = table[b] - kx, hi = table[b + 1] - kx;
-        for (int32_t m = lo; m < hi; ++m) acc += ECurr[m];
-        for (int32_t m = lo; m < hi; ++m) ECurr[m] = hi > lo ? acc / (hi - lo) : 0.0f;
-      }
-    }
-    for (int32_t m = 0; m < M; ++m) {
-      const int32_t b = BandOf(table, nbands, kx + m);
-      const float q = Q[m], e = E[m];
-      QM[m] = e * q / (1.0f + q);
-      SM[m] = sine[m] ? e / (1.0f + q) : 0.0f;
-      float g;
-      if (b >= 0 && band_sine[b]) {
-        g = e * q / (1.0f + q);
-      } else {
-        g = noise_free ? e : e / (1.0f + q);
-      }
-      G[m] = g / (ECurr[m] + 1.0f);
-    }
-    // Limiter.
-    const float lim_gain = kLimGain[s.bs_limiter_gains & 3];
-    for (int32_t lb = 0; lb < s.N_L; ++lb) {
-      const int32_t lo = s.f_lim[lb] - kx, hi = s.f_lim[lb + 1] - kx;
-      float sum_e = 0.0f, sum_cur = 0.0f;
-      for (int32_t m = lo; m < hi; ++m) {
-        sum_e += E[m];
-        sum_cur += ECurr[m];
-      }
-      float gmax = (sum_e + 1e-12f) / (sum_cur + 1e-12f) * lim_gain * lim_gain;
-      if (gmax > 1e10f) gmax = 1e10f;
-      for (int32_t m = lo; m < hi; ++m) {
-        if (G[m] >= gmax) {
-          QM[m] = QM[m] * gmax / G[m];
-          G[m] = gmax;
-        }
-      }
-      float denom = 1e-12f;
-      for (int32_t m = lo; m < hi; ++m) {
-        denom += ECurr[m] * G[m] + SM[m] + ((SM[m] == 0.0f && !noise_free) ? QM[m] : 0.0f);
-      }
-      float boost = (sum_e + 1e-12f) / denom;
-      if (boost > 2.5118866f) boost = 2.5118866f;
-      for (int32_t m = lo; m < hi; ++m) {
-        G[m] = std::sqrt(G[m] * boost);
-        QM[m] = std::sqrt(QM[m] * boost);
-        SM[m] = std::sqrt(SM[m] * boost);
-      }
-    }
+    const bool smooth = s.bs_smoothing_mode == 0 && !noise_free && !lp;
+    EnvelopeLevels(s, c, l, marks, lA, lp, deg_patched, g);
     if (c.resetHistory) {
       for (int row = 0; row < 4; ++row) {
-        std::memcpy(c.GTemp[row], G, sizeof(float) * M);
-        std::memcpy(c.QTemp[row], QM, sizeof(float) * M);
+        std::memcpy(c.GTemp[row], g.G, sizeof(float) * M);
+        std::memcpy(c.QTemp[row], g.QM, sizeof(float) * M);
       }
       c.resetHistory = 0;
     }
-    std::memcpy(c.GTemp[4], G, sizeof(float) * M);
-    std::memcpy(c.QTemp[4], QM, sizeof(float) * M);
-    for (int32_t j = j0; j < j1; ++j) {
+    std::memcpy(c.GTemp[4], g.G, sizeof(float) * M);
+    std::memcpy(c.QTemp[4], g.QM, sizeof(float) * M);
+    for (int32_t j = 2 * c.t_E[l]; j < 2 * c.t_E[l + 1]; ++j) {
       const int32_t rel = j - 2 * c.t_E[0];
       sine_index = (rel + c.indexSinePrev) & 3;
+      SlotGainsOf(c, g, M, smooth, noise_free, sg);
       float* x = c.Xhigh[j + 2];
       for (int32_t m = 0; m < M; ++m) {
-        float gf = G[m], qf = QM[m];
-        if (smooth) {
-          gf = qf = 0.0f;
-          for (int row = 0; row < 5; ++row) {
-            gf += kSmooth[row] * c.GTemp[row][m];
-            qf += kSmooth[row] * c.QTemp[row][m];
-          }
-        }
-        if (SM[m] != 0.0f || noise_free) qf = 0.0f;
         noise_index = (m + M * rel + c.indexNoisePrev + 1) & 511;
         const int32_t k = kx + m;
-        float re = gf * x[2 * k] + qf * kSbrNoiseTable[noise_index][0];
-        float im = gf * x[2 * k + 1] + qf * kSbrNoiseTable[noise_index][1];
-        if (SM[m] != 0.0f) {
-          re += SM[m] * kPhiRe[sine_index];
-          im += SM[m] * ((k & 1) ? -kPhiIm[sine_index] : kPhiIm[sine_index]);
+        const float* noise = kSbrNoiseTable[noise_index];
+        if (lp) {
+          x[k] = sg.gf[m] * x[k] + sg.qf[m] * noise[0] + g.SM[m] * kPhiRe[sine_index];
+          continue;
+        }
+        float re = sg.gf[m] * x[2 * k] + sg.qf[m] * noise[0];
+        float im = sg.gf[m] * x[2 * k + 1] + sg.qf[m] * noise[1];
+        if (g.SM[m] != 0.0f) {
+          re += g.SM[m] * kPhiRe[sine_index];
+          im += g.SM[m] * ((k & 1) ? -kPhiIm[sine_index] : kPhiIm[sine_index]);
         }
         x[2 * k] = re;
         x[2 * k + 1] = im;
+      }
+      if (lp) {
+        CancelSineLeak(s, g.SM, kPhiRe[(rel + c.indexSinePrev - 1) & 3],
+                       kPhiRe[(rel + c.indexSinePrev + 1) & 3], x);
       }
       any_slot = true;
       for (int row = 0; row < 4; ++row) {
@@ -311,36 +496,101 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c) {
 
 }  // namespace
 
+namespace {
+
+// Re-initialises the channel's banks when the mode or the output rate
+// changed (the low-power banks are real-valued, slots change layout, so the
+// slot history is dropped as well).
+void SelectBanks(SbrChannel& c, bool lp, int32_t bands) {
+  const int32_t mode = lp ? 28 : 18;
+  if (SbrQmfAnalysisMode(c.analysis) != mode) {
+    SbrQmfAnalysisInit(c.analysis, mode);
+    std::memset(c.Xlow, 0, sizeof(c.Xlow));
+    std::memset(c.Xhigh, 0, sizeof(c.Xhigh));
+  }
+  if (SbrQmfSynthesisBands(c.synthesis) != bands || SbrQmfSynthesisMode(c.synthesis) != mode) {
+    SbrQmfSynthesisInit(c.synthesis, bands, mode);
+  }
+}
+
+// Synthesis input while SBR has no valid data: the analysed bands only,
+// delayed like the active path.
+void Bypass(SbrChannel& c, bool lp) {
+  const size_t values = lp ? 32 : 64;  // floats per Xlow slot
+  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+    std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * values);
+    std::memset(c.Y[slot] + values, 0, sizeof(float) * values);
+  }
+}
+
+// Synthesis input: the core bands below kx (kxPrev in slots that still
+// belong to the previous frame's last envelope), the adjusted high band
+// above.  In low power the sinusoid leak below kx is added in.
+void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
+  const int32_t w = lp ? 1 : 2;  // floats per subband value
+  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+    const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
+    std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * w * d);
+    std::memcpy(c.Y[slot] + w * d, c.Xhigh[slot + 2] + w * d, sizeof(float) * w * (64 - d));
+    if (lp && d >= 1) c.Y[slot][d - 1] += c.Xhigh[slot + 2][d - 1];
+  }
+}
+
+// Parametric stereo output of a mono element: the hybrid filters' look-ahead
+// (the newest analysis slots of the five lowest bands into Y slots 32..37),
+// PS synthesis of this channel's Y into both channels while SBR is active
+// (a plain copy otherwise), and the right channel's synthesis through the
+// element's second bank.
+void ParametricStereo(SBRDecState& s, SbrChannel& c, bool active, int32_t bands, float* ps_right) {
+  for (int32_t slot = kSbrTimeSlots; slot < kSbrTimeSlots + kPsLookAhead; ++slot) {
+    std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * 2 * kPsSplitBands);
+  }
+  SbrChannel& r = s.ch[1];
+  SelectBanks(r, false, bands);
+  if (active && s.ps) {
+    float* left[kSbrTimeSlots + kPsLookAhead];
+    float* right[kSbrTimeSlots];
+    for (int32_t slot = 0; slot < kSbrTimeSlots + kPsLookAhead; ++slot) left[slot] = c.Y[slot];
+    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) right[slot] = r.Y[slot];
+    const int32_t top = s.N_high >= 0 && s.N_high <= 64 ? s.f_high[s.N_high] : 64;
+    PsSynthesize(*s.ps, left, right, top);
+  } else {
+    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+      std::memcpy(r.Y[slot], c.Y[slot], sizeof(c.Y[0]));
+    }
+  }
+  const float* y[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) y[slot] = r.Y[slot];
+  SbrQmfSynthesizeSlots(r.synthesis, y, ps_right, kSbrTimeSlots);
+}
+
+}  // namespace
+
 void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
                 const SbrProcessOptions& o) {
   SbrChannel& c = s.ch[channel];
+  // Parametric stereo works on complex subbands: it always takes the
+  // complex banks.
+  const bool lp = o.sbr_mode == 28 && ps_right == nullptr;
+  const int32_t bands = o.downsampled ? 32 : 64;
+  SelectBanks(c, lp, bands);
   float* xlow[kSbrTimeSlots];
   for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
   SbrQmfAnalyzeSlots(c.analysis, time, xlow, kSbrTimeSlots, s.kx);
   const bool active =
       s.headerCount > 0 && s.errorState == 0 && (s.elementType == 0 || s.elementType == 1);
   if (!active) {
-    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
-      std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(c.Xlow[0]));
-      std::memset(c.Y[slot] + 64, 0, sizeof(float) * 64);
-    }
+    Bypass(c, lp);
   } else {
-    if (channel == 0 || !s.bs_coupling) {
-      if (channel == 0) Dequantise(s);
-    }
-    GenerateHighBand(s, c);
-    AdjustEnvelopes(s, c);
-    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
-      const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
-      std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * 2 * d);
-      std::memcpy(c.Y[slot] + 2 * d, c.Xhigh[slot + 2] + 2 * d, sizeof(float) * 2 * (64 - d));
-    }
+    if (channel == 0) Dequantise(s);
+    float deg_patched[64];
+    GenerateHighBand(s, c, lp, deg_patched);
+    AdjustEnvelopes(s, c, lp, deg_patched);
+    AssembleY(s, c, lp);
     std::memcpy(c.Xhigh[0], c.Xhigh[kSbrTimeSlots], sizeof(c.Xhigh[0]) * kSbrHistory);
     c.overlapSlots = 2 * c.t_E[c.L_E] - kSbrTimeSlots;
   }
-  (void)ps_right;
-  const int32_t bands = o.downsampled ? 32 : 64;
-  if (SbrQmfSynthesisBands(c.synthesis) != bands) SbrQmfSynthesisInit(c.synthesis, bands);
+  if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
   const float* y[kSbrTimeSlots];
   for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) y[slot] = c.Y[slot];
   SbrQmfSynthesizeSlots(c.synthesis, y, time, kSbrTimeSlots);

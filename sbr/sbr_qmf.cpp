@@ -257,6 +257,16 @@ int32_t SbrQmfSynthesisBands(const SbrQmfSynthesis& s) {
   return kind ? kind->bands : 0;
 }
 
+int32_t SbrQmfSynthesisMode(const SbrQmfSynthesis& s) {
+  if (s.tag == kQmfTagSynthesis64B || s.tag == kQmfTagSynthesis32B) return 18;
+  if (s.tag == kQmfTagSynthesis64A || s.tag == kQmfTagSynthesis32A) return 28;
+  return 0;
+}
+
+int32_t SbrQmfAnalysisMode(const SbrQmfAnalysis& a) {
+  return a.tag == kQmfTagAnalysisB ? 18 : (a.tag == kQmfTagAnalysisA ? 28 : 0);
+}
+
 void SbrQmfAnalyzeSlots(SbrQmfAnalysis& a, const float* in, float* const* out, int32_t slots,
                         int32_t kx) {
   const AnalysisKind* kind = FindAnalysis(a.tag);
