@@ -141,6 +141,7 @@ static void vx_aac_dec_finalize(GObject* object) {
   dec->input = nullptr;
   delete dec->output;
   dec->output = nullptr;
+  vx_aac_dec_seek_free(dec);
   G_OBJECT_CLASS(parent_class)->finalize(object);
 }
 
@@ -202,6 +203,7 @@ static void vx_aac_dec_init(VxAACDec* dec) {
   dec->settings.sbr_mode = 18;
   dec->settings.sbr_rate_mode = 1;
   dec->settings.ps_mode = 0;
+  vx_aac_dec_seek_init(dec);
 
   GstElementClass* klass = GST_ELEMENT_GET_CLASS(dec);
   GstPadTemplate* pad_template = gst_element_class_get_pad_template(klass, "sink");

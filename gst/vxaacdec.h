@@ -68,9 +68,19 @@ struct VxAACDec {
   GstClockTime next_time;   // end of the last pushed buffer
   gboolean discont;         // mark the next output buffer DISCONT
   gboolean framing_known;   // caps said how the stream is framed
+  guint32 adts_fixed;       // fixed ADTS header bits of the current stream (0 unknown)
+  guint64 stream_bytes;     // input bytes of the stream (since start or STREAM_START)
+  guint64 stream_frames;    // frames decoded from it
+  gboolean error_posted;    // an ERROR message went out for this stream
   GList* pending_events;    // serialized events held until caps are set
   VxAACDecOutput out;
   VxAACDecSettings settings;
+
+  // Seeking without a parser (vxaacdec_seek.cpp).
+  GstClockTime drop_before;  // frames that end by this time are not pushed
+  guint64 pass_offset;       // upstream byte offset of the pass input (NONE unknown)
+  gsize pass_window;         // bytes of the pass input
+  struct VxAACDecSeek* seek;
 };
 
 struct VxAACDecClass {

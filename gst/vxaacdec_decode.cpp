@@ -24,6 +24,29 @@ constexpr gsize kMaxAccessUnit = 16u << 20;
 constexpr gsize kMaxStalledInput = 64u << 10;
 constexpr gint kObjectTypeAls = 36;
 
+// Texts of the messages posted on the bus (what a user sees; README.md,
+// "What bad input looks like").
+constexpr const char* kTextUnsupportedType = "Unsupported audio object type %d";
+constexpr const char* kTextBadConfig = "Invalid AAC configuration (codec data)";
+constexpr const char* kTextNothingDecoded = "No AAC or ALS audio found in the stream";
+constexpr const char* kTextDamagedFrame = "Damaged frame replaced by silence";
+constexpr const char* kTextDamagedHeader = "Damaged frame skipped";
+constexpr const char* kTextRestarted = "Decoding failed; the decoder was restarted";
+constexpr const char* kTextTruncated = "The stream ends inside a frame";
+constexpr const char* kTextAlsCrc = "Decoded ALS samples do not match the stream's CRC";
+
+// Object types the decoder decodes: AAC Main, LC, LTP and ALS.
+gboolean SupportedObjectType(gint aot) {
+  return aot == 1 || aot == 2 || aot == 4 || aot == kObjectTypeAls;
+}
+
+// Posts a STREAM/DECODE error (takes both strings).
+void PostError(VxAACDec* dec, gchar* text, gchar* debug) {
+  dec->error_posted = TRUE;
+  gst_element_message_full(GST_ELEMENT(dec), GST_MESSAGE_ERROR, GST_STREAM_ERROR,
+                           GST_STREAM_ERROR_DECODE, text, debug, __FILE__, GST_FUNCTION, __LINE__);
+}
+
 UMC::AudioCodec* NewDecoder() {
   return new (std::nothrow) UMC::AACDecoder();
 }
@@ -34,7 +57,18 @@ int DecoderSpeakers(UMC::AudioCodec* codec, int8_t* speakers) {
   return aac ? aac->GetChannelSpeakers(speakers, 8) : 0;
 }
 
+gint DecoderObjectType(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac ? aac->ObjectType() : 0;
+}
+
+gboolean IsAls(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac && aac->ObjectType() == kObjectTypeAls;
+}
+
 void FreeDecoder(VxAACDec* dec) {
+  dec->adts_fixed = 0;
   if (!dec->decoder) return;
   dec->decoder->Close();
   delete dec->decoder;
@@ -114,15 +148,17 @@ GstFlowReturn OpenDecoder(VxAACDec* dec) {
   const UMC::Status st = dec->decoder->Init(&params);
   if (st != UMC::StatusOk) {
     GST_ERROR_OBJECT(dec, "init returned %d", st);
-    if (dec->has_codec_data) {
-      GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported AAC configuration"),
-                        ("decoder init returned %d for an AudioSpecificConfig of %" G_GSIZE_FORMAT
-                         " bytes with audio object type %d",
-                         st, gst_buffer_get_size(dec->codec_data), dec->object_type));
-    } else {
-      GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Could not initialise the AAC decoder"),
-                        ("decoder init returned %d", st));
-    }
+    const gint aot = DecoderObjectType(dec);
+    gchar* debug = g_strdup_printf("decoder init returned %d for %" G_GSIZE_FORMAT
+                                   " bytes of codec data with audio object type %d",
+                                   st, dec->codec_data ? gst_buffer_get_size(dec->codec_data) : 0,
+                                   aot ? aot : dec->object_type);
+    if (st == UMC::StatusFailed && aot != 0 && !SupportedObjectType(aot))
+      PostError(dec, g_strdup_printf(kTextUnsupportedType, aot), debug);
+    else if (dec->has_codec_data)
+      PostError(dec, g_strdup(kTextBadConfig), debug);
+    else
+      PostError(dec, g_strdup("Could not initialise the AAC decoder"), debug);
     FreeDecoder(dec);
     return GST_FLOW_ERROR;
   }
@@ -238,16 +274,29 @@ GstFlowReturn PushFrame(VxAACDec* dec, GstBuffer* buf, guint size) {
   const guint64 last = first + samples;
   const GstClockTime start = gst_util_uint64_scale(first, GST_SECOND, o.rate);
   const GstClockTime end = gst_util_uint64_scale(last, GST_SECOND, o.rate);
+  dec->sample_count = last;
+  vx_aac_dec_seek_frame(dec, samples);
   if (GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
+    // After a seek, frames decoded only to reach the target are dropped.
+    if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && dec->base_time + end <= dec->drop_before) {
+      gst_buffer_unref(buf);
+      return GST_FLOW_OK;
+    }
+    const GstSegment* seg = dec->segment;
+    if (seg->format == GST_FORMAT_TIME && seg->rate > 0 && GST_CLOCK_TIME_IS_VALID(seg->stop) &&
+        dec->base_time + start >= seg->stop) {
+      gst_buffer_unref(buf);
+      return GST_FLOW_EOS;  // past the end of the segment
+    }
     GST_BUFFER_PTS(buf) = dec->base_time + start;
     dec->next_time = dec->base_time + end;
   } else {
     GST_BUFFER_PTS(buf) = GST_CLOCK_TIME_NONE;
   }
+  dec->drop_before = GST_CLOCK_TIME_NONE;
   GST_BUFFER_DURATION(buf) = end - start;
   GST_BUFFER_OFFSET(buf) = first;
   GST_BUFFER_OFFSET_END(buf) = last;
-  dec->sample_count = last;
   if (dec->discont) {
     GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
     dec->discont = FALSE;
@@ -286,15 +335,41 @@ void DropToNextSync(VxAACDec* dec) {
   dec->discont = TRUE;
 }
 
+// Fixed ADTS header bits that identify a stream (ID, layer, profile,
+// sampling frequency index, channel configuration) of a header at `p`, or 0
+// when there is no plausible header.
+guint32 AdtsFixedBits(const guint8* p, gsize n) {
+  if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return 0;
+  const guint len = ((p[3] & 3u) << 11) | (guint{p[4]} << 3) | (p[5] >> 5);
+  if (len < 7) return 0;
+  return (guint32{p[1]} & 0xFE) << 16 | (guint32{p[2]} & 0xFD) << 8 | (p[3] & 0xC0);
+}
+
+enum class AdtsNext { kSame, kNewStream, kUnsure };
+
+// Whether the ADTS frame at `p` starts a new stream (another rate, profile
+// or channel configuration): its header differs from `current` and the
+// next frame's header agrees with it.  kUnsure while the next header is
+// not in hand.
+AdtsNext CheckAdtsStream(const guint8* p, gsize n, guint32 current) {
+  const guint32 fixed = AdtsFixedBits(p, n);
+  if (fixed == 0 || fixed == current) return AdtsNext::kSame;
+  const gsize len = ((p[3] & 3u) << 11) | (guint{p[4]} << 3) | (p[5] >> 5);
+  if (n < len + 7) return AdtsNext::kUnsure;
+  return AdtsFixedBits(p + len, n - len) == fixed ? AdtsNext::kNewStream : AdtsNext::kSame;
+}
+
 // kRetry: the decoder recognised in-band ALS and decoded its first frame
 // from less than a whole frame's input; it is re-created once that much is
-// buffered.
-enum class PassEnd { kNeedData, kError, kFlow, kRetry };
+// buffered.  kNewStream: in-band ADTS continues with another stream; a new
+// decoder takes over at the input position.
+enum class PassEnd { kNeedData, kError, kFlow, kRetry, kNewStream };
 
 struct PassResult {
   PassEnd end = PassEnd::kNeedData;
   GstFlowReturn flow = GST_FLOW_OK;
   guint frames = 0;
+  UMC::Status status = UMC::StatusOk;  // the failure of kError
 };
 
 // Runs GetFrame over `input` until the decoder wants more data, fails or a
@@ -306,6 +381,16 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
   guint idle = 0;  // consecutive calls that consumed nothing
   for (;;) {
     if (!draining && in->GetDataSize() < dec->min_input) return r;  // a partial ALS frame
+    if (dec->adts_fixed) {
+      const AdtsNext next =
+          CheckAdtsStream(in->GetDataPointer(), in->GetDataSize(), dec->adts_fixed);
+      if (next == AdtsNext::kNewStream || (next == AdtsNext::kUnsure && draining)) {
+        r.end = PassEnd::kNewStream;
+        return r;
+      }
+      if (next == AdtsNext::kUnsure) return r;  // wait for the next header
+    }
+    const guint8* frame_start = in->GetDataPointer();
     const uint32_t before = in->GetDataSize();
     GstBuffer* buf = gst_buffer_new_allocate(nullptr, dec->output_size, nullptr);
     GstMapInfo map;
@@ -338,6 +423,7 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
       if (dec->output_size >= kMaxOutputSize) {
         GST_ERROR_OBJECT(dec, "status %d", st);
         r.end = PassEnd::kError;
+        r.status = st;
         return r;
       }
       dec->output_size =
@@ -353,18 +439,20 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
+      r.status = st;
       return r;
     }
     if (st == UMC::StatusInvalidStream) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       // Applications learn of damaged input; the silent frame keeps time.
       if (produced > 0)
-        GST_ELEMENT_WARNING(
-            dec, STREAM, DECODE, (nullptr),
-            ("malformed frame (status %d), %u bytes of silence pushed", st, produced));
+        GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextDamagedFrame),
+                            ("frame %" G_GUINT64_FORMAT " (status %d): %u bytes of silence pushed",
+                             dec->stream_frames, st, produced));
       else
-        GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
-                            ("malformed frame header (status %d) skipped", st));
+        GST_ELEMENT_WARNING(
+            dec, STREAM, DECODE, ("%s", kTextDamagedHeader),
+            ("after frame %" G_GUINT64_FORMAT " (status %d)", dec->stream_frames, st));
     }
     // Frames must consume input: the only repeat allowed without is the
     // delivery of a frame kept after a refusal for space.
@@ -373,11 +461,17 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
+      r.status = st;
       return r;
     }
     if (produced > 0) {
+      // The first clean frames of an ADTS stream identify it.
+      if (!dec->adts_fixed && dec->frames_since_open < 2 && !dec->has_codec_data &&
+          dec->stream_type != 2 && st == UMC::StatusOk && !IsAls(dec))
+        dec->adts_fixed = AdtsFixedBits(frame_start, before);
       ++r.frames;
       ++dec->frames_since_open;
+      ++dec->stream_frames;
       r.flow = PushFrame(dec, buf, produced);
       if (r.flow != GST_FLOW_OK) {
         r.end = PassEnd::kFlow;
@@ -416,6 +510,10 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
     }
     const gsize window = dec->has_codec_data ? n : std::min(n, kPassWindow);
     GST_DEBUG_OBJECT(dec, "pushing %" G_GSIZE_FORMAT, window);
+    guint64 distance = 0;
+    const guint64 prev = gst_adapter_prev_offset(dec->adapter, &distance);
+    dec->pass_offset = prev == GST_BUFFER_OFFSET_NONE ? prev : prev + distance;
+    dec->pass_window = window;
     if (!LoadInput(dec, window)) {
       GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
       return GST_FLOW_ERROR;
@@ -427,8 +525,16 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
       return GST_FLOW_OK;
     }
     if (r.end == PassEnd::kError) {
-      GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
-                          ("decoding failed, decoder reset and %" G_GSIZE_FORMAT " bytes dropped",
+      const gint aot = DecoderObjectType(dec);
+      if (r.status == UMC::StatusFailed && aot != 0 && !SupportedObjectType(aot)) {
+        // Nothing of this stream can be decoded.
+        PostError(dec, g_strdup_printf(kTextUnsupportedType, aot),
+                  g_strdup_printf("in-band stream of audio object type %d", aot));
+        vx_aac_dec_reset(dec);
+        return GST_FLOW_ERROR;
+      }
+      GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextRestarted),
+                          ("status %d; %" G_GSIZE_FORMAT " buffered bytes dropped", r.status,
                            gst_adapter_available(dec->adapter)));
       vx_aac_dec_reset(dec);
       return GST_FLOW_OK;
@@ -438,6 +544,14 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
     const gsize consumed = dec->has_codec_data ? window : window - dec->input->GetDataSize();
     gst_adapter_flush(dec->adapter, consumed);
     if (r.end == PassEnd::kFlow) return r.flow;
+    if (r.end == PassEnd::kNewStream) {
+      GST_INFO_OBJECT(dec, "a new ADTS stream starts");
+      FreeDecoder(dec);
+      vx_aac_dec_seek_new_stream(dec);
+      if (OpenDecoder(dec) != GST_FLOW_OK) return GST_FLOW_ERROR;
+      dec->frames_since_open = 0;
+      continue;
+    }
     if (dec->has_codec_data) continue;  // the next queued access unit, if any
     const gsize left = gst_adapter_available(dec->adapter);
     if (consumed > 0 && left > 0 && window == kPassWindow) continue;
@@ -445,6 +559,25 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
       DropToNextSync(dec);
     return GST_FLOW_OK;
   }
+}
+
+// At the end of a stream: a frame cut short, an ALS CRC that does not
+// match, or input of which nothing could be decoded.
+void ReportStreamEnd(VxAACDec* dec) {
+  const gsize left = gst_adapter_available(dec->adapter);
+  guint8 head[3] = {};
+  if (left >= 3) gst_adapter_copy(dec->adapter, head, 0, 3);
+  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && head[0] == 0xFF &&
+      (head[1] & 0xF6) == 0xF0)
+    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextTruncated),
+                        ("%" G_GSIZE_FORMAT " bytes of a last ADTS frame not decoded", left));
+  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  if (aac && aac->AlsCrcStatus() == 0)
+    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextAlsCrc),
+                        ("after %" G_GUINT64_FORMAT " frames", dec->stream_frames));
+  if (dec->stream_frames == 0 && dec->stream_bytes > 0 && !dec->error_posted)
+    PostError(dec, g_strdup(kTextNothingDecoded),
+              g_strdup_printf("%" G_GUINT64_FORMAT " bytes of input", dec->stream_bytes));
 }
 
 gboolean ForwardOrHold(VxAACDec* dec, GstEvent* event) {
@@ -459,27 +592,62 @@ gboolean ForwardOrHold(VxAACDec* dec, GstEvent* event) {
   return gst_pad_push_event(dec->srcpad, event);
 }
 
+// Byte positions after a seek converted here: the decoder restarts at the
+// planned point with the seek's segment and a time base that continues from
+// the restart sample (exact) or from the requested time (estimated).
+void ApplyRestart(VxAACDec* dec, const VxSeekRestart& r) {
+  FreeDecoder(dec);
+  gst_adapter_clear(dec->adapter);
+  dec->min_input = 0;
+  dec->open_input = 0;
+  dec->discont = TRUE;
+  dec->next_time = GST_CLOCK_TIME_NONE;
+  if (r.exact) {
+    dec->base_time = 0;
+    dec->sample_count = r.sample;
+    dec->drop_before = r.segment.start;
+  } else {
+    dec->base_time = r.segment.start;
+    dec->sample_count = 0;
+    dec->drop_before = GST_CLOCK_TIME_NONE;
+  }
+}
+
 gboolean HandleSegment(VxAACDec* dec, GstEvent* event) {
   const GstSegment* in = nullptr;
   gst_event_parse_segment(event, &in);
+  VxSeekRestart restart{};
+  GstSegment time;
+  gst_segment_init(&time, GST_FORMAT_TIME);
   if (in->format == GST_FORMAT_TIME) {
-    gst_segment_copy_into(in, dec->segment);
+    time = *in;
   } else if (in->format == GST_FORMAT_BYTES) {
     // Time stamps are produced here from the sample count.
-    GstSegment time;
-    gst_segment_init(&time, GST_FORMAT_TIME);
-    time.rate = in->rate;
-    time.applied_rate = in->applied_rate;
-    time.flags = in->flags;
-    gst_segment_copy_into(&time, dec->segment);
+    if (vx_aac_dec_seek_segment(dec, in, gst_event_get_seqnum(event), &restart)) {
+      time = restart.segment;
+    } else {
+      time.rate = in->rate;
+      time.applied_rate = in->applied_rate;
+      time.flags = in->flags;
+    }
     GstEvent* replaced = gst_event_new_segment(&time);
     gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
     gst_event_unref(event);
     event = replaced;
   }
-  dec->sample_count = 0;
-  dec->base_time = GST_CLOCK_TIME_NONE;  // from the next buffer or the segment start
-  dec->next_time = GST_CLOCK_TIME_NONE;
+  if (in->format == GST_FORMAT_TIME || in->format == GST_FORMAT_BYTES) {
+    GST_OBJECT_LOCK(dec);
+    gst_segment_copy_into(&time, dec->segment);
+    GST_OBJECT_UNLOCK(dec);
+  }
+  if (restart.active) {
+    ApplyRestart(dec, restart);
+  } else {
+    dec->sample_count = 0;
+    dec->base_time = GST_CLOCK_TIME_NONE;  // from the next buffer or the segment start
+    dec->next_time = GST_CLOCK_TIME_NONE;
+    dec->drop_before = GST_CLOCK_TIME_NONE;
+  }
   return ForwardOrHold(dec, event);
 }
 
@@ -502,6 +670,7 @@ void vx_aac_dec_finish_stream(VxAACDec* dec) {
   gst_adapter_clear(dec->adapter);
   dec->min_input = 0;
   dec->open_input = 0;
+  vx_aac_dec_seek_new_stream(dec);
 }
 
 void vx_aac_dec_stop(VxAACDec* dec) {
@@ -522,6 +691,9 @@ void vx_aac_dec_stop(VxAACDec* dec) {
   dec->open_input = 0;
   dec->output_size = 0;
   dec->discont = FALSE;
+  dec->stream_bytes = dec->stream_frames = 0;
+  dec->error_posted = FALSE;
+  vx_aac_dec_seek_new_stream(dec);
 }
 
 GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
@@ -551,7 +723,9 @@ GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
     }
     dec->sample_count = 0;
   }
+  dec->stream_bytes += gst_buffer_get_size(buf);
   gst_adapter_push(dec->adapter, buf);
+  if (!vx_aac_dec_seek_input(dec)) return GST_FLOW_OK;  // skipping to a seek target
   return Process(dec, FALSE);
 }
 
@@ -567,10 +741,16 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
       gst_event_unref(event);
       return ok;
     }
+    case GST_EVENT_STREAM_START:
+      dec->stream_bytes = dec->stream_frames = 0;
+      dec->error_posted = FALSE;
+      vx_aac_dec_seek_new_stream(dec);
+      return ForwardOrHold(dec, event);
     case GST_EVENT_SEGMENT:
       return HandleSegment(dec, event);
     case GST_EVENT_EOS:
       if (gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
+      ReportStreamEnd(dec);
       gst_adapter_clear(dec->adapter);
       PushPendingEvents(dec);
       return gst_pad_push_event(dec->srcpad, event);
@@ -584,17 +764,9 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
       dec->min_input = 0;
       dec->open_input = 0;
       dec->discont = TRUE;
+      vx_aac_dec_seek_flush(dec);
       return gst_pad_push_event(dec->srcpad, event);
     default:
       return ForwardOrHold(dec, event);
   }
-}
-
-gboolean vx_aac_dec_src_event(GstPad*, GstObject* parent, GstEvent* event) {
-  VxAACDec* dec = GST_VX_AAC_DEC(parent);
-  return gst_pad_push_event(dec->sinkpad, event);
-}
-
-gboolean vx_aac_dec_src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
-  return gst_pad_query_default(pad, parent, query);
 }

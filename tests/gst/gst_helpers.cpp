@@ -133,6 +133,111 @@ std::string TakeError(GstBus* bus) {
 
 }  // namespace
 
+void AppendSample(GstSample* sample, Output* out, std::string* last_caps) {
+  GstCaps* caps = gst_sample_get_caps(sample);
+  gchar* caps_text = caps ? gst_caps_to_string(caps) : g_strdup("");
+  if (*last_caps != caps_text) {
+    ++out->caps_changes;
+    *last_caps = caps_text;
+    ReadCaps(caps, out);
+  }
+  g_free(caps_text);
+  GstBuffer* buf = gst_sample_get_buffer(sample);
+  GstMapInfo map;
+  if (gst_buffer_map(buf, &map, GST_MAP_READ)) {
+    out->pcm.insert(out->pcm.end(), map.data, map.data + map.size);
+    out->sizes.push_back(map.size);
+    gst_buffer_unmap(buf, &map);
+  }
+  out->pts.push_back(GST_BUFFER_PTS(buf));
+  out->duration.push_back(GST_BUFFER_DURATION(buf));
+  out->offset.push_back(GST_BUFFER_OFFSET(buf));
+  out->offset_end.push_back(GST_BUFFER_OFFSET_END(buf));
+  out->discont.push_back(GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT));
+}
+
+GstElement* LaunchWithAppsink(const std::string& description) {
+  EnsureGst();
+  GError* err = nullptr;
+  const std::string full = description + " ! appsink name=vxsink sync=false";
+  GstElement* pipeline = gst_parse_launch(full.c_str(), &err);
+  if (err) {
+    g_clear_error(&err);
+    if (pipeline) gst_object_unref(pipeline);
+    return nullptr;
+  }
+  return pipeline;
+}
+
+GstElement* PlaybinWithAppsink(const std::string& path) {
+  EnsureGst();
+  GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+  GstElement* sink = gst_element_factory_make("appsink", "vxsink");
+  if (!playbin || !sink) {
+    if (playbin) gst_object_unref(playbin);
+    if (sink) gst_object_unref(sink);
+    return nullptr;
+  }
+  g_object_set(sink, "sync", FALSE, nullptr);
+  gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
+  g_object_set(playbin, "uri", uri, "audio-sink", sink, "flags", 0x2 /* audio only */, nullptr);
+  g_free(uri);
+  return playbin;
+}
+
+SeekRun RunWithSeek(GstElement* pipeline, GstSeekFlags flags, GstClockTime start, GstClockTime stop,
+                    size_t play_before) {
+  SeekRun run;
+  gst_segment_init(&run.segment, GST_FORMAT_UNDEFINED);
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "vxsink");
+  if (!sink) {
+    GstElement* playbin_sink = nullptr;
+    g_object_get(pipeline, "audio-sink", &playbin_sink, nullptr);
+    sink = playbin_sink;
+  }
+  GstBus* bus = gst_element_get_bus(pipeline);
+  gst_element_set_state(pipeline, play_before ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+  gst_element_get_state(pipeline, nullptr, nullptr, 20 * GST_SECOND);
+  std::string last_caps;
+  while (run.before.pts.size() < play_before) {
+    GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 20 * GST_SECOND);
+    if (!sample) break;
+    AppendSample(sample, &run.before, &last_caps);
+    gst_sample_unref(sample);
+  }
+  last_caps.clear();
+  run.seek_handled = gst_element_seek(
+      pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, static_cast<gint64>(start),
+      GST_CLOCK_TIME_IS_VALID(stop) ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
+      GST_CLOCK_TIME_IS_VALID(stop) ? static_cast<gint64>(stop) : -1);
+  gst_element_get_state(pipeline, nullptr, nullptr, 20 * GST_SECOND);
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  for (;;) {
+    GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 20 * GST_SECOND);
+    if (!sample) break;
+    if (run.after.pts.empty() && gst_sample_get_segment(sample))
+      gst_segment_copy_into(gst_sample_get_segment(sample), &run.segment);
+    AppendSample(sample, &run.after, &last_caps);
+    gst_sample_unref(sample);
+  }
+  if (!gst_app_sink_is_eos(GST_APP_SINK(sink))) {
+    run.after.error = TakeError(bus);
+    if (run.after.error.empty()) run.after.error = "no EOS";
+  }
+  while (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_WARNING)) {
+    GError* err = nullptr;
+    gst_message_parse_warning(m, &err, nullptr);
+    run.warnings.push_back(err ? err->message : "warning");
+    g_clear_error(&err);
+    gst_message_unref(m);
+  }
+  run.after.used_vxaacdec = ContainsVxaacdec(GST_BIN(pipeline));
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(bus);
+  gst_object_unref(sink);
+  return run;
+}
+
 Output RunPipeline(const std::string& description) {
   EnsureGst();
   Output out;
@@ -152,26 +257,7 @@ Output RunPipeline(const std::string& description) {
   for (;;) {
     GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 20 * GST_SECOND);
     if (!sample) break;  // EOS, error or time-out
-    GstCaps* caps = gst_sample_get_caps(sample);
-    gchar* caps_text = caps ? gst_caps_to_string(caps) : g_strdup("");
-    if (last_caps != caps_text) {
-      ++out.caps_changes;
-      last_caps = caps_text;
-      ReadCaps(caps, &out);
-    }
-    g_free(caps_text);
-    GstBuffer* buf = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (gst_buffer_map(buf, &map, GST_MAP_READ)) {
-      out.pcm.insert(out.pcm.end(), map.data, map.data + map.size);
-      out.sizes.push_back(map.size);
-      gst_buffer_unmap(buf, &map);
-    }
-    out.pts.push_back(GST_BUFFER_PTS(buf));
-    out.duration.push_back(GST_BUFFER_DURATION(buf));
-    out.offset.push_back(GST_BUFFER_OFFSET(buf));
-    out.offset_end.push_back(GST_BUFFER_OFFSET_END(buf));
-    out.discont.push_back(GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT));
+    AppendSample(sample, &out, &last_caps);
     gst_sample_unref(sample);
   }
   if (!gst_app_sink_is_eos(GST_APP_SINK(sink))) {

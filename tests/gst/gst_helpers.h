@@ -47,6 +47,27 @@ struct Output {
 // until EOS or an error.
 Output RunPipeline(const std::string& description);
 
+// Appends one appsink sample to `out` (caps changes are counted through
+// `last_caps`).
+void AppendSample(GstSample* sample, Output* out, std::string* last_caps);
+
+// A run with one seek: the pipeline (with an appsink named "vxsink") is
+// prerolled (or played for `play_before` buffers), seeked and played to EOS.
+struct SeekRun {
+  bool seek_handled = false;
+  Output before;                      // buffers pulled before the seek
+  Output after;                       // every buffer after the seek
+  GstSegment segment;                 // the segment of the first buffer after the seek
+  std::vector<std::string> warnings;  // WARNING messages of the whole run
+};
+SeekRun RunWithSeek(GstElement* pipeline, GstSeekFlags flags, GstClockTime start,
+                    GstClockTime stop = GST_CLOCK_TIME_NONE, size_t play_before = 0);
+
+// gst_parse_launch of `description` followed by an appsink named "vxsink".
+GstElement* LaunchWithAppsink(const std::string& description);
+// playbin on a local file, audio into an appsink named "vxsink".
+GstElement* PlaybinWithAppsink(const std::string& path);
+
 // Offsets of the ADTS frames of a stream.
 std::vector<std::pair<size_t, size_t>> AdtsFrames(const std::vector<uint8_t>& stream);
 
