@@ -146,22 +146,24 @@ INSTANTIATE_TEST_SUITE_P(Streams, HeAacAccuracy,
                                            "he_32k_st_32"));
 
 // The default keeps the core rate: 1024 samples per frame from the 32-band
-// synthesis, with the same low band as the full-rate output.
+// synthesis, with the same low band as the full-rate output, in both modes.
 TEST(HeAac, DownsampledDefaultKeepsTheCoreRate) {
   const auto bytes = ReadFile(VX_TEST_DATA_DIR "/sbr/he_44k_st_64.aac");
-  const Decoded full = Decode(bytes, 0);
-  const Decoded down = Decode(bytes, 1);
-  EXPECT_EQ(down.rate * 2, full.rate);
-  EXPECT_EQ(down.rate, 22050);
-  ASSERT_EQ(down.pcm.size() * 2, full.pcm.size());
-  EXPECT_TRUE(down.sbr);
-  // Level check: both carry the same (mostly low-band) signal energy.
-  double ef = 0, ed = 0;
-  for (int16_t v : full.pcm) ef += double(v) * v;
-  for (int16_t v : down.pcm) ed += double(v) * v;
-  ef /= full.pcm.size();
-  ed /= down.pcm.size();
-  EXPECT_NEAR(10 * std::log10(ed / ef), 0.0, 1.5);
+  for (int mode : {18, 28}) {
+    const Decoded full = Decode(bytes, 0, mode);
+    const Decoded down = Decode(bytes, 1, mode);
+    EXPECT_EQ(down.rate * 2, full.rate);
+    EXPECT_EQ(down.rate, 22050);
+    ASSERT_EQ(down.pcm.size() * 2, full.pcm.size());
+    EXPECT_TRUE(down.sbr);
+    // Level check: both carry the same (mostly low-band) signal energy.
+    double ef = 0, ed = 0;
+    for (int16_t v : full.pcm) ef += double(v) * v;
+    for (int16_t v : down.pcm) ed += double(v) * v;
+    ef /= full.pcm.size();
+    ed /= down.pcm.size();
+    EXPECT_NEAR(10 * std::log10(ed / ef), 0.0, 1.5) << "mode " << mode;
+  }
 }
 
 // Flipped bytes inside SBR payloads: decoding goes on, nothing is read out
