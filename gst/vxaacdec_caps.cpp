@@ -133,6 +133,7 @@ gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
       !SameBytes(new_codec_data, dec->codec_data) || new_stream_type != dec->stream_type;
   if (changed && (dec->decoder || gst_adapter_available(dec->adapter) > 0))
     vx_aac_dec_finish_stream(dec);
+  if (changed) dec->error_posted = FALSE;  // a new configuration may decode
   if (dec->codec_data) gst_buffer_unref(dec->codec_data);
   dec->codec_data = new_codec_data;
   dec->stream_type = new_stream_type;

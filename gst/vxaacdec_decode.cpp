@@ -490,6 +490,7 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
 // in-band input even when less than a whole suggested input is buffered.
 GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
   if (!dec->input || !dec->output) return GST_FLOW_ERROR;
+  if (dec->error_posted) return GST_FLOW_ERROR;  // the stream cannot be decoded
   if (!dec->decoder) {
     const gsize n = gst_adapter_available(dec->adapter);
     if (!dec->codec_data && !draining && n < dec->open_input) return GST_FLOW_OK;
@@ -699,6 +700,7 @@ void vx_aac_dec_stop(VxAACDec* dec) {
 GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
   VxAACDec* dec = GST_VX_AAC_DEC(parent);
   GST_DEBUG_OBJECT(dec, "got %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf));
+  gboolean take_time = !GST_CLOCK_TIME_IS_VALID(dec->base_time);
   if (GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT)) {
     // Bytes left from before the discontinuity cannot join the new data.
     if (!dec->has_codec_data && gst_adapter_available(dec->adapter) > 0) {
@@ -707,21 +709,26 @@ GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
       gst_adapter_clear(dec->adapter);
     }
     dec->discont = TRUE;
-    if (GST_BUFFER_PTS_IS_VALID(buf)) {
-      dec->base_time = GST_BUFFER_PTS(buf);
+    take_time = take_time || GST_BUFFER_PTS_IS_VALID(buf);
+  }
+  if (take_time) {
+    // Time stamps never go back within a segment: an upstream time behind
+    // the output already pushed (a parser that lost count over damaged
+    // frames) is not taken; one ahead of it (lost data) is.
+    const GstClockTime pts = GST_BUFFER_PTS(buf);
+    const GstClockTime next = dec->next_time;
+    if (GST_CLOCK_TIME_IS_VALID(pts) && (!GST_CLOCK_TIME_IS_VALID(next) || pts >= next)) {
+      dec->base_time = pts;
+      dec->sample_count = 0;
+    } else if (!GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
+      if (GST_CLOCK_TIME_IS_VALID(next)) {
+        dec->base_time = next;  // continue after a reset
+      } else {
+        GST_WARNING_OBJECT(dec, "using segment start for base time.  bad idea");
+        dec->base_time = dec->segment->format == GST_FORMAT_TIME ? dec->segment->start : 0;
+      }
       dec->sample_count = 0;
     }
-  }
-  if (!GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
-    if (GST_BUFFER_PTS_IS_VALID(buf)) {
-      dec->base_time = GST_BUFFER_PTS(buf);
-    } else if (GST_CLOCK_TIME_IS_VALID(dec->next_time)) {
-      dec->base_time = dec->next_time;  // continue after a reset
-    } else {
-      GST_WARNING_OBJECT(dec, "using segment start for base time.  bad idea");
-      dec->base_time = dec->segment->format == GST_FORMAT_TIME ? dec->segment->start : 0;
-    }
-    dec->sample_count = 0;
   }
   dec->stream_bytes += gst_buffer_get_size(buf);
   gst_adapter_push(dec->adapter, buf);

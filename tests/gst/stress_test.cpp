@@ -3,6 +3,7 @@
 // input, and the messages that tell a user what went wrong.
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
@@ -75,7 +76,7 @@ class Stress : public ::testing::Test {
 Bytes Clip(const char* name) {
   return vxgst::ReadFile(vxgst::DataPath(name));
 }
-[[maybe_unused]] Bytes AacClip(const char* name) {
+Bytes AacClip(const char* name) {
   return vxgst::ReadFile(std::string(VX_TEST_DATA_DIR) + "/aac/" + name);
 }
 Bytes AlsClip(const char* name) {
@@ -529,6 +530,381 @@ TEST_F(Stress, NewStreamWithAnotherRateAndLayout) {
     for (size_t i = 1; i < out.pts.size(); ++i)
       ASSERT_EQ(out.pts[i], out.pts[i - 1] + out.duration[i - 1]) << i;
   }
+}
+
+// Raw access units from an application, then a new stream with other caps
+// (another rate and channel count, codec data instead of ADTS headers).
+TEST_F(Stress, AppsrcChangesCapsMidStream) {
+  REQUIRE_DECODER();
+  const Bytes a = Clip("lc_44k_st_128.aac");
+  const Bytes b = AacClip("lc_16k_mo_32.aac");
+  const std::string pa = TempFile(a, ".aac"), pb = TempFile(b, ".aac");
+  const vxgst::Output first = vxgst::RunPipeline("filesrc location=" + Quoted(pa) + " ! vxaacdec");
+  const vxgst::Output second = vxgst::RunPipeline("filesrc location=" + Quoted(pb) + " ! vxaacdec");
+  GstElement* p = vxgst::LaunchWithAppsink("appsrc name=src format=time ! vxaacdec");
+  ASSERT_NE(p, nullptr);
+  GstElement* src = gst_bin_get_by_name(GST_BIN(p), "src");
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "vxsink");
+  gst_element_set_state(p, GST_STATE_PLAYING);
+  GstCaps* caps =
+      gst_caps_from_string("audio/mpeg, mpegversion=(int)4, stream-format=(string)adts");
+  gst_app_src_set_caps(GST_APP_SRC(src), caps);
+  gst_caps_unref(caps);
+  for (size_t at = 0; at < a.size(); at += 1000) {
+    GstBuffer* buf = gst_buffer_new_memdup(a.data() + at, std::min<size_t>(1000, a.size() - at));
+    if (at == 0) GST_BUFFER_PTS(buf) = 0;
+    ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), buf), GST_FLOW_OK);
+  }
+  // AAC LC, 16000 Hz (index 8), one channel.
+  caps = gst_caps_from_string(
+      "audio/mpeg, mpegversion=(int)4, stream-format=(string)raw, rate=(int)16000, "
+      "channels=(int)1, codec_data=(buffer)1408");
+  gst_app_src_set_caps(GST_APP_SRC(src), caps);
+  gst_caps_unref(caps);
+  const GstClockTime start = gst_util_uint64_scale(first.Frames(), GST_SECOND, 44100);
+  size_t index = 0;
+  for (const auto& [at, n] : vxgst::AdtsFrames(b)) {
+    const size_t header = (b[at + 1] & 1) ? 7 : 9;
+    GstBuffer* buf = gst_buffer_new_memdup(b.data() + at + header, n - header);
+    GST_BUFFER_PTS(buf) = start + gst_util_uint64_scale(1024 * index++, GST_SECOND, 16000);
+    ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), buf), GST_FLOW_OK);
+  }
+  gst_app_src_end_of_stream(GST_APP_SRC(src));
+  vxgst::Output out;
+  std::string last_caps;
+  while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+    vxgst::AppendSample(sample, &out, &last_caps);
+    gst_sample_unref(sample);
+  }
+  EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(sink)));
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(src);
+  gst_object_unref(sink);
+  gst_object_unref(p);
+  EXPECT_EQ(out.caps_changes, 2);
+  EXPECT_EQ(out.rate, 16000);
+  ASSERT_EQ(out.pcm.size(), first.pcm.size() + second.pcm.size());
+  EXPECT_TRUE(Bytes(out.pcm.begin(), out.pcm.begin() + static_cast<long>(first.pcm.size())) ==
+              first.pcm);
+  EXPECT_TRUE(Bytes(out.pcm.begin() + static_cast<long>(first.pcm.size()), out.pcm.end()) ==
+              second.pcm);
+  for (size_t i = 1; i < out.pts.size(); ++i)
+    ASSERT_EQ(out.pts[i], out.pts[i - 1] + out.duration[i - 1]) << i;
+}
+
+// One-byte and one-mebibyte input buffers give the same samples as any
+// other cut, for every framing.
+TEST_F(Stress, OneByteAndOneMebibyteBuffers) {
+  REQUIRE_DECODER();
+  const std::string long_adts = TempFile(ShuffledAdts(Clip("lc_44k_st_128.aac"), 3000, 4), ".aac");
+  const std::string als = std::string(VX_TEST_DATA_DIR) + "/als/als_8b_mo.als";
+  const struct {
+    std::string file;
+    const char* route;
+  } cases[] = {
+      {vxgst::DataPath("lc_44k_st_128.aac"), " ! vxaacdec"},
+      {vxgst::DataPath("lc_44k_st_128.adif"), " ! vxaacdec"},
+      {vxgst::DataPath("ps_44k_24.aac"), " ! vxaacdec"},
+      {als, " ! vxaacdec"},
+      {long_adts, " ! vxaacdec"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + c.route);
+    const vxgst::Output whole =
+        vxgst::RunPipeline("filesrc location=" + Quoted(c.file) + " blocksize=4096" + c.route);
+    ASSERT_EQ(whole.error, "");
+    ASSERT_GT(whole.Frames(), 0u);
+    // One byte at a time costs a decode attempt per byte: the long stream
+    // is read in mebibytes only.
+    for (const char* blocksize : {" blocksize=1", " blocksize=1048576"}) {
+      if (c.file == long_adts && std::string(blocksize) == " blocksize=1") continue;
+      SCOPED_TRACE(blocksize);
+      const vxgst::Output out =
+          vxgst::RunPipeline("filesrc location=" + Quoted(c.file) + blocksize + c.route);
+      ASSERT_EQ(out.error, "");
+      EXPECT_TRUE(out.pcm == whole.pcm);
+      EXPECT_EQ(vxgst::CheckContinuity(out, 0), "");
+    }
+  }
+}
+
+// Input without time stamps, with DISCONT flags on buffers that continue
+// the stream, and with a real gap (a DISCONT buffer stamped after it).
+TEST_F(Stress, MissingTimestampsAndDiscontFlags) {
+  REQUIRE_DECODER();
+  const Bytes clip = Clip("lc_44k_st_128.aac");
+  const auto frames = vxgst::AdtsFrames(clip);
+  const vxgst::Output straight = vxgst::RunPipeline(
+      "filesrc location=" + Quoted(vxgst::DataPath("lc_44k_st_128.aac")) + " ! vxaacdec");
+  for (const bool gap : {false, true}) {
+    SCOPED_TRACE(gap ? "gap" : "no gap");
+    GstElement* p = vxgst::LaunchWithAppsink(
+        "appsrc name=src format=time caps=\"audio/mpeg, mpegversion=(int)4, "
+        "stream-format=(string)adts\" ! vxaacdec");
+    ASSERT_NE(p, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(p), "src");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "vxsink");
+    gst_element_set_state(p, GST_STATE_PLAYING);
+    // Three frames per buffer; buffers 4, 8, ... are flagged DISCONT.  With
+    // a gap, frames 21..25 never arrive.
+    for (size_t f = 0, n = 0; f < frames.size(); f += 3, ++n) {
+      if (gap && f >= 21 && f < 24) f = 24;
+      const size_t end = std::min(f + 3, frames.size());
+      const size_t at = frames[f].first;
+      GstBuffer* buf = gst_buffer_new_memdup(clip.data() + at,
+                                             frames[end - 1].first + frames[end - 1].second - at);
+      if (n % 4 == 3) GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+      if (gap && f == 24) {
+        GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+        GST_BUFFER_PTS(buf) = gst_util_uint64_scale(24 * 1024, GST_SECOND, 44100);
+      }
+      ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), buf), GST_FLOW_OK);
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    vxgst::Output out;
+    std::string last_caps;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+      vxgst::AppendSample(sample, &out, &last_caps);
+      gst_sample_unref(sample);
+    }
+    gst_element_set_state(p, GST_STATE_NULL);
+    gst_object_unref(src);
+    gst_object_unref(sink);
+    gst_object_unref(p);
+    if (!gap) {
+      EXPECT_TRUE(out.pcm == straight.pcm);
+      EXPECT_EQ(vxgst::CheckContinuity(out, 0), "");
+      continue;
+    }
+    // 21 frames, then 19 from frame 24 on, stamped where they belong.
+    ASSERT_EQ(out.pts.size(), 21u + 19u);
+    for (size_t i = 0; i < out.pts.size(); ++i) {
+      const size_t frame = i < 21 ? i : i + 3;
+      const GstClockTime t = gst_util_uint64_scale(frame * 1024, GST_SECOND, 44100);
+      EXPECT_NEAR(static_cast<double>(out.pts[i]), static_cast<double>(t), 1.0) << i;
+    }
+    EXPECT_TRUE(out.discont[21]);
+    EXPECT_TRUE(Span(out, 0, 21 * 1024) == Span(straight, 0, 21 * 1024));
+    // After one frame without its overlap, the samples are the stream's.
+    EXPECT_TRUE(Span(out, 22 * 1024, 18 * 1024) == Span(straight, 25 * 1024, 18 * 1024));
+  }
+}
+
+// Collected bus messages of a run.
+struct Message {
+  GstMessageType type;
+  GQuark domain;
+  gint code;
+  std::string text;
+};
+
+std::vector<Message> TakeMessages(GstBus* bus) {
+  std::vector<Message> messages;
+  while (GstMessage* m = gst_bus_pop_filtered(
+             bus, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING))) {
+    GError* err = nullptr;
+    if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR)
+      gst_message_parse_error(m, &err, nullptr);
+    else
+      gst_message_parse_warning(m, &err, nullptr);
+    // Only the decoder's own messages.
+    if (g_strcmp0(GST_OBJECT_NAME(GST_MESSAGE_SRC(m)), "dec") == 0)
+      messages.push_back({GST_MESSAGE_TYPE(m), err->domain, err->code, err->message});
+    g_clear_error(&err);
+    gst_message_unref(m);
+  }
+  return messages;
+}
+
+// Runs `source` ! vxaacdec name=dec ! fakesink to EOS or error; returns the
+// decoder's messages and the samples it pushed.
+std::vector<Message> RunForMessages(const std::string& source, vxgst::Output* out = nullptr) {
+  GstElement* p = vxgst::LaunchWithAppsink(source + " ! vxaacdec name=dec");
+  if (!p) return {};
+  GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "vxsink");
+  GstBus* bus = gst_element_get_bus(p);
+  gst_element_set_state(p, GST_STATE_PLAYING);
+  vxgst::Output local;
+  std::string caps;
+  while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+    vxgst::AppendSample(sample, out ? out : &local, &caps);
+    gst_sample_unref(sample);
+  }
+  // Before the state change to NULL, which drops pending messages.
+  std::vector<Message> messages = TakeMessages(bus);
+  gst_element_set_state(p, GST_STATE_NULL);
+  gst_object_unref(bus);
+  gst_object_unref(sink);
+  gst_object_unref(p);
+  return messages;
+}
+
+int Count(const std::vector<Message>& messages, GstMessageType type, const std::string& text) {
+  int n = 0;
+  for (const Message& m : messages)
+    n += m.type == type && m.domain == GST_STREAM_ERROR && m.code == GST_STREAM_ERROR_DECODE &&
+         m.text == text;
+  return n;
+}
+
+std::string Describe(const std::vector<Message>& messages) {
+  std::string all;
+  for (const Message& m : messages)
+    all += std::string(m.type == GST_MESSAGE_ERROR ? "ERROR " : "WARNING ") +
+           g_quark_to_string(m.domain) + "/" + std::to_string(m.code) + " \"" + m.text + "\"\n";
+  return all;
+}
+
+// The end of a stream cut inside a frame: every whole frame before the cut
+// is decoded and nothing is an error.
+TEST_F(Stress, EndOfStreamInsideAFrame) {
+  REQUIRE_DECODER();
+  const Bytes clip = Clip("lc_44k_st_128.aac");
+  const auto frames = vxgst::AdtsFrames(clip);
+  const std::string cut = TempFile(
+      Bytes(clip.begin(), clip.begin() + static_cast<long>(frames[30].first + 100)), ".aac");
+  const vxgst::Output straight = vxgst::RunPipeline(
+      "filesrc location=" + Quoted(vxgst::DataPath("lc_44k_st_128.aac")) + " ! vxaacdec");
+  for (const char* route : {"", " ! aacparse", " blocksize=64"}) {
+    SCOPED_TRACE(route);
+    vxgst::Output out;
+    const std::vector<Message> m = RunForMessages("filesrc location=" + Quoted(cut) + route, &out);
+    EXPECT_EQ(out.pts.size(), 30u);
+    EXPECT_TRUE(out.pcm == Span(straight, 0, 30 * 1024));
+    EXPECT_EQ(vxgst::CheckContinuity(out, 0), "");
+    for (const Message& msg : m) EXPECT_NE(msg.type, GST_MESSAGE_ERROR) << Describe(m);
+  }
+  // ALS: the last frame is cut; the frames before it are exact.
+  const Bytes als = AlsClip("als_16b_st.als");
+  const vxgst::Output als_straight = vxgst::RunPipeline(
+      "filesrc location=" + Quoted(std::string(VX_TEST_DATA_DIR) + "/als/als_16b_st.als") +
+      " ! vxaacdec");
+  const std::string als_cut = TempFile(Bytes(als.begin(), als.end() - 700), ".als");
+  vxgst::Output out;
+  const std::vector<Message> m = RunForMessages("filesrc location=" + Quoted(als_cut), &out);
+  for (const Message& msg : m) EXPECT_NE(msg.type, GST_MESSAGE_ERROR) << Describe(m);
+  ASSERT_GE(out.Frames(), 23u * 1024);
+  EXPECT_TRUE(Span(out, 0, 23 * 1024) == Span(als_straight, 0, 23 * 1024));
+}
+
+// Cut and bit-flipped files through decodebin: no crash, no error, every
+// frame before the damage decoded as in the clean file.
+TEST_F(Stress, DamagedFilesThroughDecodebin) {
+  REQUIRE_DECODER();
+  const Bytes clip = ShuffledAdts(Clip("lc_44k_st_128.aac"), 200, 5);
+  const auto frames = vxgst::AdtsFrames(clip);
+  const vxgst::Output clean =
+      vxgst::RunPipeline("filesrc location=" + Quoted(TempFile(clip, ".aac")) + " ! decodebin");
+  ASSERT_EQ(clean.Frames(), 200u * 1024);
+  std::mt19937 rng(6);
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    Bytes damaged = clip;
+    const size_t first_damage = clip.size() / 4 + rng() % (clip.size() / 2);
+    if (round % 3 == 0) {
+      damaged.resize(first_damage);  // truncated
+    } else {
+      for (int i = 0; i < 1 + round * 3; ++i) {
+        const size_t at = first_damage + (i ? rng() % (clip.size() - first_damage) : 0);
+        damaged[at] ^= static_cast<uint8_t>(1 + rng() % 255);
+      }
+    }
+    size_t intact = 0;  // frames that end before the damage
+    while (intact < frames.size() && frames[intact].first + frames[intact].second <= first_damage)
+      ++intact;
+    const std::string path = TempFile(damaged, ".aac");
+    for (const char* route : {" ! decodebin", " ! aacparse ! vxaacdec", " ! vxaacdec"}) {
+      SCOPED_TRACE(route);
+      const vxgst::Output out = vxgst::RunPipeline("filesrc location=" + Quoted(path) + route);
+      EXPECT_EQ(out.error, "");
+      ASSERT_GE(out.Frames(), intact * 1024);
+      EXPECT_TRUE(Span(out, 0, intact * 1024) == Span(clean, 0, intact * 1024));
+      for (size_t i = 1; i < out.pts.size(); ++i)
+        EXPECT_GT(out.pts[i], out.pts[i - 1]) << "time stamps go forward";
+      if (std::string(route) == " ! vxaacdec") {
+        EXPECT_EQ(vxgst::CheckContinuity(out, 0), "");
+      }
+    }
+  }
+}
+
+// What a user sees for each kind of bad input (the table "What bad input
+// looks like" in README.md): message type, domain/code and text.
+TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
+  REQUIRE_DECODER();
+  const std::string raw =
+      "audio/mpeg, mpegversion=(int)4, stream-format=(string)raw, "
+      "rate=(int)44100, channels=(int)2, codec_data=(buffer)";
+  const uint8_t au[64] = {};
+  auto push_au = [&](const std::string& caps) {
+    GstHarness* h = gst_harness_new("vxaacdec");
+    gst_object_set_name(GST_OBJECT(h->element), "dec");
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(h->element, bus);
+    gst_harness_set_src_caps_str(h, caps.c_str());
+    gst_harness_push(h, gst_buffer_new_memdup(au, sizeof au));
+    gst_harness_push_event(h, gst_event_new_eos());
+    std::vector<Message> m = TakeMessages(bus);
+    gst_element_set_bus(h->element, nullptr);
+    gst_object_unref(bus);
+    gst_harness_teardown(h);
+    return m;
+  };
+  const GstMessageType kError = GST_MESSAGE_ERROR, kWarning = GST_MESSAGE_WARNING;
+
+  // Unsupported object type: AAC SSR (3) in codec data and in ADTS headers.
+  std::vector<Message> m = push_au(raw + "1a10");
+  EXPECT_EQ(Count(m, kError, "Unsupported audio object type 3"), 1) << Describe(m);
+  Bytes ssr = Clip("lc_44k_st_128.aac");
+  for (const auto& [at, n] : vxgst::AdtsFrames(ssr)) ssr[at + 2] = (ssr[at + 2] & 0x3F) | 0x80;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(ssr, ".aac")));
+  EXPECT_EQ(Count(m, kError, "Unsupported audio object type 3"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+
+  // Broken configuration: a reserved sampling frequency index.
+  m = push_au(raw + "1690");
+  EXPECT_EQ(Count(m, kError, "Invalid AAC configuration (codec data)"), 1) << Describe(m);
+
+  // Garbage: nothing decodable in the whole input.
+  std::mt19937 rng(8);
+  Bytes garbage(4096);
+  for (uint8_t& b : garbage) b = static_cast<uint8_t>(rng() % 255);
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(garbage, ".bin")));
+  EXPECT_EQ(Count(m, kError, "No AAC or ALS audio found in the stream"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+
+  // Truncated file: the last frame is cut.
+  const Bytes clip = Clip("lc_44k_st_128.aac");
+  m = RunForMessages("filesrc location=" +
+                     Quoted(TempFile(Bytes(clip.begin(), clip.end() - 100), ".aac")));
+  EXPECT_EQ(Count(m, kWarning, "The stream ends inside a frame"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+
+  // Damaged frames and an ADTS CRC mismatch: silence in their place.
+  Bytes damaged = clip;
+  const auto frames = vxgst::AdtsFrames(clip);
+  for (size_t f : {10, 20}) damaged[frames[f].first + 7] ^= 0xFF;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(damaged, ".aac")));
+  EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 2) << Describe(m);
+  EXPECT_EQ(m.size(), 2u) << Describe(m);
+  Bytes crc = Clip("lc_44k_st_crc.aac");
+  crc[vxgst::AdtsFrames(crc)[5].first + 9 + 2] ^= 0x10;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(crc, ".aac")));
+  EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+
+  // ALS CRC mismatch: the stored CRC word (after the stored file header).
+  Bytes als = AlsClip("als_16b_st.als");
+  AlsConfig cfg;
+  const size_t header = AlsHeaderBytes(als, &cfg);
+  ASSERT_TRUE(cfg.crc_enabled && cfg.random_access == 0 && header > 4);
+  als[header - 1] ^= 1;
+  vxgst::Output out;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(als, ".als")), &out);
+  EXPECT_EQ(Count(m, kWarning, "Decoded ALS samples do not match the stream's CRC"), 1)
+      << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+  EXPECT_EQ(out.Frames(), 24576u);
 }
 
 }  // namespace
