@@ -5,7 +5,7 @@ JOBS     ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config python3 \
             libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev \
             gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
-            libgtest-dev libbenchmark-dev libfftw3-dev
+            libgtest-dev libbenchmark-dev libfftw3-dev valgrind
 BENCH_PACKAGES := ffmpeg faad gstreamer1.0-libav gstreamer1.0-plugins-bad
 
 .PHONY: all deps build demo test test-sanitize bench clean
