@@ -330,9 +330,11 @@ TEST(QmfPrimitives, ContextsSizesAndTags) {
   EXPECT_EQ(dspQmfSynthesis64B_32fc(cslots, out.data(), kSbrQmfWindow, 1, ctx, nullptr), 0);
 
   ASSERT_EQ(dspQmfAnalysis32GetSizeA_32f(&size, &init, &work), 0);
-  std::vector<uint8_t> amem(size);
+  // Misaligned memory of the reported size: the context is aligned inside it.
+  std::vector<uint8_t> amem(size + 3);
   DspQmfState* actx = nullptr;
-  ASSERT_EQ(dspQmfAnalysis32InitA_32f(&actx, amem.data() + 3, nullptr), 0);  // misaligned memory
+  ASSERT_EQ(dspQmfAnalysis32InitA_32f(&actx, amem.data() + 3, nullptr), 0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(actx) % 16, 0u);
   std::vector<float> in(64, 100.0f), band(32);
   float* out_slots[2] = {band.data(), band.data()};
   EXPECT_EQ(dspQmfAnalysis32A_32f(in.data(), out_slots, kSbrQmfWindowEven, 1, 0, 33, actx, nullptr),
