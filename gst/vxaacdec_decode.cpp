@@ -17,6 +17,8 @@ constexpr guint kMinOutputSize = 32768;  // bytes per output buffer at least
 constexpr guint kMaxOutputSize = 16u << 20;
 // In-band input handed to the decoder per call (larger inputs take several).
 constexpr gsize kPassWindow = 1u << 20;
+// In-band bytes skipped at a time while no framing is recognised in them.
+constexpr gsize kUnrecognisedSkip = 8u << 10;
 // A raw access unit larger than this is not audio.
 constexpr gsize kMaxAccessUnit = 16u << 20;
 // In-band input held without any frame decoding before bytes are dropped:
@@ -28,6 +30,7 @@ constexpr gint kObjectTypeAls = 36;
 // "What bad input looks like").
 constexpr const char* kTextUnsupportedType = "Unsupported audio object type %d";
 constexpr const char* kTextBadConfig = "Invalid AAC configuration (codec data)";
+constexpr const char* kTextBadAlsConfig = "Unsupported or invalid ALS stream header";
 constexpr const char* kTextNothingDecoded = "No AAC or ALS audio found in the stream";
 constexpr const char* kTextDamagedFrame = "Damaged frame replaced by silence";
 constexpr const char* kTextDamagedHeader = "Damaged frame skipped";
@@ -533,6 +536,24 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
                   g_strdup_printf("in-band stream of audio object type %d", aot));
         vx_aac_dec_reset(dec);
         return GST_FLOW_ERROR;
+      }
+      if (aot == kObjectTypeAls && dec->frames_since_open == 0 &&
+          (r.status == UMC::StatusInitFailed || r.status == UMC::StatusUnsupportedStream)) {
+        PostError(dec, g_strdup(kTextBadAlsConfig),
+                  g_strdup_printf("ALS stream header refused (status %d)", r.status));
+        vx_aac_dec_reset(dec);
+        return GST_FLOW_ERROR;
+      }
+      if (!dec->has_codec_data && r.status == UMC::StatusFailed && dec->frames_since_open == 0) {
+        // No framing recognised in the first bytes of a large input: skip
+        // some and look again (the decoder only searches so far).
+        const gsize skip = std::min(kUnrecognisedSkip, gst_adapter_available(dec->adapter));
+        GST_DEBUG_OBJECT(dec, "no stream found, skipping %" G_GSIZE_FORMAT " bytes", skip);
+        gst_adapter_flush(dec->adapter, skip);
+        dec->discont = TRUE;
+        FreeDecoder(dec);
+        if (OpenDecoder(dec) != GST_FLOW_OK) return GST_FLOW_ERROR;
+        continue;
       }
       GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextRestarted),
                           ("status %d; %" G_GSIZE_FORMAT " buffered bytes dropped", r.status,

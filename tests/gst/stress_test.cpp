@@ -598,6 +598,15 @@ TEST_F(Stress, OneByteAndOneMebibyteBuffers) {
   REQUIRE_DECODER();
   const std::string long_adts = TempFile(ShuffledAdts(Clip("lc_44k_st_128.aac"), 3000, 4), ".aac");
   const std::string als = std::string(VX_TEST_DATA_DIR) + "/als/als_8b_mo.als";
+  // 100 000 bytes without a frame in front of the stream: in one large
+  // buffer the decoder's search for the framing gives up; the element
+  // skips ahead and finds it.
+  std::mt19937 rng(9);
+  Bytes front(100000);
+  for (uint8_t& b : front) b = static_cast<uint8_t>(rng() % 255);
+  const Bytes clip = Clip("lc_44k_st_128.aac");
+  front.insert(front.end(), clip.begin(), clip.end());
+  const std::string garbage_first = TempFile(front, ".aac");
   const struct {
     std::string file;
     const char* route;
@@ -607,6 +616,7 @@ TEST_F(Stress, OneByteAndOneMebibyteBuffers) {
       {vxgst::DataPath("ps_44k_24.aac"), " ! vxaacdec"},
       {als, " ! vxaacdec"},
       {long_adts, " ! vxaacdec"},
+      {garbage_first, " ! vxaacdec"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file + c.route);
@@ -614,10 +624,14 @@ TEST_F(Stress, OneByteAndOneMebibyteBuffers) {
         vxgst::RunPipeline("filesrc location=" + Quoted(c.file) + " blocksize=4096" + c.route);
     ASSERT_EQ(whole.error, "");
     ASSERT_GT(whole.Frames(), 0u);
+    if (c.file == garbage_first) {
+      EXPECT_EQ(whole.Frames(), 43u * 1024);
+    }
     // One byte at a time costs a decode attempt per byte: the long stream
     // is read in mebibytes only.
     for (const char* blocksize : {" blocksize=1", " blocksize=1048576"}) {
-      if (c.file == long_adts && std::string(blocksize) == " blocksize=1") continue;
+      const bool large = c.file == long_adts || c.file == garbage_first;
+      if (large && std::string(blocksize) == " blocksize=1") continue;
       SCOPED_TRACE(blocksize);
       const vxgst::Output out =
           vxgst::RunPipeline("filesrc location=" + Quoted(c.file) + blocksize + c.route);
@@ -865,6 +879,13 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   m = push_au(raw + "1690");
   EXPECT_EQ(Count(m, kError, "Invalid AAC configuration (codec data)"), 1) << Describe(m);
 
+  // An ALS stream header that cannot be used: 48-bit samples.
+  Bytes als48 = AlsClip("als_16b_st.als");
+  als48[14] = static_cast<uint8_t>((als48[14] & 0xE3) | (5 << 2));
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(als48, ".als")));
+  EXPECT_EQ(Count(m, kError, "Unsupported or invalid ALS stream header"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+
   // Garbage: nothing decodable in the whole input.
   std::mt19937 rng(8);
   Bytes garbage(4096);
@@ -887,6 +908,18 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   m = RunForMessages("filesrc location=" + Quoted(TempFile(damaged, ".aac")));
   EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 2) << Describe(m);
   EXPECT_EQ(m.size(), 2u) << Describe(m);
+  // A frame whose header cannot be right (longer than a stereo frame may
+  // be): skipped, the rest decoded.
+  Bytes long_frame = clip;
+  const size_t at = frames[10].first, len = 2000;
+  long_frame[at + 3] = static_cast<uint8_t>((long_frame[at + 3] & 0xFC) | (len >> 11));
+  long_frame[at + 4] = static_cast<uint8_t>(len >> 3);
+  long_frame[at + 5] = static_cast<uint8_t>((long_frame[at + 5] & 0x1F) | ((len & 7) << 5));
+  vxgst::Output skipped;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(long_frame, ".aac")), &skipped);
+  EXPECT_EQ(Count(m, kWarning, "Damaged frame skipped"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+  EXPECT_EQ(skipped.pts.size(), frames.size() - 1);
   Bytes crc = Clip("lc_44k_st_crc.aac");
   crc[vxgst::AdtsFrames(crc)[5].first + 9 + 2] ^= 0x10;
   m = RunForMessages("filesrc location=" + Quoted(TempFile(crc, ".aac")));
