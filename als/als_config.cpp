@@ -201,6 +201,9 @@ int32_t ALSStateGetSize(const AlsConfig* c, AlsState** state, uint8_t* memory, i
   if (!c || !size || (memory && !state)) return 5;
   *size = -1;
   if (c->resolution > 32 || c->channels < 1 || c->frame_length < 1) return -1;
+  // No rate, or one beyond the codec interface's 32-bit signed fields: the
+  // frames could not be timed or described.
+  if (c->samp_freq == 0 || c->samp_freq > INT32_MAX) return -1;
   Layout count(nullptr);
   Arrange(*c, count);
   if (count.overflow() || count.used() > kAlsMaxStateBytes) return -1;

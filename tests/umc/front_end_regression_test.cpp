@@ -104,4 +104,36 @@ TEST(FrontEndRegression, AlsBitRateSaturates) {
   EXPECT_EQ(info.out.bitrate, INT32_MAX);
 }
 
+// Init with the header of a raw ALS stream as codec data: object type 36
+// (escaped), index 0, no channel configuration, fill bits, then the header.
+UMC::Status InitAlsCodecData(const Bytes& als) {
+  Bytes asc = {0xF8, 0x80, 0x00};
+  asc.insert(asc.end(), als.begin(), als.end());
+  UMC::MediaData config;
+  config.SetBufferPointer(asc.data(), static_cast<uint32_t>(asc.size()));
+  config.SetDataSize(static_cast<uint32_t>(asc.size()));
+  UMC::AACDecoderParams params;
+  params.in.stream_type = UMC::kStreamTypeMpeg4Config;
+  params.data = &config;
+  UMC::AACDecoder dec;
+  return dec.Init(&params);
+}
+
+// An ALS configuration without a sampling rate (or with one beyond the
+// interface's signed 32-bit fields) decoded frames that could be neither
+// timed nor described; it is refused like any unusable configuration,
+// in-band and as codec data.
+TEST(FrontEndRegression, AlsWithoutUsableRateIsRefused) {
+  const Bytes als = ReadData("als/als_8b_mo.als");
+  ASSERT_GT(als.size(), 64u);
+  EXPECT_GT(FeedInBand(als, als.size()).frames, 0);
+  EXPECT_EQ(InitAlsCodecData(als), UMC::StatusOk);
+  for (uint32_t rate : {0u, 0x80000000u}) {
+    Bytes stream = als;
+    for (int i = 0; i < 4; ++i) stream[4 + i] = static_cast<uint8_t>(rate >> (24 - 8 * i));
+    EXPECT_EQ(FeedInBand(stream, stream.size()).frames, 0) << rate;
+    EXPECT_NE(InitAlsCodecData(stream), UMC::StatusOk) << rate;
+  }
+}
+
 }  // namespace
