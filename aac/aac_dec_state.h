@@ -10,6 +10,7 @@
 #include "aac/channel_stream.h"
 #include "aac/coupling.h"
 #include "dsp/dsp_vector.h"
+#include "ps/ps_decoder.h"
 #include "sbr/sbr_decoder.h"
 #include "umc/audio_specific_config.h"
 
@@ -139,6 +140,8 @@ struct AACDecState {
   SbrHuffman sbr_huffman;
   SbrQmfTables qmf;
   int32_t sbr_synthesis_bands;  // bands the synthesis delay lines were built for
+  // Parametric stereo: attached to SBR slot 0 when it belongs to an SCE.
+  PSDecState ps;
 
   // Copy of the access unit being decoded, 32-byte aligned and followed by
   // kAacReaderPadding bytes that the Huffman primitives may read.

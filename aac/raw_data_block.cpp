@@ -238,9 +238,13 @@ int DecodeFill(AACDecState& s, BitReader& r, Frame& f) {
     SBRDecState& slot = s.sbr[f.sbr_payloads];
     // SBR runs at twice the core rate.
     if (s.sampling_frequency_index >= 3) slot.sbrRateIndex = s.sampling_frequency_index - 3;
-    slot.ps = nullptr;
+    // Parametric stereo data travel in the first SBR payload, of a mono element.
+    const bool ps =
+        f.sbr_payloads == 0 && PsModeParses(s.ps_mode_working) && slot.elementType == kElementSce;
+    slot.ps = ps ? &s.ps : nullptr;
+    if (ps) s.ps.ps_mode = s.ps_mode_working;
     const int32_t used = SbrExtensionPayload(r, count, s.sbr, &f.sbr_payloads, s.extension_mode,
-                                             s.sbr_huffman, nullptr);
+                                             s.sbr_huffman, ps ? PsParseExtension : nullptr);
     if (used < 0) return -1;
     count -= used;
   }
@@ -428,14 +432,33 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
   }
 }
 
+// Parametric stereo output: a mono stream becomes two channels (the right
+// one in a free channel slot); a stream with more channels turns it off.
+float* StereoOutput(AACDecState& s, const Frame& f) {
+  if (!PsModeStereo(s.ps_mode_working) || f.order_count == 0) return nullptr;
+  if (f.order_count > 1) {
+    s.ps_mode_working = 0;
+    return nullptr;
+  }
+  float* right = s.slot[f.order_channel[0] == 0 ? 1 : 0].output;
+  s.output_channels = 2;
+  s.output_ptr[1] = right;
+  s.output_position[0] = s.output_position[1] = -1;
+  return right;
+}
+
 // SBR of every element with a payload, on the channels' output buffers.
 void RunSbr(AACDecState& s, const Frame& f) {
   s.sbr_present = 0;
+  float* ps_right = StereoOutput(s, f);
   int32_t payloads = f.sbr_payloads;
-  if (payloads == 0) return;
   if (f.lfe_with_sbr && payloads != f.element_count) ++payloads;
-  if (payloads != f.element_count) return;  // payloads do not match the elements
-  const bool downsampled = s.sbr_rate_mode == 1;
+  if (payloads == 0 || payloads != f.element_count) {
+    // No SBR this frame (or payloads that do not match the elements).
+    if (ps_right) std::memcpy(ps_right, s.output_ptr[0], sizeof(float) * kAacFrameLength);
+    return;
+  }
+  const bool downsampled = s.sbr_rate_mode == 1 && !ps_right;
   const int32_t bands = downsampled ? 32 : 64;
   if (s.sbr_synthesis_bands != bands) {
     for (SBRDecState& slot : s.sbr) {
@@ -448,7 +471,8 @@ void RunSbr(AACDecState& s, const Frame& f) {
     const FrameElement& e = f.elements[n];
     const int32_t width = e.type == kElementCpe ? 2 : 1;
     for (int32_t k = 0; k < width; ++k) {
-      SbrProcess(s.sbr[n], k, s.slot[e.channel + k].output, nullptr, options);
+      float* right = n == 0 && width == 1 ? ps_right : nullptr;
+      SbrProcess(s.sbr[n], k, s.slot[e.channel + k].output, right, options);
     }
   }
   s.sbr_present = 1;
@@ -724,6 +748,7 @@ void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise) {
 
 void AacSbrInit(AACDecState& s) {
   for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+  PsInit(s.ps);
   SbrQmfTablesInit(s.qmf);
   s.sbr_synthesis_bands = 64;
 }
@@ -735,6 +760,7 @@ void AacCoreReset(AACDecState& s) {
   s.history_index[1] = 1;
   s.history_index[2] = 2;
   s.pending_consumed = 0;
+  PsReset(s.ps);
   for (AacChannelSlot& slot : s.slot) {
     std::memset(slot.overlap, 0, sizeof(slot.overlap));
     std::memset(slot.output, 0, sizeof(slot.output));

@@ -346,7 +346,8 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   BitReader r;
   BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
   object_type_ = 0;
-  s.ps_mode = s.ps_mode_working = 0;
+  // Parametric stereo keeps its configured mode: ADTS and ADIF streams
+  // signal it only implicitly, inside the SBR data.
   if (BitReaderPeek(r, 32) == 0x414C5300u) {
     // Raw ALS stream: the whole configuration (with the stored file header
     // and trailer) must be present before decoding starts.

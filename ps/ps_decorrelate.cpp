@@ -1,0 +1,115 @@
+// Decorrelation (ISO/IEC 14496-3, 8.6.4.5): a fractional-delay all-pass
+// chain of three links for the lower bands, a plain delay above, and a
+// transient detector per parameter band that attenuates the decorrelated
+// signal where the input power drops faster than its peak envelope.
+#include <cstring>
+
+#include "ps/ps_internal.h"
+
+namespace {
+
+// Transient attenuation of every parameter band and slot.
+void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k,
+                    float (*gain)[kPsSlots]) {
+  float power[kPsMaxBands][kPsSlots];
+  std::memset(power, 0, sizeof(power));
+  for (int32_t k = 0; k < top_k; ++k) {
+    float* p = power[lay.k_to_i[k]];
+    const float(*x)[2] = st.s[k];
+    for (int32_t n = 0; n < kPsSlots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
+  }
+  for (int32_t i = 0; i < lay.par_bands; ++i) {
+    float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
+    for (int32_t n = 0; n < kPsSlots; ++n) {
+      const float p = power[i][n];
+      const float decayed = kPsPeakDecay * peak;
+      peak = decayed > p ? decayed : p;
+      smooth += kPsSmoothing * (p - smooth);
+      diff += kPsSmoothing * (peak - p - diff);
+      const float denom = kPsTransientImpact * diff;
+      gain[i][n] = denom > smooth ? smooth / denom : 1.0f;
+    }
+    st.peakDecay[i] = peak;
+    st.powerSmooth[i] = smooth;
+    st.peakDiffSmooth[i] = diff;
+  }
+}
+
+// Shifts the plain delay line of band k and appends this frame's input.
+void FeedDelay(PsSynthesisState& st, int32_t k) {
+  float(*line)[2] = st.delay[k];
+  std::memmove(line, line + kPsSlots, sizeof(float) * 2 * kPsMaxDelay);
+  std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(st.s[k]));
+}
+
+void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const float* gain) {
+  const bool wide = lay.par_bands == 34;
+  const float* phi = wide ? kPsPhiFract34[k] : kPsPhiFract20[k];
+  const float(*qf)[2] = wide ? kPsQFract34[k] : kPsQFract20[k];
+  float slope = 1.0f - kPsDecaySlope * static_cast<float>(k - lay.decay_cutoff_k);
+  slope = slope < 0.0f ? 0.0f : (slope > 1.0f ? 1.0f : slope);
+  float ag[kPsAllpassLinks];
+  float(*links[kPsAllpassLinks])[2];
+  for (int m = 0; m < kPsAllpassLinks; ++m) {
+    ag[m] = kPsLinkCoef[m] * slope;
+    links[m] = st.apDelay[k][m];
+    std::memmove(links[m], links[m] + kPsSlots, sizeof(float) * 2 * kPsMaxLinkDelay);
+  }
+  const float(*in)[2] = st.delay[k] + kPsMaxDelay - kPsAllpassPreDelay;
+  float(*out)[2] = st.d[k];
+  for (int32_t n = 0; n < kPsSlots; ++n) {
+    float re = in[n][0] * phi[0] - in[n][1] * phi[1];
+    float im = in[n][0] * phi[1] + in[n][1] * phi[0];
+    for (int m = 0; m < kPsAllpassLinks; ++m) {
+      // w[n] = x + ag y, y = Q w[n - d] - ag x.
+      const float* late = links[m][n + kPsMaxLinkDelay - kPsLinkDelay[m]];
+      const float yr = late[0] * qf[m][0] - late[1] * qf[m][1] - ag[m] * re;
+      const float yi = late[0] * qf[m][1] + late[1] * qf[m][0] - ag[m] * im;
+      links[m][n + kPsMaxLinkDelay][0] = re + ag[m] * yr;
+      links[m][n + kPsMaxLinkDelay][1] = im + ag[m] * yi;
+      re = yr;
+      im = yi;
+    }
+    out[n][0] = gain[n] * re;
+    out[n][1] = gain[n] * im;
+  }
+}
+
+void PlainDelay(PsSynthesisState& st, int32_t k, int32_t slots, const float* gain) {
+  const float(*in)[2] = st.delay[k] + kPsMaxDelay - slots;
+  float(*out)[2] = st.d[k];
+  for (int32_t n = 0; n < kPsSlots; ++n) {
+    out[n][0] = gain[n] * in[n][0];
+    out[n][1] = gain[n] * in[n][1];
+  }
+}
+
+}  // namespace
+
+void PsClearDecorrelator(PsSynthesisState& st) {
+  std::memset(st.delay, 0, sizeof(st.delay));
+  std::memset(st.apDelay, 0, sizeof(st.apDelay));
+  std::memset(st.peakDecay, 0, sizeof(st.peakDecay));
+  std::memset(st.powerSmooth, 0, sizeof(st.powerSmooth));
+  std::memset(st.peakDiffSmooth, 0, sizeof(st.peakDiffSmooth));
+}
+
+void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
+  float gain[kPsMaxBands][kPsSlots];
+  TransientGains(st, lay, top_k, gain);
+  for (int32_t k = 0; k < top_k; ++k) {
+    FeedDelay(st, k);
+    const float* g = gain[lay.k_to_i[k]];
+    if (k < lay.allpass_end_k) {
+      AllPass(st, lay, k, g);
+    } else {
+      PlainDelay(st, k, k < lay.short_delay_k ? kPsLongDelay : kPsShortDelay, g);
+    }
+  }
+  // Silent bands above the SBR range: no signal, no history.
+  for (int32_t k = top_k; k < lay.k_bands; ++k) {
+    std::memset(st.delay[k], 0, sizeof(st.delay[k]));
+    if (k < lay.allpass_end_k) std::memset(st.apDelay[k], 0, sizeof(st.apDelay[k]));
+    std::memset(st.d[k], 0, sizeof(st.d[k]));
+  }
+}
