@@ -797,10 +797,12 @@ Status AACDecoder::GetDuration(float* seconds) {
   if (!main_mem_id_) return StatusNotInitialized;
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   if (als_) {
+    // A sample count of 0xFFFFFFFF says the length is not known.
     const AlsConfig& cfg = ALSGetConfig(als_);
-    *seconds = cfg.samp_freq ? float(double(cfg.samples) / cfg.samp_freq) : 0.0f;
+    const bool known = cfg.samples != 0xFFFFFFFFu && cfg.samp_freq;
+    *seconds = known ? float(double(cfg.samples) / cfg.samp_freq) : -1.0f;
     UnlockBlocks();
-    return StatusOk;
+    return known ? StatusOk : StatusFailed;
   }
   const AACDecState& s = *state_;
   *seconds =
