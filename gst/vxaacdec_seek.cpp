@@ -436,6 +436,7 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
     const guint64 target = ok ? gst_util_uint64_scale(seg.start, out_rate, GST_SECOND) : 0;
     ok = ok && PlanSeek(s, target, (flags & GST_SEEK_FLAG_ACCURATE) != 0, upstream_bytes, &offset);
   }
+  const gboolean exact = s.pending_exact;
   if (ok) {
     s.pending = TRUE;
     s.pending_seqnum = gst_event_get_seqnum(event);
@@ -445,7 +446,7 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
   if (!ok) return FALSE;
 
   GST_DEBUG_OBJECT(dec, "seek to %" GST_TIME_FORMAT " from byte %" G_GUINT64_FORMAT " (%s)",
-                   GST_TIME_ARGS(seg.start), offset, s.pending_exact ? "exact" : "estimated");
+                   GST_TIME_ARGS(seg.start), offset, exact ? "exact" : "estimated");
   GstEvent* bytes = gst_event_new_seek(
       1.0, GST_FORMAT_BYTES, static_cast<GstSeekFlags>(flags & GST_SEEK_FLAG_FLUSH),
       GST_SEEK_TYPE_SET, static_cast<gint64>(offset), GST_SEEK_TYPE_NONE, -1);
