@@ -1,0 +1,167 @@
+// libFuzzer target: the vxaacdec element in a GstHarness, fed a script of
+// caps, buffers and events taken from the input, the way demuxers and
+// parsers feed it: audio/mpeg caps of MPEG-2 or MPEG-4 with any stream
+// format, codec data or none, framed/parsed flags, rate and channels;
+// buffers of any split with or without time stamps and DISCONT; flushes,
+// segments, EOS and caps changes in the middle of a stream; property
+// changes that apply from the next decoder.
+//
+// Input: a list of records, each starting with an op byte (op & 7):
+//   0-3  buffer: [len high][len low] bytes (DISCONT when op bit 3, a time
+//        stamp when op bit 4)
+//   4    caps: [fields][rate][channels] and, when fields bit 3, [len] bytes
+//        of codec data
+//   5    flush (FLUSH_START, FLUSH_STOP)
+//   6    segment (op bit 3: BYTES, else TIME), start from the next byte
+//   7    op bit 3: EOS; else a property change from the next byte
+// One harness per input; the element is registered statically, so the
+// target needs no plug-in path and no registry.
+#include <gst/check/gstharness.h>
+#include <gst/gst.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" void gst_plugin_vxaacdec_register(void);
+
+namespace {
+
+struct Reader {
+  const uint8_t* p;
+  size_t n;
+  uint8_t Byte() {
+    if (!n) return 0;
+    --n;
+    return *p++;
+  }
+};
+
+void Drain(GstHarness* h) {
+  while (GstBuffer* b = gst_harness_try_pull(h)) gst_buffer_unref(b);
+  while (GstEvent* e = gst_harness_try_pull_event(h)) gst_event_unref(e);
+  while (GstEvent* e = gst_harness_try_pull_upstream_event(h)) gst_event_unref(e);
+}
+
+void PushBuffer(GstHarness* h, Reader& r, uint8_t op, GstClockTime* pts) {
+  size_t len = (size_t{r.Byte()} << 8) | r.Byte();
+  len = len < r.n ? len : r.n;
+  GstBuffer* buf = gst_buffer_new_memdup(len ? r.p : reinterpret_cast<const uint8_t*>(""), len);
+  r.p += len;
+  r.n -= len;
+  if (op & 0x08) GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
+  if (op & 0x10) {
+    GST_BUFFER_PTS(buf) = *pts;
+    *pts += (op & 0x20) ? 23 * GST_MSECOND : GST_SECOND / 3;
+  }
+  gst_harness_push(h, buf);
+}
+
+void PushCaps(GstHarness* h, Reader& r) {
+  static const char* const kFormats[4] = {nullptr, "adts", "raw", "adif"};
+  static constexpr int kRates[8] = {44100, 48000, 22050, 8000, 96000, 7350, 12345, 0};
+  const uint8_t fields = r.Byte();
+  const uint8_t rate = r.Byte();
+  const uint8_t channels = r.Byte();
+  GstCaps* caps =
+      gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, (fields & 1) ? 2 : 4, nullptr);
+  GstStructure* s = gst_caps_get_structure(caps, 0);
+  if (const char* format = kFormats[(fields >> 1) & 3])
+    gst_structure_set(s, "stream-format", G_TYPE_STRING, format, nullptr);
+  if (fields & 0x08) {
+    size_t len = r.Byte();
+    len = len < r.n ? len : r.n;
+    GstBuffer* cd = gst_buffer_new_memdup(len ? r.p : reinterpret_cast<const uint8_t*>(""), len);
+    r.p += len;
+    r.n -= len;
+    gst_structure_set(s, "codec_data", GST_TYPE_BUFFER, cd, nullptr);
+    gst_buffer_unref(cd);
+  }
+  if (fields & 0x10) gst_structure_set(s, "framed", G_TYPE_BOOLEAN, (fields >> 5) & 1, nullptr);
+  if (fields & 0x40) gst_structure_set(s, "parsed", G_TYPE_BOOLEAN, TRUE, nullptr);
+  if (!(rate & 0x80))
+    gst_structure_set(s, "rate", G_TYPE_INT, (rate & 8) ? int{rate} * 1000 : kRates[rate & 7],
+                      nullptr);
+  if (!(channels & 0x80)) gst_structure_set(s, "channels", G_TYPE_INT, channels & 15, nullptr);
+  gst_harness_push_event(h, gst_event_new_caps(caps));
+  gst_caps_unref(caps);
+  // Demuxers and parsers follow caps with a segment.
+  GstSegment seg;
+  gst_segment_init(&seg, GST_FORMAT_TIME);
+  gst_harness_push_event(h, gst_event_new_segment(&seg));
+}
+
+void PushSegment(GstHarness* h, Reader& r, uint8_t op) {
+  GstSegment seg;
+  gst_segment_init(&seg, (op & 0x08) ? GST_FORMAT_BYTES : GST_FORMAT_TIME);
+  seg.start = (op & 0x08) ? r.Byte() * 1000u : r.Byte() * GST_SECOND / 10;
+  seg.time = seg.start;
+  seg.position = seg.start;
+  gst_harness_push_event(h, gst_event_new_segment(&seg));
+}
+
+void SetProperty(GstHarness* h, uint8_t v) {
+  static const char* const kNames[3] = {"sbr-output", "sbr-quality", "parametric-stereo"};
+  static const char* const kValues[3][4] = {
+      {"downsampled", "full-rate", "downsampled", "full-rate"},
+      {"high", "low-power", "high", "low-power"},
+      {"off", "parse", "baseline", "full"}};
+  const int which = (v & 3) % 3;
+  gst_util_set_object_arg(G_OBJECT(h->element), kNames[which], kValues[which][(v >> 2) & 3]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // No registry and no other plug-ins: the harness needs only this element.
+  setenv("GST_REGISTRY_DISABLE", "yes", 0);
+  setenv("GST_REGISTRY_FORK", "no", 0);
+  gst_init(nullptr, nullptr);
+  gst_plugin_vxaacdec_register();
+  // Criticals are broken invariants in the element or misuse of the API;
+  // warnings (data before a segment the script never sent, rejected caps)
+  // are expected and only slow the run down.
+  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
+  g_log_set_handler(
+      "GStreamer", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+      nullptr);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  GstHarness* h = gst_harness_new("vxaacdec");
+  if (!h) std::abort();
+  Reader r{data, size};
+  GstClockTime pts = 0;
+  for (int ops = 0; ops < 512 && r.n > 0; ++ops) {
+    const uint8_t op = r.Byte();
+    switch (op & 7) {
+      case 4:
+        PushCaps(h, r);
+        break;
+      case 5:
+        gst_harness_push_event(h, gst_event_new_flush_start());
+        gst_harness_push_event(h, gst_event_new_flush_stop(TRUE));
+        break;
+      case 6:
+        PushSegment(h, r, op);
+        break;
+      case 7:
+        if (op & 0x08)
+          gst_harness_push_event(h, gst_event_new_eos());
+        else
+          SetProperty(h, r.Byte());
+        break;
+      default:
+        PushBuffer(h, r, op, &pts);
+        break;
+    }
+    Drain(h);
+  }
+  gst_harness_push_event(h, gst_event_new_eos());
+  Drain(h);
+  gst_harness_teardown(h);
+  return 0;
+}
