@@ -373,6 +373,89 @@ void ExpectSamplesAtTheirTimes(const vxgst::Output& out, const vxgst::Output& st
   EXPECT_GT(compared, 0u);
 }
 
+// Linked straight to filesrc the element answers the queries upstream
+// cannot: duration (ALS header, or upstream bytes over the byte rate),
+// position and seeking in TIME, before and after a TIME seek.
+TEST_F(Stress, QueriesWithoutAParser) {
+  REQUIRE_DECODER();
+  const Bytes cbr = PaddedAdts(ShuffledAdts(Clip("lc_44k_st_128.aac"), 430, 7), 420);
+  const GstClockTime frame = gst_util_uint64_scale(1024, GST_SECOND, 44100);
+  const struct {
+    std::string path;
+    GstClockTime duration;
+    GstClockTime tolerance;
+    GstClockTime frame;
+  } cases[] = {
+      {TempFile(cbr, ".aac"), gst_util_uint64_scale(430 * 1024, GST_SECOND, 44100), frame, frame},
+      {std::string(VX_TEST_DATA_DIR) + "/als/als_16b_st_ra.als",
+       gst_util_uint64_scale(24576, GST_SECOND, 32000), 0,
+       gst_util_uint64_scale(1024, GST_SECOND, 32000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    GstElement* p =
+        vxgst::LaunchWithAppsink("filesrc location=" + Quoted(c.path) + " ! vxaacdec name=dec");
+    ASSERT_NE(p, nullptr);
+    gst_element_set_state(p, GST_STATE_PAUSED);
+    ASSERT_EQ(gst_element_get_state(p, nullptr, nullptr, 10 * GST_SECOND),
+              GST_STATE_CHANGE_SUCCESS);
+    GstElement* dec = gst_bin_get_by_name(GST_BIN(p), "dec");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "vxsink");
+    GstPad* src = gst_element_get_static_pad(dec, "src");
+    gint64 duration = -1, position = -1;
+    EXPECT_TRUE(gst_pad_query_duration(src, GST_FORMAT_TIME, &duration));
+    EXPECT_NEAR(static_cast<double>(duration), static_cast<double>(c.duration),
+                static_cast<double>(c.tolerance));
+    EXPECT_TRUE(gst_pad_query_position(src, GST_FORMAT_TIME, &position));
+    EXPECT_GT(position, 0);
+    EXPECT_LE(position, duration);
+    GstQuery* q = gst_query_new_seeking(GST_FORMAT_TIME);
+    EXPECT_TRUE(gst_pad_query(src, q));
+    gboolean seekable = FALSE;
+    gint64 start = -1, end = -1;
+    gst_query_parse_seeking(q, nullptr, &seekable, &start, &end);
+    gst_query_unref(q);
+    EXPECT_TRUE(seekable);
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, duration);
+    // The whole pipeline reports the same.
+    gint64 pipeline_duration = -1;
+    EXPECT_TRUE(gst_element_query_duration(p, GST_FORMAT_TIME, &pipeline_duration));
+    EXPECT_EQ(pipeline_duration, duration);
+    // A TIME seek from PAUSED: the next preroll buffer holds the target, the
+    // position is just after it and the duration stays.  Then back to the
+    // start.
+    for (const GstClockTime target :
+         {static_cast<GstClockTime>(duration) / 2 + GST_MSECOND, static_cast<GstClockTime>(0)}) {
+      SCOPED_TRACE(target);
+      ASSERT_TRUE(gst_element_seek_simple(
+          p, GST_FORMAT_TIME,
+          static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+          static_cast<gint64>(target)));
+      ASSERT_EQ(gst_element_get_state(p, nullptr, nullptr, 10 * GST_SECOND),
+                GST_STATE_CHANGE_SUCCESS);
+      GstSample* preroll = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink), 10 * GST_SECOND);
+      ASSERT_NE(preroll, nullptr);
+      GstBuffer* buf = gst_sample_get_buffer(preroll);
+      EXPECT_LE(GST_BUFFER_PTS(buf), target);
+      EXPECT_GT(GST_BUFFER_PTS(buf) + GST_BUFFER_DURATION(buf), target);
+      gst_sample_unref(preroll);
+      EXPECT_TRUE(gst_pad_query_position(src, GST_FORMAT_TIME, &position));
+      EXPECT_GT(position, static_cast<gint64>(target));
+      EXPECT_LE(position, static_cast<gint64>(target + c.frame));
+      gint64 after = -1;
+      EXPECT_TRUE(gst_pad_query_duration(src, GST_FORMAT_TIME, &after));
+      EXPECT_NEAR(static_cast<double>(after), static_cast<double>(c.duration),
+                  static_cast<double>(c.tolerance));
+    }
+    gst_element_set_state(p, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(src);
+    gst_object_unref(dec);
+    gst_object_unref(p);
+  }
+}
+
 // Flushing seeks while playing, forwards and backwards: through the ADTS
 // parser and the MP4 demuxer (they seek in TIME themselves) and without a
 // parser (converted here).
@@ -702,6 +785,37 @@ TEST_F(Stress, MissingTimestampsAndDiscontFlags) {
     // After one frame without its overlap, the samples are the stream's.
     EXPECT_TRUE(Span(out, 22 * 1024, 18 * 1024) == Span(straight, 25 * 1024, 18 * 1024));
   }
+}
+
+// HE-AAC v2 with parametric stereo and full-rate SBR output: two channels
+// at 44100 Hz from a mono core at 22050 Hz, the same through the parser and
+// from unparsed input in small pieces, and real stereo (the channels
+// differ, not a copied mono signal).
+TEST_F(Stress, ParametricStereoGivesTwoChannelsAtTheFullRate) {
+  REQUIRE_DECODER();
+  const std::string ps = Quoted(vxgst::DataPath("ps_44k_24.aac"));
+  const std::string dec = " ! vxaacdec parametric-stereo=full sbr-output=full-rate";
+  const vxgst::Output parsed = vxgst::RunPipeline("filesrc location=" + ps + " ! aacparse" + dec);
+  const vxgst::Output direct = vxgst::RunPipeline("filesrc location=" + ps + " blocksize=64" + dec);
+  for (const vxgst::Output* out : {&parsed, &direct}) {
+    ASSERT_EQ(out->error, "");
+    EXPECT_EQ(out->format, "S16LE");
+    EXPECT_EQ(out->channels, 2);
+    EXPECT_EQ(out->rate, 44100);
+    EXPECT_EQ(out->caps_changes, 1);
+    EXPECT_EQ(out->Frames(), 16u * 2048);
+    EXPECT_EQ(vxgst::CheckContinuity(*out, 0), "");
+  }
+  EXPECT_TRUE(parsed.pcm == direct.pcm);
+  size_t differing = 0;
+  for (size_t i = 0; i + 4 <= direct.pcm.size(); i += 4)
+    differing += direct.pcm[i] != direct.pcm[i + 2] || direct.pcm[i + 1] != direct.pcm[i + 3];
+  EXPECT_GT(differing, direct.Frames() / 4);
+  // Without the properties the same stream is the mono core's output.
+  const vxgst::Output mono = vxgst::RunPipeline("filesrc location=" + ps + " ! vxaacdec");
+  ASSERT_EQ(mono.error, "");
+  EXPECT_EQ(mono.channels, 1);
+  EXPECT_EQ(mono.rate, 22050);
 }
 
 // Collected bus messages of a run.
