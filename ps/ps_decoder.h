@@ -123,7 +123,8 @@ int32_t PsInit(PSDecState& ps);
 void PsReset(PSDecState& ps);
 
 // ps_data() from the reader's position; `budget_bits` is what the SBR
-// extension holds for it.  Returns 0 or kPsError; on an error the previous
+// extension holds for it (nothing beyond it is read; the reader moves only
+// when the frame parses).  Returns 0 or kPsError; on an error the previous
 // frame's parameters stay in force (a bad iid_mode/icc_mode clears the
 // header fields and selects the 10/20-band layout).
 int32_t PsParse(PSDecState& ps, UMC::BitReader& r, int32_t budget_bits);

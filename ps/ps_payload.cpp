@@ -174,6 +174,11 @@ void DecodeSet(bool enabled, const SetRule& rule, int32_t coded_env, int32_t num
   DeltaDecode<N>(rule, coded_env, dt, deltas, prev, grid);
   for (int32_t e = coded_env; e < num_env; ++e) {
     std::memcpy(grid[e], e == 0 ? prev : grid[e - 1], sizeof(int16_t) * N);
+    // Values kept from a frame with fine IID may exceed a coarse range.
+    if (e == 0 && !rule.phase) {
+      for (int32_t g = 0; g < N; ++g)
+        grid[e][g] = static_cast<int16_t>(Clamp(grid[e][g], rule.lo, rule.hi));
+    }
   }
   std::memcpy(prev, grid[num_env - 1], sizeof(int16_t) * N);
 }
@@ -256,29 +261,31 @@ void Commit(PSDecState& ps, const Coded& c) {
 
 }  // namespace
 
+// Integer means truncate toward zero (the integer division of ISO/IEC
+// 14496-3), also for negative IID indices.
 void PsMapIndices34To20(const int16_t* a, int16_t* b, int32_t count) {
   int16_t t[20];
   t[0] = static_cast<int16_t>((2 * a[0] + a[1]) / 3);
   t[1] = static_cast<int16_t>((a[1] + 2 * a[2]) / 3);
   t[2] = static_cast<int16_t>((2 * a[3] + a[4]) / 3);
   t[3] = static_cast<int16_t>((a[4] + 2 * a[5]) / 3);
-  t[4] = static_cast<int16_t>((a[6] + a[7]) >> 1);
-  t[5] = static_cast<int16_t>((a[8] + a[9]) >> 1);
+  t[4] = static_cast<int16_t>((a[6] + a[7]) / 2);
+  t[5] = static_cast<int16_t>((a[8] + a[9]) / 2);
   t[6] = a[10];
   t[7] = a[11];
-  t[8] = static_cast<int16_t>((a[12] + a[13]) >> 1);
-  t[9] = static_cast<int16_t>((a[14] + a[15]) >> 1);
+  t[8] = static_cast<int16_t>((a[12] + a[13]) / 2);
+  t[9] = static_cast<int16_t>((a[14] + a[15]) / 2);
   t[10] = a[16];
   if (count > 11) {
     t[11] = a[17];
     t[12] = a[18];
     t[13] = a[19];
-    t[14] = static_cast<int16_t>((a[20] + a[21]) >> 1);
-    t[15] = static_cast<int16_t>((a[22] + a[23]) >> 1);
-    t[16] = static_cast<int16_t>((a[24] + a[25]) >> 1);
-    t[17] = static_cast<int16_t>((a[26] + a[27]) >> 1);
-    t[18] = static_cast<int16_t>((a[28] + a[29] + a[30] + a[31]) >> 2);
-    t[19] = static_cast<int16_t>((a[32] + a[33]) >> 1);
+    t[14] = static_cast<int16_t>((a[20] + a[21]) / 2);
+    t[15] = static_cast<int16_t>((a[22] + a[23]) / 2);
+    t[16] = static_cast<int16_t>((a[24] + a[25]) / 2);
+    t[17] = static_cast<int16_t>((a[26] + a[27]) / 2);
+    t[18] = static_cast<int16_t>((a[28] + a[29] + a[30] + a[31]) / 4);
+    t[19] = static_cast<int16_t>((a[32] + a[33]) / 2);
   }
   std::memcpy(b, t, sizeof(int16_t) * static_cast<size_t>(count > 11 ? 20 : 11));
 }
@@ -293,12 +300,18 @@ void PsMapIndices20To34(const int16_t* a, int16_t* b, int32_t count) {
                                          16, 16, 17, 17, 18, 18, 18, 18, 19, 19};
   int16_t t[34];
   const int32_t n = count > 17 ? 34 : 17;
-  for (int32_t i = 0; i < n; ++i) t[i] = static_cast<int16_t>((a[kFirst[i]] + a[kSecond[i]]) >> 1);
+  for (int32_t i = 0; i < n; ++i) t[i] = static_cast<int16_t>((a[kFirst[i]] + a[kSecond[i]]) / 2);
   std::memcpy(b, t, sizeof(int16_t) * static_cast<size_t>(n));
 }
 
-int32_t PsParse(PSDecState& ps, BitReader& r, int32_t budget_bits) {
+int32_t PsParse(PSDecState& ps, BitReader& reader, int32_t budget_bits) {
+  // The frame is read through a copy of the reader that ends with the
+  // budget's last byte (bits beyond it read as zero), so nothing after the
+  // budget is ever read; the caller's reader moves only on success.
+  BitReader r = reader;
   const int64_t start = UMC::BitReaderBitsConsumed(r);
+  const int64_t end_byte = (start + (budget_bits > 0 ? budget_bits : 0) + 7) >> 3;
+  if (end_byte < r.size) r.size = static_cast<int32_t>(end_byte);
   const PsHuffman& h = ps.huffman;
   Header hd{0, ps.enable_iid, ps.iid_mode, ps.enable_icc, ps.icc_mode, ps.enable_ext};
   hd.present = Read(r, 1);
@@ -346,6 +359,7 @@ int32_t PsParse(PSDecState& ps, BitReader& r, int32_t budget_bits) {
   ps.icc_mode = hd.icc_mode;
   ps.enable_ext = hd.enable_ext;
   Commit(ps, c);
+  reader.pos = r.pos;
   return 0;
 }
 
