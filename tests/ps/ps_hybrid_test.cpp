@@ -1,0 +1,171 @@
+// Hybrid analysis kernels: the SSE2 and generic builds of the complex
+// Q-band filter and the real two-band filter, with every coefficient set
+// both layouts use, against a direct 13-tap convolution in double
+// precision (taps g(j) = c[j], g(6) = centre, g(12 - j) = conj(c[j])).
+// Both builds within the rounding bound of the convolution puts them within
+// twice that bound of each other; the largest SSE2/generic difference is
+// printed.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "ps/ps_internal.h"
+
+namespace {
+
+using Window = std::vector<std::array<float, 2>>;
+
+Window RandomWindow(std::mt19937& rng, float scale) {
+  std::uniform_real_distribution<float> u(-scale, scale);
+  Window w(kPsWindowSlots);
+  for (auto& v : w) v = {u(rng), u(rng)};
+  return w;
+}
+
+const float (*Ptr(const Window& w))[2] {
+  return reinterpret_cast<const float(*)[2]>(w.data());
+}
+
+struct ComplexSet {
+  const char* name;
+  const float (*coef)[6][2];
+  float centre;
+  int32_t bands;
+};
+
+// Each output is a sum of 13 complex products (25 real products per
+// part).  Two orders of summation in single precision differ by at most
+// about 26 rounding steps of the largest partial sum, which is bounded by
+// the sum of the absolute products: |a - b| <= 26 * FLT_EPSILON * sum|terms|.
+constexpr double kRoundingSteps = 26.0;
+
+TEST(PsHybridKernels, ComplexFiltersMatchTheConvolution) {
+  const ComplexSet sets[] = {
+      {"8x20", kPsHybrid8x20, kPsHybridCentre8x20, 8},
+      {"12x34", kPsHybrid12x34, kPsHybridCentre12x34, 12},
+      {"8x34", kPsHybrid8x34, kPsHybridCentre8x34, 8},
+      {"4x34", kPsHybrid4x34, kPsHybridCentre4x34, 4},
+  };
+  const PsHybridComplexFn impls[] = {ps_generic::HybridComplex, ps_sse2::HybridComplex,
+                                     PsHybridComplexKernel()};
+  std::mt19937 rng(7);
+  double worst = 0.0;       // largest error in units of the bound
+  double worst_pair = 0.0;  // largest SSE2/generic difference, same units
+  for (const ComplexSet& set : sets) {
+    for (int trial = 0; trial < 20; ++trial) {
+      const Window in = RandomWindow(rng, trial % 2 ? 1.0f : 30000.0f);
+      // Reference and per-output bound.
+      std::vector<std::complex<double>> ref(static_cast<size_t>(set.bands) * kPsSlots);
+      std::vector<double> bound(ref.size());
+      for (int32_t q = 0; q < set.bands; ++q) {
+        for (int32_t n = 0; n < kPsSlots; ++n) {
+          std::complex<double> acc = 0.0;
+          double mag = 0.0;
+          for (int j = 0; j < 13; ++j) {
+            std::complex<double> g(set.centre, 0.0);
+            if (j < 6) g = {set.coef[q][j][0], set.coef[q][j][1]};
+            if (j > 6) g = {set.coef[q][12 - j][0], -set.coef[q][12 - j][1]};
+            const std::complex<double> x(in[n + j][0], in[n + j][1]);
+            acc += g * x;
+            mag += (std::abs(g.real()) + std::abs(g.imag())) *
+                   (std::abs(x.real()) + std::abs(x.imag()));
+          }
+          ref[q * kPsSlots + n] = acc;
+          bound[q * kPsSlots + n] = kRoundingSteps * FLT_EPSILON * mag + 1e-30;
+        }
+      }
+      float out[3][12][kPsSlots][2];
+      for (size_t i = 0; i < std::size(impls); ++i) {
+        impls[i](Ptr(in), set.coef, set.centre, set.bands, out[i]);
+        for (int32_t q = 0; q < set.bands; ++q) {
+          for (int32_t n = 0; n < kPsSlots; ++n) {
+            const std::complex<double>& r = ref[q * kPsSlots + n];
+            const double b = bound[q * kPsSlots + n];
+            const double er = std::abs(out[i][q][n][0] - r.real()),
+                         ei = std::abs(out[i][q][n][1] - r.imag());
+            worst = std::max(worst, std::max(er, ei) / b);
+            ASSERT_LE(er, b) << set.name << " impl " << i << " q " << q << " n " << n;
+            ASSERT_LE(ei, b) << set.name << " impl " << i << " q " << q << " n " << n;
+          }
+        }
+      }
+      for (int32_t q = 0; q < set.bands; ++q) {
+        for (int32_t n = 0; n < kPsSlots; ++n) {
+          for (int c = 0; c < 2; ++c) {
+            worst_pair = std::max(
+                worst_pair, std::abs(out[0][q][n][c] - out[1][q][n][c]) / bound[q * kPsSlots + n]);
+          }
+        }
+      }
+    }
+  }
+  std::printf("complex hybrid filters: worst error %.3f, SSE2/generic %.3f of the bound\n", worst,
+              worst_pair);
+}
+
+// The real two-band filter: low = centre + odd taps, high = centre - odd
+// taps, each part filtered on its own (real taps do not mix re and im).
+TEST(PsHybridKernels, RealFilterMatchesTheConvolution) {
+  const PsHybridRealFn impls[] = {ps_generic::HybridReal, ps_sse2::HybridReal,
+                                  PsHybridRealKernel()};
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 30; ++trial) {
+    const Window in = RandomWindow(rng, trial % 2 ? 1.0f : 30000.0f);
+    for (size_t i = 0; i < std::size(impls); ++i) {
+      float low[kPsSlots][2], high[kPsSlots][2];
+      impls[i](Ptr(in), kPsHybrid2Odd, kPsHybrid2Centre, low, high);
+      for (int32_t n = 0; n < kPsSlots; ++n) {
+        for (int c = 0; c < 2; ++c) {
+          const double mid = double{kPsHybrid2Centre} * in[n + 6][c];
+          double side = 0.0, mag = std::abs(mid);
+          for (int t = 0; t < 3; ++t) {
+            const double x = double{in[n + 1 + 2 * t][c]} + in[n + 11 - 2 * t][c];
+            side += kPsHybrid2Odd[t] * x;
+            mag += std::abs(kPsHybrid2Odd[t]) *
+                   (std::abs(in[n + 1 + 2 * t][c]) + std::abs(in[n + 11 - 2 * t][c]));
+          }
+          const double b = kRoundingSteps * FLT_EPSILON * mag + 1e-30;
+          ASSERT_NEAR(low[n][c], mid + side, b) << "impl " << i << " n " << n;
+          ASSERT_NEAR(high[n][c], mid - side, b) << "impl " << i << " n " << n;
+        }
+      }
+    }
+  }
+}
+
+// Each complex filter bank splits a band into Q pieces that sum back to
+// the band delayed by six slots (the synthesis is a plain sum): the taps
+// of all Q filters add up to a unit impulse at the centre.
+TEST(PsHybridKernels, ComplexBanksSumToTheDelayedInput) {
+  const ComplexSet sets[] = {
+      {"8x20", kPsHybrid8x20, kPsHybridCentre8x20, 8},
+      {"12x34", kPsHybrid12x34, kPsHybridCentre12x34, 12},
+      {"8x34", kPsHybrid8x34, kPsHybridCentre8x34, 8},
+      {"4x34", kPsHybrid4x34, kPsHybridCentre4x34, 4},
+  };
+  std::mt19937 rng(3);
+  const Window in = RandomWindow(rng, 1.0f);
+  for (const ComplexSet& set : sets) {
+    float out[12][kPsSlots][2];
+    PsHybridComplexKernel()(Ptr(in), set.coef, set.centre, set.bands, out);
+    for (int32_t n = 0; n < kPsSlots; ++n) {
+      double re = 0.0, im = 0.0;
+      for (int32_t q = 0; q < set.bands; ++q) re += out[q][n][0], im += out[q][n][1];
+      EXPECT_NEAR(re, in[n + 6][0], 1e-5) << set.name << " n " << n;
+      EXPECT_NEAR(im, in[n + 6][1], 1e-5) << set.name << " n " << n;
+    }
+  }
+  // The real pair: low + high = 2 centre x(n + 6).
+  float low[kPsSlots][2], high[kPsSlots][2];
+  PsHybridRealKernel()(Ptr(in), kPsHybrid2Odd, kPsHybrid2Centre, low, high);
+  for (int32_t n = 0; n < kPsSlots; ++n) {
+    EXPECT_NEAR(low[n][0] + high[n][0], in[n + 6][0], 1e-5);
+    EXPECT_NEAR(low[n][1] + high[n][1], in[n + 6][1], 1e-5);
+  }
+}
+
+}  // namespace
