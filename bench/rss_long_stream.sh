@@ -1,14 +1,21 @@
 #!/bin/sh
-# Peak resident memory of the element over a long stream: an ADTS stream of
-# about 1 and about 10 minutes (one clip repeated) through
-#   filesrc ! aacparse ! vxaacdec ! fakesink   (and without the parser)
-# next to the same pipeline without the decoder.  Memory that grows with the
-# stream's length shows up as a difference between the two lengths.
-#   bench/rss_long_stream.sh [BUILD_DIR]
+# Peak resident memory of the element over a long stream.  Each clip is
+# repeated (ADTS frames concatenate into a valid stream) to about 1 and
+# about 10 minutes of audio and decoded by
+#   filesrc ! aacparse ! vxaacdec ! fakesink sync=false
+#   filesrc ! vxaacdec ! fakesink sync=false              (no parser)
+# next to filesrc ! aacparse ! fakesink sync=false (the same process without
+# the decoder).  For every pipeline it prints the peak RSS after 1 minute
+# and after 10 minutes of audio and the difference: memory that grows with
+# the stream's length shows up there.  Each figure is the median of RUNS
+# runs (default 3); the peak of one process varies by a few hundred KiB
+# with thread timing.  Needs only the build and tests/data.
+#   bench/rss_long_stream.sh [BUILD_DIR] [RUNS]
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
-clip=$here/tests/data/gst/lc_44k_st_128.aac  # 43 frames, 0.998 s
+build=$(cd "${1:-$here/build}" && pwd)
+runs=${2:-3}
+data=$here/tests/data
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -16,26 +23,94 @@ export GST_PLUGIN_PATH="$build/plugin"
 export GST_REGISTRY="$build/gst-registry-bench.bin"
 gst-inspect-1.0 vxaacdec >/dev/null
 
-# Peak RSS (KiB) and CPU seconds of one child process.
-measure() {
+# Repeats an ADTS clip until the stream holds at least SECONDS of audio
+# (1024 core samples per frame at the header's rate); prints the minutes.
+repeat_adts() {  # clip seconds out
   python3 - "$@" <<'EOF'
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
-u = resource.getrusage(resource.RUSAGE_CHILDREN)
-print(f"{u.ru_maxrss:8d} KiB  {u.ru_utime + u.ru_stime:6.2f} s cpu")
+import sys
+clip = open(sys.argv[1], "rb").read()
+rates = [96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000]
+at = frames = 0
+while at + 7 <= len(clip) and clip[at] == 0xFF and (clip[at + 1] & 0xF6) == 0xF0:
+    rate = rates[(clip[at + 2] >> 2) & 15]
+    at += ((clip[at + 3] & 3) << 11) | (clip[at + 4] << 3) | (clip[at + 5] >> 5)
+    frames += 1
+seconds = frames * 1024 / rate
+copies = -(-int(sys.argv[2]) // seconds)
+with open(sys.argv[3], "wb") as f:
+    for _ in range(int(copies)):
+        f.write(clip)
+print(f"{copies * seconds / 60:.2f}")
 EOF
 }
 
-for copies in 60 601; do
-  file=$work/long_$copies.aac
+# Peak RSS (KiB) of a command from wait4, in a small C helper (the command's
+# output is discarded).  A process inherits its parent's resident size as
+# the floor of its own peak (fork copies the high-water mark and exec keeps
+# it), so the command must not be started by an interpreter of a similar
+# size.
+cat >"$work/peak.c" <<'EOF'
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    execvp(argv[1], argv + 1);
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage u;
+  if (pid < 0 || wait4(pid, &status, 0, &u) != pid) return 2;
+  printf("%ld\n", u.ru_maxrss);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+}
+EOF
+${CC:-cc} -O2 -o "$work/peak" "$work/peak.c"
+
+# Median over RUNS runs of the peak RSS of one gst-launch-1.0 process.
+peak_rss() {
+  peaks=
   i=0
-  while [ $i -lt $copies ]; do cat "$clip"; i=$((i + 1)); done >"$file"
-  minutes=$(python3 -c "print(f'{$copies * 43 * 1024 / 44100 / 60:.1f}')")
-  echo "== $minutes min of AAC LC 44.1 kHz stereo, $(wc -c <"$file") bytes"
-  printf '  %-36s' "filesrc ! aacparse ! fakesink"
-  measure gst-launch-1.0 -q filesrc location="$file" ! aacparse ! fakesink
-  printf '  %-36s' "filesrc ! aacparse ! vxaacdec ! fakesink"
-  measure gst-launch-1.0 -q filesrc location="$file" ! aacparse ! vxaacdec ! fakesink
-  printf '  %-36s' "filesrc ! vxaacdec ! fakesink"
-  measure gst-launch-1.0 -q filesrc location="$file" ! vxaacdec ! fakesink
+  while [ $i -lt "$runs" ]; do
+    if ! peak=$("$work/peak" gst-launch-1.0 -q "$@" 2>"$work/err"); then
+      echo "pipeline failed: $*" >&2
+      cat "$work/err" >&2
+      exit 1
+    fi
+    peaks="$peaks$peak
+"
+    i=$((i + 1))
+  done
+  printf '%s' "$peaks" | sort -n | sed -n "$(((runs + 1) / 2))p"
+}
+
+row() {  # label short long
+  printf '  %7d %7d %+7d   %s\n' "$2" "$3" "$(($3 - $2))" "$1"
+}
+
+for spec in \
+  "AAC LC 44.1 kHz stereo|$data/gst/lc_44k_st_128.aac|" \
+  "HE-AAC 44.1 kHz stereo|$data/bench/he_44k_st_64.aac|sbr-output=full-rate" \
+  "HE-AAC v2 44.1 kHz|$data/gst/ps_44k_24.aac|sbr-output=full-rate parametric-stereo=full"; do
+  name=${spec%%|*}
+  rest=${spec#*|}
+  clip=${rest%%|*}
+  props=${rest#*|}
+  m1=$(repeat_adts "$clip" 60 "$work/short.aac")
+  m10=$(repeat_adts "$clip" 600 "$work/long.aac")
+  echo "== $name ($m1 and $m10 min)"
+  printf '  %7s %7s %7s   %s\n' "1 min" "10 min" "growth" "pipeline (peak RSS in KiB)"
+  for route in "aacparse" "aacparse ! vxaacdec${props:+ $props}" "vxaacdec${props:+ $props}"; do
+    # shellcheck disable=SC2086  # the route is split into gst-launch arguments
+    short=$(peak_rss filesrc location="$work/short.aac" ! $route ! fakesink sync=false)
+    # shellcheck disable=SC2086
+    long=$(peak_rss filesrc location="$work/long.aac" ! $route ! fakesink sync=false)
+    row "filesrc ! $route ! fakesink" "$short" "$long"
+  done
 done
