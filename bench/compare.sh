@@ -5,6 +5,8 @@
 # several runs, the ratio to FFmpeg and the peak RSS.
 #
 #   bench/compare.sh [build-dir] [runs]
+#
+# VX_BENCH_ONLY=<regex> keeps only the inputs whose title matches.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
@@ -70,6 +72,7 @@ row() {  # label ffmpeg_cpu cmd...
 
 bench_file() {  # title file kind(adts|mp4|als)
   local title=$1 f=$2 kind=$3 ff
+  [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
   read -r ff _ < <(median_run ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
   printf '  %-34s %8.3f s  %6.2fx\n' "ffmpeg -threads 1" "$ff" 1
