@@ -34,16 +34,13 @@ make_mp4() {  # name fixture
 }
 
 # cpu_and_rss <cmd...>: prints "cpu_seconds peak_rss_kib" of one run (the
-# child's user+system time and maximum resident set size).
-# The child's own figures come from wait4: RUSAGE_CHILDREN would also count
-# whatever the interpreter's launcher ran before it (a version shim, say).
+# child's user+system time and maximum resident set size, from wait4 in a
+# small C helper: a child of the shell's interpreter would inherit its
+# resident size as the floor of its peak).
+peak="$work/peak_rss"
+${CC:-cc} -O2 -o "$peak" "$here/bench/peak_rss.c"
 cpu_and_rss() {
-  python3 - "$@" <<'PY'
-import os, subprocess, sys
-p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-_, _, u = os.wait4(p.pid, 0)
-print("%.3f %d" % (u.ru_utime + u.ru_stime, u.ru_maxrss))
-PY
+  "$peak" "$@" 2>/dev/null || true
 }
 
 median_run() {  # prints "median_cpu max_rss"

@@ -44,46 +44,21 @@ print(f"{copies * seconds / 60:.2f}")
 EOF
 }
 
-# Peak RSS (KiB) of a command from wait4, in a small C helper (the command's
-# output is discarded).  A process inherits its parent's resident size as
-# the floor of its own peak (fork copies the high-water mark and exec keeps
-# it), so the command must not be started by an interpreter of a similar
-# size.
-cat >"$work/peak.c" <<'EOF'
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, 1);
-    execvp(argv[1], argv + 1);
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage u;
-  if (pid < 0 || wait4(pid, &status, 0, &u) != pid) return 2;
-  printf("%ld\n", u.ru_maxrss);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
-}
-EOF
-${CC:-cc} -O2 -o "$work/peak" "$work/peak.c"
+# CPU time and peak RSS (KiB) of a command, from wait4 in a small C helper
+# (see bench/peak_rss.c for why not from an interpreter).
+${CC:-cc} -O2 -o "$work/peak" "$here/bench/peak_rss.c"
 
 # Median over RUNS runs of the peak RSS of one gst-launch-1.0 process.
 peak_rss() {
   peaks=
   i=0
   while [ $i -lt "$runs" ]; do
-    if ! peak=$("$work/peak" gst-launch-1.0 -q "$@" 2>"$work/err"); then
+    if ! line=$("$work/peak" gst-launch-1.0 -q "$@" 2>"$work/err"); then
       echo "pipeline failed: $*" >&2
       cat "$work/err" >&2
       exit 1
     fi
-    peaks="$peaks$peak
+    peaks="$peaks${line#* }
 "
     i=$((i + 1))
   done

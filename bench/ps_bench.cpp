@@ -1,0 +1,147 @@
+// Parametric stereo per frame (32 QMF slots): the hybrid analysis kernels
+// (generic and SSE2), the whole stereo synthesis in both layouts with new
+// parameters every frame, and whole HE-AAC v2 frames decoded with the mono
+// output and with full parametric stereo.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dsp/dsp_core.h"
+#include "ps/ps_internal.h"
+#include "umc/aac_decoder.h"
+#include "umc/media_data.h"
+
+namespace {
+
+std::vector<float> Noise(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-3000.0f, 3000.0f);
+  std::vector<float> v(n);
+  for (float& x : v) x = d(rng);
+  return v;
+}
+
+// Argument: 0 generic, 1 SSE2.  The 12-band filter of the 34-band layout
+// and the two-band real filter of the 20-band layout.
+void BM_PsHybridComplex12(benchmark::State& state) {
+  dspStaticInit();
+  const bool sse2 = state.range(0) == 1;
+  const std::vector<float> in = Noise(2 * kPsWindowSlots, 1);
+  std::vector<float> out(12 * kPsSlots * 2);
+  const auto* window = reinterpret_cast<const float(*)[2]>(in.data());
+  auto* rows = reinterpret_cast<float(*)[kPsSlots][2]>(out.data());
+  for (auto _ : state) {
+    (sse2 ? ps_sse2::HybridComplex : ps_generic::HybridComplex)(window, kPsHybrid12x34,
+                                                                kPsHybridCentre12x34, 12, rows);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetLabel(sse2 ? "sse2" : "generic");
+}
+BENCHMARK(BM_PsHybridComplex12)->DenseRange(0, 1);
+
+void BM_PsHybridReal(benchmark::State& state) {
+  dspStaticInit();
+  const bool sse2 = state.range(0) == 1;
+  const std::vector<float> in = Noise(2 * kPsWindowSlots, 2);
+  std::vector<float> low(2 * kPsSlots), high(2 * kPsSlots);
+  const auto* window = reinterpret_cast<const float(*)[2]>(in.data());
+  for (auto _ : state) {
+    (sse2 ? ps_sse2::HybridReal : ps_generic::HybridReal)(
+        window, kPsHybrid2Odd, kPsHybrid2Centre, reinterpret_cast<float(*)[2]>(low.data()),
+        reinterpret_cast<float(*)[2]>(high.data()));
+    benchmark::DoNotOptimize(low.data());
+    benchmark::DoNotOptimize(high.data());
+  }
+  state.SetLabel(sse2 ? "sse2" : "generic");
+}
+BENCHMARK(BM_PsHybridReal)->DenseRange(0, 1);
+
+// One frame of stereo synthesis, parameters new every frame (one envelope,
+// mixed IID/ICC values; phase parameters in the 34-band layout).
+// Argument: 20 or 34 parameter bands.  The refill of the mono input (38
+// slots) is part of the time.
+void BM_PsSynthesize(benchmark::State& state) {
+  dspStaticInit();
+  auto ps = std::make_unique<PSDecState>();
+  if (PsInit(*ps) != 0) {
+    state.SkipWithError("PsInit failed");
+    return;
+  }
+  PsReset(*ps);
+  const bool wide = state.range(0) == 34;
+  ps->numBandsLayout = wide ? kPsLayout34 : kPsLayout20;
+  ps->ps_mode = 411;
+  ps->started = 1;
+  ps->enable_ipdopd = wide ? 1 : 0;
+  for (int b = 0; b < kPsMaxBands; ++b) {
+    ps->iidIndex[0][b] = static_cast<int16_t>(b % 9 - 4);
+    ps->iccIndex[0][b] = static_cast<int16_t>(b % 8);
+  }
+  for (int b = 0; b < kPsMaxPhaseBands; ++b) {
+    ps->ipdIndex[0][b] = static_cast<int16_t>(b % 8);
+    ps->opdIndex[0][b] = static_cast<int16_t>((b + 3) % 8);
+  }
+  constexpr int kRows = kPsSlots + kPsLookAhead;
+  const std::vector<float> source = Noise(128 * kRows, 3);
+  std::vector<float> left(128 * kRows), right(128 * kPsSlots);
+  float* lrows[kRows];
+  float* rrows[kPsSlots];
+  for (int n = 0; n < kRows; ++n) lrows[n] = &left[128 * n];
+  for (int n = 0; n < kPsSlots; ++n) rrows[n] = &right[128 * n];
+  for (auto _ : state) {
+    std::memcpy(left.data(), source.data(), sizeof(float) * left.size());
+    ps->fresh = 1;
+    PsSynthesize(*ps, lrows, rrows, 48);
+    benchmark::DoNotOptimize(right.data());
+  }
+  state.SetItemsProcessed(state.iterations());  // frames
+  state.SetLabel(wide ? "34 bands, phase" : "20 bands");
+}
+BENCHMARK(BM_PsSynthesize)->Arg(20)->Arg(34);
+
+// Whole frames of the 32 kHz HE-AAC v2 fixture at full rate.  Argument:
+// ps_mode 0 (mono output, PS data skipped) or 411 (stereo output).
+void BM_HeAacV2Frame(benchmark::State& state) {
+  const std::string path = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) +
+                           "/../tests/data/ps/ps_32k_16.aac";
+  std::ifstream f(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (bytes.empty()) {
+    state.SkipWithError("fixture not found");
+    return;
+  }
+  const size_t size = bytes.size();
+  bytes.resize(size + 16, 0);
+  const int mode = static_cast<int>(state.range(0));
+  std::vector<uint8_t> out_buf(1 << 16);
+  int64_t frames = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    UMC::AACDecoder dec;
+    UMC::AACDecoderParams params;
+    params.in.stream_type = UMC::kStreamTypeInBand;
+    params.sbr_rate_mode = 0;
+    params.ps_mode = mode;
+    dec.Init(&params);
+    UMC::MediaData in, out;
+    in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    in.SetDataSize(static_cast<uint32_t>(size));
+    state.ResumeTiming();
+    for (int guard = 0; guard < 100; ++guard) {
+      out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
+      if (dec.GetFrame(&in, &out) != UMC::StatusOk) break;
+      ++frames;
+    }
+  }
+  state.SetItemsProcessed(frames);
+  state.SetLabel(mode == 0 ? "mono" : "parametric stereo");
+}
+BENCHMARK(BM_HeAacV2Frame)->Arg(0)->Arg(411);
+
+}  // namespace
