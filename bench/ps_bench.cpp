@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stream.h"
 #include "dsp/dsp_core.h"
 #include "ps/ps_internal.h"
-#include "umc/aac_decoder.h"
-#include "umc/media_data.h"
 
 namespace {
 
@@ -108,39 +107,11 @@ BENCHMARK(BM_PsSynthesize)->Arg(20)->Arg(34);
 // Whole frames of the 32 kHz HE-AAC v2 fixture at full rate.  Argument:
 // ps_mode 0 (mono output, PS data skipped) or 411 (stereo output).
 void BM_HeAacV2Frame(benchmark::State& state) {
-  const std::string path = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) +
-                           "/../tests/data/ps/ps_32k_16.aac";
-  std::ifstream f(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) {
-    state.SkipWithError("fixture not found");
-    return;
-  }
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
-  const int mode = static_cast<int>(state.range(0));
-  std::vector<uint8_t> out_buf(1 << 16);
-  int64_t frames = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    UMC::AACDecoder dec;
-    UMC::AACDecoderParams params;
-    params.in.stream_type = UMC::kStreamTypeInBand;
-    params.sbr_rate_mode = 0;
-    params.ps_mode = mode;
-    dec.Init(&params);
-    UMC::MediaData in, out;
-    in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    in.SetDataSize(static_cast<uint32_t>(size));
-    state.ResumeTiming();
-    for (int guard = 0; guard < 100; ++guard) {
-      out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
-      if (dec.GetFrame(&in, &out) != UMC::StatusOk) break;
-      ++frames;
-    }
-  }
-  state.SetItemsProcessed(frames);
-  state.SetLabel(mode == 0 ? "mono" : "parametric stereo");
+  UMC::AACDecoderParams params;
+  params.sbr_rate_mode = 0;
+  params.ps_mode = static_cast<int32_t>(state.range(0));
+  vxbench::DecodeFixtureFrames(state, "ps/ps_32k_16.aac", params);
+  state.SetLabel(params.ps_mode == 0 ? "mono" : "parametric stereo");
 }
 BENCHMARK(BM_HeAacV2Frame)->Arg(0)->Arg(411);
 

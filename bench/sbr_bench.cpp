@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stream.h"
 #include "dsp/dsp_core.h"
 #include "sbr/sbr_qmf_impl.h"
 #include "sbr/sbr_tables.h"
-#include "umc/aac_decoder.h"
-#include "umc/media_data.h"
 
 namespace {
 
@@ -105,39 +104,12 @@ BENCHMARK(BM_QmfSynthesis32LP)->DenseRange(0, 2);
 // output.  Argument: 0 SBR not decoded (AAC core only, 22.05 kHz), 18 high
 // quality, 28 low power.
 void BM_HeAacFrame(benchmark::State& state) {
-  const std::string path = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) +
-                           "/../tests/data/sbr/he_44k_st_64.aac";
-  std::ifstream f(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (bytes.empty()) {
-    state.SkipWithError("fixture not found");
-    return;
-  }
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
   const int mode = static_cast<int>(state.range(0));
-  std::vector<uint8_t> out_buf(1 << 16);
-  int64_t frames = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    UMC::AACDecoder dec;
-    UMC::AACDecoderParams params;
-    params.in.stream_type = UMC::kStreamTypeInBand;
-    params.sbr_rate_mode = 0;
-    params.sbr_mode = mode == 0 ? 18 : mode;
-    if (mode == 0) params.extension_mode = 0;
-    dec.Init(&params);
-    UMC::MediaData in, out;
-    in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    in.SetDataSize(static_cast<uint32_t>(size));
-    state.ResumeTiming();
-    for (int guard = 0; guard < 100; ++guard) {
-      out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
-      if (dec.GetFrame(&in, &out) != UMC::StatusOk) break;
-      ++frames;
-    }
-  }
-  state.SetItemsProcessed(frames);
+  UMC::AACDecoderParams params;
+  params.sbr_rate_mode = 0;
+  params.sbr_mode = mode == 0 ? 18 : mode;
+  if (mode == 0) params.extension_mode = 0;
+  vxbench::DecodeFixtureFrames(state, "sbr/he_44k_st_64.aac", params);
   state.SetLabel(mode == 0 ? "sbr off" : (mode == 18 ? "high quality" : "low power"));
 }
 BENCHMARK(BM_HeAacFrame)->Arg(0)->Arg(18)->Arg(28);
