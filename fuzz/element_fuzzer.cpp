@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 extern "C" void gst_plugin_vxaacdec_register(void);
 
@@ -38,6 +39,16 @@ struct Reader {
   }
 };
 
+// A buffer holding a copy of the next `len` input bytes.  An empty one has
+// no memory at all (copying zero bytes gives no pointer to wrap).
+GstBuffer* TakeBuffer(Reader& r, size_t len) {
+  len = len < r.n ? len : r.n;
+  GstBuffer* buf = len ? gst_buffer_new_memdup(r.p, len) : gst_buffer_new();
+  r.p += len;
+  r.n -= len;
+  return buf;
+}
+
 void Drain(GstHarness* h) {
   while (GstBuffer* b = gst_harness_try_pull(h)) gst_buffer_unref(b);
   while (GstEvent* e = gst_harness_try_pull_event(h)) gst_event_unref(e);
@@ -45,11 +56,8 @@ void Drain(GstHarness* h) {
 }
 
 void PushBuffer(GstHarness* h, Reader& r, uint8_t op, GstClockTime* pts) {
-  size_t len = (size_t{r.Byte()} << 8) | r.Byte();
-  len = len < r.n ? len : r.n;
-  GstBuffer* buf = gst_buffer_new_memdup(len ? r.p : reinterpret_cast<const uint8_t*>(""), len);
-  r.p += len;
-  r.n -= len;
+  const size_t len = (size_t{r.Byte()} << 8) | r.Byte();
+  GstBuffer* buf = TakeBuffer(r, len);
   if (op & 0x08) GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
   if (op & 0x10) {
     GST_BUFFER_PTS(buf) = *pts;
@@ -70,11 +78,7 @@ void PushCaps(GstHarness* h, Reader& r) {
   if (const char* format = kFormats[(fields >> 1) & 3])
     gst_structure_set(s, "stream-format", G_TYPE_STRING, format, nullptr);
   if (fields & 0x08) {
-    size_t len = r.Byte();
-    len = len < r.n ? len : r.n;
-    GstBuffer* cd = gst_buffer_new_memdup(len ? r.p : reinterpret_cast<const uint8_t*>(""), len);
-    r.p += len;
-    r.n -= len;
+    GstBuffer* cd = TakeBuffer(r, r.Byte());
     gst_structure_set(s, "codec_data", GST_TYPE_BUFFER, cd, nullptr);
     gst_buffer_unref(cd);
   }
@@ -119,12 +123,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("GST_REGISTRY_FORK", "no", 0);
   gst_init(nullptr, nullptr);
   gst_plugin_vxaacdec_register();
-  // Criticals are broken invariants in the element or misuse of the API;
-  // warnings (data before a segment the script never sent, rejected caps)
-  // are expected and only slow the run down.
-  g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL));
-  g_log_set_handler(
-      "GStreamer", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+  // Criticals are broken invariants in the element or misuse of the API:
+  // abort, so that libFuzzer keeps the input (a fatal GLib log ends in a
+  // breakpoint trap, which it does not catch).  GStreamer's warnings (data
+  // before a segment the script never sent, rejected caps) are expected and
+  // only slow the run down; other warnings are printed.
+  g_log_set_default_handler(
+      [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+        const bool fatal = (level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0;
+        if (!fatal && domain && std::strcmp(domain, "GStreamer") == 0) return;
+        std::fprintf(stderr, "element_fuzzer: %s: %s\n", domain ? domain : "", message);
+        if (fatal) std::abort();
+      },
       nullptr);
   return 0;
 }
