@@ -90,7 +90,7 @@ struct AACDecState {
   int32_t frame_length_factor;  // 1, or 2 with SBR at twice the core rate
   int32_t output_channels;
   int32_t last_output_channels;
-  int32_t sbr_present;  // SBR data seen in the last frame
+  int32_t sbr_present;  // SBR runs (data seen since the last reset)
   int32_t frames_decoded;
 
   // Element and position tables.

@@ -25,7 +25,6 @@ struct Frame {
   int32_t channel_count;
   int32_t cce_count;
   int32_t sbr_payloads;
-  int32_t lfe_with_sbr;
   int32_t channel_elements;  // SCE, CPE and LFE elements so far
   // Position/channel pairs of the output order.
   int32_t order_position[kAacMaxChannels];
@@ -234,7 +233,16 @@ int DecodeFill(AACDecState& s, BitReader& r, Frame& f) {
   int32_t count = Read(r, 4);
   if (count == 15) count += Read(r, 8) - 1;
   while (count > 0) {
-    if (f.sbr_payloads > kSbrSlots - 1) return -1;
+    // SBR data belong to the SCEs and CPEs in order; an LFE has none.
+    while (f.sbr_payloads < f.channel_elements && f.sbr_payloads < kSbrSlots &&
+           s.sbr[f.sbr_payloads].elementType == kElementLfe) {
+      ++f.sbr_payloads;
+    }
+    if (f.sbr_payloads >= f.channel_elements || f.sbr_payloads >= kSbrSlots) {
+      // No element left for SBR data: the payloads are skipped.
+      UMC::BitReaderSetPosition(r, UMC::BitReaderBitsConsumed(r) + int64_t{count} * 8);
+      return 0;
+    }
     SBRDecState& slot = s.sbr[f.sbr_payloads];
     // SBR runs at twice the core rate.
     if (s.sampling_frequency_index >= 3) slot.sbrRateIndex = s.sampling_frequency_index - 3;
@@ -245,8 +253,9 @@ int DecodeFill(AACDecState& s, BitReader& r, Frame& f) {
     if (ps) s.ps.ps_mode = s.ps_mode_working;
     const int32_t used = SbrExtensionPayload(r, count, s.sbr, &f.sbr_payloads, s.extension_mode,
                                              s.sbr_huffman, ps ? PsParseExtension : nullptr);
-    if (used < 0) return -1;
-    count -= used;
+    // A damaged SBR payload latches the slot's error state (the element's
+    // SBR bypasses until the next header); the core goes on.
+    count -= used < 0 ? count : used;
   }
   return 0;
 }
@@ -395,12 +404,6 @@ int DecodeElements(AACDecState& s, BitReader& r, Frame& f, int32_t* table_count,
       case ID_SCE:
       case ID_LFE: {
         const int16_t type = id == ID_SCE ? kElementSce : kElementLfe;
-        if (id == ID_LFE && f.sbr_payloads > 0) {
-          // An LFE after SBR payloads takes an SBR slot of its own.
-          if (f.sbr_payloads >= kSbrSlots) return -1;
-          ++f.sbr_payloads;
-          f.lfe_with_sbr = 1;
-        }
         if (f.channel_elements < kSbrSlots) s.sbr[f.channel_elements].elementType = type;
         ++f.channel_elements;
         rc = AddElement(s, f, table_count, next_channel, type, Read(r, 4), &ch);
@@ -449,15 +452,19 @@ float* StereoOutput(AACDecState& s, const Frame& f) {
 
 // SBR of every element with a payload, on the channels' output buffers.
 void RunSbr(AACDecState& s, const Frame& f) {
-  s.sbr_present = 0;
+  s.frame_length_factor = 1;
   float* ps_right = StereoOutput(s, f);
+  // LFEs after the last payload have no SBR data of their own.
   int32_t payloads = f.sbr_payloads;
-  if (f.lfe_with_sbr && payloads != f.element_count) ++payloads;
-  if (payloads == 0 || payloads != f.element_count) {
-    // No SBR this frame (or payloads that do not match the elements).
+  while (payloads < f.element_count && f.elements[payloads].type == kElementLfe) ++payloads;
+  const bool data = f.sbr_payloads > 0 && payloads == f.element_count;
+  if (!data && !s.sbr_present) {
+    // No SBR in the stream so far.
     if (ps_right) std::memcpy(ps_right, s.output_ptr[0], sizeof(float) * kAacFrameLength);
     return;
   }
+  // Once SBR runs, a frame without (matching) SBR data goes through the
+  // bypass: the rate and the delay stay those of the SBR path.
   const bool downsampled = s.sbr_rate_mode == 1 && !ps_right;
   const int32_t bands = downsampled ? 32 : 64;
   if (s.sbr_synthesis_bands != bands) {
@@ -466,7 +473,7 @@ void RunSbr(AACDecState& s, const Frame& f) {
     }
     s.sbr_synthesis_bands = bands;
   }
-  const SbrProcessOptions options{s.sbr_mode, downsampled ? 1 : 0, &s.qmf};
+  const SbrProcessOptions options{s.sbr_mode, downsampled ? 1 : 0, &s.qmf, data ? 0 : 1};
   for (int32_t n = 0; n < f.element_count && n < kSbrSlots; ++n) {
     const FrameElement& e = f.elements[n];
     const int32_t width = e.type == kElementCpe ? 2 : 1;
@@ -589,10 +596,9 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
   BitReader r;
   UMC::BitReaderInit(r, s.access_unit, copy);
 
-  s.frame_length_factor = 1;
   Frame f;
   f.element_count = f.channel_count = f.cce_count = f.sbr_payloads = f.order_count = 0;
-  f.lfe_with_sbr = f.channel_elements = 0;
+  f.channel_elements = 0;
   int32_t table_count = s.element_count;
   int32_t next_channel = s.next_channel;
   const int32_t pce_present = s.pce_present, positions_valid = s.positions_valid;
@@ -756,6 +762,7 @@ void AacSbrInit(AACDecState& s) {
 void AacCoreReset(AACDecState& s) {
   s.frames_decoded = 0;
   s.sbr_present = 0;
+  s.frame_length_factor = 1;
   s.history_index[0] = 0;
   s.history_index[1] = 1;
   s.history_index[2] = 2;

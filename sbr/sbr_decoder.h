@@ -156,6 +156,7 @@ struct SbrProcessOptions {
   int32_t sbr_mode;     // 18 complex, 28 low power
   int32_t downsampled;  // sbr_rate_mode 1
   const SbrQmfTables* tables;
+  int32_t bypass;  // no SBR data for this frame: core bands only, same delay
 };
 void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
                 const SbrProcessOptions& options);

@@ -574,13 +574,18 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   const bool lp = o.sbr_mode == 28 && ps_right == nullptr;
   const int32_t bands = o.downsampled ? 32 : 64;
   SelectBanks(c, lp, bands);
+  const bool active = !o.bypass && s.headerCount > 0 && s.errorState == 0 &&
+                      (s.elementType == 0 || s.elementType == 1);
+  // The bypass passes every core band: the analysis keeps all 32 (the
+  // crossover of a header before an error does not apply).
   float* xlow[kSbrTimeSlots];
   for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
-  SbrQmfAnalyzeSlots(c.analysis, time, xlow, kSbrTimeSlots, s.kx);
-  const bool active =
-      s.headerCount > 0 && s.errorState == 0 && (s.elementType == 0 || s.elementType == 1);
+  SbrQmfAnalyzeSlots(c.analysis, time, xlow, kSbrTimeSlots, active ? s.kx : 32);
   if (!active) {
     Bypass(c, lp);
+    // No high band carries over into the next active frame.
+    std::memset(c.Xhigh, 0, sizeof(c.Xhigh[0]) * kSbrHistory);
+    c.overlapSlots = 0;
   } else {
     if (channel == 0) Dequantise(s);
     float deg_patched[64];

@@ -259,7 +259,7 @@ TEST(SbrProcessBypass, BothModesReproduceTheCoreSignal) {
       auto s = std::make_unique<SBRDecState>();
       SbrInitSlot(*s);
       s->elementType = 0;
-      const SbrProcessOptions o{m == 0 ? 18 : 28, downsampled, t.get()};
+      const SbrProcessOptions o{m == 0 ? 18 : 28, downsampled, t.get(), 0};
       std::vector<float> time(2048);
       for (int frame = 0; frame < 4; ++frame) {
         for (int n = 0; n < 1024; ++n) {
