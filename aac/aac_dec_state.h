@@ -90,6 +90,7 @@ struct AACDecState {
   int32_t frame_length_factor;  // 1, or 2 with SBR at twice the core rate
   int32_t output_channels;
   int32_t last_output_channels;
+  int32_t last_stream_channels;  // channels the stream codes (before parametric stereo)
   int32_t sbr_present;  // SBR runs (data seen since the last reset)
   int32_t frames_decoded;
 

@@ -611,7 +611,7 @@ int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* out
   }
   s.element_count = table_count;
   s.next_channel = next_channel;
-  s.output_channels = f.order_count;
+  s.output_channels = s.last_stream_channels = f.order_count;
   const bool positioned = s.pce_present || s.channel_configuration >= 1;
   for (int32_t i = 0; i < f.order_count; ++i) {
     s.output_ptr[i] = s.slot[f.order_channel[i]].output;

@@ -685,7 +685,7 @@ void AACDecoder::RefreshInfo() {
   const AACDecState& s = *state_;
   info_.suggested_input_size = kAacSuggestedInput;
   info_.suggested_output_size = kAacSuggestedOutput;
-  info_.in_channels = s.last_output_channels;
+  info_.in_channels = s.last_stream_channels;
   info_.in_sample_rate = s.sample_rate;
   info_.out_channels = s.last_output_channels;
   info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);

@@ -65,6 +65,7 @@ StreamDecode DecodeStream(std::vector<uint8_t> bytes, const DecodeOptions& optio
     UMC::AudioCodecParams info;
     if (dec.GetInfo(&info) == UMC::StatusOk) {
       d.channels = info.out.channels;
+      d.stream_channels = info.in.channels;
       d.rate = info.out.sample_frequency;
       d.sbr = (info.profile & 0x100) != 0;
     }

@@ -21,6 +21,7 @@ struct DecodeOptions {
 struct StreamDecode {
   std::vector<int16_t> pcm;  // interleaved, decoder order
   int channels = 0;
+  int stream_channels = 0;  // channels the stream codes (1 for PS, whatever the output)
   int rate = 0;
   int ok_frames = 0;
   int bad_frames = 0;                 // StatusInvalidStream: silence of the frame's length

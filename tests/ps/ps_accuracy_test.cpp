@@ -54,6 +54,7 @@ TEST(PsAccuracy, FullModeMatchesTheReference) {
   EXPECT_EQ(d.bad_frames, 0);
   EXPECT_TRUE(d.sbr);
   ASSERT_EQ(d.channels, 2);
+  EXPECT_EQ(d.stream_channels, 1);  // the input description stays the mono core
   EXPECT_EQ(d.rate, 32000);
   const vxtest::CompareResult r = AgainstReference(d);
   ASSERT_TRUE(r.ok) << r.error;
