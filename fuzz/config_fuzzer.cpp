@@ -70,6 +70,28 @@ struct Reader {
   }
 };
 
+// The shared allocator, counting the blocks in use: a decoder holds its main
+// block and at most one object-type block, however often it is initialised.
+class CountingAllocator : public UMC::DefaultMemoryAllocator {
+ public:
+  UMC::Status Alloc(UMC::MemId* id, size_t size, uint32_t flags, size_t align) override {
+    const UMC::Status st = DefaultMemoryAllocator::Alloc(id, size, flags, align);
+    live += st == UMC::StatusOk;
+    return st;
+  }
+  UMC::Status Free(UMC::MemId id) override {
+    const UMC::Status st = DefaultMemoryAllocator::Free(id);
+    live -= st == UMC::StatusOk;
+    return st;
+  }
+  UMC::Status ForceFree(UMC::MemId id) override {
+    const UMC::Status st = DefaultMemoryAllocator::ForceFree(id);
+    live -= st == UMC::StatusOk;
+    return st;
+  }
+  int live = 0;
+};
+
 std::unique_ptr<uint8_t[]> PaddedCopy(const uint8_t* src, size_t n, uint32_t pad) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[n + pad]);
   if (n) std::memcpy(copy.get(), src, n);
@@ -79,12 +101,13 @@ std::unique_ptr<uint8_t[]> PaddedCopy(const uint8_t* src, size_t n, uint32_t pad
 
 class Session {
  public:
-  Session(const uint8_t* config, size_t config_size, uint8_t flags, UMC::MemoryAllocator* shared)
+  Session(const uint8_t* config, size_t config_size, uint8_t flags, CountingAllocator* shared)
       : config_(PaddedCopy(config, config_size, kConfigPadding)),
         config_size_(static_cast<uint32_t>(config_size)),
         out_size_(OutputSize(flags)),
         original_form_((flags >> 3) & 1) {
     params_.allocator = shared;
+    shared_ = shared;
     const int32_t* modes = kInitModes[flags >> 5];
     params_.sbr_mode = modes[0];
     params_.sbr_rate_mode = modes[1];
@@ -101,6 +124,7 @@ class Session {
     const UMC::Status st = dec_.Init(&params_);
     params_.data = nullptr;
     ok_ = st == UMC::StatusOk;
+    if (shared_ && shared_->live > 2) Fail("blocks kept from an earlier Init", shared_->live, 2);
     return ok_;
   }
 
@@ -181,6 +205,7 @@ class Session {
   uint32_t out_size_;
   int32_t original_form_;
   UMC::AACDecoderParams params_;
+  CountingAllocator* shared_;
   UMC::AACDecoder dec_;
   bool ok_ = false;
 };
@@ -199,21 +224,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t config_size = std::min<size_t>(r.Byte(), r.n);
   // One allocator for every decoder (recycled blocks keep the runs fast),
   // unless flags bit 4 asks for the decoder's own.
-  static UMC::DefaultMemoryAllocator shared;
-  Session session(r.p, config_size, flags, (flags & 0x10) ? nullptr : &shared);
-  r.p += config_size;
-  r.n -= config_size;
-  session.Init();
-  for (int units = 0; units < 256 && r.n > 0; ++units) {
-    const uint8_t op = r.Byte();
-    if (op & 0x80) session.SetParams(r);
-    if (op & 0x40) session.Reset();
-    if (op & 0x20) session.Init();
-    const size_t length = std::min<size_t>(((size_t{r.Byte()} << 8) | r.Byte()) & 0x7FFF, r.n);
-    session.Decode(r.p, length, op);
-    r.p += length;
-    r.n -= length;
+  static CountingAllocator shared;
+  {
+    Session session(r.p, config_size, flags, (flags & 0x10) ? nullptr : &shared);
+    r.p += config_size;
+    r.n -= config_size;
+    session.Init();
+    for (int units = 0; units < 256 && r.n > 0; ++units) {
+      const uint8_t op = r.Byte();
+      if (op & 0x80) session.SetParams(r);
+      if (op & 0x40) session.Reset();
+      if (op & 0x20) session.Init();
+      const size_t length = std::min<size_t>(((size_t{r.Byte()} << 8) | r.Byte()) & 0x7FFF, r.n);
+      session.Decode(r.p, length, op);
+      r.p += length;
+      r.n -= length;
+    }
+    session.Finish();
   }
-  session.Finish();
+  if (shared.live != 0) Fail("blocks left after the decoder", shared.live, 0);
   return 0;
 }

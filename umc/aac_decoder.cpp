@@ -236,6 +236,17 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   } else if (LockBlocks() != StatusOk) {
     return StatusAllocFailed;
   }
+  // A new stream lays out its own object-type block (predictors, LTP
+  // histories or the ALS state): the last stream's goes back to the
+  // allocator, and nothing keeps pointing into it.
+  if (extra_mem_id_) {
+    if (extra_) allocator_->Unlock(extra_mem_id_);
+    allocator_->Free(extra_mem_id_);
+    extra_mem_id_ = 0;
+    extra_ = extra_base_ = nullptr;
+    als_ = nullptr;
+    AacAttachObjectBlock(*state_, nullptr, false);
+  }
   sbr_seen_ = 0;
   time_ = 0.0;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;

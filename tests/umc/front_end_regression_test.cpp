@@ -106,7 +106,8 @@ TEST(FrontEndRegression, AlsBitRateSaturates) {
 
 // Init with the header of a raw ALS stream as codec data: object type 36
 // (escaped), index 0, no channel configuration, fill bits, then the header.
-UMC::Status InitAlsCodecData(const Bytes& als) {
+UMC::Status InitAlsCodecData(UMC::AACDecoder& dec, const Bytes& als,
+                             UMC::MemoryAllocator* allocator = nullptr) {
   Bytes asc = {0xF8, 0x80, 0x00};
   asc.insert(asc.end(), als.begin(), als.end());
   UMC::MediaData config;
@@ -115,8 +116,13 @@ UMC::Status InitAlsCodecData(const Bytes& als) {
   UMC::AACDecoderParams params;
   params.in.stream_type = UMC::kStreamTypeMpeg4Config;
   params.data = &config;
-  UMC::AACDecoder dec;
+  params.allocator = allocator;
   return dec.Init(&params);
+}
+
+UMC::Status InitAlsCodecData(const Bytes& als) {
+  UMC::AACDecoder dec;
+  return InitAlsCodecData(dec, als);
 }
 
 // An ALS configuration without a sampling rate (or with one beyond the
@@ -134,6 +140,83 @@ TEST(FrontEndRegression, AlsWithoutUsableRateIsRefused) {
     EXPECT_EQ(FeedInBand(stream, stream.size()).frames, 0) << rate;
     EXPECT_NE(InitAlsCodecData(stream), UMC::StatusOk) << rate;
   }
+}
+
+// Counts the blocks its users hold.
+class CountingAllocator : public UMC::DefaultMemoryAllocator {
+ public:
+  UMC::Status Alloc(UMC::MemId* id, size_t size, uint32_t flags, size_t align) override {
+    const UMC::Status st = DefaultMemoryAllocator::Alloc(id, size, flags, align);
+    live += st == UMC::StatusOk;
+    return st;
+  }
+  UMC::Status Free(UMC::MemId id) override {
+    const UMC::Status st = DefaultMemoryAllocator::Free(id);
+    live -= st == UMC::StatusOk;
+    return st;
+  }
+  UMC::Status ForceFree(UMC::MemId id) override {
+    const UMC::Status st = DefaultMemoryAllocator::ForceFree(id);
+    live -= st == UMC::StatusOk;
+    return st;
+  }
+  int live = 0;
+};
+
+// The first frame of an in-band stream (given whole) and the decoder's
+// description of it.
+UMC::AudioCodecParams FirstFrameInfo(UMC::AACDecoder& dec, Bytes stream) {
+  UMC::AudioCodecParams info;
+  const uint32_t size = static_cast<uint32_t>(stream.size());
+  stream.resize(stream.size() + 16, 0);
+  Bytes out_buf(1 << 16);
+  UMC::MediaData in, out;
+  in.SetBufferPointer(stream.data(), static_cast<uint32_t>(stream.size()));
+  in.SetDataSize(size);
+  out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
+  for (int call = 0; call < 4 && out.GetDataSize() == 0; ++call) {
+    if (dec.GetFrame(&in, &out) != UMC::StatusOk) return info;
+  }
+  dec.GetInfo(&info);
+  return info;
+}
+
+// Init on a decoder that had decoded a stream kept that stream's object-type
+// block: every Init of an ALS configuration added another ALS state (the
+// configuration fuzz target ran out of memory on a shared allocator), and a
+// stream after an ALS stream was still described as ALS.
+TEST(FrontEndRegression, InitAgainReleasesTheLastStreamsBlock) {
+  dspStaticInit();
+  const Bytes als = ReadData("als/als_8b_mo.als");
+  const Bytes adts = ReadData("gst/lc_44k_st_128.aac");
+  ASSERT_GT(als.size(), 64u);
+  ASSERT_GT(adts.size(), 1000u);
+  CountingAllocator allocator;
+  {
+    UMC::AACDecoder dec;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(InitAlsCodecData(dec, als, &allocator), UMC::StatusOk);
+      EXPECT_EQ(allocator.live, 2) << "Init " << i;  // the main block and the ALS state
+    }
+    UMC::AACDecoderParams params;
+    params.in.stream_type = UMC::kStreamTypeInBand;
+    params.allocator = &allocator;
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(dec.Init(&params), UMC::StatusOk);
+      EXPECT_EQ(allocator.live, 1);
+      const UMC::AudioCodecParams info = FirstFrameInfo(dec, als);
+      EXPECT_EQ(info.out.bits_per_sample, 8);
+      EXPECT_EQ(info.out.channels, 1);
+      EXPECT_EQ(allocator.live, 2);
+    }
+    ASSERT_EQ(dec.Init(&params), UMC::StatusOk);
+    const UMC::AudioCodecParams info = FirstFrameInfo(dec, adts);
+    EXPECT_EQ(info.out.bits_per_sample, 16);
+    EXPECT_EQ(info.out.channels, 2);
+    EXPECT_EQ(info.out.sample_frequency, 44100);
+    EXPECT_EQ(allocator.live, 1);
+  }
+  EXPECT_EQ(allocator.live, 0);
 }
 
 }  // namespace
