@@ -10,35 +10,13 @@
 
 #include "aac/aac_huffman_tables.h"
 #include "aac/channel_stream.h"
+#include "common/bit_writer.h"
 #include "dsp/dsp_core.h"
 #include "umc/bit_reader.h"
 
 namespace ics_test {
 
-class BitWriter {
- public:
-  // Appends the low `bits` bits of `value`, most significant first.
-  BitWriter& Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) PutBit((value >> i) & 1);
-    return *this;
-  }
-  // A code given as a string of '0' and '1'.
-  BitWriter& PutCode(const char* code) {
-    for (; *code; ++code) PutBit(*code == '1');
-    return *this;
-  }
-  int64_t bits() const { return bits_; }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
-
- private:
-  void PutBit(uint32_t b) {
-    if ((bits_ & 7) == 0) bytes_.push_back(0);
-    if (b) bytes_.back() |= static_cast<uint8_t>(0x80u >> (bits_ & 7));
-    ++bits_;
-  }
-  std::vector<uint8_t> bytes_;
-  int64_t bits_ = 0;
-};
+using BitWriter = vxtest::BitWriter;
 
 // Owns the stream bytes plus kAacReaderPadding zero bytes; the reader's size
 // is the real byte count.

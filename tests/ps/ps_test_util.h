@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/bit_writer.h"
 #include "dsp/dsp_core.h"
 #include "ps/ps_decoder.h"
 #include "ps/ps_huffman_tables.h"
@@ -18,15 +19,16 @@ namespace ps_test {
 // its frequency-direction one.
 enum Table { kIidFine = 0, kIid = 2, kIcc = 4, kIpd = 6, kOpd = 8 };
 
-class BitWriter {
+// The common writer plus PS code words; Put and Append keep the type so
+// that calls chain into Code and Set.
+class BitWriter : public vxtest::BitWriter {
  public:
-  // The low `bits` bits of `value`, most significant first.
   BitWriter& Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) PutBit((value >> i) & 1);
+    vxtest::BitWriter::Put(value, bits);
     return *this;
   }
   BitWriter& Append(const BitWriter& w) {
-    for (int64_t i = 0; i < w.bits_; ++i) PutBit((w.bytes_[i >> 3] >> (7 - (i & 7))) & 1);
+    vxtest::BitWriter::Append(w);
     return *this;
   }
   // The code word of `delta` in code list `list` (0..9).
@@ -45,17 +47,6 @@ class BitWriter {
     for (int d : deltas) Code(set + dt, d);
     return *this;
   }
-  int64_t bits() const { return bits_; }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
-
- private:
-  void PutBit(uint32_t b) {
-    if ((bits_ & 7) == 0) bytes_.push_back(0);
-    if (b) bytes_.back() |= static_cast<uint8_t>(0x80u >> (bits_ & 7));
-    ++bits_;
-  }
-  std::vector<uint8_t> bytes_;
-  int64_t bits_ = 0;
 };
 
 // Header with enable_ps_header set.
