@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "dsp/dsp_core.h"
+#include "tests/common/counting_allocator.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
 #include "umc/media_data.h"
@@ -72,25 +73,7 @@ struct Reader {
 
 // The shared allocator, counting the blocks in use: a decoder holds its main
 // block and at most one object-type block, however often it is initialised.
-class CountingAllocator : public UMC::DefaultMemoryAllocator {
- public:
-  UMC::Status Alloc(UMC::MemId* id, size_t size, uint32_t flags, size_t align) override {
-    const UMC::Status st = DefaultMemoryAllocator::Alloc(id, size, flags, align);
-    live += st == UMC::StatusOk;
-    return st;
-  }
-  UMC::Status Free(UMC::MemId id) override {
-    const UMC::Status st = DefaultMemoryAllocator::Free(id);
-    live -= st == UMC::StatusOk;
-    return st;
-  }
-  UMC::Status ForceFree(UMC::MemId id) override {
-    const UMC::Status st = DefaultMemoryAllocator::ForceFree(id);
-    live -= st == UMC::StatusOk;
-    return st;
-  }
-  int live = 0;
-};
+using vxtest::CountingAllocator;
 
 std::unique_ptr<uint8_t[]> PaddedCopy(const uint8_t* src, size_t n, uint32_t pad) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[n + pad]);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/counting_allocator.h"
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
 
@@ -142,26 +143,7 @@ TEST(FrontEndRegression, AlsWithoutUsableRateIsRefused) {
   }
 }
 
-// Counts the blocks its users hold.
-class CountingAllocator : public UMC::DefaultMemoryAllocator {
- public:
-  UMC::Status Alloc(UMC::MemId* id, size_t size, uint32_t flags, size_t align) override {
-    const UMC::Status st = DefaultMemoryAllocator::Alloc(id, size, flags, align);
-    live += st == UMC::StatusOk;
-    return st;
-  }
-  UMC::Status Free(UMC::MemId id) override {
-    const UMC::Status st = DefaultMemoryAllocator::Free(id);
-    live -= st == UMC::StatusOk;
-    return st;
-  }
-  UMC::Status ForceFree(UMC::MemId id) override {
-    const UMC::Status st = DefaultMemoryAllocator::ForceFree(id);
-    live -= st == UMC::StatusOk;
-    return st;
-  }
-  int live = 0;
-};
+using vxtest::CountingAllocator;
 
 // The first frame of an in-band stream (given whole) and the decoder's
 // description of it.
