@@ -95,16 +95,29 @@ void AddScaled(benchmark::State& st) {
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
+// A frame of `nch` channels (kN samples each) to interleaved 16-bit PCM.
 template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
-void Interleave(benchmark::State& st) {
-  const auto l = Floats(kN, 40000.0f), r = Floats(kN, 40000.0f);
-  const float* ch[2] = {l.data(), r.data()};
-  std::vector<int16_t> d(2 * kN);
+void InterleaveChannels(benchmark::State& st, int nch) {
+  std::vector<std::vector<float>> chans;
+  std::vector<const float*> ch;
+  for (int k = 0; k < nch; ++k) chans.push_back(Floats(kN, 40000.0f));
+  for (const auto& c : chans) ch.push_back(c.data());
+  std::vector<int16_t> d(static_cast<size_t>(nch) * kN);
   for (auto _ : st) {
-    Fn(ch, 2, kN, d.data());
+    Fn(ch.data(), nch, kN, d.data());
     benchmark::DoNotOptimize(d.data());
   }
-  st.SetItemsProcessed(st.iterations() * 2 * kN);
+  st.SetItemsProcessed(st.iterations() * nch * kN);
+}
+
+template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
+void Interleave(benchmark::State& st) {
+  InterleaveChannels<Fn>(st, 2);
+}
+
+template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
+void Interleave51(benchmark::State& st) {
+  InterleaveChannels<Fn>(st, 6);
 }
 
 template <uint32_t (*Fn)(const uint8_t*, int32_t, uint32_t)>
@@ -162,6 +175,10 @@ VX_IMPLS(Shift, ShiftLeft_32s);
 VX_IMPLS(Shift, ShiftRight_32s);
 VX_IMPLS(AddScaled, AddScaled_32s);
 VX_IMPLS(Interleave, InterleaveConvert_32f16s);
+BENCHMARK(Interleave51<dsp_generic::InterleaveConvert_32f16s>)
+    ->Name("InterleaveConvert_32f16s/6ch/generic");
+BENCHMARK(Interleave51<dsp_sse2::InterleaveConvert_32f16s>)
+    ->Name("InterleaveConvert_32f16s/6ch/sse2");
 VX_IMPLS(Crc, Crc32);
 VX_IMPLS(Pow43, Pow43_16s32f);
 VX_IMPLS(Predict, Predict_32f);

@@ -147,6 +147,50 @@ inline __m128i ConvertClamp(__m128 v) {
   v = _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-32768.0f)), _mm_set1_ps(32767.0f));
   return _mm_cvtps_epi32(v);
 }
+
+// Samples j..j+3 of channels k and k+1 as four 32-bit words, each one
+// interleaved 16-bit pair (channel k in the low half).
+inline __m128 Pair(const float* const* ch, int32_t k, int32_t j) {
+  const __m128i a = ConvertClamp(_mm_loadu_ps(ch[k] + j));
+  const __m128i b = ConvertClamp(_mm_loadu_ps(ch[k + 1] + j));
+  return _mm_castsi128_ps(_mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b)));
+}
+
+inline void Store(int16_t* dst, __m128 v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_castps_si128(v));
+}
+
+// Six channels (5.1): the pairs a, b, c of four samples are stored as
+// a0 b0 c0 a1 | b1 c1 a2 b2 | c2 a3 b3 c3.
+int32_t Interleave6(const float* const* ch, int32_t n, int16_t* dst) {
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m128 a = Pair(ch, 0, j), b = Pair(ch, 2, j), c = Pair(ch, 4, j);
+    const __m128 ab_lo = _mm_unpacklo_ps(a, b), ab_hi = _mm_unpackhi_ps(a, b);
+    const __m128 bc_lo = _mm_unpacklo_ps(b, c), bc_hi = _mm_unpackhi_ps(b, c);
+    const __m128 ca = _mm_shuffle_ps(c, a, _MM_SHUFFLE(3, 1, 2, 0));  // c0 c2 a1 a3
+    int16_t* out = dst + 6 * j;
+    Store(out, _mm_shuffle_ps(ab_lo, ca, _MM_SHUFFLE(2, 0, 1, 0)));
+    Store(out + 8, _mm_shuffle_ps(bc_lo, ab_hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    Store(out + 16, _mm_shuffle_ps(ca, bc_hi, _MM_SHUFFLE(3, 2, 3, 1)));
+  }
+  return j;
+}
+
+// Eight channels (7.1): a 4 x 4 transpose of the pair words.
+int32_t Interleave8(const float* const* ch, int32_t n, int16_t* dst) {
+  int32_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    __m128 a = Pair(ch, 0, j), b = Pair(ch, 2, j), c = Pair(ch, 4, j), d = Pair(ch, 6, j);
+    _MM_TRANSPOSE4_PS(a, b, c, d);
+    int16_t* out = dst + 8 * j;
+    Store(out, a);
+    Store(out + 8, b);
+    Store(out + 16, c);
+    Store(out + 24, d);
+  }
+  return j;
+}
 }  // namespace
 
 void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, int16_t* dst) {
@@ -164,6 +208,10 @@ void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, in
       const __m128i lo = _mm_unpacklo_epi32(l, r), hi = _mm_unpackhi_epi32(l, r);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * j), _mm_packs_epi32(lo, hi));
     }
+  } else if (nch == 6) {
+    j = Interleave6(ch, n, dst);
+  } else if (nch == 8) {
+    j = Interleave8(ch, n, dst);
   } else {
     alignas(16) int32_t tmp[4];
     for (; j + 4 <= n; j += 4) {
