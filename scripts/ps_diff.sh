@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Parametric stereo differential test: real HE-AAC v2 streams (mono LC core
+# at 16, 22.05 and 24 kHz with the encoder's SBR data) get random valid
+# ps_data() in every frame (scripts/ps_inject.cpp with
+# tools/vxaac-hesynth/ps_writer.h), then FFmpeg's float decode and ours
+# (--sbr-output full-rate --ps full) are compared: RMS <= 0.5 LSB and
+# maximum <= 2 LSB of 16-bit.  One line per stream, a summary per feature
+# set; exit status 1 when a stream fails.
+#
+#   scripts/ps_diff.sh [build-dir] [seeds] [sets]
+#
+# build-dir: a configured and built tree (default build-psd); seeds: how
+# many per set and carrier (default 10); sets: comma-separated names from
+# the list below (default all of them).  Every set starts from the
+# carrier-like baseline (10/20 coarse bands, first mixing procedure, fixed
+# class, no phase data, frequency coding, one set of modes) and turns one
+# feature on; "all" turns everything on.  Carriers come from
+# $VX_PS_CARRIERS (default: the shared test set).  Work files go to
+# $VX_PS_WORK (default a temporary directory, removed unless a stream
+# failed).
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build-psd}
+seeds=${2:-10}
+sets=${3:-base,bands34,fine,mix2,ipdopd,varclass,dt,modes,disable,empty,all}
+[[ $build = /* ]] || build=$here/$build
+carriers=${VX_PS_CARRIERS:-/work/shared/testdata/aac/ps_32k_16.aac /work/shared/testdata/aac/ps_44k_24.aac /work/shared/testdata/aac/ps_48k_32.aac}
+work=${VX_PS_WORK:-$(mktemp -d)}
+mkdir -p "$work"
+
+for tool in ffmpeg g++; do
+  command -v $tool >/dev/null || { echo "ps_diff: $tool not found" >&2; exit 2; }
+done
+[[ -x $build/tools/vxaac-decode && -x $build/tools/vxaac-compare && -f $build/libvxcodec.a ]] ||
+  { echo "ps_diff: build $build first" >&2; exit 2; }
+
+inject=$work/ps_inject
+if [[ ! -x $inject || $inject -ot $here/scripts/ps_inject.cpp || $inject -ot $build/libvxcodec.a ||
+      $inject -ot $here/tools/vxaac-hesynth/ps_writer.h ]]; then
+  g++ -std=c++20 -O2 -I"$here" "$here/scripts/ps_inject.cpp" "$build/libvxcodec.a" -o "$inject" ||
+    exit 2
+fi
+
+base="--no-34 --coarse --no-mix2 --no-ipdopd --fixed-class --no-dt --no-mode-changes --no-disable --no-empty"
+flags_of() {  # the baseline without the option that set $1 turns on
+  case $1 in
+    base) echo "$base" ;;
+    bands34) echo "${base/--no-34/}" ;;
+    fine) echo "${base/--coarse/}" ;;
+    mix2) echo "${base/--no-mix2/}" ;;
+    ipdopd) echo "${base/--no-ipdopd/}" ;;
+    varclass) echo "${base/--fixed-class/}" ;;
+    dt) echo "${base/--no-dt/}" ;;
+    modes) echo "${base/--no-mode-changes/}" ;;
+    disable) echo "${base/--no-disable/}" ;;
+    empty) echo "${base/--no-empty/}" ;;
+    all) echo "" ;;
+    *) echo "ps_diff: unknown set $1" >&2; exit 2 ;;
+  esac
+}
+
+total_fail=0
+summary=()
+IFS=, read -r -a set_list <<<"$sets"
+for set in "${set_list[@]}"; do
+  flags=$(flags_of "$set") || exit 2
+  pass=0 fail=0 worst_rms=0 worst_max=0
+  for carrier in $carriers; do
+    name=$(basename "$carrier" .aac)
+    for ((seed = 1; seed <= seeds; ++seed)); do
+      id=$set.$name.$seed
+      # shellcheck disable=SC2086
+      if ! "$inject" "$carrier" "$work/$id.aac" --seed $seed $flags 2>"$work/$id.log"; then
+        echo "FAIL $id: generator: $(tail -1 "$work/$id.log")"
+        fail=$((fail + 1)); continue
+      fi
+      ffmpeg -v error -y -threads 1 -i "$work/$id.aac" -c:a pcm_f32le "$work/$id.ff.wav" \
+        2>"$work/$id.fflog"
+      "$build/tools/vxaac-decode" --sbr-output full-rate --ps full -q -o "$work/$id.vx.wav" \
+        "$work/$id.aac" 2>"$work/$id.vxlog"
+      out=$("$build/tools/vxaac-compare" --max-rms 0.5 --max-abs 2 --same-length \
+        "$work/$id.vx.wav" "$work/$id.ff.wav" 2>&1)
+      rc=$?
+      rms=$(awk '/^rms/ {print $2}' <<<"$out")
+      max=$(awk '/^max/ {print $2}' <<<"$out")
+      note=""
+      [[ -s $work/$id.fflog ]] && note=" ffmpeg: $(head -1 "$work/$id.fflog")"
+      if [[ $rc -eq 0 ]]; then
+        pass=$((pass + 1)); status=ok
+        rm -f "$work/$id.ff.wav" "$work/$id.vx.wav"
+      else
+        fail=$((fail + 1)); status=FAIL
+      fi
+      printf '%-4s %-28s rms %9s max %10s%s\n' "$status" "$id" "${rms:-?}" "${max:-?}" "$note"
+      worst_rms=$(awk -v a="$worst_rms" -v b="${rms:-1e9}" 'BEGIN {print (b > a ? b : a)}')
+      worst_max=$(awk -v a="$worst_max" -v b="${max:-1e9}" 'BEGIN {print (b > a ? b : a)}')
+    done
+  done
+  summary+=("$(printf '%-9s %4d passed %4d failed  worst rms %s max %s' "$set" $pass $fail \
+    "$worst_rms" "$worst_max")")
+  total_fail=$((total_fail + fail))
+done
+
+echo
+printf '%s\n' "${summary[@]}"
+if [[ $total_fail -gt 0 ]]; then
+  echo "work files kept in $work"
+  exit 1
+fi
+[[ -n ${VX_PS_WORK:-} ]] || rm -rf "$work"
+exit 0
