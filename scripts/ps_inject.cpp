@@ -7,6 +7,7 @@
 //   ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]
 //             [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class]
 //             [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
+//             [--no-low-phases] [--no-phase-gaps] [--phase-percent N] [--dump]
 //
 // Every frame must be: one raw_data_block without CRC, a fill element with
 // the SBR data of the SCE followed only by fill elements and ID_END, the
@@ -98,11 +99,39 @@ bool FindFill(const std::vector<uint8_t>& raw, int64_t from, Fill* f, int64_t* t
   return false;
 }
 
+// One line per frame: what our parser makes of the written ps_data().
+void Dump(int frame, PSDecState& ps, const vxtest::BitWriter& w) {
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, w.bytes().data(), static_cast<int32_t>(w.bytes().size()));
+  const int32_t rc = PsParse(ps, r, static_cast<int32_t>(w.bits()));
+  std::printf("frame %d rc %d hdr %d iid %d/%d icc %d/%d ext %d class %d env %d [", frame, rc,
+              ps.enable_ps_header, ps.enable_iid, ps.iid_mode, ps.enable_icc, ps.icc_mode,
+              ps.enable_ext, ps.frame_class, ps.num_env);
+  for (int e = 0; e <= ps.num_env; ++e) std::printf(" %d", ps.border_position[e]);
+  std::printf(" ] ipdopd %d\n", ps.enable_ipdopd);
+  const int bands = ps.numBandsLayout == kPsLayout34 ? 34 : 20;
+  const int pbands = ps.numBandsLayout == kPsLayout34 ? 17 : 11;
+  for (int e = 0; e < ps.num_env; ++e) {
+    std::printf("  e%d iid", e);
+    for (int b = 0; b < bands; ++b) std::printf(" %d", ps.iidIndex[e][b]);
+    std::printf(" icc");
+    for (int b = 0; b < bands; ++b) std::printf(" %d", ps.iccIndex[e][b]);
+    if (ps.enable_ipdopd) {
+      std::printf(" ipd");
+      for (int b = 0; b < pbands; ++b) std::printf(" %d", ps.ipdIndex[e][b]);
+      std::printf(" opd");
+      for (int b = 0; b < pbands; ++b) std::printf(" %d", ps.opdIndex[e][b]);
+    }
+    std::printf("\n");
+  }
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]\n"
                "       [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class] [--no-dt]\n"
-               "       [--no-mode-changes] [--no-disable] [--no-empty]\n");
+               "       [--no-mode-changes] [--no-disable] [--no-empty] [--no-low-phases]\n"
+               "       [--no-phase-gaps] [--phase-percent N] [--dump]\n");
   return 2;
 }
 
@@ -113,6 +142,7 @@ int main(int argc, char** argv) {
   uint32_t seed = 1;
   int max_frames = 1 << 30, header_every = 8;
   hesynth::PsWriterOptions o;
+  bool dump = false;
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -140,6 +170,14 @@ int main(int argc, char** argv) {
       o.disable_sets = false;
     } else if (a == "--no-empty") {
       o.empty_frames = false;
+    } else if (a == "--phase-percent" && has_value) {
+      o.phase_percent = std::atoi(argv[++i]);
+    } else if (a == "--no-low-phases") {
+      o.phase_low_bands = false;
+    } else if (a == "--no-phase-gaps") {
+      o.phase_gaps = false;
+    } else if (a == "--dump") {
+      dump = true;
     } else {
       return Usage();
     }
@@ -164,6 +202,9 @@ int main(int argc, char** argv) {
   SbrHuffman huff;
   if (SbrHuffmanInit(&huff, huff_memory.data()) != 0) return 1;
 
+  auto check = std::make_unique<PSDecState>();
+  if (PsInit(*check) != 0) return 1;
+  check->ps_mode = 411;
   hesynth::PsWriter writer(o);
   std::mt19937 rng(seed);
   std::vector<uint8_t> out;
@@ -227,6 +268,7 @@ int main(int argc, char** argv) {
     // extension.
     vxtest::BitWriter psw;
     writer.Write(psw, rng, frame % header_every == 0);
+    if (dump) Dump(frame, *check, psw);
     vxtest::BitWriter ext;
     const int64_t ext_bits = 2 + psw.bits();
     const int64_t ext_bytes = (ext_bits + 7) / 8;

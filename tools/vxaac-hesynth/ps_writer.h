@@ -36,6 +36,14 @@ struct PsWriterOptions {
   bool mode_changes = true;    // later headers may change modes (band counts)
   bool disable_sets = true;    // enable_iid/enable_icc 0
   bool empty_frames = true;    // fixed class without envelopes (num_env 0)
+  int phase_percent = 67;      // frames with the extension that carry IPD/OPD
+  // IPD/OPD in the lowest phase bands (those reaching the sub-subbands of
+  // negative centre frequency, whose rotation turns the other way: coded
+  // band 0 of 5, bands 0-1 of 11, 0-2 of 17).  Off, they stay 0.
+  bool phase_low_bands = true;
+  // Frames without IPD/OPD after frames with them.  Off, once a frame
+  // carries phase data every later one does (the extension and IID stay on).
+  bool phase_gaps = true;
 };
 
 // What the writer produced so far (coverage of a run).
@@ -148,7 +156,10 @@ class PsWriter {
     if (m_.enable_ext) {
       ++stats_.ext;
       // An envelope-less frame keeps the phase state of the previous one.
-      const bool phase = num_env == 0 ? ipd_.valid : Chance(rng, 2, 3);
+      const bool phase =
+          num_env == 0 ? ipd_.valid
+                       : (!o_.phase_gaps && phase_started_) || Chance(rng, o_.phase_percent, 100);
+      phase_started_ = phase_started_ || phase;
       vxtest::BitWriter ext;
       ext.Put(0, 2);  // ps_extension_id 0
       ext.Put(phase ? 1 : 0, 1);
@@ -159,6 +170,8 @@ class PsWriter {
         if (!reuse) {
           Reinit(rng, ipd_, bands, false, 0, 7);
           Reinit(rng, opd_, bands, false, 0, 7);
+          ClearLowPhases(ipd_);
+          ClearLowPhases(opd_);
         }
         for (int e = 0; e < num_env; ++e) {
           const bool ipd_dt = o_.time_delta && (e > 0 || reuse) && Chance(rng, 1, 2);
@@ -167,9 +180,11 @@ class PsWriter {
           int ref[34];
           std::copy(ipd_.v, ipd_.v + 34, ref);
           PhaseStep(rng, ipd_);
+          ClearLowPhases(ipd_);
           PutSet(ext, 6, ipd_dt, ref, ipd_, true);
           std::copy(opd_.v, opd_.v + 34, ref);
           PhaseStep(rng, opd_);
+          ClearLowPhases(opd_);
           PutSet(ext, 8, opd_dt, ref, opd_, true);
         }
         ipd_.valid = opd_.valid = true;
@@ -231,11 +246,12 @@ class PsWriter {
 
   void ChooseModes(std::mt19937& rng) {
     if (started_ && (!o_.mode_changes || Chance(rng, 1, 2))) return;  // repeat the header
-    m_.enable_iid = o_.disable_sets ? (Chance(rng, 7, 8) ? 1 : 0) : 1;
+    const bool keep_phase = !o_.phase_gaps && phase_started_;
+    m_.enable_iid = o_.disable_sets && !keep_phase ? (Chance(rng, 7, 8) ? 1 : 0) : 1;
     m_.enable_icc = o_.disable_sets ? (Chance(rng, 7, 8) ? 1 : 0) : 1;
     m_.iid_mode = m_.enable_iid ? PickMode(rng, o_.fine_iid) : m_.iid_mode;
     m_.icc_mode = m_.enable_icc ? PickMode(rng, o_.mixing2) : m_.icc_mode;
-    m_.enable_ext = o_.ipdopd && m_.enable_iid && Chance(rng, 2, 3) ? 1 : 0;
+    m_.enable_ext = keep_phase || (o_.ipdopd && m_.enable_iid && Chance(rng, 2, 3)) ? 1 : 0;
     if (m_.enable_iid) ++stats_.iid_mode[m_.iid_mode];
     if (m_.enable_icc) ++stats_.icc_mode[m_.icc_mode];
     if (!m_.enable_iid) ++stats_.iid_off;
@@ -280,6 +296,11 @@ class PsWriter {
       s.v[b] = Clamp(s.v[b] + d, lo, hi);
     }
   }
+  void ClearLowPhases(SetState& s) const {
+    if (o_.phase_low_bands) return;
+    const int low = s.bands == 5 ? 1 : (s.bands == 11 ? 2 : 3);
+    for (int b = 0; b < low; ++b) s.v[b] = 0;
+  }
   static void PhaseStep(std::mt19937& rng, SetState& s) {
     for (int b = 0; b < s.bands; ++b) {
       const int d = Chance(rng, 1, 6) ? Uniform(rng, 0, 7) : Uniform(rng, -1, 1);
@@ -317,6 +338,7 @@ class PsWriter {
   PsWriterStats stats_;
   Modes m_;
   bool started_ = false;
+  bool phase_started_ = false;
   SetState iid_, icc_, ipd_, opd_;
 };
 
