@@ -137,6 +137,9 @@ void SbrInitSlot(SBRDecState& s);
 int32_t SbrReadHeader(SBRDecState& s, UMC::BitReader& r);
 // Frequency band tables from the header; 0 or kSbrError.
 int32_t SbrDeriveTables(SBRDecState& s);
+// The limiter band table alone, for a header that changes bs_limiter_bands
+// without a reset (the other tables stay).
+void SbrLimiterTable(SBRDecState& s);
 
 // Parametric stereo hook: parses ps_data() from the SBR extended data; the
 // PS module provides it.  Returns the bits read, or a negative value.

@@ -288,6 +288,10 @@ int32_t SbrReadHeader(SBRDecState& s, BitReader& r) {
   return static_cast<int32_t>(UMC::BitReaderBitsConsumed(r) - start);
 }
 
+void SbrLimiterTable(SBRDecState& s) {
+  LimiterTable(s);
+}
+
 int32_t SbrDeriveTables(SBRDecState& s) {
   const int32_t r = s.sbrRateIndex;
   if (static_cast<uint32_t>(r) > 11) return kSbrError;

@@ -328,9 +328,12 @@ int ChannelPair(SBRDecState& s, BitReader& r, const SbrHuffman& h) {
 int32_t ExtensionData(SBRDecState& s, BitReader& r, bool crc, const SbrHuffman& h,
                       SbrPsParser ps_parser) {
   if (crc) Rd(r, 10);
+  bool limiter_changed = false;
   if (Rd(r, 1)) {
+    const int32_t limiter_bands = s.bs_limiter_bands;
     ++s.headerCount;
     SbrReadHeader(s, r);
+    limiter_changed = s.bs_limiter_bands != limiter_bands;
     if (s.errorState == kSbrError) {
       s.reset = 1;
       s.errorState = 0;
@@ -338,6 +341,9 @@ int32_t ExtensionData(SBRDecState& s, BitReader& r, bool crc, const SbrHuffman& 
   }
   if (s.headerCount == 0) return 0;
   if (s.reset && s.errorState == 0 && SbrDeriveTables(s) != 0) return kSbrError;
+  // A new bs_limiter_bands takes effect without a reset: the limiter bands
+  // follow from the tables in force.
+  if (!s.reset && limiter_changed && s.errorState == 0) SbrLimiterTable(s);
   if (s.errorState != 0) return 0;
   if (s.elementType == 0) return SingleChannel(s, r, h, ps_parser) == kSbrError ? kSbrError : 0;
   if (s.elementType == 1) return ChannelPair(s, r, h) == kSbrError ? kSbrError : 0;

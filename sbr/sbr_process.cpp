@@ -486,7 +486,11 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const float* deg_pa
       }
     }
   }
-  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m];
+  // The next frame continues the sinusoids this frame's last envelope
+  // carries: a new one that waits for the transient envelope (l_A) has not
+  // started when the frame has none (l_A = L_E).
+  const bool started = c.L_E - 1 >= lA;
+  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m] && (started || c.sineFlagsPrev[m]);
   c.lAPrev = lA == c.L_E ? 0 : -1;
   if (any_slot) {
     c.indexNoisePrev = noise_index;

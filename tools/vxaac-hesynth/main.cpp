@@ -58,6 +58,7 @@ struct Options {
   bool sinusoids = true;
   bool time_delta = true;
   bool extensions = true;                      // unknown sbr_extension() ids with fill bits
+  bool smoothing_changes = false;              // bs_smoothing_mode changes without a reset
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
@@ -85,6 +86,7 @@ void Usage(FILE* f) {
       "  --no-sinusoids      no bs_add_harmonic\n"
       "  --no-time-delta     frequency-direction coding only\n"
       "  --no-extensions     no unknown extended data\n"
+      "  --smoothing-changes bs_smoothing_mode may change without a reset\n"
       "  -v                  one line per frame on stderr\n",
       f);
 }
@@ -332,6 +334,13 @@ class SbrWriter {
     stats_.resets += reset;
     w.Put(send, 1);
     if (send) PutHeader(w, header_);
+    describe_ = send ? (reset ? " header(reset)" : " header") : "";
+    if (send && o_.verbose) {
+      const Header& h = header_;
+      describe_ += "{amp " + std::to_string(h.amp_res) + " lim " + std::to_string(h.limiter_bands) +
+                   "/" + std::to_string(h.limiter_gains) + " int " + std::to_string(h.interpol) +
+                   " sm " + std::to_string(h.smoothing) + "}";
+    }
     if (pair_) {
       WritePair(w);
     } else {
@@ -369,6 +378,12 @@ class SbrWriter {
         h.limiter_bands = h.limiter_gains = 2;
         h.interpol = h.smoothing = 1;
       }
+      // bs_smoothing_mode changes only with a reset: FFmpeg's float decoder
+      // keeps no gain history while smoothing is off, so a later switch to
+      // smoothing filters with other gains than the standard's G_temp of
+      // the previous slots (FAAD2 and we agree).  Checked after the table
+      // fields are chosen, below.
+      const int smoothing = prev ? prev->smoothing : h.smoothing;
       if (tables) {
         h.start = o_.start >= 0 ? o_.start : rng_.Int(0, 15);
         h.stop = o_.stop >= 0 ? o_.stop : rng_.Int(0, 15);
@@ -384,6 +399,7 @@ class SbrWriter {
           h.noise_bands = 2;
         }
       }
+      if (prev && h.SameTables(*prev) && !o_.smoothing_changes) h.smoothing = smoothing;
       SBRDecState t;
       if (Derive(h, rate_, &t)) return h;
       if (attempt > 100000) {
@@ -438,8 +454,11 @@ class SbrWriter {
       }
       const int jitter = rng_.Int(-1, 1);
       if (balance) {
+        // The decoder doubles every coded balance value and delta (the
+        // pair's second channel when coupled): centre 12 (3 dB) or 24
+        // (1.5 dB) after doubling.
         const int b = lv.balance[hk] + jitter;  // 1.5 dB steps
-        v[k] = amp ? 12 + b / 2 : 24 + b;
+        v[k] = amp ? 6 + b / 4 : 12 + b / 2;
       } else {
         const int e = o_.level + lv.env[hk] + jitter;
         v[k] = amp ? e / 2 : e;
@@ -529,8 +548,8 @@ class SbrWriter {
     for (int l = 0; l < n_noise; ++l) {
       std::vector<int> v(t_.N_Q);
       for (int k = 0; k < t_.N_Q; ++k) {
-        v[k] =
-            balance ? 12 + lv.noise_balance[k] : std::clamp(lv.noise[k] + rng_.Int(-1, 1), 0, 30);
+        v[k] = balance ? 6 + lv.noise_balance[k] / 2
+                       : std::clamp(lv.noise[k] + rng_.Int(-1, 1), 0, 30);
         if (o_.noise >= 0 && !balance) v[k] = o_.noise;
       }
       const bool dt = (l > 0 || time_ok) && rng_.Chance(0.5);
@@ -551,6 +570,18 @@ class SbrWriter {
     if (f.harmonic) {
       ++stats_.sinusoids;
       for (int& s : f.harmonics) s = rng_.Chance(0.2);
+    }
+    if (o_.verbose) {
+      std::string d = " [class " + std::to_string(g.frame_class) + " env " +
+                      std::to_string(g.n_env) + " ptr " + std::to_string(g.pointer) + " res ";
+      for (int l = 0; l < g.n_env; ++l) d += std::to_string(g.res[l]);
+      d += " amp " + std::to_string(f.amp) + (balance ? " bal" : "") + " dt ";
+      for (int x : f.df_env) d += std::to_string(x);
+      d += "/";
+      for (int x : f.df_noise) d += std::to_string(x);
+      d += f.harmonic ? " sin" : "";
+      d += "]";
+      describe_ += d;
     }
     cur.valid = true;
     cur.amp = f.amp;
@@ -664,6 +695,7 @@ class SbrWriter {
     bool coupling = o_.coupling == 1 || (o_.coupling == -1 && rng_.Chance(0.5));
     if (hist_[0].lead != hist_[1].lead) coupling = false;  // never with --coupling always
     stats_.coupled += coupling;
+    if (coupling) describe_ += " coupled";
     const bool extra = rng_.Chance(0.1);
     w.Put(extra, 1);
     if (extra) w.Put(rng_.Int(0, 15), 4).Put(rng_.Int(0, 15), 4);
@@ -720,6 +752,9 @@ class SbrWriter {
   ChannelHistory hist_[2];
   hesynth::PsWriter ps_;
   Stats stats_;
+
+ public:
+  std::string describe_;  // with -v: the last frame's choices
 };
 
 // ---- ADTS and raw_data_block ------------------------------------------------
@@ -915,6 +950,8 @@ int main(int argc, char** argv) {
       o.sinusoids = false;
     } else if (!std::strcmp(a, "--no-time-delta")) {
       o.time_delta = false;
+    } else if (!std::strcmp(a, "--smoothing-changes")) {
+      o.smoothing_changes = true;
     } else if (!std::strcmp(a, "--no-extensions")) {
       o.extensions = false;
     } else if (!std::strcmp(a, "-v")) {
@@ -999,6 +1036,18 @@ int main(int argc, char** argv) {
     w.Put(ID_END, 3);
     while (w.bits() % 8) w.Put(0, 1);
     const size_t length = 7 + w.bytes().size();
+    // The decoder input buffer holds 6144 bits per channel (ISO/IEC
+    // 14496-3, 4.5.3.1): a core frame near that limit leaves no room for
+    // the payloads.
+    size_t channels = 0;
+    for (int e : elements) channels += e == ID_CPE ? 2 : 1;
+    if (length - 7 > 768 * channels) {
+      std::fprintf(
+          stderr,
+          "vxaac-hesynth: frame %d exceeds 6144 bits per channel (core bit rate too high)\n",
+          frame);
+      return 1;
+    }
     if (length > 8191) {
       std::fprintf(stderr, "vxaac-hesynth: frame %d too long\n", frame);
       return 1;
@@ -1012,9 +1061,9 @@ int main(int argc, char** argv) {
     output.insert(output.end(), w.bytes().begin(), w.bytes().end());
     if (o.verbose) {
       const Header& hd = writers[0]->header();
-      std::fprintf(stderr, "frame %d: %zu -> %zu bytes, start %d stop %d xover %d scale %d/%d\n",
+      std::fprintf(stderr, "frame %d: %zu -> %zu bytes, start %d stop %d xover %d scale %d/%d%s\n",
                    frame, static_cast<size_t>(h.frame_length), length, hd.start, hd.stop, hd.xover,
-                   hd.freq_scale, hd.alter_scale);
+                   hd.freq_scale, hd.alter_scale, writers[0]->describe_.c_str());
     }
     pos += static_cast<size_t>(h.frame_length);
     ++frame;
