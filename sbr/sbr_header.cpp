@@ -188,10 +188,14 @@ void LimiterTable(SBRDecState& s) {
     for (int i = 2; i < 65; ++i) s.f_lim[i] = 0;
     return;
   }
+  // Patch borders: kx and the end of every patch.  When the derivation
+  // dropped a short last patch, the last border lies below the top of the
+  // SBR range, and the top itself may merge away: the subbands above the
+  // last limiter band then stay silent.
   int32_t pb[7];
   pb[0] = s.kx;
-  for (int32_t i = 1; i < s.numPatches; ++i) pb[i] = pb[i - 1] + s.patchNumSubbands[i - 1];
-  pb[s.numPatches] = top;
+  for (int32_t i = 1; i <= s.numPatches; ++i) pb[i] = pb[i - 1] + s.patchNumSubbands[i - 1];
+  constexpr int32_t kRemoved = 1 << 20;  // sorts past every border
   int32_t t[80];
   int32_t n = 0;
   for (int32_t i = 0; i <= s.N_low; ++i) t[n++] = s.f_low[i];
@@ -212,12 +216,12 @@ void LimiterTable(SBRDecState& s) {
       continue;
     }
     if (t[j] == t[j - 1] || !is_patch_border(t[j])) {
-      t[j] = top;
+      t[j] = kRemoved;
     } else if (is_patch_border(t[j - 1])) {
       ++j;
       continue;
     } else {
-      t[j - 1] = top;
+      t[j - 1] = kRemoved;
     }
     std::sort(t, t + n);
     --n;

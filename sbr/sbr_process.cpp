@@ -311,6 +311,11 @@ void Limit(const SBRDecState& s, bool noise_free, EnvelopeGains& g) {
       g.SM[m] = std::sqrt(g.SM[m] * boost);
     }
   }
+  // Subbands above the last limiter band (the table lost its top border,
+  // see LimiterTable) get no gain, noise or sinusoid.
+  for (int32_t m = s.N_L > 0 ? s.f_lim[s.N_L] - s.kx : 0; m < s.M; ++m) {
+    g.G[m] = g.QM[m] = g.SM[m] = 0.0f;
+  }
 }
 
 // Low power: within runs of subbands that carry aliasing (and no sinusoid)
