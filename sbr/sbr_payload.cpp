@@ -192,7 +192,8 @@ void ReadHarmonics(const SBRDecState& s, SbrChannel& c, BitReader& r) {
   }
 }
 
-// sbr_extension(): parametric stereo is handed to its parser; -7 when it fails.
+// sbr_extension() data: parametric stereo is handed to its parser (-7 when
+// it fails); any other extension id ends the data.
 int ReadExtendedData(SBRDecState& s, BitReader& r, SbrPsParser ps_parser) {
   if (!Rd(r, 1)) return 0;
   int32_t size = Rd(r, 4);
@@ -202,11 +203,13 @@ int ReadExtendedData(SBRDecState& s, BitReader& r, SbrPsParser ps_parser) {
   while (budget > 7) {
     const int32_t id = Rd(r, 2);
     budget -= 2;
-    if (id == 2 && s.ps && ps_parser) {
-      const int32_t used = ps_parser(s.ps, r, static_cast<int32_t>(budget));
-      if (used < 0 || used > budget) return -7;
-      budget -= used;
-    }
+    // Any other extension (or parametric stereo without its parser) takes
+    // the rest of the data as fill bits; only after ps_data() may another
+    // extension id follow.
+    if (id != 2 || !s.ps || !ps_parser) break;
+    const int32_t used = ps_parser(s.ps, r, static_cast<int32_t>(budget));
+    if (used < 0 || used > budget) return -7;
+    budget -= used;
   }
   UMC::BitReaderSetPosition(r, end);
   return 0;
