@@ -47,14 +47,19 @@ base="--no-34 --coarse --no-mix2 --no-ipdopd --fixed-class --no-dt --no-mode-cha
 # there (measured: with the emulated departures our output matches its
 # output within 0.28 LSB RMS):
 # --no-low-phases: in the sub-subbands of negative centre frequency (20
-#   bands: k 0-1) it negates the imaginary matrix parts at the start of
-#   each envelope's interpolation but not at its end, so the rotation
-#   sweeps from -phase to +phase within every envelope;
+#   bands: k 0-1; 34 bands: k 9-11, and it takes 12-13 for such too,
+#   where the standard's table has parameter band 10 without negation) it
+#   negates the imaginary matrix parts at the start of each envelope's
+#   interpolation but not at its end, so the rotation sweeps from -phase
+#   to +phase within every envelope;
 # --no-phase-gaps: when IPD/OPD return after frames without them, the
 #   interpolation of the imaginary parts starts from a stale matrix (the
 #   one last stored at the previous frame's envelope count), not from the
-#   previous frame's unrotated one.
-ffmpeg_exclusions="--no-low-phases --no-phase-gaps"
+#   previous frame's unrotated one;
+# --no-phase-layout-switches: it keeps the imaginary matrix parts of the
+#   parameter bands a layout has no phases for, so after a 34-band period
+#   the 20-band layout turns bands 11-16 by the old 34-band phases.
+ffmpeg_exclusions="--no-low-phases --no-phase-gaps --no-phase-layout-switches"
 option_of() {  # the baseline option that keeps feature $1 off
   case $1 in
     bands34) echo --no-34 ;;

@@ -7,7 +7,8 @@
 //   ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]
 //             [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class]
 //             [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
-//             [--no-low-phases] [--no-phase-gaps] [--phase-percent N] [--dump]
+//             [--no-low-phases] [--no-phase-gaps] [--no-phase-layout-switches]
+//             [--phase-percent N] [--dump]
 //
 // Every frame must be: one raw_data_block without CRC, a fill element with
 // the SBR data of the SCE followed only by fill elements and ID_END, the
@@ -131,7 +132,8 @@ int Usage() {
                "usage: ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]\n"
                "       [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class] [--no-dt]\n"
                "       [--no-mode-changes] [--no-disable] [--no-empty] [--no-low-phases]\n"
-               "       [--no-phase-gaps] [--phase-percent N] [--dump]\n");
+               "       [--no-phase-gaps] [--no-phase-layout-switches] [--phase-percent N]\n"
+               "       [--dump]\n");
   return 2;
 }
 
@@ -176,6 +178,8 @@ int main(int argc, char** argv) {
       o.phase_low_bands = false;
     } else if (a == "--no-phase-gaps") {
       o.phase_gaps = false;
+    } else if (a == "--no-phase-layout-switches") {
+      o.phase_layout_switches = false;
     } else if (a == "--dump") {
       dump = true;
     } else {
@@ -266,29 +270,35 @@ int main(int argc, char** argv) {
 
     // New SBR payload: everything up to bs_extended_data, then the new
     // extension.
-    vxtest::BitWriter psw;
-    writer.Write(psw, rng, frame % header_every == 0);
-    if (dump) Dump(frame, *check, psw);
+    // A frame whose fill element would exceed 269 bytes is written again
+    // from the same writer state with other random draws.
+    const hesynth::PsWriter writer_before = writer;
     vxtest::BitWriter ext;
-    const int64_t ext_bits = 2 + psw.bits();
-    const int64_t ext_bytes = (ext_bits + 7) / 8;
-    if (ext_bytes > 15 + 255) {
-      std::fprintf(stderr, "frame %d: PS data too long\n", frame);
-      return 1;
-    }
-    if (ext_bytes < 15) {
-      ext.Put(static_cast<uint32_t>(ext_bytes), 4);
-    } else {
-      ext.Put(15, 4).Put(static_cast<uint32_t>(ext_bytes - 15), 8);
-    }
-    ext.Put(2, 2).Append(psw);
-    for (int64_t i = ext_bits; i < ext_bytes * 8; ++i) ext.Put(0, 1);
-
-    const int64_t payload_bits = (size_field - f.payload) + ext.bits();
-    const int64_t count = (payload_bits + 7) / 8;
-    if (count > 269) {
-      std::fprintf(stderr, "frame %d: fill element too long\n", frame);
-      return 1;
+    int64_t payload_bits = 0, count = 0;
+    for (int attempt = 0;; ++attempt) {
+      if (attempt == 100) {
+        std::fprintf(stderr, "frame %d: fill element too long\n", frame);
+        return 1;
+      }
+      writer = writer_before;
+      vxtest::BitWriter psw;
+      writer.Write(psw, rng, frame % header_every == 0);
+      const int64_t ext_bits = 2 + psw.bits();
+      const int64_t ext_bytes = (ext_bits + 7) / 8;
+      ext = vxtest::BitWriter();
+      if (ext_bytes < 15) {
+        ext.Put(static_cast<uint32_t>(ext_bytes), 4);
+      } else {
+        ext.Put(15, 4).Put(static_cast<uint32_t>(ext_bytes - 15), 8);
+      }
+      ext.Put(2, 2).Append(psw);
+      for (int64_t i = ext_bits; i < ext_bytes * 8; ++i) ext.Put(0, 1);
+      payload_bits = (size_field - f.payload) + ext.bits();
+      count = (payload_bits + 7) / 8;
+      if (ext_bytes <= 15 + 255 && count <= 269) {
+        if (dump) Dump(frame, *check, psw);
+        break;
+      }
     }
     vxtest::BitWriter w;
     Copy(w, raw, 0, f.start);

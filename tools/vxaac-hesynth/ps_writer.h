@@ -37,13 +37,18 @@ struct PsWriterOptions {
   bool disable_sets = true;    // enable_iid/enable_icc 0
   bool empty_frames = true;    // fixed class without envelopes (num_env 0)
   int phase_percent = 67;      // frames with the extension that carry IPD/OPD
-  // IPD/OPD in the lowest phase bands (those reaching the sub-subbands of
-  // negative centre frequency, whose rotation turns the other way: coded
-  // band 0 of 5, bands 0-1 of 11, 0-2 of 17).  Off, they stay 0.
+  // IPD/OPD in the phase bands that reach the sub-subbands of negative
+  // centre frequency, whose rotation turns the other way (coded band 0 of
+  // 5, bands 0-1 of 11, 0-2 of 17) and, with 34 bands, the band of the
+  // first two sub-subbands of QMF band 1 (parameter band 10: coded band 3
+  // of 5, 6 of 11, 10 of 17).  Off, they stay 0.
   bool phase_low_bands = true;
   // Frames without IPD/OPD after frames with them.  Off, once a frame
   // carries phase data every later one does (the extension and IID stay on).
   bool phase_gaps = true;
+  // Changes between the 10/20- and the 34-band layout once IPD/OPD have
+  // been sent.  Off, later headers keep the layout.
+  bool phase_layout_switches = true;
 };
 
 // What the writer produced so far (coverage of a run).
@@ -244,18 +249,31 @@ class PsWriter {
     }
   }
 
+  static bool Layout34(const Modes& m) {
+    return (m.enable_iid && m.iid_mode % 3 == 2) || (m.enable_icc && m.icc_mode % 3 == 2);
+  }
+
   void ChooseModes(std::mt19937& rng) {
     if (started_ && (!o_.mode_changes || Chance(rng, 1, 2))) return;  // repeat the header
+    const Modes before = m_;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+      PickModes(rng);
+      if (o_.phase_layout_switches || !phase_started_ || Layout34(m_) == Layout34(before)) break;
+      m_ = before;  // gives up on a change after 64 attempts
+    }
+    if (m_.enable_iid) ++stats_.iid_mode[m_.iid_mode];
+    if (m_.enable_icc) ++stats_.icc_mode[m_.icc_mode];
+    if (!m_.enable_iid) ++stats_.iid_off;
+    if (!m_.enable_icc) ++stats_.icc_off;
+  }
+
+  void PickModes(std::mt19937& rng) {
     const bool keep_phase = !o_.phase_gaps && phase_started_;
     m_.enable_iid = o_.disable_sets && !keep_phase ? (Chance(rng, 7, 8) ? 1 : 0) : 1;
     m_.enable_icc = o_.disable_sets ? (Chance(rng, 7, 8) ? 1 : 0) : 1;
     m_.iid_mode = m_.enable_iid ? PickMode(rng, o_.fine_iid) : m_.iid_mode;
     m_.icc_mode = m_.enable_icc ? PickMode(rng, o_.mixing2) : m_.icc_mode;
     m_.enable_ext = keep_phase || (o_.ipdopd && m_.enable_iid && Chance(rng, 2, 3)) ? 1 : 0;
-    if (m_.enable_iid) ++stats_.iid_mode[m_.iid_mode];
-    if (m_.enable_icc) ++stats_.icc_mode[m_.icc_mode];
-    if (!m_.enable_iid) ++stats_.iid_off;
-    if (!m_.enable_icc) ++stats_.icc_off;
   }
 
   void PutHeader(vxtest::BitWriter& w) const {
@@ -300,6 +318,9 @@ class PsWriter {
     if (o_.phase_low_bands) return;
     const int low = s.bands == 5 ? 1 : (s.bands == 11 ? 2 : 3);
     for (int b = 0; b < low; ++b) s.v[b] = 0;
+    const bool layout34 =
+        (m_.enable_iid && m_.iid_mode % 3 == 2) || (m_.enable_icc && m_.icc_mode % 3 == 2);
+    if (layout34) s.v[s.bands == 5 ? 3 : (s.bands == 11 ? 6 : 10)] = 0;
   }
   static void PhaseStep(std::mt19937& rng, SetState& s) {
     for (int b = 0; b < s.bands; ++b) {
