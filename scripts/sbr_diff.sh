@@ -137,7 +137,8 @@ for config in "${configs[@]}"; do
       continue
     fi
     second=""
-    if [ $have_faad = 1 ]; then
+    # FAAD2 (2.10) gives nothing comparable at SBR rates above 48 kHz.
+    if [ $have_faad = 1 ] && [ "$rate" -le 24000 ]; then
       fa="$work/$name.faad.wav"
       faad -q -b 4 -o "$fa" "$x" >/dev/null 2>&1 || true
       if [ -s "$fa" ]; then
