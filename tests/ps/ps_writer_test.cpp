@@ -123,4 +123,44 @@ TEST(PsWriter, OptionsRestrictTheFeatures) {
   }
 }
 
+// The options that keep FFmpeg's departures out: no phases in the lowest
+// coded phase bands, no frame without phase data once they started, one
+// layout from then on.
+TEST(PsWriter, PhaseRestrictionsHold) {
+  hesynth::PsWriterOptions o;
+  o.phase_low_bands = o.phase_gaps = o.phase_layout_switches = false;
+  int64_t phase_frames = 0;
+  for (uint32_t seed = 1; seed <= 30; ++seed) {
+    hesynth::PsWriter writer(o);
+    std::mt19937 rng(seed);
+    auto ps = ps_test::MakeState(411);
+    bool started = false;
+    int32_t layout = 0;
+    for (int f = 0; f < 48; ++f) {
+      ps_test::BitWriter w;
+      writer.Write(w, rng, f % 8 == 0);
+      ASSERT_EQ(ps_test::Parse(*ps, w), 0);
+      if (started) {
+        EXPECT_TRUE(ps->enable_ipdopd) << "seed " << seed << " frame " << f;
+        EXPECT_EQ(ps->numBandsLayout, layout) << "seed " << seed << " frame " << f;
+      }
+      if (!ps->enable_ipdopd) continue;
+      ++phase_frames;
+      started = true;
+      layout = ps->numBandsLayout;
+      for (int e = 0; e < ps->num_env; ++e) {
+        for (int b = 0; b < (layout == kPsLayout34 ? 3 : 2); ++b) {
+          EXPECT_EQ(ps->ipdIndex[e][b], 0);
+          EXPECT_EQ(ps->opdIndex[e][b], 0);
+        }
+        if (layout == kPsLayout34) {
+          EXPECT_EQ(ps->ipdIndex[e][10], 0);
+          EXPECT_EQ(ps->opdIndex[e][10], 0);
+        }
+      }
+    }
+  }
+  EXPECT_GT(phase_frames, 500);
+}
+
 }  // namespace
