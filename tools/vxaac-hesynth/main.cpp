@@ -59,6 +59,7 @@ struct Options {
   bool time_delta = true;
   bool extensions = true;                      // unknown sbr_extension() ids with fill bits
   bool smoothing_changes = false;              // bs_smoothing_mode changes without a reset
+  bool dropped_patch_resets = false;           // resets into tables with a dropped last patch
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
@@ -87,6 +88,7 @@ void Usage(FILE* f) {
       "  --no-time-delta     frequency-direction coding only\n"
       "  --no-extensions     no unknown extended data\n"
       "  --smoothing-changes bs_smoothing_mode may change without a reset\n"
+      "  --dropped-patch-resets  resets may lead to tables whose last patch is dropped\n"
       "  -v                  one line per frame on stderr\n",
       f);
 }
@@ -401,7 +403,17 @@ class SbrWriter {
       }
       if (prev && h.SameTables(*prev) && !o_.smoothing_changes) h.smoothing = smoothing;
       SBRDecState t;
-      if (Derive(h, rate_, &t)) return h;
+      if (Derive(h, rate_, &t)) {
+        // No reset into tables whose short last patch is dropped (the top
+        // subbands without a patch): FFmpeg's float decoder then leaves
+        // those subbands with what the previous tables put there (FAAD2
+        // and we agree on the standard's output; from the first header on,
+        // all three agree).
+        int covered = 0;
+        for (int i = 0; i < t.numPatches; ++i) covered += t.patchNumSubbands[i];
+        const bool reset = prev && !h.SameTables(*prev);
+        if (!reset || covered == t.M || o_.dropped_patch_resets) return h;
+      }
       if (attempt > 100000) {
         std::fprintf(stderr, "vxaac-hesynth: no valid header at rate index %d\n", rate_);
         std::exit(3);
@@ -950,6 +962,8 @@ int main(int argc, char** argv) {
       o.sinusoids = false;
     } else if (!std::strcmp(a, "--no-time-delta")) {
       o.time_delta = false;
+    } else if (!std::strcmp(a, "--dropped-patch-resets")) {
+      o.dropped_patch_resets = true;
     } else if (!std::strcmp(a, "--smoothing-changes")) {
       o.smoothing_changes = true;
     } else if (!std::strcmp(a, "--no-extensions")) {
