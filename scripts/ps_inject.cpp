@@ -7,7 +7,8 @@
 //   ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]
 //             [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class]
 //             [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
-//             [--no-low-phases] [--no-phase-gaps] [--no-phase-layout-switches]
+//             [--unknown-ext] [--no-low-phases] [--no-phase-gaps]
+//             [--no-phase-layout-switches]
 //             [--phase-percent N] [--dump]
 //
 // Every frame must be: one raw_data_block without CRC, a fill element with
@@ -131,9 +132,9 @@ int Usage() {
   std::fprintf(stderr,
                "usage: ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]\n"
                "       [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class] [--no-dt]\n"
-               "       [--no-mode-changes] [--no-disable] [--no-empty] [--no-low-phases]\n"
-               "       [--no-phase-gaps] [--no-phase-layout-switches] [--phase-percent N]\n"
-               "       [--dump]\n");
+               "       [--no-mode-changes] [--no-disable] [--no-empty] [--unknown-ext]\n"
+               "       [--no-low-phases] [--no-phase-gaps] [--no-phase-layout-switches]\n"
+               "       [--phase-percent N] [--dump]\n");
   return 2;
 }
 
@@ -176,6 +177,8 @@ int main(int argc, char** argv) {
       o.phase_percent = std::atoi(argv[++i]);
     } else if (a == "--no-low-phases") {
       o.phase_low_bands = false;
+    } else if (a == "--unknown-ext") {
+      o.unknown_extensions = true;
     } else if (a == "--no-phase-gaps") {
       o.phase_gaps = false;
     } else if (a == "--no-phase-layout-switches") {

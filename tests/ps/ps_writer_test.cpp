@@ -18,7 +18,9 @@ struct Case {
 };
 
 hesynth::PsWriterOptions All() {
-  return {};
+  hesynth::PsWriterOptions o;
+  o.unknown_extensions = true;
+  return o;
 }
 hesynth::PsWriterOptions Restricted() {
   hesynth::PsWriterOptions o;
@@ -85,6 +87,7 @@ TEST(PsWriter, CoversEveryFeature) {
     t.ipdopd += s.ipdopd;
     t.ext += s.ext;
     t.ext_escape += s.ext_escape;
+    t.unknown_ext += s.unknown_ext;
     t.mode_changes += s.mode_changes;
     t.extra_headers += s.extra_headers;
   }
@@ -103,6 +106,7 @@ TEST(PsWriter, CoversEveryFeature) {
   EXPECT_GT(t.ext, t.ipdopd);  // the extension also without phase data
   EXPECT_GT(t.ipdopd, 0);
   EXPECT_GT(t.ext_escape, 0);
+  EXPECT_GT(t.unknown_ext, 0);
   EXPECT_GT(t.mode_changes, 0);
   EXPECT_GT(t.extra_headers, 0);
 }

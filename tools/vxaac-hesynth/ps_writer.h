@@ -39,6 +39,11 @@ struct PsWriterOptions {
   bool disable_sets = true;    // enable_iid/enable_icc 0
   bool empty_frames = true;    // fixed class without envelopes (num_env 0)
   int phase_percent = 67;      // frames with the extension that carry IPD/OPD
+  // An extension id 1..3 with a few random bits after the IPD/OPD one.  Our
+  // parser skips the rest of the extension data after an unknown id; FFmpeg
+  // reads nothing for it and takes the next two bits as another id (so its
+  // fill bits may become a second IPD/OPD extension).  Off by default.
+  bool unknown_extensions = false;
   // IPD/OPD in the phase bands that reach the sub-subbands of negative
   // centre frequency, whose rotation turns the other way (coded band 0 of
   // 5, bands 0-1 of 11, 0-2 of 17) and, with 34 bands, the band of the
@@ -64,6 +69,7 @@ struct PsWriterStats {
   int64_t iid_dt = 0, icc_dt = 0;  // time-direction envelopes
   int64_t ext = 0, ipdopd = 0, phase_dt = 0;
   int64_t ext_escape = 0;     // extension sizes of 15 bytes or more
+  int64_t unknown_ext = 0;    // extensions with an unknown id after the phases
   int64_t extra_headers = 0;  // headers sent without being asked for
 };
 
@@ -199,6 +205,11 @@ class PsWriter {
         ipd_.valid = opd_.valid = false;
       }
       ext.Put(0, 1);  // reserved_ps
+      if (o_.unknown_extensions && Chance(rng, 1, 4)) {
+        ++stats_.unknown_ext;
+        ext.Put(static_cast<uint32_t>(Uniform(rng, 1, 3)), 2);
+        for (int i = Uniform(rng, 1, 40); i > 0; --i) ext.Put(Uniform(rng, 0, 1), 1);
+      }
       // Size in bytes, then fewer than 8 fill bits (8 more would be read
       // as another extension).
       const int bytes = static_cast<int>((ext.bits() + 7) / 8);
