@@ -16,7 +16,8 @@
 # baseline (10/20 coarse bands, first mixing procedure, fixed class, no
 # phase data, frequency coding, one set of modes) and turns its features
 # on; "all" turns everything on.  Carriers come from
-# $VX_PS_CARRIERS (default: the shared test set).  Work files go to
+# $VX_PS_CARRIERS (default: the shared test set) or $VX_PS_SYNTH_RATES
+# (below).  Work files go to
 # $VX_PS_WORK (default a temporary directory, removed unless a stream
 # failed).
 set -u
@@ -40,6 +41,28 @@ if [[ ! -x $inject || $inject -ot $here/scripts/ps_inject.cpp || $inject -ot $bu
       $inject -ot $here/tools/vxaac-hesynth/ps_writer.h ]]; then
   g++ -std=c++20 -O2 -I"$here" "$here/scripts/ps_inject.cpp" "$build/libvxcodec.a" -o "$inject" ||
     exit 2
+fi
+
+# Synthetic carriers: with $VX_PS_SYNTH_RATES (core rates, e.g. "8000 16000
+# 48000") FFmpeg encodes a mono LC core per rate (tones, a sweep, noise and
+# bursts, as scripts/sbr_diff.sh does) and vxaac-hesynth adds random SBR
+# data and ps_data() (no unknown SBR extensions: ps_inject needs the PS
+# extension alone); these carriers replace the default ones.
+if [[ -n ${VX_PS_SYNTH_RATES:-} ]]; then
+  [[ -x $build/tools/vxaac-hesynth ]] || { echo "ps_diff: build vxaac-hesynth first" >&2; exit 2; }
+  carriers=""
+  m='0.25*sin(2*PI*440*t)+0.12*sin(2*PI*(700+900*t)*t)+0.04*(random(0)-0.5)+0.3*exp(-20*mod(t\,0.37))*sin(2*PI*2100*t)'
+  for rate in $VX_PS_SYNTH_RATES; do
+    kbps=32
+    [[ $rate -le 24000 ]] && kbps=24
+    [[ $rate -lt 16000 ]] && kbps=16
+    core=$work/core_$rate.aac carrier=$work/synth_$rate.aac
+    ffmpeg -nostdin -loglevel error -y -f lavfi -i "aevalsrc=${m}:s=${rate}:d=2" -c:a aac \
+      -aac_pns 0 -cutoff $((rate / 2)) -b:a ${kbps}k -f adts "$core" &&
+      "$build/tools/vxaac-hesynth" --seed 101 --ps --no-extensions "$core" "$carrier" 2>/dev/null ||
+      { echo "ps_diff: no carrier at $rate Hz" >&2; exit 2; }
+    carriers="$carriers $carrier"
+  done
 fi
 
 base="--no-34 --coarse --no-mix2 --no-ipdopd --fixed-class --no-dt --no-mode-changes --no-disable --no-empty"
