@@ -23,6 +23,8 @@
 #  --smoothing-changes     bs_smoothing_mode switched on without a reset
 #  --dropped-patch-resets  a reset into tables whose short last patch is
 #                          dropped (the top subbands keep old content)
+#  --limiter-changes-smoothing  a new bs_limiter_bands without a reset while
+#                          smoothing is on (the first slots' smoothed gains)
 set -uo pipefail
 
 mode=sbr

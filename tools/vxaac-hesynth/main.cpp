@@ -60,6 +60,7 @@ struct Options {
   bool extensions = true;                      // unknown sbr_extension() ids with fill bits
   bool smoothing_changes = false;              // bs_smoothing_mode changes without a reset
   bool dropped_patch_resets = false;           // resets into tables with a dropped last patch
+  bool limiter_changes_smoothing = false;      // new bs_limiter_bands while smoothing, no reset
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
@@ -89,6 +90,8 @@ void Usage(FILE* f) {
       "  --no-extensions     no unknown extended data\n"
       "  --smoothing-changes bs_smoothing_mode may change without a reset\n"
       "  --dropped-patch-resets  resets may lead to tables whose last patch is dropped\n"
+      "  --limiter-changes-smoothing  bs_limiter_bands may change without a reset while\n"
+      "                      smoothing is on\n"
       "  -v                  one line per frame on stderr\n",
       f);
 }
@@ -402,6 +405,18 @@ class SbrWriter {
         }
       }
       if (prev && h.SameTables(*prev) && !o_.smoothing_changes) h.smoothing = smoothing;
+      // Nor a new bs_limiter_bands without a reset while smoothing is on:
+      // FFmpeg's smoothed gains then differ for the first slots of the
+      // frame (and for good after a dropped last patch), FAAD2 and we
+      // agree.
+      if (prev && h.SameTables(*prev) && h.smoothing == 0 && !o_.limiter_changes_smoothing) {
+        h.limiter_bands = prev->limiter_bands;
+      }
+      // Without bs_header_extra_2 the decoder takes the defaults: send it
+      // when a kept value is another.
+      if (h.limiter_bands != 2 || h.limiter_gains != 2 || h.interpol != 1 || h.smoothing != 1) {
+        h.extra2 = true;
+      }
       SBRDecState t;
       if (Derive(h, rate_, &t)) {
         // No reset into tables whose short last patch is dropped (the top
@@ -962,6 +977,8 @@ int main(int argc, char** argv) {
       o.sinusoids = false;
     } else if (!std::strcmp(a, "--no-time-delta")) {
       o.time_delta = false;
+    } else if (!std::strcmp(a, "--limiter-changes-smoothing")) {
+      o.limiter_changes_smoothing = true;
     } else if (!std::strcmp(a, "--dropped-patch-resets")) {
       o.dropped_patch_resets = true;
     } else if (!std::strcmp(a, "--smoothing-changes")) {
