@@ -51,6 +51,7 @@ struct Options {
   uint32_t seed = 1;
   int frames = 0;  // 0: all
   bool ps = false;
+  bool ps_ffmpeg = false;      // leave out the PS writer's features FFmpeg decodes otherwise
   int coupling = -1;           // -1 random per frame, 0 never, 1 always
   bool header_changes = true;  // later headers may carry other values
   bool fixed_header = false;   // one header (the default values below) throughout
@@ -76,6 +77,7 @@ void Usage(FILE* f) {
       "  --seed N            random seed (1)\n"
       "  --frames N          write only the first N frames\n"
       "  --ps                parametric stereo data (mono input only)\n"
+      "  --ps-ffmpeg         --ps without the PS features FFmpeg decodes otherwise\n"
       "  --coupling MODE     random|never|always (coupled stereo pairs)\n"
       "  --no-header-changes later headers repeat the first one\n"
       "  --fixed-header      default header values (start 5, stop 7, ...)\n"
@@ -315,7 +317,7 @@ struct Levels {
 class SbrWriter {
  public:
   SbrWriter(const Options& o, int rate, bool pair, uint32_t seed)
-      : o_(o), rate_(rate), pair_(pair), rng_(seed), ps_rng_(seed ^ 0x5053u) {}
+      : o_(o), rate_(rate), pair_(pair), rng_(seed), ps_rng_(seed ^ 0x5053u), ps_(PsOptions(o)) {}
 
   // One sbr_extension_data() after the extension_type nibble.
   void Write(BitWriter& w, int frame) {
@@ -777,6 +779,19 @@ class SbrWriter {
   SBRDecState t_{};
   Levels levels_[2];
   ChannelHistory hist_[2];
+  static hesynth::PsWriterOptions PsOptions(const Options& o) {
+    hesynth::PsWriterOptions p;
+    if (o.ps_ffmpeg) {
+      // See ps_writer.h: phases in the bands of negative-frequency
+      // sub-subbands, frames without phases after frames with them and
+      // layout switches after phases are where FFmpeg alone differs.
+      p.phase_low_bands = false;
+      p.phase_gaps = false;
+      p.phase_layout_switches = false;
+    }
+    return p;
+  }
+
   hesynth::PsWriter ps_;
   Stats stats_;
 
@@ -937,6 +952,8 @@ int main(int argc, char** argv) {
       o.frames = value(0, 1 << 30);
     } else if (!std::strcmp(a, "--ps")) {
       o.ps = true;
+    } else if (!std::strcmp(a, "--ps-ffmpeg")) {
+      o.ps = o.ps_ffmpeg = true;
     } else if (!std::strcmp(a, "--coupling")) {
       const char* m = has ? argv[++i] : "";
       if (!std::strcmp(m, "random")) {
