@@ -53,7 +53,12 @@ void PsReset(PSDecState& ps) {
 
 void PsSynthesize(PSDecState& ps, float* const* left, float* const* right, int32_t top_band) {
   PsSynthesisState& st = ps.synthesis;
-  const int32_t top = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
+  const int32_t now = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
+  // After a reset that lowers the SBR range, the first slots of the frame
+  // still carry the previous frame's high band up to the old top: those
+  // bands are processed and kept in this frame, not cut off.
+  const int32_t top = now > st.topPrev ? now : st.topPrev;
+  st.topPrev = now;
   if (!ps.started) {
     CopyMono(st, left, right, top);
     return;
@@ -62,6 +67,9 @@ void PsSynthesize(PSDecState& ps, float* const* left, float* const* right, int32
   const PsLayoutTables& lay = kPsLayout[PsLayoutIndex(st.layoutPrev)];
   const int32_t top_k = TopK(lay, top);
 
+  // Bands above the current range start from silent history, as they
+  // always do; only the old high band of the first slots passes them.
+  PsClearDelays(st, lay, TopK(lay, now), top_k);
   PsHybridAnalysis(st, lay, left);
   PsDecorrelate(st, lay, top_k);
 

@@ -55,6 +55,7 @@ struct PsMatrix {
 // frame.
 struct PsSynthesisState {
   int32_t layoutPrev;  // layout of the previous frame
+  int32_t topPrev;     // QMF band above the previous frame's SBR range
   // The last kPsLookAhead slots of every QMF band the hybrid filters split.
   float hybridHistory[kPsSplitBands][kPsLookAhead][2];
   // Decorrelator: plain delay lines (history then the current frame), the

@@ -107,9 +107,13 @@ void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_
     }
   }
   // Silent bands above the SBR range: no signal, no history.
-  for (int32_t k = top_k; k < lay.k_bands; ++k) {
+  PsClearDelays(st, lay, top_k, lay.k_bands);
+  for (int32_t k = top_k; k < lay.k_bands; ++k) std::memset(st.d[k], 0, sizeof(st.d[k]));
+}
+
+void PsClearDelays(PsSynthesisState& st, const PsLayoutTables& lay, int32_t from, int32_t to) {
+  for (int32_t k = from; k < to; ++k) {
     std::memset(st.delay[k], 0, sizeof(st.delay[k]));
     if (k < lay.allpass_end_k) std::memset(st.apDelay[k], 0, sizeof(st.apDelay[k]));
-    std::memset(st.d[k], 0, sizeof(st.d[k]));
   }
 }

@@ -57,6 +57,8 @@ void PsHybridSynthesis(const float (*k_signal)[kPsSlots][2], const PsLayoutTable
 // Decorrelation of st.s into st.d for the k bands below `top_k` (bands from
 // top_k on are silent: their delay lines are cleared and st.d is zero).
 void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k);
+// Clears the delay lines of k bands from..to-1.
+void PsClearDelays(PsSynthesisState& st, const PsLayoutTables& lay, int32_t from, int32_t to);
 // Clears the decorrelator's delay lines and detector (layout switch).
 void PsClearDecorrelator(PsSynthesisState& st);
 
