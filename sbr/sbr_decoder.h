@@ -73,8 +73,6 @@ struct SbrChannel {
   float Xlow[kSbrMatrixSlots][64];    // 32 complex bands
   float Xhigh[kSbrMatrixSlots][128];  // 64 complex bands
   float Y[kSbrMatrixSlots][128];
-  int32_t xlow_rotation;  // slot s lives in row (s + rotation) % 40
-  int32_t xhigh_rotation;
 };
 
 struct PSDecState;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Parametric stereo differential test: real HE-AAC v2 streams (mono LC core
 # at 16, 22.05 and 24 kHz with the encoder's SBR data) get random valid
-# ps_data() in every frame (scripts/ps_inject.cpp with
-# tools/vxaac-hesynth/ps_writer.h), then FFmpeg's float decode and ours
+# ps_data() in every frame (vxaac-psinject: tools/vxaac-hesynth/ps_inject.cpp
+# with tools/vxaac-hesynth/ps_writer.h), then FFmpeg's float decode and ours
 # (--sbr-output full-rate --ps full) are compared: RMS <= 0.5 LSB and
 # maximum <= 2 LSB of 16-bit.  One line per stream, a summary per feature
 # set; exit status 1 when a stream fails.
@@ -30,23 +30,15 @@ carriers=${VX_PS_CARRIERS:-/work/shared/testdata/aac/ps_32k_16.aac /work/shared/
 work=${VX_PS_WORK:-$(mktemp -d)}
 mkdir -p "$work"
 
-for tool in ffmpeg g++; do
-  command -v $tool >/dev/null || { echo "ps_diff: $tool not found" >&2; exit 2; }
-done
-[[ -x $build/tools/vxaac-decode && -x $build/tools/vxaac-compare && -f $build/libvxcodec.a ]] ||
+command -v ffmpeg >/dev/null || { echo "ps_diff: ffmpeg not found" >&2; exit 2; }
+inject=$build/tools/vxaac-psinject
+[[ -x $build/tools/vxaac-decode && -x $build/tools/vxaac-compare && -x $inject ]] ||
   { echo "ps_diff: build $build first" >&2; exit 2; }
-
-inject=$work/ps_inject
-if [[ ! -x $inject || $inject -ot $here/scripts/ps_inject.cpp || $inject -ot $build/libvxcodec.a ||
-      $inject -ot $here/tools/vxaac-hesynth/ps_writer.h ]]; then
-  g++ -std=c++20 -O2 -I"$here" "$here/scripts/ps_inject.cpp" "$build/libvxcodec.a" -o "$inject" ||
-    exit 2
-fi
 
 # Synthetic carriers: with $VX_PS_SYNTH_RATES (core rates, e.g. "8000 16000
 # 48000") FFmpeg encodes a mono LC core per rate (tones, a sweep, noise and
 # bursts, as scripts/sbr_diff.sh does) and vxaac-hesynth adds random SBR
-# data and ps_data() (no unknown SBR extensions: ps_inject needs the PS
+# data and ps_data() (no unknown SBR extensions: vxaac-psinject needs the PS
 # extension alone); these carriers replace the default ones.
 if [[ -n ${VX_PS_SYNTH_RATES:-} ]]; then
   [[ -x $build/tools/vxaac-hesynth ]] || { echo "ps_diff: build vxaac-hesynth first" >&2; exit 2; }

@@ -1,15 +1,15 @@
-// ps_inject: replaces the parametric stereo data of every frame of an
+// vxaac-psinject: replaces the parametric stereo data of every frame of an
 // HE-AAC v2 ADTS stream (mono LC core, SBR in a fill element after the
 // SCE) by random valid ps_data() from hesynth::PsWriter, for differential
 // tests of the PS decoder against other decoders.  The SBR data and the
 // core stay as the encoder made them.
 //
-//   ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]
-//             [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class]
-//             [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
-//             [--unknown-ext] [--no-low-phases] [--no-phase-gaps]
-//             [--no-phase-layout-switches]
-//             [--phase-percent N] [--dump]
+//   vxaac-psinject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]
+//                  [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class]
+//                  [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
+//                  [--unknown-ext] [--no-low-phases] [--no-phase-gaps]
+//                  [--no-phase-layout-switches]
+//                  [--phase-percent N] [--dump]
 //
 // Every frame must be: one raw_data_block without CRC, a fill element with
 // the SBR data of the SCE followed only by fill elements and ID_END, the
@@ -17,7 +17,7 @@
 // whose chain of fill elements ends the frame; the library's SBR parser
 // checks it and finds ps_data() (through its PS hook).
 //
-// Built by scripts/ps_diff.sh against the codec library.
+// Built as vxaac-psinject; scripts/ps_diff.sh runs it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,7 +130,7 @@ void Dump(int frame, PSDecState& ps, const vxtest::BitWriter& w) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: ps_inject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]\n"
+               "usage: vxaac-psinject IN.aac OUT.aac [--seed N] [--frames N] [--header-every N]\n"
                "       [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class] [--no-dt]\n"
                "       [--no-mode-changes] [--no-disable] [--no-empty] [--unknown-ext]\n"
                "       [--no-low-phases] [--no-phase-gaps] [--no-phase-layout-switches]\n"
