@@ -88,8 +88,11 @@ void ChirpFactors(const SBRDecState& s, SbrChannel& c) {
     float t = a > b ? 0.75f * b + 0.25f * a : 0.90625f * b + 0.09375f * a;
     if (t < 0.015625f) t = 0.0f;
     c.bwArray[i] = t;
-    c.invfModePrev[i] = c.bs_invf_mode[i];
   }
+  // The previous frame's modes are its whole array, also the bands it did
+  // not code: after a reset that adds noise bands they hold the last modes
+  // read or, after a coupled frame, the first channel's.
+  for (int32_t i = 0; i < kSbrMaxNoise; ++i) c.invfModePrev[i] = c.bs_invf_mode[i];
 }
 
 struct Complex {

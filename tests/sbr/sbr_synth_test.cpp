@@ -65,8 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fixture{"sbr_stereo_11025", 22050, 2, "22.05 kHz SBR rate, coupling on and off"},
         Fixture{"sbr_stereo_48000_coupled", 96000, 2, "96 kHz SBR rate, coupled throughout"},
         Fixture{"sbr_mono_32000", 64000, 1, "64 kHz SBR rate, five-envelope frames"},
-        Fixture{"ps_16000_reset", 32000, 2,
-                "parametric stereo over a reset that lowers the range"}),
+        Fixture{"ps_16000_reset", 32000, 2, "parametric stereo over a reset that lowers the range"},
+        Fixture{"sbr_stereo_16000_invf", 32000, 2,
+                "inverse filtering after resets that change the noise bands, coupling on and off"}),
     [](const ::testing::TestParamInfo<Fixture>& info) { return std::string(info.param.name); });
 
 }  // namespace
