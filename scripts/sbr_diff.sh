@@ -25,6 +25,9 @@
 #                          dropped (the top subbands keep old content)
 #  --limiter-changes-smoothing  a new bs_limiter_bands without a reset while
 #                          smoothing is on (the first slots' smoothed gains)
+#  --dropped-patch-limiter-changes  a new bs_limiter_bands without a reset on
+#                          tables whose short last patch is dropped (the
+#                          subbands above the last limiter band keep old gains)
 set -uo pipefail
 
 mode=sbr

@@ -62,6 +62,7 @@ struct Options {
   bool smoothing_changes = false;              // bs_smoothing_mode changes without a reset
   bool dropped_patch_resets = false;           // resets into tables with a dropped last patch
   bool limiter_changes_smoothing = false;      // new bs_limiter_bands while smoothing, no reset
+  bool dropped_patch_limiter_changes = false;  // new bs_limiter_bands, no reset, dropped last patch
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
@@ -94,6 +95,8 @@ void Usage(FILE* f) {
       "  --dropped-patch-resets  resets may lead to tables whose last patch is dropped\n"
       "  --limiter-changes-smoothing  bs_limiter_bands may change without a reset while\n"
       "                      smoothing is on\n"
+      "  --dropped-patch-limiter-changes  bs_limiter_bands may change without a reset on\n"
+      "                      tables whose last patch is dropped\n"
       "  -v                  one line per frame on stderr\n",
       f);
 }
@@ -429,6 +432,13 @@ class SbrWriter {
         int covered = 0;
         for (int i = 0; i < t.numPatches; ++i) covered += t.patchNumSubbands[i];
         const bool reset = prev && !h.SameTables(*prev);
+        // Nor, on such tables, a new bs_limiter_bands without a reset: when
+        // the top of the range merges into the band below, the subbands
+        // above the last limiter band keep their old gains in FFmpeg (we
+        // silence them, as on a reset).
+        if (prev && !reset && covered != t.M && !o_.dropped_patch_limiter_changes) {
+          h.limiter_bands = prev->limiter_bands;
+        }
         if (!reset || covered == t.M || o_.dropped_patch_resets) return h;
       }
       if (attempt > 100000) {
@@ -996,6 +1006,8 @@ int main(int argc, char** argv) {
       o.time_delta = false;
     } else if (!std::strcmp(a, "--limiter-changes-smoothing")) {
       o.limiter_changes_smoothing = true;
+    } else if (!std::strcmp(a, "--dropped-patch-limiter-changes")) {
+      o.dropped_patch_limiter_changes = true;
     } else if (!std::strcmp(a, "--dropped-patch-resets")) {
       o.dropped_patch_resets = true;
     } else if (!std::strcmp(a, "--smoothing-changes")) {
