@@ -13,4 +13,18 @@ struct PsHuffmanList {
   int32_t lav;
 };
 
+// Their order in kPsHuffmanLists.
+enum PsHuffmanTable : int32_t {
+  kPsHuffIidFineFreq,
+  kPsHuffIidFineTime,
+  kPsHuffIidFreq,
+  kPsHuffIidTime,
+  kPsHuffIccFreq,
+  kPsHuffIccTime,
+  kPsHuffIpdFreq,
+  kPsHuffIpdTime,
+  kPsHuffOpdFreq,
+  kPsHuffOpdTime,
+};
+
 extern const PsHuffmanList kPsHuffmanLists[10];

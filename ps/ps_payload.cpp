@@ -17,19 +17,6 @@ constexpr int32_t kParBands[6] = {10, 20, 34, 10, 20, 34};
 constexpr int32_t kPhaseBands[6] = {5, 11, 17, 5, 11, 17};
 constexpr int kCodedEnvelopes = 4;
 
-enum PsTable {
-  kIidFineFreq,
-  kIidFineTime,
-  kIidFreq,
-  kIidTime,
-  kIccFreq,
-  kIccTime,
-  kIpdFreq,
-  kIpdTime,
-  kOpdFreq,
-  kOpdTime
-};
-
 int32_t Read(BitReader& r, int n) {
   return static_cast<int32_t>(UMC::BitReaderRead(r, n));
 }
@@ -104,9 +91,9 @@ bool ReadExtension(BitReader& r, const PsHuffman& h, const Header& hd, Coded& c,
       const int32_t bands = kPhaseBands[hd.iid_mode];
       for (int32_t e = 0; e < c.num_env; ++e) {
         c.ipd_dt[e] = Read(r, 1);
-        ReadCodes(r, h, kIpdFreq + c.ipd_dt[e], bands, c.ipd[e], bad);
+        ReadCodes(r, h, kPsHuffIpdFreq + c.ipd_dt[e], bands, c.ipd[e], bad);
         c.opd_dt[e] = Read(r, 1);
-        ReadCodes(r, h, kOpdFreq + c.opd_dt[e], bands, c.opd[e], bad);
+        ReadCodes(r, h, kPsHuffOpdFreq + c.opd_dt[e], bands, c.opd[e], bad);
       }
     }
     Read(r, 1);  // reserved_ps
@@ -341,12 +328,13 @@ int32_t PsParse(PSDecState& ps, BitReader& reader, int32_t budget_bits) {
     for (int32_t e = 1; e <= c.num_env; ++e) c.border[e] = kPsSlots * e / c.num_env;
   }
   bool bad = false;
-  const int fine = hd.iid_mode >= 3 ? kIidFineFreq : kIidFreq;
+  const int fine = hd.iid_mode >= 3 ? kPsHuffIidFineFreq : kPsHuffIidFreq;
   if (hd.enable_iid) {
     ReadSet<kPsMaxBands>(r, h, c.num_env, fine, kParBands[hd.iid_mode], c.iid_dt, c.iid, &bad);
   }
   if (hd.enable_icc) {
-    ReadSet<kPsMaxBands>(r, h, c.num_env, kIccFreq, kParBands[hd.icc_mode], c.icc_dt, c.icc, &bad);
+    ReadSet<kPsMaxBands>(r, h, c.num_env, kPsHuffIccFreq, kParBands[hd.icc_mode], c.icc_dt, c.icc,
+                         &bad);
   }
   if (hd.enable_ext && !ReadExtension(r, h, hd, c, &bad)) return kPsError;
   const int64_t used = UMC::BitReaderBitsConsumed(r) - start;

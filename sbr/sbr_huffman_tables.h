@@ -13,4 +13,18 @@ struct SbrHuffmanList {
   int32_t lav;
 };
 
+// Their order in kSbrHuffmanLists.
+enum SbrHuffmanTable : int32_t {
+  kSbrHuffEnv15Time,
+  kSbrHuffEnv15Freq,
+  kSbrHuffBal15Time,
+  kSbrHuffBal15Freq,
+  kSbrHuffEnv30Time,
+  kSbrHuffEnv30Freq,
+  kSbrHuffBal30Time,
+  kSbrHuffBal30Freq,
+  kSbrHuffNoise30Time,
+  kSbrHuffNoiseBal30Time,
+};
+
 extern const SbrHuffmanList kSbrHuffmanLists[10];

@@ -14,19 +14,6 @@ int32_t Rd(BitReader& r, int n) {
   return static_cast<int32_t>(UMC::BitReaderRead(r, n));
 }
 
-enum HuffTable {
-  kEnv15Time,
-  kEnv15Freq,
-  kBal15Time,
-  kBal15Freq,
-  kEnv30Time,
-  kEnv30Freq,
-  kBal30Time,
-  kBal30Freq,
-  kNoise30Time,
-  kNoiseBal30Time,
-};
-
 // One Huffman-coded value (table index minus lav).
 int32_t Huff(BitReader& r, const SbrHuffman& h, int table) {
   if (UMC::BitReaderOverrun(r)) return 0;
@@ -149,12 +136,12 @@ void ReadEnvelope(const SBRDecState& s, SbrChannel& c, BitReader& r, const SbrHu
   const int32_t amp = c.bs_amp_res;
   int time_table, freq_table, start_bits;
   if (balance) {
-    time_table = amp ? kBal30Time : kBal15Time;
-    freq_table = amp ? kBal30Freq : kBal15Freq;
+    time_table = amp ? kSbrHuffBal30Time : kSbrHuffBal15Time;
+    freq_table = amp ? kSbrHuffBal30Freq : kSbrHuffBal15Freq;
     start_bits = amp ? 5 : 6;
   } else {
-    time_table = amp ? kEnv30Time : kEnv15Time;
-    freq_table = amp ? kEnv30Freq : kEnv15Freq;
+    time_table = amp ? kSbrHuffEnv30Time : kSbrHuffEnv15Time;
+    freq_table = amp ? kSbrHuffEnv30Freq : kSbrHuffEnv15Freq;
     start_bits = amp ? 6 : 7;
   }
   for (int32_t l = 0; l < c.L_E; ++l) {
@@ -176,10 +163,11 @@ void ReadNoise(const SBRDecState& s, SbrChannel& c, BitReader& r, const SbrHuffm
     if (c.bs_df_noise[l] == 0) {
       v[0] = static_cast<int16_t>(Rd(r, 5));
       for (int32_t k = 1; k < s.N_Q; ++k)
-        v[k] = static_cast<int16_t>(Huff(r, h, balance ? kBal30Freq : kEnv30Freq));
+        v[k] = static_cast<int16_t>(Huff(r, h, balance ? kSbrHuffBal30Freq : kSbrHuffEnv30Freq));
     } else {
       for (int32_t k = 0; k < s.N_Q; ++k)
-        v[k] = static_cast<int16_t>(Huff(r, h, balance ? kNoiseBal30Time : kNoise30Time));
+        v[k] = static_cast<int16_t>(
+            Huff(r, h, balance ? kSbrHuffNoiseBal30Time : kSbrHuffNoise30Time));
     }
   }
 }

@@ -19,20 +19,6 @@ namespace sbr_test {
 
 using ics_test::BitWriter;
 
-// Order of kSbrHuffmanLists.
-enum Table {
-  kEnv15Time,
-  kEnv15Freq,
-  kBal15Time,
-  kBal15Freq,
-  kEnv30Time,
-  kEnv30Freq,
-  kBal30Time,
-  kBal30Freq,
-  kNoiseTime,
-  kNoiseBalTime
-};
-
 // One Huffman-coded delta.
 inline void PutHuff(BitWriter& w, int table, int delta) {
   const SbrHuffmanList& l = kSbrHuffmanLists[table];
@@ -166,9 +152,11 @@ inline void PutSce(BitWriter& w, const SBRDecState& t, const Grid& g, int env, i
   for (int i = 0; i < t.N_Q; ++i) w.Put(invf, 2);
   for (int l = 0; l < n_env; ++l) {
     const int n = g.Resolution(l) ? t.N_high : t.N_low;
-    PutFreqLevels(w, std::vector<int>(n, env), fine ? 7 : 6, fine ? kEnv15Freq : kEnv30Freq);
+    PutFreqLevels(w, std::vector<int>(n, env), fine ? 7 : 6,
+                  fine ? kSbrHuffEnv15Freq : kSbrHuffEnv30Freq);
   }
-  for (int l = 0; l < n_noise; ++l) PutFreqLevels(w, std::vector<int>(t.N_Q, noise), 5, kEnv30Freq);
+  for (int l = 0; l < n_noise; ++l)
+    PutFreqLevels(w, std::vector<int>(t.N_Q, noise), 5, kSbrHuffEnv30Freq);
   w.Put(0, 1).Put(0, 1);  // no sinusoids, no extended data
 }
 
@@ -186,11 +174,12 @@ inline void PutCpe(BitWriter& w, const SBRDecState& t, const Grid& g, int env, i
   for (int ch = 0; ch < 2; ++ch) {
     for (int l = 0; l < n_env; ++l) {
       const int n = g.Resolution(l) ? t.N_high : t.N_low;
-      PutFreqLevels(w, std::vector<int>(n, env), fine ? 7 : 6, fine ? kEnv15Freq : kEnv30Freq);
+      PutFreqLevels(w, std::vector<int>(n, env), fine ? 7 : 6,
+                    fine ? kSbrHuffEnv15Freq : kSbrHuffEnv30Freq);
     }
   }
   for (int l = 0; l < 2 * n_noise; ++l)
-    PutFreqLevels(w, std::vector<int>(t.N_Q, noise), 5, kEnv30Freq);
+    PutFreqLevels(w, std::vector<int>(t.N_Q, noise), 5, kSbrHuffEnv30Freq);
   w.Put(0, 3);  // no sinusoids, no extended data
 }
 

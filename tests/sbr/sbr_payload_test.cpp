@@ -36,8 +36,8 @@ TEST(SbrPayload, SingleEnvelopeFixFixFramesUseTheFineAmplitudeResolution) {
   PutGrid(w, Grid{});  // FIXFIX, one envelope, high resolution
   w.Put(0, 1).Put(0, 1);
   for (int i = 0; i < t->N_Q; ++i) w.Put(0, 2);
-  PutFreqLevels(w, fine, 7, kEnv15Freq);
-  PutFreqLevels(w, std::vector<int>(t->N_Q, 20), 5, kEnv30Freq);
+  PutFreqLevels(w, fine, 7, kSbrHuffEnv15Freq);
+  PutFreqLevels(w, std::vector<int>(t->N_Q, 20), 5, kSbrHuffEnv30Freq);
   w.Put(0, 1).Put(0, 1);
   ASSERT_EQ(d.Feed(0, w), Decoder::Bytes(w));
   const SbrChannel& c = d.slot(0).ch[0];
@@ -62,8 +62,9 @@ TEST(SbrPayload, SingleEnvelopeFixFixFramesUseTheFineAmplitudeResolution) {
   PutGrid(w2, two);
   w2.Put(0, 4);  // two envelopes and two noise floors in frequency direction
   for (int i = 0; i < t->N_Q; ++i) w2.Put(0, 2);
-  for (const auto& v : coarse) PutFreqLevels(w2, v, 6, kEnv30Freq);
-  for (int l = 0; l < 2; ++l) PutFreqLevels(w2, std::vector<int>(t->N_Q, 4 + l), 5, kEnv30Freq);
+  for (const auto& v : coarse) PutFreqLevels(w2, v, 6, kSbrHuffEnv30Freq);
+  for (int l = 0; l < 2; ++l)
+    PutFreqLevels(w2, std::vector<int>(t->N_Q, 4 + l), 5, kSbrHuffEnv30Freq);
   w2.Put(0, 1).Put(0, 1);
   ASSERT_EQ(d.Feed(0, w2), Decoder::Bytes(w2));
   EXPECT_EQ(c.bs_amp_res, 1);
@@ -193,14 +194,14 @@ TEST(SbrPayload, CoupledPairDecodesLevelAndBalance) {
   w.Put(0, 2).Put(0, 2);                      // channel 0: frequency direction
   w.Put(0, 1).Put(1, 1).Put(0, 1).Put(1, 1);  // channel 1: second envelope and floor in time
   for (int i = 0; i < nq; ++i) w.Put(1, 2);
-  PutFreqLevels(w, level, 6, kEnv30Freq);
-  PutFreqLevels(w, level, 6, kEnv30Freq);
-  PutFreqLevels(w, std::vector<int>(nq, 8), 5, kEnv30Freq);
-  PutFreqLevels(w, std::vector<int>(nq, 8), 5, kEnv30Freq);
-  PutFreqLevels(w, balance, 5, kBal30Freq);
-  PutTimeLevels(w, std::vector<int>(nh, 2), kBal30Time);
-  PutFreqLevels(w, std::vector<int>(nq, 9), 5, kBal30Freq);
-  PutTimeLevels(w, std::vector<int>(nq, -3), kNoiseBalTime);
+  PutFreqLevels(w, level, 6, kSbrHuffEnv30Freq);
+  PutFreqLevels(w, level, 6, kSbrHuffEnv30Freq);
+  PutFreqLevels(w, std::vector<int>(nq, 8), 5, kSbrHuffEnv30Freq);
+  PutFreqLevels(w, std::vector<int>(nq, 8), 5, kSbrHuffEnv30Freq);
+  PutFreqLevels(w, balance, 5, kSbrHuffBal30Freq);
+  PutTimeLevels(w, std::vector<int>(nh, 2), kSbrHuffBal30Time);
+  PutFreqLevels(w, std::vector<int>(nq, 9), 5, kSbrHuffBal30Freq);
+  PutTimeLevels(w, std::vector<int>(nq, -3), kSbrHuffNoiseBal30Time);
   w.Put(0, 1).Put(0, 1).Put(0, 1);  // no sinusoids in either channel, no extended data
   ASSERT_EQ(d.Feed(0, w), Decoder::Bytes(w));
   EXPECT_EQ(s.bs_coupling, 1);
@@ -235,10 +236,10 @@ TEST(SbrPayload, CoupledPairDecodesLevelAndBalance) {
   PutGrid(w2, Grid{});
   w2.Put(0, 4);
   for (int i = 0; i < nq; ++i) w2.Put(0, 2);
-  PutFreqLevels(w2, level15, 7, kEnv15Freq);
-  PutFreqLevels(w2, std::vector<int>(nq, 6), 5, kEnv30Freq);
-  PutFreqLevels(w2, balance15, 6, kBal15Freq);
-  PutFreqLevels(w2, std::vector<int>(nq, 6), 5, kBal30Freq);
+  PutFreqLevels(w2, level15, 7, kSbrHuffEnv15Freq);
+  PutFreqLevels(w2, std::vector<int>(nq, 6), 5, kSbrHuffEnv30Freq);
+  PutFreqLevels(w2, balance15, 6, kSbrHuffBal15Freq);
+  PutFreqLevels(w2, std::vector<int>(nq, 6), 5, kSbrHuffBal30Freq);
   w2.Put(0, 3);
   ASSERT_EQ(d.Feed(0, w2), Decoder::Bytes(w2));
   EXPECT_EQ(s.ch[1].bs_amp_res, 0);

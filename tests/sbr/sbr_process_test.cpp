@@ -27,10 +27,12 @@ BitWriter CoupledFrame(const Header& h, const SBRDecState& t, int raw) {
   PutGrid(w, two);
   w.Put(0, 4).Put(0, 4);
   for (int i = 0; i < t.N_Q; ++i) w.Put(0, 2);
-  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_high, 10), 6, kEnv30Freq);
-  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_Q, 30), 5, kEnv30Freq);
-  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_high, raw), 5, kBal30Freq);
-  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_Q, 6), 5, kBal30Freq);
+  for (int l = 0; l < 2; ++l)
+    PutFreqLevels(w, std::vector<int>(t.N_high, 10), 6, kSbrHuffEnv30Freq);
+  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_Q, 30), 5, kSbrHuffEnv30Freq);
+  for (int l = 0; l < 2; ++l)
+    PutFreqLevels(w, std::vector<int>(t.N_high, raw), 5, kSbrHuffBal30Freq);
+  for (int l = 0; l < 2; ++l) PutFreqLevels(w, std::vector<int>(t.N_Q, 6), 5, kSbrHuffBal30Freq);
   w.Put(0, 3);
   return w;
 }

@@ -150,6 +150,7 @@ extern const AacCodebookInfo kAacCodebooks[12];
         ("Ps", "ps/ps_huffman_tables", PS_TABLES,
          "value = the decoded parameter delta (table index minus the offset)"),
     ):
+        enum = "\n".join(f"  k{prefix}Huff{name[len(prefix) + 1:]}," for name, _, _ in specs)
         h = HEADER + f"""#pragma once
 
 #include <cstdint>
@@ -161,6 +162,11 @@ struct {prefix}HuffmanList {{
   const DspVlcCode* codes;
   int32_t count;
   int32_t lav;
+}};
+
+// Their order in k{prefix}HuffmanLists.
+enum {prefix}HuffmanTable : int32_t {{
+{enum}
 }};
 
 extern const {prefix}HuffmanList k{prefix}HuffmanLists[10];

@@ -116,19 +116,6 @@ class Rng {
 
 // ---- SBR payload ------------------------------------------------------------
 
-enum Table {
-  kEnv15Time,
-  kEnv15Freq,
-  kBal15Time,
-  kBal15Freq,
-  kEnv30Time,
-  kEnv30Freq,
-  kBal30Time,
-  kBal30Freq,
-  kNoiseTime,
-  kNoiseBalTime
-};
-
 int Lav(int table) {
   return kSbrHuffmanLists[table].lav;
 }
@@ -546,11 +533,11 @@ class SbrWriter {
         o_.time_delta && h.valid && h.balance == balance && (!balance || h.amp == f.amp);
     int table_t, table_f;
     if (balance) {
-      table_t = f.amp ? kBal30Time : kBal15Time;
-      table_f = f.amp ? kBal30Freq : kBal15Freq;
+      table_t = f.amp ? kSbrHuffBal30Time : kSbrHuffBal15Time;
+      table_f = f.amp ? kSbrHuffBal30Freq : kSbrHuffBal15Freq;
     } else {
-      table_t = f.amp ? kEnv30Time : kEnv15Time;
-      table_f = f.amp ? kEnv30Freq : kEnv15Freq;
+      table_t = f.amp ? kSbrHuffEnv30Time : kSbrHuffEnv15Time;
+      table_f = f.amp ? kSbrHuffEnv30Freq : kSbrHuffEnv15Freq;
     }
     const int start_bits = balance ? (f.amp ? 5 : 6) : (f.amp ? 6 : 7);
     (void)start_bits;
@@ -638,8 +625,10 @@ class SbrWriter {
   }
   void PutEnvelope(BitWriter& w, const ChannelFrame& f) {
     const bool b = f.balance;
-    const int tt = b ? (f.amp ? kBal30Time : kBal15Time) : (f.amp ? kEnv30Time : kEnv15Time);
-    const int tf = b ? (f.amp ? kBal30Freq : kBal15Freq) : (f.amp ? kEnv30Freq : kEnv15Freq);
+    const int tt = b ? (f.amp ? kSbrHuffBal30Time : kSbrHuffBal15Time)
+                     : (f.amp ? kSbrHuffEnv30Time : kSbrHuffEnv15Time);
+    const int tf = b ? (f.amp ? kSbrHuffBal30Freq : kSbrHuffBal15Freq)
+                     : (f.amp ? kSbrHuffEnv30Freq : kSbrHuffEnv15Freq);
     const int bits = b ? (f.amp ? 5 : 6) : (f.amp ? 6 : 7);
     for (size_t l = 0; l < f.env.size(); ++l) {
       const std::vector<int>& v = f.env[l];
@@ -656,11 +645,11 @@ class SbrWriter {
     for (size_t l = 0; l < f.noise.size(); ++l) {
       const std::vector<int>& v = f.noise[l];
       if (f.df_noise[l]) {
-        for (int d : v) PutHuff(w, b ? kNoiseBalTime : kNoiseTime, d);
+        for (int d : v) PutHuff(w, b ? kSbrHuffNoiseBal30Time : kSbrHuffNoise30Time, d);
       } else {
         w.Put(static_cast<uint32_t>(v[0]), 5);
         for (size_t k = 1; k < v.size(); ++k)
-          PutHuff(w, b ? kBal30Freq : kEnv30Freq, v[k] - v[k - 1]);
+          PutHuff(w, b ? kSbrHuffBal30Freq : kSbrHuffEnv30Freq, v[k] - v[k - 1]);
       }
     }
   }
