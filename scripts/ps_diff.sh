@@ -16,7 +16,8 @@
 # baseline (10/20 coarse bands, first mixing procedure, fixed class, no
 # phase data, frequency coding, one set of modes) and turns its features
 # on; "all" turns everything on.  Carriers come from
-# $VX_PS_CARRIERS (default: the shared test set) or $VX_PS_SYNTH_RATES
+# $VX_PS_CARRIERS (default: the ps_* streams of the test set in $VX_PS_DATA,
+# ../shared/testdata next to the repository) or $VX_PS_SYNTH_RATES
 # (below).  Work files go to
 # $VX_PS_WORK (default a temporary directory, removed unless a stream
 # failed).
@@ -26,7 +27,8 @@ build=${1:-build-psd}
 seeds=${2:-10}
 sets=${3:-base,bands34,fine,mix2,ipdopd,varclass,dt,modes,disable,empty,all}
 [[ $build = /* ]] || build=$here/$build
-carriers=${VX_PS_CARRIERS:-/work/shared/testdata/aac/ps_32k_16.aac /work/shared/testdata/aac/ps_44k_24.aac /work/shared/testdata/aac/ps_48k_32.aac}
+shared=${VX_PS_DATA:-$here/../shared/testdata}
+carriers=${VX_PS_CARRIERS:-$shared/aac/ps_32k_16.aac $shared/aac/ps_44k_24.aac $shared/aac/ps_48k_32.aac}
 work=${VX_PS_WORK:-$(mktemp -d)}
 mkdir -p "$work"
 
