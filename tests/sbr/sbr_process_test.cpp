@@ -37,6 +37,20 @@ BitWriter CoupledFrame(const Header& h, const SBRDecState& t, int raw) {
   return w;
 }
 
+// A payload without header whose VARVAR grid asks for seven envelopes: the
+// parser refuses it (at most five).
+BitWriter SevenEnvelopePayload() {
+  Grid seven;
+  seven.frame_class = VARVAR;
+  seven.rel_0 = seven.rel_1 = {2, 2, 2};
+  seven.res.assign(7, 1);
+  BitWriter bad = Begin(nullptr);
+  bad.Put(0, 1);
+  PutGrid(bad, seven);
+  bad.Put(0, 32);
+  return bad;
+}
+
 // The same core signal in both channels of a coupled pair: the high band's
 // energy splits as the balance says, left / right = 2^(B - 12) (3 dB steps):
 // -18.1 dB for B = 6, 0 dB for 12, +18.1 dB for 18.
@@ -95,14 +109,7 @@ TEST(SbrProcess, ErrorLatchesTheBypassUntilTheNextHeader) {
   PutSce(good_header, *t, Grid{}, 28, 10);
   BitWriter good = Begin(nullptr);
   PutSce(good, *t, Grid{}, 28, 10);
-  Grid seven;
-  seven.frame_class = VARVAR;
-  seven.rel_0 = seven.rel_1 = {2, 2, 2};
-  seven.res.assign(7, 1);
-  BitWriter bad = Begin(nullptr);
-  bad.Put(0, 1);
-  PutGrid(bad, seven);
-  bad.Put(0, 32);
+  const BitWriter bad = SevenEnvelopePayload();
 
   const BitWriter* payloads[6] = {&good_header, &bad, &good, &good, &good_header, &good};
   const bool active[6] = {true, false, false, false, true, true};
@@ -231,14 +238,7 @@ TEST(SbrFrames, FramesWithoutValidSbrDataKeepRateAndDelay) {
   const auto t = Tables(h);
   BitWriter payload = Begin(&h);
   PutSce(payload, *t, Grid{}, 24, 2);
-  Grid seven;
-  seven.frame_class = VARVAR;
-  seven.rel_0 = seven.rel_1 = {2, 2, 2};
-  seven.res.assign(7, 1);
-  BitWriter bad = Begin(nullptr);
-  bad.Put(0, 1);
-  PutGrid(bad, seven);
-  bad.Put(0, 32);
+  const BitWriter bad = SevenEnvelopePayload();
 
   constexpr int kFrames = 8;
   std::vector<BitWriter> steady, broken;
