@@ -325,6 +325,11 @@ int32_t ExtensionData(SBRDecState& s, BitReader& r, bool crc, const SbrHuffman& 
     ++s.headerCount;
     SbrReadHeader(s, r);
     limiter_changed = s.bs_limiter_bands != limiter_bands;
+    // The first header always derives the tables: the field values a slot
+    // starts with are no tables, even when the header repeats them (a
+    // header with bs_start_freq 5 and bs_stop_freq 0 and the default
+    // extra fields would otherwise leave the slot without SBR bands).
+    if (s.headerCount == 1) s.reset = 1;
     if (s.errorState == kSbrError) {
       s.reset = 1;
       s.errorState = 0;

@@ -2,6 +2,7 @@
 // analysis, dequantisation, HF generation, envelope adjustment (limiter,
 // smoothing, noise, sinusoids), assembly and QMF synthesis, with the bypass
 // that keeps the delay while SBR has no valid data.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -316,7 +317,7 @@ void Limit(const SBRDecState& s, bool noise_free, EnvelopeGains& g) {
   }
   // Subbands above the last limiter band (the table lost its top border,
   // see LimiterTable) get no gain, noise or sinusoid.
-  for (int32_t m = s.N_L > 0 ? s.f_lim[s.N_L] - s.kx : 0; m < s.M; ++m) {
+  for (int32_t m = s.N_L > 0 ? std::max(s.f_lim[s.N_L] - s.kx, 0) : 0; m < s.M; ++m) {
     g.G[m] = g.QM[m] = g.SM[m] = 0.0f;
   }
 }

@@ -77,6 +77,38 @@ TEST(SbrPayload, SingleEnvelopeFixFixFramesUseTheFineAmplitudeResolution) {
   }
 }
 
+// The first header derives the tables even when its fields equal the values
+// a slot starts with (start 5, stop 0, the default extra fields): the slot
+// gets its SBR range and a limiter table inside it (before, no tables were
+// derived and a new bs_limiter_bands built limiter bands below kx).
+TEST(SbrPayload, FirstHeaderDerivesTablesEvenWhenItRepeatsTheInitialFields) {
+  for (int limiter_bands : {0, 2}) {
+    Decoder d;
+    SBRDecState& s = d.slot(0);
+    s.elementType = 0;
+    Header h;
+    h.stop = 0;
+    h.limiter_bands = limiter_bands;
+    const auto t = Tables(h);
+    BitWriter w = Begin(&h);
+    w.Put(0, 1);
+    PutGrid(w, Grid{});
+    w.Put(0, 1).Put(0, 1);
+    for (int i = 0; i < t->N_Q; ++i) w.Put(0, 2);
+    PutFreqLevels(w, std::vector<int>(t->N_high, 60), 7, kSbrHuffEnv15Freq);
+    PutFreqLevels(w, std::vector<int>(t->N_Q, 20), 5, kSbrHuffEnv30Freq);
+    w.Put(0, 1).Put(0, 1);
+    ASSERT_EQ(d.Feed(0, w), Decoder::Bytes(w)) << limiter_bands;
+    EXPECT_EQ(s.kx, t->kx);
+    EXPECT_EQ(s.M, t->M);
+    ASSERT_GE(s.N_L, 1);
+    EXPECT_EQ(s.f_lim[0], s.kx);
+    EXPECT_EQ(s.f_lim[s.N_L], s.kx + s.M);
+    std::vector<float> time(2048, 0.0f);
+    d.Process(0, 0, time);
+  }
+}
+
 // Grid limits: at most five envelopes (VARVAR with bs_num_rel_0 +
 // bs_num_rel_1 + 1 > 5 does not exist, nor FIXFIX with eight), borders
 // inside the frame and in order, a pointer of at most bs_num_env + 1.  Such a

@@ -67,7 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fixture{"sbr_mono_32000", 64000, 1, "64 kHz SBR rate, five-envelope frames"},
         Fixture{"ps_16000_reset", 32000, 2, "parametric stereo over a reset that lowers the range"},
         Fixture{"sbr_stereo_16000_invf", 32000, 2,
-                "inverse filtering after resets that change the noise bands, coupling on and off"}),
+                "inverse filtering after resets that change the noise bands, coupling on and off"},
+        Fixture{"sbr_mono_22050_initial_header", 44100, 1,
+                "a first header that repeats a new decoder's fields, bs_limiter_bands 0"}),
     [](const ::testing::TestParamInfo<Fixture>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -64,6 +64,7 @@ struct Options {
   bool limiter_changes_smoothing = false;      // new bs_limiter_bands while smoothing, no reset
   bool dropped_patch_limiter_changes = false;  // new bs_limiter_bands, no reset, dropped last patch
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
+  bool initial_header = false;                 // first header repeats a new slot's fields
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
   int invf = -1;   // -1 random
@@ -83,6 +84,9 @@ void Usage(FILE* f) {
       "  --no-header-changes later headers repeat the first one\n"
       "  --fixed-header      default header values (start 5, stop 7, ...)\n"
       "  --start N / --stop N / --freq-scale N   force these header fields\n"
+      "  --initial-header    the first header's table fields are those a decoder\n"
+      "                      starts with (start 5, stop 0, crossover 0, scale 2,\n"
+      "                      alter 1, noise 2); otherwise so in one stream of ten\n"
       "  --level L           middle envelope level in 1.5 dB steps (36)\n"
       "  --classes DIGITS    frame classes to use (0123: FIXFIX FIXVAR VARFIX VARVAR)\n"
       "  --max-env N         at most N envelopes per frame (5)\n"
@@ -395,6 +399,18 @@ class SbrWriter {
           h.alter_scale = 1;
           h.noise_bands = 2;
         }
+      }
+      // The first header may repeat the table fields a decoder's SBR state
+      // starts with: the tables must still be derived from it.
+      if (!prev && o_.start < 0 && o_.stop < 0 && o_.freq_scale < 0 &&
+          (o_.initial_header || rng_.Chance(0.1))) {
+        h.start = 5;
+        h.stop = 0;
+        h.xover = 0;
+        h.extra1 = rng_.Chance(0.5);
+        h.freq_scale = 2;
+        h.alter_scale = 1;
+        h.noise_bands = 2;
       }
       if (prev && h.SameTables(*prev) && !o_.smoothing_changes) h.smoothing = smoothing;
       // Nor a new bs_limiter_bands without a reset while smoothing is on:
@@ -968,6 +984,8 @@ int main(int argc, char** argv) {
       o.header_changes = false;
     } else if (!std::strcmp(a, "--fixed-header")) {
       o.fixed_header = true;
+    } else if (!std::strcmp(a, "--initial-header")) {
+      o.initial_header = true;
     } else if (!std::strcmp(a, "--start")) {
       o.start = value(0, 15);
     } else if (!std::strcmp(a, "--stop")) {
