@@ -44,11 +44,20 @@ void CopyMono(PsSynthesisState& st, float* const* left, float* const* right, int
 
 void PsReset(PSDecState& ps) {
   static_assert(offsetof(PSDecState, huffman) + sizeof(PsHuffman) == sizeof(PSDecState));
+  const int32_t slots = ps.num_slots == kPsSlots960 ? kPsSlots960 : kPsSlots;
   std::memset(&ps, 0, offsetof(PSDecState, huffman));
+  ps.num_slots = slots;
   ps.numBandsLayout = kPsLayout20;
   ps.num_env = 1;
-  ps.border_position[1] = kPsSlots;
+  ps.border_position[1] = slots;
   ps.synthesis.layoutPrev = kPsLayout20;
+}
+
+void PsSetFrameLength(PSDecState& ps, int32_t core_frame_length) {
+  const int32_t slots = core_frame_length == 960 ? kPsSlots960 : kPsSlots;
+  if (slots == ps.num_slots) return;
+  ps.num_slots = slots;
+  PsReset(ps);
 }
 
 void PsSynthesize(PSDecState& ps, float* const* left, float* const* right, int32_t top_band) {

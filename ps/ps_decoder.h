@@ -19,7 +19,8 @@ inline constexpr int32_t kPsLayout34 = 34;
 inline constexpr int kPsMaxEnvelopes = 5;  // four coded plus one appended
 inline constexpr int kPsMaxBands = 34;     // IID/ICC
 inline constexpr int kPsMaxPhaseBands = 17;
-inline constexpr int kPsSlots = 32;      // QMF slots per frame
+inline constexpr int kPsSlots = 32;      // QMF slots per frame (the most)
+inline constexpr int kPsSlots960 = 30;   // over a 960-sample core frame
 inline constexpr int kPsLookAhead = 6;   // slots 32..37 of the mono input
 inline constexpr int kPsSplitBands = 5;  // QMF bands the hybrid filters may split
 inline constexpr int kPsMaxK = 91;       // sub-subbands plus unsplit QMF bands
@@ -114,14 +115,18 @@ struct PSDecState {
   int32_t ps_mode;          // 1, 111 or 411 (set when attached)
   int32_t fresh;            // parameters parsed since the last synthesis
   int32_t started;          // parameters parsed since the reset
+  int32_t num_slots;        // QMF slots per frame: 32, or 30 over 960-sample cores
   PsSynthesisState synthesis;
   PsHuffman huffman;  // last: PsReset keeps it
 };
 
 // Builds the Huffman decoders and clears everything else; 0 or kPsError.
 int32_t PsInit(PSDecState& ps);
-// Clears the parameters and synthesis histories (stream start, flush).
+// Clears the parameters and synthesis histories (stream start, flush); the
+// slot count stays.
 void PsReset(PSDecState& ps);
+// QMF slots per frame for a core frame of 1024 (32) or 960 (30) samples.
+void PsSetFrameLength(PSDecState& ps, int32_t core_frame_length);
 
 // ps_data() from the reader's position; `budget_bits` is what the SBR
 // extension holds for it (nothing beyond it is read; the reader moves only

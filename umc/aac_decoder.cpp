@@ -247,6 +247,12 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     als_ = nullptr;
     AacAttachObjectBlock(*state_, nullptr, false);
   }
+  // A stream starts with 1024-sample frames until its configuration says
+  // otherwise (ADTS and ADIF cannot).
+  if (AacSetFrameLength(*state_, main_base_ + MainStateBytes(), kAacFrameLength) != 0) {
+    UnlockBlocks();
+    return StatusAllocFailed;
+  }
   sbr_seen_ = 0;
   time_ = 0.0;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
@@ -302,6 +308,12 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   if (const Status st = AllocateObjectBlock(); st != StatusOk) {
     UnlockBlocks();
     return st;
+  }
+  // frameLengthFlag: 960-sample frames (120-sample short windows).
+  const int32_t frame_length = asc.ga.frame_length_flag ? kAacFrameLength960 : kAacFrameLength;
+  if (AacSetFrameLength(s, main_base_ + MainStateBytes(), frame_length) != 0) {
+    UnlockBlocks();
+    return StatusInitFailed;
   }
   header_kind_ = 1;
   sampling_frequency_index_ = EffectiveSamplingFrequencyIndex(asc);
@@ -562,7 +574,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     r = kAacMalformed;
   }
   const int32_t factor = s.frame_length_factor;
-  const int32_t samples = kAacFrameLength * factor;
+  const int32_t samples = s.frame_length * factor;
   const int32_t rate = s.sample_rate * factor;
   int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
   if (r == kAacMalformed && out_free < int64_t{channels} * samples * 2) {
@@ -817,7 +829,7 @@ Status AACDecoder::GetDuration(float* seconds) {
   }
   const AACDecState& s = *state_;
   *seconds =
-      s.sample_rate > 0 ? float(s.frames_decoded) * kAacFrameLength / float(s.sample_rate) : 0.0f;
+      s.sample_rate > 0 ? float(s.frames_decoded) * s.frame_length / float(s.sample_rate) : 0.0f;
   UnlockBlocks();
   return StatusOk;
 }
