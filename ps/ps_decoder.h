@@ -55,6 +55,7 @@ struct PsMatrix {
 // Synthesis state, kept from frame to frame, and the work buffers of one
 // frame.
 struct PsSynthesisState {
+  int32_t slots;       // QMF slots of the frame being synthesised (32 or 30)
   int32_t layoutPrev;  // layout of the previous frame
   int32_t topPrev;     // QMF band above the previous frame's SBR range
   // The last kPsLookAhead slots of every QMF band the hybrid filters split.
@@ -72,7 +73,7 @@ struct PsSynthesisState {
   int8_t ipdHistory[kPsMaxPhaseBands][2];
   int8_t opdHistory[kPsMaxPhaseBands][2];
   // Work buffers: the mono signal and the decorrelated signal in the k
-  // domain, 32 slots of complex values per band.
+  // domain, up to 32 slots of complex values per band.
   alignas(32) float s[kPsMaxK][kPsSlots][2];
   alignas(32) float d[kPsMaxK][kPsSlots][2];
   alignas(32) float window[kPsSplitBands][kPsLookAhead + kPsSlots + kPsLookAhead][2];
@@ -87,7 +88,7 @@ struct PSDecState {
   int32_t icc_mode;
   int32_t enable_ext;
   // Frame: envelopes after the fix-up (1..5), borders in QMF slots with
-  // border_position[0] = 0 and border_position[num_env] = 32.
+  // border_position[0] = 0 and border_position[num_env] = num_slots.
   int32_t frame_class;
   int32_t num_env;
   int32_t border_position[kPsMaxEnvelopes + 1];

@@ -13,14 +13,15 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
                     float (*gain)[kPsSlots]) {
   float power[kPsMaxBands][kPsSlots];
   std::memset(power, 0, sizeof(power));
+  const int32_t slots = st.slots;
   for (int32_t k = 0; k < top_k; ++k) {
     float* p = power[lay.k_to_i[k]];
     const float(*x)[2] = st.s[k];
-    for (int32_t n = 0; n < kPsSlots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
+    for (int32_t n = 0; n < slots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
   }
   for (int32_t i = 0; i < lay.par_bands; ++i) {
     float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
-    for (int32_t n = 0; n < kPsSlots; ++n) {
+    for (int32_t n = 0; n < slots; ++n) {
       const float p = power[i][n];
       const float decayed = kPsPeakDecay * peak;
       peak = decayed > p ? decayed : p;
@@ -38,8 +39,8 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
 // Shifts the plain delay line of band k and appends this frame's input.
 void FeedDelay(PsSynthesisState& st, int32_t k) {
   float(*line)[2] = st.delay[k];
-  std::memmove(line, line + kPsSlots, sizeof(float) * 2 * kPsMaxDelay);
-  std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(st.s[k]));
+  std::memmove(line, line + st.slots, sizeof(float) * 2 * kPsMaxDelay);
+  std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(float) * 2 * st.slots);
 }
 
 void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const float* gain) {
@@ -53,11 +54,11 @@ void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const f
   for (int m = 0; m < kPsAllpassLinks; ++m) {
     ag[m] = kPsLinkCoef[m] * slope;
     links[m] = st.apDelay[k][m];
-    std::memmove(links[m], links[m] + kPsSlots, sizeof(float) * 2 * kPsMaxLinkDelay);
+    std::memmove(links[m], links[m] + st.slots, sizeof(float) * 2 * kPsMaxLinkDelay);
   }
   const float(*in)[2] = st.delay[k] + kPsMaxDelay - kPsAllpassPreDelay;
   float(*out)[2] = st.d[k];
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < st.slots; ++n) {
     float re = in[n][0] * phi[0] - in[n][1] * phi[1];
     float im = in[n][0] * phi[1] + in[n][1] * phi[0];
     for (int m = 0; m < kPsAllpassLinks; ++m) {
@@ -75,10 +76,10 @@ void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const f
   }
 }
 
-void PlainDelay(PsSynthesisState& st, int32_t k, int32_t slots, const float* gain) {
-  const float(*in)[2] = st.delay[k] + kPsMaxDelay - slots;
+void PlainDelay(PsSynthesisState& st, int32_t k, int32_t delay, const float* gain) {
+  const float(*in)[2] = st.delay[k] + kPsMaxDelay - delay;
   float(*out)[2] = st.d[k];
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < st.slots; ++n) {
     out[n][0] = gain[n] * in[n][0];
     out[n][1] = gain[n] * in[n][1];
   }
