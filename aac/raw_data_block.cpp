@@ -736,6 +736,9 @@ int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length) {
   if (frame_length != s.frame_length) {
     s.frame_length = frame_length;
     if (BuildFilterBank(s, memory) != 0) return -1;
+    // SBR histories of the other slot count mean nothing here.
+    for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+    s.sbr_synthesis_bands = 64;
   }
   // SBR runs numTimeSlots = 16 (15) slots of two QMF slots over a frame.
   for (SBRDecState& slot : s.sbr) SbrSetFrameLength(slot, frame_length);
