@@ -371,8 +371,6 @@ class SbrWriter {
     // stream after a while, a forced one fails below.
     if (!prev) six_ = o_.six_patches || rng_.Chance(0.1);
     const bool want_six = six_ && (!prev || rng_.Chance(0.5));
-    const bool initial = !prev && o_.start < 0 && o_.stop < 0 && o_.freq_scale < 0 &&
-                         (o_.initial_header || (!six_ && rng_.Chance(0.1)));
     for (int attempt = 0;; ++attempt) {
       if (attempt == 50000 && !o_.six_patches) six_ = false;
       Header h = prev ? *prev : Header{};
@@ -417,6 +415,9 @@ class SbrWriter {
       }
       // The first header may repeat the table fields a decoder's SBR state
       // starts with: the tables must still be derived from it.
+      // (Not in a stream that seeks six patches.)
+      const bool initial = !prev && o_.start < 0 && o_.stop < 0 && o_.freq_scale < 0 &&
+                           (o_.initial_header || (!six_ && rng_.Chance(0.1)));
       if (initial) {
         h.start = 5;
         h.stop = 0;
