@@ -712,11 +712,10 @@ uint8_t* FilterBankMemory(uint8_t* memory) {
   return memory + ((books + 63) & ~31);
 }
 
-int BuildFilterBank(AACDecState& s, uint8_t* memory) {
-  uint8_t* bank_mem = FilterBankMemory(memory);
-  return bank_mem ? InitFilterBank(s.bank, bank_mem, kFilterBankInverse | kFilterBankForward, 2,
-                                   s.frame_length)
-                  : -1;
+int BuildFilterBank(AACDecState& s, uint8_t* bank_memory) {
+  return bank_memory ? InitFilterBank(s.bank, bank_memory, kFilterBankInverse | kFilterBankForward,
+                                      2, s.frame_length)
+                     : -1;
 }
 
 }  // namespace
@@ -724,18 +723,20 @@ int BuildFilterBank(AACDecState& s, uint8_t* memory) {
 // Every pointer-holding table is rebuilt here (also after a move).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
   int32_t bank = 0;
-  if (FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) return -1;
+  uint8_t* bank_mem = FilterBankMemory(memory);
+  if (!bank_mem || FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
+    return -1;
+  }
   if (AacHuffmanTablesInit(&s.books, memory) != 0) return -1;
-  if (BuildFilterBank(s, memory) != 0) return -1;
-  uint8_t* sbr_mem = FilterBankMemory(memory) + ((bank + 63) & ~31);
-  return SbrHuffmanInit(&s.sbr_huffman, sbr_mem);
+  if (BuildFilterBank(s, bank_mem) != 0) return -1;
+  return SbrHuffmanInit(&s.sbr_huffman, bank_mem + ((bank + 63) & ~31));
 }
 
 int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length) {
   if (frame_length != kAacFrameLength && frame_length != kAacFrameLength960) return -1;
   if (frame_length != s.frame_length) {
     s.frame_length = frame_length;
-    if (BuildFilterBank(s, memory) != 0) return -1;
+    if (BuildFilterBank(s, FilterBankMemory(memory)) != 0) return -1;
     // SBR histories of the other slot count mean nothing here.
     for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
     s.sbr_synthesis_bands = 64;

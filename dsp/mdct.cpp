@@ -119,9 +119,12 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
 
 int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag) {
   if (!s) return dspStsNullPtrErr;
-  const bool pow2 = PowerOfTwoLength(s->n), mixed = MixedLength(s->n);
-  if (s->tag != tag || (!pow2 && !mixed && !DirectLength(s->n)) || (pow2 && !s->fft) ||
-      (mixed && (!s->mixed || s->mixed->len != s->n / 4))) {
+  // The transform must be the one the length needs (a mixed-radix context
+  // is recognised by its own length, not by factorising N on every call).
+  const bool pow2 = PowerOfTwoLength(s->n);
+  const bool mixed = !pow2 && s->mixed && s->mixed->len == s->n / 4 && s->n % 4 == 0;
+  if (s->tag != tag || (pow2 && !s->fft) || (!pow2 && !mixed && !DirectLength(s->n)) ||
+      (!pow2 && s->fft)) {
     return dspStsContextMatchErr;
   }
   if (!src || !dst) return dspStsNullPtrErr;
