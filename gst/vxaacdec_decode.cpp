@@ -65,6 +65,13 @@ gint DecoderObjectType(VxAACDec* dec) {
   return aac ? aac->ObjectType() : 0;
 }
 
+// Raw data blocks in the decoder's last output (an ADTS frame may hold up
+// to four).
+guint OutputBlocks(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac && aac->LastOutputBlocks() > 0 ? static_cast<guint>(aac->LastOutputBlocks()) : 1;
+}
+
 gboolean IsAls(VxAACDec* dec) {
   const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
   return aac && aac->ObjectType() == kObjectTypeAls;
@@ -204,6 +211,7 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
                        info.out.is_float ? "float" : "integer"));
     return GST_FLOW_ERROR;
   }
+  dec->stream_profile = info.profile;
   VxAACDecOutput& o = dec->out;
   GstAudioChannelPosition from[8];
   int8_t speakers[8];
@@ -278,7 +286,7 @@ GstFlowReturn PushFrame(VxAACDec* dec, GstBuffer* buf, guint size) {
   const GstClockTime start = gst_util_uint64_scale(first, GST_SECOND, o.rate);
   const GstClockTime end = gst_util_uint64_scale(last, GST_SECOND, o.rate);
   dec->sample_count = last;
-  vx_aac_dec_seek_frame(dec, samples);
+  vx_aac_dec_seek_frame(dec, samples, OutputBlocks(dec));
   if (GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
     // After a seek, frames decoded only to reach the target are dropped.
     if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && dec->base_time + end <= dec->drop_before) {
@@ -457,10 +465,12 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
             dec, STREAM, DECODE, ("%s", kTextDamagedHeader),
             ("after frame %" G_GUINT64_FORMAT " (status %d)", dec->stream_frames, st));
     }
-    // Frames must consume input: the only repeat allowed without is the
-    // delivery of a frame kept after a refusal for space.
+    // Frames must consume input.  Outputs without are the delivery of a
+    // frame kept after a refusal for space, and the first blocks of an ADTS
+    // frame of several whose layout changes within it (the frame's bytes go
+    // with its last block): at most four in a row.
     idle = consumed == 0 ? idle + 1 : 0;
-    if ((produced == 0 && consumed == 0) || idle > 1) {
+    if ((produced == 0 && consumed == 0) || idle > 4) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
@@ -797,4 +807,8 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
     default:
       return ForwardOrHold(dec, event);
   }
+}
+
+gint vx_aac_dec_stream_profile(GstElement* element) {
+  return GST_IS_VX_AAC_DEC(element) ? GST_VX_AAC_DEC(element)->stream_profile : 0;
 }

@@ -15,7 +15,8 @@ UMC_DEFINE_CLASS(AACDecoder)
 
 namespace {
 
-constexpr int32_t kAacSuggestedInput = 7680;
+// The largest ADTS frame (13-bit length).
+constexpr int32_t kAacSuggestedInput = 8192;
 constexpr int32_t kAacSuggestedOutput = 40960;
 
 size_t MainStateBytes() {
@@ -249,6 +250,9 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   }
   sbr_seen_ = 0;
   time_ = 0.0;
+  adts_ = AdtsProgress{};
+  shape_ = OutputShape{};
+  last_output_blocks_ = frame_blocks_ = 1;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
   sampling_frequency_index_ = frame_count_ = 0;
   info_.valid = 0;
@@ -277,7 +281,15 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   AudioSpecificConfig asc;
   std::memset(&asc, 0, sizeof(asc));
   AACDecState& s = *state_;
-  if (ParseAudioSpecificConfig(asc, r) != 0) {
+  const int parsed = ParseAudioSpecificConfig(asc, r);
+  if (parsed == kAscUnsupportedType) {
+    // A valid configuration of a type this decoder does not implement (the
+    // error-resilient, speech and synthesis types, ...).
+    object_type_ = asc.object_type;
+    UnlockBlocks();
+    return StatusFailed;
+  }
+  if (parsed != kAscOk) {
     UnlockBlocks();
     return StatusInitFailed;
   }
@@ -438,9 +450,9 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   return AllocateObjectBlock();
 }
 
-// Finds and checks the next ADTS header; leaves the input at the frame start.
-Status AACDecoder::AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
-                                 uint16_t* expected_crc) {
+// Finds and checks the next ADTS header and makes it the frame in progress;
+// leaves the input at the frame start.
+Status AACDecoder::AdtsFrameStep(MediaData* in) {
   AACDecState& s = *state_;
   int64_t n = in->GetDataSize();
   const uint8_t* p = in->GetDataPointer();
@@ -458,33 +470,231 @@ Status AACDecoder::AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* 
   in->MoveDataPointer(static_cast<int32_t>(at));
   const int64_t remaining = n - at;
   if (remaining < 9) return StatusNotEnoughData;
-  BitReader r;
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(remaining));
-  AdtsFixedHeader fh;
-  AdtsVariableHeader vh;
-  ReadAdtsFixedHeader(fh, r);
-  ReadAdtsVariableHeader(vh, r);
-  s.crc_enabled = 0;
-  if (!fh.protection_absent) {
-    *expected_crc = static_cast<uint16_t>(BitReaderRead(r, 16));
-    s.crc_enabled = 1;
-    s.crc_value = Crc16Init();
-    Crc16UpdateBits(r.data, r.size, 0, 56, &s.crc_value);
-  }
-  s.channel_configuration = fh.channel_configuration;
-  const int32_t bits = static_cast<int32_t>(BitReaderBitsConsumed(r));
-  // A frame holds at most 768 bytes per channel (6144 bits); channel
-  // configuration 0 (a PCE in the frame) allows up to 8 channels.
-  const int32_t c =
-      fh.channel_configuration == 7 || fh.channel_configuration == 0 ? 8 : fh.channel_configuration;
-  if (vh.aac_frame_length > 768 * c + bits / 8 || vh.aac_frame_length < bits / 8) {
+  // Any length the 13-bit field can give is taken: some encoders exceed the
+  // 6144 bits per channel of the decoder buffer at high rates, and a damaged
+  // frame is still caught by its syntax and CRC.  Only a length that cannot
+  // hold the header and its blocks marks a false or damaged header.
+  AdtsFrameHeader h;
+  const int32_t window = static_cast<int32_t>(std::min<int64_t>(remaining, INT32_MAX));
+  const AdtsHeaderResult hr = ReadAdtsFrameHeader(in->GetDataPointer(), window, h);
+  if (hr == kAdtsBadLength) {
     in->MoveDataPointer(3);
     return StatusInvalidStream;
   }
-  if (vh.aac_frame_length > remaining) return StatusNotEnoughData;
-  *header_bytes = bits / 8;
-  *frame_bytes = vh.aac_frame_length;
+  if (hr != kAdtsHeaderOk || h.variable.aac_frame_length > remaining) return StatusNotEnoughData;
+  s.channel_configuration = h.fixed.channel_configuration;
+  adts_ = AdtsProgress{};
+  adts_.active = 1;
+  adts_.h = h;
+  adts_.header_ok = h.blocks == 1 || h.crc_check < 0 || h.header_crc == h.crc_check;
+  adts_.offset = h.header_bytes;
+  frame_blocks_ = h.blocks;
   return StatusOk;
+}
+
+// Decodes raw data block `next` of the frame in progress without output
+// (the core keeps it for WriteHeld), checks its CRC and finds where the
+// block after it starts.  `scratch` is never written.
+void AACDecoder::HoldBlock(const uint8_t* frame, uint8_t* scratch) {
+  AACDecState& s = *state_;
+  const AdtsFrameHeader& h = adts_.h;
+  const int32_t length = h.variable.aac_frame_length;
+  const bool several = h.blocks > 1;
+  const bool checked = h.crc_check >= 0;
+  // adts_raw_data_block_error_check: a CRC word after each of several blocks.
+  const int32_t tail = checked && several ? 2 : 0;
+  const int32_t start = adts_.offset;
+  adts_.held = 1;
+  adts_.held_damaged = 1;
+  // After a damaged block its successor is found from its stated position.
+  const int32_t k = adts_.next + 1;
+  const int32_t stated =
+      k < h.blocks && checked && adts_.header_ok ? h.raw_data_block_position[k] : 0;
+  adts_.held_next = stated > start && stated < length ? stated : -1;
+  if (!adts_.header_ok || start < 0 || start + tail >= length) return;
+  s.crc_enabled = checked ? 1 : 0;
+  // One block continues the header's CRC; each of several has its own.
+  s.crc_value = several ? Crc16Init() : h.header_crc;
+  int32_t used = 0;
+  const int32_t r = DecodeRawDataBlock(frame + start, &used, reinterpret_cast<int16_t*>(scratch),
+                                       length - start - tail, 0, s);
+  s.crc_enabled = 0;
+  bool ok = (r == kAacOutputTooSmall || r == kAacOk) && start + used + tail <= length;
+  if (ok && checked) {
+    const int32_t at = start + used;  // the block ends byte aligned
+    const int32_t expected = several ? (frame[at] << 8) | frame[at + 1] : h.crc_check;
+    ok = s.crc_value == expected;
+  }
+  if (!ok) {
+    AacDropPendingOutput(s);
+    return;
+  }
+  adts_.held_damaged = 0;
+  adts_.held_next = start + used + tail;
+}
+
+// Writes the held block: the core's pending output, or silence of the last
+// good block's layout for a damaged one.
+void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
+  AACDecState& s = *state_;
+  if (adts_.held_damaged) {
+    if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
+  } else if (s.pending_consumed) {
+    int32_t used = 0;
+    DecodeRawDataBlock(frame, &used, reinterpret_cast<int16_t*>(dst), 0,
+                       static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX)), s);
+    CaptureShape();
+  } else {
+    CaptureShape();  // a block without channels
+  }
+  adts_.held = 0;
+  adts_.offset = adts_.held_next;
+  ++adts_.next;
+}
+
+void AACDecoder::CaptureShape() {
+  const AACDecState& s = *state_;
+  shape_.channels = s.last_output_channels;
+  shape_.rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  shape_.stream_channels = s.last_stream_channels;
+  shape_.speaker_count = AacChannelSpeakers(s, shape_.speakers, 10);
+}
+
+// The raw data blocks of an ADTS frame, in order.  One output takes blocks
+// while their channel count and rate agree and the buffer holds them; a
+// block of another layout starts the next output.  The first block of a
+// call is written only when the buffer holds all the frame's remaining
+// blocks at its size (else -896 with the block kept).  The frame's bytes
+// are consumed with its last block.  Unlocks.
+Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
+  AACDecState& s = *state_;
+  if (!adts_.active) {
+    const Status st = AdtsFrameStep(in);
+    if (st != StatusOk) {
+      UnlockBlocks();
+      return st;
+    }
+  }
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const uint8_t* frame = in->GetDataPointer();
+  int64_t written = 0;
+  int32_t channels = -1, factor = 0, samples = 0, blocks = 0;
+  bool damaged = false;
+  while (adts_.next < adts_.h.blocks) {
+    if (!adts_.held) HoldBlock(frame, outp);
+    const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
+    const int32_t f = s.frame_length_factor;
+    const int64_t bytes = int64_t{c} * f * kAacFrameLength * 2;
+    if (channels < 0) {
+      if (bytes * (adts_.h.blocks - adts_.next) > out_free) {
+        UnlockBlocks();
+        return StatusNotEnoughBuffer;
+      }
+    } else if (c != channels || f != factor || written + bytes > out_free) {
+      break;  // the held block starts the next output
+    }
+    damaged = damaged || adts_.held_damaged;
+    WriteHeld(frame, outp + written, bytes);
+    channels = c;
+    factor = f;
+    written += bytes;
+    samples += f * kAacFrameLength;
+    ++blocks;
+  }
+  if (!sbr_seen_ && s.sbr_present) {
+    sbr_seen_ = 1;
+    profile_mask_ |= 16;
+  }
+  if (adts_.next >= adts_.h.blocks) {
+    // The frame ends where its last block (and CRC word) ends.  A stated
+    // length beyond that is a damaged length field, or bytes that no block
+    // holds: the next header is searched from the block's end, so a frame
+    // length that is too large costs no frame after it.  After a damaged
+    // last block only the stated length is known.
+    const int32_t length = adts_.h.variable.aac_frame_length;
+    in->MoveDataPointer(adts_.offset > 0 && adts_.offset < length ? adts_.offset : length);
+    adts_.active = 0;
+  }
+  last_output_blocks_ = blocks;
+  FinishOutput(in, out, written, samples, s.sample_rate * factor, channels, t0_in);
+  return damaged ? StatusInvalidStream : StatusOk;
+}
+
+// Stamps the output descriptor (size, times, audio fields) and the stream
+// information after a call that produced output.  Unlocks.
+void AACDecoder::FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples,
+                              int32_t rate, int32_t channels, double t0_in) {
+  out->SetDataSize(static_cast<uint32_t>(bytes));
+  const double t0 = t0_in < 0 ? time_ : t0_in;
+  const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
+  time_ = t1;
+  in->SetTime(t1, 0.0);
+  out->SetTime(t0, t1);
+  ++frame_count_;
+  if (AudioData* ad = ClassCast<AudioData>(out)) {
+    ad->bits_per_sample = 16;
+    ad->channels = channels;
+    ad->sample_frequency = rate;
+    const int32_t mask = ChannelMaskFor(channels);
+    if (mask) ad->channel_mask = mask;
+  }
+  info_.valid = 1;
+  RefreshInfo();
+  UnlockBlocks();
+}
+
+// One access unit given whole (codec data) or one raw data block of an ADIF
+// stream.  Unlocks.
+Status AACDecoder::DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const int64_t avail = int64_t{in->GetDataSize()} - header_bytes;
+  int32_t used = 0;
+  int32_t r = DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
+                                 reinterpret_cast<int16_t*>(outp),
+                                 static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX)),
+                                 static_cast<int32_t>(std::min<int64_t>(out_free, INT32_MAX)), s);
+  if (r == kAacOutputTooSmall) {
+    UnlockBlocks();
+    return StatusNotEnoughBuffer;
+  }
+  const int64_t total = int64_t{used} + header_bytes;
+  if (total > int64_t{in->GetDataSize()}) {
+    if (stream_format_ != kStreamTypeMpeg4Config) {
+      UnlockBlocks();
+      return StatusNotEnoughData;
+    }
+    r = kAacMalformed;
+  }
+  const int32_t factor = s.frame_length_factor;
+  const int32_t samples = kAacFrameLength * factor;
+  const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
+  const int64_t bytes = int64_t{channels} * samples * 2;
+  if (r == kAacMalformed && out_free < bytes) {
+    UnlockBlocks();
+    return StatusNotEnoughBuffer;
+  }
+  if (!sbr_seen_ && s.sbr_present) {
+    sbr_seen_ = 1;
+    profile_mask_ |= 16;
+  }
+  const bool whole = stream_format_ == kStreamTypeMpeg4Config;
+  in->MoveDataPointer(static_cast<int32_t>(whole ? in->GetDataSize() : total));
+  if (r == kAacMalformed && bytes > 0) std::memset(outp, 0, static_cast<size_t>(bytes));
+  if (r == kAacOk) CaptureShape();
+  last_output_blocks_ = 1;
+  FinishOutput(in, out, bytes, samples, s.sample_rate * factor, channels, t0_in);
+  return Map(r);
 }
 
 Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
@@ -495,7 +705,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   const double t0_in = in->GetTime();
   s.crc_enabled = 0;
   s.crc_value = 0xFFFF;
-  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed) {
+  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed && !adts_.active) {
     if (const Status st = SkipId3(in); st != StatusOk) {
       UnlockBlocks();
       return st;
@@ -515,92 +725,12 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     UnlockBlocks();
     return StatusFailed;
   }
+  if (header_kind_ == 2) return DecodeAdts(in, out, t0_in);
   if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
     UnlockBlocks();
     return StatusNotEnoughData;  // no access unit
   }
-  uint16_t expected_crc = 0;
-  int32_t frame_bytes = -1;  // ADTS: the whole frame, header included
-  if (header_kind_ == 2 && !s.pending_consumed) {
-    int32_t hb = 0;
-    const Status st = AdtsFrameStep(in, &hb, &frame_bytes, &expected_crc);
-    if (st != StatusOk) {
-      UnlockBlocks();
-      return st;
-    }
-    header_bytes = hb;
-  }
-  // The access unit ends at the ADTS frame's end, so a damaged frame cannot
-  // be decoded into the next one.
-  const int64_t avail =
-      (frame_bytes >= 0 ? int64_t{frame_bytes} : int64_t{in->GetDataSize()}) - header_bytes;
-  uint8_t* outp = out->GetDataPointer();
-  const int64_t out_free =
-      outp ? int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer()) : 0;
-  if (!outp) {
-    UnlockBlocks();
-    return StatusNullPointer;
-  }
-  int32_t used = 0;
-  const bool was_pending = s.pending_consumed != 0;
-  int32_t r =
-      DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
-                         reinterpret_cast<int16_t*>(outp), static_cast<int32_t>(avail),
-                         static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
-  if (r == kAacOutputTooSmall) {
-    UnlockBlocks();
-    return StatusNotEnoughBuffer;
-  }
-  if (r == kAacOk && s.crc_enabled && !was_pending && s.crc_value != expected_crc)
-    r = kAacMalformed;
-  int64_t total = int64_t{used} + header_bytes;
-  if (total > int64_t{in->GetDataSize()}) {
-    if (stream_format_ != kStreamTypeMpeg4Config) {
-      UnlockBlocks();
-      return StatusNotEnoughData;
-    }
-    r = kAacMalformed;
-  }
-  const int32_t factor = s.frame_length_factor;
-  const int32_t samples = kAacFrameLength * factor;
-  const int32_t rate = s.sample_rate * factor;
-  int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
-  if (r == kAacMalformed && out_free < int64_t{channels} * samples * 2) {
-    UnlockBlocks();
-    return StatusNotEnoughBuffer;
-  }
-  if (!sbr_seen_ && s.sbr_present) {
-    sbr_seen_ = 1;
-    profile_mask_ |= 16;
-  }
-  // An ADTS frame is consumed whole, so a damaged frame still advances by
-  // exactly one frame.
-  if (frame_bytes >= 0) total = frame_bytes;
-  if (stream_format_ == kStreamTypeMpeg4Config) {
-    in->MoveDataPointer(static_cast<int32_t>(in->GetDataSize()));
-  } else {
-    in->MoveDataPointer(static_cast<int32_t>(total));
-  }
-  if (r == kAacMalformed && channels > 0)
-    std::memset(outp, 0, static_cast<size_t>(channels) * samples * 2);
-  out->SetDataSize(static_cast<uint32_t>(channels * samples * 2));
-  double t0 = t0_in < 0 ? time_ : t0_in;
-  const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
-  time_ = t1;
-  in->SetTime(t1, 0.0);
-  out->SetTime(t0, t1);
-  ++frame_count_;
-  if (AudioData* ad = ClassCast<AudioData>(out)) {
-    ad->bits_per_sample = 16;
-    ad->channels = channels;
-    ad->sample_frequency = rate;
-    const int32_t mask = ChannelMaskFor(channels);
-    if (mask) ad->channel_mask = mask;
-  }
-  info_.valid = 1;
-  RefreshInfo();
-  UnlockBlocks();
-  return Map(r);
+  return DecodeUnit(in, out, header_bytes, t0_in);
 }
 
 // One ALS frame (GetFrame steps 8-19 for object type 36).  Unlocks.
@@ -691,19 +821,32 @@ void AACDecoder::RefreshInfo() {
     info_.is_float = cfg.floating != 0;
     info_.frames = static_cast<int32_t>(ALSFramesDecoded(als_));
     info_.sbr = false;
+    info_.ps = false;
     return;
   }
   const AACDecState& s = *state_;
   info_.suggested_input_size = kAacSuggestedInput;
-  info_.suggested_output_size = kAacSuggestedOutput;
-  info_.in_channels = s.last_stream_channels;
   info_.in_sample_rate = s.sample_rate;
-  info_.out_channels = s.last_output_channels;
-  info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  if (shape_.speaker_count >= 0) {
+    info_.in_channels = shape_.stream_channels;
+    info_.out_channels = shape_.channels;
+    info_.out_sample_rate = shape_.rate;
+  } else {
+    info_.in_channels = s.last_stream_channels;
+    info_.out_channels = s.last_output_channels;
+    info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  }
+  // Room for every block of an ADTS frame of the last layout.
+  const int64_t frame_bytes = int64_t{frame_blocks_} * info_.out_channels *
+                              (info_.out_sample_rate / std::max(1, s.sample_rate)) *
+                              kAacFrameLength * 2;
+  info_.suggested_output_size =
+      static_cast<int32_t>(std::clamp<int64_t>(frame_bytes, kAacSuggestedOutput, INT32_MAX));
   info_.bits_per_sample = 16;
   info_.is_float = false;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
+  info_.ps = s.sbr[0].psSeen != 0;
 }
 
 Status AACDecoder::GetInfo(BaseCodecParams* info) {
@@ -723,7 +866,7 @@ Status AACDecoder::GetInfo(BaseCodecParams* info) {
   if (!a) return StatusOk;
   if (!info_.valid) return 3;  // sizes only: no frame decoded yet
   const int32_t mask = ChannelMaskFor(info_.out_channels);
-  a->profile = object_type_ + (info_.sbr ? 0x100 : 0);
+  a->profile = object_type_ + (info_.sbr ? 0x100 : 0) + (info_.ps ? 0x200 : 0);
   a->in.channels = info_.in_channels;
   a->in.sample_frequency = info_.in_sample_rate;
   a->in.bitrate = 0;
@@ -762,6 +905,9 @@ int32_t AACDecoder::GetChannelSpeakers(int8_t* speakers, int32_t max) {
     const int32_t c = ALSGetConfig(als_).channels;
     n = c < max ? c : max;
     for (int32_t i = 0; i < n; ++i) speakers[i] = c <= 8 ? kWav[c][i] : -1;
+  } else if (shape_.speaker_count >= 0) {
+    n = std::min(shape_.speaker_count, max);
+    std::copy(shape_.speakers, shape_.speakers + n, speakers);
   } else {
     n = AacChannelSpeakers(*state_, speakers, max);
   }
@@ -797,6 +943,7 @@ Status AACDecoder::Reset() {
   if (!main_mem_id_) return StatusNotInitialized;
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   time_ = 0.0;
+  adts_ = AdtsProgress{};
   AacCoreReset(*state_);
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
   UnlockBlocks();

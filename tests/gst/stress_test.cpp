@@ -1022,18 +1022,27 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   m = RunForMessages("filesrc location=" + Quoted(TempFile(damaged, ".aac")));
   EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 2) << Describe(m);
   EXPECT_EQ(m.size(), 2u) << Describe(m);
-  // A frame whose header cannot be right (longer than a stereo frame may
-  // be): skipped, the rest decoded.
-  Bytes long_frame = clip;
-  const size_t at = frames[10].first, len = 2000;
-  long_frame[at + 3] = static_cast<uint8_t>((long_frame[at + 3] & 0xFC) | (len >> 11));
-  long_frame[at + 4] = static_cast<uint8_t>(len >> 3);
-  long_frame[at + 5] = static_cast<uint8_t>((long_frame[at + 5] & 0x1F) | ((len & 7) << 5));
-  vxgst::Output skipped;
-  m = RunForMessages("filesrc location=" + Quoted(TempFile(long_frame, ".aac")), &skipped);
+  // A frame length that cannot hold the header: the frame is skipped, the
+  // rest decoded.  One beyond the frame's block (a damaged length field)
+  // costs nothing: the next header is sought where the block ends.
+  auto with_length = [&](size_t len) {
+    Bytes b = clip;
+    const size_t at = frames[10].first;
+    b[at + 3] = static_cast<uint8_t>((b[at + 3] & 0xFC) | (len >> 11));
+    b[at + 4] = static_cast<uint8_t>(len >> 3);
+    b[at + 5] = static_cast<uint8_t>((b[at + 5] & 0x1F) | ((len & 7) << 5));
+    return TempFile(b, ".aac");
+  };
+  vxgst::Output skipped, whole, clean;
+  m = RunForMessages("filesrc location=" + Quoted(with_length(5)), &skipped);
   EXPECT_EQ(Count(m, kWarning, "Damaged frame skipped"), 1) << Describe(m);
   EXPECT_EQ(m.size(), 1u) << Describe(m);
   EXPECT_EQ(skipped.pts.size(), frames.size() - 1);
+  m = RunForMessages("filesrc location=" + Quoted(with_length(2000)), &whole);
+  EXPECT_EQ(m.size(), 0u) << Describe(m);
+  RunForMessages("filesrc location=" + Quoted(TempFile(clip, ".aac")), &clean);
+  EXPECT_EQ(whole.pts.size(), frames.size());
+  EXPECT_TRUE(whole.pcm == clean.pcm);
   Bytes crc = Clip("lc_44k_st_crc.aac");
   crc[vxgst::AdtsFrames(crc)[5].first + 9 + 2] ^= 0x10;
   m = RunForMessages("filesrc location=" + Quoted(TempFile(crc, ".aac")));
