@@ -533,6 +533,24 @@ void AACDecoder::HoldBlock(const uint8_t* frame, uint8_t* scratch) {
   adts_.held_next = start + used + tail;
 }
 
+// Bytes of the finished frame to consume.  Its stated length, unless no
+// header follows there while its last block (decoded, so its end is known)
+// ends earlier: then the length field is damaged, and the next header is
+// sought from the block's end, so that a frame length that is too large
+// costs no frame after it.  (Bytes after the last block, as in frames
+// padded to a constant size, are skipped with the stated length.)
+int32_t AACDecoder::AdtsFrameEnd(const uint8_t* frame, int64_t available) const {
+  const int32_t length = adts_.h.variable.aac_frame_length;
+  const int32_t block_end = adts_.offset;  // -1 after a damaged last block
+  if (block_end <= 0 || block_end >= length) return length;
+  const uint8_t* p = frame + length;
+  const int64_t n = std::min<int64_t>(available - length, 3);
+  uint32_t w = 0;
+  for (int64_t i = 0; i < n; ++i) w |= uint32_t{p[i]} << (16 - 8 * i);
+  const uint32_t mask = kAdtsSyncMask & (0xFFFFFFu << (8 * (3 - n)));
+  return (w & mask) == (adts_sync_ & mask) ? length : block_end;
+}
+
 // Writes the held block: the core's pending output, or silence of the last
 // good block's layout for a damaged one.
 void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
@@ -611,13 +629,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     profile_mask_ |= 16;
   }
   if (adts_.next >= adts_.h.blocks) {
-    // The frame ends where its last block (and CRC word) ends.  A stated
-    // length beyond that is a damaged length field, or bytes that no block
-    // holds: the next header is searched from the block's end, so a frame
-    // length that is too large costs no frame after it.  After a damaged
-    // last block only the stated length is known.
-    const int32_t length = adts_.h.variable.aac_frame_length;
-    in->MoveDataPointer(adts_.offset > 0 && adts_.offset < length ? adts_.offset : length);
+    in->MoveDataPointer(AdtsFrameEnd(frame, in->GetDataSize()));
     adts_.active = 0;
   }
   last_output_blocks_ = blocks;

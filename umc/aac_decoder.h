@@ -77,6 +77,7 @@ class AACDecoder : public AudioCodec {
   Status DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
   void HoldBlock(const uint8_t* frame, uint8_t* scratch);
   void WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes);
+  int32_t AdtsFrameEnd(const uint8_t* frame, int64_t available) const;
   void CaptureShape();
   void FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples, int32_t rate,
                     int32_t channels, double t0_in);

@@ -15,6 +15,7 @@
 
 #include "als/als_decoder.h"
 #include "gst/gst_helpers.h"
+#include "tools/vxaac-adtsblocks/adts_blocks.h"
 #include "umc/bit_reader.h"
 
 namespace {
@@ -274,6 +275,42 @@ TEST_F(Stress, PlaybinSeeksInUnparsedAdtsExactly) {
        {GST_SEEK_FLAG_FLUSH,
         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT)}) {
+    SCOPED_TRACE(flags);
+    WithoutParser no_parser("aacparse");
+    GstElement* playbin = vxgst::PlaybinWithAppsink(path);
+    ASSERT_NE(playbin, nullptr);
+    const GstClockTime target = 5 * GST_SECOND + 123 * GST_MSECOND;
+    const vxgst::SeekRun run = vxgst::RunWithSeek(playbin, flags, target);
+    gst_object_unref(playbin);
+    EXPECT_TRUE(run.after.used_vxaacdec);
+    ExpectExactSeek(run, straight, target);
+  }
+}
+
+// ADTS frames of several raw data blocks (2, 4, 1 and 3 in turn) give the
+// samples and time line of the same blocks one per frame, and a seek walks
+// whole frames by their block counts to the same samples as a straight
+// decode.
+TEST_F(Stress, SeveralBlocksPerFrameDecodeAndSeekLikeOnePerFrame) {
+  REQUIRE_DECODER();
+  const Bytes single = ShuffledAdts(Clip("lc_44k_st_128.aac"), 430, 1);
+  std::vector<adts_blocks::Frame> frames;
+  std::string error;
+  Bytes multi;
+  ASSERT_TRUE(adts_blocks::SplitFrames(single, &frames, &error)) << error;
+  ASSERT_TRUE(adts_blocks::Rewrite(frames, {2, 4, 1, 3}, false, &multi, &error)) << error;
+  const std::string path = TempFile(multi, ".aac");
+  const vxgst::Output one =
+      vxgst::RunPipeline("filesrc location=" + Quoted(TempFile(single, ".aac")) + " ! vxaacdec");
+  const vxgst::Output straight =
+      vxgst::RunPipeline("filesrc location=" + Quoted(path) + " ! vxaacdec");
+  ASSERT_EQ(straight.error, "");
+  ASSERT_EQ(straight.Frames(), 430u * 1024);
+  EXPECT_TRUE(straight.pcm == one.pcm);
+  EXPECT_EQ(CheckTimeline(straight), "");
+  for (const GstSeekFlags flags :
+       {GST_SEEK_FLAG_FLUSH,
+        static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE)}) {
     SCOPED_TRACE(flags);
     WithoutParser no_parser("aacparse");
     GstElement* playbin = vxgst::PlaybinWithAppsink(path);
@@ -988,6 +1025,11 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   m = RunForMessages("filesrc location=" + Quoted(TempFile(ssr, ".aac")));
   EXPECT_EQ(Count(m, kError, "Unsupported audio object type 3"), 1) << Describe(m);
   EXPECT_EQ(m.size(), 1u) << Describe(m);
+
+  // A valid configuration of a type the decoder does not implement: ER AAC
+  // LD (23).
+  m = push_au(raw + "b990");
+  EXPECT_EQ(Count(m, kError, "Unsupported audio object type 23"), 1) << Describe(m);
 
   // Broken configuration: a reserved sampling frequency index.
   m = push_au(raw + "1690");
