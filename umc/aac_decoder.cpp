@@ -251,6 +251,7 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   sbr_seen_ = 0;
   time_ = 0.0;
   adts_ = AdtsProgress{};
+  AacDropPendingOutput(*state_);  // a frame of the last stream waiting for space
   shape_ = OutputShape{};
   last_output_blocks_ = frame_blocks_ = 1;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
@@ -488,6 +489,7 @@ Status AACDecoder::AdtsFrameStep(MediaData* in) {
   adts_.h = h;
   adts_.header_ok = h.blocks == 1 || h.crc_check < 0 || h.header_crc == h.crc_check;
   adts_.offset = h.header_bytes;
+  std::memcpy(adts_.head, in->GetDataPointer(), sizeof adts_.head);
   frame_blocks_ = h.blocks;
   return StatusOk;
 }
@@ -586,6 +588,14 @@ void AACDecoder::CaptureShape() {
 // are consumed with its last block.  Unlocks.
 Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
   AACDecState& s = *state_;
+  // A caller that dropped the frame's bytes (or gave other input) meanwhile
+  // starts over at a header.
+  const int64_t length = adts_.h.variable.aac_frame_length;
+  if (adts_.active && (int64_t{in->GetDataSize()} < length ||
+                       std::memcmp(in->GetDataPointer(), adts_.head, sizeof adts_.head) != 0)) {
+    adts_ = AdtsProgress{};
+    AacDropPendingOutput(s);
+  }
   if (!adts_.active) {
     const Status st = AdtsFrameStep(in);
     if (st != StatusOk) {

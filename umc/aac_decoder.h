@@ -90,6 +90,7 @@ class AACDecoder : public AudioCodec {
   struct AdtsProgress {
     int32_t active = 0;
     AdtsFrameHeader h{};
+    uint8_t head[7] = {};   // the header's bytes, to know the input still holds the frame
     int32_t header_ok = 0;  // the header's own CRC matched (several blocks)
     int32_t next = 0;       // next block to output
     int32_t offset = 0;     // its first byte from the frame start; -1 when lost
