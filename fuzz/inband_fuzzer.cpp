@@ -135,8 +135,11 @@ class Caller {
         dec_.reset();
         return 0;
       }
+      // As the element: outputs without consumption are a frame kept after
+      // a refusal for space, or the first blocks of an ADTS frame whose
+      // layout changes within it (at most four in a row).
       idle = consumed == 0 ? idle + 1 : 0;
-      if ((produced == 0 && consumed == 0) || idle > 1) return Restart(n);
+      if ((produced == 0 && consumed == 0) || idle > 4) return Restart(n);
       if (produced) ++frames_;
       if (habits_ & 0x20 && (calls % 7) == 6) dec_->Reset();
     }
