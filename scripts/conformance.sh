@@ -18,7 +18,8 @@
 #                  *_ps_*) against FFmpeg, RMS <= 0.5 and maximum <= 2
 #                  er_*: must be refused with "Unsupported audio object type N"
 # ct_decodercheck/ every stream against aacPlusv2.wav, full-rate SBR and full
-#                  parametric stereo, RMS <= 0.5 and maximum <= 2
+#                  parametric stereo, RMS <= 0.5 and maximum <= 2 (a failure
+#                  also shows how far FFmpeg's decode of the file is)
 # als/             equal to the ALS reference decoder's output (`-x`); its
 #                  path from --als-tool or $VX_ALS_TOOL, else "skip"
 # latm/            FFmpeg's float decode, RMS <= 0.5 and maximum <= 2
@@ -144,8 +145,15 @@ if [ -d "$dc" ]; then
     if ! ours "$f" --sbr-output full-rate --ps full; then
       line FAIL "$name" "not decoded: ${msg:0:100}"; continue
     fi
-    if judge "$dc/aacPlusv2.wav" --max-rms 0.5 --max-abs 2; then line ok "$name" "$result"
-    else line FAIL "$name" "$result"; fi
+    if judge "$dc/aacPlusv2.wav" --max-rms 0.5 --max-abs 2; then line ok "$name" "$result"; continue; fi
+    # How far FFmpeg's decode of the same file is from the reference.
+    ffmpeg_figure=""
+    if [ $have_ffmpeg = 1 ] && ffmpeg_ref "$f" 2>/dev/null; then
+      ffmpeg_figure=$("$compare" "$work/ref.wav" "$dc/aacPlusv2.wav" 2>&1 |
+        awk '/^(rms|max)/ {printf " %s %s", $1, $2}')
+      ffmpeg_figure=" (FFmpeg:$ffmpeg_figure)"
+    fi
+    line FAIL "$name" "$result$ffmpeg_figure"
   done
 fi
 
