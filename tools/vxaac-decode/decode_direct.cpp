@@ -9,6 +9,7 @@
 #include "gst/channel_layout.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
+#include "umc/latm.h"
 #include "umc/media_data.h"
 
 namespace {
@@ -304,6 +305,12 @@ InputKind DetectInput(const uint8_t* p, size_t n) {
   if (std::memcmp(p, "ALS", 4) == 0) return InputKind::kAls;
   // ADTS: sync word, layer 0.
   if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) return InputKind::kAdts;
+  // LOAS: sync word and a length whose end, when in hand, is the next
+  // frame's sync word.
+  const int64_t left = static_cast<int64_t>(n - at);
+  const int32_t loas = UMC::LoasFrameBytes(p, left);
+  if (loas > 0 && UMC::LoasSyncPrefix(p + loas, loas < left ? left - loas : 0))
+    return InputKind::kLoas;
   return InputKind::kOther;
 }
 
@@ -315,6 +322,8 @@ const char* InputKindName(InputKind kind) {
       return "ADIF";
     case InputKind::kAls:
       return "ALS";
+    case InputKind::kLoas:
+      return "LOAS";
     default:
       return "other";
   }

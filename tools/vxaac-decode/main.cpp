@@ -1,5 +1,5 @@
 // vxaac-decode: decodes AAC, HE-AAC, HE-AAC v2 and MPEG-4 ALS to WAV or raw
-// PCM.  ADTS, ADIF and raw ALS streams go straight through the codec
+// PCM.  ADTS, ADIF, LOAS and raw ALS streams go straight through the codec
 // library; other files (MP4/M4A, Matroska, MPEG-TS, ...) through GStreamer
 // and the vxaacdec element.
 //
@@ -27,7 +27,8 @@ constexpr int kExitUnusable = 2;
 void Usage(FILE* f) {
   std::fputs(
       "usage: vxaac-decode [options] INPUT [-o OUTPUT]\n"
-      "Decodes AAC (ADTS, ADIF, MP4 and other containers) and MPEG-4 ALS to PCM.\n"
+      "Decodes AAC (ADTS, ADIF, LOAS, MP4, MPEG-TS and other containers) and MPEG-4 ALS\n"
+      "to PCM.\n"
       "INPUT or OUTPUT \"-\" is stdin or stdout (stdin: elementary streams only).\n"
       "  -o, --output FILE     write the decoded audio (WAV unless --raw)\n"
       "      --raw             write bare interleaved little-endian samples\n"
@@ -229,8 +230,10 @@ int main(int argc, char** argv) {
   head.resize(std::fread(head.data(), 1, head.size(), in));
   const InputKind kind = DetectInput(head.data(), head.size());
   if (in == stdin && kind == InputKind::kOther) {
-    std::fputs("vxaac-decode: standard input must be ADTS, ADIF or ALS; give containers as files\n",
-               stderr);
+    std::fputs(
+        "vxaac-decode: standard input must be ADTS, ADIF, LOAS or ALS; give containers as "
+        "files\n",
+        stderr);
     return kExitUnusable;
   }
   if (opt.settings.restore_original && (kind != InputKind::kAls || opt.force_gst)) {
