@@ -48,7 +48,9 @@ int32_t ReadConfig(BitReader& r, LatmMuxConfig& c) {
     if (length > int64_t{kLatmMaxConfigBytes} * 8) return kLatmMalformed;
   }
   const int64_t start = BitReaderBitsConsumed(r);
-  if (ParseAudioSpecificConfig(c.asc, r, length) != 0) return kLatmUnsupportedConfig;
+  if (ParseAudioSpecificConfig(c.asc, r, length) != 0) {
+    return BitReaderOverrun(r) ? kLatmMalformed : kLatmUnsupportedConfig;
+  }
   const int64_t used = BitReaderBitsConsumed(r) - start;
   if (c.audio_mux_version == 1) {
     if (used > length) return kLatmMalformed;
@@ -70,7 +72,10 @@ int32_t ReadConfig(BitReader& r, LatmMuxConfig& c) {
   return kLatmOk;
 }
 
-int32_t Refuse(LatmMuxConfig& c, int32_t refusal) {
+// A layout is refused only when its fields lie inside the data; zeros read
+// past the end make a malformed element, not a refused one.
+int32_t Refuse(const BitReader& r, LatmMuxConfig& c, int32_t refusal) {
+  if (BitReaderOverrun(r)) return kLatmMalformed;
   c.refusal = refusal;
   return kLatmUnsupportedLayout;
 }
@@ -126,7 +131,7 @@ int32_t ParseStreamMuxConfig(BitReader& r, LatmMuxConfig& c) {
   std::memset(&c, 0, sizeof(c));
   c.audio_mux_version = Rd(r, 1);
   c.audio_mux_version_a = c.audio_mux_version ? Rd(r, 1) : 0;
-  if (c.audio_mux_version_a) return Refuse(c, kLatmRefusalVersionA);
+  if (c.audio_mux_version_a) return Refuse(r, c, kLatmRefusalVersionA);
   if (c.audio_mux_version == 1) {
     const int64_t tara = LatmGetValue(r);
     c.tara_buffer_fullness = static_cast<int32_t>(tara > INT32_MAX ? INT32_MAX : tara);
@@ -134,17 +139,17 @@ int32_t ParseStreamMuxConfig(BitReader& r, LatmMuxConfig& c) {
   c.all_streams_same_time_framing = Rd(r, 1);
   c.num_sub_frames = Rd(r, 6);
   c.num_program = Rd(r, 4);
-  if (c.num_program != 0) return Refuse(c, kLatmRefusalPrograms);
+  if (c.num_program != 0) return Refuse(r, c, kLatmRefusalPrograms);
   c.num_layer = Rd(r, 3);
-  if (c.num_layer != 0) return Refuse(c, kLatmRefusalLayers);
+  if (c.num_layer != 0) return Refuse(r, c, kLatmRefusalLayers);
   // Program 0, layer 0 has no useSameConfig: its configuration follows.
   if (const int32_t st = ReadConfig(r, c); st != kLatmOk) return st;
   c.frame_length_type = Rd(r, 3);
-  if (c.frame_length_type != 0) return Refuse(c, kLatmRefusalFrameLengthType);
+  if (c.frame_length_type != 0) return Refuse(r, c, kLatmRefusalFrameLengthType);
   c.latm_buffer_fullness = Rd(r, 8);
   // With one layer there is no coreFrameOffset, but the payload lengths of
   // streams with their own time framing come in chunks: not taken apart.
-  if (!c.all_streams_same_time_framing) return Refuse(c, kLatmRefusalTimeFraming);
+  if (!c.all_streams_same_time_framing) return Refuse(r, c, kLatmRefusalTimeFraming);
   c.other_data_present = Rd(r, 1);
   if (c.other_data_present) {
     if (c.audio_mux_version == 1) {

@@ -103,6 +103,36 @@ TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
   for (const std::string& f : {adts, adif, m4a}) std::remove(f.c_str());
 }
 
+// LOAS files are decoded directly, LATM in MPEG-TS through GStreamer: both
+// carry the ADTS clip's access units.  A stream that changes its format
+// keeps the first one in the file (exit status 1, not an unusable input).
+TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
+  REQUIRE_DECODER();
+  const std::string dir = std::string(VX_TEST_DATA_DIR);
+  const std::string adts = Temp("ms.wav"), loas = Temp("ms_loas.wav"), ts = Temp("ms_ts.wav");
+  ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_44k_st_ms.aac\" -o " + adts).status, 0);
+  ToolRun r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms.loas\" -o " + loas);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("container:    LOAS"), std::string::npos) << r.out;
+  r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms_latm.ts\" -o " + ts);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("audio/mpeg, loas"), std::string::npos) << r.out;
+  const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(loas), c = ReadWavOrFail(ts);
+  EXPECT_GT(a.Frames(), 0u);
+  EXPECT_TRUE(a.ints == b.ints);
+  EXPECT_TRUE(a.ints == c.ints);
+
+  const std::string sw = Temp("switch.wav");
+  r = Exec("-q \"" + dir + "/latm/switch_st_51.loas\" -o " + sw);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("changes its format from 2 channels at 44100 Hz to 6 at 24000 Hz"),
+            std::string::npos)
+      << r.out;
+  const vxtest::Wav d = ReadWavOrFail(sw);
+  EXPECT_TRUE(d.ints == a.ints);
+  for (const std::string& f : {adts, loas, ts, sw}) std::remove(f.c_str());
+}
+
 TEST(VxaacDecode, MultichannelWavIsExtensibleInWavOrder) {
   REQUIRE_DECODER();
   const vxtest::Wav ref = ReadWavOrFail(Data("lc_48k_51_384_ref16.wav"));

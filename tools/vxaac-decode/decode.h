@@ -56,6 +56,10 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
 void DecodeWithGStreamer(const std::string& path, const DecoderSettings& settings,
                          PcmWriter* writer, DecodeReport* report, const ProgressFn& progress);
 
+// Counts the samples of a format the output cannot take (the stream
+// changed its channels or rate) as errors, with a note on the first.
+void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report);
+
 // Permutes interleaved samples of `channels` channels of `bytes_per_sample`
 // bytes: output channel c takes input channel map[c].
 void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,

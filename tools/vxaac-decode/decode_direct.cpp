@@ -186,7 +186,7 @@ void DirectDecoder::Output(uint32_t bytes) {
       return;
     }
   } else if (!writer_->SetFormat(f)) {
-    ++report_->errors;  // a new stream of another format is not written
+    FormatRefused(writer_->Format(), f, report_);  // a new stream of another format
     return;
   }
   if (layout_.reorder)
@@ -290,6 +290,15 @@ void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sa
     default:
       return;
   }
+}
+
+void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report) {
+  ++report->errors;
+  if (report->notes.find("changes its format") != std::string::npos) return;
+  report->notes += "the stream changes its format from " + std::to_string(kept.channels) +
+                   " channels at " + std::to_string(kept.rate) + " Hz to " +
+                   std::to_string(now.channels) + " at " + std::to_string(now.rate) +
+                   " Hz; the output keeps the first format, the rest is not written. ";
 }
 
 InputKind DetectInput(const uint8_t* p, size_t n) {

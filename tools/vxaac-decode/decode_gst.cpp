@@ -189,7 +189,7 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
       PcmFormat now;
       if (FormatFromCaps(gst_sample_get_caps(sample), &now) && writer->IsOpen() &&
           !writer->SetFormat(now)) {
-        ++report->errors;
+        FormatRefused(writer->Format(), now, report);
         gst_sample_unref(sample);
         continue;
       }

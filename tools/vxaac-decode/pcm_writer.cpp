@@ -38,8 +38,7 @@ bool PcmWriter::SetFormat(const PcmFormat& f) {
     if (f.channels == format_.channels && f.rate == format_.rate && f.bits == format_.bits &&
         f.is_float == format_.is_float)
       return true;
-    error_ = "the stream changes its format; the output keeps the first one";
-    return false;
+    return false;  // not a write error: the file stays valid
   }
   format_ = f;
   has_format_ = true;

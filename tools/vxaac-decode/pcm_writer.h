@@ -24,7 +24,8 @@ class PcmWriter {
   bool Open(const std::string& path, bool wav);
   bool IsOpen() const { return file_ != nullptr; }
   // The format of the samples that follow; the first call writes the WAV
-  // header.  A later, different format is refused (returns false).
+  // header.  A later, different format is refused (returns false; the file
+  // keeps the first one and stays valid).
   bool SetFormat(const PcmFormat& format);
   const PcmFormat& Format() const { return format_; }
   bool HasFormat() const { return has_format_; }
