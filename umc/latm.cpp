@@ -38,37 +38,51 @@ void CopyBits(const uint8_t* data, int32_t size, int64_t bit, int32_t bytes, uin
   }
 }
 
+// Copies `bits` bits from the reader's position (zeros past its end) to
+// dst, zero-filled to `dst_bytes`; the reader does not move.
+void CopyConfigBits(const BitReader& r, int64_t bits, uint8_t* dst, int32_t dst_bytes) {
+  BitReader copy;
+  BitReaderCopy(r, copy);
+  std::memset(dst, 0, static_cast<size_t>(dst_bytes));
+  int64_t i = 0;
+  for (; i + 8 <= bits; i += 8) dst[i >> 3] = static_cast<uint8_t>(Rd(copy, 8));
+  const int rest = static_cast<int>(bits - i);
+  if (rest > 0) dst[i >> 3] = static_cast<uint8_t>(Rd(copy, rest) << (8 - rest));
+}
+
 // The AudioSpecificConfig of program 0, layer 0: in place (version 0, its
 // length unknown) or after its length ascLen, followed by fill bits up to
-// that length (version 1).  Keeps a copy of its bits.
+// that length (version 1).  It is parsed from a copy that starts on a byte,
+// because a program_config_element's byte_alignment() counts from the
+// configuration's first bit, which version 1 does not align; the copy,
+// trimmed to the configuration's length, stays in the record.
 int32_t ReadConfig(BitReader& r, LatmMuxConfig& c) {
+  constexpr int64_t kMaxBits = int64_t{kLatmMaxConfigBytes} * 8;
   int64_t length = 0;
   if (c.audio_mux_version == 1) {
     length = LatmGetValue(r);
-    if (length > int64_t{kLatmMaxConfigBytes} * 8) return kLatmMalformed;
+    if (length > kMaxBits) return kLatmMalformed;
   }
-  const int64_t start = BitReaderBitsConsumed(r);
-  if (ParseAudioSpecificConfig(c.asc, r, length) != 0) {
-    return BitReaderOverrun(r) ? kLatmMalformed : kLatmUnsupportedConfig;
+  const int64_t left = BitReaderBitsLeft(r);
+  const int64_t take = c.audio_mux_version == 1 ? length : (left < kMaxBits ? left : kMaxBits);
+  if (take <= 0 || take > left) return kLatmMalformed;
+  CopyConfigBits(r, take, c.asc_bytes, kLatmMaxConfigBytes);
+  BitReader a;
+  BitReaderInit(a, c.asc_bytes, static_cast<int32_t>((take + 7) >> 3));
+  if (ParseAudioSpecificConfig(c.asc, a, length) != 0) {
+    return BitReaderOverrun(a) ? kLatmMalformed : kLatmUnsupportedConfig;
   }
-  const int64_t used = BitReaderBitsConsumed(r) - start;
-  if (c.audio_mux_version == 1) {
-    if (used > length) return kLatmMalformed;
-    BitReaderSetPosition(r, start + length);  // fillBits
-  } else {
-    length = used;
-    if (length > int64_t{kLatmMaxConfigBytes} * 8) return kLatmMalformed;
-  }
+  const int64_t used = BitReaderBitsConsumed(a);
+  if (BitReaderOverrun(a) || used > take) return kLatmMalformed;
+  if (c.audio_mux_version == 0) length = used;
+  BitReaderSkip(r, length);  // the configuration and its fillBits
   if (BitReaderOverrun(r)) return kLatmMalformed;
   c.asc_bits = static_cast<int32_t>(length);
-  BitReader copy;
-  BitReaderCopy(r, copy);
-  BitReaderSetPosition(copy, start);
-  std::memset(c.asc_bytes, 0, sizeof(c.asc_bytes));
-  int64_t i = 0;
-  for (; i + 8 <= length; i += 8) c.asc_bytes[i >> 3] = static_cast<uint8_t>(Rd(copy, 8));
-  const int rest = static_cast<int>(length - i);
-  if (rest > 0) c.asc_bytes[i >> 3] = static_cast<uint8_t>(Rd(copy, rest) << (8 - rest));
+  // Zero bits after the configuration, so that equal bits compare equal.
+  const int64_t whole = length >> 3;
+  if (length & 7) c.asc_bytes[whole] &= static_cast<uint8_t>(0xFF00u >> (length & 7));
+  const int64_t first_zero = (length + 7) >> 3;
+  std::memset(c.asc_bytes + first_zero, 0, static_cast<size_t>(kLatmMaxConfigBytes - first_zero));
   return kLatmOk;
 }
 

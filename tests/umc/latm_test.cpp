@@ -34,6 +34,7 @@ struct Layout {
   bool crc = false;
   int asc_fill = 0;           // version 1: fill bits after the configuration
   bool backward_sbr = false;  // version 1: SBR signalled after the core configuration
+  bool pce = false;           // channel configuration 0 with a PCE (one CPE, comment "ab")
 };
 
 void MuxConfig(BitWriter& w, const Layout& l) {
@@ -45,7 +46,15 @@ void MuxConfig(BitWriter& w, const Layout& l) {
   w.Put(static_cast<uint32_t>(l.same_time), 1).Put(static_cast<uint32_t>(l.subframes - 1), 6);
   w.Put(static_cast<uint32_t>(l.programs - 1), 4).Put(static_cast<uint32_t>(l.layers - 1), 3);
   BitWriter asc;
-  LcConfig(asc);
+  if (l.pce) {
+    asc.Put(2, 5).Put(3, 4).Put(0, 4).Put(0, 3);
+    asc.Put(0, 4).Put(1, 2).Put(3, 4).Put(1, 4).Put(0, 4).Put(0, 4).Put(0, 2).Put(0, 3).Put(0, 4);
+    asc.Put(0, 3).Put(1, 1).Put(0, 4);     // no mixdowns; the front CPE
+    while (asc.bits() % 8) asc.Put(0, 1);  // byte_alignment() from the configuration's start
+    asc.Put(2, 8).Put('a', 8).Put('b', 8);
+  } else {
+    LcConfig(asc);
+  }
   if (l.backward_sbr) asc.Put(0x2B7, 11).Put(5, 5).Put(1, 1).Put(3, 4);
   if (l.version) LatmValue(w, static_cast<uint32_t>(asc.bits() + l.asc_fill), 1);
   w.Append(asc).Put(0, l.asc_fill);
@@ -162,6 +171,19 @@ TEST(Latm, VersionZeroInPlaceConfigAndEscapedOtherData) {
   EXPECT_EQ(v1.cfg->asc.sbr_present, 1);
   EXPECT_EQ(v1.cfg->asc.extension_sampling_frequency_index, 3);
   ExpectPayloads(v1, {40});
+
+  // A PCE's byte alignment counts from the configuration's first bit, which
+  // version 1 leaves unaligned in the element.
+  l.backward_sbr = false;
+  l.pce = true;
+  Parsed pce;
+  Parse(Element(l, {40}), nullptr, &pce);
+  ASSERT_EQ(pce.result, UMC::kLatmOk);
+  EXPECT_EQ(pce.cfg->asc.channel_configuration, 0);
+  EXPECT_EQ(pce.cfg->asc.ga.pce.front_channels, 2);
+  ASSERT_EQ(pce.cfg->asc.ga.pce.comment_field_bytes, 2);
+  EXPECT_EQ(pce.cfg->asc.ga.pce.comment_field_data[1], 'b');
+  ExpectPayloads(pce, {40});
 }
 
 TEST(Latm, OtherLayoutsAreRefusedNotMisread) {
