@@ -105,7 +105,8 @@ TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
 
 // LOAS files are decoded directly, LATM in MPEG-TS through GStreamer: both
 // carry the ADTS clip's access units.  A stream that changes its format
-// keeps the first one in the file (exit status 1, not an unusable input).
+// keeps the first one in the file (exit status 1, not an unusable input),
+// or continues in a second file with --split-formats.
 TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
   REQUIRE_DECODER();
   const std::string dir = std::string(VX_TEST_DATA_DIR);
@@ -130,7 +131,20 @@ TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
       << r.out;
   const vxtest::Wav d = ReadWavOrFail(sw);
   EXPECT_TRUE(d.ints == a.ints);
-  for (const std::string& f : {adts, loas, ts, sw}) std::remove(f.c_str());
+
+  const std::string split = Temp("split.wav"), split2 = Temp("split-2.wav"), b51 = Temp("51.wav");
+  ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_24k_51_crc.aac\" -o " + b51).status, 0);
+  for (const char* route : {"", "--gst "}) {
+    SCOPED_TRACE(route);
+    r = Exec(std::string(route) + "-q --split-formats \"" + dir + "/latm/switch_st_51.loas\" -o " +
+             split);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ReadWavOrFail(split).ints == a.ints);
+    const vxtest::Wav second = ReadWavOrFail(split2);
+    EXPECT_EQ(second.channels, 6);
+    EXPECT_TRUE(second.ints == ReadWavOrFail(b51).ints);
+  }
+  for (const std::string& f : {adts, loas, ts, sw, split, split2, b51}) std::remove(f.c_str());
 }
 
 TEST(VxaacDecode, MultichannelWavIsExtensibleInWavOrder) {

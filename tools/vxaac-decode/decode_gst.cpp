@@ -187,11 +187,13 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
       }
     } else {
       PcmFormat now;
-      if (FormatFromCaps(gst_sample_get_caps(sample), &now) && writer->IsOpen() &&
-          !writer->SetFormat(now)) {
-        FormatRefused(writer->Format(), now, report);
-        gst_sample_unref(sample);
-        continue;
+      if (FormatFromCaps(gst_sample_get_caps(sample), &now)) {
+        if (writer->IsOpen() && !writer->SetFormat(now)) {
+          FormatRefused(writer->Format(), now, report);
+          gst_sample_unref(sample);
+          continue;
+        }
+        format = now;  // samples are counted in the format they come in
       }
     }
     GstBuffer* buf = gst_sample_get_buffer(sample);

@@ -39,6 +39,8 @@ void Usage(FILE* f) {
       "      --restore-original  ALS: write the original file back (stored header and\n"
       "                        trailer, samples in the file's byte order); implies --raw\n"
       "      --gst             decode through GStreamer even for elementary streams\n"
+      "      --split-formats   when the stream changes its channels or rate, continue in\n"
+      "                        OUTPUT-2.wav, OUTPUT-3.wav, ... (default: keep the first)\n"
       "  -q, --quiet           no progress line\n"
       "  -h, --help            this text\n"
       "exit status: 0 ok, 1 decoded with errors, 2 unusable input or usage\n",
@@ -52,6 +54,7 @@ struct Options {
   bool info = false;
   bool force_gst = false;
   bool quiet = false;
+  bool split = false;
   DecoderSettings settings;
 };
 
@@ -91,6 +94,8 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->raw = true;
     } else if (a == "--gst") {
       o->force_gst = true;
+    } else if (a == "--split-formats") {
+      o->split = true;
     } else if (a == "-q" || a == "--quiet") {
       o->quiet = true;
     } else if (a == "--sbr-output") {
@@ -248,6 +253,7 @@ int main(int argc, char** argv) {
     if (in != stdin) std::fclose(in);
     return kExitUnusable;
   }
+  if (opt.split) writer.SplitFormats();
   DecodeReport report;
   ProgressLine progress(!opt.quiet && isatty(STDERR_FILENO), total);
   auto on_progress = [&progress](uint64_t bytes, const DecodeReport& r) {
@@ -269,6 +275,12 @@ int main(int argc, char** argv) {
   const bool wrote = writer.Close();
 
   if (!report.notes.empty()) std::fprintf(stderr, "vxaac-decode: note: %s\n", report.notes.c_str());
+  if (writer.Files().size() > 1) {
+    std::string files;
+    for (const std::string& f : writer.Files()) files += (files.empty() ? "" : ", ") + f;
+    std::fprintf(stderr, "vxaac-decode: note: the stream changes its format; written to %s\n",
+                 files.c_str());
+  }
   if (opt.info) PrintInfo(opt.output == "-" ? stderr : stdout, report);
   if (!report.fatal.empty()) {
     std::fprintf(stderr, "vxaac-decode: %s: %s\n", opt.input.c_str(), report.fatal.c_str());
