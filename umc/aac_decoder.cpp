@@ -680,6 +680,7 @@ Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
   LatmStreamState& l = *latm_;
   if (l.next >= l.payloads.count) {
     if (const Status st = LatmNextElement(in); st != StatusOk) {
+      l.payloads.count = 0;  // nothing of a refused element is delivered later
       UnlockBlocks();
       return st;
     }
@@ -738,9 +739,9 @@ Status AACDecoder::LatmNextElement(MediaData* in) {
     }
     bool fresh = false;
     LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
-    int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes, current,
-                                       l.config[1 - l.current], &fresh, l.payloads, l.payload,
-                                       static_cast<int32_t>(sizeof(l.payload)));
+    const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes,
+                                             current, l.config[1 - l.current], &fresh, l.payloads,
+                                             l.payload, static_cast<int32_t>(sizeof(l.payload)));
     if (res == kLatmNoConfig) {  // tuned in between configurations
       in->MoveDataPointer(bytes);
       continue;
@@ -749,7 +750,10 @@ Status AACDecoder::LatmNextElement(MediaData* in) {
     bool damaged = res != kLatmOk;
     if (!damaged && fresh) {
       const Status st = LatmTakeConfig(&damaged);
-      if (st != StatusOk) return st;
+      if (st != StatusOk) {
+        if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
+        return st;
+      }
     }
     if (damaged && l.have_config) {
       // Silence for each subframe of the stream's configuration.
@@ -804,8 +808,9 @@ Status AACDecoder::LatmTakeConfig(bool* damaged) {
 }
 
 // A LOAS stream's new AudioSpecificConfig: the decoder starts over as a new
-// decoder would (no history, element tables, SBR headers or object-type
-// tools of the last configuration), with the SBR and PS modes last set.
+// decoder would (no history, element tables, SBR headers, noise generator
+// state or object-type tools of the last configuration), with the SBR and
+// PS modes last set.
 Status AACDecoder::LatmStartStream(const AudioSpecificConfig& asc) {
   AACDecState& s = *state_;
   if (extra_mem_id_) {
@@ -816,6 +821,7 @@ Status AACDecoder::LatmStartStream(const AudioSpecificConfig& asc) {
     AacAttachObjectBlock(s, nullptr, false);
   }
   AacSbrInit(s);
+  s.noise_state = 0;  // the noise generator starts from its seed again
   AacCoreReset(s);
   s.element_count = s.next_channel = s.position_count = 0;
   s.pce_present = s.positions_valid = 0;

@@ -199,6 +199,20 @@ TEST(LoasDecode, ConfigurationChangeStartsANewStream) {
     both.insert(both.end(), pb.begin(), pb.end());
     return both;
   }());
+
+  // Joined LOAS streams: HE-AAC v2 (parametric stereo output from mono),
+  // stereo HE-AAC (which turns that output off for its stream), HE-AAC v2
+  // again; PS and the SBR slots start over with each.
+  const Bytes ps = Data("latm/ps_32k_16_bc.loas"), he = Data("latm/he_44k_st_64_hier.loas");
+  Bytes joined = ps;
+  joined.insert(joined.end(), he.begin(), he.end());
+  joined.insert(joined.end(), ps.begin(), ps.end());
+  const Decoded p = Decode(ps, FullRate(411)), h = Decode(he, FullRate(411));
+  std::vector<int16_t> expected = Pcm(p), ph = Pcm(h);
+  expected.insert(expected.end(), ph.begin(), ph.end());
+  ph = Pcm(p);
+  expected.insert(expected.end(), ph.begin(), ph.end());
+  EXPECT_TRUE(Pcm(Decode(joined, FullRate(411))) == expected);
 }
 
 // Subframes stay in step when the input comes in small pieces and the output
