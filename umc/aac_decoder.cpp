@@ -446,7 +446,13 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   bool adts_pending = false, loas_pending = false;
   const int64_t adts = FindAdtsStart(data, size, &adts_pending);
   const int64_t loas = FindLoasStart(data, size, kMaxAdtsSearch, &loas_pending);
-  const bool is_loas = loas >= 0 && (adts < 0 || loas < adts);
+  // A start confirmed by its next header goes before a candidate that waits
+  // for more data (garbage may hold a LOAS header whose length runs past a
+  // short ADTS stream's end); otherwise the earlier start.
+  const bool adts_sure = adts >= 0 && !adts_pending, loas_sure = loas >= 0 && !loas_pending;
+  const bool is_loas = adts >= 0 && loas >= 0 && adts_sure != loas_sure
+                           ? loas_sure
+                           : loas >= 0 && (adts < 0 || loas < adts);
   const int64_t at = is_loas ? loas : adts;
   const bool pending = is_loas ? loas_pending : adts_pending;
   if (pending) {

@@ -110,7 +110,9 @@ TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
 TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
   REQUIRE_DECODER();
   const std::string dir = std::string(VX_TEST_DATA_DIR);
-  const std::string adts = Temp("ms.wav"), loas = Temp("ms_loas.wav"), ts = Temp("ms_ts.wav");
+  // Names of its own: the tests run in parallel.
+  const std::string adts = Temp("latm_adts.wav"), loas = Temp("latm_loas.wav"),
+                    ts = Temp("latm_ts.wav");
   ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_44k_st_ms.aac\" -o " + adts).status, 0);
   ToolRun r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms.loas\" -o " + loas);
   ASSERT_EQ(r.status, 0) << r.out;
@@ -123,7 +125,7 @@ TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
   EXPECT_TRUE(a.ints == b.ints);
   EXPECT_TRUE(a.ints == c.ints);
 
-  const std::string sw = Temp("switch.wav");
+  const std::string sw = Temp("latm_switch.wav");
   r = Exec("-q \"" + dir + "/latm/switch_st_51.loas\" -o " + sw);
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_NE(r.out.find("changes its format from 2 channels at 44100 Hz to 6 at 24000 Hz"),
@@ -132,7 +134,8 @@ TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
   const vxtest::Wav d = ReadWavOrFail(sw);
   EXPECT_TRUE(d.ints == a.ints);
 
-  const std::string split = Temp("split.wav"), split2 = Temp("split-2.wav"), b51 = Temp("51.wav");
+  const std::string split = Temp("latm_split.wav"), split2 = Temp("latm_split-2.wav"),
+                    b51 = Temp("latm_51.wav");
   ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_24k_51_crc.aac\" -o " + b51).status, 0);
   for (const char* route : {"", "--gst "}) {
     SCOPED_TRACE(route);

@@ -182,6 +182,18 @@ TEST(LoasDecode, TuneInSkipsToTheFirstConfiguration) {
   EXPECT_TRUE(Pcm(tuned, 1) == Pcm(full, 5));
 }
 
+// ADTS behind garbage that holds a LOAS header whose length runs past the
+// short stream's end: the confirmed ADTS start wins over the candidate that
+// would wait for more data.
+TEST(LoasDecode, AdtsBehindAFalseLoasHeader) {
+  const Bytes adts = Data("aac/lc_22k_st_64.aac");
+  Bytes bytes = {0x00, 0x56, 0xF8, 0x00, 0x11};  // a LOAS header of 6144 bytes
+  bytes.insert(bytes.end(), adts.begin(), adts.end());
+  const Decoded clean = Decode(adts), behind = Decode(bytes);
+  ASSERT_FALSE(clean.frames.empty());
+  EXPECT_TRUE(Pcm(behind) == Pcm(clean));
+}
+
 // A new AudioSpecificConfig starts over as a new decoder would: each part
 // equals its own stream's decode, and the output format follows.
 TEST(LoasDecode, ConfigurationChangeStartsANewStream) {
