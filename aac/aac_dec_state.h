@@ -179,6 +179,12 @@ void AacSetProgramConfig(AACDecState& s, const UMC::ProgramConfig& pce);
 // or -1 when the layout gives it no standard position.  Returns the count.
 int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max);
 
+// Forgets a decoded frame that waits for output space (a caller that found
+// it damaged writes silence instead).
+inline void AacDropPendingOutput(AACDecState& s) {
+  s.pending_consumed = 0;
+}
+
 // Decodes one raw_data_block() into interleaved 16-bit PCM.  Returns an
 // AacResult; `consumed` is set to the bytes the block used.
 int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* output,
