@@ -54,7 +54,14 @@ void ExpectMatch(const Fixture& f, const vxtest::StreamDecode& d, size_t samples
 // TNS: within rounding of the float reference.
 TEST(Frame960, LcMatchesTheFloatReference) {
   const Fixture f = Load("lc960_48_mo");
-  ExpectMatch(f, vxtest::DecodeAccessUnits(f.track.config, f.track.units), 960, 0.30, 1.0);
+  const vxtest::StreamDecode d = vxtest::DecodeAccessUnits(f.track.config, f.track.units);
+  ExpectMatch(f, d, 960, 0.30, 1.0);
+  // The same access units in LOAS: the StreamMuxConfig's configuration
+  // sets the frame length as codec data does.
+  const vxtest::StreamDecode loas = vxtest::DecodeStream(
+      vxtest::ReadBytes(std::string(VX_TEST_DATA_DIR) + "/frame960/lc960_48_mo.loas"));
+  EXPECT_EQ(loas.bad_frames, 0);
+  EXPECT_EQ(loas.pcm, d.pcm);
 }
 
 // SBR over a 960-sample core: 15 time slots (30 QMF slots), 1920 output
