@@ -166,6 +166,11 @@ struct SbrProcessOptions {
 void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
                 const SbrProcessOptions& options);
 
+// HF generation's second-order predictor of source subband k < 32 over the
+// channel's Xlow slots (complex banks; `terms` = the frame's QMF slots + 6
+// products): alpha0 and alpha1 as {re, im}.
+void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1);
+
 // ---- QMF banks (sbr_qmf.cpp) -------------------------------------------------
 // The prototype windows c[0..639] and c[2i] (constant tables).
 struct SbrQmfTables {

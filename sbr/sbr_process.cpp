@@ -10,6 +10,48 @@
 #include "sbr/sbr_decoder.h"
 #include "sbr/sbr_tables.h"
 
+// HF generation's second-order predictor of source subband k over the 40
+// Xlow slots.  The covariance sums and the 2x2 solve run in double precision:
+// when a steady tone fills the subband the covariance matrix is singular but
+// for the standard's 1e-6 relaxation, and sums of 38 single-precision products
+// carry rounding of that same order.  The coefficients then moved by 1e-3,
+// and the inverse-filtered copy of the tone, after its gain, by 2..6 LSB.
+void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1) {
+  double r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
+  for (int32_t n = 0; n < terms; ++n) {
+    const float* x0 = &c.Xlow[n + 2][2 * k];
+    const float* x1 = &c.Xlow[n + 1][2 * k];
+    const float* x2 = &c.Xlow[n][2 * k];
+    const double x0r = x0[0], x0i = x0[1], x1r = x1[0], x1i = x1[1], x2r = x2[0], x2i = x2[1];
+    r01r += x0r * x1r + x0i * x1i;
+    r01i += x0i * x1r - x0r * x1i;
+    r02r += x0r * x2r + x0i * x2i;
+    r02i += x0i * x2r - x0r * x2i;
+    r11 += x1r * x1r + x1i * x1i;
+    r12r += x1r * x2r + x1i * x2i;
+    r12i += x1i * x2r - x1r * x2i;
+    r22 += x2r * x2r + x2i * x2i;
+  }
+  const double d = r22 * r11 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
+  double a1r = 0, a1i = 0, a0r = 0, a0i = 0;
+  if (d != 0.0) {
+    a1r = (r01r * r12r - r01i * r12i - r02r * r11) / d;
+    a1i = (r01i * r12r + r01r * r12i - r02i * r11) / d;
+  }
+  if (r11 > 0.0) {
+    a0r = -(r01r + a1r * r12r + a1i * r12i) / r11;
+    a0i = -(r01i + a1i * r12r - a1r * r12i) / r11;
+  }
+  alpha0[0] = static_cast<float>(a0r);
+  alpha0[1] = static_cast<float>(a0i);
+  alpha1[0] = static_cast<float>(a1r);
+  alpha1[1] = static_cast<float>(a1i);
+  if (alpha0[0] * alpha0[0] + alpha0[1] * alpha0[1] >= 16.0f ||
+      alpha1[0] * alpha1[0] + alpha1[1] * alpha1[1] >= 16.0f) {
+    alpha0[0] = alpha0[1] = alpha1[0] = alpha1[1] = 0.0f;
+  }
+}
+
 namespace {
 
 constexpr float kNewBw[4][4] = {{0.0f, 0.6f, 0.9f, 0.98f},
@@ -105,56 +147,32 @@ struct Complex {
   float re, im;
 };
 
-// Second-order predictor of one source subband over the Xlow slots (the
-// frame's and eight of history): `terms` = frame slots + 6 products.
+// Second-order predictor of one source subband (SbrPredictor, below).
 void Predictor(const SbrChannel& c, int32_t k, int32_t terms, Complex* a0, Complex* a1) {
-  float r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
-  for (int32_t n = 0; n < terms; ++n) {
-    const float* x0 = &c.Xlow[n + 2][2 * k];
-    const float* x1 = &c.Xlow[n + 1][2 * k];
-    const float* x2 = &c.Xlow[n][2 * k];
-    r01r += x0[0] * x1[0] + x0[1] * x1[1];
-    r01i += x0[1] * x1[0] - x0[0] * x1[1];
-    r02r += x0[0] * x2[0] + x0[1] * x2[1];
-    r02i += x0[1] * x2[0] - x0[0] * x2[1];
-    r11 += x1[0] * x1[0] + x1[1] * x1[1];
-    r12r += x1[0] * x2[0] + x1[1] * x2[1];
-    r12i += x1[1] * x2[0] - x1[0] * x2[1];
-    r22 += x2[0] * x2[0] + x2[1] * x2[1];
-  }
-  const float d = r22 * r11 - (r12r * r12r + r12i * r12i) * 0.99999905f;
-  *a1 = Complex{0, 0};
-  if (d != 0.0f) {
-    a1->re = (r01r * r12r - r01i * r12i - r02r * r11) / d;
-    a1->im = (r01i * r12r + r01r * r12i - r02i * r11) / d;
-  }
-  *a0 = Complex{0, 0};
-  if (r11 > 0.0f) {
-    a0->re = -(r01r + a1->re * r12r + a1->im * r12i) / r11;
-    a0->im = -(r01i + a1->im * r12r - a1->re * r12i) / r11;
-  }
-  if (a0->re * a0->re + a0->im * a0->im >= 16.0f || a1->re * a1->re + a1->im * a1->im >= 16.0f) {
-    *a0 = *a1 = Complex{0, 0};
-  }
+  float alpha0[2], alpha1[2];
+  SbrPredictor(c, k, terms, alpha0, alpha1);
+  *a0 = Complex{alpha0[0], alpha0[1]};
+  *a1 = Complex{alpha1[0], alpha1[1]};
 }
 
 // The low-power predictor of one subband (real slots of 32 values) and its
-// first reflection coefficient, limited to -1..1.
+// first reflection coefficient, limited to -1..1 (double sums as above).
 float PredictorReal(const SbrChannel& c, int32_t k, int32_t terms, float* a0, float* a1) {
-  float r01 = 0, r02 = 0, r11 = 0, r12 = 0, r22 = 0;
+  double r01 = 0, r02 = 0, r11 = 0, r12 = 0, r22 = 0;
   for (int32_t n = 0; n < terms; ++n) {
-    const float x0 = c.Xlow[n + 2][k], x1 = c.Xlow[n + 1][k], x2 = c.Xlow[n][k];
+    const double x0 = c.Xlow[n + 2][k], x1 = c.Xlow[n + 1][k], x2 = c.Xlow[n][k];
     r01 += x0 * x1;
     r02 += x0 * x2;
     r11 += x1 * x1;
     r12 += x1 * x2;
     r22 += x2 * x2;
   }
-  const float d = r22 * r11 - r12 * r12 * 0.99999905f;
-  *a1 = d != 0.0f ? (r01 * r12 - r02 * r11) / d : 0.0f;
-  *a0 = r11 > 0.0f ? -(r01 + *a1 * r12) / r11 : 0.0f;
+  const double d = r22 * r11 - r12 * r12 / (1.0 + 1e-6);
+  const double b1 = d != 0.0 ? (r01 * r12 - r02 * r11) / d : 0.0;
+  *a1 = static_cast<float>(b1);
+  *a0 = r11 > 0.0 ? static_cast<float>(-(r01 + b1 * r12) / r11) : 0.0f;
   if (*a0 * *a0 >= 16.0f || *a1 * *a1 >= 16.0f) *a0 = *a1 = 0.0f;
-  const float r = r11 > 0.0f ? -r01 / r11 : 0.0f;
+  const float r = r11 > 0.0 ? static_cast<float>(-r01 / r11) : 0.0f;
   return r < -1.0f ? -1.0f : (r > 1.0f ? 1.0f : r);
 }
 

@@ -71,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fixture{"sbr_mono_22050_initial_header", 44100, 1,
                 "a first header that repeats a new decoder's fields, bs_limiter_bands 0"},
         Fixture{"sbr_mono_22050_six_patches", 44100, 1,
-                "tables with six patches (start 0, stop 8, linear)"}),
+                "tables with six patches (start 0, stop 8, linear)"},
+        Fixture{"sbr_stereo_12000_tone", 24000, 2,
+                "a steady tone in an inverse-filtered source subband (predictor precision)"}),
     [](const ::testing::TestParamInfo<Fixture>& info) { return std::string(info.param.name); });
 
 }  // namespace
