@@ -32,11 +32,15 @@ status=0
 found=97
 check() {
   echo "== $*"
-  $valgrind -q --leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite \
+  timeout 600 $valgrind -q --leak-check=full --errors-for-leak-kinds=definite --show-leak-kinds=definite \
     --error-exitcode=$found --suppressions="$source/tests/gst/valgrind.supp" "$@" \
     >"$work/out" 2>"$work/log"
-  if [ $? -eq $found ]; then
+  rc=$?
+  if [ $rc -eq $found ]; then
     cat "$work/log"
+    status=1
+  elif [ $rc -eq 124 ]; then
+    echo "timed out after 600 s"
     status=1
   fi
 }
@@ -56,8 +60,10 @@ for pipeline in \
   "filesrc location=$data/gst/ps_44k_24.aac ! vxaacdec parametric-stereo=full sbr-output=full-rate" \
   "filesrc location=$work/damaged.aac blocksize=700 ! vxaacdec" \
   "filesrc location=$work/garbage.bin ! vxaacdec"; do
-  # Word splitting of the description is what gst-launch expects.
+  # Word splitting of the description is what gst-launch expects.  A sink
+  # without preroll: when an error and EOS-in-preroll race, gst-launch-1.0
+  # itself can wait forever after "pipeline doesn't want to preroll".
   # shellcheck disable=SC2086
-  check gst-launch-1.0 -q $pipeline ! fakesink
+  check gst-launch-1.0 -q $pipeline ! fakesink async=false
 done
 exit $status
