@@ -16,15 +16,15 @@ void TnsAnalysis(const TnsFilterSet& set, int32_t window, float* x) {
   for (int32_t f = 0; f < set.n_filt[window] && f < 4; ++f) {
     const TnsFilter& t = set.filter[window][f];
     if (t.order <= 0 || t.size <= 0) continue;
-    float in[1024];
+    double in[1024];
     const int32_t n = t.size > 1024 ? 1024 : t.size;
     float* p = x + t.start;
     for (int32_t i = 0; i < n; ++i) in[i] = p[i * t.step];
     for (int32_t i = 0; i < n; ++i) {
-      float acc = in[i];
+      double acc = in[i];
       const int32_t taps = i < t.order ? i : t.order;
       for (int32_t k = 1; k <= taps; ++k) acc += t.lpc[k] * in[i - k];
-      p[i * t.step] = acc;
+      p[i * t.step] = static_cast<float>(acc);
     }
   }
 }

@@ -9,23 +9,26 @@ namespace {
 // Reflection coefficients of 3- and 4-bit resolution, indexed by the
 // sign-extended field plus 4 (resp. 8):
 //   c >= 0: sin(c / (2^(r-1) - 0.5) * pi/2),  c < 0: sin(c / (2^(r-1) + 0.5) * pi/2)
-constexpr float kTnsCoef3[8] = {-0.984807753f, -0.866025404f, -0.642787610f, -0.342020143f,
-                                0.000000000f,  0.433883739f,  0.781831482f,  0.974927912f};
-constexpr float kTnsCoef4[16] = {-0.995734176f, -0.961825643f, -0.895163291f, -0.798017227f,
-                                 -0.673695644f, -0.526432163f, -0.361241666f, -0.183749518f,
-                                 0.000000000f,  0.207911691f,  0.406736643f,  0.587785252f,
-                                 0.743144825f,  0.866025404f,  0.951056516f,  0.994521895f};
+constexpr double kTnsCoef3[8] = {
+    -0.98480775301220802, -0.86602540378443860, -0.64278760968653925, -0.34202014332566871, 0.0,
+    0.43388373911755812,  0.78183148246802980,  0.97492791218182362};
+constexpr double kTnsCoef4[16] = {-0.99573417629503447, -0.96182564317281904, -0.89516329135506234,
+                                  -0.79801722728023949, -0.67369564364655721, -0.52643216287735572,
+                                  -0.36124166618715292, -0.18374951781657034, 0.0,
+                                  0.20791169081775931,  0.40673664307580015,  0.58778525229247314,
+                                  0.74314482547739413,  0.86602540378443860,  0.95105651629515353,
+                                  0.99452189536827329};
 
-float ReflectionCoefficient(int32_t raw, int bits, int32_t coef_res) {
+double ReflectionCoefficient(int32_t raw, int bits, int32_t coef_res) {
   const int32_t sign_bit = 1 << (bits - 1);
   const int32_t c = (raw & (sign_bit - 1)) - (raw & sign_bit);  // sign-extend from `bits`
   return coef_res ? kTnsCoef4[c + 8] : kTnsCoef3[c + 4];
 }
 
 // Reflection coefficients to direct form by the step-up recursion.
-void StepUp(const float* k, int32_t order, float* lpc) {
-  float tmp[kTnsMaxOrder + 1];
-  lpc[0] = 1.0f;
+void StepUp(const double* k, int32_t order, double* lpc) {
+  double tmp[kTnsMaxOrder + 1];
+  lpc[0] = 1.0;
   for (int32_t m = 1; m <= order; ++m) {
     for (int32_t i = 1; i < m; ++i) tmp[i] = lpc[i] + k[m - 1] * lpc[m - i];
     for (int32_t i = 1; i < m; ++i) lpc[i] = tmp[i];
@@ -93,7 +96,7 @@ void PrepareTns(const ChannelStream& s, TnsFilterSet* set) {
       filter.order = 0;
       if (order > 0) {
         const int bits = 3 + t.coef_res[w] - t.coef_compress[w][f];
-        float k[kTnsMaxOrder];
+        double k[kTnsMaxOrder];
         for (int32_t i = 0; i < order; ++i) {
           k[i] = ReflectionCoefficient(t.coef[w][f][i], bits, t.coef_res[w]);
         }
@@ -120,12 +123,15 @@ void ApplyTns(const TnsFilterSet& set, float* spectrum) {
       if (filter.order <= 0) continue;
       float* x = spectrum + set.window_length * w + filter.start;
       const int32_t step = filter.step;
-      // y[n] = x[n] - sum lpc[i] y[n - i]; earlier outputs are already in place.
-      for (int32_t n = 0; n < filter.size; ++n) {
+      const int32_t size = filter.size < kAacFrameLength ? filter.size : kAacFrameLength;
+      // y[n] = x[n] - sum lpc[i] y[n - i], the outputs kept in double.
+      double y[kAacFrameLength];
+      for (int32_t n = 0; n < size; ++n) {
         const int32_t taps = n < filter.order ? n : filter.order;
-        float acc = x[n * step];
-        for (int32_t i = 1; i <= taps; ++i) acc -= filter.lpc[i] * x[(n - i) * step];
-        x[n * step] = acc;
+        double acc = x[n * step];
+        for (int32_t i = 1; i <= taps; ++i) acc -= filter.lpc[i] * y[n - i];
+        y[n] = acc;
+        x[n * step] = static_cast<float>(acc);
       }
     }
   }

@@ -1,6 +1,6 @@
 // Temporal noise shaping: tns_data() parsing, filter ranges and limits, and
 // the filter output against a lattice implementation of the standard's
-// equations.
+// equations, alone and in a decoded stream.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "aac/channel_stream.h"
+#include "common/stream_decode.h"
 #include "tests/aac/ics_test_util.h"
 
 using namespace ics_test;
@@ -278,6 +279,139 @@ TEST(Tns, FilterMatchesTheLattice) {
     }
     EXPECT_LT(err, 2e-5 * mag) << "trial " << trial;
   }
+}
+
+TEST(Tns, SteepFiltersStayAccurate) {
+  // Filters an encoder sent for a full-scale onset (raw 4-bit fields of two
+  // LC order-12 filters and a Main order-19 one): reflection coefficients
+  // alternating near +-0.7 give direct-form values up to 14.5, and the sums
+  // cancel terms ten times larger than their result.  Rounding the
+  // coefficients or the sums to float cost up to 1e-4 of the output (1.8 LSB
+  // in the decoded onset).
+  const std::vector<std::vector<int>> filters = {
+      {13, 4, 12, 4, 12, 4, 13, 3, 0, 0, 0, 1},
+      {13, 4, 12, 4, 12, 4, 12, 3, 15, 0, 1, 1},
+      {13, 4, 12, 4, 12, 4, 12, 3, 15, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1}};
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> value(-8e5f, 8e5f);
+  for (const std::vector<int>& coef : filters) {
+    const int32_t object = coef.size() > 12 ? kObjectMain : kObjectLc;
+    auto s = Stream(object, ONLY_LONG_SEQUENCE, 40);
+    BitWriter w;
+    PutWindow(w, false, 1, {{32, static_cast<int>(coef.size()), 0, 0, coef}});
+    PaddedStream in(w);
+    ASSERT_EQ(DecodeTnsData(*s, in.reader), 0);
+    TnsFilterSet set;
+    PrepareTns(*s, &set);
+    const TnsFilter& tf = set.filter[0][0];
+    ASSERT_EQ(tf.order, static_cast<int32_t>(coef.size()));
+
+    std::vector<float> x(1024);
+    for (float& v : x) v = value(rng);
+    std::vector<double> ref(x.begin(), x.end());
+    ApplyTns(set, x.data());
+    std::vector<double> k;
+    for (int c : coef) k.push_back(Reflection(c, 4, 1));
+    LatticeFilter(ref.data() + tf.start, tf.size, tf.step, k);
+    double err = 0.0, mag = 0.0;
+    for (int i = 0; i < 1024; ++i) {
+      err = std::max(err, std::abs(ref[i] - x[i]));
+      mag = std::max(mag, std::abs(ref[i]));
+    }
+    EXPECT_LT(err, 1e-6 * mag) << "order " << coef.size() << ": " << err / mag;
+  }
+}
+
+// One ONLY_LONG mono frame in double precision up to the overlap: the
+// library's parser and inverse quantisation, TNS by the lattice, and the
+// inverse MDCT x[n] = 2/N sum X[k] cos(2 pi/N (n + n0)(k + 1/2)).
+struct ModelFrame {
+  int32_t sequence = -1;
+  int32_t shape = 0;
+  std::vector<double> time;  // 2048 samples, unwindowed
+};
+
+ModelFrame ModelLongFrame(const std::vector<uint8_t>& payload, int32_t sf_index) {
+  ModelFrame m;
+  auto s = std::make_unique<ChannelStream>();
+  EXPECT_EQ(InitChannelStream(*s, sf_index, kObjectLc), 0);
+  PaddedStream in(payload);
+  if (UMC::BitReaderRead(in.reader, 7) >> 4 != 0) return m;  // not ID_SCE (the encoder's fill)
+  EXPECT_EQ(DecodeChannelStream(*s, in.reader, 0, kObjectLc, SharedBooks().tables), 0);
+  m.sequence = s->window_sequence;
+  m.shape = s->window_shape;
+  if (m.sequence != ONLY_LONG_SEQUENCE) return m;
+  if (s->pulse_data_present) ApplyPulses(*s);
+  std::vector<float> spectrum(1024);
+  InverseQuantise(*s, spectrum.data());
+  std::vector<double> x(spectrum.begin(), spectrum.end());
+  TnsFilterSet set;
+  PrepareTns(*s, &set);
+  for (int f = 0; set.present && f < set.n_filt[0]; ++f) {
+    const TnsFilter& tf = set.filter[0][f];
+    const int bits = 3 + s->tns.coef_res[0] - s->tns.coef_compress[0][f];
+    std::vector<double> k;
+    for (int i = 0; i < tf.order; ++i)
+      k.push_back(Reflection(s->tns.coef[0][f][i], bits, s->tns.coef_res[0]));
+    if (tf.order > 0) LatticeFilter(x.data() + tf.start, tf.size, tf.step, k);
+  }
+  // (n + n0)(k + 1/2) = (2n + 1025)(2k + 1) / 4: one table of 4N cosines.
+  std::vector<double> cosine(8192);
+  for (int p = 0; p < 8192; ++p) cosine[p] = std::cos(2.0 * M_PI * p / 8192.0);
+  m.time.assign(2048, 0.0);
+  for (int n = 0; n < 2048; ++n) {
+    double sum = 0.0;
+    for (int k = 0; k < 1024; ++k) {
+      if (x[k] != 0.0) sum += x[k] * cosine[((2 * n + 1025) * (2 * k + 1)) & 8191];
+    }
+    m.time[n] = sum * 2.0 / 2048.0;
+  }
+  return m;
+}
+
+TEST(Tns, SteepFilterStreamDecodesToTheRoundedExactOutput) {
+  // Tones near full scale, frames 4-13 shaped by a steep order-12 filter
+  // (tests/data/aac_tools/README.md).  Where a frame and the one before are
+  // ONLY_LONG, every sample must be the double-precision decode rounded:
+  // with float filter coefficients and sums it was up to 3.0 LSB away.
+  const std::vector<uint8_t> stream =
+      vxtest::ReadBytes(std::string(VX_TEST_DATA_DIR) + "/aac_tools/lc_44k_mo_tns_steep.aac");
+  ASSERT_GT(stream.size(), 7u);
+  const vxtest::StreamDecode d = vxtest::DecodeStream(stream);
+  ASSERT_EQ(d.channels, 1);
+  int32_t bank_size = 0;
+  ASSERT_EQ(FilterBankGetSize(kFilterBankInverse, kObjectLc, &bank_size), 0);
+  std::vector<uint8_t> bank_memory(static_cast<size_t>(bank_size));
+  auto bank = std::make_unique<FilterBank>();
+  ASSERT_EQ(InitFilterBank(*bank, bank_memory.data(), kFilterBankInverse, kObjectLc), 0);
+
+  std::vector<ModelFrame> frames;
+  for (size_t pos = 0; pos + 7 <= stream.size();) {
+    const uint8_t* h = &stream[pos];
+    const size_t length = (size_t{h[3] & 3u} << 11) | (size_t{h[4]} << 3) | (h[5] >> 5);
+    ASSERT_TRUE(h[1] & 1) << "unprotected frames expected";
+    ASSERT_LE(pos + length, stream.size());
+    frames.push_back(ModelLongFrame(std::vector<uint8_t>(h + 7, h + length), (h[2] >> 2) & 15));
+    pos += length;
+  }
+  ASSERT_EQ(d.pcm.size(), frames.size() * 1024);
+  double worst = 0.0, peak = 0.0;
+  int compared = 0;
+  for (size_t f = 1; f < frames.size(); ++f) {
+    if (frames[f].sequence != ONLY_LONG_SEQUENCE || frames[f - 1].sequence != ONLY_LONG_SEQUENCE)
+      continue;
+    const float* w = bank->long_window[frames[f - 1].shape & 1];
+    for (int n = 0; n < 1024; ++n) {
+      const double y = w[n] * frames[f].time[n] + w[1024 + n] * frames[f - 1].time[1024 + n];
+      worst = std::max(worst, std::abs(d.pcm[f * 1024 + n] - y));
+      peak = std::max(peak, std::abs(y));
+    }
+    ++compared;
+  }
+  EXPECT_GE(compared, 12);
+  EXPECT_GT(peak, 20000.0);  // loud enough for the filter's rounding to show
+  EXPECT_LT(peak, 32767.0);  // and never clipped
+  EXPECT_LE(worst, 0.55);
 }
 
 }  // namespace
