@@ -5,9 +5,12 @@
 //
 // Exit status: 0 decoded cleanly, 1 decoded with errors, 2 unusable input
 // or usage.
+#if VX_WITH_GSTREAMER
 #include <gst/gst.h>
+#endif
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,7 +19,9 @@
 #include "decode.h"
 #include "dsp/dsp_core.h"
 
+#if VX_WITH_GSTREAMER
 extern "C" void gst_plugin_vxaacdec_register(void);
+#endif
 
 namespace {
 
@@ -172,7 +177,9 @@ class ProgressLine {
   explicit ProgressLine(bool enabled, uint64_t total) : enabled_(enabled), total_(total) {}
   void Update(uint64_t bytes, const DecodeReport& r) {
     if (!enabled_) return;
-    const gint64 now = g_get_monotonic_time();
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
     if (now - last_ < 100000) return;
     last_ = now;
     const double seconds = r.out.rate > 0 ? static_cast<double>(r.samples) / r.out.rate : 0.0;
@@ -190,7 +197,7 @@ class ProgressLine {
  private:
   bool enabled_;
   uint64_t total_;
-  gint64 last_ = 0;
+  int64_t last_ = 0;
   bool shown_ = false;
 };
 
@@ -233,6 +240,14 @@ int main(int argc, char** argv) {
                stderr);
     return kExitUnusable;
   }
+#if !VX_WITH_GSTREAMER
+  if (kind == InputKind::kOther || opt.force_gst) {
+    std::fputs("vxaac-decode: built without GStreamer: ADTS, ADIF and raw ALS streams only\n",
+               stderr);
+    if (in != stdin) std::fclose(in);
+    return kExitUnusable;
+  }
+#endif
   if (opt.settings.restore_original && (kind != InputKind::kAls || opt.force_gst)) {
     std::fputs("vxaac-decode: --restore-original needs a raw MPEG-4 ALS stream (without --gst)\n",
                stderr);
@@ -257,10 +272,12 @@ int main(int argc, char** argv) {
     if (in != stdin) std::fclose(in);
   } else {
     if (in != stdin) std::fclose(in);
+#if VX_WITH_GSTREAMER
     gst_init(&argc, &argv);
     gst_plugin_vxaacdec_register();
     DecodeWithGStreamer(opt.input, opt.settings, &writer, &report, on_progress);
     gst_deinit();
+#endif
   }
   progress.Finish();
   const bool wrote = writer.Close();
