@@ -178,6 +178,18 @@ void dspForceCpuClass(int32_t index) {
   g_kernels = KernelsForClass(index);
 }
 
+int32_t dspSelectKernels(DspIsa isa) {
+  const DspKernels* k = dspKernelsFor(isa);
+  if (!k) return dspStsSizeErr;
+  g_kernels = k;
+  if (isa == dspIsaGeneric) {
+    g_cpu_class = 0;
+  } else if (g_cpu_class == 0) {
+    g_cpu_class = 1;
+  }
+  return dspStsNoErr;
+}
+
 namespace {
 DspMemoryHooks g_hooks = {std::malloc, std::calloc, std::realloc, std::free};
 }

@@ -1,6 +1,8 @@
 // The kernel tables of every instruction set and the process's selection.
 #include "dsp/dsp_kernels.h"
 
+#include <cstring>
+
 #include "als/als_predict_impl.h"
 #include "dsp/fft_impl.h"
 #include "dsp/mdct_impl.h"
@@ -87,7 +89,17 @@ const DspKernels* dspKernelsFor(DspIsa isa) {
   return &tables[isa];
 }
 
+namespace {
+constexpr const char* kIsaNames[dspIsaCount] = {"generic", "sse2", "avx2", "neon"};
+}
+
 const char* dspIsaName(DspIsa isa) {
-  static constexpr const char* kNames[dspIsaCount] = {"generic", "sse2", "avx2", "neon"};
-  return isa >= 0 && isa < dspIsaCount ? kNames[isa] : "?";
+  return isa >= 0 && isa < dspIsaCount ? kIsaNames[isa] : "?";
+}
+
+DspIsa dspIsaByName(const char* name) {
+  for (int isa = 0; name && isa < dspIsaCount; ++isa) {
+    if (std::strcmp(name, kIsaNames[isa]) == 0) return static_cast<DspIsa>(isa);
+  }
+  return dspIsaCount;
 }

@@ -101,6 +101,15 @@ const DspKernels* dspKernelsFor(DspIsa isa);
 
 // "generic", "sse2", "avx2", "neon"; "?" outside the range.
 const char* dspIsaName(DspIsa isa);
+// The instruction set of that name; dspIsaCount for an unknown one.
+DspIsa dspIsaByName(const char* name);
+
+// Points the selection at the table of `isa` (the class index follows: 0
+// for generic, 1 or more otherwise).  Like dspForceCpuClass it changes what
+// every decoder of the process uses: for tools and whole-decode comparisons
+// that want one instruction set, set before decoding starts.  Returns -6
+// when dspKernelsFor(isa) is null (nothing changes).
+int32_t dspSelectKernels(DspIsa isa);
 
 namespace dsp_detail {
 extern const DspKernels* g_kernels;  // the selection; the generic table until dspStaticInit

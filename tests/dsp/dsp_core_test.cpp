@@ -88,6 +88,14 @@ TEST(DspCore, KernelTablesAndSelection) {
   EXPECT_EQ(&DspActiveKernels(), generic);
   dspForceCpuClass(1);
   EXPECT_EQ(&DspActiveKernels(), selected);
+  // One instruction set by name, as the command-line decoder selects it.
+  EXPECT_EQ(dspSelectKernels(dspIsaByName("generic")), dspStsNoErr);
+  EXPECT_EQ(&DspActiveKernels(), generic);
+  EXPECT_EQ(dspGetCpuClass(), 0);
+  EXPECT_EQ(dspSelectKernels(dspIsaByName("mmx")), dspStsSizeErr);
+  EXPECT_EQ(&DspActiveKernels(), generic);
+  EXPECT_EQ(dspSelectKernels(selected->isa), dspStsNoErr);
+  EXPECT_EQ(&DspActiveKernels(), selected);
   dspStaticInit();
   EXPECT_EQ(&DspActiveKernels(), selected);
 }

@@ -202,6 +202,7 @@ TEST(VxaacDecode, UnusableInputAndUsageExitWithTwo) {
   EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\"").status, 2);  // no output, no --info
   EXPECT_EQ(Exec("--ps bogus \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status, 2);
   EXPECT_EQ(Exec("--sbr-output").status, 2);
+  EXPECT_EQ(Exec("--kernels mmx \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status, 2);
   EXPECT_EQ(Exec("/nonexistent/in.aac -o /dev/null").status, 2);
   EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\" -o /nonexistent/dir/out.wav").status, 2);
   const ToolRun text = Exec("\"" + std::string(VX_SOURCE_DIR) + "/README.md\" -o /dev/null");

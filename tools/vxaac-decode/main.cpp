@@ -18,6 +18,7 @@
 
 #include "decode.h"
 #include "dsp/dsp_core.h"
+#include "dsp/dsp_kernels.h"
 
 #if VX_WITH_GSTREAMER
 extern "C" void gst_plugin_vxaacdec_register(void);
@@ -43,6 +44,8 @@ void Usage(FILE* f) {
       "      --restore-original  ALS: write the original file back (stored header and\n"
       "                        trailer, samples in the file's byte order); implies --raw\n"
       "      --gst             decode through GStreamer even for elementary streams\n"
+      "      --kernels ISA     use the kernels of one instruction set: generic, sse2,\n"
+      "                        avx2 or neon (default: the widest the processor runs)\n"
       "  -q, --quiet           no progress line\n"
       "  -h, --help            this text\n"
       "exit status: 0 ok, 1 decoded with errors, 2 unusable input or usage\n",
@@ -56,6 +59,7 @@ struct Options {
   bool info = false;
   bool force_gst = false;
   bool quiet = false;
+  const char* kernels = nullptr;
   DecoderSettings settings;
 };
 
@@ -97,6 +101,9 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->force_gst = true;
     } else if (a == "-q" || a == "--quiet") {
       o->quiet = true;
+    } else if (a == "--kernels") {
+      ok = value(&v) && dspIsaByName(v) != dspIsaCount;
+      o->kernels = v;
     } else if (a == "--sbr-output") {
       ok = value(&v) &&
            ParseEnum(v, {{"downsampled", 1}, {"full-rate", 0}}, &o->settings.sbr_rate_mode);
@@ -216,6 +223,10 @@ int main(int argc, char** argv) {
   }
   if (dspStaticInit() < 0) {
     std::fputs("vxaac-decode: processor detection failed\n", stderr);
+    return kExitUnusable;
+  }
+  if (opt.kernels && dspSelectKernels(dspIsaByName(opt.kernels)) != dspStsNoErr) {
+    std::fprintf(stderr, "vxaac-decode: no %s kernels on this processor\n", opt.kernels);
     return kExitUnusable;
   }
 
