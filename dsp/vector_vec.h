@@ -16,20 +16,14 @@ namespace {
 template <class V>
 constexpr bool kHasNarrow = !std::is_void_v<typename V::Narrow>;
 
-// Calls step(i) for i = 0, kLanes, ... while a whole vector fits; returns
-// the first index not done.
-template <class V, class Step>
-inline int32_t Stride(int32_t n, Step step) {
-  int32_t i = 0;
-  for (; i + V::kLanes <= n; i += V::kLanes) step(i);
-  return i;
-}
+// The loops below are plain: a lambda capturing the pointers by reference
+// would make every vector store (which may alias anything) reload them.
 
 template <class V>
 void MulC(const float* src, float c, float* dst, int32_t n) {
   const auto vc = V::Set1(c);
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::Store(dst + i, V::Mul(V::Load(src + i), vc)); });
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) V::Store(dst + i, V::Mul(V::Load(src + i), vc));
   if constexpr (kHasNarrow<V>) {
     MulC<typename V::Narrow>(src + i, c, dst + i, n - i);
   } else {
@@ -39,8 +33,10 @@ void MulC(const float* src, float c, float* dst, int32_t n) {
 
 template <class V>
 void Add(const float* a, const float* b, float* dst, int32_t n) {
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::Store(dst + i, V::Add(V::Load(a + i), V::Load(b + i))); });
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Add(V::Load(a + i), V::Load(b + i)));
+  }
   if constexpr (kHasNarrow<V>) {
     Add<typename V::Narrow>(a + i, b + i, dst + i, n - i);
   } else {
@@ -50,8 +46,10 @@ void Add(const float* a, const float* b, float* dst, int32_t n) {
 
 template <class V>
 void Mul(const float* a, const float* b, float* dst, int32_t n) {
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::Store(dst + i, V::Mul(V::Load(a + i), V::Load(b + i))); });
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Mul(V::Load(a + i), V::Load(b + i)));
+  }
   if constexpr (kHasNarrow<V>) {
     Mul<typename V::Narrow>(a + i, b + i, dst + i, n - i);
   } else {
@@ -62,16 +60,19 @@ void Mul(const float* a, const float* b, float* dst, int32_t n) {
 // dst = b - a over interleaved floats.
 template <class V>
 void SubReversed(const float* a, const float* b, float* dst, int32_t n) {
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::Store(dst + i, V::Sub(V::Load(b + i), V::Load(a + i))); });
-  for (int32_t j = i; j < n; ++j) dst[j] = b[j] - a[j];
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Sub(V::Load(b + i), V::Load(a + i)));
+  }
+  for (; i < n; ++i) dst[i] = b[i] - a[i];
 }
 
 template <class V>
 void AddProductC(const float* src, float c, float* srcdst, int32_t n) {
-  const int32_t i = Stride<V>(n, [&](int32_t i) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
     V::Store(srcdst + i, V::AddProductWide(V::Load(srcdst + i), V::Load(src + i), c));
-  });
+  }
   dsp_generic::AddProductC_32f(src + i, c, srcdst + i, n - i);
 }
 
@@ -143,16 +144,20 @@ void ShiftLeft(int32_t k, int32_t* srcdst, int32_t n) {
     std::memset(srcdst, 0, sizeof(int32_t) * static_cast<size_t>(n));
     return;
   }
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::StoreI(srcdst + i, V::ShlI(V::LoadI(srcdst + i), k)); });
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::StoreI(srcdst + i, V::ShlI(V::LoadI(srcdst + i), k));
+  }
   dsp_generic::ShiftLeft_32s(k, srcdst + i, n - i);
 }
 
 template <class V>
 void ShiftRight(int32_t k, int32_t* srcdst, int32_t n) {
   const int32_t s = k >= 32 ? 31 : k;
-  const int32_t i =
-      Stride<V>(n, [&](int32_t i) { V::StoreI(srcdst + i, V::SarI(V::LoadI(srcdst + i), s)); });
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::StoreI(srcdst + i, V::SarI(V::LoadI(srcdst + i), s));
+  }
   dsp_generic::ShiftRight_32s(k, srcdst + i, n - i);
 }
 
@@ -231,11 +236,12 @@ void InterleaveConvert(const float* const* ch, int32_t nch, int32_t n, int16_t* 
 template <class V>
 void Pow43(const int16_t* q, float* dst, int32_t n) {
   const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN);
-  const int32_t i = Stride<V>(n, [&](int32_t i) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
     const auto v = V::LoadWiden16(q + i);
     const auto p = V::Gather(dsp_tables::kPow43, V::MinI(V::AbsI(v), limit));
     V::Store(dst + i, V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))));
-  });
+  }
   dsp_generic::Pow43_16s32f(q + i, dst + i, n - i);
 }
 
