@@ -91,7 +91,7 @@ struct AACDecState {
   int32_t output_channels;
   int32_t last_output_channels;
   int32_t last_stream_channels;  // channels the stream codes (before parametric stereo)
-  int32_t sbr_present;  // SBR runs (data seen since the last reset)
+  int32_t sbr_present;           // SBR runs (data seen since the last reset)
   int32_t frames_decoded;
 
   // Element and position tables.
@@ -172,6 +172,12 @@ void AacSetProgramConfig(AACDecState& s, const UMC::ProgramConfig& pce);
 // (0 FL, 1 FR, 2 FC, 3 LFE, 4 BL, 5 BR, 6 FLC, 7 FRC, 8 BC, 9 SL, 10 SR),
 // or -1 when the layout gives it no standard position.  Returns the count.
 int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max);
+
+// Forgets a decoded frame that waits for output space (a caller that found
+// it damaged writes silence instead).
+inline void AacDropPendingOutput(AACDecState& s) {
+  s.pending_consumed = 0;
+}
 
 // Decodes one raw_data_block() into interleaved 16-bit PCM.  Returns an
 // AacResult; `consumed` is set to the bytes the block used.

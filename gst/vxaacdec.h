@@ -55,7 +55,7 @@ struct VxAACDec {
   gboolean has_codec_data;  // current decoder was given codec data
   GstSegment* segment;
   GstClockTime base_time;  // time stamp of sample 0 of the current run
-  gint stream_type;        // 1 adts, 2 adif, 0 otherwise (from the caps)
+  gint stream_type;        // 1 adts, 2 adif, 3 loas, 0 otherwise (from the caps)
 
   // Input and output descriptors of the decode pass, reused across passes.
   UMC::MediaData* input;
@@ -71,6 +71,7 @@ struct VxAACDec {
   guint32 adts_fixed;       // fixed ADTS header bits of the current stream (0 unknown)
   guint64 stream_bytes;     // input bytes of the stream (since start or STREAM_START)
   guint64 stream_frames;    // frames decoded from it
+  gint stream_profile;      // the decoder's profile at the last frame (see below)
   gboolean error_posted;    // an ERROR message went out for this stream
   GList* pending_events;    // serialized events held until caps are set
   VxAACDecOutput out;
@@ -88,5 +89,11 @@ struct VxAACDecClass {
 };
 
 GType vx_aac_dec_get_type(void);
+
+// What the stream decoded last carries, as the codec interface's profile:
+// the object type, plus 0x100 when it carries SBR and 0x200 when it carries
+// parametric stereo data (whatever the output makes of them); 0 before the
+// first frame.  For applications that link the element in (vxaac-decode).
+gint vx_aac_dec_stream_profile(GstElement* element);
 
 G_END_DECLS

@@ -7,6 +7,7 @@
 #include "gst/vxaacdec_private.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
+#include "umc/latm.h"
 #include "umc/media_data.h"
 
 namespace {
@@ -37,6 +38,7 @@ constexpr const char* kTextDamagedHeader = "Damaged frame skipped";
 constexpr const char* kTextRestarted = "Decoding failed; the decoder was restarted";
 constexpr const char* kTextTruncated = "The stream ends inside a frame";
 constexpr const char* kTextAlsCrc = "Decoded ALS samples do not match the stream's CRC";
+constexpr const char* kTextUnsupportedLatm = "Unsupported LATM multiplex: %s";
 
 // Object types the decoder decodes: AAC Main, LC, LTP and ALS.
 gboolean SupportedObjectType(gint aot) {
@@ -63,6 +65,18 @@ int DecoderSpeakers(UMC::AudioCodec* codec, int8_t* speakers) {
 gint DecoderObjectType(VxAACDec* dec) {
   const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
   return aac ? aac->ObjectType() : 0;
+}
+
+// Raw data blocks in the decoder's last output (an ADTS frame may hold up
+// to four).
+guint OutputBlocks(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac && aac->LastOutputBlocks() > 0 ? static_cast<guint>(aac->LastOutputBlocks()) : 1;
+}
+
+gboolean IsLoas(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac && aac->IsLoas();
 }
 
 gboolean IsAls(VxAACDec* dec) {
@@ -204,6 +218,7 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
                        info.out.is_float ? "float" : "integer"));
     return GST_FLOW_ERROR;
   }
+  dec->stream_profile = info.profile;
   VxAACDecOutput& o = dec->out;
   GstAudioChannelPosition from[8];
   int8_t speakers[8];
@@ -278,7 +293,7 @@ GstFlowReturn PushFrame(VxAACDec* dec, GstBuffer* buf, guint size) {
   const GstClockTime start = gst_util_uint64_scale(first, GST_SECOND, o.rate);
   const GstClockTime end = gst_util_uint64_scale(last, GST_SECOND, o.rate);
   dec->sample_count = last;
-  vx_aac_dec_seek_frame(dec, samples);
+  vx_aac_dec_seek_frame(dec, samples, OutputBlocks(dec));
   if (GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
     // After a seek, frames decoded only to reach the target are dropped.
     if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && dec->base_time + end <= dec->drop_before) {
@@ -457,10 +472,14 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
             dec, STREAM, DECODE, ("%s", kTextDamagedHeader),
             ("after frame %" G_GUINT64_FORMAT " (status %d)", dec->stream_frames, st));
     }
-    // Frames must consume input: the only repeat allowed without is the
-    // delivery of a frame kept after a refusal for space.
+    // Frames must consume input: the only repeats allowed without are the
+    // delivery of a frame kept after a refusal for space, the further
+    // subframes of a LOAS frame (consumed with its first), and the first
+    // blocks of an ADTS frame of several whose layout changes within it
+    // (the frame's bytes go with its last block; up to four blocks).
     idle = consumed == 0 ? idle + 1 : 0;
-    if ((produced == 0 && consumed == 0) || idle > 1) {
+    const guint max_idle = IsLoas(dec) ? guint{UMC::kLatmMaxSubFrames} : 4;
+    if ((produced == 0 && consumed == 0) || idle > max_idle) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
@@ -537,6 +556,14 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
         vx_aac_dec_reset(dec);
         return GST_FLOW_ERROR;
       }
+      const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+      if (r.status == UMC::StatusUnsupportedStream && aac && aac->LatmRefusal()) {
+        // A multiplex of several programs or layers is not taken apart.
+        PostError(dec, g_strdup_printf(kTextUnsupportedLatm, aac->LatmRefusal()),
+                  g_strdup("LOAS stream refused before its first frame"));
+        vx_aac_dec_reset(dec);
+        return GST_FLOW_ERROR;
+      }
       if (aot == kObjectTypeAls && dec->frames_since_open == 0 &&
           (r.status == UMC::StatusInitFailed || r.status == UMC::StatusUnsupportedStream)) {
         PostError(dec, g_strdup(kTextBadAlsConfig),
@@ -589,10 +616,12 @@ void ReportStreamEnd(VxAACDec* dec) {
   const gsize left = gst_adapter_available(dec->adapter);
   guint8 head[3] = {};
   if (left >= 3) gst_adapter_copy(dec->adapter, head, 0, 3);
-  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && head[0] == 0xFF &&
-      (head[1] & 0xF6) == 0xF0)
-    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextTruncated),
-                        ("%" G_GSIZE_FORMAT " bytes of a last ADTS frame not decoded", left));
+  const gboolean adts = head[0] == 0xFF && (head[1] & 0xF6) == 0xF0;
+  const gboolean loas = head[0] == 0x56 && (head[1] & 0xE0) == 0xE0;
+  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && (adts || loas))
+    GST_ELEMENT_WARNING(
+        dec, STREAM, DECODE, ("%s", kTextTruncated),
+        ("%" G_GSIZE_FORMAT " bytes of a last %s frame not decoded", left, adts ? "ADTS" : "LOAS"));
   UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
   if (aac && aac->AlsCrcStatus() == 0)
     GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextAlsCrc),
@@ -797,4 +826,8 @@ gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
     default:
       return ForwardOrHold(dec, event);
   }
+}
+
+gint vx_aac_dec_stream_profile(GstElement* element) {
+  return GST_IS_VX_AAC_DEC(element) ? GST_VX_AAC_DEC(element)->stream_profile : 0;
 }

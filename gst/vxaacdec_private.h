@@ -43,4 +43,4 @@ gboolean vx_aac_dec_seek_segment(VxAACDec* dec, const GstSegment* bytes, guint32
 // a seek target.  FALSE while nothing can be decoded yet.
 gboolean vx_aac_dec_seek_input(VxAACDec* dec);
 // A decoded frame of `samples` output samples ended at the input position.
-void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples);
+void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint blocks);

@@ -137,7 +137,7 @@ struct VxAACDecSeek {
   guint64 stream_sample = 0;  // output samples before the next frame
   Entry last;                 // end of the last decoded frame
   gboolean have_last = FALSE;
-  guint64 frame_samples = 0;  // output samples of the last AAC frame
+  guint64 frame_samples = 0;  // output samples of one AAC frame (raw data block)
   gint rate = 0;              // output rate
   // A converted seek waiting for its segment.
   gboolean pending = FALSE;
@@ -214,6 +214,10 @@ gboolean ExamineHead(VxAACDec* dec, VxAACDecSeek& s) {
   guint8 magic[4];
   gst_adapter_copy(dec->adapter, magic, at, 4);
   if (dec->stream_type == 2 || std::memcmp(magic, "ADIF", 4) == 0) return Ready(s, Kind::kAdif);
+  // LOAS: a restart would wait for the next StreamMuxConfig, and one frame
+  // may hold several access units; no byte seeks.
+  if (dec->stream_type == 3 || (magic[0] == 0x56 && (magic[1] & 0xE0) == 0xE0))
+    return Ready(s, Kind::kUnknown);
   if (std::memcmp(magic, "ALS\0", 4) != 0) return Ready(s, Kind::kMaybeAdts);
   const gsize n = std::min(avail - at, kMaxAlsHeader);
   const guint8* p = static_cast<const guint8*>(gst_adapter_map(dec->adapter, at + n));
@@ -267,8 +271,10 @@ gboolean WalkAdts(VxAACDec* dec, VxAACDecSeek& s) {
         (s.adts_fixed && fixed != s.adts_fixed))
       return TRUE;
     s.adts_fixed = fixed;
-    if (s.stream_sample + s.frame_samples > s.walk_target) return TRUE;
-    s.stream_sample += s.frame_samples;
+    // number_of_raw_data_blocks_in_frame + 1 AAC frames.
+    const guint64 samples = s.frame_samples * ((h[6] & 3u) + 1);
+    if (s.stream_sample + samples > s.walk_target) return TRUE;
+    s.stream_sample += samples;
     s.skip = len;
   }
 }
@@ -590,16 +596,22 @@ gboolean vx_aac_dec_seek_input(VxAACDec* dec) {
   return TRUE;
 }
 
-void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples) {
+void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint blocks) {
   VxAACDecSeek& s = *dec->seek;
   if (!s.position_known || samples == 0 || dec->has_codec_data) return;
   GST_OBJECT_LOCK(dec);
   s.stream_sample += samples;
   s.rate = dec->out.rate;
   if (s.kind == Kind::kMaybeAdts) s.kind = Kind::kAdts;
-  if (s.kind == Kind::kAdts) s.frame_samples = samples;
+  if (s.kind == Kind::kAdts) s.frame_samples = samples / (blocks > 0 ? blocks : 1);
   if (dec->pass_offset != GST_BUFFER_OFFSET_NONE) {
     const guint64 end = dec->pass_offset + dec->pass_window - dec->input->GetDataSize();
+    // The first blocks of an ADTS frame of several consume nothing: only an
+    // input position that moved is a point to restart from.
+    if (s.have_last && end == s.last.offset) {
+      GST_OBJECT_UNLOCK(dec);
+      return;
+    }
     s.last = Entry{end, s.stream_sample};
     s.have_last = TRUE;
     const guint64 spacing = static_cast<guint64>(s.rate / kIndexSpacingDivisor);

@@ -7,15 +7,31 @@
 #include "aac/aac_dec_state.h"
 #include "als/als_decoder.h"
 #include "umc/audio_specific_config.h"
+#include "umc/latm.h"
 #include "umc/stream_detect.h"
 
 namespace UMC {
 
 UMC_DEFINE_CLASS(AACDecoder)
 
+// A LOAS stream's multiplex state: the current and the incoming
+// StreamMuxConfig, and the payloads of the element being delivered (one
+// output frame per subframe, the frame's bytes consumed with the first).
+struct LatmStreamState {
+  int32_t have_config;
+  int32_t current;  // index of the stream's configuration in config[]
+  LatmMuxConfig config[2];
+  LatmPayloads payloads;
+  int32_t next;        // next subframe to deliver
+  int32_t unconsumed;  // bytes of the LOAS frame still to consume
+  int32_t damaged;     // the element is delivered as silent frames
+  uint8_t payload[kLoasMaxFrameBytes];
+};
+
 namespace {
 
-constexpr int32_t kAacSuggestedInput = 7680;
+// The largest ADTS frame (13-bit length).
+constexpr int32_t kAacSuggestedInput = 8192;
 constexpr int32_t kAacSuggestedOutput = 40960;
 
 size_t MainStateBytes() {
@@ -160,10 +176,22 @@ Status AACDecoder::LockBlocks() {
       return StatusAllocFailed;
     }
   }
+  if (latm_mem_id_) {
+    latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+    if (!latm_) {
+      if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
+      allocator_->Unlock(main_mem_id_);
+      state_ = nullptr;
+      extra_ = nullptr;
+      return StatusAllocFailed;
+    }
+  }
   return StatusOk;
 }
 
 void AACDecoder::UnlockBlocks() {
+  if (latm_mem_id_ && latm_) allocator_->Unlock(latm_mem_id_);
+  latm_ = nullptr;
   if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
   if (main_mem_id_ && state_) allocator_->Unlock(main_mem_id_);
   state_ = nullptr;
@@ -247,8 +275,19 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     als_ = nullptr;
     AacAttachObjectBlock(*state_, nullptr, false);
   }
+  if (latm_mem_id_) {
+    if (latm_) allocator_->Unlock(latm_mem_id_);
+    allocator_->Free(latm_mem_id_);
+    latm_mem_id_ = 0;
+    latm_ = nullptr;
+  }
+  latm_refusal_ = 0;
   sbr_seen_ = 0;
   time_ = 0.0;
+  adts_ = AdtsProgress{};
+  AacDropPendingOutput(*state_);  // a frame of the last stream waiting for space
+  shape_ = OutputShape{};
+  last_output_blocks_ = frame_blocks_ = 1;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
   sampling_frequency_index_ = frame_count_ = 0;
   info_.valid = 0;
@@ -276,16 +315,18 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   BitReaderInit(r, cfg, config_size_);
   AudioSpecificConfig asc;
   std::memset(&asc, 0, sizeof(asc));
-  AACDecState& s = *state_;
-  if (ParseAudioSpecificConfig(asc, r) != 0) {
+  const int parsed = ParseAudioSpecificConfig(asc, r);
+  if (parsed == kAscUnsupportedType) {
+    // A valid configuration of a type this decoder does not implement (the
+    // error-resilient, speech and synthesis types, ...).
+    object_type_ = asc.object_type;
+    UnlockBlocks();
+    return StatusFailed;
+  }
+  if (parsed != kAscOk) {
     UnlockBlocks();
     return StatusInitFailed;
   }
-  if (asc.extension_object_type == 5) {
-    s.sbr_rate_mode =
-        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
-  }
-  if (asc.sbr_present == 0) s.ps_mode_working = 0;
   object_type_ = asc.object_type;
   if (object_type_ == 36) {
     const Status st = InitAlsFromConfig(cfg, config_size_, asc.als_config_bit);
@@ -293,26 +334,31 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     if (st == StatusOk) p->data->MoveDataPointer(config_size_);
     return st;
   }
-  if (!SupportedAacType(object_type_)) {
-    // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
-    UnlockBlocks();
-    return StatusFailed;
+  const Status st = ConfigureAac(asc);
+  if (st == StatusOk || st == StatusInitFailed) header_kind_ = kHeaderConfigured;
+  if (st == StatusOk) p->data->MoveDataPointer(config_size_);
+  UnlockBlocks();
+  return st;
+}
+
+// Takes an AAC configuration (codec data, or a LOAS stream's
+// StreamMuxConfig) into the state.
+Status AACDecoder::ConfigureAac(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (asc.extension_object_type == 5) {
+    s.sbr_rate_mode =
+        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
   }
+  if (asc.sbr_present == 0) s.ps_mode_working = 0;
+  object_type_ = asc.object_type;
+  // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
+  if (!SupportedAacType(object_type_)) return StatusFailed;
   s.object_type = object_type_;
-  if (const Status st = AllocateObjectBlock(); st != StatusOk) {
-    UnlockBlocks();
-    return st;
-  }
-  header_kind_ = 1;
+  if (const Status st = AllocateObjectBlock(); st != StatusOk) return st;
   sampling_frequency_index_ = EffectiveSamplingFrequencyIndex(asc);
   s.channel_configuration = asc.channel_configuration;
   if (asc.channel_configuration == 0) AacSetProgramConfig(s, asc.ga.pce);
-  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
-    UnlockBlocks();
-    return StatusInitFailed;
-  }
-  p->data->MoveDataPointer(config_size_);
-  UnlockBlocks();
+  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) return StatusInitFailed;
   return StatusOk;
 }
 
@@ -351,7 +397,8 @@ Status AACDecoder::SkipId3(MediaData* in) {
   return in->GetDataSize() ? StatusOk : StatusNotEnoughData;
 }
 
-// Recognises the framing of an in-band stream: ADIF header or ADTS frames.
+// Recognises the framing of an in-band stream: ALS or ADIF header, ADTS or
+// LOAS frames.
 Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   AACDecState& s = *state_;
   BitReader r;
@@ -404,13 +451,23 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   // An ADIF header cut short by the end of the input: wait for the rest
   // rather than scan it as garbage.
   if (adif_id && in->GetDataSize() < kMaxAdifHeaderBytes) return StatusNotEnoughData;
-  // ADTS, possibly after leading garbage: the first plausible header whose
-  // frame is followed by another header with the same fixed fields (or by
-  // the end of the data) starts the stream.
+  // ADTS or LOAS, possibly after leading garbage: the first plausible
+  // header whose frame is followed by another header of the kind (ADTS: with
+  // the same fixed fields), or by the end of the data, starts the stream.
   const uint8_t* data = in->GetDataPointer();
   const int64_t size = in->GetDataSize();
-  bool pending = false;
-  const int64_t at = FindAdtsStart(data, size, &pending);
+  bool adts_pending = false, loas_pending = false;
+  const int64_t adts = FindAdtsStart(data, size, &adts_pending);
+  const int64_t loas = FindLoasStart(data, size, kMaxAdtsSearch, &loas_pending);
+  // A start confirmed by its next header goes before a candidate that waits
+  // for more data (garbage may hold a LOAS header whose length runs past a
+  // short ADTS stream's end); otherwise the earlier start.
+  const bool adts_sure = adts >= 0 && !adts_pending, loas_sure = loas >= 0 && !loas_pending;
+  const bool is_loas = adts >= 0 && loas >= 0 && adts_sure != loas_sure
+                           ? loas_sure
+                           : loas >= 0 && (adts < 0 || loas < adts);
+  const int64_t at = is_loas ? loas : adts;
+  const bool pending = is_loas ? loas_pending : adts_pending;
   if (pending) {
     if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
     return StatusNotEnoughData;
@@ -423,13 +480,18 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
     return StatusOk;  // unknown format
   }
   if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
+  if (is_loas) {
+    // The object type and rate come with the first StreamMuxConfig.
+    header_kind_ = kHeaderLoas;
+    return AllocateLatm();
+  }
   BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
   AdtsFixedHeader fh;
   if (ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;
   object_type_ = AdtsObjectType(fh);
   s.object_type = object_type_;
   sampling_frequency_index_ = fh.sampling_frequency_index;
-  header_kind_ = 2;
+  header_kind_ = kHeaderAdts;
   adts_sync_ = AdtsSyncPattern(fh);
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
@@ -438,9 +500,9 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   return AllocateObjectBlock();
 }
 
-// Finds and checks the next ADTS header; leaves the input at the frame start.
-Status AACDecoder::AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
-                                 uint16_t* expected_crc) {
+// Finds and checks the next ADTS header and makes it the frame in progress;
+// leaves the input at the frame start.
+Status AACDecoder::AdtsFrameStep(MediaData* in) {
   AACDecState& s = *state_;
   int64_t n = in->GetDataSize();
   const uint8_t* p = in->GetDataPointer();
@@ -458,133 +520,189 @@ Status AACDecoder::AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* 
   in->MoveDataPointer(static_cast<int32_t>(at));
   const int64_t remaining = n - at;
   if (remaining < 9) return StatusNotEnoughData;
-  BitReader r;
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(remaining));
-  AdtsFixedHeader fh;
-  AdtsVariableHeader vh;
-  ReadAdtsFixedHeader(fh, r);
-  ReadAdtsVariableHeader(vh, r);
-  s.crc_enabled = 0;
-  if (!fh.protection_absent) {
-    *expected_crc = static_cast<uint16_t>(BitReaderRead(r, 16));
-    s.crc_enabled = 1;
-    s.crc_value = Crc16Init();
-    Crc16UpdateBits(r.data, r.size, 0, 56, &s.crc_value);
-  }
-  s.channel_configuration = fh.channel_configuration;
-  const int32_t bits = static_cast<int32_t>(BitReaderBitsConsumed(r));
-  // A frame holds at most 768 bytes per channel (6144 bits); channel
-  // configuration 0 (a PCE in the frame) allows up to 8 channels.
-  const int32_t c =
-      fh.channel_configuration == 7 || fh.channel_configuration == 0 ? 8 : fh.channel_configuration;
-  if (vh.aac_frame_length > 768 * c + bits / 8 || vh.aac_frame_length < bits / 8) {
+  // Any length the 13-bit field can give is taken: some encoders exceed the
+  // 6144 bits per channel of the decoder buffer at high rates, and a damaged
+  // frame is still caught by its syntax and CRC.  Only a length that cannot
+  // hold the header and its blocks marks a false or damaged header.
+  AdtsFrameHeader h;
+  const int32_t window = static_cast<int32_t>(std::min<int64_t>(remaining, INT32_MAX));
+  const AdtsHeaderResult hr = ReadAdtsFrameHeader(in->GetDataPointer(), window, h);
+  if (hr == kAdtsBadLength) {
     in->MoveDataPointer(3);
     return StatusInvalidStream;
   }
-  if (vh.aac_frame_length > remaining) return StatusNotEnoughData;
-  *header_bytes = bits / 8;
-  *frame_bytes = vh.aac_frame_length;
+  if (hr != kAdtsHeaderOk || h.variable.aac_frame_length > remaining) return StatusNotEnoughData;
+  s.channel_configuration = h.fixed.channel_configuration;
+  adts_ = AdtsProgress{};
+  adts_.active = 1;
+  adts_.h = h;
+  adts_.header_ok = h.blocks == 1 || h.crc_check < 0 || h.header_crc == h.crc_check;
+  adts_.offset = h.header_bytes;
+  std::memcpy(adts_.head, in->GetDataPointer(), sizeof adts_.head);
+  frame_blocks_ = h.blocks;
   return StatusOk;
 }
 
-Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
-  if (!in || !out) return StatusNullPointer;
-  if (!main_mem_id_) return StatusNotInitialized;
-  if (const Status st = LockBlocks(); st != StatusOk) return st;
+// Decodes raw data block `next` of the frame in progress without output
+// (the core keeps it for WriteHeld), checks its CRC and finds where the
+// block after it starts.  `scratch` is never written.
+void AACDecoder::HoldBlock(const uint8_t* frame, uint8_t* scratch) {
   AACDecState& s = *state_;
-  const double t0_in = in->GetTime();
+  const AdtsFrameHeader& h = adts_.h;
+  const int32_t length = h.variable.aac_frame_length;
+  const bool several = h.blocks > 1;
+  const bool checked = h.crc_check >= 0;
+  // adts_raw_data_block_error_check: a CRC word after each of several blocks.
+  const int32_t tail = checked && several ? 2 : 0;
+  const int32_t start = adts_.offset;
+  adts_.held = 1;
+  adts_.held_damaged = 1;
+  // After a damaged block its successor is found from its stated position.
+  const int32_t k = adts_.next + 1;
+  const int32_t stated =
+      k < h.blocks && checked && adts_.header_ok ? h.raw_data_block_position[k] : 0;
+  adts_.held_next = stated > start && stated < length ? stated : -1;
+  if (!adts_.header_ok || start < 0 || start + tail >= length) return;
+  s.crc_enabled = checked ? 1 : 0;
+  // One block continues the header's CRC; each of several has its own.
+  s.crc_value = several ? Crc16Init() : h.header_crc;
+  int32_t used = 0;
+  const int32_t r = DecodeRawDataBlock(frame + start, &used, reinterpret_cast<int16_t*>(scratch),
+                                       length - start - tail, 0, s);
   s.crc_enabled = 0;
-  s.crc_value = 0xFFFF;
-  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed) {
-    if (const Status st = SkipId3(in); st != StatusOk) {
-      UnlockBlocks();
-      return st;
-    }
+  bool ok = (r == kAacOutputTooSmall || r == kAacOk) && start + used + tail <= length;
+  if (ok && checked) {
+    const int32_t at = start + used;  // the block ends byte aligned
+    const int32_t expected = several ? (frame[at] << 8) | frame[at + 1] : h.crc_check;
+    ok = s.crc_value == expected;
   }
-  int64_t header_bytes = 0;
-  if (header_kind_ == 0) {
-    const Status st = Detect(in, &header_bytes);
-    if (st != StatusOk || header_kind_ == 0) {
-      UnlockBlocks();
-      return st != StatusOk ? st : StatusFailed;
-    }
+  if (!ok) {
+    AacDropPendingOutput(s);
+    return;
   }
-  profile_mask_ = ProfileMaskFor(object_type_);
-  if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
-  if (object_type_ == 0 || !SupportedAacType(object_type_)) {
-    UnlockBlocks();
-    return StatusFailed;
+  adts_.held_damaged = 0;
+  adts_.held_next = start + used + tail;
+}
+
+// Bytes of the finished frame to consume.  Its stated length, unless no
+// header follows there while its last block (decoded, so its end is known)
+// ends earlier: then the length field is damaged, and the next header is
+// sought from the block's end, so that a frame length that is too large
+// costs no frame after it.  (Bytes after the last block, as in frames
+// padded to a constant size, are skipped with the stated length.)
+int32_t AACDecoder::AdtsFrameEnd(const uint8_t* frame, int64_t available) const {
+  const int32_t length = adts_.h.variable.aac_frame_length;
+  const int32_t block_end = adts_.offset;  // -1 after a damaged last block
+  if (block_end <= 0 || block_end >= length) return length;
+  const uint8_t* p = frame + length;
+  const int64_t n = std::min<int64_t>(available - length, 3);
+  uint32_t w = 0;
+  for (int64_t i = 0; i < n; ++i) w |= uint32_t{p[i]} << (16 - 8 * i);
+  const uint32_t mask = kAdtsSyncMask & (0xFFFFFFu << (8 * (3 - n)));
+  return (w & mask) == (adts_sync_ & mask) ? length : block_end;
+}
+
+// Writes the held block: the core's pending output, or silence of the last
+// good block's layout for a damaged one.
+void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
+  AACDecState& s = *state_;
+  if (adts_.held_damaged) {
+    if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
+  } else if (s.pending_consumed) {
+    int32_t used = 0;
+    DecodeRawDataBlock(frame, &used, reinterpret_cast<int16_t*>(dst), 0,
+                       static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX)), s);
+    CaptureShape();
+  } else {
+    CaptureShape();  // a block without channels
   }
-  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
-    UnlockBlocks();
-    return StatusNotEnoughData;  // no access unit
+  adts_.held = 0;
+  adts_.offset = adts_.held_next;
+  ++adts_.next;
+}
+
+void AACDecoder::CaptureShape() {
+  const AACDecState& s = *state_;
+  shape_.channels = s.last_output_channels;
+  shape_.rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  shape_.stream_channels = s.last_stream_channels;
+  shape_.speaker_count = AacChannelSpeakers(s, shape_.speakers, 10);
+}
+
+// The raw data blocks of an ADTS frame, in order.  One output takes blocks
+// while their channel count and rate agree and the buffer holds them; a
+// block of another layout starts the next output.  The first block of a
+// call is written only when the buffer holds all the frame's remaining
+// blocks at its size (else -896 with the block kept).  The frame's bytes
+// are consumed with its last block.  Unlocks.
+Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
+  AACDecState& s = *state_;
+  // A caller that dropped the frame's bytes (or gave other input) meanwhile
+  // starts over at a header.
+  const int64_t length = adts_.h.variable.aac_frame_length;
+  if (adts_.active && (int64_t{in->GetDataSize()} < length ||
+                       std::memcmp(in->GetDataPointer(), adts_.head, sizeof adts_.head) != 0)) {
+    adts_ = AdtsProgress{};
+    AacDropPendingOutput(s);
   }
-  uint16_t expected_crc = 0;
-  int32_t frame_bytes = -1;  // ADTS: the whole frame, header included
-  if (header_kind_ == 2 && !s.pending_consumed) {
-    int32_t hb = 0;
-    const Status st = AdtsFrameStep(in, &hb, &frame_bytes, &expected_crc);
+  if (!adts_.active) {
+    const Status st = AdtsFrameStep(in);
     if (st != StatusOk) {
       UnlockBlocks();
       return st;
     }
-    header_bytes = hb;
   }
-  // The access unit ends at the ADTS frame's end, so a damaged frame cannot
-  // be decoded into the next one.
-  const int64_t avail =
-      (frame_bytes >= 0 ? int64_t{frame_bytes} : int64_t{in->GetDataSize()}) - header_bytes;
   uint8_t* outp = out->GetDataPointer();
-  const int64_t out_free =
-      outp ? int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer()) : 0;
   if (!outp) {
     UnlockBlocks();
     return StatusNullPointer;
   }
-  int32_t used = 0;
-  const bool was_pending = s.pending_consumed != 0;
-  int32_t r =
-      DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
-                         reinterpret_cast<int16_t*>(outp), static_cast<int32_t>(avail),
-                         static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
-  if (r == kAacOutputTooSmall) {
-    UnlockBlocks();
-    return StatusNotEnoughBuffer;
-  }
-  if (r == kAacOk && s.crc_enabled && !was_pending && s.crc_value != expected_crc)
-    r = kAacMalformed;
-  int64_t total = int64_t{used} + header_bytes;
-  if (total > int64_t{in->GetDataSize()}) {
-    if (stream_format_ != kStreamTypeMpeg4Config) {
-      UnlockBlocks();
-      return StatusNotEnoughData;
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const uint8_t* frame = in->GetDataPointer();
+  int64_t written = 0;
+  int32_t channels = -1, factor = 0, samples = 0, blocks = 0;
+  bool damaged = false;
+  while (adts_.next < adts_.h.blocks) {
+    if (!adts_.held) HoldBlock(frame, outp);
+    const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
+    const int32_t f = s.frame_length_factor;
+    const int64_t bytes = int64_t{c} * f * kAacFrameLength * 2;
+    if (channels < 0) {
+      if (bytes * (adts_.h.blocks - adts_.next) > out_free) {
+        UnlockBlocks();
+        return StatusNotEnoughBuffer;
+      }
+    } else if (c != channels || f != factor || written + bytes > out_free) {
+      break;  // the held block starts the next output
     }
-    r = kAacMalformed;
-  }
-  const int32_t factor = s.frame_length_factor;
-  const int32_t samples = kAacFrameLength * factor;
-  const int32_t rate = s.sample_rate * factor;
-  int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
-  if (r == kAacMalformed && out_free < int64_t{channels} * samples * 2) {
-    UnlockBlocks();
-    return StatusNotEnoughBuffer;
+    damaged = damaged || adts_.held_damaged;
+    WriteHeld(frame, outp + written, bytes);
+    channels = c;
+    factor = f;
+    written += bytes;
+    samples += f * kAacFrameLength;
+    ++blocks;
   }
   if (!sbr_seen_ && s.sbr_present) {
     sbr_seen_ = 1;
     profile_mask_ |= 16;
   }
-  // An ADTS frame is consumed whole, so a damaged frame still advances by
-  // exactly one frame.
-  if (frame_bytes >= 0) total = frame_bytes;
-  if (stream_format_ == kStreamTypeMpeg4Config) {
-    in->MoveDataPointer(static_cast<int32_t>(in->GetDataSize()));
-  } else {
-    in->MoveDataPointer(static_cast<int32_t>(total));
+  if (adts_.next >= adts_.h.blocks) {
+    in->MoveDataPointer(AdtsFrameEnd(frame, in->GetDataSize()));
+    adts_.active = 0;
   }
-  if (r == kAacMalformed && channels > 0)
-    std::memset(outp, 0, static_cast<size_t>(channels) * samples * 2);
-  out->SetDataSize(static_cast<uint32_t>(channels * samples * 2));
-  double t0 = t0_in < 0 ? time_ : t0_in;
+  last_output_blocks_ = blocks;
+  FinishOutput(in, out, written, samples, s.sample_rate * factor, channels, t0_in);
+  UnlockBlocks();
+  return damaged ? StatusInvalidStream : StatusOk;
+}
+
+// Stamps the output descriptor (size, times, audio fields) and the stream
+// information after a call that produced output.
+void AACDecoder::FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples,
+                              int32_t rate, int32_t channels, double t0_in) {
+  out->SetDataSize(static_cast<uint32_t>(bytes));
+  const double t0 = t0_in < 0 ? time_ : t0_in;
   const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
   time_ = t1;
   in->SetTime(t1, 0.0);
@@ -599,8 +717,278 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   info_.valid = 1;
   RefreshInfo();
-  UnlockBlocks();
+}
+
+// The output of one decoded raw data block, or of a silent one in place of
+// a malformed block (r == kAacMalformed): consumes `consume` input bytes,
+// sizes and stamps the output.
+Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in,
+                                int64_t out_free, int64_t consume) {
+  AACDecState& s = *state_;
+  const int32_t factor = s.frame_length_factor;
+  const int32_t samples = kAacFrameLength * factor;
+  const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
+  const int64_t bytes = int64_t{channels} * samples * 2;
+  if (r == kAacMalformed && out_free < bytes) return StatusNotEnoughBuffer;
+  if (!sbr_seen_ && s.sbr_present) {
+    sbr_seen_ = 1;
+    profile_mask_ |= 16;
+  }
+  in->MoveDataPointer(static_cast<int32_t>(consume));
+  if (r == kAacMalformed && bytes > 0)
+    std::memset(out->GetDataPointer(), 0, static_cast<size_t>(bytes));
+  if (r == kAacOk) CaptureShape();
+  last_output_blocks_ = 1;
+  FinishOutput(in, out, bytes, samples, s.sample_rate * factor, channels, t0_in);
   return Map(r);
+}
+
+// One access unit given whole (codec data) or one raw data block of an ADIF
+// stream.  Unlocks.
+Status AACDecoder::DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const int64_t avail = int64_t{in->GetDataSize()} - header_bytes;
+  int32_t used = 0;
+  int32_t r = DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
+                                 reinterpret_cast<int16_t*>(outp),
+                                 static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX)),
+                                 static_cast<int32_t>(std::min<int64_t>(out_free, INT32_MAX)), s);
+  if (r == kAacOutputTooSmall) {
+    UnlockBlocks();
+    return StatusNotEnoughBuffer;
+  }
+  const int64_t total = int64_t{used} + header_bytes;
+  if (total > int64_t{in->GetDataSize()}) {
+    if (stream_format_ != kStreamTypeMpeg4Config) {
+      UnlockBlocks();
+      return StatusNotEnoughData;
+    }
+    r = kAacMalformed;
+  }
+  const bool whole = stream_format_ == kStreamTypeMpeg4Config;
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, whole ? in->GetDataSize() : total);
+  UnlockBlocks();
+  return st;
+}
+
+Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
+  if (!in || !out) return StatusNullPointer;
+  if (!main_mem_id_) return StatusNotInitialized;
+  if (const Status st = LockBlocks(); st != StatusOk) return st;
+  AACDecState& s = *state_;
+  const double t0_in = in->GetTime();
+  s.crc_enabled = 0;
+  s.crc_value = 0xFFFF;
+  // A LOAS element's later subframes come without further input.
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
+  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed && !adts_.active) {
+    if (const Status st = SkipId3(in); st != StatusOk) {
+      UnlockBlocks();
+      return st;
+    }
+  }
+  int64_t header_bytes = 0;
+  if (header_kind_ == 0) {
+    const Status st = Detect(in, &header_bytes);
+    if (st != StatusOk || header_kind_ == 0) {
+      UnlockBlocks();
+      return st != StatusOk ? st : StatusFailed;
+    }
+  }
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
+  profile_mask_ = ProfileMaskFor(object_type_);
+  if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
+  if (object_type_ == 0 || !SupportedAacType(object_type_)) {
+    UnlockBlocks();
+    return StatusFailed;
+  }
+  if (header_kind_ == kHeaderAdts) return DecodeAdts(in, out, t0_in);
+  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
+    UnlockBlocks();
+    return StatusNotEnoughData;  // no access unit
+  }
+  return DecodeUnit(in, out, header_bytes, t0_in);
+}
+
+// The LOAS stream's state, allocated (and locked) when the framing is
+// recognised.
+Status AACDecoder::AllocateLatm() {
+  if (!latm_mem_id_ &&
+      allocator_->Alloc(&latm_mem_id_, sizeof(LatmStreamState), 1, 16) != StatusOk) {
+    latm_mem_id_ = 0;
+    return StatusAllocFailed;
+  }
+  latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+  if (!latm_) return StatusAllocFailed;
+  std::memset(static_cast<void*>(latm_), 0, sizeof(LatmStreamState));
+  return StatusOk;
+}
+
+const char* AACDecoder::LatmRefusal() const {
+  return latm_refusal_ ? LatmRefusalText(latm_refusal_) : nullptr;
+}
+
+// One subframe of a LOAS stream: the next of the element in hand, or the
+// first of the next element.  Unlocks.
+Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
+  LatmStreamState& l = *latm_;
+  if (l.next >= l.payloads.count) {
+    if (const Status st = LatmNextElement(in); st != StatusOk) {
+      l.payloads.count = 0;  // nothing of a refused element is delivered later
+      UnlockBlocks();
+      return st;
+    }
+  }
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  profile_mask_ = ProfileMaskFor(object_type_);
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  int32_t r = kAacMalformed;
+  if (!l.damaged) {
+    const int32_t length = l.payloads.length[l.next];
+    int32_t used = 0;
+    r = DecodeRawDataBlock(
+        l.payload + l.payloads.offset[l.next], &used, reinterpret_cast<int16_t*>(outp), length,
+        static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), *state_);
+    if (r == kAacOutputTooSmall) {
+      UnlockBlocks();
+      return StatusNotEnoughBuffer;
+    }
+    if (r == kAacOk && used > length) r = kAacMalformed;
+  }
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, l.unconsumed);
+  if (st != StatusNotEnoughBuffer) {
+    l.unconsumed = 0;
+    ++l.next;
+  }
+  UnlockBlocks();
+  return st;
+}
+
+// Finds the next LOAS frame and takes its AudioMuxElement apart into the
+// stream state; the input stays at the frame's start (the frame is consumed
+// with its first subframe).  Frames before the stream's first
+// StreamMuxConfig and false sync words (whose frame is not followed by
+// another header) are skipped.
+Status AACDecoder::LatmNextElement(MediaData* in) {
+  LatmStreamState& l = *latm_;
+  l.payloads.count = l.next = l.unconsumed = l.damaged = 0;
+  for (;;) {
+    const uint8_t* p = in->GetDataPointer();
+    const int64_t n = in->GetDataSize();
+    int64_t at = 0;
+    while (at < n && !LoasSyncPrefix(p + at, n - at)) ++at;
+    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
+    const uint8_t* f = p + at;
+    const int64_t left = n - at;
+    if (left < kLoasHeaderBytes) return StatusNotEnoughData;
+    const int32_t bytes = LoasFrameBytes(f, left);
+    if (bytes > left) return StatusNotEnoughData;
+    if (bytes == 0 || !LoasSyncPrefix(f + bytes, left - bytes)) {
+      in->MoveDataPointer(1);
+      continue;
+    }
+    bool fresh = false;
+    LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
+    const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes,
+                                             current, l.config[1 - l.current], &fresh, l.payloads,
+                                             l.payload, static_cast<int32_t>(sizeof(l.payload)));
+    if (res == kLatmNoConfig) {  // tuned in between configurations
+      in->MoveDataPointer(bytes);
+      continue;
+    }
+    l.unconsumed = bytes;
+    bool damaged = res != kLatmOk;
+    if (!damaged && fresh) {
+      const Status st = LatmTakeConfig(&damaged);
+      if (st != StatusOk) {
+        if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
+        return st;
+      }
+    }
+    if (damaged && l.have_config) {
+      // Silence for each subframe of the stream's configuration.
+      l.damaged = 1;
+      l.payloads.count = l.config[l.current].num_sub_frames + 1;
+      return StatusOk;
+    }
+    if (!damaged) return StatusOk;
+    // Nothing decodable before the first usable configuration.
+    in->MoveDataPointer(bytes);
+    l.unconsumed = 0;
+    if (res == kLatmUnsupportedLayout) {
+      latm_refusal_ = l.config[1 - l.current].refusal;
+      return StatusUnsupportedStream;
+    }
+    if (res == kLatmUnsupportedConfig) {
+      object_type_ = l.config[1 - l.current].asc.object_type;
+      return StatusFailed;
+    }
+  }
+}
+
+// A StreamMuxConfig arrived (in config[1 - current]).  Another
+// AudioSpecificConfig than the stream's starts a new stream; *damaged is
+// set when it cannot be used (before the first configuration an
+// unsupported object type ends decoding instead: StatusFailed).
+Status AACDecoder::LatmTakeConfig(bool* damaged) {
+  LatmStreamState& l = *latm_;
+  const LatmMuxConfig& now = l.config[l.current];
+  const LatmMuxConfig& c = l.config[1 - l.current];
+  const bool same = l.have_config && c.asc_bits == now.asc_bits &&
+                    std::memcmp(c.asc_bytes, now.asc_bytes, (c.asc_bits + 7) / 8) == 0;
+  if (!same) {
+    const int32_t aot = c.asc.object_type;
+    if (!SupportedAacType(aot) || EffectiveSamplingFrequencyIndex(c.asc) > 12) {
+      if (!l.have_config && !SupportedAacType(aot)) {
+        object_type_ = aot;
+        return StatusFailed;
+      }
+      *damaged = true;
+      return StatusOk;
+    }
+    if (const Status st = LatmStartStream(c.asc); st != StatusOk) {
+      if (st == StatusAllocFailed) return st;
+      *damaged = true;
+      return StatusOk;
+    }
+  }
+  l.current = 1 - l.current;
+  l.have_config = 1;
+  return StatusOk;
+}
+
+// A LOAS stream's new AudioSpecificConfig: the decoder starts over as a new
+// decoder would (no history, element tables, SBR headers, noise generator
+// state or object-type tools of the last configuration), with the SBR and
+// PS modes last set.
+Status AACDecoder::LatmStartStream(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (extra_mem_id_) {
+    if (extra_) allocator_->Unlock(extra_mem_id_);
+    allocator_->Free(extra_mem_id_);
+    extra_mem_id_ = 0;
+    extra_ = extra_base_ = nullptr;
+    AacAttachObjectBlock(s, nullptr, false);
+  }
+  AacSbrInit(s);
+  s.noise_state = 0;  // the noise generator starts from its seed again
+  AacCoreReset(s);
+  s.element_count = s.next_channel = s.position_count = 0;
+  s.pce_present = s.positions_valid = 0;
+  s.sbr_rate_mode = requested_sbr_rate_mode_;
+  s.ps_mode_working = s.ps_mode;
+  sbr_seen_ = 0;
+  return ConfigureAac(asc);
 }
 
 // One ALS frame (GetFrame steps 8-19 for object type 36).  Unlocks.
@@ -691,19 +1079,32 @@ void AACDecoder::RefreshInfo() {
     info_.is_float = cfg.floating != 0;
     info_.frames = static_cast<int32_t>(ALSFramesDecoded(als_));
     info_.sbr = false;
+    info_.ps = false;
     return;
   }
   const AACDecState& s = *state_;
   info_.suggested_input_size = kAacSuggestedInput;
-  info_.suggested_output_size = kAacSuggestedOutput;
-  info_.in_channels = s.last_stream_channels;
   info_.in_sample_rate = s.sample_rate;
-  info_.out_channels = s.last_output_channels;
-  info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  if (shape_.speaker_count >= 0) {
+    info_.in_channels = shape_.stream_channels;
+    info_.out_channels = shape_.channels;
+    info_.out_sample_rate = shape_.rate;
+  } else {
+    info_.in_channels = s.last_stream_channels;
+    info_.out_channels = s.last_output_channels;
+    info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  }
+  // Room for every block of an ADTS frame of the last layout.
+  const int64_t frame_bytes = int64_t{frame_blocks_} * info_.out_channels *
+                              (info_.out_sample_rate / std::max(1, s.sample_rate)) *
+                              kAacFrameLength * 2;
+  info_.suggested_output_size =
+      static_cast<int32_t>(std::clamp<int64_t>(frame_bytes, kAacSuggestedOutput, INT32_MAX));
   info_.bits_per_sample = 16;
   info_.is_float = false;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
+  info_.ps = s.sbr[0].psSeen != 0;
 }
 
 Status AACDecoder::GetInfo(BaseCodecParams* info) {
@@ -723,7 +1124,7 @@ Status AACDecoder::GetInfo(BaseCodecParams* info) {
   if (!a) return StatusOk;
   if (!info_.valid) return 3;  // sizes only: no frame decoded yet
   const int32_t mask = ChannelMaskFor(info_.out_channels);
-  a->profile = object_type_ + (info_.sbr ? 0x100 : 0);
+  a->profile = object_type_ + (info_.sbr ? 0x100 : 0) + (info_.ps ? 0x200 : 0);
   a->in.channels = info_.in_channels;
   a->in.sample_frequency = info_.in_sample_rate;
   a->in.bitrate = 0;
@@ -762,6 +1163,9 @@ int32_t AACDecoder::GetChannelSpeakers(int8_t* speakers, int32_t max) {
     const int32_t c = ALSGetConfig(als_).channels;
     n = c < max ? c : max;
     for (int32_t i = 0; i < n; ++i) speakers[i] = c <= 8 ? kWav[c][i] : -1;
+  } else if (shape_.speaker_count >= 0) {
+    n = std::min(shape_.speaker_count, max);
+    std::copy(shape_.speakers, shape_.speakers + n, speakers);
   } else {
     n = AacChannelSpeakers(*state_, speakers, max);
   }
@@ -788,6 +1192,7 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
       s.sbr_mode = 18;
       s.sbr_rate_mode = 0;
     }
+    requested_sbr_rate_mode_ = s.sbr_rate_mode;
   }
   UnlockBlocks();
   return StatusOk;
@@ -797,8 +1202,12 @@ Status AACDecoder::Reset() {
   if (!main_mem_id_) return StatusNotInitialized;
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   time_ = 0.0;
+  adts_ = AdtsProgress{};
   AacCoreReset(*state_);
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
+  // Subframes of a LOAS element in hand are dropped; one not delivered yet
+  // is read again from the input.
+  if (latm_) latm_->payloads.count = latm_->next = latm_->unconsumed = 0;
   UnlockBlocks();
   return StatusOk;
 }
@@ -823,8 +1232,11 @@ Status AACDecoder::GetDuration(float* seconds) {
 }
 
 Status AACDecoder::Close() {
-  if (!main_mem_id_ && !extra_mem_id_) return StatusOk;
+  if (!main_mem_id_ && !extra_mem_id_ && !latm_mem_id_) return StatusOk;
   if (!allocator_) return StatusOk;
+  if (latm_mem_id_) allocator_->Free(latm_mem_id_);
+  latm_mem_id_ = 0;
+  latm_ = nullptr;
   if (extra_mem_id_) allocator_->Free(extra_mem_id_);
   extra_mem_id_ = 0;
   extra_ = extra_base_ = nullptr;

@@ -5,12 +5,16 @@
 #include <cstdint>
 
 #include "umc/audio_codec.h"
+#include "umc/stream_detect.h"
 
 struct AACDecState;
 struct AlsConfig;
 struct AlsState;
 
 namespace UMC {
+
+struct AudioSpecificConfig;
+struct LatmStreamState;
 
 class AACDecoder : public AudioCodec {
   UMC_DERIVED_CLASS(AACDecoder, AudioCodec)
@@ -43,6 +47,16 @@ class AACDecoder : public AudioCodec {
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
+  // Raw data blocks (AAC frames of 1024 samples per channel, or 2048 with
+  // SBR at twice the rate) in the last output: up to 4 from one ADTS frame.
+  int32_t LastOutputBlocks() const { return last_output_blocks_; }
+
+  // The in-band stream is LOAS (LATM inside AudioSyncStream frames).
+  bool IsLoas() const { return header_kind_ == kHeaderLoas; }
+  // Why a LOAS stream's multiplex was refused (StatusUnsupportedStream), or
+  // null.
+  const char* LatmRefusal() const;
+
  private:
   struct StreamInfo {
     int32_t valid = 0;
@@ -56,6 +70,7 @@ class AACDecoder : public AudioCodec {
     bool is_float = false;
     int32_t frames = 0;
     bool sbr = false;
+    bool ps = false;  // parametric stereo data in the stream, whether or not output uses it
   };
 
   Status LockBlocks();
@@ -66,14 +81,59 @@ class AACDecoder : public AudioCodec {
   Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
   Status DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
   Status Detect(MediaData* in, int64_t* header_bytes);
-  Status AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
-                       uint16_t* expected_crc);
+  Status AdtsFrameStep(MediaData* in);
+  Status DecodeAdts(MediaData* in, MediaData* out, double t0_in);
+  Status DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
+  void HoldBlock(const uint8_t* frame, uint8_t* scratch);
+  void WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes);
+  int32_t AdtsFrameEnd(const uint8_t* frame, int64_t available) const;
+  void CaptureShape();
+  void FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples, int32_t rate,
+                    int32_t channels, double t0_in);
+  Status ConfigureAac(const AudioSpecificConfig& asc);
+  Status EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in, int64_t out_free,
+                      int64_t consume);
+  Status AllocateLatm();
+  Status GetLatmFrame(MediaData* in, MediaData* out, double t0_in);
+  Status LatmNextElement(MediaData* in);
+  Status LatmTakeConfig(bool* damaged);
+  Status LatmStartStream(const AudioSpecificConfig& asc);
   Status SkipId3(MediaData* in);
   void RefreshInfo();
   Status Map(int32_t r) const;
 
+  // The ADTS frame being output.  Its bytes stay unconsumed until its last
+  // raw data block is out, so the input keeps pointing at its header.
+  struct AdtsProgress {
+    int32_t active = 0;
+    AdtsFrameHeader h{};
+    uint8_t head[7] = {};   // the header's bytes, to know the input still holds the frame
+    int32_t header_ok = 0;  // the header's own CRC matched (several blocks)
+    int32_t next = 0;       // next block to output
+    int32_t offset = 0;     // its first byte from the frame start; -1 when lost
+    // Block `next` has been decoded (the core keeps its output) or found
+    // damaged, and where the block after it starts (-1 unknown).
+    int32_t held = 0;
+    int32_t held_damaged = 0;
+    int32_t held_next = 0;
+  };
+
+  // What the last output holds: the element describes its buffers from it
+  // while the core may already hold the next block of another layout.
+  struct OutputShape {
+    int32_t channels = 0;
+    int32_t rate = 0;
+    int32_t stream_channels = 0;
+    int32_t speaker_count = -1;  // -1: nothing output yet
+    int8_t speakers[10] = {};
+  };
+
   AACDecState* state_ = nullptr;
   StreamInfo info_;
+  AdtsProgress adts_;
+  OutputShape shape_;
+  int32_t last_output_blocks_ = 1;
+  int32_t frame_blocks_ = 1;  // blocks of the last ADTS frame found
   double time_ = 0.0;
   int32_t sbr_seen_ = 0;
   uint32_t adts_sync_ = 0;
@@ -84,13 +144,22 @@ class AACDecoder : public AudioCodec {
   AlsState* als_ = nullptr;
   int32_t stream_format_ = 0;
   int32_t config_size_ = 0;
-  int32_t header_kind_ = 0;  // 0 unknown, 1 configured, 2 ADTS
+  enum : int32_t { kHeaderUnknown = 0, kHeaderConfigured = 1, kHeaderAdts = 2, kHeaderLoas = 3 };
+  int32_t header_kind_ = kHeaderUnknown;
   int32_t sampling_frequency_index_ = 0;
   int32_t frame_count_ = 0;
   int32_t object_type_ = 0;
   int32_t profile_mask_ = 0;
   int32_t als_restore_original_ = 0;
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
+  // LOAS streams: configuration, payloads and subframe position, in a third
+  // block (no pointers inside: it may move freely between locks).
+  MemId latm_mem_id_ = 0;
+  LatmStreamState* latm_ = nullptr;
+  int32_t latm_refusal_ = 0;
+  // The SBR rate mode of the last SetParams, which a LOAS stream's new
+  // configuration starts from (codec data may have changed it).
+  int32_t requested_sbr_rate_mode_ = 1;
 };
 
 }  // namespace UMC

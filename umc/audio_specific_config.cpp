@@ -27,6 +27,12 @@ void ReadElementList(BitReader& r, int32_t count, int32_t* is_cpe, int32_t* tags
   }
 }
 
+// Audio object types ISO/IEC 14496-3 defines (1.5.1.1, Table 1.17) besides
+// those parsed here; 0, 10, 11, 18 and 31 and above 46 are reserved.
+bool DefinedObjectType(int32_t aot) {
+  return (aot >= 1 && aot <= 46 && aot != 10 && aot != 11 && aot != 18 && aot != 31);
+}
+
 }  // namespace
 
 int32_t SamplingFrequencyIndexForRate(int32_t rate) {
@@ -94,6 +100,13 @@ int ParseGASpecificConfig(GASpecificConfig& g, BitReader& r, int32_t channel_con
 }
 
 int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
+  return ParseAudioSpecificConfig(c, r, BitReaderBitsLeft(r));
+}
+
+int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r, int64_t length_bits) {
+  const int64_t start = BitReaderBitsConsumed(r);
+  // Bits of the configuration not read yet (0 when its length is unknown).
+  auto left = [&]() { return length_bits - (BitReaderBitsConsumed(r) - start); };
   std::memset(&c.ga, 0, sizeof(c.ga));
   c.channel_configuration = 0;
   c.sampling_frequency = 0;
@@ -130,17 +143,25 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
       break;
     case 36:
       BitReaderSkip(r, 5);  // fillBits: the ALSSpecificConfig starts on a byte
-      if (BitReaderRead(r, 32) != 0x414C5300u) return -1;
+      if (BitReaderRead(r, 32) != 0x414C5300u) return kAscInvalid;
       c.als_config_bit = BitReaderBitsConsumed(r);
-      return BitReaderOverrun(r) ? -1 : 0;
-    default:
-      return -1;
+      return BitReaderOverrun(r) ? kAscInvalid : kAscOk;
+    default: {
+      // SBR or PS twice, reserved types and rate indices, and fields beyond
+      // the data are invalid; any other type is valid but not decoded.
+      const bool rates = c.sampling_frequency_index != 13 && c.sampling_frequency_index != 14 &&
+                         c.extension_sampling_frequency_index != 13 &&
+                         c.extension_sampling_frequency_index != 14;
+      const bool valid = DefinedObjectType(c.object_type) && c.object_type != 5 &&
+                         c.object_type != 29 && rates && !BitReaderOverrun(r);
+      return valid ? kAscUnsupportedType : kAscInvalid;
+    }
   }
   if (c.object_type == 22) c.ep_config = static_cast<int32_t>(BitReaderRead(r, 2));
-  if (BitReaderOverrun(r)) return -1;
+  if (BitReaderOverrun(r)) return kAscInvalid;
   if (c.extension_object_type == 5) return 0;
   // Backward-compatible signalling: a sync extension after the core config.
-  if (BitReaderBitsLeft(r) <= 15) return 0;
+  if (length_bits <= 0 || left() <= 15) return 0;
   if (BitReaderRead(r, 11) != 0x2B7) return 0;
   const int32_t ext = static_cast<int32_t>(BitReaderRead(r, 5));
   if (ext != 5) return 0;
@@ -154,7 +175,7 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
   if (c.extension_sampling_frequency_index == 15) {
     c.extension_sampling_frequency = static_cast<int32_t>(BitReaderRead(r, 24));
   }
-  if (BitReaderBitsLeft(r) >= 12 && BitReaderRead(r, 11) == 0x548) {
+  if (left() >= 12 && BitReaderRead(r, 11) == 0x548) {
     c.ps_present = static_cast<int32_t>(BitReaderRead(r, 1));
   }
   return 0;

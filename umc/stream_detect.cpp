@@ -34,6 +34,34 @@ int ReadAdtsVariableHeader(AdtsVariableHeader& h, BitReader& r) {
   return 0;
 }
 
+AdtsHeaderResult ReadAdtsFrameHeader(const uint8_t* p, int32_t n, AdtsFrameHeader& h) {
+  BitReader r;
+  BitReaderInit(r, p, n);
+  if (n < 7 || ReadAdtsFixedHeader(h.fixed, r) != 0)
+    return n < 7 ? kAdtsNeedBytes : kAdtsNoSyncword;
+  ReadAdtsVariableHeader(h.variable, r);
+  const int32_t extra = h.variable.number_of_raw_data_blocks_in_frame;
+  const bool crc = h.fixed.protection_absent == 0;
+  h.blocks = extra + 1;
+  // Several blocks: a position per later block and the header's CRC word,
+  // then a CRC word after every block; one block: the CRC word only.
+  h.header_bytes = 7 + (crc ? 2 + 2 * extra : 0);
+  const int32_t per_block = 1 + (crc && extra > 0 ? 2 : 0);  // a block holds ID_END at least
+  if (h.variable.aac_frame_length < h.header_bytes + h.blocks * per_block) return kAdtsBadLength;
+  if (n < h.header_bytes) return kAdtsNeedBytes;
+  h.crc_check = -1;
+  h.raw_data_block_position[0] = h.header_bytes;
+  for (int32_t i = 1; i < 4; ++i) {
+    h.raw_data_block_position[i] = crc && i <= extra ? Rd(r, 16) : 0;
+  }
+  h.header_crc = Crc16Init();
+  if (crc) {
+    h.crc_check = Rd(r, 16);
+    Crc16UpdateBits(p, n, 0, 56 + 16 * extra, &h.header_crc);
+  }
+  return kAdtsHeaderOk;
+}
+
 int32_t AdtsObjectType(const AdtsFixedHeader& h) {
   if (h.profile == 3 && h.id == 1) return 0;
   return h.profile + 1;

@@ -1,5 +1,5 @@
 // vxaac-decode: decodes AAC, HE-AAC, HE-AAC v2 and MPEG-4 ALS to WAV or raw
-// PCM.  ADTS, ADIF and raw ALS streams go straight through the codec
+// PCM.  ADTS, ADIF, LOAS and raw ALS streams go straight through the codec
 // library; other files (MP4/M4A, Matroska, MPEG-TS, ...) through GStreamer
 // and the vxaacdec element.
 //
@@ -33,7 +33,8 @@ constexpr int kExitUnusable = 2;
 void Usage(FILE* f) {
   std::fputs(
       "usage: vxaac-decode [options] INPUT [-o OUTPUT]\n"
-      "Decodes AAC (ADTS, ADIF, MP4 and other containers) and MPEG-4 ALS to PCM.\n"
+      "Decodes AAC (ADTS, ADIF, LOAS, MP4, MPEG-TS and other containers) and MPEG-4 ALS\n"
+      "to PCM.\n"
       "INPUT or OUTPUT \"-\" is stdin or stdout (stdin: elementary streams only).\n"
       "  -o, --output FILE     write the decoded audio (WAV unless --raw)\n"
       "      --raw             write bare interleaved little-endian samples\n"
@@ -44,6 +45,8 @@ void Usage(FILE* f) {
       "      --restore-original  ALS: write the original file back (stored header and\n"
       "                        trailer, samples in the file's byte order); implies --raw\n"
       "      --gst             decode through GStreamer even for elementary streams\n"
+      "      --split-formats   when the stream changes its channels or rate, continue in\n"
+      "                        OUTPUT-2.wav, OUTPUT-3.wav, ... (default: keep the first)\n"
       "      --kernels ISA     use the kernels of one instruction set: generic, sse2,\n"
       "                        avx2 or neon (default: the widest the processor runs)\n"
       "  -q, --quiet           no progress line\n"
@@ -59,6 +62,7 @@ struct Options {
   bool info = false;
   bool force_gst = false;
   bool quiet = false;
+  bool split = false;
   const char* kernels = nullptr;
   DecoderSettings settings;
 };
@@ -99,6 +103,8 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->raw = true;
     } else if (a == "--gst") {
       o->force_gst = true;
+    } else if (a == "--split-formats") {
+      o->split = true;
     } else if (a == "-q" || a == "--quiet") {
       o->quiet = true;
     } else if (a == "--kernels") {
@@ -165,8 +171,17 @@ void PrintInfo(FILE* f, const DecodeReport& r) {
   const PcmFormat& o = r.out;
   std::fprintf(f, "container:    %s\n", r.container.c_str());
   std::fprintf(f, "object type:  %d (%s)\n", r.object_type, ObjectTypeName(r.object_type));
-  std::fprintf(f, "sbr:          %s\n", r.sbr ? "yes" : "no");
-  std::fprintf(f, "ps:           %s\n", r.ps ? "yes" : "no");
+  // What the stream carries, then what the output makes of it.
+  const bool full_rate = r.core_rate > 0 && o.rate == 2 * r.core_rate;
+  std::fprintf(f, "sbr:          %s\n",
+               !r.sbr      ? "no"
+               : full_rate ? "yes (output at twice the core rate)"
+                           : "yes (output at the core rate; --sbr-output full-rate doubles it)");
+  const bool stereo = r.in_channels == 1 && o.channels == 2;
+  std::fprintf(f, "ps:           %s\n",
+               !r.ps    ? "no"
+               : stereo ? "yes (stereo output)"
+                        : "yes (not applied: mono output; --ps baseline|full for stereo)");
   if (r.core_rate > 0) std::fprintf(f, "input rate:   %d Hz\n", r.core_rate);
   if (r.in_channels > 0) std::fprintf(f, "input ch:     %d\n", r.in_channels);
   std::fprintf(f, "output rate:  %d Hz\n", o.rate);
@@ -247,13 +262,15 @@ int main(int argc, char** argv) {
   head.resize(std::fread(head.data(), 1, head.size(), in));
   const InputKind kind = DetectInput(head.data(), head.size());
   if (in == stdin && kind == InputKind::kOther) {
-    std::fputs("vxaac-decode: standard input must be ADTS, ADIF or ALS; give containers as files\n",
-               stderr);
+    std::fputs(
+        "vxaac-decode: standard input must be ADTS, ADIF, LOAS or ALS; give containers as "
+        "files\n",
+        stderr);
     return kExitUnusable;
   }
 #if !VX_WITH_GSTREAMER
   if (kind == InputKind::kOther || opt.force_gst) {
-    std::fputs("vxaac-decode: built without GStreamer: ADTS, ADIF and raw ALS streams only\n",
+    std::fputs("vxaac-decode: built without GStreamer: ADTS, ADIF, LOAS and raw ALS streams only\n",
                stderr);
     if (in != stdin) std::fclose(in);
     return kExitUnusable;
@@ -271,6 +288,7 @@ int main(int argc, char** argv) {
     if (in != stdin) std::fclose(in);
     return kExitUnusable;
   }
+  if (opt.split) writer.SplitFormats();
   DecodeReport report;
   ProgressLine progress(!opt.quiet && isatty(STDERR_FILENO), total);
   auto on_progress = [&progress](uint64_t bytes, const DecodeReport& r) {
@@ -294,6 +312,12 @@ int main(int argc, char** argv) {
   const bool wrote = writer.Close();
 
   if (!report.notes.empty()) std::fprintf(stderr, "vxaac-decode: note: %s\n", report.notes.c_str());
+  if (writer.Files().size() > 1) {
+    std::string files;
+    for (const std::string& f : writer.Files()) files += (files.empty() ? "" : ", ") + f;
+    std::fprintf(stderr, "vxaac-decode: note: the stream changes its format; written to %s\n",
+                 files.c_str());
+  }
   if (opt.info) PrintInfo(opt.output == "-" ? stderr : stdout, report);
   if (!report.fatal.empty()) {
     std::fprintf(stderr, "vxaac-decode: %s: %s\n", opt.input.c_str(), report.fatal.c_str());
