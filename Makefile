@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config python3 \
             libgtest-dev libbenchmark-dev libfftw3-dev valgrind
 BENCH_PACKAGES := ffmpeg faad gstreamer1.0-libav gstreamer1.0-plugins-bad
 
-.PHONY: all deps build demo test test-sanitize bench conformance clean
+.PHONY: all deps build demo test test-sanitize bench conformance check-aarch64 clean
 
 all: build
 
@@ -56,6 +56,14 @@ conformance: build
 	@[ -n "$(SAMPLES)" ] || { echo "usage: make conformance SAMPLES=DIR [ALS_TOOL=PATH]"; exit 2; }
 	@scripts/install-deps.sh ffmpeg
 	@VX_ALS_TOOL="$(ALS_TOOL)" scripts/conformance.sh "$(SAMPLES)" $(BUILD)
+
+# Cross build for 64-bit ARM (NEON kernels): library, CLI and unit tests
+# with Debian's aarch64 cross compiler, tests and real streams under
+# qemu-user, the streams compared with this machine's decoder.  Not part of
+# `make test`.
+check-aarch64: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target vxaac-decode vxaac-compare
+	@JOBS=$(JOBS) scripts/check-aarch64.sh $(BUILD) build-aarch64
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -4,7 +4,7 @@
 #include "als/als_internal.h"
 #include "als/als_predict_impl.h"
 #include "als/als_tables.h"
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 
 namespace {
 
@@ -50,11 +50,6 @@ void SynthesiseRest(AlsState& s, const int32_t* cof, int32_t K, const int32_t* e
   if (n > from) AlsPredictBlock(s.rcof, K, e + from, x + from, n - from);
 }
 
-using PredictFn = void (*)(const int32_t*, int32_t, const int32_t*, int32_t*, int32_t);
-DspTable<PredictFn> t_predict =
-    DspMakeTable<PredictFn>(als_generic::PredictBlock, als_sse2::PredictBlock);
-DspAvx2Variant<PredictFn> t_predict_avx2(t_predict, als_avx2::PredictBlock);
-
 }  // namespace
 
 void als_generic::PredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x,
@@ -69,7 +64,7 @@ void als_generic::PredictBlock(const int32_t* rcof, int32_t order, const int32_t
 }
 
 void AlsPredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n) {
-  DspSelect(t_predict)(rcof, order, e, x, n);
+  DspActiveKernels().als.PredictBlock(rcof, order, e, x, n);
 }
 
 void AlsApplyLtp(const AlsState& s, AlsBlock& b) {

@@ -1,6 +1,7 @@
-// Short-term synthesis filter of ALS, one implementation per instruction
-// set (the generic one is the reference; the others must match it bit for
-// bit, which tests check on random data).
+// Short-term synthesis filter of ALS: the generic kernel is the reference;
+// the vectorised ones (als_predict_vec.h, reached through the DspAlsKernels
+// of dsp_kernels.h) must match it bit for bit, which tests check on random
+// data.
 //
 // PredictBlock: for i = 0..n-1,
 //   x[i] = e[i] - ((sum_{j<K} rcof[j] * x[i-K+j] + 2^19) >> 20)
@@ -14,12 +15,6 @@
 namespace als_generic {
 void PredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);
 }
-namespace als_sse2 {
-void PredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);
-}
-namespace als_avx2 {
-void PredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);
-}
 
-// The implementation the processor selects.
+// The selected kernel (DspActiveKernels).
 void AlsPredictBlock(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);

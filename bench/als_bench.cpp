@@ -10,6 +10,7 @@
 
 #include "als/als_decoder.h"
 #include "als/als_predict_impl.h"
+#include "bench/bench_isa.h"
 #include "dsp/dsp_core.h"
 
 namespace {
@@ -92,31 +93,29 @@ BENCHMARK_CAPTURE(BM_AlsDecode, float_stereo, "als_fl_st.als")->Unit(benchmark::
 // RLS-LMS cascade (the slowest mode by design).
 BENCHMARK_CAPTURE(BM_AlsDecode, rlslms_z2, "als_16b_st_z2.als")->Unit(benchmark::kMillisecond);
 
-// The short-term synthesis filter alone: 4096 samples, order K, per
-// implementation (0 generic, 1 SSE2, 2 AVX2).
-void BM_AlsPredict(benchmark::State& state) {
-  const int32_t impl = static_cast<int32_t>(state.range(0));
-  const int32_t K = static_cast<int32_t>(state.range(1));
-  dspStaticInit();
-  if (impl == 2 && !dspHasAvx2()) {
-    state.SkipWithError("no AVX2");
-    return;
-  }
+// The short-term synthesis filter alone: 4096 samples, order K (argument),
+// per kernel table.
+void AlsPredict(benchmark::State& state, const DspKernels* k) {
+  const int32_t K = static_cast<int32_t>(state.range(0));
   const int32_t n = 4096;
   std::mt19937 rng(7);
   std::vector<int32_t> rcof(K), e(n), x(K + n);
   // A stable low-order filter spread over K taps keeps the output bounded.
   for (auto& c : rcof) c = static_cast<int32_t>(rng() % 2001) - 1000;
   for (auto& v : e) v = static_cast<int32_t>(rng() % 65536) - 32768;
-  auto fn = impl == 0 ? als_generic::PredictBlock
-                      : (impl == 1 ? als_sse2::PredictBlock : als_avx2::PredictBlock);
   for (auto _ : state) {
-    fn(rcof.data(), K, e.data(), x.data() + K, n);
+    k->als.PredictBlock(rcof.data(), K, e.data(), x.data() + K, n);
     benchmark::DoNotOptimize(x.data());
   }
   state.counters["samples/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * n, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_AlsPredict)->ArgsProduct({{0, 1, 2}, {2, 10, 32, 160}});
+
+const bool kPredictRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_AlsPredict", [](const DspKernels& k) { return k.als.PredictBlock; }, AlsPredict,
+      [](auto* b) { b->Arg(2)->Arg(10)->Arg(32)->Arg(160); });
+  return true;
+}();
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Parametric stereo per frame (32 QMF slots): the hybrid analysis kernels
-// (generic and SSE2), the whole stereo synthesis in both layouts with new
+// of every kernel table, the whole stereo synthesis in both layouts with new
 // parameters every frame, and whole HE-AAC v2 frames decoded with the mono
 // output and with full parametric stereo.
 #include <benchmark/benchmark.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_isa.h"
 #include "bench/bench_stream.h"
 #include "dsp/dsp_core.h"
 #include "ps/ps_internal.h"
@@ -26,40 +27,40 @@ std::vector<float> Noise(size_t n, uint32_t seed) {
   return v;
 }
 
-// Argument: 0 generic, 1 SSE2.  The 12-band filter of the 34-band layout
-// and the two-band real filter of the 20-band layout.
-void BM_PsHybridComplex12(benchmark::State& state) {
-  dspStaticInit();
-  const bool sse2 = state.range(0) == 1;
+// Per kernel table: the 12-band filter of the 34-band layout and the
+// two-band real filter of the 20-band layout.
+void PsHybridComplex12(benchmark::State& state, const DspKernels* k) {
   const std::vector<float> in = Noise(2 * kPsWindowSlots, 1);
   std::vector<float> out(12 * kPsSlots * 2);
   const auto* window = reinterpret_cast<const float(*)[2]>(in.data());
   auto* rows = reinterpret_cast<float(*)[kPsSlots][2]>(out.data());
   for (auto _ : state) {
-    (sse2 ? ps_sse2::HybridComplex : ps_generic::HybridComplex)(
-        window, kPsHybrid12x34, kPsHybridCentre12x34, 12, rows, kPsSlots);
+    k->ps_hybrid.HybridComplex(window, kPsHybrid12x34, kPsHybridCentre12x34, 12, rows, kPsSlots);
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetLabel(sse2 ? "sse2" : "generic");
 }
-BENCHMARK(BM_PsHybridComplex12)->DenseRange(0, 1);
 
-void BM_PsHybridReal(benchmark::State& state) {
-  dspStaticInit();
-  const bool sse2 = state.range(0) == 1;
+void PsHybridReal(benchmark::State& state, const DspKernels* k) {
   const std::vector<float> in = Noise(2 * kPsWindowSlots, 2);
   std::vector<float> low(2 * kPsSlots), high(2 * kPsSlots);
   const auto* window = reinterpret_cast<const float(*)[2]>(in.data());
   for (auto _ : state) {
-    (sse2 ? ps_sse2::HybridReal : ps_generic::HybridReal)(
-        window, kPsHybrid2Odd, kPsHybrid2Centre, reinterpret_cast<float(*)[2]>(low.data()),
-        reinterpret_cast<float(*)[2]>(high.data()), kPsSlots);
+    k->ps_hybrid.HybridReal(window, kPsHybrid2Odd, kPsHybrid2Centre,
+                            reinterpret_cast<float(*)[2]>(low.data()),
+                            reinterpret_cast<float(*)[2]>(high.data()), kPsSlots);
     benchmark::DoNotOptimize(low.data());
     benchmark::DoNotOptimize(high.data());
   }
-  state.SetLabel(sse2 ? "sse2" : "generic");
 }
-BENCHMARK(BM_PsHybridReal)->DenseRange(0, 1);
+
+const bool kHybridRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_PsHybridComplex12", [](const DspKernels& k) { return k.ps_hybrid.HybridComplex; },
+      PsHybridComplex12);
+  vxbench::RegisterPerIsa(
+      "BM_PsHybridReal", [](const DspKernels& k) { return k.ps_hybrid.HybridReal; }, PsHybridReal);
+  return true;
+}();
 
 // One frame of stereo synthesis, parameters new every frame (one envelope,
 // mixed IID/ICC values; phase parameters in the 34-band layout).

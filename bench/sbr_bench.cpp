@@ -1,6 +1,6 @@
 // SBR per frame (32 QMF slots, 1024 core samples): the analysis bank, the
 // synthesis banks (64 bands at twice the rate, 32 downsampled; complex and
-// real-valued), each kernel as generic, SSE2 and AVX2 code; and whole
+// real-valued), each kernel of every kernel table; and whole
 // HE-AAC frames decoded with SBR off, high quality and low power (the
 // difference is the SBR process of a stereo frame).
 #include <benchmark/benchmark.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_isa.h"
 #include "bench/bench_stream.h"
 #include "dsp/dsp_core.h"
 #include "sbr/sbr_qmf_impl.h"
@@ -18,8 +19,8 @@
 
 namespace {
 
-using AnalysisFn = void (*)(float*, const float*, float* const*, int32_t, int32_t, const float*);
-using SynthesisFn = void (*)(float*, const float* const*, float*, int32_t, const float*);
+using AnalysisFn = DspQmfAnalysisFn;
+using SynthesisFn = DspQmfSynthesisFn;
 
 constexpr int kSlots = 32;
 
@@ -31,23 +32,7 @@ std::vector<float> Noise(size_t n) {
   return v;
 }
 
-// Implementation argument: 0 generic, 1 SSE2, 2 AVX2.
-template <typename Fn>
-bool Pick(benchmark::State& state, Fn generic, Fn sse2, Fn avx2, Fn* out) {
-  dspStaticInit();
-  const int64_t impl = state.range(0);
-  if (impl == 2 && !dspHasAvx2()) {
-    state.SkipWithError("no AVX2");
-    return false;
-  }
-  *out = impl == 0 ? generic : (impl == 1 ? sse2 : avx2);
-  state.SetLabel(impl == 0 ? "generic" : (impl == 1 ? "sse2" : "avx2"));
-  return true;
-}
-
-void Analysis(benchmark::State& state, AnalysisFn generic, AnalysisFn sse2, AnalysisFn avx2) {
-  AnalysisFn fn;
-  if (!Pick(state, generic, sse2, avx2, &fn)) return;
+void Analysis(benchmark::State& state, AnalysisFn fn) {
   const std::vector<float> in = Noise(32 * kSlots);
   std::vector<float> delay(288, 0.0f), out(64 * kSlots);
   float* rows[kSlots];
@@ -59,10 +44,7 @@ void Analysis(benchmark::State& state, AnalysisFn generic, AnalysisFn sse2, Anal
   state.SetItemsProcessed(state.iterations());  // frames
 }
 
-void Synthesis(benchmark::State& state, int bands, SynthesisFn generic, SynthesisFn sse2,
-               SynthesisFn avx2) {
-  SynthesisFn fn;
-  if (!Pick(state, generic, sse2, avx2, &fn)) return;
+void Synthesis(benchmark::State& state, int bands, SynthesisFn fn) {
   const std::vector<float> in = Noise(128 * kSlots);
   std::vector<float> delay(1280, 0.0f), out(64 * kSlots);
   const float* rows[kSlots];
@@ -75,30 +57,28 @@ void Synthesis(benchmark::State& state, int bands, SynthesisFn generic, Synthesi
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_QmfAnalysisHQ(benchmark::State& state) {
-  Analysis(state, qmf_generic::AnalysisB, qmf_sse2::AnalysisB, qmf_avx2::AnalysisB);
-}
-void BM_QmfAnalysisLP(benchmark::State& state) {
-  Analysis(state, qmf_generic::AnalysisA, qmf_sse2::AnalysisA, qmf_avx2::AnalysisA);
-}
-void BM_QmfSynthesis64HQ(benchmark::State& state) {
-  Synthesis(state, 64, qmf_generic::Synthesis64B, qmf_sse2::Synthesis64B, qmf_avx2::Synthesis64B);
-}
-void BM_QmfSynthesis32HQ(benchmark::State& state) {
-  Synthesis(state, 32, qmf_generic::Synthesis32B, qmf_sse2::Synthesis32B, qmf_avx2::Synthesis32B);
-}
-void BM_QmfSynthesis64LP(benchmark::State& state) {
-  Synthesis(state, 64, qmf_generic::Synthesis64A, qmf_sse2::Synthesis64A, qmf_avx2::Synthesis64A);
-}
-void BM_QmfSynthesis32LP(benchmark::State& state) {
-  Synthesis(state, 32, qmf_generic::Synthesis32A, qmf_sse2::Synthesis32A, qmf_avx2::Synthesis32A);
-}
-BENCHMARK(BM_QmfAnalysisHQ)->DenseRange(0, 2);
-BENCHMARK(BM_QmfAnalysisLP)->DenseRange(0, 2);
-BENCHMARK(BM_QmfSynthesis64HQ)->DenseRange(0, 2);
-BENCHMARK(BM_QmfSynthesis32HQ)->DenseRange(0, 2);
-BENCHMARK(BM_QmfSynthesis64LP)->DenseRange(0, 2);
-BENCHMARK(BM_QmfSynthesis32LP)->DenseRange(0, 2);
+// One row per bank and kernel table (bench_isa.h).
+#define VX_ANALYSIS(name, kernel)                             \
+  vxbench::RegisterPerIsa(                                    \
+      name, [](const DspKernels& k) { return k.qmf.kernel; }, \
+      [](benchmark::State& st, const DspKernels* k) { Analysis(st, k->qmf.kernel); })
+#define VX_SYNTHESIS(name, bands, kernel)                     \
+  vxbench::RegisterPerIsa(                                    \
+      name, [](const DspKernels& k) { return k.qmf.kernel; }, \
+      [](benchmark::State& st, const DspKernels* k) { Synthesis(st, bands, k->qmf.kernel); })
+
+const bool kQmfRegistered = [] {
+  VX_ANALYSIS("BM_QmfAnalysisHQ", AnalysisB);
+  VX_ANALYSIS("BM_QmfAnalysisLP", AnalysisA);
+  VX_SYNTHESIS("BM_QmfSynthesis64HQ", 64, Synthesis64B);
+  VX_SYNTHESIS("BM_QmfSynthesis32HQ", 32, Synthesis32B);
+  VX_SYNTHESIS("BM_QmfSynthesis64LP", 64, Synthesis64A);
+  VX_SYNTHESIS("BM_QmfSynthesis32LP", 32, Synthesis32A);
+  return true;
+}();
+
+#undef VX_ANALYSIS
+#undef VX_SYNTHESIS
 
 // Whole frames of the 44.1 kHz stereo HE-AAC fixture (12 frames), full-rate
 // output.  Argument: 0 SBR not decoded (AAC core only, 22.05 kHz), 18 high

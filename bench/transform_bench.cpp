@@ -1,40 +1,25 @@
-// MDCT and FFT speed: generic, SSE2 and AVX2 code against FFTW's equivalent.
+// MDCT and FFT speed: the cores of every kernel table (generic, SSE2 and
+// AVX2, or NEON) against FFTW's equivalent.
 //
-// Implementation argument: 0 generic, 1 SSE2, 2 AVX2.  FFTW rows: the MDCT
-// built on FFTW's complex FFT of N/4 points with the same pre- and
-// post-twiddle in plain loops (FftwMdct*), FFTW's complex FFT alone (a lower
-// bound for any MDCT built that way) and FFTW's DCT-IV of N/2 points.
+// FFTW rows: the MDCT built on FFTW's complex FFT of N/4 points with the
+// same pre- and post-twiddle in plain loops (FftwMdct*), FFTW's complex FFT
+// alone (a lower bound for any MDCT built that way) and FFTW's DCT-IV of N/2
+// points.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <random>
 #include <vector>
 
-#include "dsp/dsp_dispatch.h"
+#include "bench/bench_isa.h"
 #include "dsp/dsp_transform.h"
+#include "dsp/mdct_impl.h"
 
 #ifdef VX_HAVE_FFTW
 #include <fftw3.h>
 #endif
 
 namespace {
-
-// Routes the vectorised dispatch entries to the requested implementation;
-// false (and the benchmark skipped) when the processor lacks it.
-bool Select(benchmark::State& st, int64_t impl) {
-  dspStaticInit();
-  if (impl == 2 && !dspHasAvx2()) {
-    st.SkipWithError("no AVX2");
-    return false;
-  }
-  dspForceCpuClass(impl == 0 ? 0 : 1);
-  dsp_detail::ApplyAvx2(impl == 2);
-  return true;
-}
-
-void Restore() {
-  dspStaticInit();
-}
 
 std::vector<float> Signal(int n) {
   std::mt19937 rng(1);
@@ -60,59 +45,69 @@ struct Mdct {
   }
 };
 
-void BM_MdctInv(benchmark::State& st) {
+// The transform cores of one kernel table with a caller work buffer, as the
+// decoder runs them (argument checks and work-buffer alignment untimed).
+void MdctInv(benchmark::State& st, const DspKernels* k) {
   const int n = static_cast<int>(st.range(0));
-  if (!Select(st, st.range(1))) return;
   Mdct m(n, false);
   const auto x = Signal(n / 2);
   std::vector<float> y(n);
+  auto* z = dspAlignPtr<Dsp32fc>(m.work.data(), 32);
+  const auto* spec = reinterpret_cast<const MdctSpec*>(m.inv);
   for (auto _ : st) {
-    dspMdctInv_32f(x.data(), y.data(), m.inv, m.work.data());
+    k->transform.MdctInvCore(spec, x.data(), y.data(), z);
     benchmark::DoNotOptimize(y.data());
     benchmark::ClobberMemory();
   }
-  Restore();
 }
-BENCHMARK(BM_MdctInv)->ArgsProduct({{2048, 256}, {0, 1, 2}});
-// 960-sample frames: the mixed-radix transform (generic code at every level).
-BENCHMARK(BM_MdctInv)->ArgsProduct({{1920, 240}, {0}});
 
-void BM_MdctFwd(benchmark::State& st) {
+void MdctFwd(benchmark::State& st, const DspKernels* k) {
   const int n = static_cast<int>(st.range(0));
-  if (!Select(st, st.range(1))) return;
   Mdct m(n, true);
   const auto x = Signal(n);
   std::vector<float> y(n / 2);
+  auto* z = dspAlignPtr<Dsp32fc>(m.work.data(), 32);
+  const auto* spec = reinterpret_cast<const MdctSpec*>(m.fwd);
   for (auto _ : st) {
-    dspMdctFwd_32f(x.data(), y.data(), m.fwd, m.work.data());
+    k->transform.MdctFwdCore(spec, x.data(), y.data(), z);
     benchmark::DoNotOptimize(y.data());
     benchmark::ClobberMemory();
   }
-  Restore();
 }
-BENCHMARK(BM_MdctFwd)->ArgsProduct({{2048}, {0, 1, 2}});
 
 // The complex FFT alone at the MDCT's inner lengths (N/4 = 512, 64).
-void BM_Fft(benchmark::State& st) {
+void Fft(benchmark::State& st, const DspKernels* k) {
   const int len = static_cast<int>(st.range(0));
-  if (!Select(st, st.range(1))) return;
   const int order = static_cast<int>(std::log2(len));
   int32_t s, i, w;
   dspFftGetSize_C_32fc(order, dspFftNoReNorm, &s, &i, &w);
-  std::vector<uint8_t> spec(s), init(i + 1), work(w + 1);
+  std::vector<uint8_t> spec(s), init(i + 1);
   DspFftSpec_C_32fc* fft = nullptr;
   dspFftInit_C_32fc(&fft, order, dspFftNoReNorm, 0, spec.data(), init.data());
   const auto v = Signal(2 * len);
   std::vector<Dsp32fc> in(len), out(len);
-  for (int k = 0; k < len; ++k) in[k] = Dsp32fc{v[2 * k], v[2 * k + 1]};
+  for (int j = 0; j < len; ++j) in[j] = Dsp32fc{v[2 * j], v[2 * j + 1]};
   for (auto _ : st) {
-    dspFftFwd_CToC_32fc(in.data(), out.data(), fft, work.data());
+    k->transform.FftCore(fft, in.data(), out.data(), false);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  Restore();
 }
-BENCHMARK(BM_Fft)->ArgsProduct({{512, 64}, {0, 1, 2}});
+
+const bool kRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_MdctInv", [](const DspKernels& k) { return k.transform.MdctInvCore; }, MdctInv,
+      // 1920 and 240 (960-sample frames): the mixed-radix transform, generic
+      // code in every table.
+      [](auto* b) { b->Arg(2048)->Arg(256)->Arg(1920)->Arg(240); });
+  vxbench::RegisterPerIsa(
+      "BM_MdctFwd", [](const DspKernels& k) { return k.transform.MdctFwdCore; }, MdctFwd,
+      [](auto* b) { b->Arg(2048); });
+  vxbench::RegisterPerIsa(
+      "BM_Fft", [](const DspKernels& k) { return k.transform.FftCore; }, Fft,
+      [](auto* b) { b->Arg(512)->Arg(64); });
+  return true;
+}();
 
 #ifdef VX_HAVE_FFTW
 // Both MDCT directions on FFTW's complex FFT of E = N/4 points with the

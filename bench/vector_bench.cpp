@@ -1,199 +1,212 @@
-// Every vector primitive kernel, generic against SSE2 (and AVX2 where it
-// has its own kernel), on the sizes the decoders use: a 1024-line spectrum
-// or a 2048-sample stereo frame.
+// Every vector primitive kernel of every kernel table (generic, SSE2 and
+// AVX2, or NEON; bench_isa.h), on the sizes the decoders use: a 1024-line
+// spectrum or a 2048-sample stereo frame.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <random>
 #include <vector>
 
-#include "dsp/dsp_core.h"
+#include "bench/bench_isa.h"
 #include "dsp/vector_impl.h"
 
 namespace {
 
 constexpr int kN = 1024;
 
-std::vector<float> Floats(int n, float scale) {
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<float> d(-scale, scale);
-  std::vector<float> v(static_cast<size_t>(n));
-  for (float& x : v) x = d(rng);
-  return v;
-}
+// The arrays of a benchmark, in one page-aligned block: slot k starts k
+// times 18 KiB in, so any two slots are 0 or 2 KiB apart modulo 4 KiB.  A
+// load from an address whose low twelve bits match a store still in flight
+// waits as if they overlapped; where the heap happened to put separately
+// allocated arrays made such rows up to twice as slow from one build to the
+// next.
+class Arena {
+ public:
+  static constexpr size_t kSlotBytes = 16 * 1024;
+  static constexpr size_t kStride = kSlotBytes + 2048;
+  Arena() : block_(8 * kStride + 4096) {}
+  template <typename T>
+  T* Slot(int k) {
+    const auto base = (reinterpret_cast<uintptr_t>(block_.data()) + 4095) & ~uintptr_t{4095};
+    return reinterpret_cast<T*>(base + static_cast<size_t>(k) * kStride);
+  }
+  float* Floats(int k, int n, float scale) {
+    std::mt19937 rng(3 + k);
+    std::uniform_real_distribution<float> d(-scale, scale);
+    float* v = Slot<float>(k);
+    for (int i = 0; i < n; ++i) v[i] = d(rng);
+    return v;
+  }
+  int32_t* Ints(int k, int n) {
+    std::mt19937 rng(4 + k);
+    int32_t* v = Slot<int32_t>(k);
+    for (int i = 0; i < n; ++i) v[i] = static_cast<int32_t>(rng()) >> 8;
+    return v;
+  }
 
-std::vector<int32_t> Ints(int n) {
-  std::mt19937 rng(4);
-  std::vector<int32_t> v(static_cast<size_t>(n));
-  for (int32_t& x : v) x = static_cast<int32_t>(rng()) >> 8;
-  return v;
-}
+ private:
+  std::vector<uint8_t> block_;
+};
 
-bool Avx2() {
-  dspStaticInit();
-  return dspHasAvx2();
-}
-
-template <void (*Fn)(const float*, const float*, float*, int32_t)>
-void Binary(benchmark::State& st) {
-  const auto a = Floats(kN, 1.0f), b = Floats(kN, 1.0f);
-  std::vector<float> d(kN);
+template <typename Fn>
+void Binary(benchmark::State& st, Fn fn) {
+  Arena m;
+  const float *a = m.Floats(0, kN, 1.0f), *b = m.Floats(1, kN, 1.0f);
+  float* d = m.Floats(2, kN, 1.0f);
   for (auto _ : st) {
-    Fn(a.data(), b.data(), d.data(), kN);
-    benchmark::DoNotOptimize(d.data());
+    fn(a, b, d, kN);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <void (*Fn)(const float*, float, float*, int32_t)>
-void WithConstant(benchmark::State& st) {
-  const auto a = Floats(kN, 1.0f);
-  std::vector<float> d(kN, 0.5f);
+template <typename Fn>
+void WithConstant(benchmark::State& st, Fn fn) {
+  Arena m;
+  const float* a = m.Floats(0, kN, 1.0f);
+  float* d = m.Floats(1, kN, 0.5f);
   for (auto _ : st) {
-    Fn(a.data(), 0.75f, d.data(), kN);
-    benchmark::DoNotOptimize(d.data());
+    fn(a, 0.75f, d, kN);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <void (*Fn)(const Dsp32fc*, const Dsp32fc*, Dsp32fc*, int32_t)>
-void Complex(benchmark::State& st) {
-  const auto a = Floats(2 * kN, 1.0f), b = Floats(2 * kN, 1.0f);
-  std::vector<float> d(2 * kN);
+template <typename Fn>
+void Complex(benchmark::State& st, Fn fn) {
+  Arena m;
+  const auto* a = reinterpret_cast<const Dsp32fc*>(m.Floats(0, 2 * kN, 1.0f));
+  const auto* b = reinterpret_cast<const Dsp32fc*>(m.Floats(1, 2 * kN, 1.0f));
+  auto* d = reinterpret_cast<Dsp32fc*>(m.Floats(2, 2 * kN, 1.0f));
   for (auto _ : st) {
-    Fn(reinterpret_cast<const Dsp32fc*>(a.data()), reinterpret_cast<const Dsp32fc*>(b.data()),
-       reinterpret_cast<Dsp32fc*>(d.data()), kN);
-    benchmark::DoNotOptimize(d.data());
+    fn(a, b, d, kN);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <int32_t (*Fn)(const int32_t*, int32_t)>
-void Reduce(benchmark::State& st) {
-  const auto a = Ints(kN);
-  for (auto _ : st) benchmark::DoNotOptimize(Fn(a.data(), kN));
+template <typename Fn>
+void Reduce(benchmark::State& st, Fn fn) {
+  Arena m;
+  const int32_t* a = m.Ints(0, kN);
+  for (auto _ : st) benchmark::DoNotOptimize(fn(a, kN));
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <void (*Fn)(int32_t, int32_t*, int32_t)>
-void Shift(benchmark::State& st) {
-  auto a = Ints(kN);
+template <typename Fn>
+void Shift(benchmark::State& st, Fn fn) {
+  Arena m;
+  int32_t* a = m.Ints(0, kN);
   for (auto _ : st) {
-    Fn(3, a.data(), kN);
-    benchmark::DoNotOptimize(a.data());
+    fn(3, a, kN);
+    benchmark::DoNotOptimize(a);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <void (*Fn)(const int32_t*, const int32_t*, int32_t*, int32_t, int32_t, bool)>
-void AddScaled(benchmark::State& st) {
-  const auto a = Ints(kN), b = Ints(kN);
-  std::vector<int32_t> d(kN);
+template <typename Fn>
+void AddScaled(benchmark::State& st, Fn fn) {
+  Arena m;
+  const int32_t *a = m.Ints(0, kN), *b = m.Ints(1, kN);
+  int32_t* d = m.Ints(2, kN);
   for (auto _ : st) {
-    Fn(a.data(), b.data(), d.data(), kN, 2, true);
-    benchmark::DoNotOptimize(d.data());
+    fn(a, b, d, kN, 2, true);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
 // A frame of `nch` channels (kN samples each) to interleaved 16-bit PCM.
-template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
-void InterleaveChannels(benchmark::State& st, int nch) {
-  std::vector<std::vector<float>> chans;
+template <typename Fn>
+void InterleaveChannels(benchmark::State& st, Fn fn, int nch) {
+  Arena m;
   std::vector<const float*> ch;
-  for (int k = 0; k < nch; ++k) chans.push_back(Floats(kN, 40000.0f));
-  for (const auto& c : chans) ch.push_back(c.data());
-  std::vector<int16_t> d(static_cast<size_t>(nch) * kN);
+  for (int k = 0; k < nch; ++k) ch.push_back(m.Floats(k, kN, 40000.0f));
+  int16_t* d = m.Slot<int16_t>(nch);
   for (auto _ : st) {
-    Fn(ch.data(), nch, kN, d.data());
-    benchmark::DoNotOptimize(d.data());
+    fn(ch.data(), nch, kN, d);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * nch * kN);
 }
 
-template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
-void Interleave(benchmark::State& st) {
-  InterleaveChannels<Fn>(st, 2);
+template <typename Fn>
+void Interleave(benchmark::State& st, Fn fn) {
+  InterleaveChannels(st, fn, 2);
 }
 
-template <void (*Fn)(const float* const*, int32_t, int32_t, int16_t*)>
-void Interleave51(benchmark::State& st) {
-  InterleaveChannels<Fn>(st, 6);
+template <typename Fn>
+void Interleave51(benchmark::State& st, Fn fn) {
+  InterleaveChannels(st, fn, 6);
 }
 
-template <uint32_t (*Fn)(const uint8_t*, int32_t, uint32_t)>
-void Crc(benchmark::State& st) {
-  std::vector<uint8_t> bytes(4 * kN);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 131);
-  for (auto _ : st)
-    benchmark::DoNotOptimize(Fn(bytes.data(), static_cast<int32_t>(bytes.size()), ~0u));
-  st.SetBytesProcessed(st.iterations() * static_cast<int64_t>(bytes.size()));
+template <typename Fn>
+void Crc(benchmark::State& st, Fn fn) {
+  Arena m;
+  uint8_t* bytes = m.Slot<uint8_t>(0);
+  const int32_t n = 4 * kN;
+  for (int32_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 131);
+  for (auto _ : st) benchmark::DoNotOptimize(fn(bytes, n, ~0u));
+  st.SetBytesProcessed(st.iterations() * n);
 }
 
-template <void (*Fn)(const int16_t*, float*, int32_t)>
-void Pow43(benchmark::State& st) {
-  std::vector<int16_t> q(kN);
+template <typename Fn>
+void Pow43(benchmark::State& st, Fn fn) {
+  Arena m;
+  int16_t* q = m.Slot<int16_t>(0);
   std::mt19937 rng(5);
-  for (int16_t& v : q) v = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
-  std::vector<float> d(kN);
+  for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+  float* d = m.Slot<float>(1);
   for (auto _ : st) {
-    Fn(q.data(), d.data(), kN);
-    benchmark::DoNotOptimize(d.data());
+    fn(q, d, kN);
+    benchmark::DoNotOptimize(d);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-template <void (*Fn)(float*, int32_t, int32_t, bool, float* const*)>
-void Predict(benchmark::State& st) {
-  std::vector<std::vector<float>> arrays;
-  for (int k = 0; k < kPredictorArrays; ++k) arrays.push_back(Floats(kN, 1.0f));
-  for (float& v : arrays[kVar0]) v = 1.0f + v * v;
-  for (float& v : arrays[kVar1]) v = 1.0f + v * v;
+template <typename Fn>
+void Predict(benchmark::State& st, Fn fn) {
+  Arena m;
   float* s[kPredictorArrays];
-  for (int k = 0; k < kPredictorArrays; ++k) s[k] = arrays[static_cast<size_t>(k)].data();
-  auto x = Floats(kN, 1000.0f);
+  for (int k = 0; k < kPredictorArrays; ++k) s[k] = m.Floats(k, kN, 1.0f);
+  for (int i = 0; i < kN; ++i) {
+    s[kVar0][i] = 1.0f + s[kVar0][i] * s[kVar0][i];
+    s[kVar1][i] = 1.0f + s[kVar1][i] * s[kVar1][i];
+  }
+  float* x = m.Floats(kPredictorArrays, kN, 1000.0f);
   for (auto _ : st) {
-    Fn(x.data(), 0, kN, true, s);
-    benchmark::DoNotOptimize(x.data());
+    fn(x, 0, kN, true, s);
+    benchmark::DoNotOptimize(x);
   }
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-// One row per implementation; AVX2 rows only on machines that have it.
-#define VX_IMPLS(bench, name)                                  \
-  BENCHMARK(bench<dsp_generic::name>)->Name(#name "/generic"); \
-  BENCHMARK(bench<dsp_sse2::name>)->Name(#name "/sse2")
+// One row per kernel and instruction set (bench_isa.h).
+#define VX_BENCH(bench, name, kernel)                            \
+  vxbench::RegisterPerIsa(                                       \
+      name, [](const DspKernels& k) { return k.vector.kernel; }, \
+      [](benchmark::State& st, const DspKernels* k) { bench(st, k->vector.kernel); })
 
-VX_IMPLS(Binary, Add_32f);
-VX_IMPLS(Binary, Mul_32f);
-VX_IMPLS(WithConstant, MulC_32f);
-VX_IMPLS(WithConstant, AddProductC_32f);
-VX_IMPLS(Complex, Add_32fc);
-VX_IMPLS(Complex, Sub_32fc);
-VX_IMPLS(Reduce, Max_32s);
-VX_IMPLS(Reduce, Min_32s);
-VX_IMPLS(Shift, ShiftLeft_32s);
-VX_IMPLS(Shift, ShiftRight_32s);
-VX_IMPLS(AddScaled, AddScaled_32s);
-VX_IMPLS(Interleave, InterleaveConvert_32f16s);
-BENCHMARK(Interleave51<dsp_generic::InterleaveConvert_32f16s>)
-    ->Name("InterleaveConvert_32f16s/6ch/generic");
-BENCHMARK(Interleave51<dsp_sse2::InterleaveConvert_32f16s>)
-    ->Name("InterleaveConvert_32f16s/6ch/sse2");
-VX_IMPLS(Crc, Crc32);
-VX_IMPLS(Pow43, Pow43_16s32f);
-VX_IMPLS(Predict, Predict_32f);
-
-const bool kAvx2Registered = [] {
-  if (!Avx2()) return false;
-  benchmark::RegisterBenchmark("Add_32f/avx2", Binary<dsp_avx2::Add_32f>);
-  benchmark::RegisterBenchmark("Mul_32f/avx2", Binary<dsp_avx2::Mul_32f>);
-  benchmark::RegisterBenchmark("MulC_32f/avx2", WithConstant<dsp_avx2::MulC_32f>);
-  benchmark::RegisterBenchmark("Add_32fc/avx2", Complex<dsp_avx2::Add_32fc>);
-  benchmark::RegisterBenchmark("InterleaveConvert_32f16s/avx2",
-                               Interleave<dsp_avx2::InterleaveConvert_32f16s>);
-  benchmark::RegisterBenchmark("Pow43_16s32f/avx2", Pow43<dsp_avx2::Pow43_16s32f>);
-  benchmark::RegisterBenchmark("Predict_32f/avx2", Predict<dsp_avx2::Predict_32f>);
+const bool kRegistered = [] {
+  VX_BENCH(Binary, "Add_32f", Add_32f);
+  VX_BENCH(Binary, "Mul_32f", Mul_32f);
+  VX_BENCH(WithConstant, "MulC_32f", MulC_32f);
+  VX_BENCH(WithConstant, "AddProductC_32f", AddProductC_32f);
+  VX_BENCH(Complex, "Add_32fc", Add_32fc);
+  VX_BENCH(Complex, "Sub_32fc", Sub_32fc);
+  VX_BENCH(Reduce, "Max_32s", Max_32s);
+  VX_BENCH(Reduce, "Min_32s", Min_32s);
+  VX_BENCH(Shift, "ShiftLeft_32s", ShiftLeft_32s);
+  VX_BENCH(Shift, "ShiftRight_32s", ShiftRight_32s);
+  VX_BENCH(AddScaled, "AddScaled_32s", AddScaled_32s);
+  VX_BENCH(Interleave, "InterleaveConvert_32f16s", InterleaveConvert_32f16s);
+  VX_BENCH(Interleave51, "InterleaveConvert_32f16s/6ch", InterleaveConvert_32f16s);
+  VX_BENCH(Crc, "Crc32", Crc32);
+  VX_BENCH(Pow43, "Pow43_16s32f", Pow43_16s32f);
+  VX_BENCH(Predict, "Predict_32f", Predict_32f);
   return true;
 }();
+
+#undef VX_BENCH
 
 }  // namespace

@@ -4,41 +4,27 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if VX_SIMD_X86
 #include <cpuid.h>
 #define VX_HAVE_CPUID 1
+#endif
+#if VX_SIMD_NEON
+#include <sys/auxv.h>
 #endif
 
 namespace dsp_detail {
 
-int32_t g_cpu_class = 0;
-
 namespace {
+int32_t g_cpu_class = 0;
 int32_t g_sub_variant = 0;
 bool g_avx2 = false;
-TableNode* g_tables = nullptr;
 
 // Feature cache; two racing first queries store identical values.
 bool g_features_detected = false;
 uint32_t g_features = 0;
 uint32_t g_leaf1[4] = {0, 0, 0, 0};
-}  // namespace
-
-void RegisterTable(TableNode* node) {
-  node->next = g_tables;
-  g_tables = node;
-}
-
-void ApplyAvx2(bool enable) {
-  for (TableNode* n = g_tables; n; n = n->next) {
-    void (*vec)() = (enable && n->avx2) ? n->avx2 : n->sse2;
-    for (int i = 1; i < 6; ++i) n->entries[i] = vec;
-  }
-}
-
-namespace {
 
 bool QueryLeaf(uint32_t leaf, uint32_t regs[4]) {
 #ifdef VX_HAVE_CPUID
@@ -79,7 +65,7 @@ bool DetectFeatures() {
 }
 
 bool DetectAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
+#if VX_SIMD_X86
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
@@ -87,7 +73,47 @@ bool DetectAvx2() {
 #endif
 }
 
+// Advanced SIMD is part of every aarch64 Linux system; the kernel still
+// says so in the hardware capabilities.
+bool DetectNeon() {
+#if VX_SIMD_NEON
+  return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
+#else
+  return false;
+#endif
+}
+
+// The table of processor-class index `index`: 0 generic, otherwise the
+// widest instruction set this build has and the processor runs.
+const DspKernels* KernelsForClass(int32_t index) {
+  static constexpr DspIsa kWidestFirst[] = {dspIsaAvx2, dspIsaSse2, dspIsaNeon};
+  if (index > 0) {
+    for (DspIsa isa : kWidestFirst) {
+      if (const DspKernels* k = dspKernelsFor(isa)) return k;
+    }
+  }
+  return dspKernelsFor(dspIsaGeneric);
+}
+
 }  // namespace
+
+bool IsaRunnable(DspIsa isa) {
+  switch (isa) {
+    case dspIsaGeneric:
+      return true;
+    case dspIsaSse2: {
+      uint32_t mask[2] = {0, 0};
+      return dspGetCpuFeatures(mask, nullptr) == dspStsNoErr && (mask[0] & dspCpuSSE2);
+    }
+    case dspIsaAvx2:
+      return IsaRunnable(dspIsaSse2) && DetectAvx2();
+    case dspIsaNeon:
+      return DetectNeon();
+    default:
+      return false;
+  }
+}
+
 }  // namespace dsp_detail
 
 using namespace dsp_detail;
@@ -124,23 +150,44 @@ int32_t dspStaticInit() {
   const bool have = dspGetCpuFeatures(mask, nullptr) == dspStsNoErr;
   int32_t index, sub;
   dspSelectClass(have, mask[0], &index, &sub);
+  // Without CPUID (aarch64) the vectorised class stands for NEON.
+  if (!have && IsaRunnable(dspIsaNeon)) index = 1, sub = 1;
   g_cpu_class = index;
   g_sub_variant = sub;
-  g_avx2 = index > 0 && DetectAvx2();
-  ApplyAvx2(g_avx2);
+  g_kernels = KernelsForClass(index);
+  g_avx2 = g_kernels->isa == dspIsaAvx2;
   uint32_t r[4];
   if (!have || !QueryLeaf(0, r)) return dspStsNonReferenceCpu;
   const bool reference = r[1] == 0x756e6547u && r[3] == 0x49656e69u && r[2] == 0x6c65746eu;
   return reference ? dspStsNoErr : dspStsNonReferenceCpu;
 }
 
-int32_t dspGetCpuClass() { return g_cpu_class; }
-int32_t dspGetCpuSubVariant() { return g_sub_variant; }
-bool dspHasAvx2() { return g_avx2; }
+int32_t dspGetCpuClass() {
+  return g_cpu_class;
+}
+int32_t dspGetCpuSubVariant() {
+  return g_sub_variant;
+}
+bool dspHasAvx2() {
+  return g_avx2;
+}
 
 void dspForceCpuClass(int32_t index) {
   if (index < 0 || index > 4) index = 0;
   g_cpu_class = index;
+  g_kernels = KernelsForClass(index);
+}
+
+int32_t dspSelectKernels(DspIsa isa) {
+  const DspKernels* k = dspKernelsFor(isa);
+  if (!k) return dspStsSizeErr;
+  g_kernels = k;
+  if (isa == dspIsaGeneric) {
+    g_cpu_class = 0;
+  } else if (g_cpu_class == 0) {
+    g_cpu_class = 1;
+  }
+  return dspStsNoErr;
 }
 
 namespace {

@@ -35,28 +35,31 @@ enum DspCpuFeature : uint32_t {
   dspCpuSSE42 = 1u << 7,
 };
 
-// Detects the processor and selects the implementation of every primitive.
-// Returns 0, or 20 when the vendor is not the reference vendor (the selection
-// is made anyway).
+// Detects the processor and selects the implementation of every primitive
+// (the kernel table of dsp_kernels.h).  Returns 0, or 20 when the vendor is
+// not the reference vendor (the selection is made anyway).  On aarch64,
+// which has no CPUID, the result is 20 and the class index is 1 (NEON).
 int32_t dspStaticInit();
 
 // Writes the 64-bit feature mask (low word first) and, if cpuid is given, the
 // EAX, EBX, ECX, EDX registers of CPUID leaf 1.
 int32_t dspGetCpuFeatures(uint32_t mask[2], uint32_t cpuid[4]);
 
-// Processor-class index (0 generic, 1..4 vectorised) and sub-variant.
+// Processor-class index (0 generic, 1..4 vectorised: the widest instruction
+// set the build has and the processor runs) and sub-variant.
 int32_t dspGetCpuClass();
 int32_t dspGetCpuSubVariant();
 
-// True when AVX2 and FMA are usable (processor and operating system); the
-// vectorised entries of primitives that have an AVX2 variant then use it.
+// True when dspStaticInit selected the AVX2 table (AVX2 and FMA usable by
+// processor and operating system).
 bool dspHasAvx2();
 
 // Selection rule on a given feature mask; exposed for tests.
 void dspSelectClass(bool have_cpuid, uint32_t mask, int32_t* index, int32_t* sub_variant);
 
-// Forces the processor-class index (tests and benchmarks that compare
-// implementations through the public entry points).
+// Forces the processor-class index and with it the selected kernel table
+// (tests and benchmarks that compare whole decodes; kernels alone are
+// compared through dspKernelsFor without touching the selection).
 void dspForceCpuClass(int32_t index);
 
 // Memory hooks: allocate, allocate-zeroed, reallocate, release.

@@ -3,14 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 #include "dsp/fft_impl.h"
 
 namespace {
-
-using CoreFn = void (*)(const DspFftSpec_C_32fc*, const Dsp32fc*, Dsp32fc*, bool);
-DspTable<CoreFn> t_core = DspMakeTable<CoreFn>(dsp_generic::FftCore, dsp_sse2::FftCore);
-DspAvx2Variant<CoreFn> a_core(t_core, dsp_avx2::FftCore);
 
 constexpr int64_t Align32(int64_t n) {
   return (n + 31) & ~int64_t{31};
@@ -98,7 +94,7 @@ int32_t Run(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C_32fc* spec, uin
     std::memcpy(copy, src, sizeof(Dsp32fc) * len);
     src = copy;
   }
-  DspSelect(t_core)(spec, src, dst, inverse);  // inverse: conj(DFT(conj(x)))
+  DspActiveKernels().transform.FftCore(spec, src, dst, inverse);  // inverse: conj(DFT(conj(x)))
   Finish(dst, len, inverse, inverse ? spec->inv_scaled : spec->fwd_scaled, spec->scale);
   dspFree(own);
   return dspStsNoErr;

@@ -1,5 +1,5 @@
 // Internal layout of the complex FFT context, its constant tables and the
-// per-instruction-set kernels (declared here so tests can compare them).
+// reference kernel.
 //
 // Algorithm (all implementations): decimation in time over data gathered in
 // bit-reversed order.  The reference runs radix-2 butterflies with the
@@ -129,16 +129,11 @@ constexpr void FftFillPassTable(float* t, int64_t s) {
 }
 
 // Unscaled forward FFT from src to dst (distinct buffers), optionally of the
-// conjugated input.  Vectorised versions fall back to the reference for
+// conjugated input: the reference kernel.  The vectorised ones
+// (transform_vec.h, reached through DspTransformKernels) fall back to it for
 // lengths below their vector width.
 namespace dsp_generic {
 void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in);
 // Radix-2 passes over data already in bit-reversed order, in place.
 void FftPasses(const DspFftSpec_C_32fc* spec, Dsp32fc* data);
 }  // namespace dsp_generic
-namespace dsp_sse2 {
-void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in);
-}
-namespace dsp_avx2 {
-void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in);
-}

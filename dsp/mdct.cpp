@@ -7,16 +7,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 #include "dsp/mdct_impl.h"
 
 namespace {
-
-using CoreFn = void (*)(const MdctSpec*, const float*, float*, Dsp32fc*);
-DspTable<CoreFn> t_inv = DspMakeTable<CoreFn>(dsp_generic::MdctInvCore, dsp_sse2::MdctInvCore);
-DspAvx2Variant<CoreFn> a_inv(t_inv, dsp_avx2::MdctInvCore);
-DspTable<CoreFn> t_fwd = DspMakeTable<CoreFn>(dsp_generic::MdctFwdCore, dsp_sse2::MdctFwdCore);
-DspAvx2Variant<CoreFn> a_fwd(t_fwd, dsp_avx2::MdctFwdCore);
 
 constexpr int64_t kHeaderBytes = 64;  // MdctSpec rounded up to the table alignment
 static_assert(sizeof(MdctSpec) <= kHeaderBytes);
@@ -135,7 +129,8 @@ int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, in
     work = own;
   }
   auto* z = dspAlignPtr<Dsp32fc>(work, 32);
-  DspSelect(tag == kMdctInvTag ? t_inv : t_fwd)(s, src, dst, z);
+  const DspTransformKernels& k = DspActiveKernels().transform;
+  (tag == kMdctInvTag ? k.MdctInvCore : k.MdctFwdCore)(s, src, dst, z);
   dspFree(own);
   return dspStsNoErr;
 }

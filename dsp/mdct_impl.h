@@ -1,5 +1,4 @@
-// Internal layout of the MDCT contexts and the per-instruction-set kernels
-// (declared here so tests can compare them).
+// Internal layout of the MDCT contexts and the reference kernels.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +23,11 @@ struct MdctSpec {
 };
 
 // One transform; z is the 32-byte aligned work area (N/4 complex values for
-// power-of-two N, N/2 for the others).  Vectorised versions fall back to the
-// reference for lengths below their vector width and for lengths that are
-// not powers of two.
+// power-of-two N, N/2 for the others).  The reference kernels; the
+// vectorised ones (transform_vec.h, reached through DspTransformKernels)
+// fall back to them for lengths below their vector width and for lengths
+// that are not powers of two.
 namespace dsp_generic {
 void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
 void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
 }  // namespace dsp_generic
-namespace dsp_sse2 {
-void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
-void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
-}  // namespace dsp_sse2
-namespace dsp_avx2 {
-void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
-void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
-}  // namespace dsp_avx2

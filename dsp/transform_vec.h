@@ -1,11 +1,11 @@
 // Vectorised FFT and MDCT kernels, written once over a vector traits type V
-// and instantiated by the SSE2 and AVX2 translation units (each compiled
-// with its own target flags).  A vector holds V::kComplex interleaved
-// complex values (2 * kComplex floats).  The traits provide loads and
-// stores, add/sub/xor, lane shuffles (Swap: re <-> im of each value; Rev:
+// (a lane type of simd_*.h with the shuffles below) and instantiated by
+// transform_<isa>.cpp (each compiled with its own target flags).  A vector
+// holds V::kComplex interleaved complex values (2 * kComplex floats).  The
+// traits provide loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each value; Rev:
 // all floats reversed; RevC: complex values reversed; BlendEvenOdd: even
 // floats of a, odd floats of b; EvenWithRevOdd(a, b): a[0], b[last],
-// a[2], b[last - 2], ...), twiddle products and the 4 x kComplex transposed
+// a[2], b[last - 2], ...), twiddle products (CMul, MulConjTw) and the 4 x kComplex transposed
 // store of the first pass.
 #pragma once
 
@@ -47,9 +47,9 @@ inline void Radix4Pass(float* p, int32_t len, int32_t s, const float* tab) {
       float* p2 = p1 + 2 * s;
       float* p3 = p2 + 2 * s;
       const auto a = V::Load(p0);
-      const auto b = V::Mul(V::Load(p1), w2r, w2i);
-      const auto c = V::Mul(V::Load(p2), w1r, w1i);
-      const auto d = V::Mul(V::Load(p3), w3r, w3i);
+      const auto b = V::CMul(V::Load(p1), w2r, w2i);
+      const auto c = V::CMul(V::Load(p2), w1r, w1i);
+      const auto d = V::CMul(V::Load(p3), w3r, w3i);
       const auto t0 = V::Add(a, b), t1 = V::Sub(a, b);
       const auto t2 = V::Add(c, d), t3 = V::MulNegI(V::Sub(c, d));
       V::Store(p0, V::Add(t0, t2));
@@ -67,7 +67,7 @@ inline void Radix2Pass(float* p, int32_t h, const float* tab) {
   const float *wr = tab + 4 * h, *wi = tab + 6 * h;
   for (int32_t j = 0; j < 2 * h; j += 2 * V::kComplex) {
     const auto a = V::Load(p + j);
-    const auto b = V::Mul(V::Load(p + 2 * h + j), V::Load(wr + j), V::Load(wi + j));
+    const auto b = V::CMul(V::Load(p + 2 * h + j), V::Load(wr + j), V::Load(wi + j));
     V::Store(p + j, V::Add(a, b));
     V::Store(p + 2 * h + j, V::Sub(a, b));
   }
@@ -155,7 +155,7 @@ void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
         // (x[N/4+2m], x[3N/4-1-2m]) pairs, swapped
         const auto mid = V::Swap(
             V::EvenWithRevOdd(V::Load(x + n / 4 + 2 * m), V::Load(x + 3 * n / 4 - 2 * kC - 2 * m)));
-        typename V::Vec a;
+        typename V::F a;
         if (row < 2) {  // m < E/2: (x[3N/4+2m], x[N/4-1-2m]) -> (a, d)
           a = V::Sub(V::Xor(V::EvenWithRevOdd(V::Load(x + 3 * n / 4 + 2 * m),
                                               V::Load(x + n / 4 - 2 * kC - 2 * m)),

@@ -1,9 +1,9 @@
 // Public entry points of the vector primitives: argument checks, then the
-// kernel chosen through the dispatch tables.
+// kernel of the selected table (dsp_kernels.h).
 #include <algorithm>
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 #include "dsp/vector_impl.h"
 
 namespace dsp_tables {
@@ -35,51 +35,6 @@ const uint32_t (&kCrc32)[8][256] = kCrcTables.t;
 }  // namespace dsp_tables
 
 namespace {
-
-#define VX_TABLE(name, type) \
-  static DspTable<type> t_##name = DspMakeTable<type>(dsp_generic::name, dsp_sse2::name)
-#define VX_AVX2(name, type) static DspAvx2Variant<type> a_##name(t_##name, dsp_avx2::name)
-
-using MulCFn = void (*)(const float*, float, float*, int32_t);
-using BinFn = void (*)(const float*, const float*, float*, int32_t);
-using BinCFn = void (*)(const Dsp32fc*, const Dsp32fc*, Dsp32fc*, int32_t);
-using Red32Fn = int32_t (*)(const int32_t*, int32_t);
-using Red16Fn = int16_t (*)(const int16_t*, int32_t);
-using ShiftFn = void (*)(int32_t, int32_t*, int32_t);
-using ScaledFn = void (*)(const int32_t*, const int32_t*, int32_t*, int32_t, int32_t, bool);
-using InterleaveFn = void (*)(const float* const*, int32_t, int32_t, int16_t*);
-using CrcFn = uint32_t (*)(const uint8_t*, int32_t, uint32_t);
-using Pow43Fn = void (*)(const int16_t*, float*, int32_t);
-using SfGainFn = void (*)(const int16_t*, int32_t, float*, int32_t);
-using PredictFn = void (*)(float*, int32_t, int32_t, bool, float* const*);
-
-VX_TABLE(MulC_32f, MulCFn);
-VX_AVX2(MulC_32f, MulCFn);
-VX_TABLE(Add_32f, BinFn);
-VX_AVX2(Add_32f, BinFn);
-VX_TABLE(Mul_32f, BinFn);
-VX_AVX2(Mul_32f, BinFn);
-VX_TABLE(AddProductC_32f, MulCFn);
-VX_TABLE(Add_32fc, BinCFn);
-VX_AVX2(Add_32fc, BinCFn);
-VX_TABLE(Sub_32fc, BinCFn);
-VX_TABLE(Max_32s, Red32Fn);
-VX_TABLE(Min_32s, Red32Fn);
-VX_TABLE(Max_16s, Red16Fn);
-VX_TABLE(ShiftLeft_32s, ShiftFn);
-VX_TABLE(ShiftRight_32s, ShiftFn);
-VX_TABLE(AddScaled_32s, ScaledFn);
-VX_TABLE(InterleaveConvert_32f16s, InterleaveFn);
-VX_AVX2(InterleaveConvert_32f16s, InterleaveFn);
-VX_TABLE(Crc32, CrcFn);
-VX_TABLE(Pow43_16s32f, Pow43Fn);
-VX_AVX2(Pow43_16s32f, Pow43Fn);
-VX_TABLE(ScalefactorGain_16s32f, SfGainFn);
-VX_TABLE(Predict_32f, PredictFn);
-VX_AVX2(Predict_32f, PredictFn);
-
-#undef VX_TABLE
-#undef VX_AVX2
 
 template <typename T>
 int32_t Fill(T* dst, T value, int32_t n) {
@@ -147,28 +102,28 @@ int32_t dspSet_16s(int16_t value, int16_t* dst, int32_t n) {
 int32_t dspMulC_32f(const float* src, float c, float* dst, int32_t n) {
   if (!src || !dst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_MulC_32f)(src, c, dst, n);
+  DspActiveKernels().vector.MulC_32f(src, c, dst, n);
   return dspStsNoErr;
 }
 
 int32_t dspMulCInPlace_32f(float c, float* srcdst, int32_t n) {
   if (!srcdst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  if (c != 1.0f) DspSelect(t_MulC_32f)(srcdst, c, srcdst, n);
+  if (c != 1.0f) DspActiveKernels().vector.MulC_32f(srcdst, c, srcdst, n);
   return dspStsNoErr;
 }
 
 int32_t dspAdd_32f(const float* src1, const float* src2, float* dst, int32_t n) {
   if (!src1 || !src2 || !dst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_Add_32f)(src1, src2, dst, n);
+  DspActiveKernels().vector.Add_32f(src1, src2, dst, n);
   return dspStsNoErr;
 }
 
 int32_t dspMul_32f(const float* src1, const float* src2, float* dst, int32_t n) {
   if (!src1 || !src2 || !dst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_Mul_32f)(src1, src2, dst, n);
+  DspActiveKernels().vector.Mul_32f(src1, src2, dst, n);
   return dspStsNoErr;
 }
 
@@ -183,49 +138,49 @@ int32_t dspMulInPlace_32f(const float* src, float* srcdst, int32_t n) {
 int32_t dspAddProductC_32f(const float* src, float c, float* srcdst, int32_t n) {
   if (!src || !srcdst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_AddProductC_32f)(src, c, srcdst, n);
+  DspActiveKernels().vector.AddProductC_32f(src, c, srcdst, n);
   return dspStsNoErr;
 }
 
 int32_t dspAddInPlace_32fc(const Dsp32fc* src, Dsp32fc* srcdst, int32_t n) {
   if (n <= 0) return dspStsSizeErr;
   if (!src || !srcdst) return dspStsNullPtrErr;
-  DspSelect(t_Add_32fc)(src, srcdst, srcdst, n);
+  DspActiveKernels().vector.Add_32fc(src, srcdst, srcdst, n);
   return dspStsNoErr;
 }
 
 int32_t dspSub_32fc(const Dsp32fc* src1, const Dsp32fc* src2, Dsp32fc* dst, int32_t n) {
   if (n <= 0) return dspStsSizeErr;
   if (!src1 || !src2 || !dst) return dspStsNullPtrErr;
-  DspSelect(t_Sub_32fc)(src1, src2, dst, n);
+  DspActiveKernels().vector.Sub_32fc(src1, src2, dst, n);
   return dspStsNoErr;
 }
 
 int32_t dspMax_32s(const int32_t* src, int32_t n, int32_t* max) {
   if (!src || !max) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  *max = DspSelect(t_Max_32s)(src, n);
+  *max = DspActiveKernels().vector.Max_32s(src, n);
   return dspStsNoErr;
 }
 
 int32_t dspMax_16s(const int16_t* src, int32_t n, int16_t* max) {
   if (!src || !max) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  *max = DspSelect(t_Max_16s)(src, n);
+  *max = DspActiveKernels().vector.Max_16s(src, n);
   return dspStsNoErr;
 }
 
 int32_t dspMin_32s(const int32_t* src, int32_t n, int32_t* min) {
   if (!src || !min) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  *min = DspSelect(t_Min_32s)(src, n);
+  *min = DspActiveKernels().vector.Min_32s(src, n);
   return dspStsNoErr;
 }
 
 int32_t dspMinIndex_32s(const int32_t* src, int32_t n, int32_t* min, int32_t* index) {
   if (!src || !min) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  const int32_t m = DspSelect(t_Min_32s)(src, n);
+  const int32_t m = DspActiveKernels().vector.Min_32s(src, n);
   *min = m;
   if (index) *index = static_cast<int32_t>(std::find(src, src + n, m) - src);
   return dspStsNoErr;
@@ -242,7 +197,7 @@ int32_t dspAddScaled_32s(const int32_t* src1, const int32_t* src2, int32_t* dst,
                          int32_t sf) {
   if (!src1 || !src2 || !dst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_AddScaled_32s)(src1, src2, dst, n, sf, false);
+  DspActiveKernels().vector.AddScaled_32s(src1, src2, dst, n, sf, false);
   return dspStsNoErr;
 }
 
@@ -250,7 +205,7 @@ int32_t dspSubScaled_32s(const int32_t* src1, const int32_t* src2, int32_t* dst,
                          int32_t sf) {
   if (!src1 || !src2 || !dst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_AddScaled_32s)(src1, src2, dst, n, sf, true);
+  DspActiveKernels().vector.AddScaled_32s(src1, src2, dst, n, sf, true);
   return dspStsNoErr;
 }
 
@@ -258,7 +213,7 @@ int32_t dspShiftLeft_32s(int32_t k, int32_t* srcdst, int32_t n) {
   if (!srcdst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
   if (k < 0) return dspStsShiftErr;
-  if (k > 0) DspSelect(t_ShiftLeft_32s)(k, srcdst, n);
+  if (k > 0) DspActiveKernels().vector.ShiftLeft_32s(k, srcdst, n);
   return dspStsNoErr;
 }
 
@@ -266,7 +221,7 @@ int32_t dspShiftRight_32s(int32_t k, int32_t* srcdst, int32_t n) {
   if (!srcdst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
   if (k < 0) return dspStsShiftErr;
-  if (k > 0) DspSelect(t_ShiftRight_32s)(k, srcdst, n);
+  if (k > 0) DspActiveKernels().vector.ShiftRight_32s(k, srcdst, n);
   return dspStsNoErr;
 }
 
@@ -278,21 +233,21 @@ int32_t dspInterleaveConvert_32f16s(const float* const* channels, int32_t num_ch
   for (int32_t k = 0; k < num_channels; ++k) {
     if (!channels[k]) return dspStsNullPtrErr;
   }
-  DspSelect(t_InterleaveConvert_32f16s)(channels, num_channels, n, dst);
+  DspActiveKernels().vector.InterleaveConvert_32f16s(channels, num_channels, n, dst);
   return dspStsNoErr;
 }
 
 int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc) {
   if (!src || !crc) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  *crc = ~DspSelect(t_Crc32)(src, n, ~*crc);
+  *crc = ~DspActiveKernels().vector.Crc32(src, n, ~*crc);
   return dspStsNoErr;
 }
 
 int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, int32_t nbands) {
   if (!x || !gains || !offsets) return dspStsNullPtrErr;
   if (nbands <= 0) return dspStsSizeErr;
-  const MulCFn mulc = DspSelect(t_MulC_32f);
+  const auto mulc = DspActiveKernels().vector.MulC_32f;
   for (int32_t b = 0; b < nbands; ++b) {
     const int32_t len = offsets[b + 1] - offsets[b];
     if (len > 0) mulc(x + offsets[b], gains[b], x + offsets[b], len);
@@ -303,7 +258,7 @@ int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, in
 int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n) {
   if (!sf || !gains) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
-  DspSelect(t_ScalefactorGain_16s32f)(sf, offset, gains, n);
+  DspActiveKernels().vector.ScalefactorGain_16s32f(sf, offset, gains, n);
   return dspStsNoErr;
 }
 
@@ -311,7 +266,7 @@ int32_t dspPow43_16s32f(const int16_t* q, float* dst, int32_t n) {
   if (!q || !dst) return dspStsNullPtrErr;
   if (n < 0) return dspStsSizeErr;
   // The kernels clamp magnitudes above 8206 to the table's last entry.
-  if (n > 0) DspSelect(t_Pow43_16s32f)(q, dst, n);
+  if (n > 0) DspActiveKernels().vector.Pow43_16s32f(q, dst, n);
   return dspStsNoErr;
 }
 
@@ -396,7 +351,7 @@ int32_t dspPredict_32f(float* x, const int32_t* band_offsets, int32_t nbands,
   float* a[kPredictorArrays];
   Arrays(state, a);
   const int32_t lines = reinterpret_cast<PredictorHeader*>(state)->lines;
-  const PredictFn predict = DspSelect(t_Predict_32f);
+  const auto predict = DspActiveKernels().vector.Predict_32f;
   for (int32_t b = 0; b < nbands; ++b) {
     const int32_t begin = std::max(band_offsets[b], 0);
     const int32_t end = std::min(band_offsets[b + 1], lines);  // never beyond the state

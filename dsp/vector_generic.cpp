@@ -1,4 +1,6 @@
 // Reference implementations of the vector kernels: plain scalar code.
+// (Crc32Slice8 is portable too but not the reference: the vectorised
+// tables use it.)
 #include <cmath>
 #include <cstring>
 
@@ -117,6 +119,21 @@ void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, in
 uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc) {
   for (int32_t i = 0; i < n; ++i) crc = dsp_tables::kCrc32[0][(crc ^ src[i]) & 0xFF] ^ (crc >> 8);
   return crc;
+}
+
+uint32_t Crc32Slice8(const uint8_t* src, int32_t n, uint32_t crc) {
+  using dsp_tables::kCrc32;
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint32_t lo, hi;
+    std::memcpy(&lo, src + i, 4);
+    std::memcpy(&hi, src + i + 4, 4);
+    lo ^= crc;
+    crc = kCrc32[7][lo & 0xFF] ^ kCrc32[6][(lo >> 8) & 0xFF] ^ kCrc32[5][(lo >> 16) & 0xFF] ^
+          kCrc32[4][lo >> 24] ^ kCrc32[3][hi & 0xFF] ^ kCrc32[2][(hi >> 8) & 0xFF] ^
+          kCrc32[1][(hi >> 16) & 0xFF] ^ kCrc32[0][hi >> 24];
+  }
+  return Crc32(src + i, n - i, crc);
 }
 
 // Magnitudes above the table (8206) are clamped, never read past it.

@@ -1,39 +1,36 @@
 // Kernels behind the vector primitives: arguments are already checked by the
-// public entry points in vector.cpp.  dsp_generic is the reference; dsp_sse2
-// and dsp_avx2 must give the same results (bit-exact for every kernel here).
+// public entry points in vector.cpp.  dsp_generic is the reference; the
+// vectorised kernels (vector_vec.h, one instantiation per instruction set,
+// reached through the DspVectorKernels of dsp_kernels.h) must give the same
+// results, bit for bit.
 #pragma once
 
 #include <cstdint>
 
 #include "dsp/dsp_vector.h"
 
-#define VX_VECTOR_KERNELS(NS)                                                                  \
-  namespace NS {                                                                               \
-  void MulC_32f(const float* src, float c, float* dst, int32_t n);                             \
-  void Add_32f(const float* a, const float* b, float* dst, int32_t n);                         \
-  void Mul_32f(const float* a, const float* b, float* dst, int32_t n);                         \
-  void AddProductC_32f(const float* src, float c, float* srcdst, int32_t n);                   \
-  void Add_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);                  \
-  void Sub_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);                  \
-  int32_t Max_32s(const int32_t* src, int32_t n);                                              \
-  int16_t Max_16s(const int16_t* src, int32_t n);                                              \
-  int32_t Min_32s(const int32_t* src, int32_t n);                                              \
-  void ShiftLeft_32s(int32_t k, int32_t* srcdst, int32_t n);                                   \
-  void ShiftRight_32s(int32_t k, int32_t* srcdst, int32_t n);                                  \
-  void AddScaled_32s(const int32_t* a, const int32_t* b, int32_t* dst, int32_t n, int32_t sf,  \
-                     bool subtract);                                                           \
-  void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, int16_t* dst); \
-  uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc);                                 \
-  void Pow43_16s32f(const int16_t* q, float* dst, int32_t n);                                  \
-  void ScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);     \
-  void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s);           \
-  }
-
-VX_VECTOR_KERNELS(dsp_generic)
-VX_VECTOR_KERNELS(dsp_sse2)
-VX_VECTOR_KERNELS(dsp_avx2)
-
-#undef VX_VECTOR_KERNELS
+namespace dsp_generic {
+void MulC_32f(const float* src, float c, float* dst, int32_t n);
+void Add_32f(const float* a, const float* b, float* dst, int32_t n);
+void Mul_32f(const float* a, const float* b, float* dst, int32_t n);
+void AddProductC_32f(const float* src, float c, float* srcdst, int32_t n);
+void Add_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
+void Sub_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
+int32_t Max_32s(const int32_t* src, int32_t n);
+int16_t Max_16s(const int16_t* src, int32_t n);
+int32_t Min_32s(const int32_t* src, int32_t n);
+void ShiftLeft_32s(int32_t k, int32_t* srcdst, int32_t n);
+void ShiftRight_32s(int32_t k, int32_t* srcdst, int32_t n);
+void AddScaled_32s(const int32_t* a, const int32_t* b, int32_t* dst, int32_t n, int32_t sf,
+                   bool subtract);
+void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, int16_t* dst);
+uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc);
+void Pow43_16s32f(const int16_t* q, float* dst, int32_t n);
+void ScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);
+void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s);
+// Slice-by-8 table CRC: eight bytes per step (the vectorised tables use it).
+uint32_t Crc32Slice8(const uint8_t* src, int32_t n, uint32_t crc);
+}  // namespace dsp_generic
 
 namespace dsp_tables {
 extern const float kPow43[8207];

@@ -6,7 +6,7 @@
 // the unsplit ones (no extra delay).
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 #include "ps/ps_internal.h"
 
 namespace ps_generic {
@@ -49,23 +49,11 @@ void HybridReal(const float (*in)[2], const float* odd, float centre, float (*lo
 
 namespace {
 
-DspTable<PsHybridComplexFn> g_complex =
-    DspMakeTable<PsHybridComplexFn>(ps_generic::HybridComplex, ps_sse2::HybridComplex);
-DspTable<PsHybridRealFn> g_real =
-    DspMakeTable<PsHybridRealFn>(ps_generic::HybridReal, ps_sse2::HybridReal);
-
 // First k of every split QMF band, and the end of the hybrid k range.
 constexpr int32_t kSplitStart20[4] = {0, 6, 8, 10};
 constexpr int32_t kSplitStart34[6] = {0, 12, 20, 24, 28, 32};
 
 }  // namespace
-
-PsHybridComplexFn PsHybridComplexKernel() {
-  return DspSelect(g_complex);
-}
-PsHybridRealFn PsHybridRealKernel() {
-  return DspSelect(g_real);
-}
 
 void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const float* const* qmf) {
   const int32_t slots = st.slots;
@@ -80,7 +68,7 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
     }
     std::memcpy(st.hybridHistory[b], w + slots, sizeof(st.hybridHistory[b]));
   }
-  const PsHybridComplexFn complex = PsHybridComplexKernel();
+  const PsHybridComplexFn complex = DspActiveKernels().ps_hybrid.HybridComplex;
   if (lay.par_bands == 34) {
     complex(st.window[0], kPsHybrid12x34, kPsHybridCentre12x34, 12, st.s, slots);
     complex(st.window[1], kPsHybrid8x34, kPsHybridCentre8x34, 8, st.s + 12, slots);
@@ -99,7 +87,7 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
         dst[n][1] += st.d[q][n][1];
       }
     }
-    const PsHybridRealFn real = PsHybridRealKernel();
+    const PsHybridRealFn real = DspActiveKernels().ps_hybrid.HybridReal;
     for (int32_t b = 1; b < 3; ++b) {
       const int32_t s0 = 8 + 2 * (b - 1);  // sub-subbands of the low and high half
       real(st.window[b], kPsHybrid2Odd, kPsHybrid2Centre, st.s[lay.k_of_subband[s0]],

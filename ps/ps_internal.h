@@ -1,11 +1,11 @@
 // Internal interfaces of the parametric stereo modules: the hybrid filter
-// kernels (generic and SSE2, compared by the tests), the decorrelator, the
-// mixing and the index maps.
+// banks, the decorrelator, the mixing and the index maps.
 #pragma once
 
 #include <cstdint>
 
 #include "ps/ps_decoder.h"
+#include "ps/ps_hybrid_kernels.h"
 #include "ps/ps_tables.h"
 
 // Input window of one split QMF band: kPsLookAhead history slots, the 32
@@ -13,32 +13,7 @@
 // values).
 inline constexpr int kPsWindowSlots = kPsLookAhead + kPsSlots + kPsLookAhead;
 
-// Complex Q-band hybrid filter over one window: out[q][n] for q < bands and
-// the `slots` slots n (an even count, 32 or 30), from the symmetric
-// coefficients c[q][0..5] and the real centre tap (ps_tables.h).
-using PsHybridComplexFn = void (*)(const float (*in)[2], const float (*coef)[6][2], float centre,
-                                   int32_t bands, float (*out)[kPsSlots][2], int32_t slots);
-// Real two-band filter: low = centre + odd taps, high = centre - odd taps.
-using PsHybridRealFn = void (*)(const float (*in)[2], const float* odd, float centre,
-                                float (*low)[2], float (*high)[2], int32_t slots);
-
-namespace ps_generic {
-void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2], int32_t slots);
-void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2], int32_t slots);
-}  // namespace ps_generic
-
-namespace ps_sse2 {
-void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2], int32_t slots);
-void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2], int32_t slots);
-}  // namespace ps_sse2
-
-// The implementations the processor dispatch selected.
-PsHybridComplexFn PsHybridComplexKernel();
-PsHybridRealFn PsHybridRealKernel();
+static_assert(kPsSlots == kDspHybridSlots, "the hybrid kernels filter one frame of slots");
 
 // Layout index of the tables: 0 for kPsLayout20, 1 for kPsLayout34.
 inline int PsLayoutIndex(int32_t layout) {

@@ -1,14 +1,14 @@
-// QMF analysis and synthesis banks of SBR: the generic kernels, the dispatch
-// tables, the context objects of the six bank primitives and the slot-level
+// QMF analysis and synthesis banks of SBR: the generic kernels, the context
+// objects of the six bank primitives and the slot-level
 // entry points of the SBR process.
 #include "sbr/sbr_qmf.h"
 
 #include <cstring>
 
-#include "dsp/dsp_dispatch.h"
+#include "dsp/dsp_kernels.h"
 #include "sbr/sbr_decoder.h"
 #include "sbr/sbr_qmf_impl.h"
-#include "sbr/sbr_qmf_kernels.h"
+#include "sbr/sbr_qmf_vec.h"
 #include "sbr/sbr_tables.h"
 
 namespace qmf_generic {
@@ -17,37 +17,18 @@ VX_SBR_QMF_DEFINE(LaneScalar)
 
 namespace {
 
-using AnalysisFn = void (*)(float*, const float*, float* const*, int32_t, int32_t, const float*);
-using SynthesisFn = void (*)(float*, const float* const*, float*, int32_t, const float*);
+using AnalysisFn = DspQmfAnalysisFn;
+using SynthesisFn = DspQmfSynthesisFn;
 
-DspTable<AnalysisFn> t_analysis_b =
-    DspMakeTable<AnalysisFn>(qmf_generic::AnalysisB, qmf_sse2::AnalysisB);
-DspAvx2Variant<AnalysisFn> a_analysis_b(t_analysis_b, qmf_avx2::AnalysisB);
-DspTable<AnalysisFn> t_analysis_a =
-    DspMakeTable<AnalysisFn>(qmf_generic::AnalysisA, qmf_sse2::AnalysisA);
-DspAvx2Variant<AnalysisFn> a_analysis_a(t_analysis_a, qmf_avx2::AnalysisA);
-DspTable<SynthesisFn> t_synthesis64_b =
-    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis64B, qmf_sse2::Synthesis64B);
-DspAvx2Variant<SynthesisFn> a_synthesis64_b(t_synthesis64_b, qmf_avx2::Synthesis64B);
-DspTable<SynthesisFn> t_synthesis32_b =
-    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis32B, qmf_sse2::Synthesis32B);
-DspAvx2Variant<SynthesisFn> a_synthesis32_b(t_synthesis32_b, qmf_avx2::Synthesis32B);
-DspTable<SynthesisFn> t_synthesis64_a =
-    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis64A, qmf_sse2::Synthesis64A);
-DspAvx2Variant<SynthesisFn> a_synthesis64_a(t_synthesis64_a, qmf_avx2::Synthesis64A);
-DspTable<SynthesisFn> t_synthesis32_a =
-    DspMakeTable<SynthesisFn>(qmf_generic::Synthesis32A, qmf_sse2::Synthesis32A);
-DspAvx2Variant<SynthesisFn> a_synthesis32_a(t_synthesis32_a, qmf_avx2::Synthesis32A);
-
-// Bank kinds: tag, delay-line floats, dispatch table.
+// Bank kinds: tag, bands, kernel in the QMF family table.
 struct AnalysisKind {
   int32_t tag;
-  const DspTable<AnalysisFn>* table;
+  AnalysisFn DspQmfKernels::*kernel;
 };
 struct SynthesisKind {
   int32_t tag;
   int32_t bands;
-  const DspTable<SynthesisFn>* table;
+  SynthesisFn DspQmfKernels::*kernel;
 };
 constexpr int32_t kAnalysisDelay = 288;
 constexpr int32_t DelayFloats(int32_t bands) {
@@ -55,8 +36,8 @@ constexpr int32_t DelayFloats(int32_t bands) {
 }
 
 const AnalysisKind* FindAnalysis(int32_t tag) {
-  static const AnalysisKind kinds[2] = {{kQmfTagAnalysisB, &t_analysis_b},
-                                        {kQmfTagAnalysisA, &t_analysis_a}};
+  static const AnalysisKind kinds[2] = {{kQmfTagAnalysisB, &DspQmfKernels::AnalysisB},
+                                        {kQmfTagAnalysisA, &DspQmfKernels::AnalysisA}};
   for (const AnalysisKind& k : kinds) {
     if (k.tag == tag) return &k;
   }
@@ -64,10 +45,10 @@ const AnalysisKind* FindAnalysis(int32_t tag) {
 }
 
 const SynthesisKind* FindSynthesis(int32_t tag) {
-  static const SynthesisKind kinds[4] = {{kQmfTagSynthesis64B, 64, &t_synthesis64_b},
-                                         {kQmfTagSynthesis32B, 32, &t_synthesis32_b},
-                                         {kQmfTagSynthesis64A, 64, &t_synthesis64_a},
-                                         {kQmfTagSynthesis32A, 32, &t_synthesis32_a}};
+  static const SynthesisKind kinds[4] = {{kQmfTagSynthesis64B, 64, &DspQmfKernels::Synthesis64B},
+                                         {kQmfTagSynthesis32B, 32, &DspQmfKernels::Synthesis32B},
+                                         {kQmfTagSynthesis64A, 64, &DspQmfKernels::Synthesis64A},
+                                         {kQmfTagSynthesis32A, 32, &DspQmfKernels::Synthesis32A}};
   for (const SynthesisKind& k : kinds) {
     if (k.tag == tag) return &k;
   }
@@ -115,7 +96,7 @@ int32_t Analyze(int32_t tag, const float* src, Slot* const* slots, const float* 
   if (!src || !slots || !window || !context) return dspStsNullPtrErr;
   if (context->tag != tag) return dspStsContextMatchErr;
   if (kx < 0 || kx > 32 || num_slots < 0 || first < 0) return dspStsSizeErr;
-  const AnalysisFn fn = DspSelect(*FindAnalysis(tag)->table);
+  const AnalysisFn fn = DspActiveKernels().qmf.*FindAnalysis(tag)->kernel;
   float* rows[32];
   for (int32_t done = 0; done < num_slots; done += 32) {
     const int32_t n = num_slots - done < 32 ? num_slots - done : 32;
@@ -136,7 +117,7 @@ int32_t Synthesize(int32_t tag, const Slot* const* slots, float* dst, const floa
   if (context->tag != tag) return dspStsContextMatchErr;
   if (num_slots < 0) return dspStsSizeErr;
   const SynthesisKind& kind = *FindSynthesis(tag);
-  const SynthesisFn fn = DspSelect(*kind.table);
+  const SynthesisFn fn = DspActiveKernels().qmf.*kind.kernel;
   const float* rows[32];
   for (int32_t done = 0; done < num_slots; done += 32) {
     const int32_t n = num_slots - done < 32 ? num_slots - done : 32;
@@ -272,14 +253,14 @@ void SbrQmfAnalyzeSlots(SbrQmfAnalysis& a, const float* in, float* const* out, i
   const AnalysisKind* kind = FindAnalysis(a.tag);
   if (!kind || slots <= 0) return;
   kx = kx < 0 ? 0 : (kx > 32 ? 32 : kx);
-  DspSelect (*kind->table)(a.delay, in, out, slots, kx, kSbrQmfWindowEven);
+  (DspActiveKernels().qmf.*kind->kernel)(a.delay, in, out, slots, kx, kSbrQmfWindowEven);
 }
 
 void SbrQmfSynthesizeSlots(SbrQmfSynthesis& s, const float* const* in, float* out, int32_t slots) {
   const SynthesisKind* kind = FindSynthesis(s.tag);
   if (!kind || slots <= 0) return;
   const float* window = kind->bands == 64 ? kSbrQmfWindow : kSbrQmfWindowEven;
-  DspSelect (*kind->table)(s.delay, in, out, slots, window);
+  (DspActiveKernels().qmf.*kind->kernel)(s.delay, in, out, slots, window);
 }
 
 void SbrQmfAnalyze(SbrQmfAnalysis& a, const SbrQmfTables&, const float* in, float* out,

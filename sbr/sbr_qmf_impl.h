@@ -1,7 +1,7 @@
-// The QMF bank kernels of each instruction set, for the dispatch tables in
-// sbr_qmf.cpp and for tests that compare the vectorised kernels with the
-// generic reference.  The vectorised kernels give the same results bit for
-// bit (same operations in the same order, lanes are time slots).
+// The generic QMF bank kernels, the reference for the vectorised ones
+// (sbr_qmf_vec.h, reached through the DspQmfKernels of dsp_kernels.h),
+// which give the same results bit for bit (same operations in the same
+// order, lanes are time slots).
 #pragma once
 
 #include <cstdint>
@@ -27,12 +27,6 @@
                     const float* window);
 
 namespace qmf_generic {
-VX_SBR_QMF_KERNELS
-}
-namespace qmf_sse2 {
-VX_SBR_QMF_KERNELS
-}
-namespace qmf_avx2 {
 VX_SBR_QMF_KERNELS
 }
 

@@ -12,6 +12,7 @@
 #include "als/als_internal.h"
 #include "als/als_predict_impl.h"
 #include "als/als_tables.h"
+#include "common/kernels.h"
 #include "dsp/dsp_core.h"
 
 namespace {
@@ -592,10 +593,7 @@ TEST(AlsChannels, MccTimeDifferenceBounds) {
 // samples).
 TEST(AlsPredictImpl, VectorisedMatchesGeneric) {
   std::mt19937 rng(2024);
-  using Fn = void (*)(const int32_t*, int32_t, const int32_t*, int32_t*, int32_t);
-  std::vector<Fn> impls = {als_sse2::PredictBlock};
-  dspStaticInit();
-  if (dspHasAvx2()) impls.push_back(als_avx2::PredictBlock);
+  const std::vector<const DspKernels*> tables = VectorisedKernels();
   std::vector<int32_t> orders;
   for (int32_t k = 0; k <= 40; ++k) orders.push_back(k);
   for (int32_t k : {63, 64, 65, 100, 160, 1023}) orders.push_back(k);
@@ -613,11 +611,12 @@ TEST(AlsPredictImpl, VectorisedMatchesGeneric) {
       for (int32_t j = 0; j < K; ++j) ref[static_cast<size_t>(j)] = draw();
       std::vector<int32_t> hist(ref.begin(), ref.begin() + K);
       als_generic::PredictBlock(rcof.data(), K, e.data(), ref.data() + K, n);
-      for (Fn fn : impls) {
+      for (const DspKernels* table : tables) {
         std::vector<int32_t> x(static_cast<size_t>(K + n));
         std::copy(hist.begin(), hist.end(), x.begin());
-        fn(rcof.data(), K, e.data(), x.data() + K, n);
-        ASSERT_EQ(x, ref) << "order " << K << " n " << n << " range " << range;
+        table->als.PredictBlock(rcof.data(), K, e.data(), x.data() + K, n);
+        ASSERT_EQ(x, ref) << dspIsaName(table->isa) << " order " << K << " n " << n << " range "
+                          << range;
       }
     }
   }

@@ -1,9 +1,11 @@
+#include "dsp/dsp_core.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "dsp/dsp_core.h"
+#include "dsp/dsp_kernels.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ TEST(DspCore, SelectionRule) {
   EXPECT_EQ(sub, 0);
 }
 
+#if defined(__x86_64__)
 TEST(DspCore, StaticInitPicksVectorisedOnX86_64) {
   const int32_t st = dspStaticInit();
   EXPECT_TRUE(st == 0 || st == 20);
@@ -41,6 +44,60 @@ TEST(DspCore, StaticInitPicksVectorisedOnX86_64) {
   EXPECT_TRUE(mask[0] & dspCpuSSE2);  // every x86-64 has SSE2
   EXPECT_GE(dspGetCpuClass(), 1);
   EXPECT_EQ(dspGetCpuFeatures(nullptr, nullptr), dspStsNullPtrErr);
+  const DspIsa isa = DspActiveKernels().isa;
+  EXPECT_EQ(isa, dspHasAvx2() ? dspIsaAvx2 : dspIsaSse2);
+  EXPECT_EQ(dspKernelsFor(dspIsaNeon), nullptr);
+}
+#elif defined(__aarch64__)
+// No CPUID: the feature query fails, the vendor check reports 20, and the
+// vectorised class stands for NEON.
+TEST(DspCore, StaticInitPicksNeonOnAarch64) {
+  EXPECT_EQ(dspStaticInit(), dspStsNonReferenceCpu);
+  uint32_t mask[2] = {0xdead, 0xbeef};
+  EXPECT_EQ(dspGetCpuFeatures(mask, nullptr), dspStsNoCpuid);
+  EXPECT_EQ(mask[0], 0xdeadu);
+  EXPECT_EQ(dspGetCpuClass(), 1);
+  EXPECT_EQ(DspActiveKernels().isa, dspIsaNeon);
+  EXPECT_EQ(dspKernelsFor(dspIsaSse2), nullptr);
+  EXPECT_EQ(dspKernelsFor(dspIsaAvx2), nullptr);
+}
+#endif
+
+// Tables of any supported instruction set come without touching the
+// selection; forcing the class index moves the selection between the
+// generic table and the widest one.
+TEST(DspCore, KernelTablesAndSelection) {
+  dspStaticInit();
+  const DspKernels* selected = &DspActiveKernels();
+  const DspKernels* generic = dspKernelsFor(dspIsaGeneric);
+  ASSERT_NE(generic, nullptr);
+  EXPECT_EQ(generic->isa, dspIsaGeneric);
+  for (int isa = 0; isa < dspIsaCount; ++isa) {
+    const DspKernels* k = dspKernelsFor(static_cast<DspIsa>(isa));
+    if (k) {
+      EXPECT_EQ(k->isa, isa);
+    }
+    EXPECT_EQ(&DspActiveKernels(), selected);
+  }
+  EXPECT_EQ(dspKernelsFor(dspIsaCount), nullptr);
+  EXPECT_STREQ(dspIsaName(dspIsaNeon), "neon");
+  if (selected->isa != dspIsaGeneric) {
+    EXPECT_NE(generic->vector.Add_32f, selected->vector.Add_32f);
+  }
+  dspForceCpuClass(0);
+  EXPECT_EQ(&DspActiveKernels(), generic);
+  dspForceCpuClass(1);
+  EXPECT_EQ(&DspActiveKernels(), selected);
+  // One instruction set by name, as the command-line decoder selects it.
+  EXPECT_EQ(dspSelectKernels(dspIsaByName("generic")), dspStsNoErr);
+  EXPECT_EQ(&DspActiveKernels(), generic);
+  EXPECT_EQ(dspGetCpuClass(), 0);
+  EXPECT_EQ(dspSelectKernels(dspIsaByName("mmx")), dspStsSizeErr);
+  EXPECT_EQ(&DspActiveKernels(), generic);
+  EXPECT_EQ(dspSelectKernels(selected->isa), dspStsNoErr);
+  EXPECT_EQ(&DspActiveKernels(), selected);
+  dspStaticInit();
+  EXPECT_EQ(&DspActiveKernels(), selected);
 }
 
 int g_alloc_calls = 0;

@@ -10,18 +10,13 @@
 #include <random>
 #include <vector>
 
-#include "dsp/dsp_dispatch.h"
+#include "common/kernels.h"
 #include "dsp/fft_impl.h"
 #include "dsp/fft_mixed.h"
 
 namespace {
 
 using Cd = std::complex<double>;
-
-bool HaveAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
 
 std::vector<Dsp32fc> RandomSignal(int len, std::mt19937& rng) {
   std::normal_distribution<float> d(0.0f, 1.0f);
@@ -71,48 +66,45 @@ double Scale(int flag, bool inverse, int len) {
   return 1.0;
 }
 
-// Routes the public entry points to one implementation (0 generic, 1 SSE2,
-// 2 AVX2) for the lifetime of the object.
-class ForceImplementation {
- public:
-  explicit ForceImplementation(int impl) : saved_(dspGetCpuClass()) {
-    dspForceCpuClass(impl == 0 ? 0 : 1);
-    dsp_detail::ApplyAvx2(impl == 2);
+// Largest error against `ref` times `scale`, relative to the RMS output
+// magnitude; single precision with a logarithmic growth over the stages.
+double RelativeError(const std::vector<Cd>& ref, const std::vector<Dsp32fc>& y, double scale) {
+  double err = 0.0;
+  for (size_t k = 0; k < ref.size(); ++k) {
+    err = std::max(err, std::abs(ref[k] * scale - Cd(y[k].re, y[k].im)));
   }
-  ~ForceImplementation() {
-    dspForceCpuClass(saved_);
-    dsp_detail::ApplyAvx2(dspHasAvx2());
-  }
+  return err / (std::sqrt(double(ref.size())) * scale);
+}
 
- private:
-  int32_t saved_;
-};
-
+// The public entry points (with the selected kernels) in every
+// normalisation, and the core of every kernel table, against a direct DFT.
 TEST(Fft, MatchesDirectDftForEveryOrderNormalisationAndImplementation) {
   std::mt19937 rng(1);
+  std::vector<const DspKernels*> tables = VectorisedKernels();
+  tables.insert(tables.begin(), &GenericKernels());
   for (int order = 0; order <= 12; ++order) {
     const int len = 1 << order;
     const auto x = RandomSignal(len, rng);
     for (bool inverse : {false, true}) {
       const auto ref = Dft(x, inverse);
-      for (int combo = 0; combo < 12; ++combo) {
-        const int flag = 1 << (combo % 4), impl = combo / 4;
-        if (impl == 2 && !HaveAvx2()) continue;
-        ForceImplementation force(impl);
+      for (int flag : {1, 2, 4, 8}) {
         FftContext c(order, flag);
         std::vector<Dsp32fc> y(len);
         const int32_t st = inverse ? dspFftInv_CToC_32fc(x.data(), y.data(), c.spec, c.work.data())
                                    : dspFftFwd_CToC_32fc(x.data(), y.data(), c.spec, c.work.data());
         ASSERT_EQ(st, dspStsNoErr);
-        const double scale = Scale(flag, inverse, len);
-        double err = 0.0;
-        for (int k = 0; k < len; ++k)
-          err = std::max(err, std::abs(ref[k] * scale - Cd(y[k].re, y[k].im)));
-        // Relative to the RMS output magnitude; single precision with a
-        // logarithmic growth over the stages.
-        const double rel = err / (std::sqrt(double(len)) * scale);
-        EXPECT_LT(rel, 1e-6 * (order + 1))
-            << "order " << order << " flag " << flag << " inverse " << inverse << " impl " << impl;
+        EXPECT_LT(RelativeError(ref, y, Scale(flag, inverse, len)), 1e-6 * (order + 1))
+            << "order " << order << " flag " << flag << " inverse " << inverse;
+      }
+      FftContext c(order, dspFftNoReNorm);
+      for (const DspKernels* k : tables) {
+        std::vector<Dsp32fc> y(len);
+        k->transform.FftCore(c.spec, x.data(), y.data(), inverse);  // DFT of conj(x)
+        if (inverse) {
+          for (auto& v : y) v.im = -v.im;
+        }
+        EXPECT_LT(RelativeError(ref, y, 1.0), 1e-6 * (order + 1))
+            << "order " << order << " inverse " << inverse << " " << dspIsaName(k->isa);
       }
     }
   }
@@ -137,27 +129,25 @@ TEST(Fft, InPlaceAndWithoutWorkBufferEqualOutOfPlace) {
 // order the decoder and the QMF banks could ask for and beyond.
 TEST(Fft, VectorisedKernelsMatchReference) {
   std::mt19937 rng(3);
-  const bool avx2 = HaveAvx2();
   for (int order = 0; order <= 13; ++order) {
     const int len = 1 << order;
     FftContext c(order, dspFftNoReNorm);
     for (bool conj : {false, true}) {
       const auto x = RandomSignal(len, rng);
-      std::vector<Dsp32fc> ref(len), sse(len), av(len);
+      std::vector<Dsp32fc> ref(len);
       dsp_generic::FftCore(c.spec, x.data(), ref.data(), conj);
-      dsp_sse2::FftCore(c.spec, x.data(), sse.data(), conj);
-      if (avx2) dsp_avx2::FftCore(c.spec, x.data(), av.data(), conj);
-      double e_sse = 0.0, e_avx = 0.0;
-      for (int k = 0; k < len; ++k) {
-        e_sse = std::max<double>(e_sse, std::hypot(ref[k].re - sse[k].re, ref[k].im - sse[k].im));
-        if (avx2)
-          e_avx = std::max<double>(e_avx, std::hypot(ref[k].re - av[k].re, ref[k].im - av[k].im));
+      for (const DspKernels* k : VectorisedKernels()) {
+        std::vector<Dsp32fc> got(len);
+        k->transform.FftCore(c.spec, x.data(), got.data(), conj);
+        double err = 0.0;
+        for (int i = 0; i < len; ++i) {
+          err = std::max<double>(err, std::hypot(ref[i].re - got[i].re, ref[i].im - got[i].im));
+        }
+        // Both sides carry single-precision rounding of outputs whose RMS is
+        // sqrt(len): allow 1e-6 of that per stage.
+        EXPECT_LE(err, 1e-6 * std::sqrt(double(len)) * (order + 1))
+            << dspIsaName(k->isa) << " order " << order;
       }
-      // Both sides carry single-precision rounding of outputs whose RMS is
-      // sqrt(len): allow 1e-6 of that per stage.
-      const double tol = 1e-6 * std::sqrt(double(len)) * (order + 1);
-      EXPECT_LE(e_sse, tol) << "sse2 order " << order;
-      EXPECT_LE(e_avx, tol) << "avx2 order " << order;
     }
   }
 }

@@ -9,14 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "common/kernels.h"
 #include "dsp/mdct_impl.h"
 
 namespace {
-
-bool HaveAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
 
 using CoreFn = void (*)(const MdctSpec*, const float*, float*, Dsp32fc*);
 struct Impl {
@@ -24,10 +20,12 @@ struct Impl {
   CoreFn inv, fwd;
 };
 
+// Generic first, then every vectorised table this processor runs.
 std::vector<Impl> Implementations() {
-  std::vector<Impl> v = {{"generic", dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore},
-                         {"sse2", dsp_sse2::MdctInvCore, dsp_sse2::MdctFwdCore}};
-  if (HaveAvx2()) v.push_back({"avx2", dsp_avx2::MdctInvCore, dsp_avx2::MdctFwdCore});
+  std::vector<Impl> v = {{"generic", dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore}};
+  for (const DspKernels* k : VectorisedKernels()) {
+    v.push_back({dspIsaName(k->isa), k->transform.MdctInvCore, k->transform.MdctFwdCore});
+  }
   return v;
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "common/kernels.h"
 #include "dsp/dsp_vector.h"
 #include "dsp/vector_impl.h"
 
@@ -30,11 +31,6 @@ std::vector<int32_t> RandomInts(int n) {
 
 bool SameBits(const float* a, const float* b, int n) {
   return std::memcmp(a, b, 4 * n) == 0;
-}
-
-bool HaveAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
 TEST(Vector, ScaledAddSubRoundsToEvenAndSaturates) {
@@ -228,111 +224,102 @@ TEST(Predictor, MatchesModelOverFramesAndResets) {
 }
 
 // ---- vectorised against generic --------------------------------------------
-
-template <typename Check>
-void ForImplementations(Check check) {
-  check("sse2", 1);
-  if (HaveAvx2()) check("avx2", 2);
-}
+//
+// Every vectorised table (SSE2 and AVX2, or NEON) against the generic one,
+// bit for bit, at every length and misalignment that leaves a remainder.
 
 TEST(VectorKernels, FloatArithmeticBitExact) {
-  for (int n = 1; n < 300; n += 7) {
-    for (int off = 0; off < 3; ++off) {
-      auto a = RandomFloats(n + off, 1e4f), b = RandomFloats(n + off, 1e4f);
-      const float c = 0.7071f;
-      std::vector<float> ref(n + off), got(n + off), acc_ref = b, acc_got = b;
-      dsp_generic::Add_32f(a.data() + off, b.data() + off, ref.data() + off, n);
-      dsp_sse2::Add_32f(a.data() + off, b.data() + off, got.data() + off, n);
-      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-      dsp_generic::Mul_32f(a.data() + off, b.data() + off, ref.data() + off, n);
-      dsp_sse2::Mul_32f(a.data() + off, b.data() + off, got.data() + off, n);
-      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-      dsp_generic::MulC_32f(a.data() + off, c, ref.data() + off, n);
-      dsp_sse2::MulC_32f(a.data() + off, c, got.data() + off, n);
-      ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-      dsp_generic::AddProductC_32f(a.data() + off, c, acc_ref.data() + off, n);
-      dsp_sse2::AddProductC_32f(a.data() + off, c, acc_got.data() + off, n);
-      ASSERT_TRUE(SameBits(acc_ref.data(), acc_got.data(), n + off));
-      const auto* ca = reinterpret_cast<const Dsp32fc*>(a.data());
-      const auto* cb = reinterpret_cast<const Dsp32fc*>(b.data());
-      std::vector<Dsp32fc> cr(n), cg(n);
-      dsp_generic::Sub_32fc(ca, cb, cr.data(), (n + off) / 2);
-      dsp_sse2::Sub_32fc(ca, cb, cg.data(), (n + off) / 2);
-      ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
-      dsp_generic::Add_32fc(ca, cb, cr.data(), (n + off) / 2);
-      dsp_sse2::Add_32fc(ca, cb, cg.data(), (n + off) / 2);
-      ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
-      if (HaveAvx2()) {
-        dsp_generic::Add_32f(a.data() + off, b.data() + off, ref.data() + off, n);
-        dsp_avx2::Add_32f(a.data() + off, b.data() + off, got.data() + off, n);
-        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-        dsp_generic::Mul_32f(a.data() + off, b.data() + off, ref.data() + off, n);
-        dsp_avx2::Mul_32f(a.data() + off, b.data() + off, got.data() + off, n);
-        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-        dsp_generic::MulC_32f(a.data() + off, c, ref.data() + off, n);
-        dsp_avx2::MulC_32f(a.data() + off, c, got.data() + off, n);
-        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off));
-        dsp_avx2::Add_32fc(ca, cb, cg.data(), (n + off) / 2);
-        dsp_generic::Add_32fc(ca, cb, cr.data(), (n + off) / 2);
-        ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * ((n + off) / 2)), 0);
+  const DspVectorKernels& g = GenericKernels().vector;
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspVectorKernels& v = table->vector;
+    const char* isa = dspIsaName(table->isa);
+    for (int n = 1; n < 300; n += 7) {
+      for (int off = 0; off < 3; ++off) {
+        auto a = RandomFloats(n + off, 1e4f), b = RandomFloats(n + off, 1e4f);
+        const float c = 0.7071f;
+        std::vector<float> ref(n + off), got(n + off), acc_ref = b, acc_got = b;
+        const float *pa = a.data() + off, *pb = b.data() + off;
+        g.Add_32f(pa, pb, ref.data() + off, n);
+        v.Add_32f(pa, pb, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off)) << isa << " n " << n;
+        g.Mul_32f(pa, pb, ref.data() + off, n);
+        v.Mul_32f(pa, pb, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off)) << isa << " n " << n;
+        g.MulC_32f(pa, c, ref.data() + off, n);
+        v.MulC_32f(pa, c, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off)) << isa << " n " << n;
+        g.AddProductC_32f(pa, c, acc_ref.data() + off, n);
+        v.AddProductC_32f(pa, c, acc_got.data() + off, n);
+        ASSERT_TRUE(SameBits(acc_ref.data(), acc_got.data(), n + off)) << isa << " n " << n;
+        const auto* ca = reinterpret_cast<const Dsp32fc*>(a.data());
+        const auto* cb = reinterpret_cast<const Dsp32fc*>(b.data());
+        const int nc = (n + off) / 2;
+        std::vector<Dsp32fc> cr(n), cg(n);
+        g.Sub_32fc(ca, cb, cr.data(), nc);
+        v.Sub_32fc(ca, cb, cg.data(), nc);
+        ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * nc), 0) << isa << " n " << n;
+        g.Add_32fc(ca, cb, cr.data(), nc);
+        v.Add_32fc(ca, cb, cg.data(), nc);
+        ASSERT_EQ(std::memcmp(cr.data(), cg.data(), 8 * nc), 0) << isa << " n " << n;
       }
     }
   }
 }
 
 TEST(VectorKernels, IntegerKernelsBitExact) {
-  for (int n = 1; n < 300; n += 5) {
-    auto a = RandomInts(n), b = RandomInts(n);
-    EXPECT_EQ(dsp_generic::Max_32s(a.data(), n), dsp_sse2::Max_32s(a.data(), n));
-    EXPECT_EQ(dsp_generic::Min_32s(a.data(), n), dsp_sse2::Min_32s(a.data(), n));
-    std::vector<int16_t> h(n);
-    for (int i = 0; i < n; ++i) h[i] = static_cast<int16_t>(a[i]);
-    EXPECT_EQ(dsp_generic::Max_16s(h.data(), n), dsp_sse2::Max_16s(h.data(), n));
-    for (int k : {1, 7, 31, 32, 45}) {
-      auto x = a, y = a;
-      dsp_generic::ShiftLeft_32s(k, x.data(), n);
-      dsp_sse2::ShiftLeft_32s(k, y.data(), n);
-      ASSERT_EQ(x, y);
-      x = a, y = a;
-      dsp_generic::ShiftRight_32s(k, x.data(), n);
-      dsp_sse2::ShiftRight_32s(k, y.data(), n);
-      ASSERT_EQ(x, y);
-    }
-    std::vector<uint8_t> bytes(n);
-    for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(a[i]);
-    EXPECT_EQ(dsp_generic::Crc32(bytes.data(), n, 0x12345678u),
-              dsp_sse2::Crc32(bytes.data(), n, 0x12345678u));
-    // Whole 16-bit range: magnitudes past the table are clamped alike.
-    for (int i = 0; i < n; i += 7) h[i] = static_cast<int16_t>(i & 1 ? -32768 : 9000 + i);
-    std::vector<float> p_ref(n), p_got(n);
-    dsp_generic::Pow43_16s32f(h.data(), p_ref.data(), n);
-    dsp_sse2::Pow43_16s32f(h.data(), p_got.data(), n);
-    ASSERT_EQ(p_ref, p_got) << "sse2 n " << n;
-    if (HaveAvx2()) {
-      dsp_avx2::Pow43_16s32f(h.data(), p_got.data(), n);
-      ASSERT_EQ(p_ref, p_got) << "avx2 n " << n;
+  const DspVectorKernels& g = GenericKernels().vector;
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspVectorKernels& v = table->vector;
+    const char* isa = dspIsaName(table->isa);
+    for (int n = 1; n < 300; n += 5) {
+      auto a = RandomInts(n);
+      EXPECT_EQ(g.Max_32s(a.data(), n), v.Max_32s(a.data(), n)) << isa << " n " << n;
+      EXPECT_EQ(g.Min_32s(a.data(), n), v.Min_32s(a.data(), n)) << isa << " n " << n;
+      std::vector<int16_t> h(n);
+      for (int i = 0; i < n; ++i) h[i] = static_cast<int16_t>(a[i]);
+      EXPECT_EQ(g.Max_16s(h.data(), n), v.Max_16s(h.data(), n)) << isa << " n " << n;
+      for (int k : {1, 7, 31, 32, 45}) {
+        auto x = a, y = a;
+        g.ShiftLeft_32s(k, x.data(), n);
+        v.ShiftLeft_32s(k, y.data(), n);
+        ASSERT_EQ(x, y) << isa << " k " << k;
+        x = a, y = a;
+        g.ShiftRight_32s(k, x.data(), n);
+        v.ShiftRight_32s(k, y.data(), n);
+        ASSERT_EQ(x, y) << isa << " k " << k;
+      }
+      std::vector<uint8_t> bytes(n);
+      for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(a[i]);
+      EXPECT_EQ(g.Crc32(bytes.data(), n, 0x12345678u), v.Crc32(bytes.data(), n, 0x12345678u))
+          << isa;
+      // Whole 16-bit range: magnitudes past the table are clamped alike.
+      for (int i = 0; i < n; i += 7) h[i] = static_cast<int16_t>(i & 1 ? -32768 : 9000 + i);
+      std::vector<float> p_ref(n), p_got(n);
+      g.Pow43_16s32f(h.data(), p_ref.data(), n);
+      v.Pow43_16s32f(h.data(), p_got.data(), n);
+      ASSERT_EQ(p_ref, p_got) << isa << " n " << n;
     }
   }
 }
 
 TEST(VectorKernels, InterleaveConvertBitExact) {
-  for (int nch : {1, 2, 3, 6, 8}) {
-    for (int n = 1; n < 200; n += 3) {
-      std::vector<std::vector<float>> chans;
-      std::vector<const float*> ptrs;
-      for (int k = 0; k < nch; ++k) {
-        auto v = RandomFloats(n, 40000.0f);
-        for (int i = 0; i < n; i += 5) v[i] = std::round(v[i]) + 0.5f;  // ties
-        chans.push_back(v);
-      }
-      for (auto& c : chans) ptrs.push_back(c.data());
-      std::vector<int16_t> ref(n * nch), got(n * nch);
-      dsp_generic::InterleaveConvert_32f16s(ptrs.data(), nch, n, ref.data());
-      dsp_sse2::InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
-      ASSERT_EQ(ref, got) << "sse2 nch " << nch << " n " << n;
-      if (HaveAvx2()) {
-        dsp_avx2::InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
-        ASSERT_EQ(ref, got) << "avx2 nch " << nch << " n " << n;
+  const DspVectorKernels& g = GenericKernels().vector;
+  for (const DspKernels* table : VectorisedKernels()) {
+    for (int nch : {1, 2, 3, 6, 8}) {
+      for (int n = 1; n < 200; n += 3) {
+        std::vector<std::vector<float>> chans;
+        std::vector<const float*> ptrs;
+        for (int k = 0; k < nch; ++k) {
+          auto v = RandomFloats(n, 40000.0f);
+          for (int i = 0; i < n; i += 5) v[i] = std::round(v[i]) + 0.5f;  // ties
+          if (n > 3) v[3] = NAN;
+          chans.push_back(v);
+        }
+        for (auto& c : chans) ptrs.push_back(c.data());
+        std::vector<int16_t> ref(n * nch), got(n * nch);
+        g.InterleaveConvert_32f16s(ptrs.data(), nch, n, ref.data());
+        table->vector.InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
+        ASSERT_EQ(ref, got) << dspIsaName(table->isa) << " nch " << nch << " n " << n;
       }
     }
   }
@@ -340,10 +327,7 @@ TEST(VectorKernels, InterleaveConvertBitExact) {
 
 TEST(VectorKernels, PredictorBitExact) {
   constexpr int kLines = 1024;
-  using Fn = void (*)(float*, int32_t, int32_t, bool, float* const*);
-  std::vector<Fn> impls = {dsp_sse2::Predict_32f};
-  if (HaveAvx2()) impls.push_back(dsp_avx2::Predict_32f);
-  for (Fn impl : impls) {
+  for (const DspKernels* table : VectorisedKernels()) {
     std::vector<float> ref_state(6 * kLines), got_state(6 * kLines);
     for (int i = 0; i < kLines; ++i)
       ref_state[kVar0 * kLines + i] = ref_state[kVar1 * kLines + i] = 1.0f;
@@ -357,9 +341,10 @@ TEST(VectorKernels, PredictorBitExact) {
       auto y = x;
       const int begin = frame % 5, end = kLines - frame % 3;
       dsp_generic::Predict_32f(x.data(), begin, end, frame % 2 == 0, rs);
-      impl(y.data(), begin, end, frame % 2 == 0, gs);
-      ASSERT_TRUE(SameBits(x.data(), y.data(), kLines)) << frame;
-      ASSERT_TRUE(SameBits(ref_state.data(), got_state.data(), 6 * kLines)) << frame;
+      table->vector.Predict_32f(y.data(), begin, end, frame % 2 == 0, gs);
+      ASSERT_TRUE(SameBits(x.data(), y.data(), kLines)) << dspIsaName(table->isa) << frame;
+      ASSERT_TRUE(SameBits(ref_state.data(), got_state.data(), 6 * kLines))
+          << dspIsaName(table->isa) << frame;
     }
   }
 }

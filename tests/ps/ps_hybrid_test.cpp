@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "common/kernels.h"
 #include "ps/ps_internal.h"
 
 namespace {
@@ -51,11 +52,11 @@ TEST(PsHybridKernels, ComplexFiltersMatchTheConvolution) {
       {"8x34", kPsHybrid8x34, kPsHybridCentre8x34, 8},
       {"4x34", kPsHybrid4x34, kPsHybridCentre4x34, 4},
   };
-  const PsHybridComplexFn impls[] = {ps_generic::HybridComplex, ps_sse2::HybridComplex,
-                                     PsHybridComplexKernel()};
+  std::vector<PsHybridComplexFn> impls = {ps_generic::HybridComplex};
+  for (const DspKernels* k : VectorisedKernels()) impls.push_back(k->ps_hybrid.HybridComplex);
   std::mt19937 rng(7);
   double worst = 0.0;       // largest error in units of the bound
-  double worst_pair = 0.0;  // largest SSE2/generic difference, same units
+  double worst_pair = 0.0;  // largest vectorised/generic difference, same units
   for (const ComplexSet& set : sets) {
     for (int trial = 0; trial < 20; ++trial) {
       const Window in = RandomWindow(rng, trial % 2 ? 1.0f : 30000.0f);
@@ -81,9 +82,9 @@ TEST(PsHybridKernels, ComplexFiltersMatchTheConvolution) {
       }
       // Frames of 30 slots (960-sample cores) leave the rest untouched.
       const int32_t slots = trial % 4 < 2 ? kPsSlots : kPsSlots960;
-      float out[3][12][kPsSlots][2];
+      float out[dspIsaCount][12][kPsSlots][2];  // generic first
       std::fill_n(&out[0][0][0][0], sizeof(out) / sizeof(float), 12345.0f);
-      for (size_t i = 0; i < std::size(impls); ++i) {
+      for (size_t i = 0; i < impls.size(); ++i) {
         impls[i](Ptr(in), set.coef, set.centre, set.bands, out[i], slots);
         for (int32_t q = 0; q < set.bands; ++q) {
           for (int32_t n = slots; n < kPsSlots; ++n) ASSERT_EQ(out[i][q][n][0], 12345.0f);
@@ -98,29 +99,31 @@ TEST(PsHybridKernels, ComplexFiltersMatchTheConvolution) {
           }
         }
       }
-      for (int32_t q = 0; q < set.bands; ++q) {
-        for (int32_t n = 0; n < slots; ++n) {
-          for (int c = 0; c < 2; ++c) {
-            worst_pair = std::max(
-                worst_pair, std::abs(out[0][q][n][c] - out[1][q][n][c]) / bound[q * kPsSlots + n]);
+      for (size_t i = 1; i < impls.size(); ++i) {
+        for (int32_t q = 0; q < set.bands; ++q) {
+          for (int32_t n = 0; n < slots; ++n) {
+            for (int c = 0; c < 2; ++c) {
+              worst_pair = std::max(worst_pair, std::abs(out[0][q][n][c] - out[i][q][n][c]) /
+                                                    bound[q * kPsSlots + n]);
+            }
           }
         }
       }
     }
   }
-  std::printf("complex hybrid filters: worst error %.3f, SSE2/generic %.3f of the bound\n", worst,
-              worst_pair);
+  std::printf("complex hybrid filters: worst error %.3f, vectorised/generic %.3f of the bound\n",
+              worst, worst_pair);
 }
 
 // The real two-band filter: low = centre + odd taps, high = centre - odd
 // taps, each part filtered on its own (real taps do not mix re and im).
 TEST(PsHybridKernels, RealFilterMatchesTheConvolution) {
-  const PsHybridRealFn impls[] = {ps_generic::HybridReal, ps_sse2::HybridReal,
-                                  PsHybridRealKernel()};
+  std::vector<PsHybridRealFn> impls = {ps_generic::HybridReal};
+  for (const DspKernels* k : VectorisedKernels()) impls.push_back(k->ps_hybrid.HybridReal);
   std::mt19937 rng(5);
   for (int trial = 0; trial < 30; ++trial) {
     const Window in = RandomWindow(rng, trial % 2 ? 1.0f : 30000.0f);
-    for (size_t i = 0; i < std::size(impls); ++i) {
+    for (size_t i = 0; i < impls.size(); ++i) {
       float low[kPsSlots][2], high[kPsSlots][2];
       impls[i](Ptr(in), kPsHybrid2Odd, kPsHybrid2Centre, low, high, kPsSlots);
       for (int32_t n = 0; n < kPsSlots; ++n) {
@@ -156,7 +159,8 @@ TEST(PsHybridKernels, ComplexBanksSumToTheDelayedInput) {
   const Window in = RandomWindow(rng, 1.0f);
   for (const ComplexSet& set : sets) {
     float out[12][kPsSlots][2];
-    PsHybridComplexKernel()(Ptr(in), set.coef, set.centre, set.bands, out, kPsSlots);
+    DspActiveKernels().ps_hybrid.HybridComplex(Ptr(in), set.coef, set.centre, set.bands, out,
+                                               kPsSlots);
     for (int32_t n = 0; n < kPsSlots; ++n) {
       double re = 0.0, im = 0.0;
       for (int32_t q = 0; q < set.bands; ++q) re += out[q][n][0], im += out[q][n][1];
@@ -166,7 +170,8 @@ TEST(PsHybridKernels, ComplexBanksSumToTheDelayedInput) {
   }
   // The real pair: low + high = 2 centre x(n + 6).
   float low[kPsSlots][2], high[kPsSlots][2];
-  PsHybridRealKernel()(Ptr(in), kPsHybrid2Odd, kPsHybrid2Centre, low, high, kPsSlots);
+  DspActiveKernels().ps_hybrid.HybridReal(Ptr(in), kPsHybrid2Odd, kPsHybrid2Centre, low, high,
+                                          kPsSlots);
   for (int32_t n = 0; n < kPsSlots; ++n) {
     EXPECT_NEAR(low[n][0] + high[n][0], in[n + 6][0], 1e-5);
     EXPECT_NEAR(low[n][1] + high[n][1], in[n + 6][1], 1e-5);

@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "common/kernels.h"
 #include "dsp/dsp_core.h"
 #include "sbr/sbr_decoder.h"
 #include "sbr/sbr_qmf_impl.h"
@@ -180,20 +181,16 @@ void CompareSynthesis(SynthesisFn reference, SynthesisFn candidate, int bands, i
 }
 
 TEST(QmfKernels, VectorisedEqualGeneric) {
-  dspStaticInit();
-  CompareAnalysis(qmf_generic::AnalysisB, qmf_sse2::AnalysisB, 64);
-  CompareAnalysis(qmf_generic::AnalysisA, qmf_sse2::AnalysisA, 32);
-  CompareSynthesis(qmf_generic::Synthesis64B, qmf_sse2::Synthesis64B, 64, 128);
-  CompareSynthesis(qmf_generic::Synthesis32B, qmf_sse2::Synthesis32B, 32, 64);
-  CompareSynthesis(qmf_generic::Synthesis64A, qmf_sse2::Synthesis64A, 64, 64);
-  CompareSynthesis(qmf_generic::Synthesis32A, qmf_sse2::Synthesis32A, 32, 32);
-  if (!dspHasAvx2()) GTEST_SKIP() << "no AVX2 on this processor";
-  CompareAnalysis(qmf_generic::AnalysisB, qmf_avx2::AnalysisB, 64);
-  CompareAnalysis(qmf_generic::AnalysisA, qmf_avx2::AnalysisA, 32);
-  CompareSynthesis(qmf_generic::Synthesis64B, qmf_avx2::Synthesis64B, 64, 128);
-  CompareSynthesis(qmf_generic::Synthesis32B, qmf_avx2::Synthesis32B, 32, 64);
-  CompareSynthesis(qmf_generic::Synthesis64A, qmf_avx2::Synthesis64A, 64, 64);
-  CompareSynthesis(qmf_generic::Synthesis32A, qmf_avx2::Synthesis32A, 32, 32);
+  for (const DspKernels* table : VectorisedKernels()) {
+    SCOPED_TRACE(dspIsaName(table->isa));
+    const DspQmfKernels& k = table->qmf;
+    CompareAnalysis(qmf_generic::AnalysisB, k.AnalysisB, 64);
+    CompareAnalysis(qmf_generic::AnalysisA, k.AnalysisA, 32);
+    CompareSynthesis(qmf_generic::Synthesis64B, k.Synthesis64B, 64, 128);
+    CompareSynthesis(qmf_generic::Synthesis32B, k.Synthesis32B, 32, 64);
+    CompareSynthesis(qmf_generic::Synthesis64A, k.Synthesis64A, 64, 64);
+    CompareSynthesis(qmf_generic::Synthesis32A, k.Synthesis32A, 32, 32);
+  }
 }
 
 // Signal-to-error ratio (dB) of `out` (at `step` times the input rate)

@@ -14,7 +14,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const std::string kTool = std::string(VX_BINARY_DIR) + "/tools/vxaac-decode";
+// VX_TOOL_EMULATOR runs the tool of a cross build (empty otherwise).
+const std::string kTool = VX_TOOL_EMULATOR + std::string(VX_BINARY_DIR) + "/tools/vxaac-decode";
+// Without GStreamer the tool decodes elementary streams only.
+constexpr bool kContainers = VX_WITH_GSTREAMER;
 // GLib and GStreamer keep type and registry allocations until exit.
 const std::string kLeakOptions =
     "LSAN_OPTIONS=suppressions=" VX_SOURCE_DIR "/tests/lsan.supp:print_suppressions=0 ";
@@ -104,17 +107,20 @@ TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
   EXPECT_NE(r.out.find("samples:      44032 per channel"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("errors:       0"), std::string::npos) << r.out;
   ASSERT_EQ(Exec("-q \"" + Data("lc_44k_st_128.adif") + "\" -o " + adif).status, 0);
-  r = Exec("--info \"" + Data("lc_44k_st_128.m4a") + "\" -o " + m4a);  // through GStreamer
-  ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("audio/mpeg, raw"), std::string::npos) << r.out;
-
-  const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(adif), c = ReadWavOrFail(m4a);
+  const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(adif);
   EXPECT_EQ(a.channels, 2);
   EXPECT_EQ(a.sample_rate, 44100);
   EXPECT_EQ(a.bits_per_sample, 16);
   EXPECT_EQ(a.Frames(), 44032u);
   EXPECT_TRUE(a.ints == b.ints);
-  EXPECT_TRUE(a.ints == c.ints);
+  r = Exec("--info \"" + Data("lc_44k_st_128.m4a") + "\" -o " + m4a);  // through GStreamer
+  if (kContainers) {
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("audio/mpeg, raw"), std::string::npos) << r.out;
+    EXPECT_TRUE(a.ints == ReadWavOrFail(m4a).ints);
+  } else {
+    EXPECT_EQ(r.status, 2) << r.out;
+  }
 
   const vxtest::Wav ref = ReadWavOrFail(Data("lc_44k_st_128_ref.wav"));
   const vxtest::CompareResult cmp = vxtest::Compare(a, ref);
@@ -193,6 +199,7 @@ TEST(VxaacDecode, MultichannelWavIsExtensibleInWavOrder) {
   REQUIRE_DECODER();
   const vxtest::Wav ref = ReadWavOrFail(Data("lc_48k_51_384_ref16.wav"));
   for (const char* route : {"", "--gst "}) {
+    if (!kContainers && *route) continue;
     SCOPED_TRACE(route);
     const std::string out = Temp("51.wav");
     const ToolRun r = Exec(std::string(route) + "\"" + Data("lc_48k_51_384.aac") + "\" -o " + out);
@@ -281,6 +288,7 @@ TEST(VxaacDecode, UnusableInputAndUsageExitWithTwo) {
   EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\"").status, 2);  // no output, no --info
   EXPECT_EQ(Exec("--ps bogus \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status, 2);
   EXPECT_EQ(Exec("--sbr-output").status, 2);
+  EXPECT_EQ(Exec("--kernels mmx \"" + Data("lc_44k_st_128.aac") + "\" -o /dev/null").status, 2);
   EXPECT_EQ(Exec("/nonexistent/in.aac -o /dev/null").status, 2);
   EXPECT_EQ(Exec("\"" + Data("lc_44k_st_128.aac") + "\" -o /nonexistent/dir/out.wav").status, 2);
   const ToolRun text = Exec("\"" + std::string(VX_SOURCE_DIR) + "/README.md\" -o /dev/null");

@@ -211,7 +211,7 @@ TEST(CompareTool, ExitStatusFollowsThresholds) {
   ASSERT_TRUE(
       WriteWav(b, FloatWav(1, 32, {0, 101 / 32768.0, 200 / 32768.0, 300 / 32768.0}), &error));
   auto run = [&](const std::string& args) {
-    const int st = std::system((tool + " " + args + " >/dev/null 2>&1").c_str());
+    const int st = std::system((VX_TOOL_EMULATOR + tool + " " + args + " >/dev/null 2>&1").c_str());
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   };
   EXPECT_EQ(run(a + " " + b), 0);

@@ -5,9 +5,12 @@
 //
 // Exit status: 0 decoded cleanly, 1 decoded with errors, 2 unusable input
 // or usage.
+#if VX_WITH_GSTREAMER
 #include <gst/gst.h>
+#endif
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,8 +18,11 @@
 
 #include "decode.h"
 #include "dsp/dsp_core.h"
+#include "dsp/dsp_kernels.h"
 
+#if VX_WITH_GSTREAMER
 extern "C" void gst_plugin_vxaacdec_register(void);
+#endif
 
 namespace {
 
@@ -41,6 +47,8 @@ void Usage(FILE* f) {
       "      --gst             decode through GStreamer even for elementary streams\n"
       "      --split-formats   when the stream changes its channels or rate, continue in\n"
       "                        OUTPUT-2.wav, OUTPUT-3.wav, ... (default: keep the first)\n"
+      "      --kernels ISA     use the kernels of one instruction set: generic, sse2,\n"
+      "                        avx2 or neon (default: the widest the processor runs)\n"
       "  -q, --quiet           no progress line\n"
       "  -h, --help            this text\n"
       "exit status: 0 ok, 1 decoded with errors, 2 unusable input or usage\n",
@@ -55,6 +63,7 @@ struct Options {
   bool force_gst = false;
   bool quiet = false;
   bool split = false;
+  const char* kernels = nullptr;
   DecoderSettings settings;
 };
 
@@ -98,6 +107,9 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->split = true;
     } else if (a == "-q" || a == "--quiet") {
       o->quiet = true;
+    } else if (a == "--kernels") {
+      ok = value(&v) && dspIsaByName(v) != dspIsaCount;
+      o->kernels = v;
     } else if (a == "--sbr-output") {
       ok = value(&v) &&
            ParseEnum(v, {{"downsampled", 1}, {"full-rate", 0}}, &o->settings.sbr_rate_mode);
@@ -187,7 +199,9 @@ class ProgressLine {
   explicit ProgressLine(bool enabled, uint64_t total) : enabled_(enabled), total_(total) {}
   void Update(uint64_t bytes, const DecodeReport& r) {
     if (!enabled_) return;
-    const gint64 now = g_get_monotonic_time();
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
     if (now - last_ < 100000) return;
     last_ = now;
     const double seconds = r.out.rate > 0 ? static_cast<double>(r.samples) / r.out.rate : 0.0;
@@ -205,7 +219,7 @@ class ProgressLine {
  private:
   bool enabled_;
   uint64_t total_;
-  gint64 last_ = 0;
+  int64_t last_ = 0;
   bool shown_ = false;
 };
 
@@ -224,6 +238,10 @@ int main(int argc, char** argv) {
   }
   if (dspStaticInit() < 0) {
     std::fputs("vxaac-decode: processor detection failed\n", stderr);
+    return kExitUnusable;
+  }
+  if (opt.kernels && dspSelectKernels(dspIsaByName(opt.kernels)) != dspStsNoErr) {
+    std::fprintf(stderr, "vxaac-decode: no %s kernels on this processor\n", opt.kernels);
     return kExitUnusable;
   }
 
@@ -250,6 +268,14 @@ int main(int argc, char** argv) {
         stderr);
     return kExitUnusable;
   }
+#if !VX_WITH_GSTREAMER
+  if (kind == InputKind::kOther || opt.force_gst) {
+    std::fputs("vxaac-decode: built without GStreamer: ADTS, ADIF, LOAS and raw ALS streams only\n",
+               stderr);
+    if (in != stdin) std::fclose(in);
+    return kExitUnusable;
+  }
+#endif
   if (opt.settings.restore_original && (kind != InputKind::kAls || opt.force_gst)) {
     std::fputs("vxaac-decode: --restore-original needs a raw MPEG-4 ALS stream (without --gst)\n",
                stderr);
@@ -275,10 +301,12 @@ int main(int argc, char** argv) {
     if (in != stdin) std::fclose(in);
   } else {
     if (in != stdin) std::fclose(in);
+#if VX_WITH_GSTREAMER
     gst_init(&argc, &argv);
     gst_plugin_vxaacdec_register();
     DecodeWithGStreamer(opt.input, opt.settings, &writer, &report, on_progress);
     gst_deinit();
+#endif
   }
   progress.Finish();
   const bool wrote = writer.Close();

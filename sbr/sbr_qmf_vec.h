@@ -1,5 +1,6 @@
-// Fast QMF bank kernels, written once over a "lane" vector type and compiled
-// per instruction set (sbr_qmf.cpp generic, sbr_qmf_sse2.cpp, sbr_qmf_avx2.cpp).
+// Fast QMF bank kernels, written once over a lane type (simd_*.h, or the
+// scalar one below) and compiled per instruction set (sbr_qmf.cpp generic,
+// sbr_qmf_<isa>.cpp).
 //
 // The banks run L time slots at once: each vector lane belongs to one slot,
 // so every transform step is plain vertical arithmetic with no shuffles; the
@@ -10,28 +11,29 @@
 // Everything here has internal linkage: each including translation unit gets
 // its own copy built with its own target flags.
 //
-// A vector type V provides: T, L, Zero, Set1, Load, Store (unaligned),
-// Add, Sub, Mul, and Transpose(T rows[L]).
+// A lane type V provides: F, kLanes, Zero, Set1, Load, Store (unaligned),
+// Add, Sub, Mul, and Transpose(F rows[kLanes]).
 #pragma once
 
 #include <cstdint>
 
+#include "dsp/dsp_kernels.h"
 #include "sbr/sbr_tables.h"
 
 namespace {
 
 // Scalar "vector": one lane.
 struct LaneScalar {
-  using T = float;
-  static constexpr int L = 1;
-  static T Zero() { return 0.0f; }
-  static T Set1(float v) { return v; }
-  static T Load(const float* p) { return *p; }
-  static void Store(float* p, T v) { *p = v; }
-  static T Add(T a, T b) { return a + b; }
-  static T Sub(T a, T b) { return a - b; }
-  static T Mul(T a, T b) { return a * b; }
-  static void Transpose(T*) {}
+  using F = float;
+  static constexpr int kLanes = 1;
+  static F Zero() { return 0.0f; }
+  static F Set1(float v) { return v; }
+  static F Load(const float* p) { return *p; }
+  static void Store(float* p, F v) { *p = v; }
+  static F Add(F a, F b) { return a + b; }
+  static F Sub(F a, F b) { return a - b; }
+  static F Mul(F a, F b) { return a * b; }
+  static void Transpose(F*) {}
 };
 
 constexpr int kQmfHistoryRows = 9;  // slots of history the windows reach back
@@ -51,8 +53,8 @@ constexpr int Log2(int n) {
 // In-place forward FFT (exp(-2 pi i lm / N)) of N = 16 or 32 lane vectors
 // given in bit-reversed order.
 template <class V, int N>
-inline void FftBitReversed(typename V::T* re, typename V::T* im) {
-  using T = typename V::T;
+inline void FftBitReversed(typename V::F* re, typename V::F* im) {
+  using T = typename V::F;
   for (int len = 2; len <= N; len <<= 1) {
     const int half = len >> 1, step = 32 / len;
     for (int b = 0; b < N; b += len) {
@@ -79,23 +81,23 @@ inline void FftBitReversed(typename V::T* re, typename V::T* im) {
 // Writes lane vectors z[0..n) (n a multiple of L) to the L rows
 // rows[l] + [0..n): lane l of z[i] goes to rows[l][i].
 template <class V>
-inline void StoreTransposed(const typename V::T* z, int n, float* const* rows) {
-  typename V::T block[V::L];
-  for (int q = 0; q < n; q += V::L) {
-    for (int l = 0; l < V::L; ++l) block[l] = z[q + l];
+inline void StoreTransposed(const typename V::F* z, int n, float* const* rows) {
+  typename V::F block[V::kLanes];
+  for (int q = 0; q < n; q += V::kLanes) {
+    for (int l = 0; l < V::kLanes; ++l) block[l] = z[q + l];
     V::Transpose(block);
-    for (int l = 0; l < V::L; ++l) V::Store(rows[l] + q, block[l]);
+    for (int l = 0; l < V::kLanes; ++l) V::Store(rows[l] + q, block[l]);
   }
 }
 
 // The reverse: z[i] lane l = rows[l][i].
 template <class V>
-inline void LoadTransposed(const float* const* rows, int n, typename V::T* z) {
-  typename V::T block[V::L];
-  for (int q = 0; q < n; q += V::L) {
-    for (int l = 0; l < V::L; ++l) block[l] = V::Load(rows[l] + q);
+inline void LoadTransposed(const float* const* rows, int n, typename V::F* z) {
+  typename V::F block[V::kLanes];
+  for (int q = 0; q < n; q += V::kLanes) {
+    for (int l = 0; l < V::kLanes; ++l) block[l] = V::Load(rows[l] + q);
     V::Transpose(block);
-    for (int l = 0; l < V::L; ++l) z[q + l] = block[l];
+    for (int l = 0; l < V::kLanes; ++l) z[q + l] = block[l];
   }
 }
 
@@ -116,7 +118,7 @@ inline void LoadTransposed(const float* const* rows, int n, typename V::T* z) {
 template <class V, bool kReal>
 inline void AnalysisGroup(const float* samples, int32_t slot, const float* window, int32_t kx,
                           float* const* out) {
-  using T = typename V::T;
+  using T = typename V::F;
   T u[64];
   for (int n = 0; n < 64; ++n) {
     const int i = n < 32 ? 31 - n : 63 - n;
@@ -170,9 +172,9 @@ inline void AnalysisGroup(const float* samples, int32_t slot, const float* windo
 // exp(-i pi m / N) and post-twiddled by exp(-i pi (p + 1/4) / N) (with the
 // banks' 1/64), gives D(2p) = Re and D(N-1-2p) = -Im.  x(k) = base[stride k].
 template <class V, int N>
-inline void DctIv(const typename V::T* base, int stride, typename V::T* d) {
+inline void DctIv(const typename V::F* base, int stride, typename V::F* d) {
   static_assert(N == 64, "twiddles are tabulated for 64 points");
-  using T = typename V::T;
+  using T = typename V::F;
   constexpr int H = N / 2;
   const float(*pre)[2] = kSbrDct64Pre;
   const float(*post)[2] = kSbrDct64Post;
@@ -198,8 +200,8 @@ inline void DctIv(const typename V::T* base, int stride, typename V::T* d) {
 // values v(2m) + i v(2m+1) through one forward FFT, and unfolded by the
 // tabulated post-twiddles (see tools/tablegen/sbr.py).
 template <class V, int N>
-inline void DctII(const typename V::T* x, typename V::T* y) {
-  using T = typename V::T;
+inline void DctII(const typename V::F* x, typename V::F* y) {
+  using T = typename V::F;
   constexpr int H = N / 2;
   const float(*alpha)[2] = N == 64 ? kSbrRealSynthesis64Alpha : kSbrRealSynthesis32Alpha;
   const float(*beta)[2] = N == 64 ? kSbrRealSynthesis64Beta : kSbrRealSynthesis32Beta;
@@ -241,7 +243,7 @@ inline void DctII(const typename V::T* x, typename V::T* y) {
 // of the DCT-II, extended by y(-j) = y(j) and y(2N - j) = -y(j).
 template <class V, int N, bool kReal>
 inline void SynthesisModulation(const float* const* in, int32_t slot, float* col) {
-  using T = typename V::T;
+  using T = typename V::F;
   constexpr int kValues = kReal ? N : 2 * N;
   T x[kReal ? N : 128];
   LoadTransposed<V>(in + slot, kValues, x);
@@ -273,7 +275,7 @@ inline void SynthesisModulation(const float* const* in, int32_t slot, float* col
 template <class V, int N, bool kReal>
 inline void SynthesisGroup(const float* const* in, int32_t slot, const float* window, float* vt,
                            float* out) {
-  using T = typename V::T;
+  using T = typename V::F;
   float* col = vt + kQmfHistoryRows + slot;
   SynthesisModulation<V, N, kReal>(in, slot, col);
   T o[N];
@@ -287,8 +289,8 @@ inline void SynthesisGroup(const float* const* in, int32_t slot, const float* wi
     }
     o[k] = acc;
   }
-  float* rows[V::L];
-  for (int l = 0; l < V::L; ++l) rows[l] = out + N * (slot + l);
+  float* rows[V::kLanes];
+  for (int l = 0; l < V::kLanes; ++l) rows[l] = out + N * (slot + l);
   StoreTransposed<V>(o, N, rows);
 }
 
@@ -307,7 +309,8 @@ void Analysis(float* delay, const float* in, float* const* out, int32_t slots, i
       for (int i = 0; i < 32; ++i) samples[i * kQmfRowStride + r] = src[i];
     }
     int32_t s = 0;
-    for (; s + V::L <= n; s += V::L) AnalysisGroup<V, kReal>(samples, s, window, kx, out + done);
+    for (; s + V::kLanes <= n; s += V::kLanes)
+      AnalysisGroup<V, kReal>(samples, s, window, kx, out + done);
     for (; s < n; ++s) AnalysisGroup<LaneScalar, kReal>(samples, s, window, kx, out + done);
     for (int r = 0; r < kQmfHistoryRows; ++r) {
       for (int i = 0; i < 32; ++i) delay[32 * r + i] = samples[i * kQmfRowStride + n + r];
@@ -327,7 +330,7 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
       for (int r = 0; r < kQmfHistoryRows; ++r) vt[i * kQmfRowStride + r] = delay[i * 9 + r];
     }
     int32_t s = 0;
-    for (; s + V::L <= n; s += V::L) {
+    for (; s + V::kLanes <= n; s += V::kLanes) {
       SynthesisGroup<V, N, kReal>(in + done, s, window, vt, out + N * done);
     }
     for (; s < n; ++s)
@@ -338,7 +341,18 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
   }
 }
 
-// The six banks of one instruction set, over its lane type V.
+// The six banks over lane type V: the named generic functions, and the
+// family table of an instruction set.
+template <class V>
+void FillQmfKernels(DspQmfKernels& k) {
+  k.AnalysisB = Analysis<V, false>;
+  k.AnalysisA = Analysis<V, true>;
+  k.Synthesis64B = Synthesis<V, 64, false>;
+  k.Synthesis32B = Synthesis<V, 32, false>;
+  k.Synthesis64A = Synthesis<V, 64, true>;
+  k.Synthesis32A = Synthesis<V, 32, true>;
+}
+
 #define VX_SBR_QMF_DEFINE(V)                                                                  \
   void AnalysisB(float* delay, const float* in, float* const* out, int32_t slots, int32_t kx, \
                  const float* window) {                                                       \

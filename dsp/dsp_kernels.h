@@ -1,0 +1,142 @@
+// Kernel tables: how the codec library picks the code of one instruction
+// set.
+//
+// Every dispatched kernel belongs to a family (vector arithmetic, transforms,
+// QMF banks, PS hybrid filters, ALS prediction).  A family is one struct of
+// function pointers; a DspKernels table holds one struct per family and is
+// built for one instruction set: the generic kernels first, then those the
+// instruction set provides over them (SSE2, then AVX2 on x86; NEON on
+// aarch64).  The tables are constants; dspStaticInit picks the one the
+// processor supports and the decoders call through DspActiveKernels().
+// Tests and benchmarks take the table of any supported instruction set from
+// dspKernelsFor() and call its kernels directly, leaving the selection alone.
+//
+// Kernels get checked arguments: the public primitives (dsp_vector.h,
+// dsp_transform.h, the QMF banks) and the decoders validate before they call.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/dsp_vector.h"
+
+struct DspFftSpec_C_32fc;
+struct MdctSpec;
+
+enum DspIsa : int32_t {
+  dspIsaGeneric = 0,
+  dspIsaSse2 = 1,
+  dspIsaAvx2 = 2,  // AVX2 with FMA
+  dspIsaNeon = 3,  // aarch64 Advanced SIMD
+  dspIsaCount = 4,
+};
+
+// Vector primitives (dsp_vector.h); kernels of vector_impl.h.
+struct DspVectorKernels {
+  void (*MulC_32f)(const float* src, float c, float* dst, int32_t n);
+  void (*Add_32f)(const float* a, const float* b, float* dst, int32_t n);
+  void (*Mul_32f)(const float* a, const float* b, float* dst, int32_t n);
+  void (*AddProductC_32f)(const float* src, float c, float* srcdst, int32_t n);
+  void (*Add_32fc)(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
+  void (*Sub_32fc)(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
+  int32_t (*Max_32s)(const int32_t* src, int32_t n);
+  int16_t (*Max_16s)(const int16_t* src, int32_t n);
+  int32_t (*Min_32s)(const int32_t* src, int32_t n);
+  void (*ShiftLeft_32s)(int32_t k, int32_t* srcdst, int32_t n);
+  void (*ShiftRight_32s)(int32_t k, int32_t* srcdst, int32_t n);
+  void (*AddScaled_32s)(const int32_t* a, const int32_t* b, int32_t* dst, int32_t n, int32_t sf,
+                        bool subtract);
+  void (*InterleaveConvert_32f16s)(const float* const* ch, int32_t nch, int32_t n, int16_t* dst);
+  uint32_t (*Crc32)(const uint8_t* src, int32_t n, uint32_t crc);
+  void (*Pow43_16s32f)(const int16_t* q, float* dst, int32_t n);
+  void (*ScalefactorGain_16s32f)(const int16_t* sf, int32_t offset, float* gains, int32_t n);
+  void (*Predict_32f)(float* x, int32_t begin, int32_t end, bool add, float* const* state);
+};
+
+// Complex FFT and MDCT cores (fft_impl.h, mdct_impl.h).
+struct DspTransformKernels {
+  void (*FftCore)(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in);
+  void (*MdctInvCore)(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
+  void (*MdctFwdCore)(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
+};
+
+// The six SBR QMF banks (sbr/sbr_qmf_impl.h).
+using DspQmfAnalysisFn = void (*)(float* delay, const float* in, float* const* out, int32_t slots,
+                                  int32_t kx, const float* window);
+using DspQmfSynthesisFn = void (*)(float* delay, const float* const* in, float* out, int32_t slots,
+                                   const float* window);
+struct DspQmfKernels {
+  DspQmfAnalysisFn AnalysisB, AnalysisA;
+  DspQmfSynthesisFn Synthesis64B, Synthesis32B, Synthesis64A, Synthesis32A;
+};
+
+// Parametric stereo hybrid analysis filters (ps/ps_internal.h) over the
+// first `slots` QMF slots of a frame (32, or 30 on 960-sample cores; even).
+inline constexpr int kDspHybridSlots = 32;
+using DspPsHybridComplexFn = void (*)(const float (*in)[2], const float (*coef)[6][2], float centre,
+                                      int32_t bands, float (*out)[kDspHybridSlots][2],
+                                      int32_t slots);
+using DspPsHybridRealFn = void (*)(const float (*in)[2], const float* odd, float centre,
+                                   float (*low)[2], float (*high)[2], int32_t slots);
+struct DspPsHybridKernels {
+  DspPsHybridComplexFn HybridComplex;
+  DspPsHybridRealFn HybridReal;
+};
+
+// ALS short-term synthesis filter (als/als_predict_impl.h).
+struct DspAlsKernels {
+  void (*PredictBlock)(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);
+};
+
+struct DspKernels {
+  DspIsa isa;
+  DspVectorKernels vector;
+  DspTransformKernels transform;
+  DspQmfKernels qmf;
+  DspPsHybridKernels ps_hybrid;
+  DspAlsKernels als;
+};
+
+// The table of `isa`, or null when this build has no code for it or the
+// processor (and operating system) cannot run it.
+const DspKernels* dspKernelsFor(DspIsa isa);
+
+// "generic", "sse2", "avx2", "neon"; "?" outside the range.
+const char* dspIsaName(DspIsa isa);
+// The instruction set of that name; dspIsaCount for an unknown one.
+DspIsa dspIsaByName(const char* name);
+
+// Points the selection at the table of `isa` (the class index follows: 0
+// for generic, 1 or more otherwise).  Like dspForceCpuClass it changes what
+// every decoder of the process uses: for tools and whole-decode comparisons
+// that want one instruction set, set before decoding starts.  Returns -6
+// when dspKernelsFor(isa) is null (nothing changes).
+int32_t dspSelectKernels(DspIsa isa);
+
+namespace dsp_detail {
+extern const DspKernels* g_kernels;  // the selection; the generic table until dspStaticInit
+// This build has code for `isa` and the processor can run it (dsp_core.cpp).
+bool IsaRunnable(DspIsa isa);
+}  // namespace dsp_detail
+
+// The kernels the decoders use: one load, then the call.
+inline const DspKernels& DspActiveKernels() {
+  return *dsp_detail::g_kernels;
+}
+
+// ---- building the tables (dsp_kernels.cpp)
+//
+// Each instruction set's translation units put their kernels over those of
+// the table they get (generic first; for AVX2 the SSE2 ones first).  A family
+// an instruction set does not vectorise keeps what it had.
+#define VX_KERNEL_FILLS(ns)                   \
+  namespace ns {                              \
+  void FillVector(DspVectorKernels& k);       \
+  void FillTransform(DspTransformKernels& k); \
+  void FillQmf(DspQmfKernels& k);             \
+  void FillPsHybrid(DspPsHybridKernels& k);   \
+  void FillAls(DspAlsKernels& k);             \
+  }
+VX_KERNEL_FILLS(dsp_sse2)
+VX_KERNEL_FILLS(dsp_avx2)
+VX_KERNEL_FILLS(dsp_neon)
+#undef VX_KERNEL_FILLS

@@ -1,0 +1,304 @@
+// Vector primitive kernels written once over a lane type V (simd_*.h) and
+// instantiated by vector_<isa>.cpp.  Every kernel here gives the generic
+// kernel's results bit for bit: the same operations on each element, lanes
+// are elements.  Elements left over after the last full vector run through
+// V::Narrow (AVX2 -> SSE2) or the generic kernel.
+#pragma once
+
+#include <cstring>
+#include <type_traits>
+
+#include "dsp/vector_impl.h"
+
+namespace vector_vec {
+namespace {
+
+template <class V>
+constexpr bool kHasNarrow = !std::is_void_v<typename V::Narrow>;
+
+// The loops below are plain: a lambda capturing the pointers by reference
+// would make every vector store (which may alias anything) reload them.
+
+template <class V>
+void MulC(const float* src, float c, float* dst, int32_t n) {
+  const auto vc = V::Set1(c);
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) V::Store(dst + i, V::Mul(V::Load(src + i), vc));
+  if constexpr (kHasNarrow<V>) {
+    MulC<typename V::Narrow>(src + i, c, dst + i, n - i);
+  } else {
+    dsp_generic::MulC_32f(src + i, c, dst + i, n - i);
+  }
+}
+
+template <class V>
+void Add(const float* a, const float* b, float* dst, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Add(V::Load(a + i), V::Load(b + i)));
+  }
+  if constexpr (kHasNarrow<V>) {
+    Add<typename V::Narrow>(a + i, b + i, dst + i, n - i);
+  } else {
+    dsp_generic::Add_32f(a + i, b + i, dst + i, n - i);
+  }
+}
+
+template <class V>
+void Mul(const float* a, const float* b, float* dst, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Mul(V::Load(a + i), V::Load(b + i)));
+  }
+  if constexpr (kHasNarrow<V>) {
+    Mul<typename V::Narrow>(a + i, b + i, dst + i, n - i);
+  } else {
+    dsp_generic::Mul_32f(a + i, b + i, dst + i, n - i);
+  }
+}
+
+// dst = b - a over interleaved floats.
+template <class V>
+void SubReversed(const float* a, const float* b, float* dst, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Sub(V::Load(b + i), V::Load(a + i)));
+  }
+  for (; i < n; ++i) dst[i] = b[i] - a[i];
+}
+
+template <class V>
+void AddProductC(const float* src, float c, float* srcdst, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(srcdst + i, V::AddProductWide(V::Load(srcdst + i), V::Load(src + i), c));
+  }
+  dsp_generic::AddProductC_32f(src + i, c, srcdst + i, n - i);
+}
+
+template <class V>
+void AddC(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n) {
+  Add<V>(&a->re, &b->re, &dst->re, 2 * n);
+}
+
+template <class V>
+void SubC(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n) {
+  SubReversed<V>(&a->re, &b->re, &dst->re, 2 * n);
+}
+
+// Extremes: lane-wise over the whole vectors, then across the lanes and the
+// rest in scalar code.
+template <class V, bool kMax>
+int32_t Extreme32(const int32_t* src, int32_t n) {
+  auto pick = [](auto a, auto b) {
+    if constexpr (kMax) {
+      return V::MaxI(a, b);
+    } else {
+      return V::MinI(a, b);
+    }
+  };
+  if (n < 2 * V::kLanes) return kMax ? dsp_generic::Max_32s(src, n) : dsp_generic::Min_32s(src, n);
+  auto m = V::LoadI(src);
+  int32_t i = V::kLanes;
+  for (; i + V::kLanes <= n; i += V::kLanes) m = pick(m, V::LoadI(src + i));
+  int32_t lanes[V::kLanes];
+  V::StoreI(lanes, m);
+  int32_t r = lanes[0];
+  for (int32_t l = 1; l < V::kLanes; ++l)
+    r = kMax ? (lanes[l] > r ? lanes[l] : r) : (lanes[l] < r ? lanes[l] : r);
+  for (; i < n; ++i) r = kMax ? (src[i] > r ? src[i] : r) : (src[i] < r ? src[i] : r);
+  return r;
+}
+
+template <class V>
+int32_t Max32(const int32_t* src, int32_t n) {
+  return Extreme32<V, true>(src, n);
+}
+template <class V>
+int32_t Min32(const int32_t* src, int32_t n) {
+  return Extreme32<V, false>(src, n);
+}
+
+template <class V>
+int16_t Max16(const int16_t* src, int32_t n) {
+  constexpr int32_t k = 2 * V::kLanes;  // 16-bit values per vector
+  if (n < 2 * k) return dsp_generic::Max_16s(src, n);
+  auto load = [src](int32_t i) {
+    typename V::I v;
+    std::memcpy(&v, src + i, sizeof(v));
+    return v;
+  };
+  auto m = load(0);
+  int32_t i = k;
+  for (; i + k <= n; i += k) m = V::MaxS16(m, load(i));
+  int16_t lanes[k];
+  std::memcpy(lanes, &m, sizeof(m));
+  int16_t r = dsp_generic::Max_16s(lanes, k);
+  for (; i < n; ++i) r = src[i] > r ? src[i] : r;
+  return r;
+}
+
+template <class V>
+void ShiftLeft(int32_t k, int32_t* srcdst, int32_t n) {
+  if (k >= 32) {
+    std::memset(srcdst, 0, sizeof(int32_t) * static_cast<size_t>(n));
+    return;
+  }
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::StoreI(srcdst + i, V::ShlI(V::LoadI(srcdst + i), k));
+  }
+  dsp_generic::ShiftLeft_32s(k, srcdst + i, n - i);
+}
+
+template <class V>
+void ShiftRight(int32_t k, int32_t* srcdst, int32_t n) {
+  const int32_t s = k >= 32 ? 31 : k;
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::StoreI(srcdst + i, V::SarI(V::LoadI(srcdst + i), s));
+  }
+  dsp_generic::ShiftRight_32s(k, srcdst + i, n - i);
+}
+
+// ---- interleave and convert to 16-bit
+
+// Samples j..j+kLanes-1 of channels k and k+1 as 16-bit pairs in 32-bit
+// words (channel k in the low half).
+template <class V>
+inline typename V::I Pair(const float* const* ch, int32_t k, int32_t j) {
+  return V::Zip16(V::ConvertClamp16(V::Load(ch[k] + j)), V::ConvertClamp16(V::Load(ch[k + 1] + j)));
+}
+
+// Converts whole vectors of samples; returns the first sample not done.
+// Wide lanes take mono and stereo only and leave other layouts to Narrow.
+template <class V>
+int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* dst) {
+  constexpr int32_t L = V::kLanes;
+  int32_t j = 0;
+  if (nch == 1) {
+    for (; j + 2 * L <= n; j += 2 * L) {
+      V::Store16(dst + j, V::Pack16(V::ConvertClamp16(V::Load(ch[0] + j)),
+                                    V::ConvertClamp16(V::Load(ch[0] + j + L))));
+    }
+  } else if (nch == 2) {
+    for (; j + L <= n; j += L) V::Store16(dst + 2 * j, Pair<V>(ch, 0, j));
+  } else if constexpr (kHasNarrow<V>) {
+    return 0;
+  } else if (nch == 6) {
+    for (; j + L <= n; j += L) {
+      V::StoreInterleave3(dst + 6 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j));
+    }
+  } else if (nch == 8) {
+    for (; j + L <= n; j += L) {
+      V::StoreInterleave4(dst + 8 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j),
+                          Pair<V>(ch, 6, j));
+    }
+  } else {
+    int32_t tmp[L];
+    for (; j + L <= n; j += L) {
+      for (int32_t k = 0; k < nch; ++k) {
+        V::StoreI(tmp, V::ConvertClamp16(V::Load(ch[k] + j)));
+        for (int32_t t = 0; t < L; ++t) dst[(j + t) * nch + k] = static_cast<int16_t>(tmp[t]);
+      }
+    }
+  }
+  return j;
+}
+
+template <class V>
+void InterleaveConvert(const float* const* ch, int32_t nch, int32_t n, int16_t* dst) {
+  int32_t j = InterleaveBody<V>(ch, nch, n, dst);
+  if (j >= n) return;
+  constexpr int32_t kMaxPointers = 64;
+  if (nch > kMaxPointers) {  // no room for offset pointers: sample by sample
+    for (; j < n; ++j) {
+      for (int32_t k = 0; k < nch; ++k) {
+        const float* one[1] = {ch[k] + j};
+        dsp_generic::InterleaveConvert_32f16s(one, 1, 1, dst + j * nch + k);
+      }
+    }
+    return;
+  }
+  const float* rest[kMaxPointers];
+  for (int32_t k = 0; k < nch; ++k) rest[k] = ch[k] + j;
+  if constexpr (kHasNarrow<V>) {
+    InterleaveConvert<typename V::Narrow>(rest, nch, n - j, dst + j * nch);
+  } else {
+    dsp_generic::InterleaveConvert_32f16s(rest, nch, n - j, dst + j * nch);
+  }
+}
+
+// ---- table look-ups
+
+// Eight look-ups per gather on clamped magnitudes; the sign is copied from
+// the input.
+template <class V>
+void Pow43(const int16_t* q, float* dst, int32_t n) {
+  const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN);
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    const auto v = V::LoadWiden16(q + i);
+    const auto p = V::Gather(dsp_tables::kPow43, V::MinI(V::AbsI(v), limit));
+    V::Store(dst + i, V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))));
+  }
+  dsp_generic::Pow43_16s32f(q + i, dst + i, n - i);
+}
+
+// ---- backward-adaptive predictor
+
+template <class V>
+inline typename V::F Trunc16(typename V::F v) {
+  return V::AsF(V::AndI(V::AsI(v), V::SetI(static_cast<int32_t>(0xFFFF0000u))));
+}
+template <class V>
+inline typename V::F Round16(typename V::F v) {
+  const auto u = V::AddI(V::AsI(v), V::SetI(0x8000));
+  return V::AsF(V::AndI(u, V::SetI(static_cast<int32_t>(0xFFFF0000u))));
+}
+// The table-driven reciprocal of the generic kernel, lane by lane.
+template <class V>
+inline typename V::F Recip(typename V::F v) {
+  const auto u = V::AsI(v);
+  const auto m = V::AndI(V::SrlI(u, 16), V::SetI(0x7F));
+  const auto e = V::AndI(V::SrlI(u, 23), V::SetI(0xFF));
+  return V::Mul(V::Gather(kRecipMantissa, m), V::Gather(kRecipExponent, e));
+}
+
+template <class V>
+void Predict(float* x, int32_t begin, int32_t end, bool add, float* const* s) {
+  const auto alpha = V::Set1(0.90625f), a = V::Set1(0.953125f), half = V::Set1(0.5f);
+  float *cor0 = s[kCor0], *cor1 = s[kCor1], *var0 = s[kVar0], *var1 = s[kVar1];
+  float *r0p = s[kR0], *r1p = s[kR1];
+  int32_t i = begin;
+  for (; i + V::kLanes <= end; i += V::kLanes) {
+    const auto c0 = V::Load(cor0 + i), c1 = V::Load(cor1 + i);
+    const auto v0 = V::Load(var0 + i), v1 = V::Load(var1 + i);
+    const auto r0 = V::Load(r0p + i), r1 = V::Load(r1p + i);
+    const auto k1 = V::Mul(c0, Recip<V>(v0));
+    const auto k2 = V::Mul(c1, Recip<V>(v1));
+    const auto pred = Round16<V>(V::Add(V::Mul(k1, r0), V::Mul(k2, r1)));
+    auto e0 = V::Load(x + i);
+    if (add) {
+      e0 = V::Add(e0, pred);
+      V::Store(x + i, e0);
+    }
+    const auto e1 = V::Sub(e0, V::Mul(k1, r0));
+    const auto sq0 = V::Add(V::Mul(r0, r0), V::Mul(e0, e0));
+    const auto sq1 = V::Add(V::Mul(r1, r1), V::Mul(e1, e1));
+    V::Store(cor0 + i, Trunc16<V>(V::Add(V::Mul(alpha, c0), V::Mul(r0, e0))));
+    V::Store(cor1 + i, Trunc16<V>(V::Add(V::Mul(alpha, c1), V::Mul(r1, e1))));
+    V::Store(var0 + i, Trunc16<V>(V::Add(V::Mul(alpha, v0), V::Mul(half, sq0))));
+    V::Store(var1 + i, Trunc16<V>(V::Add(V::Mul(alpha, v1), V::Mul(half, sq1))));
+    V::Store(r1p + i, Trunc16<V>(V::Mul(a, V::Sub(r0, V::Mul(k1, e0)))));
+    V::Store(r0p + i, Trunc16<V>(V::Mul(a, e0)));
+  }
+  if constexpr (kHasNarrow<V>) {
+    Predict<typename V::Narrow>(x, i, end, add, s);
+  } else {
+    dsp_generic::Predict_32f(x, i, end, add, s);
+  }
+}
+
+}  // namespace
+}  // namespace vector_vec

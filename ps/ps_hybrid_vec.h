@@ -1,0 +1,65 @@
+// Hybrid analysis filters written once over a lane type V (simd_*.h) and
+// instantiated by ps_hybrid_<isa>.cpp.  A vector holds V::kLanes / 2
+// consecutive slots as interleaved complex values; every output takes the
+// generic kernel's operations in its order, so the results are the same bit
+// for bit.
+#pragma once
+
+#include "ps/ps_hybrid_kernels.h"
+
+namespace ps_vec {
+namespace {
+
+template <class V>
+void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
+                   float (*out)[kDspHybridSlots][2], int32_t slots) {
+  constexpr int32_t kSlotsPerVector = V::kLanes / 2;
+  static_assert(kSlotsPerVector == 2, "slot counts are even, not multiples of four");
+  const auto c6 = V::Set1(centre);
+  for (int32_t q = 0; q < bands; ++q) {
+    typename V::F cr[6], ci[6];
+    for (int j = 0; j < 6; ++j) {
+      cr[j] = V::Set1(coef[q][j][0]);
+      // (-ci, ci): the real part takes -ci * d_im, the imaginary +ci * d_re.
+      ci[j] = V::Set2(-coef[q][j][1], coef[q][j][1]);
+    }
+    for (int32_t n = 0; n < slots; n += kSlotsPerVector) {
+      const float* w = in[n];
+      auto acc = V::Mul(c6, V::Load(w + 12));
+      for (int j = 0; j < 6; ++j) {
+        const auto a = V::Load(w + 2 * j);
+        const auto b = V::Load(w + 2 * (12 - j));
+        const auto swapped = V::SwapPairs(V::Sub(a, b));
+        acc = V::Add(acc, V::Add(V::Mul(cr[j], V::Add(a, b)), V::Mul(ci[j], swapped)));
+      }
+      V::Store(out[q][n], acc);
+    }
+  }
+}
+
+template <class V>
+void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
+                float (*high)[2], int32_t slots) {
+  constexpr int32_t kSlotsPerVector = V::kLanes / 2;
+  static_assert(kSlotsPerVector == 2, "slot counts are even, not multiples of four");
+  const auto c6 = V::Set1(centre);
+  const auto g1 = V::Set1(odd[0]), g3 = V::Set1(odd[1]), g5 = V::Set1(odd[2]);
+  for (int32_t n = 0; n < slots; n += kSlotsPerVector) {
+    const float* w = in[n];
+    const auto mid = V::Mul(c6, V::Load(w + 12));
+    auto side = V::Mul(g1, V::Add(V::Load(w + 2), V::Load(w + 22)));
+    side = V::Add(side, V::Mul(g3, V::Add(V::Load(w + 6), V::Load(w + 18))));
+    side = V::Add(side, V::Mul(g5, V::Add(V::Load(w + 10), V::Load(w + 14))));
+    V::Store(low[n], V::Add(mid, side));
+    V::Store(high[n], V::Sub(mid, side));
+  }
+}
+
+template <class V>
+void FillPsHybridKernels(DspPsHybridKernels& k) {
+  k.HybridComplex = HybridComplex<V>;
+  k.HybridReal = HybridReal<V>;
+}
+
+}  // namespace
+}  // namespace ps_vec

@@ -1,0 +1,8 @@
+// NEON QMF banks: four time slots per vector.
+#include "dsp/dsp_kernels.h"
+#include "dsp/simd_neon.h"
+#include "sbr/sbr_qmf_vec.h"
+
+void dsp_neon::FillQmf(DspQmfKernels& k) {
+  FillQmfKernels<LaneNeon>(k);
+}
