@@ -15,12 +15,14 @@
 #                                      byte for byte what the reference
 #                                      decoder writes
 #   gst     gst-launch-1.0 filesrc ! [qtdemux !] vxaacdec ! filesink, or
-#           every third case filesrc ! decodebin ! filesink
+#           for every third raw .als filesrc ! decodebin ! filesink (the
+#           plug-in's type finder)
 # Each must equal the reference decoder's samples exactly (the signal in
 # the decoder's output form: little-endian, signed, F32LE for float).
-# A case whose reference decode differs from the encoder's input is
-# reported as "reflossy" and compared with the reference decode only
-# through `orig`.
+# The reference decoder writes big-endian float files little-endian: there
+# `orig` must restore the encoder's input instead, and the samples are
+# compared as usual; any other case whose reference decode differs from the
+# input is compared through `orig` only.
 #
 # The cases cover every encoder option (-f float modes, -z1..3, -g0..5,
 # -o up to 1023, -a, -s/-t on even channel counts, -m, -r/-u, -n from 1 to
@@ -199,16 +201,26 @@ run_case() {
   cmp -s "$d/ref.out" "$in" || reflossy=1
   if [ $cont = als ]; then
     timeout 300 "$ALS_DECODE" -q --restore-original "$s" -o "$d/orig.out" >/dev/null 2>&1
-    cmp -s "$d/orig.out" "$d/ref.out" || bad="$bad orig"
+    # Where the reference decoder does not give back its encoder's input
+    # (it writes big-endian float files little-endian), the input is the
+    # original to restore.
+    if [ $reflossy = 1 ]; then
+      cmp -s "$d/orig.out" "$in" || bad="$bad orig"
+    else
+      cmp -s "$d/orig.out" "$d/ref.out" || bad="$bad orig"
+    fi
   fi
-  if [ $reflossy = 0 ]; then
+  # The samples: the reference's where it is lossless.
+  if [ $reflossy = 0 ] || [ "$fmt" = rawbe ]; then
     timeout 300 "$ALS_DECODE" -q --raw "$s" -o "$d/cli.pcm" >/dev/null 2>"$d/cli.log"
     cmp -s "$d/cli.pcm" "$exp" || bad="$bad cli"
     if [ "$ALS_GST" = 1 ]; then
       local pipe=(filesrc "location=$s" !)
       local h
       h=$(printf '%s' "$name" | cksum | cut -d' ' -f1)
-      if ((h % 3 == 0)); then
+      # decodebin puts aacparse in front of MP4 (it fails on more than 8
+      # channels and on rates outside the AAC table): raw ALS only.
+      if ((h % 3 == 0)) && [ $cont = als ]; then
         pipe+=(decodebin !)
       else
         [ $cont = mp4 ] && pipe+=(qtdemux !)
@@ -216,7 +228,7 @@ run_case() {
       fi
       pipe+=(filesink "location=$d/gst.pcm")
       timeout 300 gst-launch-1.0 -q "${pipe[@]}" >"$d/gst.log" 2>&1
-      cmp -s "$d/gst.pcm" "$exp" || bad="$bad gst$( ((h % 3 == 0)) && echo '(decodebin)')"
+      cmp -s "$d/gst.pcm" "$exp" || bad="$bad gst$(((h % 3 == 0)) && [ $cont = als ] && echo '(decodebin)')"
     fi
   fi
   local what="$fmt ${bits/#0/float} ${ch}ch ${rate}Hz n=$n $sig $cont [$opts]"
@@ -228,7 +240,7 @@ run_case() {
       echo "$cmd" >"$ALS_FAILDIR/$name.cmd"
     fi
   elif [ $reflossy = 1 ]; then
-    echo "ok   $name (reference decode differs from the input: orig only): $what"
+    echo "ok   $name (the reference decode differs from the input; ours restores the input): $what"
   else
     echo "ok   $name: $what"
   fi
@@ -244,7 +256,7 @@ pass=$(grep -c '^ok' "$work/results")
 fail=$(grep -c '^FAIL' "$work/results")
 err=$(grep -c '^ERR' "$work/results")
 lossy=$(grep -c 'reference decode differs' "$work/results")
-echo "summary: $pass passed ($lossy through orig only), $fail failed, $err not encoded"
+echo "summary: $pass passed ($lossy where the reference decode differs from the input), $fail failed, $err not encoded"
 for path in cli orig gst; do
   printf '  %-4s failed in %d\n' $path "$(grep '^FAIL' "$work/results" | grep -c " $path")"
 done

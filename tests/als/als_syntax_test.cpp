@@ -218,7 +218,8 @@ TEST(AlsConfig, LagBitsFollowTheSampleRate) {
   const struct {
     uint32_t rate;
     int ltp, mcc;
-  } cases[] = {{48000, 8, 5}, {96000, 9, 6}, {192000, 10, 7}, {44100, 8, 5}};
+  } cases[] = {{48000, 8, 5},  {64000, 8, 5},  {95999, 8, 5},   {96000, 9, 6},
+               {100000, 9, 6}, {191999, 9, 6}, {192000, 10, 7}, {44100, 8, 5}};
   for (const auto& t : cases) {
     Synth c;
     c.rate = t.rate;

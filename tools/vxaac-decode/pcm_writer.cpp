@@ -1,6 +1,7 @@
 #include "pcm_writer.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -39,6 +40,12 @@ bool PcmWriter::SetFormat(const PcmFormat& f) {
         f.is_float == format_.is_float)
       return true;
     error_ = "the stream changes its format; the output keeps the first one";
+    return false;
+  }
+  // WAV counts channels and bytes per sample frame in 16 bits.
+  if (wav_ && int64_t{f.channels} * (f.bits / 8) > 0xFFFF) {
+    error_ = "WAV cannot hold " + std::to_string(f.channels) + " channels of " +
+             std::to_string(f.bits) + " bits; use --raw";
     return false;
   }
   format_ = f;
