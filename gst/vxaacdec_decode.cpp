@@ -533,7 +533,9 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
       gst_adapter_clear(dec->adapter);
       return GST_FLOW_OK;
     }
-    const gsize window = dec->has_codec_data ? n : std::min(n, kPassWindow);
+    // In-band ALS frames carry no length: a pass holds at least one whole.
+    const gsize window_cap = std::max<gsize>(kPassWindow, dec->min_input);
+    const gsize window = dec->has_codec_data ? n : std::min(n, window_cap);
     GST_DEBUG_OBJECT(dec, "pushing %" G_GSIZE_FORMAT, window);
     guint64 distance = 0;
     const guint64 prev = gst_adapter_prev_offset(dec->adapter, &distance);
@@ -597,7 +599,7 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
     }
     if (dec->has_codec_data) continue;  // the next queued access unit, if any
     const gsize left = gst_adapter_available(dec->adapter);
-    if (consumed > 0 && left > 0 && window == kPassWindow) continue;
+    if (consumed > 0 && left > 0 && window == window_cap) continue;
     if (r.frames == 0 && left > std::max<gsize>(kMaxStalledInput, 2 * gsize{dec->min_input}))
       DropToNextSync(dec);
     return GST_FLOW_OK;

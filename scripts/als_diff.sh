@@ -158,7 +158,8 @@ run_case() {
   local name=$1 fmt=$2 bits=$3 ch=$4 rate=$5 len=$6 sig=$7 cont=$8
   shift 8
   local opts="$*" d="$ALS_WORK/$name"
-  mkdir -p "$d"
+  # The encoder writes MP4 through a temporary file in the current folder.
+  mkdir -p "$d" && cd "$d" || return
   local perm="" half=$((ch / 2)) k
   for ((k = ch; k >= 1; --k)); do perm="$perm${perm:+,}$k"; done
   opts=${opts//@perm/$perm}
