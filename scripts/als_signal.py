@@ -14,7 +14,8 @@ endian).  BITS: 8, 16, 24, 32, or 0 for 32-bit float.
 KIND (integer): tone (tones and noise, channels correlated), mix (segments
 of silence, constants, tones, noise, clicks and full-scale squares), noise
 (full-scale white noise), lsb (tones with the four low bits empty), same
-(every channel equal), quiet (a few LSB).  KIND (float): tone, fint
+(every channel equal), quiet (a few LSB), extremes (the largest and the
+smallest value, alternating over samples and channels).  KIND (float): tone, fint
 (integers times one gain, for the ACF), fwild (zeros, tiny and large
 magnitudes, integer values and noise mixed).
 """
@@ -45,6 +46,8 @@ def int_samples(kind, bits, ch, rate, n, rng):
                 s = rng.randint(lo, top)
             elif kind == 'quiet':
                 s = rng.randint(-3, 3) + (1 if (i // 50) % 2 else 0)
+            elif kind == 'extremes':
+                s = top if (i + c) % 2 == 0 else lo
             elif kind == 'lsb':
                 s = (int((0.4 * math.sin(2 * math.pi * (500 + 50 * c) * t) + common) * top) >> 4) << 4
             else:  # mix

@@ -1,9 +1,12 @@
 // The element in real pipelines: every route to the decoder must give the
 // same PCM with continuous time stamps.
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "common/compare.h"
 #include "common/wav.h"
@@ -136,6 +139,73 @@ TEST(Pipelines, AlsIsLosslessInBandAndInMp4) {
   const vxgst::Output mp4 = vxgst::RunPipeline(FileSrc("als_16b_st.mp4") + "! qtdemux ! vxaacdec");
   ExpectLossless(mp4, "alsA_16b_st.wav", "S16LE");
   EXPECT_EQ(mp4.Frames(), 64000u);  // the whole stream; the reference is its start
+}
+
+std::string AlsPath(const char* name) {
+  return std::string(VX_TEST_DATA_DIR) + "/als/" + name;
+}
+
+// A raw ALS stream through decodebin: the plug-in's type finder names it and
+// decodebin links the element straight to it, without an AAC parser.
+TEST(Pipelines, RawAlsPlaysThroughDecodebin) {
+  REQUIRE_DECODER();
+  const vxgst::Output out =
+      vxgst::RunPipeline("filesrc location=\"" + AlsPath("als_24b_st.als") + "\" ! decodebin");
+  ExpectLossless(out, "alsA_24b_st.wav", "S24LE");
+  EXPECT_TRUE(out.used_vxaacdec);
+  EXPECT_EQ(std::count(out.elements.begin(), out.elements.end(), "aacparse"), 0);
+}
+
+// Typefinding over a raw ALS header followed by bytes that the ADTS finder
+// takes for AAC: the ALS finder is certain and comes first.
+TEST(Pipelines, AlsTypeFinderWinsOverAdts) {
+  vxgst::EnsureGst();
+  const std::vector<uint8_t> als = vxgst::ReadFile(AlsPath("als_8b_mo_last1.als"));
+  const std::vector<uint8_t> adts = vxgst::ReadFile(vxgst::DataPath("lc_44k_st_128.aac"));
+  ASSERT_GT(als.size(), 64u);
+  ASSERT_GT(adts.size(), 8000u);
+  std::vector<uint8_t> bytes(als.begin(), als.begin() + 64);
+  bytes.insert(bytes.end(), adts.begin(), adts.begin() + 8000);
+  auto found = [](const std::vector<uint8_t>& data) {
+    GstTypeFindProbability p = GST_TYPE_FIND_NONE;
+    GstCaps* caps = gst_type_find_helper_for_data(nullptr, data.data(), data.size(), &p);
+    std::string name = caps ? gst_structure_get_name(gst_caps_get_structure(caps, 0)) : "";
+    if (caps) gst_caps_unref(caps);
+    return name;
+  };
+  EXPECT_EQ(found(bytes), "audio/x-als");
+  bytes[0] = 'X';  // without the identifier the same bytes are AAC
+  EXPECT_EQ(found(bytes), "audio/mpeg");
+}
+
+// ALS in MP4 the way qtdemux delivers it: without a rate above 65535 Hz,
+// with 512 channels (unpositioned output), with BGMC data up to the end of
+// the last access unit.  Each gives the samples of its raw twin.
+TEST(Pipelines, AlsMp4EqualsTheRawStream) {
+  REQUIRE_DECODER();
+  const struct {
+    const char* name;
+    int rate, channels;
+  } cases[] = {{"als_24b_st_192k", 192000, 2},
+               {"als_16b_512ch", 2000, 512},
+               {"als_16b_st_bgmc_last", 48000, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stem = AlsPath(c.name);
+    const vxgst::Output mp4 =
+        vxgst::RunPipeline("filesrc location=\"" + stem + ".mp4\" ! qtdemux ! vxaacdec");
+    const vxgst::Output raw =
+        vxgst::RunPipeline("filesrc location=\"" + stem + ".als\" ! vxaacdec");
+    ASSERT_EQ(mp4.error, "");
+    ASSERT_EQ(raw.error, "");
+    EXPECT_EQ(mp4.rate, c.rate);
+    EXPECT_EQ(mp4.channels, c.channels);
+    if (c.channels > 8) {
+      EXPECT_EQ(mp4.channel_mask, 0u);
+    }
+    EXPECT_FALSE(mp4.pcm.empty());
+    EXPECT_TRUE(mp4.pcm == raw.pcm);
+  }
 }
 
 // HE-AAC v2 in ADTS: aacparse announces the core (22050 Hz mono); the output

@@ -61,7 +61,8 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   report->core_rate = info.in.sample_frequency;
   report->in_channels = info.in.channels;
   report->ps = report->sbr && info.in.channels == 1 && info.out.channels == 2;
-  if (f.channels < 1 || f.rate < 1 || !(f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32))
+  if (f.channels < 1 || f.rate < 1 ||
+      !(f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32))
     return false;
   f.channel_mask = 0;  // more than 8 channels (ALS): in the stream's order, no mask
   report->out = f;

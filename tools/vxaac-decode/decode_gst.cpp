@@ -78,7 +78,8 @@ gboolean StopBeforeParserForAls(GstElement*, GstPad*, GstCaps* caps, gpointer) {
   if (!v || !G_VALUE_HOLDS(v, GST_TYPE_BUFFER) || !gst_value_get_buffer(v)) return TRUE;
   guint8 head[2] = {0, 0};
   if (gst_buffer_extract(gst_value_get_buffer(v), 0, head, 2) < 2) return TRUE;
-  const int aot = (head[0] >> 3) == 31 ? 32 + (((head[0] & 7) << 3) | (head[1] >> 5)) : head[0] >> 3;
+  const int aot =
+      (head[0] >> 3) == 31 ? 32 + (((head[0] & 7) << 3) | (head[1] >> 5)) : head[0] >> 3;
   return aot != 36;
 }
 
