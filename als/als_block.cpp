@@ -1,5 +1,7 @@
 // ALS block syntax (ISO/IEC 14496-3, 11.6.3): block partitions, block
 // parameters, Rice coded residuals and the RLS-LMS parameters.
+#include <algorithm>
+
 #include "als/als_internal.h"
 
 namespace {
@@ -245,12 +247,15 @@ int AlsReadBlock(AlsState& s, BitReader& r, AlsBlock& b, int32_t channel) {
       b.residual[0] = AlsReadRice(r, bps - 4 > 31 ? 31 : bps - 4);
       first = 1;
       // Only as many as the block has samples.
+      // Their parameters stay within the largest Rice parameter of the
+      // resolution: 15 up to 16 bits, else 31.
+      const int32_t max_k = bps <= 16 ? 15 : 31;
       if (b.order > 1 && b.length > 1) {
-        b.residual[1] = AlsReadRice(r, b.s[0] + 3 > 31 ? 31 : b.s[0] + 3);
+        b.residual[1] = AlsReadRice(r, std::min(b.s[0] + 3, max_k));
         first = 2;
       }
       if (b.order > 2 && b.length > 2) {
-        b.residual[2] = AlsReadRice(r, b.s[0] + 1 > 31 ? 31 : b.s[0] + 1);
+        b.residual[2] = AlsReadRice(r, std::min(b.s[0] + 1, max_k));
         first = 3;
       }
     }

@@ -193,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AlsCornerStreams,
                                            "als_32b_st_extremes.als", "als_32b_st_1.als",
                                            "als_fl_st_ra2.als", "als_fl_4ch_wild.als",
                                            "als_24b_4ch_bgmc_end.als", "als_16b_st_mcc64k.als",
-                                           "als_16b_st_bgmc_last.als", "als_16b_512ch.als"));
+                                           "als_16b_st_bgmc_last.als", "als_16b_512ch.als",
+                                           "als_16b_mo_ra_noise.als"));
 
 // 8-bit AIFF samples are signed in the file: the signed output form is the
 // file's bytes, like the original form.
