@@ -98,6 +98,7 @@ gen_cases() {
       (((i + j) % 3 == 0)) && cont=mp4
       [[ $m == *@* && $ch == 1 ]] && ch=2
       [[ $m == *@half* && $((ch % 4)) != 0 ]] && ch=4
+      [[ $m == *-u2* ]] && cont=als  # MP4 needs the random-access information
       [[ $m == *-l* ]] && sig=lsb
       [ "$bits" = 0 ] && sig=${fsignals[$(((i + j) % 3))]}
       [ "$bits" = 0 ] && [ "$fmt" = aiff ] && fmt=wav
