@@ -99,6 +99,13 @@ gen_cases() {
       [[ $m == *@* && $ch == 1 ]] && ch=2
       [[ $m == *@half* && $((ch % 4)) != 0 ]] && ch=4
       [[ $m == *-u2* ]] && cont=als  # MP4 needs the random-access information
+      # The simple profile: 8/16-bit integer WAV, up to 2 channels and 48 kHz.
+      if [[ $m == *-sp1* ]]; then
+        [[ $bits == 8 || $bits == 16 ]] || bits=16
+        ((ch > 2)) && ch=2
+        ((rate > 48000)) && rate=48000
+        fmt=wav sig=tone
+      fi
       [[ $m == *-l* ]] && sig=lsb
       [ "$bits" = 0 ] && sig=${fsignals[$(((i + j) % 3))]}
       [ "$bits" = 0 ] && [ "$fmt" = aiff ] && fmt=wav
