@@ -1,5 +1,5 @@
 // libFuzzer target: the decoder front end on in-band streams (ADTS, ADIF,
-// raw ALS, behind an optional ID3v2 tag), driven the way the element and
+// LOAS, raw ALS, behind an optional ID3v2 tag), driven the way the element and
 // the command-line decoder drive it.
 //
 // Input: byte 0 chooses the decoder parameters and the caller's habits
@@ -25,6 +25,7 @@
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
+#include "umc/latm.h"
 #include "umc/media_data.h"
 
 namespace {
@@ -135,8 +136,11 @@ class Caller {
         dec_.reset();
         return 0;
       }
+      // Like the element: one repeat without input for a frame kept after a
+      // refusal for space, or the further subframes of a LOAS frame.
       idle = consumed == 0 ? idle + 1 : 0;
-      if ((produced == 0 && consumed == 0) || idle > 1) return Restart(n);
+      const int max_idle = dec_->IsLoas() ? UMC::kLatmMaxSubFrames : 1;
+      if ((produced == 0 && consumed == 0) || idle > max_idle) return Restart(n);
       if (produced) ++frames_;
       if (habits_ & 0x20 && (calls % 7) == 6) dec_->Reset();
     }

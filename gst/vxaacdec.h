@@ -55,7 +55,7 @@ struct VxAACDec {
   gboolean has_codec_data;  // current decoder was given codec data
   GstSegment* segment;
   GstClockTime base_time;  // time stamp of sample 0 of the current run
-  gint stream_type;        // 1 adts, 2 adif, 0 otherwise (from the caps)
+  gint stream_type;        // 1 adts, 2 adif, 3 loas, 0 otherwise (from the caps)
 
   // Input and output descriptors of the decode pass, reused across passes.
   UMC::MediaData* input;

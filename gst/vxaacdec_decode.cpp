@@ -7,6 +7,7 @@
 #include "gst/vxaacdec_private.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
+#include "umc/latm.h"
 #include "umc/media_data.h"
 
 namespace {
@@ -40,6 +41,7 @@ constexpr const char* kTextDamagedHeader = "Damaged frame skipped";
 constexpr const char* kTextRestarted = "Decoding failed; the decoder was restarted";
 constexpr const char* kTextTruncated = "The stream ends inside a frame";
 constexpr const char* kTextAlsCrc = "Decoded ALS samples do not match the stream's CRC";
+constexpr const char* kTextUnsupportedLatm = "Unsupported LATM multiplex: %s";
 
 // Object types the decoder decodes: AAC Main, LC, LTP and ALS.
 gboolean SupportedObjectType(gint aot) {
@@ -66,6 +68,11 @@ int DecoderSpeakers(UMC::AudioCodec* codec, int8_t* speakers) {
 gint DecoderObjectType(VxAACDec* dec) {
   const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
   return aac ? aac->ObjectType() : 0;
+}
+
+gboolean IsLoas(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  return aac && aac->IsLoas();
 }
 
 gboolean IsAls(VxAACDec* dec) {
@@ -478,10 +485,12 @@ PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
             dec, STREAM, DECODE, ("%s", kTextDamagedHeader),
             ("after frame %" G_GUINT64_FORMAT " (status %d)", dec->stream_frames, st));
     }
-    // Frames must consume input: the only repeat allowed without is the
-    // delivery of a frame kept after a refusal for space.
+    // Frames must consume input: the only repeats allowed without are the
+    // delivery of a frame kept after a refusal for space, and the further
+    // subframes of a LOAS frame (consumed with its first).
     idle = consumed == 0 ? idle + 1 : 0;
-    if ((produced == 0 && consumed == 0) || idle > 1) {
+    const guint max_idle = IsLoas(dec) ? guint{UMC::kLatmMaxSubFrames} : 1;
+    if ((produced == 0 && consumed == 0) || idle > max_idle) {
       GST_ERROR_OBJECT(dec, "status %d", st);
       gst_buffer_unref(buf);
       r.end = PassEnd::kError;
@@ -560,6 +569,14 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
         vx_aac_dec_reset(dec);
         return GST_FLOW_ERROR;
       }
+      const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+      if (r.status == UMC::StatusUnsupportedStream && aac && aac->LatmRefusal()) {
+        // A multiplex of several programs or layers is not taken apart.
+        PostError(dec, g_strdup_printf(kTextUnsupportedLatm, aac->LatmRefusal()),
+                  g_strdup("LOAS stream refused before its first frame"));
+        vx_aac_dec_reset(dec);
+        return GST_FLOW_ERROR;
+      }
       if (aot == kObjectTypeAls && dec->frames_since_open == 0 &&
           (r.status == UMC::StatusInitFailed || r.status == UMC::StatusUnsupportedStream)) {
         PostError(dec, g_strdup(kTextBadAlsConfig),
@@ -612,10 +629,12 @@ void ReportStreamEnd(VxAACDec* dec) {
   const gsize left = gst_adapter_available(dec->adapter);
   guint8 head[3] = {};
   if (left >= 3) gst_adapter_copy(dec->adapter, head, 0, 3);
-  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && head[0] == 0xFF &&
-      (head[1] & 0xF6) == 0xF0)
-    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextTruncated),
-                        ("%" G_GSIZE_FORMAT " bytes of a last ADTS frame not decoded", left));
+  const gboolean adts = head[0] == 0xFF && (head[1] & 0xF6) == 0xF0;
+  const gboolean loas = head[0] == 0x56 && (head[1] & 0xE0) == 0xE0;
+  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && (adts || loas))
+    GST_ELEMENT_WARNING(
+        dec, STREAM, DECODE, ("%s", kTextTruncated),
+        ("%" G_GSIZE_FORMAT " bytes of a last %s frame not decoded", left, adts ? "ADTS" : "LOAS"));
   UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
   if (aac && aac->AlsCrcStatus() == 0)
     GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextAlsCrc),

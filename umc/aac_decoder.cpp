@@ -7,11 +7,26 @@
 #include "aac/aac_dec_state.h"
 #include "als/als_decoder.h"
 #include "umc/audio_specific_config.h"
+#include "umc/latm.h"
 #include "umc/stream_detect.h"
 
 namespace UMC {
 
 UMC_DEFINE_CLASS(AACDecoder)
+
+// A LOAS stream's multiplex state: the current and the incoming
+// StreamMuxConfig, and the payloads of the element being delivered (one
+// output frame per subframe, the frame's bytes consumed with the first).
+struct LatmStreamState {
+  int32_t have_config;
+  int32_t current;  // index of the stream's configuration in config[]
+  LatmMuxConfig config[2];
+  LatmPayloads payloads;
+  int32_t next;        // next subframe to deliver
+  int32_t unconsumed;  // bytes of the LOAS frame still to consume
+  int32_t damaged;     // the element is delivered as silent frames
+  uint8_t payload[kLoasMaxFrameBytes];
+};
 
 namespace {
 
@@ -160,10 +175,22 @@ Status AACDecoder::LockBlocks() {
       return StatusAllocFailed;
     }
   }
+  if (latm_mem_id_) {
+    latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+    if (!latm_) {
+      if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
+      allocator_->Unlock(main_mem_id_);
+      state_ = nullptr;
+      extra_ = nullptr;
+      return StatusAllocFailed;
+    }
+  }
   return StatusOk;
 }
 
 void AACDecoder::UnlockBlocks() {
+  if (latm_mem_id_ && latm_) allocator_->Unlock(latm_mem_id_);
+  latm_ = nullptr;
   if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
   if (main_mem_id_ && state_) allocator_->Unlock(main_mem_id_);
   state_ = nullptr;
@@ -247,6 +274,13 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     als_ = nullptr;
     AacAttachObjectBlock(*state_, nullptr, false);
   }
+  if (latm_mem_id_) {
+    if (latm_) allocator_->Unlock(latm_mem_id_);
+    allocator_->Free(latm_mem_id_);
+    latm_mem_id_ = 0;
+    latm_ = nullptr;
+  }
+  latm_refusal_ = 0;
   sbr_seen_ = 0;
   time_ = 0.0;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
@@ -276,16 +310,10 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   BitReaderInit(r, cfg, config_size_);
   AudioSpecificConfig asc;
   std::memset(&asc, 0, sizeof(asc));
-  AACDecState& s = *state_;
   if (ParseAudioSpecificConfig(asc, r) != 0) {
     UnlockBlocks();
     return StatusInitFailed;
   }
-  if (asc.extension_object_type == 5) {
-    s.sbr_rate_mode =
-        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
-  }
-  if (asc.sbr_present == 0) s.ps_mode_working = 0;
   object_type_ = asc.object_type;
   if (object_type_ == 36) {
     const Status st = InitAlsFromConfig(cfg, config_size_, asc.als_config_bit);
@@ -293,26 +321,31 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     if (st == StatusOk) p->data->MoveDataPointer(config_size_);
     return st;
   }
-  if (!SupportedAacType(object_type_)) {
-    // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
-    UnlockBlocks();
-    return StatusFailed;
+  const Status st = ConfigureAac(asc);
+  if (st == StatusOk || st == StatusInitFailed) header_kind_ = kHeaderConfigured;
+  if (st == StatusOk) p->data->MoveDataPointer(config_size_);
+  UnlockBlocks();
+  return st;
+}
+
+// Takes an AAC configuration (codec data, or a LOAS stream's
+// StreamMuxConfig) into the state.
+Status AACDecoder::ConfigureAac(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (asc.extension_object_type == 5) {
+    s.sbr_rate_mode =
+        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
   }
+  if (asc.sbr_present == 0) s.ps_mode_working = 0;
+  object_type_ = asc.object_type;
+  // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
+  if (!SupportedAacType(object_type_)) return StatusFailed;
   s.object_type = object_type_;
-  if (const Status st = AllocateObjectBlock(); st != StatusOk) {
-    UnlockBlocks();
-    return st;
-  }
-  header_kind_ = 1;
+  if (const Status st = AllocateObjectBlock(); st != StatusOk) return st;
   sampling_frequency_index_ = EffectiveSamplingFrequencyIndex(asc);
   s.channel_configuration = asc.channel_configuration;
   if (asc.channel_configuration == 0) AacSetProgramConfig(s, asc.ga.pce);
-  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
-    UnlockBlocks();
-    return StatusInitFailed;
-  }
-  p->data->MoveDataPointer(config_size_);
-  UnlockBlocks();
+  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) return StatusInitFailed;
   return StatusOk;
 }
 
@@ -351,7 +384,8 @@ Status AACDecoder::SkipId3(MediaData* in) {
   return in->GetDataSize() ? StatusOk : StatusNotEnoughData;
 }
 
-// Recognises the framing of an in-band stream: ADIF header or ADTS frames.
+// Recognises the framing of an in-band stream: ALS or ADIF header, ADTS or
+// LOAS frames.
 Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   AACDecState& s = *state_;
   BitReader r;
@@ -404,13 +438,23 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   // An ADIF header cut short by the end of the input: wait for the rest
   // rather than scan it as garbage.
   if (adif_id && in->GetDataSize() < kMaxAdifHeaderBytes) return StatusNotEnoughData;
-  // ADTS, possibly after leading garbage: the first plausible header whose
-  // frame is followed by another header with the same fixed fields (or by
-  // the end of the data) starts the stream.
+  // ADTS or LOAS, possibly after leading garbage: the first plausible
+  // header whose frame is followed by another header of the kind (ADTS: with
+  // the same fixed fields), or by the end of the data, starts the stream.
   const uint8_t* data = in->GetDataPointer();
   const int64_t size = in->GetDataSize();
-  bool pending = false;
-  const int64_t at = FindAdtsStart(data, size, &pending);
+  bool adts_pending = false, loas_pending = false;
+  const int64_t adts = FindAdtsStart(data, size, &adts_pending);
+  const int64_t loas = FindLoasStart(data, size, kMaxAdtsSearch, &loas_pending);
+  // A start confirmed by its next header goes before a candidate that waits
+  // for more data (garbage may hold a LOAS header whose length runs past a
+  // short ADTS stream's end); otherwise the earlier start.
+  const bool adts_sure = adts >= 0 && !adts_pending, loas_sure = loas >= 0 && !loas_pending;
+  const bool is_loas = adts >= 0 && loas >= 0 && adts_sure != loas_sure
+                           ? loas_sure
+                           : loas >= 0 && (adts < 0 || loas < adts);
+  const int64_t at = is_loas ? loas : adts;
+  const bool pending = is_loas ? loas_pending : adts_pending;
   if (pending) {
     if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
     return StatusNotEnoughData;
@@ -423,13 +467,18 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
     return StatusOk;  // unknown format
   }
   if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
+  if (is_loas) {
+    // The object type and rate come with the first StreamMuxConfig.
+    header_kind_ = kHeaderLoas;
+    return AllocateLatm();
+  }
   BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
   AdtsFixedHeader fh;
   if (ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;
   object_type_ = AdtsObjectType(fh);
   s.object_type = object_type_;
   sampling_frequency_index_ = fh.sampling_frequency_index;
-  header_kind_ = 2;
+  header_kind_ = kHeaderAdts;
   adts_sync_ = AdtsSyncPattern(fh);
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
@@ -495,6 +544,8 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   const double t0_in = in->GetTime();
   s.crc_enabled = 0;
   s.crc_value = 0xFFFF;
+  // A LOAS element's later subframes come without further input.
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
   if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed) {
     if (const Status st = SkipId3(in); st != StatusOk) {
       UnlockBlocks();
@@ -509,6 +560,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
       return st != StatusOk ? st : StatusFailed;
     }
   }
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
   profile_mask_ = ProfileMaskFor(object_type_);
   if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
@@ -521,7 +573,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   uint16_t expected_crc = 0;
   int32_t frame_bytes = -1;  // ADTS: the whole frame, header included
-  if (header_kind_ == 2 && !s.pending_consumed) {
+  if (header_kind_ == kHeaderAdts && !s.pending_consumed) {
     int32_t hb = 0;
     const Status st = AdtsFrameStep(in, &hb, &frame_bytes, &expected_crc);
     if (st != StatusOk) {
@@ -561,26 +613,34 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     }
     r = kAacMalformed;
   }
+  // An ADTS frame is consumed whole, so a damaged frame still advances by
+  // exactly one frame.
+  if (frame_bytes >= 0) total = frame_bytes;
+  if (stream_format_ == kStreamTypeMpeg4Config) total = in->GetDataSize();
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, total);
+  UnlockBlocks();
+  return st;
+}
+
+// The output of one decoded frame, or of a silent one in place of a
+// malformed frame (r == kAacMalformed): consumes `consume` input bytes,
+// sizes and stamps the output.
+Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in,
+                                int64_t out_free, int64_t consume) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
   const int32_t factor = s.frame_length_factor;
   const int32_t samples = kAacFrameLength * factor;
   const int32_t rate = s.sample_rate * factor;
   int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
   if (r == kAacMalformed && out_free < int64_t{channels} * samples * 2) {
-    UnlockBlocks();
     return StatusNotEnoughBuffer;
   }
   if (!sbr_seen_ && s.sbr_present) {
     sbr_seen_ = 1;
     profile_mask_ |= 16;
   }
-  // An ADTS frame is consumed whole, so a damaged frame still advances by
-  // exactly one frame.
-  if (frame_bytes >= 0) total = frame_bytes;
-  if (stream_format_ == kStreamTypeMpeg4Config) {
-    in->MoveDataPointer(static_cast<int32_t>(in->GetDataSize()));
-  } else {
-    in->MoveDataPointer(static_cast<int32_t>(total));
-  }
+  in->MoveDataPointer(static_cast<int32_t>(consume));
   if (r == kAacMalformed && channels > 0)
     std::memset(outp, 0, static_cast<size_t>(channels) * samples * 2);
   out->SetDataSize(static_cast<uint32_t>(channels * samples * 2));
@@ -599,8 +659,182 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   info_.valid = 1;
   RefreshInfo();
-  UnlockBlocks();
   return Map(r);
+}
+
+// The LOAS stream's state, allocated (and locked) when the framing is
+// recognised.
+Status AACDecoder::AllocateLatm() {
+  if (!latm_mem_id_ &&
+      allocator_->Alloc(&latm_mem_id_, sizeof(LatmStreamState), 1, 16) != StatusOk) {
+    latm_mem_id_ = 0;
+    return StatusAllocFailed;
+  }
+  latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+  if (!latm_) return StatusAllocFailed;
+  std::memset(static_cast<void*>(latm_), 0, sizeof(LatmStreamState));
+  return StatusOk;
+}
+
+const char* AACDecoder::LatmRefusal() const {
+  return latm_refusal_ ? LatmRefusalText(latm_refusal_) : nullptr;
+}
+
+// One subframe of a LOAS stream: the next of the element in hand, or the
+// first of the next element.  Unlocks.
+Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
+  LatmStreamState& l = *latm_;
+  if (l.next >= l.payloads.count) {
+    if (const Status st = LatmNextElement(in); st != StatusOk) {
+      l.payloads.count = 0;  // nothing of a refused element is delivered later
+      UnlockBlocks();
+      return st;
+    }
+  }
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  profile_mask_ = ProfileMaskFor(object_type_);
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  int32_t r = kAacMalformed;
+  if (!l.damaged) {
+    const int32_t length = l.payloads.length[l.next];
+    int32_t used = 0;
+    r = DecodeRawDataBlock(
+        l.payload + l.payloads.offset[l.next], &used, reinterpret_cast<int16_t*>(outp), length,
+        static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), *state_);
+    if (r == kAacOutputTooSmall) {
+      UnlockBlocks();
+      return StatusNotEnoughBuffer;
+    }
+    if (r == kAacOk && used > length) r = kAacMalformed;
+  }
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, l.unconsumed);
+  if (st != StatusNotEnoughBuffer) {
+    l.unconsumed = 0;
+    ++l.next;
+  }
+  UnlockBlocks();
+  return st;
+}
+
+// Finds the next LOAS frame and takes its AudioMuxElement apart into the
+// stream state; the input stays at the frame's start (the frame is consumed
+// with its first subframe).  Frames before the stream's first
+// StreamMuxConfig and false sync words (whose frame is not followed by
+// another header) are skipped.
+Status AACDecoder::LatmNextElement(MediaData* in) {
+  LatmStreamState& l = *latm_;
+  l.payloads.count = l.next = l.unconsumed = l.damaged = 0;
+  for (;;) {
+    const uint8_t* p = in->GetDataPointer();
+    const int64_t n = in->GetDataSize();
+    int64_t at = 0;
+    while (at < n && !LoasSyncPrefix(p + at, n - at)) ++at;
+    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
+    const uint8_t* f = p + at;
+    const int64_t left = n - at;
+    if (left < kLoasHeaderBytes) return StatusNotEnoughData;
+    const int32_t bytes = LoasFrameBytes(f, left);
+    if (bytes > left) return StatusNotEnoughData;
+    if (bytes == 0 || !LoasSyncPrefix(f + bytes, left - bytes)) {
+      in->MoveDataPointer(1);
+      continue;
+    }
+    bool fresh = false;
+    LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
+    const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes,
+                                             current, l.config[1 - l.current], &fresh, l.payloads,
+                                             l.payload, static_cast<int32_t>(sizeof(l.payload)));
+    if (res == kLatmNoConfig) {  // tuned in between configurations
+      in->MoveDataPointer(bytes);
+      continue;
+    }
+    l.unconsumed = bytes;
+    bool damaged = res != kLatmOk;
+    if (!damaged && fresh) {
+      const Status st = LatmTakeConfig(&damaged);
+      if (st != StatusOk) {
+        if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
+        return st;
+      }
+    }
+    if (damaged && l.have_config) {
+      // Silence for each subframe of the stream's configuration.
+      l.damaged = 1;
+      l.payloads.count = l.config[l.current].num_sub_frames + 1;
+      return StatusOk;
+    }
+    if (!damaged) return StatusOk;
+    // Nothing decodable before the first usable configuration.
+    in->MoveDataPointer(bytes);
+    l.unconsumed = 0;
+    if (res == kLatmUnsupportedLayout) {
+      latm_refusal_ = l.config[1 - l.current].refusal;
+      return StatusUnsupportedStream;
+    }
+    if (res == kLatmUnsupportedConfig) {
+      object_type_ = l.config[1 - l.current].asc.object_type;
+      return StatusFailed;
+    }
+  }
+}
+
+// A StreamMuxConfig arrived (in config[1 - current]).  Another
+// AudioSpecificConfig than the stream's starts a new stream; *damaged is
+// set when it cannot be used (before the first configuration an
+// unsupported object type ends decoding instead: StatusFailed).
+Status AACDecoder::LatmTakeConfig(bool* damaged) {
+  LatmStreamState& l = *latm_;
+  const LatmMuxConfig& now = l.config[l.current];
+  const LatmMuxConfig& c = l.config[1 - l.current];
+  const bool same = l.have_config && c.asc_bits == now.asc_bits &&
+                    std::memcmp(c.asc_bytes, now.asc_bytes, (c.asc_bits + 7) / 8) == 0;
+  if (!same) {
+    const int32_t aot = c.asc.object_type;
+    if (!SupportedAacType(aot) || EffectiveSamplingFrequencyIndex(c.asc) > 12) {
+      if (!l.have_config && !SupportedAacType(aot)) {
+        object_type_ = aot;
+        return StatusFailed;
+      }
+      *damaged = true;
+      return StatusOk;
+    }
+    if (const Status st = LatmStartStream(c.asc); st != StatusOk) {
+      if (st == StatusAllocFailed) return st;
+      *damaged = true;
+      return StatusOk;
+    }
+  }
+  l.current = 1 - l.current;
+  l.have_config = 1;
+  return StatusOk;
+}
+
+// A LOAS stream's new AudioSpecificConfig: the decoder starts over as a new
+// decoder would (no history, element tables, SBR headers, noise generator
+// state or object-type tools of the last configuration), with the SBR and
+// PS modes last set.
+Status AACDecoder::LatmStartStream(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (extra_mem_id_) {
+    if (extra_) allocator_->Unlock(extra_mem_id_);
+    allocator_->Free(extra_mem_id_);
+    extra_mem_id_ = 0;
+    extra_ = extra_base_ = nullptr;
+    AacAttachObjectBlock(s, nullptr, false);
+  }
+  AacSbrInit(s);
+  s.noise_state = 0;  // the noise generator starts from its seed again
+  AacCoreReset(s);
+  s.element_count = s.next_channel = s.position_count = 0;
+  s.pce_present = s.positions_valid = 0;
+  s.sbr_rate_mode = requested_sbr_rate_mode_;
+  s.ps_mode_working = s.ps_mode;
+  sbr_seen_ = 0;
+  return ConfigureAac(asc);
 }
 
 // One ALS frame (GetFrame steps 8-19 for object type 36).  Unlocks.
@@ -796,6 +1030,7 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
       s.sbr_mode = 18;
       s.sbr_rate_mode = 0;
     }
+    requested_sbr_rate_mode_ = s.sbr_rate_mode;
   }
   UnlockBlocks();
   return StatusOk;
@@ -807,6 +1042,9 @@ Status AACDecoder::Reset() {
   time_ = 0.0;
   AacCoreReset(*state_);
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
+  // Subframes of a LOAS element in hand are dropped; one not delivered yet
+  // is read again from the input.
+  if (latm_) latm_->payloads.count = latm_->next = latm_->unconsumed = 0;
   UnlockBlocks();
   return StatusOk;
 }
@@ -831,8 +1069,11 @@ Status AACDecoder::GetDuration(float* seconds) {
 }
 
 Status AACDecoder::Close() {
-  if (!main_mem_id_ && !extra_mem_id_) return StatusOk;
+  if (!main_mem_id_ && !extra_mem_id_ && !latm_mem_id_) return StatusOk;
   if (!allocator_) return StatusOk;
+  if (latm_mem_id_) allocator_->Free(latm_mem_id_);
+  latm_mem_id_ = 0;
+  latm_ = nullptr;
   if (extra_mem_id_) allocator_->Free(extra_mem_id_);
   extra_mem_id_ = 0;
   extra_ = extra_base_ = nullptr;

@@ -9,6 +9,7 @@
 #include "gst/channel_layout.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
+#include "umc/latm.h"
 #include "umc/media_data.h"
 
 namespace {
@@ -188,7 +189,7 @@ void DirectDecoder::Output(uint32_t bytes) {
       return;
     }
   } else if (!writer_->SetFormat(f)) {
-    ++report_->errors;  // a new stream of another format is not written
+    FormatRefused(writer_->Format(), f, report_);  // a new stream of another format
     return;
   }
   if (layout_.reorder)
@@ -294,6 +295,15 @@ void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sa
   }
 }
 
+void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report) {
+  ++report->errors;
+  if (report->notes.find("changes its format") != std::string::npos) return;
+  report->notes += "the stream changes its format from " + std::to_string(kept.channels) +
+                   " channels at " + std::to_string(kept.rate) + " Hz to " +
+                   std::to_string(now.channels) + " at " + std::to_string(now.rate) +
+                   " Hz; the output keeps the first format, the rest is not written. ";
+}
+
 InputKind DetectInput(const uint8_t* p, size_t n) {
   size_t at = 0;
   // ID3v2: "ID3", version, revision, flags, four 7-bit size bytes.
@@ -307,6 +317,12 @@ InputKind DetectInput(const uint8_t* p, size_t n) {
   if (std::memcmp(p, "ALS", 4) == 0) return InputKind::kAls;
   // ADTS: sync word, layer 0.
   if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) return InputKind::kAdts;
+  // LOAS: sync word and a length whose end, when in hand, is the next
+  // frame's sync word.
+  const int64_t left = static_cast<int64_t>(n - at);
+  const int32_t loas = UMC::LoasFrameBytes(p, left);
+  if (loas > 0 && UMC::LoasSyncPrefix(p + loas, loas < left ? left - loas : 0))
+    return InputKind::kLoas;
   return InputKind::kOther;
 }
 
@@ -318,6 +334,8 @@ const char* InputKindName(InputKind kind) {
       return "ADIF";
     case InputKind::kAls:
       return "ALS";
+    case InputKind::kLoas:
+      return "LOAS";
     default:
       return "other";
   }
