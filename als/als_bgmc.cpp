@@ -36,7 +36,9 @@ class BitCache {
     return v;
   }
   int64_t pos() const { return pos_; }
-  bool overrun() const { return pos_ > int64_t{r_.size} * 8; }
+  // The decoder reads 16 bits ahead of what it uses and gives them back at
+  // the end, so a block that ends the data may take them from past its end.
+  bool overrun() const { return pos_ - 16 > int64_t{r_.size} * 8; }
 
  private:
   void Refill() {

@@ -1,5 +1,7 @@
 // ALS block syntax (ISO/IEC 14496-3, 11.6.3): block partitions, block
 // parameters, Rice coded residuals and the RLS-LMS parameters.
+#include <algorithm>
+
 #include "als/als_internal.h"
 
 namespace {
@@ -154,7 +156,8 @@ int32_t AlsShortenPartition(int32_t* lengths, int32_t count, int32_t total) {
 
 int AlsReadBlock(AlsState& s, BitReader& r, AlsBlock& b, int32_t channel) {
   const AlsConfig& c = s.cfg;
-  const int32_t bps = c.resolution;
+  // Floating-point streams code their integer part in 24 bits.
+  const int32_t bps = c.floating ? 24 : c.resolution;
   b.type = static_cast<int32_t>(Rd(r, 1));
   b.quant = s.quant[channel];
   b.residual = s.residual[channel];
@@ -169,8 +172,11 @@ int AlsReadBlock(AlsState& s, BitReader& r, AlsBlock& b, int32_t channel) {
     b.const_block = static_cast<int32_t>((v >> 6) & 1);
     b.js_block = static_cast<int32_t>((v >> 5) & 1);
     if (b.const_block) {
-      const int32_t width = c.floating ? 24 : bps;
-      const uint32_t raw = Rd(r, width);
+      const int32_t width = bps;
+      uint32_t raw = Rd(r, width);
+      // 8-bit samples are coded with their top bit inverted (the unsigned
+      // form of WAV files), but a constant holds the file's byte itself.
+      if (width == 8) raw ^= 0x80;
       b.const_value = width >= 32 ? static_cast<int32_t>(raw)
                                   : static_cast<int32_t>(raw << (32 - width)) >> (32 - width);
     }
@@ -221,8 +227,6 @@ int AlsReadBlock(AlsState& s, BitReader& r, AlsBlock& b, int32_t channel) {
         } else {
           q[j] = AlsReadRice(r, 1);
         }
-        // Values outside -64..63 cannot be reconstructed from the table.
-        if (j < 2 && (q[j] < -64 || q[j] > 63)) return -1;
       }
     }
     if (c.long_term_prediction) {
@@ -242,12 +246,16 @@ int AlsReadBlock(AlsState& s, BitReader& r, AlsBlock& b, int32_t channel) {
     if (b.ra_block && b.order > 0) {
       b.residual[0] = AlsReadRice(r, bps - 4 > 31 ? 31 : bps - 4);
       first = 1;
-      if (b.order > 1) {
-        b.residual[1] = AlsReadRice(r, b.s[0] + 3 > 31 ? 31 : b.s[0] + 3);
+      // Only as many as the block has samples.
+      // Their parameters stay within the largest Rice parameter of the
+      // resolution: 15 up to 16 bits, else 31.
+      const int32_t max_k = bps <= 16 ? 15 : 31;
+      if (b.order > 1 && b.length > 1) {
+        b.residual[1] = AlsReadRice(r, std::min(b.s[0] + 3, max_k));
         first = 2;
       }
-      if (b.order > 2) {
-        b.residual[2] = AlsReadRice(r, b.s[0] + 1 > 31 ? 31 : b.s[0] + 1);
+      if (b.order > 2 && b.length > 2) {
+        b.residual[2] = AlsReadRice(r, std::min(b.s[0] + 1, max_k));
         first = 3;
       }
     }

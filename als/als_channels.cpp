@@ -1,7 +1,6 @@
 // ALS channel coupling (ISO/IEC 14496-3, 11.6.5): joint-stereo difference
 // signals and multichannel correlation coding (MCC).
 #include "als/als_internal.h"
-#include "dsp/dsp_vector.h"
 
 namespace {
 
@@ -28,14 +27,16 @@ AlsMccStage* Stages(AlsState& s, int32_t ch) {
 
 }  // namespace
 
+// Modulo 2^32, as the encoder forms the difference: a 32-bit pair whose
+// difference does not fit in 32 bits still decodes exactly.
 void AlsJointCombine(int32_t* xa, int32_t* xb, int32_t* d, int32_t n, int32_t js_a, int32_t js_b) {
-  if (n <= 0) return;
+  auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
   if (js_a) {
-    dspSubScaled_32s(d, xb, xa, n, 0);  // x[c] = x[c+1] - D
+    for (int32_t i = 0; i < n; ++i) xa[i] = static_cast<int32_t>(u(xb[i]) - u(d[i]));
   } else if (js_b) {
-    dspAddScaled_32s(xa, d, xb, n, 0);  // x[c+1] = x[c] + D
+    for (int32_t i = 0; i < n; ++i) xb[i] = static_cast<int32_t>(u(xa[i]) + u(d[i]));
   } else {
-    dspSubScaled_32s(xa, xb, d, n, 0);  // D = x[c+1] - x[c]
+    for (int32_t i = 0; i < n; ++i) d[i] = static_cast<int32_t>(u(xb[i]) - u(xa[i]));
   }
 }
 

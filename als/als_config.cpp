@@ -30,8 +30,9 @@ int32_t HistoryFor(const AlsConfig& c) {
 int32_t LtpLagBits(uint32_t rate) {
   return rate < 96000 ? 8 : rate < 192000 ? 9 : 10;
 }
+// The same rate steps as the LTP lag (not 48/96 kHz): 5 bits below 96 kHz.
 int32_t MccLagBits(uint32_t rate) {
-  return rate > 96000 ? 7 : rate > 48000 ? 6 : 5;
+  return rate < 96000 ? 5 : rate < 192000 ? 6 : 7;
 }
 int32_t ResidualLead(const AlsConfig& c) {
   return HistoryFor(c) + (1 << LtpLagBits(c.samp_freq)) + 8;

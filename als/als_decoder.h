@@ -10,8 +10,9 @@
 
 #include "umc/bit_reader.h"
 
-// Largest state the decoder accepts (configurations needing more are refused).
-inline constexpr int64_t kAlsMaxStateBytes = 64ll << 20;
+// Largest state the decoder accepts (configurations needing more are
+// refused).  512 channels of 20480-sample frames with order 1023 need 112 MB.
+inline constexpr int64_t kAlsMaxStateBytes = 256ll << 20;
 
 struct AlsConfig {
   uint32_t samp_freq;

@@ -51,12 +51,17 @@ void LzAdd(AlsLzState& z, int32_t prefix, uint8_t last) {
   ++z.next_code;
 }
 
-// Code of the current width, least significant bit first.
+// Code of the current width, most significant bit first.
 int32_t LzReadCode(AlsLzState& z, BitReader& r) {
-  const uint32_t raw = Rd(r, z.width);
-  uint32_t v = 0;
-  for (int32_t i = 0; i < z.width; ++i) v |= ((raw >> i) & 1) << (z.width - 1 - i);
-  return static_cast<int32_t>(v);
+  return static_cast<int32_t>(Rd(r, z.width));
+}
+
+// Each compressed part is coded on its own, but with the dictionary that
+// the earlier parts (channels, frames) built: no string continues across
+// parts, so the first code of a part adds no entry.
+void LzStartPart(AlsLzState& z) {
+  z.previous = -1;
+  z.pending_count = z.pending_pos = 0;
 }
 
 // Produces `count` bytes; false when the data ends first.
@@ -160,13 +165,16 @@ int AlsDecodeFloat(AlsState& s, BitReader& r, int32_t n, bool ra_frame) {
       if (Rd(r, 1)) s.acf_mantissa[c] = static_cast<int32_t>(Rd(r, 23));
       multiplier = s.acf_mantissa[c];
     }
+    // highest_byte (2 bits), shift_amp, partA_flag.  The shift value is
+    // coded with a bias of 127.
     const uint32_t flags = Rd(r, 4);
     const int32_t highest_byte = static_cast<int32_t>(flags >> 2);
-    const int32_t part_a = static_cast<int32_t>((flags >> 1) & 1);
-    if (flags & 1) s.float_shift[c] = static_cast<int32_t>(Rd(r, 8));
+    const int32_t part_a = static_cast<int32_t>(flags & 1);
+    if (flags & 2) s.float_shift[c] = static_cast<int32_t>(Rd(r, 8)) - 127;
     // Part A: samples whose integer part is 0 carry their whole pattern.
     if (part_a) {
       const bool compressed = Rd(r, 1);
+      if (compressed) LzStartPart(z);
       for (int32_t i = 0; i < n; ++i) {
         if (x[i] != 0) continue;
         if (compressed) {
@@ -186,6 +194,7 @@ int AlsDecodeFloat(AlsState& s, BitReader& r, int32_t n, bool ra_frame) {
     for (int32_t i = 0; i < n; ++i) diff[i] = 0;
     if (highest_byte > 0) {
       const bool compressed = Rd(r, 1);
+      if (compressed) LzStartPart(z);
       for (int32_t i = 0; i < n; ++i) {
         if (x[i] == 0) continue;
         int32_t width = highest_byte * 8;

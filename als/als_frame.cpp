@@ -207,10 +207,17 @@ void WriteChannel(uint8_t* dst, int64_t stride, const T* src, int32_t n, int32_t
   }
 }
 
-// 8-bit samples of WAVE (and unknown) files are unsigned in the original
-// file; AIFF keeps them signed.
+// From the signed output form to the original file's bytes: 8-bit samples
+// of WAVE (and unknown) files are unsigned; AIFF keeps them signed.
 uint8_t OriginalFlip(const AlsConfig& c) {
   return (c.resolution == 8 && !c.floating && c.file_type != 2) ? 0x80 : 0;
+}
+
+// From decoded values to the signed output form: 8-bit samples are coded
+// as the file's bytes with the top bit inverted, whatever the file type,
+// so AIFF's signed samples come out of the predictor offset by 128.
+uint8_t SignedFlip(const AlsConfig& c) {
+  return (c.resolution == 8 && !c.floating && c.file_type == 2) ? 0x80 : 0;
 }
 
 void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool original) {
@@ -218,7 +225,7 @@ void WritePcm(const AlsState& s, uint8_t* out, int32_t n, bool original) {
   const int32_t bytes = ALSBitsPerSample(&s) / 8;
   const int64_t stride = int64_t{c.channels} * bytes;
   const bool big_endian = original && c.msb_first;
-  const uint8_t flip = original ? OriginalFlip(c) : 0;
+  const uint8_t flip = SignedFlip(c) ^ (original ? OriginalFlip(c) : 0);
   for (int32_t k = 0; k < c.channels; ++k) {
     const int32_t ch = s.output_channel[k];
     uint8_t* dst = out + int64_t{k} * bytes;

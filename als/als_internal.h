@@ -142,8 +142,8 @@ int AlsReadBlock(AlsState& s, UMC::BitReader& r, AlsBlock& b, int32_t channel);
 int AlsReadBgmcResiduals(UMC::BitReader& r, AlsBlock& b, int32_t first);
 
 // ---- als_channels.cpp --------------------------------------------------------
-// Joint stereo on n samples of a pair (saturating): with js_a, x_a = x_b - d;
-// else with js_b, x_b = x_a + d; else d = x_b - x_a.
+// Joint stereo on n samples of a pair (modulo 2^32): with js_a,
+// x_a = x_b - d; else with js_b, x_b = x_a + d; else d = x_b - x_a.
 void AlsJointCombine(int32_t* xa, int32_t* xb, int32_t* d, int32_t n, int32_t js_a, int32_t js_b);
 // MCC parameters of channel ch's block; -1 for a master or weight index out
 // of range.

@@ -1,6 +1,8 @@
 // ALS reconstruction (ISO/IEC 14496-3, 11.6.4): constant blocks, LSB shift,
 // long-term prediction, parcor to predictor conversion, short-term
 // synthesis and progressive prediction in random-access blocks.
+#include <algorithm>
+
 #include "als/als_internal.h"
 #include "als/als_predict_impl.h"
 #include "als/als_tables.h"
@@ -22,14 +24,23 @@ void ExtendPredictor(int32_t* cof, int32_t m, int32_t par) {
   cof[m] = par;
 }
 
+// parcor_scaled_values[q + 64] = 32 (2 (q + 64) + 1)^2 - 2^20.  Encoders
+// write values outside -64..63 for degenerate (very short or constant)
+// blocks; the same formula continues the table there.
+int32_t ScaledParcor(int32_t q) {
+  if (q >= -64 && q < 64) return kAlsParcorScaled[q + 64];
+  const int64_t i = 2 * (std::clamp(int64_t{q}, int64_t{-1} << 26, int64_t{1} << 26) + 64) + 1;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(32 * i * i - (1 << 20))));
+}
+
 void ParcorValues(const int32_t* q, int32_t order, int32_t* par) {
   for (int32_t j = 0; j < order; ++j) {
     if (j == 0) {
-      par[0] = kAlsParcorScaled[q[0] + 64];
+      par[0] = ScaledParcor(q[0]);
     } else if (j == 1) {
-      par[1] = -kAlsParcorScaled[q[1] + 64];
+      par[1] = static_cast<int32_t>(0u - static_cast<uint32_t>(ScaledParcor(q[1])));
     } else {
-      par[j] = q[j] * (1 << 14) + (1 << 13);
+      par[j] = static_cast<int32_t>(static_cast<uint32_t>(q[j]) * (1u << 14) + (1u << 13));
     }
   }
 }

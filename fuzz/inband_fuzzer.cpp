@@ -31,7 +31,7 @@
 namespace {
 
 constexpr uint32_t kPadding = 16;           // zero bytes after every input copy
-constexpr uint32_t kMaxOutput = 16u << 20;  // the element's limit
+constexpr uint32_t kMaxOutput = 16u << 20;  // larger ALS frames restart the decoder here
 constexpr uint32_t kMaxWait = 4u << 20;     // ALS input held before decoding anyway
 
 [[noreturn]] void Fail(const char* what, long a, long b) {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "dsp/dsp_core.h"
+#include "gst/als_typefind.h"
 #include "gst/vxaacdec_private.h"
 #include "umc/audio_codec.h"
 #include "umc/media_data.h"
@@ -17,18 +18,20 @@ GST_DEBUG_CATEGORY(vx_aac_dec_debug);
 namespace {
 
 // Input: MPEG-2/4 AAC (and ALS, under the same caps) framed as raw access
-// units, ADTS or ADIF; MPEG-4 AAC in LOAS (LATM with in-band configuration).
+// units, ADTS or ADIF; MPEG-4 AAC in LOAS (LATM with in-band configuration);
+// raw ALS streams as the plug-in's type finder names them.
 GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("audio/mpeg, mpegversion=(int){ 2, 4 }, "
                     "stream-format=(string){ raw, adts, adif }; "
-                    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas"));
+                    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas; "
+                    "audio/x-als"));
 
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("audio/x-raw, format=(string){ S16LE, S8, S24LE, S32LE, F32LE }, "
                     "layout=(string)interleaved, rate=(int)[ 1, 2147483647 ], "
-                    "channels=(int)[ 1, 8 ]"));
+                    "channels=(int)[ 1, 65536 ]"));
 
 // Property ids.  Each property reads or writes one field of
 // VxAACDecSettings under the object lock; a new value applies from the next
@@ -228,6 +231,7 @@ static gboolean plugin_init(GstPlugin* plugin) {
   if (!vx_aac_dec_debug)
     GST_DEBUG_CATEGORY_INIT(vx_aac_dec_debug, "vxaacdec", 0, "Corvane AAC Decoder");
   gst_element_register(plugin, "vxaacdec", 258, GST_TYPE_VX_AAC_DEC);
+  vx_als_typefind_register(plugin);
   return TRUE;
 }
 

@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "gst/vxaacdec_private.h"
+#include "umc/audio_specific_config.h"
+#include "umc/bit_reader.h"
 
 namespace {
 
@@ -56,6 +58,32 @@ void ReadDiagnostics(VxAACDec* dec) {
   gst_buffer_unmap(dec->codec_data, &map);
 }
 
+// Sampling rate the codec data itself gives: the AudioSpecificConfig's
+// index or explicit rate, or for ALS the rate of its ALSSpecificConfig.  0
+// when the bytes do not parse.
+gint RateFromCodecData(GstBuffer* codec_data) {
+  GstMapInfo map;
+  if (!gst_buffer_map(codec_data, &map, GST_MAP_READ)) return 0;
+  gint rate = 0;
+  if (map.size <= G_MAXINT32) {
+    UMC::BitReader r;
+    UMC::BitReaderInit(r, map.data, static_cast<int32_t>(map.size));
+    UMC::AudioSpecificConfig asc;
+    if (UMC::ParseAudioSpecificConfig(asc, r) == 0) {
+      if (asc.object_type == 36) {
+        const guint32 als_rate = UMC::BitReaderRead(r, 32);  // samp_freq follows "ALS\0"
+        if (!UMC::BitReaderOverrun(r) && als_rate <= G_MAXINT32) rate = static_cast<gint>(als_rate);
+      } else if (asc.sampling_frequency_index < 13) {
+        rate = UMC::kSamplingFrequencies[asc.sampling_frequency_index];
+      } else {
+        rate = asc.sampling_frequency;
+      }
+    }
+  }
+  gst_buffer_unmap(codec_data, &map);
+  return rate;
+}
+
 const gchar* StreamFormat(const GstStructure* s) {
   const gchar* format = gst_structure_get_string(s, "stream-format");
   return format ? format : gst_structure_get_string(s, "stream-type");
@@ -105,7 +133,9 @@ gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
   gint new_stream_type = 0;
   gboolean ok = TRUE;
 
-  if (format && std::strcmp(format, "adts") == 0) {
+  if (gst_structure_has_name(s, "audio/x-als")) {
+    // A raw ALS stream: the decoder reads its header in band.
+  } else if (format && std::strcmp(format, "adts") == 0) {
     new_stream_type = 1;
   } else if (format && std::strcmp(format, "adif") == 0) {
     new_stream_type = 2;
@@ -113,8 +143,15 @@ gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
     new_stream_type = 3;  // found in the bytes, like unparsed input
   } else if (const GValue* value = gst_structure_get_value(s, "codec_data")) {
     if (!G_VALUE_HOLDS(value, GST_TYPE_BUFFER) || !gst_value_get_buffer(value)) return FALSE;
-    if (!gst_structure_get_int(s, "rate", &dec->rate)) return FALSE;
-    new_codec_data = gst_buffer_ref(gst_value_get_buffer(value));
+    // Demuxers leave out what the container cannot hold (an MP4 sample
+    // entry has no room for rates above 65535 Hz): the codec data says it.
+    GstBuffer* buffer = gst_value_get_buffer(value);
+    if (!gst_structure_get_int(s, "rate", &dec->rate)) {
+      dec->rate = RateFromCodecData(buffer);
+      if (dec->rate <= 0) return FALSE;
+      GST_DEBUG_OBJECT(dec, "rate %d from the codec data", dec->rate);
+    }
+    new_codec_data = gst_buffer_ref(buffer);
   } else {
     GST_WARNING_OBJECT(dec, "Reconstructing codec data from channels/rate.  Might be bogus.");
     if (IsRawWithoutConfig(s, format)) {

@@ -15,7 +15,8 @@ namespace {
 constexpr guint kInputPadding = 16;      // zero bytes after the input copy
 constexpr guint kCodecDataPadding = 4;   // zero bytes after the codec data copy
 constexpr guint kMinOutputSize = 32768;  // bytes per output buffer at least
-constexpr guint kMaxOutputSize = 16u << 20;
+// Bounded by the largest ALS frame the decoder accepts (kAlsMaxStateBytes).
+constexpr guint kMaxOutputSize = 256u << 20;
 // In-band input handed to the decoder per call (larger inputs take several).
 constexpr gsize kPassWindow = 1u << 20;
 // In-band bytes skipped at a time while no framing is recognised in them.
@@ -26,6 +27,8 @@ constexpr gsize kMaxAccessUnit = 16u << 20;
 // several of the largest ADTS frames (13-bit length).
 constexpr gsize kMaxStalledInput = 64u << 10;
 constexpr gint kObjectTypeAls = 36;
+// ALS carries up to 65536 channels; raw audio carries them unpositioned.
+constexpr gint kMaxOutputChannels = 65536;
 
 // Texts of the messages posted on the bus (what a user sees; README.md,
 // "What bad input looks like").
@@ -206,9 +209,11 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
   if (dec->decoder->GetInfo(&info) != UMC::StatusOk) return GST_FLOW_CUSTOM_SUCCESS;
   const gint channels = info.out.channels;
   const gint rate = info.out.sample_frequency;
-  if (channels < 1 || channels > 8 || rate < 1) {
+  if (channels < 1 || channels > kMaxOutputChannels || rate < 1) {
     GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported decoded audio format"),
-                      ("decoder reports %d output channels at %d Hz", channels, rate));
+                      ("decoder reports %d output channels at %d Hz; raw audio output carries "
+                       "1 to %d channels",
+                       channels, rate, kMaxOutputChannels));
     return GST_FLOW_ERROR;
   }
   const GstAudioFormat format = FormatFor(info.out.bits_per_sample, info.out.is_float);
@@ -220,35 +225,51 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
   }
   dec->stream_profile = info.profile;
   VxAACDecOutput& o = dec->out;
-  GstAudioChannelPosition from[8];
-  int8_t speakers[8];
-  const int speaker_count = DecoderSpeakers(dec->decoder, speakers);
-  const gboolean positioned = VxDecoderChannelPositions(channels, speakers, speaker_count, from);
+  // Positions for the layouts of up to 8 channels; more channels (ALS) are
+  // unpositioned, in the stream's order.
+  GstAudioChannelPosition from[8], to[8];
+  gboolean positioned = FALSE;
+  if (channels <= 8) {
+    int8_t speakers[8];
+    const int speaker_count = DecoderSpeakers(dec->decoder, speakers);
+    positioned = VxDecoderChannelPositions(channels, speakers, speaker_count, from);
+  }
   if (o.caps_set && o.rate == rate && o.channels == channels && o.format == format &&
       (!positioned || std::equal(from, from + channels, o.from)))
     return GST_FLOW_OK;
 
   GstAudioInfo ai;
   gst_audio_info_init(&ai);
-  GstAudioChannelPosition to[8];
   if (positioned) {
     VxCanonicalOrder(channels, from, to);
     gst_audio_info_set_format(&ai, format, rate, channels, to);
   } else {
-    GST_ERROR_OBJECT(dec, "FIXME");
-    for (gint i = 0; i < channels; ++i) from[i] = to[i] = GST_AUDIO_CHANNEL_POSITION_NONE;
-    gst_audio_info_set_format(&ai, format, rate, channels, to);
+    if (channels <= 8) {
+      GST_ERROR_OBJECT(dec, "FIXME");
+    } else {
+      GST_INFO_OBJECT(dec, "%d unpositioned channels", channels);
+    }
+    std::fill(from, from + 8, GST_AUDIO_CHANNEL_POSITION_NONE);
+    std::fill(to, to + 8, GST_AUDIO_CHANNEL_POSITION_NONE);
+    gst_audio_info_set_format(&ai, format, rate, channels, nullptr);
   }
   GstCaps* caps = gst_audio_info_to_caps(&ai);
   if (!caps) {
-    GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, (nullptr), ("cannot describe %d channels", channels));
+    GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Unsupported decoded audio format"),
+                      ("GStreamer raw audio cannot describe %d channels", channels));
     return GST_FLOW_NOT_NEGOTIATED;
   }
   if (!positioned) gst_caps_set_simple(caps, "channel-mask", GST_TYPE_BITMASK, guint64{0}, nullptr);
   GST_DEBUG_OBJECT(dec, "output caps %" GST_PTR_FORMAT, caps);
   const gboolean ok = gst_pad_set_caps(dec->srcpad, caps);
   gst_caps_unref(caps);
-  if (!ok) return GST_FLOW_NOT_NEGOTIATED;
+  if (!ok) {
+    if (channels > 8) {
+      GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, ("Cannot output %d channels", channels),
+                        ("unpositioned raw audio of %d channels was refused", channels));
+    }
+    return GST_FLOW_NOT_NEGOTIATED;
+  }
 
   // Time stamps count samples at the new rate from where the old run ended.
   if (o.caps_set && o.rate != rate && dec->sample_count > 0 &&
@@ -261,8 +282,8 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
   o.rate = dec->rate = rate;
   o.channels = dec->channels = channels;
   o.bytes_per_frame = GST_AUDIO_INFO_BPF(&ai);
-  std::copy(from, from + channels, o.from);
-  std::copy(to, to + channels, o.to);
+  std::copy(from, from + 8, o.from);
+  std::copy(to, to + 8, o.to);
   o.reorder = positioned && !std::equal(from, from + channels, to);
   UpdateSizes(dec);
   PushPendingEvents(dec);
@@ -531,7 +552,9 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
       gst_adapter_clear(dec->adapter);
       return GST_FLOW_OK;
     }
-    const gsize window = dec->has_codec_data ? n : std::min(n, kPassWindow);
+    // In-band ALS frames carry no length: a pass holds at least one whole.
+    const gsize window_cap = std::max<gsize>(kPassWindow, dec->min_input);
+    const gsize window = dec->has_codec_data ? n : std::min(n, window_cap);
     GST_DEBUG_OBJECT(dec, "pushing %" G_GSIZE_FORMAT, window);
     guint64 distance = 0;
     const guint64 prev = gst_adapter_prev_offset(dec->adapter, &distance);
@@ -603,7 +626,7 @@ GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
     }
     if (dec->has_codec_data) continue;  // the next queued access unit, if any
     const gsize left = gst_adapter_available(dec->adapter);
-    if (consumed > 0 && left > 0 && window == kPassWindow) continue;
+    if (consumed > 0 && left > 0 && window == window_cap) continue;
     if (r.frames == 0 && left > std::max<gsize>(kMaxStalledInput, 2 * gsize{dec->min_input}))
       DropToNextSync(dec);
     return GST_FLOW_OK;

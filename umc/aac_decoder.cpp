@@ -1018,6 +1018,14 @@ Status AACDecoder::DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes
     UnlockBlocks();
     return StatusNotEnoughData;
   }
+  // Every announced frame decoded: what follows (padding, a tag, or the
+  // rest of a damaged last frame) is not audio.
+  const AlsConfig& announced = ALSGetConfig(als_);
+  if (announced.samples != 0xFFFFFFFFu && ALSFramesDecoded(als_) >= announced.frames) {
+    in->MoveDataPointer(static_cast<int32_t>(avail > INT32_MAX ? INT32_MAX : avail));
+    UnlockBlocks();
+    return StatusNotEnoughData;
+  }
   int32_t used = 0, written = 0;
   const int32_t r =
       ALSDecodeFrame(in->GetDataPointer(), &used, outp, &written,

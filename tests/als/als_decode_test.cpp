@@ -168,6 +168,41 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair("als_16b_51_combo.als", "alsA_16b_51.wav"),
                       std::make_pair("als_16b_mo_odd.als", "alsA_16b_mo_odd.wav")));
 
+// Streams of the reference encoder that exercise its corner cases (see
+// tests/data/als/README.md): every frame decodes and the samples match the
+// CRC the encoder took of its input.
+class AlsCornerStreams : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(AlsCornerStreams, MatchTheEncodersCrc) {
+  const auto file = ReadFile(std::string(VX_TEST_DATA_DIR "/als/") + GetParam());
+  ASSERT_GT(file.size(), 4u);
+  UMC::BitReader r;
+  UMC::BitReaderInit(r, file.data() + 4, static_cast<int32_t>(file.size() - 4));
+  AlsConfig cfg;
+  ASSERT_EQ(ALSConfigParse(cfg, r), 0);
+  ASSERT_TRUE(cfg.crc_enabled);
+  const Decoded d = DecodeRaw(file);
+  EXPECT_EQ(d.bad_frames, 0);
+  EXPECT_EQ(d.crc, 1);
+  const size_t bytes = cfg.floating ? 4 : static_cast<size_t>(cfg.resolution / 8);
+  EXPECT_EQ(d.pcm.size(), size_t{cfg.samples} * static_cast<size_t>(cfg.channels) * bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, AlsCornerStreams,
+                         ::testing::Values("als_8b_mo_last1.als", "als_8b_st_aiff.als",
+                                           "als_32b_st_extremes.als", "als_32b_st_1.als",
+                                           "als_fl_st_ra2.als", "als_fl_4ch_wild.als",
+                                           "als_24b_4ch_bgmc_end.als", "als_16b_st_mcc64k.als",
+                                           "als_16b_st_bgmc_last.als", "als_16b_512ch.als",
+                                           "als_16b_mo_ra_noise.als"));
+
+// 8-bit AIFF samples are signed in the file: the signed output form is the
+// file's bytes, like the original form.
+TEST(Als, EightBitAiffComesOutAsTheFileHoldsIt) {
+  const auto file = ReadFile(VX_TEST_DATA_DIR "/als/als_8b_st_aiff.als");
+  EXPECT_EQ(DecodeRaw(file, 0, 0).pcm, DecodeRaw(file, 0, 1).pcm);
+}
+
 TEST(Als, BlockPartitionsAndLastFrame) {
   int32_t len[32];
   ASSERT_EQ(AlsBlockPartition(0x4000u << 16, 4096, len), 2);

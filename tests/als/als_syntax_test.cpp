@@ -219,7 +219,8 @@ TEST(AlsConfig, LagBitsFollowTheSampleRate) {
   const struct {
     uint32_t rate;
     int ltp, mcc;
-  } cases[] = {{48000, 8, 5}, {96000, 9, 6}, {192000, 10, 7}, {44100, 8, 5}};
+  } cases[] = {{48000, 8, 5},  {64000, 8, 5},  {95999, 8, 5},   {96000, 9, 6},
+               {100000, 9, 6}, {191999, 9, 6}, {192000, 10, 7}, {44100, 8, 5}};
   for (const auto& t : cases) {
     Synth c;
     c.rate = t.rate;
@@ -313,7 +314,10 @@ TEST(AlsPcm, ByteOrderAndChannelSort) {
   EXPECT_EQ(AsS16(out), (std::vector<int16_t>{10, 20, 30}));
 }
 
-TEST(AlsPcm, EightBitSignedOrOriginalUnsigned) {
+TEST(AlsPcm, EightBitConstantHoldsTheFileByte) {
+  // An 8-bit constant is the original file's byte: unsigned in WAVE (0xFE
+  // = +126), signed in AIFF (0xFE = -2).  Written back in the original
+  // form it is that byte either way.
   Synth c;
   c.bits = 8;
   c.frame_length = c.samples = 2;
@@ -326,10 +330,10 @@ TEST(AlsPcm, EightBitSignedOrOriginalUnsigned) {
     std::vector<uint8_t> out;
     int32_t used = 0;
     ASSERT_EQ(d.Frame(w.bytes, &out, &used, 0, 1), 0);
-    EXPECT_EQ(out, std::vector<uint8_t>(2, file_type == 1 ? 0x7E : 0xFE));
+    EXPECT_EQ(out, std::vector<uint8_t>(2, 0xFE));
     ASSERT_TRUE(d.Open(c.Config()));
     ASSERT_EQ(d.Frame(w.bytes, &out, &used), 0);
-    EXPECT_EQ(out, std::vector<uint8_t>(2, 0xFE));  // S8
+    EXPECT_EQ(out, std::vector<uint8_t>(2, file_type == 1 ? 0x7E : 0xFE));  // S8
   }
 }
 
@@ -506,7 +510,7 @@ TEST(AlsLtp, LagZeroOrderTwo) {
   EXPECT_EQ(b.residual[4], (24 * 128 + 40 * 40 + 64) >> 7);  // uses the updated e[2]
 }
 
-TEST(AlsChannels, JointStereoSaturates) {
+TEST(AlsChannels, JointStereoWrapsModulo2To32) {
   int32_t a = 100, b = 0, d = -30;
   AlsJointCombine(&a, &b, &d, 1, 0, 1);
   EXPECT_EQ(b, 70);
@@ -515,14 +519,16 @@ TEST(AlsChannels, JointStereoSaturates) {
   EXPECT_EQ(a, 100);
   AlsJointCombine(&a, &b, &d, 1, 0, 0);
   EXPECT_EQ(d, -30);
+  // A 32-bit pair whose difference needs 33 bits: the encoder's difference
+  // wrapped, so the sum must wrap back.
   a = INT32_MAX;
-  d = 5;
+  d = 1;
   AlsJointCombine(&a, &b, &d, 1, 0, 1);
-  EXPECT_EQ(b, INT32_MAX);
+  EXPECT_EQ(b, INT32_MIN);
   b = INT32_MIN;
   a = 1;
   AlsJointCombine(&a, &b, &d, 1, 0, 0);
-  EXPECT_EQ(d, INT32_MIN);
+  EXPECT_EQ(d, INT32_MAX);
 }
 
 // MCC stages on a real state: a master-self stage changes nothing, a chain

@@ -4,6 +4,7 @@
 #include <gst/audio/audio.h>
 #include <gst/check/gstharness.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,19 +104,25 @@ void ReadCaps(GstCaps* caps, Output* out) {
 
 namespace {
 
-bool ContainsVxaacdec(GstBin* bin) {
-  bool found = false;
+// Factory names of every element in the bin and its sub-bins.
+std::vector<std::string> ElementFactories(GstBin* bin) {
+  std::vector<std::string> names;
   GstIterator* it = gst_bin_iterate_recurse(bin);
   GValue item = G_VALUE_INIT;
   while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
     GstElement* e = GST_ELEMENT(g_value_get_object(&item));
     GstElementFactory* f = gst_element_get_factory(e);
-    if (f && g_strcmp0(GST_OBJECT_NAME(f), "vxaacdec") == 0) found = true;
+    if (f) names.push_back(GST_OBJECT_NAME(f));
     g_value_reset(&item);
   }
   g_value_unset(&item);
   gst_iterator_free(it);
-  return found;
+  return names;
+}
+
+bool ContainsVxaacdec(GstBin* bin) {
+  const std::vector<std::string> names = ElementFactories(bin);
+  return std::find(names.begin(), names.end(), "vxaacdec") != names.end();
 }
 
 std::string TakeError(GstBus* bus) {
@@ -264,6 +271,7 @@ Output RunPipeline(const std::string& description) {
     out.error = TakeError(bus);
     if (out.error.empty()) out.error = "no EOS";
   }
+  out.elements = ElementFactories(GST_BIN(pipeline));
   out.used_vxaacdec = ContainsVxaacdec(GST_BIN(pipeline));
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(bus);

@@ -38,7 +38,8 @@ struct Output {
   std::vector<uint64_t> offset_end;
   std::vector<size_t> sizes;
   std::vector<bool> discont;
-  bool used_vxaacdec = false;  // the pipeline contained a vxaacdec element
+  bool used_vxaacdec = false;         // the pipeline contained a vxaacdec element
+  std::vector<std::string> elements;  // factory names of its elements (RunPipeline)
 
   size_t Frames() const;  // samples per channel
 };

@@ -1,9 +1,14 @@
 // The element in real pipelines: every route to the decoder must give the
 // same PCM with continuous time stamps.
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/compare.h"
 #include "common/wav.h"
@@ -136,6 +141,152 @@ TEST(Pipelines, AlsIsLosslessInBandAndInMp4) {
   const vxgst::Output mp4 = vxgst::RunPipeline(FileSrc("als_16b_st.mp4") + "! qtdemux ! vxaacdec");
   ExpectLossless(mp4, "alsA_16b_st.wav", "S16LE");
   EXPECT_EQ(mp4.Frames(), 64000u);  // the whole stream; the reference is its start
+}
+
+std::string AlsPath(const char* name) {
+  return std::string(VX_TEST_DATA_DIR) + "/als/" + name;
+}
+
+// A raw ALS stream through decodebin: the plug-in's type finder names it and
+// decodebin links the element straight to it, without an AAC parser.
+TEST(Pipelines, RawAlsPlaysThroughDecodebin) {
+  REQUIRE_DECODER();
+  const vxgst::Output out =
+      vxgst::RunPipeline("filesrc location=\"" + AlsPath("als_24b_st.als") + "\" ! decodebin");
+  ExpectLossless(out, "alsA_24b_st.wav", "S24LE");
+  EXPECT_TRUE(out.used_vxaacdec);
+  EXPECT_EQ(std::count(out.elements.begin(), out.elements.end(), "aacparse"), 0);
+}
+
+// Typefinding over a raw ALS header followed by bytes that the ADTS finder
+// takes for AAC: the ALS finder is certain and comes first.
+TEST(Pipelines, AlsTypeFinderWinsOverAdts) {
+  vxgst::EnsureGst();
+  const std::vector<uint8_t> als = vxgst::ReadFile(AlsPath("als_8b_mo_last1.als"));
+  const std::vector<uint8_t> adts = vxgst::ReadFile(vxgst::DataPath("lc_44k_st_128.aac"));
+  ASSERT_GT(als.size(), 64u);
+  ASSERT_GT(adts.size(), 8000u);
+  std::vector<uint8_t> bytes(als.begin(), als.begin() + 64);
+  bytes.insert(bytes.end(), adts.begin(), adts.begin() + 8000);
+  auto found = [](const std::vector<uint8_t>& data) {
+    GstTypeFindProbability p = GST_TYPE_FIND_NONE;
+    GstCaps* caps = gst_type_find_helper_for_data(nullptr, data.data(), data.size(), &p);
+    std::string name = caps ? gst_structure_get_name(gst_caps_get_structure(caps, 0)) : "";
+    if (caps) gst_caps_unref(caps);
+    return name;
+  };
+  EXPECT_EQ(found(bytes), "audio/x-als");
+  bytes[0] = 'X';  // without the identifier the same bytes are AAC
+  EXPECT_EQ(found(bytes), "audio/mpeg");
+}
+
+// ALS in MP4 the way qtdemux delivers it: without a rate above 65535 Hz,
+// with 512 channels (unpositioned output), with BGMC data up to the end of
+// the last access unit.  Each gives the samples of its raw twin.
+TEST(Pipelines, AlsMp4EqualsTheRawStream) {
+  REQUIRE_DECODER();
+  const struct {
+    const char* name;
+    int rate, channels;
+  } cases[] = {{"als_24b_st_192k", 192000, 2},
+               {"als_16b_512ch", 2000, 512},
+               {"als_16b_st_bgmc_last", 48000, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stem = AlsPath(c.name);
+    const vxgst::Output mp4 =
+        vxgst::RunPipeline("filesrc location=\"" + stem + ".mp4\" ! qtdemux ! vxaacdec");
+    const vxgst::Output raw =
+        vxgst::RunPipeline("filesrc location=\"" + stem + ".als\" ! vxaacdec");
+    ASSERT_EQ(mp4.error, "");
+    ASSERT_EQ(raw.error, "");
+    EXPECT_EQ(mp4.rate, c.rate);
+    EXPECT_EQ(mp4.channels, c.channels);
+    if (c.channels > 8) {
+      EXPECT_EQ(mp4.channel_mask, 0u);
+    }
+    EXPECT_FALSE(mp4.pcm.empty());
+    EXPECT_TRUE(mp4.pcm == raw.pcm);
+  }
+}
+
+// MSB-first bit writer for the synthetic stream below.
+struct Bits {
+  std::vector<uint8_t> bytes;
+  int used = 8;  // bits used in the last byte
+  void Put(uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      if (used == 8) {
+        bytes.push_back(0);
+        used = 0;
+      }
+      bytes.back() |= static_cast<uint8_t>(((value >> i) & 1) << (7 - used++));
+    }
+  }
+  void Align() { used = 8; }
+};
+
+// A raw ALS stream of one frame larger than the element's usual input
+// window (1 MiB): 5 channels of 65536 32-bit samples, order 0, every
+// residual a Rice(31) code of 32 bits.  The pass must hold the whole frame.
+TEST(Pipelines, AlsFrameLargerThanTheInputWindow) {
+  REQUIRE_DECODER();
+  constexpr int kChannels = 5, kSamples = 65536;
+  Bits w;
+  w.Put(0x414C5300u, 32);  // "ALS\0"
+  w.Put(48000, 32);
+  w.Put(kSamples, 32);
+  w.Put(kChannels - 1, 16);
+  w.Put(1, 3);  // file_type
+  w.Put(3, 3);  // 32-bit
+  w.Put(0, 2);  // integer, LSB first
+  w.Put(kSamples - 1, 16);
+  w.Put(0, 8);   // no random access
+  w.Put(0, 16);  // ra_flag .. max_order: order 0, no LTP
+  w.Put(0, 16);  // block_switching .. aux_data_enabled: no CRC
+  w.Put(0, 32);  // header_size
+  w.Put(0, 32);  // trailer_size
+  std::vector<int32_t> samples;
+  uint32_t seed = 7;
+  for (int c = 0; c < kChannels; ++c) {
+    w.Put(1, 1);   // normal block
+    w.Put(0, 1);   // js_block
+    w.Put(31, 5);  // Rice parameter
+    w.Put(0, 1);   // no LSB shift
+    for (int i = 0; i < kSamples; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      const int32_t v = static_cast<int32_t>(seed >> 1) - (1 << 30);  // -2^30 .. 2^30 - 1
+      samples.push_back(v);
+      // q = 0: a stop bit, then 31 bits whose top bit is the sign.
+      const uint32_t r = v >= 0 ? (uint32_t(v) | (1u << 30)) : uint32_t(-(v + 1));
+      w.Put(0, 1);
+      w.Put(r, 31);
+    }
+    w.Align();
+  }
+  ASSERT_GT(w.bytes.size(), size_t{1} << 20);
+  const std::string path = ::testing::TempDir() + "/vx_als_large_frame.als";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(w.bytes.data(), 1, w.bytes.size(), f);
+  std::fclose(f);
+  const vxgst::Output out =
+      vxgst::RunPipeline("filesrc blocksize=65536 location=\"" + path + "\" ! vxaacdec");
+  std::remove(path.c_str());
+  ASSERT_EQ(out.error, "");
+  ASSERT_EQ(out.channels, kChannels);
+  ASSERT_EQ(out.Frames(), size_t{kSamples});
+  size_t mismatches = 0;
+  for (int c = 0; c < kChannels; ++c) {
+    for (int i = 0; i < kSamples; ++i) {
+      int32_t v;
+      std::memcpy(
+          &v, out.pcm.data() + (static_cast<size_t>(i) * kChannels + static_cast<size_t>(c)) * 4,
+          4);
+      mismatches += v != samples[static_cast<size_t>(c * kSamples + i)];
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
 }
 
 // HE-AAC v2 in ADTS: aacparse announces the core (22050 Hz mono); the output

@@ -12,10 +12,11 @@ namespace {
 
 const char* kSinkCaps =
     "audio/mpeg, mpegversion=(int){ 2, 4 }, stream-format=(string){ raw, adts, adif }; "
-    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas";
+    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas; "
+    "audio/x-als";
 const char* kSrcCaps =
     "audio/x-raw, format=(string){ S16LE, S8, S24LE, S32LE, F32LE }, layout=(string)interleaved, "
-    "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 8 ]";
+    "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 65536 ]";
 
 TEST(Registry, FactoryMetadataRankAndPads) {
   vxgst::EnsureGst();
@@ -53,6 +54,11 @@ TEST(Registry, FactoryMetadataRankAndPads) {
     ++pads;
   }
   EXPECT_EQ(pads, 2);
+  // Raw ALS files are named by the plug-in's own type finder.
+  GstPluginFeature* finder = gst_registry_lookup_feature(gst_registry_get(), "vxaacdec-als");
+  ASSERT_NE(finder, nullptr);
+  EXPECT_EQ(gst_plugin_feature_get_rank(finder), guint{GST_RANK_PRIMARY});
+  gst_object_unref(finder);
   // LOAS as tsdemux and aacparse give it; LATM exists only in MPEG-4.
   GstCaps* loas = gst_caps_from_string("audio/mpeg, mpegversion=4, stream-format=loas");
   EXPECT_TRUE(gst_element_factory_can_sink_any_caps(f, loas));

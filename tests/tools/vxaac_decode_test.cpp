@@ -282,6 +282,29 @@ TEST(VxaacDecode, AlsOriginalFileIsRestoredAndItsCrcChecked) {
   for (const std::string& t : {out, in}) std::remove(t.c_str());
 }
 
+// 512 channels from a raw stream (the library) and from MP4 (parsebin must
+// not put aacparse in front, which refuses them): WAVE_FORMAT_EXTENSIBLE
+// with a zero channel mask, channels in the stream's order.
+TEST(VxaacDecode, AlsWithManyChannels) {
+  REQUIRE_DECODER();
+  Bytes first;
+  for (const char* name : {"als_16b_512ch.als", "als_16b_512ch.mp4"}) {
+    SCOPED_TRACE(name);
+    const std::string out = Temp("512ch.wav");
+    const ToolRun r = Exec("\"" + std::string(VX_TEST_DATA_DIR) + "/als/" + name + "\" -o " + out);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const Bytes wav = ReadBytes(out);
+    std::remove(out.c_str());
+    ASSERT_GT(wav.size(), 68u);
+    EXPECT_EQ(wav[20] | (wav[21] << 8), 0xFFFE);  // WAVE_FORMAT_EXTENSIBLE
+    EXPECT_EQ(wav[22] | (wav[23] << 8), 512);
+    EXPECT_EQ(wav[40] | wav[41] | wav[42] | wav[43], 0);  // no speaker mask
+    EXPECT_EQ(wav.size(), 68u + 100 * 512 * 2);           // 100 samples per channel
+    if (first.empty()) first = wav;
+    EXPECT_TRUE(wav == first);
+  }
+}
+
 TEST(VxaacDecode, UnusableInputAndUsageExitWithTwo) {
   EXPECT_EQ(Exec("").status, 2);
   EXPECT_EQ(Exec("--help").status, 0);

@@ -79,6 +79,24 @@ TEST(FrontEndRegression, AdifHeaderSplitAcrossInputs) {
   }
 }
 
+// Bytes after the last frame of a raw ALS stream (padding, a tag, the rest
+// of a damaged frame) were decoded as further frames: 20 kB of zeros gave
+// megabytes of extra samples.  The announced frames end the stream.
+TEST(FrontEndRegression, AlsStreamEndsWithItsLastFrame) {
+  const Bytes als = ReadData("als/als_16b_st_bgmc_last.als");
+  ASSERT_GT(als.size(), 64u);
+  const Decoded plain = FeedInBand(als, als.size());
+  ASSERT_EQ(plain.pcm.size(), 2432u * 2 * 2);
+  EXPECT_EQ(plain.errors, 0);
+  for (uint8_t fill : {0x00, 0xFF, 0x5A}) {
+    Bytes padded = als;
+    padded.resize(als.size() + 20000, fill);
+    const Decoded d = FeedInBand(padded, padded.size());
+    EXPECT_EQ(d.errors, 0) << int{fill};
+    EXPECT_TRUE(d.pcm == plain.pcm) << int{fill};
+  }
+}
+
 // ALS carries a 32-bit sampling rate: the output bit rate of GetInfo
 // (rate x bits) overflowed a 32-bit product and came out negative.
 TEST(FrontEndRegression, AlsBitRateSaturates) {

@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kPadding = 16;  // zero bytes after the input for the bit readers
 constexpr size_t kMaxStalled = 64 * 1024;
-constexpr uint32_t kMaxOutput = 16u << 20;
+constexpr uint32_t kMaxOutput = 256u << 20;  // the largest ALS frame (kAlsMaxStateBytes)
 constexpr uint32_t kMaxInput = 16u << 20;
 constexpr int kObjectTypeAls = 36;
 
@@ -62,9 +62,12 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   report->ps = (info.profile & 0x200) != 0;
   report->core_rate = info.in.sample_frequency;
   report->in_channels = info.in.channels;
-  if (f.channels < 1 || f.channels > 8 || f.rate < 1 ||
+  if (f.channels < 1 || f.rate < 1 ||
       !(f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32))
     return false;
+  f.channel_mask = 0;  // more than 8 channels (ALS): in the stream's order, no mask
+  report->out = f;
+  if (f.channels > 8) return true;
   GstAudioChannelPosition from[8], to[8];
   int8_t speakers[8];
   UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec);

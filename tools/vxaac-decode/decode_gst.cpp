@@ -68,6 +68,26 @@ void DescribeInput(GstElement* dec, DecodeReport* report) {
   gst_caps_unref(caps);
 }
 
+// Streams that go to the decoder as the demuxer gives them, without the
+// parser parsebin would put in front (FALSE ends the autoplugging):
+// - LOAS: the decoder finds the frames itself, and aacparse drops the
+//   frames that follow a stream's first StreamMuxConfig up to the next one;
+// - ALS in MP4 (audio/mpeg with codec data of object type 36): aacparse
+//   refuses what it cannot describe (more than 8 channels, rates outside
+//   the AAC table).
+gboolean ContinueWithParser(GstElement*, GstPad*, GstCaps* caps, gpointer) {
+  const GstStructure* s = gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+  if (!s || !gst_structure_has_name(s, "audio/mpeg")) return TRUE;
+  const gchar* format = gst_structure_get_string(s, "stream-format");
+  if (format && std::strcmp(format, "loas") == 0) return FALSE;
+  const GValue* v = gst_structure_get_value(s, "codec_data");
+  if (!v || !G_VALUE_HOLDS(v, GST_TYPE_BUFFER) || !gst_value_get_buffer(v)) return TRUE;
+  guint8 head[2] = {0, 0};
+  if (gst_buffer_extract(gst_value_get_buffer(v), 0, head, 2) < 2) return TRUE;
+  const int aot = (head[0] >> 3) == 31 ? 32 + (((head[0] & 7) << 3) | (head[1] >> 5)) : head[0] >> 3;
+  return aot != 36;
+}
+
 std::string MessageText(GstMessage* m) {
   GError* err = nullptr;
   gchar* debug = nullptr;
@@ -112,18 +132,7 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
   gst_bin_add_many(GST_BIN(pipeline), src, parse, dec, sink, nullptr);
   gst_element_link(src, parse);
   gst_element_link(dec, sink);
-  // LOAS goes to the decoder as the demuxer gives it: the decoder finds the
-  // frames itself, and aacparse drops the frames that follow a stream's
-  // first StreamMuxConfig up to the next one.
-  g_signal_connect(parse, "autoplug-continue",
-                   G_CALLBACK(+[](GstElement*, GstPad*, GstCaps* caps, gpointer) -> gboolean {
-                     const GstStructure* s = gst_caps_get_structure(caps, 0);
-                     const gchar* format =
-                         s ? gst_structure_get_string(s, "stream-format") : nullptr;
-                     return !(s && gst_structure_has_name(s, "audio/mpeg") && format &&
-                              std::strcmp(format, "loas") == 0);
-                   }),
-                   nullptr);
+  g_signal_connect(parse, "autoplug-continue", G_CALLBACK(ContinueWithParser), nullptr);
   // The first parsed stream the decoder accepts is linked to it.
   g_signal_connect(parse, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer data) {
                      GstPad* sinkpad = gst_element_get_static_pad(GST_ELEMENT(data), "sink");

@@ -1,6 +1,7 @@
 #include "pcm_writer.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -58,6 +59,12 @@ bool PcmWriter::SetFormat(const PcmFormat& f) {
     if (!Finish() || !Open(next, wav)) return false;
     has_format_ = false;
     data_bytes_ = 0;
+  }
+  // WAV counts channels and bytes per sample frame in 16 bits.
+  if (wav_ && int64_t{f.channels} * (f.bits / 8) > 0xFFFF) {
+    error_ = "WAV cannot hold " + std::to_string(f.channels) + " channels of " +
+             std::to_string(f.bits) + " bits; use --raw";
+    return false;
   }
   format_ = f;
   has_format_ = true;
