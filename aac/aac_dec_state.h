@@ -88,10 +88,11 @@ struct AACDecState {
 
   // Per frame.
   int32_t frame_length_factor;  // 1, or 2 with SBR at twice the core rate
+  int32_t output_float;         // 1: interleaved 32-bit floats (1.0 full scale), 0: 16-bit PCM
   int32_t output_channels;
   int32_t last_output_channels;
   int32_t last_stream_channels;  // channels the stream codes (before parametric stereo)
-  int32_t sbr_present;  // SBR runs (data seen since the last reset)
+  int32_t sbr_present;           // SBR runs (data seen since the last reset)
   int32_t frames_decoded;
 
   // Element and position tables.
@@ -173,7 +174,13 @@ void AacSetProgramConfig(AACDecState& s, const UMC::ProgramConfig& pce);
 // or -1 when the layout gives it no standard position.  Returns the count.
 int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max);
 
-// Decodes one raw_data_block() into interleaved 16-bit PCM.  Returns an
-// AacResult; `consumed` is set to the bytes the block used.
-int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* output,
+// Bytes per output sample: 4 with float output, else 2.
+inline int32_t AacSampleBytes(const AACDecState& s) {
+  return s.output_float ? 4 : 2;
+}
+
+// Decodes one raw_data_block() into interleaved PCM (16-bit, or floats
+// when `output_float` is set).  Returns an AacResult; `consumed` is set to
+// the bytes the block used.
+int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, void* output,
                            int32_t input_bytes, int32_t output_bytes, AACDecState& state);

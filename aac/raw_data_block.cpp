@@ -564,17 +564,26 @@ void Synthesise(AACDecState& s, const Frame& f) {
   for (int32_t i = 0; i < f.order_count; ++i) UpdateLtpHistory(s, f.order_channel[i]);
 }
 
-int32_t WriteOutput(AACDecState& s, int16_t* output, int32_t output_bytes, int32_t consumed,
+// Float output is the synthesis output unrounded, scaled from the 16-bit
+// scale the decoder works at to 1.0 full scale (a power of two: exact).
+constexpr float kFloatScale = 1.0f / 32768.0f;
+
+int32_t WriteOutput(AACDecState& s, void* output, int32_t output_bytes, int32_t consumed,
                     int32_t* consumed_out) {
   const int32_t channels = s.output_channels;
   const int32_t samples = s.frame_length_factor * s.frame_length;
   *consumed_out = consumed;
-  if (int64_t{output_bytes} < int64_t{channels} * samples * 2) {
+  if (int64_t{output_bytes} < int64_t{channels} * samples * AacSampleBytes(s)) {
     s.pending_consumed = consumed > 0 ? consumed : 1;
     s.pending_crc = s.crc_value;
     return kAacOutputTooSmall;
   }
-  if (channels > 0) dspInterleaveConvert_32f16s(s.output_ptr, channels, samples, output);
+  if (channels > 0 && s.output_float) {
+    dspInterleaveScale_32f(s.output_ptr, channels, samples, kFloatScale,
+                           static_cast<float*>(output));
+  } else if (channels > 0) {
+    dspInterleaveConvert_32f16s(s.output_ptr, channels, samples, static_cast<int16_t*>(output));
+  }
   ++s.frames_decoded;
   s.pending_consumed = 0;
   return kAacOk;
@@ -582,7 +591,7 @@ int32_t WriteOutput(AACDecState& s, int16_t* output, int32_t output_bytes, int32
 
 }  // namespace
 
-int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* output,
+int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, void* output,
                            int32_t input_bytes, int32_t output_bytes, AACDecState& s) {
   if (!input || !output || !consumed) return kAacNullArgument;
   if (s.pending_consumed) {

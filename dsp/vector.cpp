@@ -48,6 +48,7 @@ using Red16Fn = int16_t (*)(const int16_t*, int32_t);
 using ShiftFn = void (*)(int32_t, int32_t*, int32_t);
 using ScaledFn = void (*)(const int32_t*, const int32_t*, int32_t*, int32_t, int32_t, bool);
 using InterleaveFn = void (*)(const float* const*, int32_t, int32_t, int16_t*);
+using InterleaveFloatFn = void (*)(const float* const*, int32_t, int32_t, float, float*);
 using CrcFn = uint32_t (*)(const uint8_t*, int32_t, uint32_t);
 using Pow43Fn = void (*)(const int16_t*, float*, int32_t);
 using SfGainFn = void (*)(const int16_t*, int32_t, float*, int32_t);
@@ -71,6 +72,7 @@ VX_TABLE(ShiftRight_32s, ShiftFn);
 VX_TABLE(AddScaled_32s, ScaledFn);
 VX_TABLE(InterleaveConvert_32f16s, InterleaveFn);
 VX_AVX2(InterleaveConvert_32f16s, InterleaveFn);
+VX_TABLE(InterleaveScale_32f, InterleaveFloatFn);
 VX_TABLE(Crc32, CrcFn);
 VX_TABLE(Pow43_16s32f, Pow43Fn);
 VX_AVX2(Pow43_16s32f, Pow43Fn);
@@ -279,6 +281,17 @@ int32_t dspInterleaveConvert_32f16s(const float* const* channels, int32_t num_ch
     if (!channels[k]) return dspStsNullPtrErr;
   }
   DspSelect(t_InterleaveConvert_32f16s)(channels, num_channels, n, dst);
+  return dspStsNoErr;
+}
+
+int32_t dspInterleaveScale_32f(const float* const* channels, int32_t num_channels, int32_t n,
+                               float scale, float* dst) {
+  if (!dst || !channels) return dspStsNullPtrErr;
+  if (num_channels <= 0 || n <= 0) return dspStsSizeErr;
+  for (int32_t k = 0; k < num_channels; ++k) {
+    if (!channels[k]) return dspStsNullPtrErr;
+  }
+  DspSelect(t_InterleaveScale_32f)(channels, num_channels, n, scale, dst);
   return dspStsNoErr;
 }
 

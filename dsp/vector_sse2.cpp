@@ -237,6 +237,35 @@ void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, in
   }
 }
 
+namespace {
+// v * scale, with values that are not finite (v - v is NaN) set to 0.
+inline __m128 ScaleFinite(__m128 v, __m128 scale) {
+  const __m128 x = _mm_mul_ps(v, scale);
+  return _mm_and_ps(x, _mm_cmpeq_ps(_mm_sub_ps(x, x), _mm_setzero_ps()));
+}
+}  // namespace
+
+void InterleaveScale_32f(const float* const* ch, int32_t nch, int32_t n, float scale, float* dst) {
+  const __m128 s = _mm_set1_ps(scale);
+  int32_t j = 0;
+  if (nch == 1) {
+    for (; j + 4 <= n; j += 4) _mm_storeu_ps(dst + j, ScaleFinite(_mm_loadu_ps(ch[0] + j), s));
+  } else if (nch == 2) {
+    for (; j + 4 <= n; j += 4) {
+      const __m128 l = ScaleFinite(_mm_loadu_ps(ch[0] + j), s);
+      const __m128 r = ScaleFinite(_mm_loadu_ps(ch[1] + j), s);
+      _mm_storeu_ps(dst + 2 * j, _mm_unpacklo_ps(l, r));
+      _mm_storeu_ps(dst + 2 * j + 4, _mm_unpackhi_ps(l, r));
+    }
+  }
+  for (; j < n; ++j) {
+    for (int32_t k = 0; k < nch; ++k) {
+      const float v = ch[k][j] * scale;
+      dst[j * nch + k] = v - v == 0.0f ? v : 0.0f;
+    }
+  }
+}
+
 // Slice-by-8 table CRC: eight bytes per step.
 uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc) {
   using dsp_tables::kCrc32;

@@ -543,10 +543,11 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   int32_t used = 0;
   const bool was_pending = s.pending_consumed != 0;
-  int32_t r =
-      DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
-                         reinterpret_cast<int16_t*>(outp), static_cast<int32_t>(avail),
-                         static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
+  s.output_float = float_output_ ? 1 : 0;
+  const int32_t sample_bytes = AacSampleBytes(s);
+  int32_t r = DecodeRawDataBlock(
+      in->GetDataPointer() + header_bytes, &used, outp, static_cast<int32_t>(avail),
+      static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
   if (r == kAacOutputTooSmall) {
     UnlockBlocks();
     return StatusNotEnoughBuffer;
@@ -565,7 +566,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   const int32_t samples = kAacFrameLength * factor;
   const int32_t rate = s.sample_rate * factor;
   int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
-  if (r == kAacMalformed && out_free < int64_t{channels} * samples * 2) {
+  if (r == kAacMalformed && out_free < int64_t{channels} * samples * sample_bytes) {
     UnlockBlocks();
     return StatusNotEnoughBuffer;
   }
@@ -582,8 +583,8 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     in->MoveDataPointer(static_cast<int32_t>(total));
   }
   if (r == kAacMalformed && channels > 0)
-    std::memset(outp, 0, static_cast<size_t>(channels) * samples * 2);
-  out->SetDataSize(static_cast<uint32_t>(channels * samples * 2));
+    std::memset(outp, 0, static_cast<size_t>(channels) * samples * sample_bytes);
+  out->SetDataSize(static_cast<uint32_t>(channels * samples * sample_bytes));
   double t0 = t0_in < 0 ? time_ : t0_in;
   const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
   time_ = t1;
@@ -591,7 +592,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   out->SetTime(t0, t1);
   ++frame_count_;
   if (AudioData* ad = ClassCast<AudioData>(out)) {
-    ad->bits_per_sample = 16;
+    ad->bits_per_sample = 8 * sample_bytes;
     ad->channels = channels;
     ad->sample_frequency = rate;
     const int32_t mask = ChannelMaskFor(channels);
@@ -700,8 +701,8 @@ void AACDecoder::RefreshInfo() {
   info_.in_sample_rate = s.sample_rate;
   info_.out_channels = s.last_output_channels;
   info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
-  info_.bits_per_sample = 16;
-  info_.is_float = false;
+  info_.bits_per_sample = 8 * AacSampleBytes(s);
+  info_.is_float = s.output_float != 0;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
 }
@@ -790,6 +791,11 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
     }
   }
   UnlockBlocks();
+  return StatusOk;
+}
+
+Status AACDecoder::SetFloatOutput(bool on) {
+  float_output_ = on;
   return StatusOk;
 }
 

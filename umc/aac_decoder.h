@@ -40,6 +40,11 @@ class AACDecoder : public AudioCodec {
   // not, -1 not known (no CRC, not every frame decoded yet, or not ALS).
   int32_t AlsCrcStatus();
 
+  // AAC output as interleaved 32-bit floats (1.0 full scale, unrounded and
+  // unclipped) instead of 16-bit PCM, from the next frame on.  ALS streams
+  // keep their own sample format.
+  Status SetFloatOutput(bool on);
+
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
@@ -90,6 +95,7 @@ class AACDecoder : public AudioCodec {
   int32_t object_type_ = 0;
   int32_t profile_mask_ = 0;
   int32_t als_restore_original_ = 0;
+  bool float_output_ = false;
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
 };
 
