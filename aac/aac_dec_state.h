@@ -114,10 +114,6 @@ struct AACDecState {
   uint16_t pending_crc;
   int32_t pending_channels;
 
-  // ID3v2 skipping of in-band streams.
-  int32_t id3_checked;
-  int64_t id3_remaining;
-
   uint32_t noise_state;      // noise substitution generator
   int32_t history_index[3];  // long-term prediction history rotation
   // Object-type tools, in the decoder's object-type block (null otherwise):

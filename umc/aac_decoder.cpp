@@ -60,44 +60,6 @@ int32_t ProfileMaskFor(int32_t object_type) {
   }
 }
 
-// Garbage scanned for a first ADTS header before the stream is declared
-// unrecognised.
-constexpr int64_t kMaxAdtsSearch = 64 * 1024;
-
-// Above the largest ADIF header (16 program config elements with full
-// element lists and 255-byte comments take about 5 KB).
-constexpr int64_t kMaxAdifHeaderBytes = 8192;
-
-bool PlausibleAdts(const uint8_t* p, int64_t n, int64_t* length) {
-  if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
-  if (((p[2] >> 2) & 15) > 12) return false;  // sampling frequency index
-  *length = ((p[3] & 3) << 11) | (p[4] << 3) | (p[5] >> 5);
-  return *length >= 7;
-}
-
-// Offset of the stream's first ADTS header.  *pending is set when a
-// candidate cannot be confirmed before more data arrives (the offset is then
-// that candidate's); -1 when there is none in the data.
-int64_t FindAdtsStart(const uint8_t* p, int64_t n, bool* pending) {
-  *pending = false;
-  for (int64_t i = 0; i + 7 <= n && i < kMaxAdtsSearch; ++i) {
-    int64_t len;
-    if (!PlausibleAdts(p + i, n - i, &len)) continue;
-    if (i == 0) return 0;        // a stream that starts with a header needs no confirmation
-    if (i + len == n) return i;  // the last frame of the data
-    if (i + len + 4 > n) {
-      *pending = true;
-      return i;
-    }
-    const uint8_t* q = p + i + len;
-    // Same syncword, ID, layer, profile and sampling frequency index.
-    if (q[0] == 0xFF && (q[1] & 0xFE) == (p[i + 1] & 0xFE) && (q[2] & 0xFC) == (p[i + 2] & 0xFC)) {
-      return i;
-    }
-  }
-  return -1;
-}
-
 // Object types the AAC core decodes.
 bool SupportedAacType(int32_t aot) {
   return aot == 1 || aot == 2 || aot == 4;
@@ -249,6 +211,9 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   }
   sbr_seen_ = 0;
   time_ = 0.0;
+  framer_.Reset();
+  pending_unit_ = InbandUnit{};
+  last_adts_key_ = 0;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
   sampling_frequency_index_ = frame_count_ = 0;
   info_.valid = 0;
@@ -330,107 +295,25 @@ Status AACDecoder::InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t a
   return StatusOk;
 }
 
-// ID3v2 tag at the start of an in-band stream: consumed as it arrives.
-Status AACDecoder::SkipId3(MediaData* in) {
+// ALS or ADIF stream header at `p` (`bytes` long): the ALS state, or the
+// ADIF program configuration.
+Status AACDecoder::TakeStreamHeader(const uint8_t* p, int64_t bytes) {
   AACDecState& s = *state_;
-  const uint32_t n = in->GetDataSize();
-  if (n == 0) return StatusNotEnoughData;
-  if (!s.id3_checked) {
-    if (n < 10) return StatusNotEnoughData;
-    s.id3_remaining = Id3TagLength(in->GetDataPointer());
-    s.id3_checked = 1;
-  }
-  if (s.id3_remaining <= 0) return StatusOk;
-  if (int64_t{n} < s.id3_remaining) {
-    in->MoveDataPointer(static_cast<int32_t>(n));
-    s.id3_remaining -= n;
-    return StatusNotEnoughData;
-  }
-  in->MoveDataPointer(static_cast<int32_t>(s.id3_remaining));
-  s.id3_remaining = 0;
-  return in->GetDataSize() ? StatusOk : StatusNotEnoughData;
-}
-
-// Recognises the framing of an in-band stream: ADIF header or ADTS frames.
-Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
-  AACDecState& s = *state_;
-  BitReader r;
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
-  object_type_ = 0;
-  // Parametric stereo keeps its configured mode: ADTS and ADIF streams
-  // signal it only implicitly, inside the SBR data.
-  if (BitReaderPeek(r, 32) == 0x414C5300u) {
-    // Raw ALS stream: the whole configuration (with the stored file header
-    // and trailer) must be present before decoding starts.
-    const uint8_t* data = in->GetDataPointer();
-    const int32_t size = static_cast<int32_t>(in->GetDataSize());
-    BitReader cr;
-    BitReaderInit(cr, data + 4, size - 4);
-    AlsConfig cfg;
-    if (ALSConfigParse(cfg, cr) != 0) {
-      return int64_t{size} < kAlsMaxStateBytes ? StatusNotEnoughData : StatusInitFailed;
-    }
+  header_kind_ = 1;
+  if (framer_.Format() == InbandFormat::kAls) {
     object_type_ = 36;
-    const Status st = AllocateAls(cfg, data + 4, size - 4);
-    if (st != StatusOk) return st;
-    header_kind_ = 1;
-    *header_bytes = 4 + ((BitReaderBitsConsumed(cr) + 7) >> 3);
-    return StatusOk;
+    BitReader r;
+    BitReaderInit(r, p + 4, static_cast<int32_t>(bytes - 4));
+    AlsConfig cfg;
+    if (ALSConfigParse(cfg, r) != 0) return StatusInitFailed;
+    return AllocateAls(cfg, p + 4, static_cast<int32_t>(bytes - 4));
   }
-  AdifHeader* adif = new (std::nothrow) AdifHeader;
-  if (!adif) return StatusAllocFailed;
-  const bool adif_id = BitReaderPeek(r, 32) == 0x41444946u;  // "ADIF"
-  if (ReadAdifHeader(*adif, r) == 0 && !BitReaderOverrun(r)) {
-    const ProgramConfig& pce = adif->pce[0];
-    object_type_ = pce.object_type + 1;
-    s.object_type = object_type_;
-    sampling_frequency_index_ = pce.sampling_frequency_index;
-    s.channel_configuration = 0;
-    AacSetProgramConfig(s, pce);
-    delete adif;
-    header_kind_ = 1;
-    if (!SupportedAacType(object_type_) ||
-        AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
-      return StatusFailed;
-    }
-    // The header is consumed now: when the first raw data block is still
-    // incomplete, the next call must not read the header as audio.
-    BitReaderByteAlign(r);
-    in->MoveDataPointer(static_cast<int32_t>(BitReaderBitsConsumed(r) >> 3));
-    *header_bytes = 0;
-    return AllocateObjectBlock();
-  }
-  delete adif;
-  // An ADIF header cut short by the end of the input: wait for the rest
-  // rather than scan it as garbage.
-  if (adif_id && in->GetDataSize() < kMaxAdifHeaderBytes) return StatusNotEnoughData;
-  // ADTS, possibly after leading garbage: the first plausible header whose
-  // frame is followed by another header with the same fixed fields (or by
-  // the end of the data) starts the stream.
-  const uint8_t* data = in->GetDataPointer();
-  const int64_t size = in->GetDataSize();
-  bool pending = false;
-  const int64_t at = FindAdtsStart(data, size, &pending);
-  if (pending) {
-    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
-    return StatusNotEnoughData;
-  }
-  if (at < 0) {
-    if (size < kMaxAdtsSearch) {
-      if (size > 8) in->MoveDataPointer(static_cast<int32_t>(size - 8));
-      return StatusNotEnoughData;
-    }
-    return StatusOk;  // unknown format
-  }
-  if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
-  AdtsFixedHeader fh;
-  if (ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;
-  object_type_ = AdtsObjectType(fh);
+  const ProgramConfig& pce = framer_.AdifProgram();
+  object_type_ = pce.object_type + 1;
   s.object_type = object_type_;
-  sampling_frequency_index_ = fh.sampling_frequency_index;
-  header_kind_ = 2;
-  adts_sync_ = AdtsSyncPattern(fh);
+  sampling_frequency_index_ = pce.sampling_frequency_index;
+  s.channel_configuration = 0;
+  AacSetProgramConfig(s, pce);
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
     return StatusFailed;
@@ -438,53 +321,69 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   return AllocateObjectBlock();
 }
 
-// Finds and checks the next ADTS header; leaves the input at the frame start.
-Status AACDecoder::AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
-                                 uint16_t* expected_crc) {
+// The first ADTS frame fixes the object type and the sampling rate.
+Status AACDecoder::StartAdts(const AdtsHeader& h) {
   AACDecState& s = *state_;
-  int64_t n = in->GetDataSize();
-  const uint8_t* p = in->GetDataPointer();
-  if (n < 9) return StatusNotEnoughData;
-  uint32_t w = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-  int64_t at = 0;  // offset of the window w
-  while ((w & kAdtsSyncMask) != adts_sync_ && at + 3 < n) {
-    w = ((w << 8) | p[at + 3]) & 0xFFFFFF;
-    ++at;
+  object_type_ = AdtsObjectType(h.fixed);
+  s.object_type = object_type_;
+  sampling_frequency_index_ = h.fixed.sampling_frequency_index;
+  header_kind_ = 2;
+  if (!SupportedAacType(object_type_) ||
+      AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
+    return StatusFailed;
   }
-  if ((w & kAdtsSyncMask) != adts_sync_) {
-    in->MoveDataPointer(static_cast<int32_t>(n - 2));  // keep a sync word split across inputs
-    return StatusNotEnoughData;
+  return AllocateObjectBlock();
+}
+
+// Moves `in` to the next access unit of an in-band stream: past an ID3v2
+// tag, garbage and the ADIF or ALS stream header (which configure the
+// decoder).  For ADTS the unit is the whole frame: its header length, the
+// frame length and, when protected, the CRC word and the CRC of the header
+// bits.  A header no frame can have is skipped (StatusInvalidStream).
+Status AACDecoder::NextInbandUnit(MediaData* in, InbandUnit* unit) {
+  AACDecState& s = *state_;
+  for (;;) {
+    const uint8_t* p = in->GetDataPointer();
+    const InbandFramer::Span span = framer_.Next(p, in->GetDataSize(), false);
+    switch (span.kind) {
+      case InbandFramer::Kind::kNeedData:
+        return StatusNotEnoughData;
+      case InbandFramer::Kind::kSkip:
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        continue;
+      case InbandFramer::Kind::kUnusable:
+        if (framer_.Format() == InbandFormat::kUnknown) object_type_ = 36;
+        return StatusInitFailed;
+      case InbandFramer::Kind::kBadHeader:
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        return StatusInvalidStream;
+      case InbandFramer::Kind::kStreamHeader: {
+        // Consumed whatever follows: a later call starts at the first frame.
+        const Status st = TakeStreamHeader(p, span.bytes);
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        if (st != StatusOk) return st;
+        continue;
+      }
+      case InbandFramer::Kind::kFrame:
+        break;
+    }
+    if (framer_.Format() != InbandFormat::kAdts) return StatusOk;
+    const AdtsHeader& h = span.adts;
+    if (header_kind_ == 0) {
+      if (const Status st = StartAdts(h); st != StatusOk) return st;
+    }
+    s.channel_configuration = h.fixed.channel_configuration;
+    last_adts_key_ = AdtsStreamKey(p);
+    s.crc_enabled = h.fixed.protection_absent ? 0 : 1;
+    if (s.crc_enabled) {
+      s.crc_value = Crc16Init();
+      Crc16UpdateBits(p, h.header_bytes, 0, 56, &s.crc_value);
+    }
+    unit->header_bytes = h.header_bytes;
+    unit->frame_bytes = static_cast<int32_t>(span.bytes);
+    unit->expected_crc = h.crc_check;
+    return StatusOk;
   }
-  in->MoveDataPointer(static_cast<int32_t>(at));
-  const int64_t remaining = n - at;
-  if (remaining < 9) return StatusNotEnoughData;
-  BitReader r;
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(remaining));
-  AdtsFixedHeader fh;
-  AdtsVariableHeader vh;
-  ReadAdtsFixedHeader(fh, r);
-  ReadAdtsVariableHeader(vh, r);
-  s.crc_enabled = 0;
-  if (!fh.protection_absent) {
-    *expected_crc = static_cast<uint16_t>(BitReaderRead(r, 16));
-    s.crc_enabled = 1;
-    s.crc_value = Crc16Init();
-    Crc16UpdateBits(r.data, r.size, 0, 56, &s.crc_value);
-  }
-  s.channel_configuration = fh.channel_configuration;
-  const int32_t bits = static_cast<int32_t>(BitReaderBitsConsumed(r));
-  // A frame holds at most 768 bytes per channel (6144 bits); channel
-  // configuration 0 (a PCE in the frame) allows up to 8 channels.
-  const int32_t c =
-      fh.channel_configuration == 7 || fh.channel_configuration == 0 ? 8 : fh.channel_configuration;
-  if (vh.aac_frame_length > 768 * c + bits / 8 || vh.aac_frame_length < bits / 8) {
-    in->MoveDataPointer(3);
-    return StatusInvalidStream;
-  }
-  if (vh.aac_frame_length > remaining) return StatusNotEnoughData;
-  *header_bytes = bits / 8;
-  *frame_bytes = vh.aac_frame_length;
-  return StatusOk;
 }
 
 Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
@@ -493,47 +392,35 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   const double t0_in = in->GetTime();
-  s.crc_enabled = 0;
-  s.crc_value = 0xFFFF;
-  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed) {
-    if (const Status st = SkipId3(in); st != StatusOk) {
-      UnlockBlocks();
-      return st;
-    }
-  }
-  int64_t header_bytes = 0;
-  if (header_kind_ == 0) {
-    const Status st = Detect(in, &header_bytes);
-    if (st != StatusOk || header_kind_ == 0) {
-      UnlockBlocks();
-      return st != StatusOk ? st : StatusFailed;
+  const bool was_pending = s.pending_consumed != 0;
+  InbandUnit unit;
+  if (was_pending) {
+    unit = pending_unit_;  // a frame refused for output space, decoded already
+  } else {
+    s.crc_enabled = 0;
+    s.crc_value = 0xFFFF;
+    if (stream_format_ != kStreamTypeMpeg4Config) {
+      if (const Status st = NextInbandUnit(in, &unit); st != StatusOk) {
+        UnlockBlocks();
+        return st;
+      }
     }
   }
   profile_mask_ = ProfileMaskFor(object_type_);
-  if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
+  if (object_type_ == 36 && als_) return DecodeAls(in, out, 0, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
     UnlockBlocks();
     return StatusFailed;
   }
-  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
+  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !was_pending) {
     UnlockBlocks();
     return StatusNotEnoughData;  // no access unit
-  }
-  uint16_t expected_crc = 0;
-  int32_t frame_bytes = -1;  // ADTS: the whole frame, header included
-  if (header_kind_ == 2 && !s.pending_consumed) {
-    int32_t hb = 0;
-    const Status st = AdtsFrameStep(in, &hb, &frame_bytes, &expected_crc);
-    if (st != StatusOk) {
-      UnlockBlocks();
-      return st;
-    }
-    header_bytes = hb;
   }
   // The access unit ends at the ADTS frame's end, so a damaged frame cannot
   // be decoded into the next one.
   const int64_t avail =
-      (frame_bytes >= 0 ? int64_t{frame_bytes} : int64_t{in->GetDataSize()}) - header_bytes;
+      (unit.frame_bytes >= 0 ? int64_t{unit.frame_bytes} : int64_t{in->GetDataSize()}) -
+      unit.header_bytes;
   uint8_t* outp = out->GetDataPointer();
   const int64_t out_free =
       outp ? int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer()) : 0;
@@ -542,19 +429,19 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     return StatusNullPointer;
   }
   int32_t used = 0;
-  const bool was_pending = s.pending_consumed != 0;
   s.output_float = float_output_ ? 1 : 0;
   const int32_t sample_bytes = AacSampleBytes(s);
   int32_t r = DecodeRawDataBlock(
-      in->GetDataPointer() + header_bytes, &used, outp, static_cast<int32_t>(avail),
+      in->GetDataPointer() + unit.header_bytes, &used, outp, static_cast<int32_t>(avail),
       static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
   if (r == kAacOutputTooSmall) {
+    pending_unit_ = unit;
     UnlockBlocks();
     return StatusNotEnoughBuffer;
   }
-  if (r == kAacOk && s.crc_enabled && !was_pending && s.crc_value != expected_crc)
+  if (r == kAacOk && s.crc_enabled && !was_pending && s.crc_value != unit.expected_crc)
     r = kAacMalformed;
-  int64_t total = int64_t{used} + header_bytes;
+  int64_t total = int64_t{used} + unit.header_bytes;
   if (total > int64_t{in->GetDataSize()}) {
     if (stream_format_ != kStreamTypeMpeg4Config) {
       UnlockBlocks();
@@ -576,7 +463,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   // An ADTS frame is consumed whole, so a damaged frame still advances by
   // exactly one frame.
-  if (frame_bytes >= 0) total = frame_bytes;
+  if (unit.frame_bytes >= 0) total = unit.frame_bytes;
   if (stream_format_ == kStreamTypeMpeg4Config) {
     in->MoveDataPointer(static_cast<int32_t>(in->GetDataSize()));
   } else {

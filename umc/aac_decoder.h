@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "umc/audio_codec.h"
+#include "umc/inband_framer.h"
 
 struct AACDecState;
 struct AlsConfig;
@@ -45,6 +46,9 @@ class AACDecoder : public AudioCodec {
   // keep their own sample format.
   Status SetFloatOutput(bool on);
 
+  // Stream fields (AdtsStreamKey) of the last ADTS frame, 0 before one.
+  uint32_t LastAdtsKey() const { return last_adts_key_; }
+
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
@@ -70,10 +74,15 @@ class AACDecoder : public AudioCodec {
   Status AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size);
   Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
   Status DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
-  Status Detect(MediaData* in, int64_t* header_bytes);
-  Status AdtsFrameStep(MediaData* in, int32_t* header_bytes, int32_t* frame_bytes,
-                       uint16_t* expected_crc);
-  Status SkipId3(MediaData* in);
+  // Where the next access unit of an in-band stream lies.
+  struct InbandUnit {
+    int32_t header_bytes = 0;  // ADTS header in front of the raw data block
+    int32_t frame_bytes = -1;  // the whole ADTS frame; -1: the rest of the input
+    uint16_t expected_crc = 0;
+  };
+  Status NextInbandUnit(MediaData* in, InbandUnit* unit);
+  Status TakeStreamHeader(const uint8_t* p, int64_t bytes);
+  Status StartAdts(const AdtsHeader& h);
   void RefreshInfo();
   Status Map(int32_t r) const;
 
@@ -81,7 +90,9 @@ class AACDecoder : public AudioCodec {
   StreamInfo info_;
   double time_ = 0.0;
   int32_t sbr_seen_ = 0;
-  uint32_t adts_sync_ = 0;
+  InbandFramer framer_;
+  uint32_t last_adts_key_ = 0;
+  InbandUnit pending_unit_;  // the unit of a frame refused for output space
   MemId main_mem_id_ = 0;
   MemId extra_mem_id_ = 0;
   void* extra_ = nullptr;

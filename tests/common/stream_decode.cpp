@@ -5,6 +5,7 @@
 
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
+#include "umc/decode_loop.h"
 
 namespace vxtest {
 
@@ -35,33 +36,24 @@ std::vector<int> WavOrder(UMC::AACDecoder& dec) {
 StreamDecode DecodeStream(std::vector<uint8_t> bytes, const DecodeOptions& options) {
   dspStaticInit();
   StreamDecode d;
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);  // readers may look a little past the data
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  params.sbr_mode = options.sbr_mode;
-  params.sbr_rate_mode = options.sbr_rate_mode;
-  params.ps_mode = options.ps_mode;
-  d.other = dec.Init(&params);
-  if (d.other != UMC::StatusOk) return d;
-  UMC::MediaData in, out;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  std::vector<uint8_t> buf(1 << 16);
+  UMC::DecodeLoop loop;
+  UMC::DecodeLoop::Settings settings;
+  settings.sbr_mode = options.sbr_mode;
+  settings.sbr_rate_mode = options.sbr_rate_mode;
+  settings.ps_mode = options.ps_mode;
+  loop.Open(settings);
+  loop.Load(bytes.data(), bytes.size(), true);
   for (int guard = 0; guard < 1000000; ++guard) {
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st == UMC::StatusNotEnoughBuffer && buf.size() < (16u << 20)) {
-      buf.resize(buf.size() * 2);
-      continue;
-    }
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      d.other = st;
+    UMC::DecodeLoop::Frame f;
+    const UMC::DecodeLoop::Event e = loop.Next(&f);
+    if (e == UMC::DecodeLoop::Event::kNeedData) break;
+    if (e == UMC::DecodeLoop::Event::kFailed) {
+      d.other = loop.FailureStatus();
       break;
     }
-    ++(st == UMC::StatusOk ? d.ok_frames : d.bad_frames);
+    if (e != UMC::DecodeLoop::Event::kFrame) continue;
+    ++(f.status == UMC::StatusOk ? d.ok_frames : d.bad_frames);
+    UMC::AACDecoder& dec = *loop.Decoder();
     UMC::AudioCodecParams info;
     if (dec.GetInfo(&info) == UMC::StatusOk) {
       d.channels = info.out.channels;
@@ -70,8 +62,8 @@ StreamDecode DecodeStream(std::vector<uint8_t> bytes, const DecodeOptions& optio
       d.sbr = (info.profile & 0x100) != 0;
     }
     d.wav_order = WavOrder(dec);
-    const auto* p = reinterpret_cast<const int16_t*>(buf.data());
-    d.pcm.insert(d.pcm.end(), p, p + out.GetDataSize() / 2);
+    const auto* p = reinterpret_cast<const int16_t*>(f.pcm);
+    d.pcm.insert(d.pcm.end(), p, p + f.bytes / 2);
   }
   return d;
 }
