@@ -1,6 +1,7 @@
 // SBR payloads in fill elements (ISO/IEC 14496-3, 4.4.2.8 / 4.5.2.8): grids,
 // delta-coding directions, inverse filtering, envelopes, noise floors,
 // sinusoids, extended data (parametric stereo), and delta decoding.
+#include <cstdint>
 #include <cstring>
 
 #include "sbr/sbr_decoder.h"
@@ -322,7 +323,7 @@ int32_t ExtensionData(SBRDecState& s, BitReader& r, bool crc, const SbrHuffman& 
   bool limiter_changed = false;
   if (Rd(r, 1)) {
     const int32_t limiter_bands = s.bs_limiter_bands;
-    ++s.headerCount;
+    if (s.headerCount < INT32_MAX) ++s.headerCount;
     SbrReadHeader(s, r);
     limiter_changed = s.bs_limiter_bands != limiter_bands;
     // The first header always derives the tables: the field values a slot
