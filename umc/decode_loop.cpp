@@ -39,6 +39,8 @@ Status DecodeLoop::Open(const Settings& settings, const uint8_t* config, uint32_
 
 void DecodeLoop::Close() {
   Destroy();
+  SetPrefix(nullptr, 0);
+  prefix_loaded_ = 0;
   delete[] config_;
   config_ = nullptr;
   config_size_ = 0;
@@ -137,25 +139,52 @@ bool DecodeLoop::GrowOutput() {
   return true;
 }
 
-Status DecodeLoop::Load(const uint8_t* data, size_t n, bool at_end) {
-  if (n > size_t{UINT32_MAX} - kPadding) return StatusInvalidParams;
-  if (in_capacity_ < n + kPadding) {
-    const size_t capacity = std::max(n + kPadding, 2 * in_capacity_);
+uint8_t* DecodeLoop::InputArea(size_t n) {
+  if (n > size_t{UINT32_MAX} - kPadding - prefix_size_) return nullptr;
+  const size_t need = prefix_size_ + n + kPadding;
+  if (in_capacity_ < need) {
+    const size_t capacity = std::max(need, 2 * in_capacity_);
     uint8_t* grown = new (std::nothrow) uint8_t[capacity];
-    if (!grown) return StatusAllocFailed;
+    if (!grown) return nullptr;
     delete[] in_;
     in_ = grown;
     in_capacity_ = capacity;
   }
-  if (n) std::memcpy(in_, data, n);
-  std::memset(in_ + n, 0, kPadding);
-  input_.SetBufferPointer(in_, static_cast<uint32_t>(n + kPadding));
+  return in_ + prefix_size_;
+}
+
+Status DecodeLoop::Loaded(size_t n, bool at_end) {
+  if (!in_ || in_capacity_ < prefix_size_ + n + kPadding) return StatusInvalidParams;
+  if (prefix_size_) std::memcpy(in_, prefix_, prefix_size_);
+  const size_t total = prefix_size_ + n;
+  std::memset(in_ + total, 0, kPadding);
+  input_.SetBufferPointer(in_, static_cast<uint32_t>(total + kPadding));
   input_.Reset();
-  input_.SetDataSize(static_cast<uint32_t>(n));
-  loaded_ = n;
+  input_.SetDataSize(static_cast<uint32_t>(total));
+  loaded_ = total;
+  prefix_loaded_ = prefix_size_;
   consumed_ = 0;
   at_end_ = at_end;
   if (!fatal_) failure_ = StatusOk;  // after a failure a new decoder takes over
+  return StatusOk;
+}
+
+Status DecodeLoop::Load(const uint8_t* data, size_t n, bool at_end) {
+  uint8_t* area = InputArea(n);
+  if (!area) return StatusAllocFailed;
+  if (n) std::memcpy(area, data, n);
+  return Loaded(n, at_end);
+}
+
+Status DecodeLoop::SetPrefix(const uint8_t* data, size_t n) {
+  delete[] prefix_;
+  prefix_ = nullptr;
+  prefix_size_ = 0;
+  if (n == 0) return StatusOk;
+  prefix_ = new (std::nothrow) uint8_t[n];
+  if (!prefix_) return StatusAllocFailed;
+  std::memcpy(prefix_, data, n);
+  prefix_size_ = n;
   return StatusOk;
 }
 
@@ -167,6 +196,7 @@ DecodeLoop::Event DecodeLoop::Fail(Status st) {
                               (st == StatusInitFailed || st == StatusUnsupportedStream);
   fatal_ = fatal_ || (st == StatusFailed && unsupported) || bad_als_header;
   Destroy();
+  SetPrefix(nullptr, 0);
   consumed_ = loaded_;  // the rest of this input goes with the decoder
   return Event::kFailed;
 }
@@ -211,10 +241,13 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   const uint32_t consumed = before - input_.GetDataSize();
   consumed_ += consumed;
   UpdateSizes();
+  const bool retry = (st == StatusOk || st == StatusInvalidStream) && out.GetDataSize() > 0 &&
+                     InBand() && !at_end_ && frames_since_open_ == 0 && before < min_input_;
+  if (prefix_size_ && !retry && consumed_ >= prefix_loaded_) SetPrefix(nullptr, 0);  // taken
   if (st == StatusNotEnoughData) return Event::kNeedData;
   if (st != StatusOk && st != StatusInvalidStream) return Fail(st);
   const uint32_t produced = out.GetDataSize();
-  if (produced > 0 && InBand() && !at_end_ && frames_since_open_ == 0 && before < min_input_) {
+  if (retry) {
     // Recognised as ALS in this call and decoded from less than a frame's
     // input: a new decoder starts again once that much is in hand.
     open_input_ = min_input_;

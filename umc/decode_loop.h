@@ -63,9 +63,17 @@ class DecodeLoop {
   // The caller's `n` bytes (copied) are the input of the following Next()
   // calls; `at_end`: no bytes follow them.
   Status Load(const uint8_t* data, size_t n, bool at_end);
+  // The same in two steps, for callers that copy into the loop themselves:
+  // room for `n` bytes (null when out of memory), then Loaded(n, at_end).
+  uint8_t* InputArea(size_t n);
+  Status Loaded(size_t n, bool at_end);
+  // Bytes the decoder gets in front of the next loaded input, until they
+  // are consumed (a stream header to restart from); Consumed() does not
+  // count them.
+  Status SetPrefix(const uint8_t* data, size_t n);
   Event Next(Frame* frame);
   // Bytes of the loaded input consumed (decoded or skipped) so far.
-  size_t Consumed() const { return consumed_; }
+  size_t Consumed() const { return consumed_ > prefix_loaded_ ? consumed_ - prefix_loaded_ : 0; }
 
   // The decoder (null before the first Next() and after a failure).
   AACDecoder* Decoder() { return dec_; }
@@ -97,6 +105,9 @@ class DecodeLoop {
   MediaData input_;
   uint8_t* out_ = nullptr;
   uint32_t out_capacity_ = 0;
+  uint8_t* prefix_ = nullptr;
+  size_t prefix_size_ = 0;
+  size_t prefix_loaded_ = 0;  // prefix bytes in front of the loaded input
   size_t loaded_ = 0;
   size_t consumed_ = 0;
   bool at_end_ = false;
