@@ -269,13 +269,20 @@ int AddPosition(AACDecState& s, int16_t type, int16_t key, int32_t position) {
   return 0;
 }
 
+// The single channel element that makes a front or back group odd is its
+// centre, also when a pair is listed before it (as some encoders write a
+// hexagonal layout: front pair, front centre, back pair, back centre).
 int PlaceGroup(AACDecState& s, int32_t count, const int32_t* is_cpe, const int32_t* tags,
-               int32_t channels, int32_t first_position, bool centre_first,
+               int32_t channels, int32_t first_position, bool has_centre,
                int32_t centre_position) {
+  int32_t centre = -1;
+  for (int32_t i = 0; has_centre && (channels & 1) && centre < 0 && i < count; ++i) {
+    if (!is_cpe[i]) centre = i;
+  }
   int32_t pos = first_position;
   for (int32_t i = 0; i < count; ++i) {
     const int16_t type = is_cpe[i] ? kElementCpe : kElementSce;
-    if (i == 0 && centre_first && (channels & 1)) {
+    if (i == centre) {
       if (AddPosition(s, type, static_cast<int16_t>(tags[i]), centre_position) != 0) return -1;
       continue;
     }

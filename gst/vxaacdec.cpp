@@ -205,6 +205,7 @@ static gboolean plugin_init(GstPlugin* plugin) {
   if (!vx_aac_dec_debug)
     GST_DEBUG_CATEGORY_INIT(vx_aac_dec_debug, "vxaacdec", 0, "Corvane AAC Decoder");
   gst_element_register(plugin, "vxaacdec", 258, GST_TYPE_VX_AAC_DEC);
+  vx_aac_parse_register(plugin);
   return TRUE;
 }
 

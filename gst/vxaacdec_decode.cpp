@@ -690,18 +690,53 @@ GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) 
   return ret != GST_FLOW_OK ? ret : done;
 }
 
+namespace {
+
+// The base class clips to the segment from times truncated to the
+// nanosecond, which can keep one sample too many at a clipped edge (2624
+// samples at 44100 Hz become 59501133 ns, which clipping reads as 2623.99
+// samples and rounds down).  A buffer clipped at the segment's start or
+// stop keeps exactly the samples between its edges' rounded positions;
+// FALSE when none is left.
+gboolean TrimClipped(GstAudioDecoder* base, GstBuffer* buf, gint rate, gint bpf) {
+  const GstSegment& seg = base->output_segment;
+  const GstClockTime pts = GST_BUFFER_PTS(buf), dur = GST_BUFFER_DURATION(buf);
+  if (seg.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(dur) || seg.rate < 0.0)
+    return TRUE;
+  const gboolean at_start = seg.start > 0 && pts == seg.start;
+  const gboolean at_stop = GST_CLOCK_TIME_IS_VALID(seg.stop) && pts + dur == seg.stop;
+  if (!at_start && !at_stop) return TRUE;
+  const guint64 first = gst_util_uint64_scale_round(pts, rate, GST_SECOND);
+  const guint64 last = gst_util_uint64_scale_round(pts + dur, rate, GST_SECOND);
+  const gsize samples = gst_buffer_get_size(buf) / static_cast<gsize>(bpf);
+  const gsize keep = last > first ? static_cast<gsize>(last - first) : 0;
+  if (samples <= keep) return TRUE;
+  if (keep == 0) return FALSE;
+  const gsize extra = (samples - keep) * static_cast<gsize>(bpf);
+  gst_buffer_resize(buf, at_start ? static_cast<gssize>(extra) : 0,
+                    static_cast<gssize>(keep * static_cast<gsize>(bpf)));
+  return TRUE;
+}
+
+}  // namespace
+
 // Buffer offsets are sample positions in the stream (its stream time).
 GstFlowReturn vx_aac_dec_pre_push(GstAudioDecoder* base, GstBuffer** buffer) {
   VxAACDec* dec = GST_VX_AAC_DEC(base);
   const VxAACDecOutput& o = dec->out;
   if (!o.caps_set || !GST_BUFFER_PTS_IS_VALID(*buffer) || o.bytes_per_frame <= 0)
     return GST_FLOW_OK;
+  *buffer = gst_buffer_make_writable(*buffer);
+  if (!TrimClipped(base, *buffer, o.rate, o.bytes_per_frame)) {
+    gst_buffer_unref(*buffer);  // no sample of it lies in the segment
+    *buffer = nullptr;
+    return GST_FLOW_OK;
+  }
   if (GST_BUFFER_DURATION_IS_VALID(*buffer))
     dec->next_time = GST_BUFFER_PTS(*buffer) + GST_BUFFER_DURATION(*buffer);
   const guint64 time =
       gst_segment_to_stream_time(&base->output_segment, GST_FORMAT_TIME, GST_BUFFER_PTS(*buffer));
   if (!GST_CLOCK_TIME_IS_VALID(time)) return GST_FLOW_OK;
-  *buffer = gst_buffer_make_writable(*buffer);
   const guint64 first = gst_util_uint64_scale_round(time, o.rate, GST_SECOND);
   GST_BUFFER_OFFSET(*buffer) = first;
   GST_BUFFER_OFFSET_END(*buffer) =

@@ -6,6 +6,9 @@
 GST_DEBUG_CATEGORY_EXTERN(vx_aac_dec_debug);
 #define GST_CAT_DEFAULT vx_aac_dec_debug
 
+// The parser for ADTS with a program config element (vxaacparse.cpp).
+gboolean vx_aac_parse_register(GstPlugin* plugin);
+
 // Sink caps and codec data (vxaacdec_caps.cpp).
 gboolean vx_aac_dec_set_format(GstAudioDecoder* base, GstCaps* caps);
 GstBuffer* vx_aac_dec_get_codec_data(gint channels, gint rate);
