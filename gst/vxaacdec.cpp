@@ -189,9 +189,6 @@ static void vx_aac_dec_init(VxAACDec* dec) {
   dec->drop_before = GST_CLOCK_TIME_NONE;
   vx_aac_dec_seek_init(dec);
   GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
-  // Damaged frames become silence and count against max-errors (the
-  // base's default: never fatal); a GAP with plc set becomes silence too.
-  gst_audio_decoder_set_plc_aware(base, TRUE);
   gst_audio_decoder_set_drainable(base, TRUE);
   gst_audio_decoder_set_needs_format(base, FALSE);
   // Time stamps count samples while upstream's stay within 40 ms of that

@@ -58,6 +58,7 @@ struct VxAACDec {
   gboolean pending_frame;    // parse() found a frame (possibly without output)
   guint consecutive_errors;  // damaged frames in a row (max-errors)
   guint64 stream_bytes;      // input bytes of the stream (since start or STREAM_START)
+  gsize load_counted;        // bytes of the loaded window already in stream_bytes
   guint64 stream_frames;     // frames decoded from it
   guint64 stream_samples;    // output samples of them
   gboolean error_posted;     // an ERROR message went out for this stream

@@ -362,6 +362,10 @@ GstFlowReturn DecodeLoaded(VxAACDec* dec, guint64 head_offset, Event* last) {
     UMC::DecodeLoop::Frame frame;
     const Event e = loop.Next(&frame);
     *last = e;
+    if (loop.InBand()) {  // input bytes count once consumed (the bitrate tag)
+      dec->stream_bytes += loop.Consumed() - dec->load_counted;
+      dec->load_counted = loop.Consumed();
+    }
     if (e == Event::kNewStream) {
       GST_INFO_OBJECT(dec, "a new ADTS stream starts");
       vx_aac_dec_seek_new_stream(dec);
@@ -445,6 +449,7 @@ GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gbool
     }
     gst_adapter_copy(adapter, area, 0, window);
     loop.Loaded(window, eos && window == avail);
+    dec->load_counted = 0;
     Event e = Event::kNeedData;
     const GstFlowReturn ret = DecodeLoaded(dec, head_offset, &e);
     if (ret != GST_FLOW_OK) return ret;
@@ -453,13 +458,12 @@ GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gbool
       if (!ReportFailure(dec)) return GST_FLOW_ERROR;
       *length = static_cast<gint>(avail);  // the rest goes with the decoder
       dec->pending_frame = TRUE;
-      dec->stream_bytes += avail;
+      dec->stream_bytes += avail - dec->load_counted;
       return GST_FLOW_OK;
     }
     if (used > 0) {  // a frame, or garbage skipped
       *length = static_cast<gint>(used);
       dec->pending_frame = TRUE;
-      dec->stream_bytes += used;
       dec->window = std::max(kMinWindow, 2 * used);
       return GST_FLOW_OK;
     }
@@ -472,7 +476,7 @@ GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gbool
       continue;
     }
     if (eos && avail > 0) {
-      dec->stream_bytes += avail;
+      dec->stream_bytes += avail - dec->load_counted;
       ReportTruncation(dec, adapter, avail);
     }
     return GST_FLOW_EOS;
@@ -576,6 +580,9 @@ void vx_aac_dec_close_stream(VxAACDec* dec) {
 
 gboolean vx_aac_dec_start(GstAudioDecoder* base) {
   VxAACDec* dec = GST_VX_AAC_DEC(base);
+  // The base class clears its context before start: a GAP with the plc
+  // property set comes to handle_frame() as an empty buffer.
+  gst_audio_decoder_set_plc_aware(base, TRUE);
   dec->next_time = GST_CLOCK_TIME_NONE;
   vx_aac_dec_close_stream(dec);
   ResetStreamCounters(dec);
@@ -701,8 +708,7 @@ namespace {
 gboolean TrimClipped(GstAudioDecoder* base, GstBuffer* buf, gint rate, gint bpf) {
   const GstSegment& seg = base->output_segment;
   const GstClockTime pts = GST_BUFFER_PTS(buf), dur = GST_BUFFER_DURATION(buf);
-  if (seg.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(dur) || seg.rate < 0.0)
-    return TRUE;
+  if (seg.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(dur) || seg.rate < 0.0) return TRUE;
   const gboolean at_start = seg.start > 0 && pts == seg.start;
   const gboolean at_stop = GST_CLOCK_TIME_IS_VALID(seg.stop) && pts + dur == seg.stop;
   if (!at_start && !at_stop) return TRUE;

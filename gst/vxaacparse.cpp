@@ -72,10 +72,9 @@ gboolean Configure(VxAacParse* parse, const guint8* frame, const UMC::AdtsHeader
   }
   const gint sfi = h.fixed.sampling_frequency_index;
   guint8 asc[512];
-  const int32_t asc_bytes =
-      UMC::WriteAudioSpecificConfig(h.fixed.profile + 1, sfi, h.fixed.channel_configuration,
-                                    h.fixed.channel_configuration == 0 ? &pce : nullptr, asc,
-                                    static_cast<int32_t>(sizeof asc));
+  const int32_t asc_bytes = UMC::WriteAudioSpecificConfig(
+      h.fixed.profile + 1, sfi, h.fixed.channel_configuration,
+      h.fixed.channel_configuration == 0 ? &pce : nullptr, asc, static_cast<int32_t>(sizeof asc));
   if (asc_bytes <= 0 || channels < 1 || channels > 8) return FALSE;
   const gint rate = UMC::kSamplingFrequencies[sfi];
   GstBuffer* codec_data = gst_buffer_new_memdup(asc, static_cast<gsize>(asc_bytes));
