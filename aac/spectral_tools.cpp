@@ -127,7 +127,11 @@ void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, con
           Clamp(second.scale_factors[g][b], kMinIntensityPosition, kMaxIntensityPosition);
       float scale = Pow2Quarter(-position);
       if (cb == INTENSITY_HCB2) scale = -scale;
-      if (first.ms_mask_present == 1 && first.ms_used[g][b]) scale = -scale;
+      // invert_intensity(): ms_used reverses the direction, and
+      // ms_mask_present 2 sets every ms_used flag.
+      if (first.ms_mask_present == 2 || (first.ms_mask_present == 1 && first.ms_used[g][b])) {
+        scale = -scale;
+      }
       const int32_t end = base + length * offset[b + 1];
       for (int32_t k = base + length * offset[b]; k < end; ++k) right[k] = scale * left[k];
     }

@@ -171,7 +171,9 @@ int Patches(SBRDecState& s) {
   }
   if (sb != kx + M) return kSbrError;
   if (s.numPatches > 1 && s.patchNumSubbands[s.numPatches - 1] < 3) --s.numPatches;
-  if (s.numPatches < 0 || s.numPatches > 5) return kSbrError;
+  // Six patches are valid: a low start with a wide range (k0 8, kx + M 43
+  // at 44.1 kHz) needs them, and real encoders send such tables.
+  if (s.numPatches < 0 || s.numPatches > 6) return kSbrError;
   for (int32_t i = 0; i < s.numPatches; ++i) {
     if (s.patchStartSubband[i] < 0 || s.patchStartSubband[i] + s.patchNumSubbands[i] > k0)
       return kSbrError;

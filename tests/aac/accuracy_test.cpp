@@ -49,16 +49,19 @@ TEST_P(LcAccuracy, WithinLimits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, LcAccuracy,
-    ::testing::Values(
-        Case{"lc_8k_mo_12", false}, Case{"lc_7k_mo_16", false}, Case{"lc_11k_st_32", false},
-        Case{"lc_16k_mo_32", false}, Case{"lc_22k_st_64", false}, Case{"lc_24k_51_crc", false},
-        Case{"lc_32k_71_384", false}, Case{"lc_32k_pce_quad", false}, Case{"lc_44k_mo_tns", false},
-        Case{"lc_44k_st_ms", false}, Case{"lc_48k_mo_drum", false}, Case{"lc_64k_st_160", false},
-        Case{"lc_88k_mo_128", false}, Case{"lc_96k_st_256", false}, Case{"m2lc_22k_mo_48", false},
-        Case{"lc_44k_st_pns", true},
-        // Main and LTP: whole clips, prediction errors would accumulate.
-        Case{"main_22k_mo_48", false}, Case{"main_44k_st_128", false},
-        Case{"ltp_16k_mo_32", false}, Case{"ltp_44k_st_128", false}),
+    ::testing::Values(Case{"lc_8k_mo_12", false}, Case{"lc_7k_mo_16", false},
+                      Case{"lc_11k_st_32", false}, Case{"lc_16k_mo_32", false},
+                      Case{"lc_22k_st_64", false}, Case{"lc_24k_51_crc", false},
+                      Case{"lc_32k_71_384", false}, Case{"lc_32k_pce_quad", false},
+                      Case{"lc_44k_mo_tns", false}, Case{"lc_44k_st_ms", false},
+                      Case{"lc_48k_mo_drum", false}, Case{"lc_64k_st_160", false},
+                      Case{"lc_88k_mo_128", false}, Case{"lc_96k_st_256", false},
+                      Case{"m2lc_22k_mo_48", false}, Case{"lc_44k_st_pns", true},
+                      // Intensity bands under ms_mask_present 2: every band's direction inverted.
+                      Case{"lc_44k_st_is_ms2", false},
+                      // Main and LTP: whole clips, prediction errors would accumulate.
+                      Case{"main_22k_mo_48", false}, Case{"main_44k_st_128", false},
+                      Case{"ltp_16k_mo_32", false}, Case{"ltp_44k_st_128", false}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 // Garbage and an ID3v2 tag in front of the first frame change nothing.

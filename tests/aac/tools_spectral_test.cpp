@@ -141,12 +141,15 @@ TEST(StereoTools, IntensityScalesAndSigns) {
   for (int i = 4; i < 8; ++i) EXPECT_EQ(p.right[i], -0.5f * p.left[i]);
   for (int i = 8; i < 12; ++i) EXPECT_EQ(p.right[i], -4.0f * p.left[i]);
   for (int i = 12; i < 1024; ++i) EXPECT_EQ(p.right[i], r0[i]);
-  // With ms_mask_present 2 the sign is not inverted.
-  Pair q = LongPair(1);
+  // ms_mask_present 2 means every ms_used flag set: every band inverted
+  // (what FFmpeg's encoder writes with forced M/S and intensity stereo).
+  Pair q = LongPair(2);
   q.r->sfb_cb[0][0] = INTENSITY_HCB;
+  q.r->sfb_cb[0][1] = INTENSITY_HCB2;
   q.l->ms_mask_present = 2;
   ApplyIntensity(*q.l, *q.r, q.left.data(), q.right.data());
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(q.right[i], q.left[i]);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(q.right[i], -q.left[i]);
+  for (int i = 4; i < 8; ++i) EXPECT_EQ(q.right[i], q.left[i]);
 }
 
 TEST(StereoTools, IntensityInShortGroups) {

@@ -69,7 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fixture{"sbr_stereo_16000_invf", 32000, 2,
                 "inverse filtering after resets that change the noise bands, coupling on and off"},
         Fixture{"sbr_mono_22050_initial_header", 44100, 1,
-                "a first header that repeats a new decoder's fields, bs_limiter_bands 0"}),
+                "a first header that repeats a new decoder's fields, bs_limiter_bands 0"},
+        Fixture{"sbr_mono_22050_six_patches", 44100, 1,
+                "tables with six patches (start 0, stop 8, linear)"}),
     [](const ::testing::TestParamInfo<Fixture>& info) { return std::string(info.param.name); });
 
 }  // namespace

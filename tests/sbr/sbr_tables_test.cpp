@@ -75,6 +75,27 @@ TEST(SbrTables, TablesAreConsistent) {
   }
 }
 
+// A low start and a wide range need six patches: 44.1 kHz SBR rate, start 0
+// (k0 8), stop 8 (k2 43), linear bands of two (HE-AAC v2 encoders use
+// these tables at 22.05 kHz cores).  Each copy from below k0 reaches six
+// subbands at most, so five patches would leave the top of the range empty.
+TEST(SbrTables, SixPatches) {
+  auto s = Slot(4, 0, 8);
+  s->bs_freq_scale = 0;
+  ASSERT_EQ(SbrDeriveTables(*s), 0);
+  EXPECT_EQ(s->kx, 8);
+  EXPECT_EQ(s->M, 35);
+  ASSERT_EQ(s->numPatches, 6);
+  constexpr int32_t kCount[6] = {5, 6, 6, 6, 6, 6};
+  constexpr int32_t kStart[6] = {2, 1, 1, 1, 1, 1};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(s->patchNumSubbands[i], kCount[i]) << i;
+    EXPECT_EQ(s->patchStartSubband[i], kStart[i]) << i;
+  }
+  EXPECT_EQ(s->f_lim[0], 8);
+  EXPECT_EQ(s->f_lim[s->N_L], 43);
+}
+
 TEST(SbrTables, NoiseAndLimiterBandCounts) {
   auto s = Slot(4, 5, 7);
   s->bs_noise_bands = 0;

@@ -65,6 +65,7 @@ struct Options {
   bool dropped_patch_limiter_changes = false;  // new bs_limiter_bands, no reset, dropped last patch
   int start = -1, stop = -1, freq_scale = -1;  // force header fields
   bool initial_header = false;                 // first header repeats a new slot's fields
+  bool six_patches = false;                    // table-changing headers give six patches
   int classes = 15;                            // bit c: frame class c allowed
   int max_env = 5;
   int invf = -1;   // -1 random
@@ -87,6 +88,9 @@ void Usage(FILE* f) {
       "  --initial-header    the first header's table fields are those a decoder\n"
       "                      starts with (start 5, stop 0, crossover 0, scale 2,\n"
       "                      alter 1, noise 2); otherwise so in one stream of ten\n"
+      "  --six-patches       headers that change the tables give six patches (SBR\n"
+      "                      rates of 24 kHz and up); otherwise so in one stream of\n"
+      "                      ten where the rate allows it\n"
       "  --level L           middle envelope level in 1.5 dB steps (36)\n"
       "  --classes DIGITS    frame classes to use (0123: FIXFIX FIXVAR VARFIX VARVAR)\n"
       "  --max-env N         at most N envelopes per frame (5)\n"
@@ -173,7 +177,7 @@ bool Derive(const Header& h, int rate, SBRDecState* t) {
   const int k2 = t->f_master[t->N_master];
   const int limit = rate <= 3 ? 32 : (rate == 4 ? 35 : 48);
   if (k2 > 64 || k2 - t->k0 > limit || t->kx > 32 || t->kx + t->M > 64) return false;
-  if (t->N_Q < 1 || t->N_Q > 5 || t->numPatches < 1 || t->numPatches > 5) return false;
+  if (t->N_Q < 1 || t->N_Q > 5 || t->numPatches < 1 || t->numPatches > 6) return false;
   if (t->N_high < 1 || t->N_low < 1) return false;
   for (int i = 0; i < t->N_master; ++i) {
     if (t->f_master[i + 1] <= t->f_master[i]) return false;
@@ -327,6 +331,7 @@ class SbrWriter {
     }
     if (first || reset) {
       if (!Derive(header_, rate_, &t_)) std::abort();
+      stats_.six += t_.numPatches == 6;
       ResizeLevels();
       for (ChannelHistory& h : hist_) h.valid = false;
     }
@@ -351,7 +356,7 @@ class SbrWriter {
 
   struct Stats {
     long frames = 0, headers = 0, resets = 0, coupled = 0, sinusoids = 0, time_env = 0,
-         time_noise = 0, envelopes[6] = {}, classes[4] = {}, ext = 0, ps = 0, fine = 0;
+         time_noise = 0, envelopes[6] = {}, classes[4] = {}, ext = 0, ps = 0, fine = 0, six = 0;
   };
   const Stats& stats() const { return stats_; }
   const Header& header() const { return header_; }
@@ -359,7 +364,15 @@ class SbrWriter {
 
  private:
   Header RandomHeader(const Header* prev) {
+    // Six patches (a low start and a wide SBR range, e.g. the tables of
+    // start 0, stop 8, linear scale at 44.1 kHz) on the first header of one
+    // stream in ten, and then on every other reset.  Only SBR rates of
+    // 24 kHz and up have such tables; a random choice gives up for the
+    // stream after a while, a forced one fails below.
+    if (!prev) six_ = o_.six_patches || rng_.Chance(0.1);
+    const bool want_six = six_ && (!prev || rng_.Chance(0.5));
     for (int attempt = 0;; ++attempt) {
+      if (attempt == 50000 && !o_.six_patches) six_ = false;
       Header h = prev ? *prev : Header{};
       if (o_.fixed_header) {
         if (!Derive(h, rate_, &t_)) std::abort();
@@ -402,8 +415,10 @@ class SbrWriter {
       }
       // The first header may repeat the table fields a decoder's SBR state
       // starts with: the tables must still be derived from it.
-      if (!prev && o_.start < 0 && o_.stop < 0 && o_.freq_scale < 0 &&
-          (o_.initial_header || rng_.Chance(0.1))) {
+      // (Not in a stream that seeks six patches.)
+      const bool initial = !prev && o_.start < 0 && o_.stop < 0 && o_.freq_scale < 0 &&
+                           (o_.initial_header || (!six_ && rng_.Chance(0.1)));
+      if (initial) {
         h.start = 5;
         h.stop = 0;
         h.xover = 0;
@@ -426,7 +441,8 @@ class SbrWriter {
         h.extra2 = true;
       }
       SBRDecState t;
-      if (Derive(h, rate_, &t)) {
+      const bool six_wanted = want_six && six_ && tables && !initial;
+      if (Derive(h, rate_, &t) && (!six_wanted || t.numPatches == 6)) {
         // No reset into tables whose short last patch is dropped (the top
         // subbands without a patch): FFmpeg's float decoder then leaves
         // those subbands with what the previous tables put there (FAAD2
@@ -445,7 +461,8 @@ class SbrWriter {
         if (!reset || covered == t.M || o_.dropped_patch_resets) return h;
       }
       if (attempt > 100000) {
-        std::fprintf(stderr, "vxaac-hesynth: no valid header at rate index %d\n", rate_);
+        std::fprintf(stderr, "vxaac-hesynth: no valid header%s at rate index %d\n",
+                     six_wanted ? " with six patches" : "", rate_);
         std::exit(3);
       }
     }
@@ -791,6 +808,7 @@ class SbrWriter {
   bool pair_;
   Rng rng_, ps_rng_;
   Header header_;
+  bool six_ = false;  // this stream's resets seek tables with six patches
   SBRDecState t_{};
   Levels levels_[2];
   ChannelHistory hist_[2];
@@ -986,6 +1004,8 @@ int main(int argc, char** argv) {
       o.fixed_header = true;
     } else if (!std::strcmp(a, "--initial-header")) {
       o.initial_header = true;
+    } else if (!std::strcmp(a, "--six-patches")) {
+      o.six_patches = true;
     } else if (!std::strcmp(a, "--start")) {
       o.start = value(0, 15);
     } else if (!std::strcmp(a, "--stop")) {
@@ -1148,11 +1168,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "element %zu: %ld frames, %ld headers, %ld resets, classes %ld/%ld/%ld/%ld, "
                  "envelopes %ld/%ld/%ld/%ld/%ld, coupled %ld, time-delta env %ld noise %ld, "
-                 "sinusoids %ld, 1.5 dB %ld, unknown ext %ld, ps %ld\n",
+                 "sinusoids %ld, 1.5 dB %ld, unknown ext %ld, ps %ld, six-patch tables %ld\n",
                  e, s.frames, s.headers, s.resets, s.classes[0], s.classes[1], s.classes[2],
                  s.classes[3], s.envelopes[1], s.envelopes[2], s.envelopes[3], s.envelopes[4],
                  s.envelopes[5], s.coupled, s.time_env, s.time_noise, s.sinusoids, s.fine, s.ext,
-                 s.ps);
+                 s.ps, s.six);
   }
   return 0;
 }
