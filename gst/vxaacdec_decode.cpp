@@ -467,9 +467,11 @@ GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gbool
       dec->window = std::max(kMinWindow, 2 * used);
       return GST_FLOW_OK;
     }
-    if (dec->pending_frame) {  // delivered without input (several frames of one unit)
-      *length = 1;
-      return GST_FLOW_OK;
+    if (dec->pending) {
+      // Frames delivered without input (later frames of one unit): they go
+      // out with the next frame found.
+      dec->pending_frame = FALSE;
+      return GST_FLOW_EOS;
     }
     if (window < avail) {
       dec->window = std::min(avail, 2 * window);
@@ -633,7 +635,7 @@ GstFlowReturn vx_aac_dec_parse(GstAudioDecoder* base, GstAdapter* adapter, gint*
                                gint* length) {
   VxAACDec* dec = GST_VX_AAC_DEC(base);
   *offset = 0;
-  DropPending(dec);
+  dec->pending_frame = FALSE;
   if (dec->error_posted) return GST_FLOW_ERROR;  // the stream cannot be decoded
   if (!dec->loop_open && !OpenLoop(dec)) return GST_FLOW_ERROR;
   if (gst_pad_needs_reconfigure(SrcPad(dec))) {
@@ -650,7 +652,7 @@ GstFlowReturn vx_aac_dec_parse(GstAudioDecoder* base, GstAdapter* adapter, gint*
   gst_audio_decoder_get_parse_state(base, &sync, &eos);
   const GstFlowReturn ret = dec->loop->InBand() ? ParseInBand(dec, adapter, avail, eos, length)
                                                 : ParseRaw(dec, adapter, avail, length);
-  if (ret != GST_FLOW_OK) DropPending(dec);
+  if (ret != GST_FLOW_OK && ret != GST_FLOW_EOS) DropPending(dec);
   return ret;
 }
 
