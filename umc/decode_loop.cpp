@@ -240,7 +240,8 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   }
   const uint32_t consumed = before - input_.GetDataSize();
   consumed_ += consumed;
-  UpdateSizes();
+  // The suggested sizes are final once the stream is recognised.
+  if (frames_since_open_ < 2) UpdateSizes();
   const bool retry = (st == StatusOk || st == StatusInvalidStream) && out.GetDataSize() > 0 &&
                      InBand() && !at_end_ && frames_since_open_ == 0 && before < min_input_;
   if (prefix_size_ && !retry && consumed_ >= prefix_loaded_) SetPrefix(nullptr, 0);  // taken
