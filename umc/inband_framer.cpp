@@ -199,6 +199,9 @@ InbandFramer::Span InbandFramer::Detect(const uint8_t* p, int64_t n, bool at_end
 }
 
 InbandFramer::Span InbandFramer::AdtsStep(const uint8_t* p, int64_t n, bool at_end) {
+  // A header (9 bytes with its CRC word) is read whole: a part of one,
+  // perhaps of another stream, is not searched through as garbage.
+  if (n < 9 && !at_end) return Make(Kind::kNeedData);
   if (detect_new_streams_) {
     const AdtsChange change = CheckAdtsStream(p, n, adts_key_, at_end);
     if (change == AdtsChange::kUnsure) return Make(Kind::kNeedData);
