@@ -12,7 +12,7 @@
 //   0-3  buffer: [len high][len low] bytes (DISCONT when op bit 3, a time
 //        stamp when op bit 4)
 //   4    caps: [fields][rate][channels] and, when fields bit 3, [len] bytes
-//        of codec data
+//        of codec data (fields bit 7: stream-format loas)
 //   5    op bit 3: a GAP (time and duration from the next byte); else a
 //        flush (FLUSH_START, FLUSH_STOP)
 //   6    segment (op bit 3: BYTES, else TIME; op bit 4: rate -1), start
@@ -81,7 +81,8 @@ void PushCaps(GstHarness* h, Reader& r) {
   GstCaps* caps =
       gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, (fields & 1) ? 2 : 4, nullptr);
   GstStructure* s = gst_caps_get_structure(caps, 0);
-  if (const char* format = kFormats[(fields >> 1) & 3])
+  // Bit 7 (unused before LOAS came) takes LOAS instead of the listed formats.
+  if (const char* format = (fields & 0x80) ? "loas" : kFormats[(fields >> 1) & 3])
     gst_structure_set(s, "stream-format", G_TYPE_STRING, format, nullptr);
   if (fields & 0x08) {
     GstBuffer* cd = TakeBuffer(r, r.Byte());

@@ -1,6 +1,6 @@
 // libFuzzer target: the decoder front end on in-band streams (ADTS, ADIF,
-// raw ALS, behind an optional ID3v2 tag), driven through the decode loop
-// that the element and the command-line decoder share.
+// LOAS, raw ALS, behind an optional ID3v2 tag), driven through the decode
+// loop that the element and the command-line decoder share.
 //
 // Input: byte 0 chooses the decoder parameters and the caller's habits
 // (SBR mode, rate, PS mode, ALS original form, Reset now and then, float

@@ -13,11 +13,12 @@ GST_DEBUG_CATEGORY(vx_aac_dec_debug);
 namespace {
 
 // Input: MPEG-2/4 AAC (and ALS, under the same caps) framed as raw access
-// units, ADTS or ADIF; LATM/LOAS are left to other decoders.
-GstStaticPadTemplate sink_template =
-    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/mpeg, mpegversion=(int){ 2, 4 }, "
-                                            "stream-format=(string){ raw, adts, adif }"));
+// units, ADTS or ADIF; MPEG-4 AAC in LOAS (LATM with in-band configuration).
+GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("audio/mpeg, mpegversion=(int){ 2, 4 }, "
+                    "stream-format=(string){ raw, adts, adif }; "
+                    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas"));
 
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,

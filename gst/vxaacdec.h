@@ -43,7 +43,7 @@ struct VxAACDec {
 
   // From the sink caps.
   GstBuffer* codec_data;  // AudioSpecificConfig from the caps, or rebuilt
-  gint stream_type;       // 1 adts, 2 adif, 0 otherwise
+  gint stream_type;       // 1 adts, 2 adif, 3 loas, 0 otherwise
   gint rate;              // from the caps, then the decoder's output rate
   gint object_type;       // from codec_data (diagnostics)
   gint sampling_frequency_index;

@@ -110,6 +110,8 @@ gboolean vx_aac_dec_set_format(GstAudioDecoder* base, GstCaps* caps) {
     new_stream_type = 1;
   } else if (format && std::strcmp(format, "adif") == 0) {
     new_stream_type = 2;
+  } else if (format && std::strcmp(format, "loas") == 0) {
+    new_stream_type = 3;  // found in the bytes, like unparsed input
   } else if (const GValue* value = gst_structure_get_value(s, "codec_data")) {
     if (!G_VALUE_HOLDS(value, GST_TYPE_BUFFER) || !gst_value_get_buffer(value)) return FALSE;
     if (!gst_structure_get_int(s, "rate", &dec->rate)) return FALSE;

@@ -38,6 +38,7 @@ constexpr const char* kTextDamagedHeader = "Damaged frame skipped";
 constexpr const char* kTextRestarted = "Decoding failed; the decoder was restarted";
 constexpr const char* kTextTruncated = "The stream ends inside a frame";
 constexpr const char* kTextAlsCrc = "Decoded ALS samples do not match the stream's CRC";
+constexpr const char* kTextUnsupportedLatm = "Unsupported LATM multiplex: %s";
 // The base class's error for input without output at the end of a stream.
 constexpr const char* kTextBaseNoFrames = "No valid frames decoded before end of stream";
 
@@ -130,7 +131,11 @@ gboolean ReportFailure(VxAACDec* dec) {
                         ("status %d; the buffered input was dropped", st));
     return TRUE;
   }
-  if (aot != 0 && !SupportedObjectType(aot)) {
+  if (loop.LatmRefusal()) {
+    // A multiplex of several programs or layers is not taken apart.
+    PostError(dec, g_strdup_printf(kTextUnsupportedLatm, loop.LatmRefusal()),
+              g_strdup("LOAS stream refused before its first frame"));
+  } else if (aot != 0 && !SupportedObjectType(aot)) {
     PostError(dec, g_strdup_printf(kTextUnsupportedType, aot),
               g_strdup_printf("%s stream of audio object type %d",
                               loop.InBand() ? "in-band" : "configured", aot));
@@ -377,19 +382,24 @@ GstFlowReturn DecodeLoaded(VxAACDec* dec, guint64 head_offset, Event* last) {
         head_offset == GST_BUFFER_OFFSET_NONE ? head_offset : head_offset + loop.Consumed();
     const GstFlowReturn ret = OnFrame(dec, frame, end);
     if (ret != GST_FLOW_OK) return ret;
-    // Later frames of an input that were delivered without consuming any
-    // (several from one unit) go out with it.
+    // The further subframes of a LOAS frame come without input: they go out
+    // with the frame's first.
+    UMC::AACDecoder* aac = loop.Decoder();
+    if (aac && aac->PendingSubframes() > 0) continue;
     if (loop.Consumed() > 0 || !loop.InBand()) return GST_FLOW_OK;
   }
 }
 
-// The end of an in-band stream inside a frame.
+// The end of an in-band stream inside an ADTS or LOAS frame.
 void ReportTruncation(VxAACDec* dec, GstAdapter* adapter, gsize left) {
   guint8 head[3] = {};
   if (left >= 3) gst_adapter_copy(adapter, head, 0, 3);
-  if (dec->stream_frames > 0 && head[0] == 0xFF && (head[1] & 0xF6) == 0xF0)
-    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextTruncated),
-                        ("%" G_GSIZE_FORMAT " bytes of a last ADTS frame not decoded", left));
+  const gboolean adts = head[0] == 0xFF && (head[1] & 0xF6) == 0xF0;
+  const gboolean loas = head[0] == 0x56 && (head[1] & 0xE0) == 0xE0;
+  if (dec->stream_frames > 0 && (adts || loas))
+    GST_ELEMENT_WARNING(
+        dec, STREAM, DECODE, ("%s", kTextTruncated),
+        ("%" G_GSIZE_FORMAT " bytes of a last %s frame not decoded", left, adts ? "ADTS" : "LOAS"));
 }
 
 // Raw access units: the whole adapter (one input buffer) is one unit.
@@ -437,6 +447,9 @@ GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gbool
   }
   UMC::DecodeLoop& loop = *dec->loop;
   if (prefix && loop.SetPrefix(prefix, prefix_size) != UMC::StatusOk) return GST_FLOW_ERROR;
+  // Less than a whole ALS frame: not copied again for every buffer that
+  // arrives (one-byte buffers made that quadratic).
+  if (!eos && avail + prefix_size < loop.MinInput()) return GST_FLOW_EOS;
   guint64 distance = 0;
   const guint64 prev = gst_adapter_prev_offset(adapter, &distance);
   const guint64 head_offset = prev == GST_BUFFER_OFFSET_NONE ? prev : prev + distance;

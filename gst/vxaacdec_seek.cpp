@@ -226,6 +226,10 @@ gboolean ExamineHead(VxAACDec* dec, GstAdapter* adapter, VxAACDecSeek& s) {
   guint8 magic[4];
   gst_adapter_copy(adapter, magic, at, 4);
   if (dec->stream_type == 2 || std::memcmp(magic, "ADIF", 4) == 0) return Ready(s, Kind::kAdif);
+  // LOAS: a restart would wait for the next StreamMuxConfig, and one frame
+  // may hold several access units; no byte seeks.
+  if (dec->stream_type == 3 || (magic[0] == 0x56 && (magic[1] & 0xE0) == 0xE0))
+    return Ready(s, Kind::kUnknown);
   if (std::memcmp(magic, "ALS\0", 4) != 0) return Ready(s, Kind::kMaybeAdts);
   const gsize n = std::min(avail - at, kMaxAlsHeader);
   const guint8* p = static_cast<const guint8*>(gst_adapter_map(adapter, at + n));

@@ -7,11 +7,26 @@
 #include "aac/aac_dec_state.h"
 #include "als/als_decoder.h"
 #include "umc/audio_specific_config.h"
+#include "umc/latm.h"
 #include "umc/stream_detect.h"
 
 namespace UMC {
 
 UMC_DEFINE_CLASS(AACDecoder)
+
+// A LOAS stream's multiplex state: the current and the incoming
+// StreamMuxConfig, and the payloads of the element being delivered (one
+// output frame per subframe, the frame's bytes consumed with the first).
+struct LatmStreamState {
+  int32_t have_config;
+  int32_t current;  // index of the stream's configuration in config[]
+  LatmMuxConfig config[2];
+  LatmPayloads payloads;
+  int32_t next;        // next subframe to deliver
+  int32_t unconsumed;  // bytes of the LOAS frame still to consume
+  int32_t damaged;     // the element is delivered as silent frames
+  uint8_t payload[kLoasMaxFrameBytes];
+};
 
 namespace {
 
@@ -122,10 +137,22 @@ Status AACDecoder::LockBlocks() {
       return StatusAllocFailed;
     }
   }
+  if (latm_mem_id_) {
+    latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+    if (!latm_) {
+      if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
+      allocator_->Unlock(main_mem_id_);
+      state_ = nullptr;
+      extra_ = nullptr;
+      return StatusAllocFailed;
+    }
+  }
   return StatusOk;
 }
 
 void AACDecoder::UnlockBlocks() {
+  if (latm_mem_id_ && latm_) allocator_->Unlock(latm_mem_id_);
+  latm_ = nullptr;
   if (extra_mem_id_ && extra_) allocator_->Unlock(extra_mem_id_);
   if (main_mem_id_ && state_) allocator_->Unlock(main_mem_id_);
   state_ = nullptr;
@@ -209,6 +236,13 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     als_ = nullptr;
     AacAttachObjectBlock(*state_, nullptr, false);
   }
+  if (latm_mem_id_) {
+    if (latm_) allocator_->Unlock(latm_mem_id_);
+    allocator_->Free(latm_mem_id_);
+    latm_mem_id_ = 0;
+    latm_ = nullptr;
+  }
+  latm_refusal_ = 0;
   sbr_seen_ = 0;
   time_ = 0.0;
   framer_.Reset();
@@ -241,16 +275,10 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   BitReaderInit(r, cfg, config_size_);
   AudioSpecificConfig asc;
   std::memset(&asc, 0, sizeof(asc));
-  AACDecState& s = *state_;
   if (ParseAudioSpecificConfig(asc, r) != 0) {
     UnlockBlocks();
     return StatusInitFailed;
   }
-  if (asc.extension_object_type == 5) {
-    s.sbr_rate_mode =
-        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
-  }
-  if (asc.sbr_present == 0) s.ps_mode_working = 0;
   object_type_ = asc.object_type;
   if (object_type_ == 36) {
     const Status st = InitAlsFromConfig(cfg, config_size_, asc.als_config_bit);
@@ -258,26 +286,31 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     if (st == StatusOk) p->data->MoveDataPointer(config_size_);
     return st;
   }
-  if (!SupportedAacType(object_type_)) {
-    // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
-    UnlockBlocks();
-    return StatusFailed;
+  const Status st = ConfigureAac(asc);
+  if (st == StatusOk || st == StatusInitFailed) header_kind_ = kHeaderConfigured;
+  if (st == StatusOk) p->data->MoveDataPointer(config_size_);
+  UnlockBlocks();
+  return st;
+}
+
+// Takes an AAC configuration (codec data, or a LOAS stream's
+// StreamMuxConfig) into the state.
+Status AACDecoder::ConfigureAac(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (asc.extension_object_type == 5) {
+    s.sbr_rate_mode =
+        asc.extension_sampling_frequency_index == asc.sampling_frequency_index ? 1 : 0;
   }
+  if (asc.sbr_present == 0) s.ps_mode_working = 0;
+  object_type_ = asc.object_type;
+  // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
+  if (!SupportedAacType(object_type_)) return StatusFailed;
   s.object_type = object_type_;
-  if (const Status st = AllocateObjectBlock(); st != StatusOk) {
-    UnlockBlocks();
-    return st;
-  }
-  header_kind_ = 1;
+  if (const Status st = AllocateObjectBlock(); st != StatusOk) return st;
   sampling_frequency_index_ = EffectiveSamplingFrequencyIndex(asc);
   s.channel_configuration = asc.channel_configuration;
   if (asc.channel_configuration == 0) AacSetProgramConfig(s, asc.ga.pce);
-  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
-    UnlockBlocks();
-    return StatusInitFailed;
-  }
-  p->data->MoveDataPointer(config_size_);
-  UnlockBlocks();
+  if (AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) return StatusInitFailed;
   return StatusOk;
 }
 
@@ -299,7 +332,7 @@ Status AACDecoder::InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t a
 // ADIF program configuration.
 Status AACDecoder::TakeStreamHeader(const uint8_t* p, int64_t bytes) {
   AACDecState& s = *state_;
-  header_kind_ = 1;
+  header_kind_ = kHeaderConfigured;
   if (framer_.Format() == InbandFormat::kAls) {
     object_type_ = 36;
     BitReader r;
@@ -327,7 +360,7 @@ Status AACDecoder::StartAdts(const AdtsHeader& h) {
   object_type_ = AdtsObjectType(h.fixed);
   s.object_type = object_type_;
   sampling_frequency_index_ = h.fixed.sampling_frequency_index;
-  header_kind_ = 2;
+  header_kind_ = kHeaderAdts;
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
     return StatusFailed;
@@ -367,9 +400,18 @@ Status AACDecoder::NextInbandUnit(MediaData* in, InbandUnit* unit) {
       case InbandFramer::Kind::kFrame:
         break;
     }
+    if (framer_.Format() == InbandFormat::kLoas) {
+      // The object type and rate come with the first StreamMuxConfig.
+      if (header_kind_ == kHeaderUnknown) {
+        header_kind_ = kHeaderLoas;
+        if (const Status st = AllocateLatm(); st != StatusOk) return st;
+      }
+      unit->frame_bytes = static_cast<int32_t>(span.bytes);
+      return StatusOk;
+    }
     if (framer_.Format() != InbandFormat::kAdts) return StatusOk;
     const AdtsHeader& h = span.adts;
-    if (header_kind_ == 0) {
+    if (header_kind_ == kHeaderUnknown) {
       if (const Status st = StartAdts(h); st != StatusOk) return st;
     }
     s.channel_configuration = h.fixed.channel_configuration;
@@ -392,6 +434,8 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   const double t0_in = in->GetTime();
+  // A LOAS element's later subframes come without further input.
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, nullptr);
   const bool was_pending = s.pending_consumed != 0;
   InbandUnit unit;
   if (was_pending) {
@@ -406,6 +450,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
       }
     }
   }
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, &unit);
   profile_mask_ = ProfileMaskFor(object_type_);
   if (object_type_ == 36 && als_) return DecodeAls(in, out, 0, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
@@ -430,7 +475,6 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   int32_t used = 0;
   s.output_float = float_output_ ? 1 : 0;
-  const int32_t sample_bytes = AacSampleBytes(s);
   int32_t r = DecodeRawDataBlock(
       in->GetDataPointer() + unit.header_bytes, &used, outp, static_cast<int32_t>(avail),
       static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
@@ -449,26 +493,35 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
     }
     r = kAacMalformed;
   }
+  // An ADTS frame is consumed whole, so a damaged frame still advances by
+  // exactly one frame.
+  if (unit.frame_bytes >= 0) total = unit.frame_bytes;
+  if (stream_format_ == kStreamTypeMpeg4Config) total = in->GetDataSize();
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, total);
+  UnlockBlocks();
+  return st;
+}
+
+// The output of one decoded frame, or of a silent one in place of a
+// malformed frame (r == kAacMalformed): consumes `consume` input bytes,
+// sizes and stamps the output.
+Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in,
+                                int64_t out_free, int64_t consume) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
+  const int32_t sample_bytes = AacSampleBytes(s);
   const int32_t factor = s.frame_length_factor;
   const int32_t samples = kAacFrameLength * factor;
   const int32_t rate = s.sample_rate * factor;
   int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
   if (r == kAacMalformed && out_free < int64_t{channels} * samples * sample_bytes) {
-    UnlockBlocks();
     return StatusNotEnoughBuffer;
   }
   if (!sbr_seen_ && s.sbr_present) {
     sbr_seen_ = 1;
     profile_mask_ |= 16;
   }
-  // An ADTS frame is consumed whole, so a damaged frame still advances by
-  // exactly one frame.
-  if (unit.frame_bytes >= 0) total = unit.frame_bytes;
-  if (stream_format_ == kStreamTypeMpeg4Config) {
-    in->MoveDataPointer(static_cast<int32_t>(in->GetDataSize()));
-  } else {
-    in->MoveDataPointer(static_cast<int32_t>(total));
-  }
+  in->MoveDataPointer(static_cast<int32_t>(consume));
   if (r == kAacMalformed && channels > 0)
     std::memset(outp, 0, static_cast<size_t>(channels) * samples * sample_bytes);
   out->SetDataSize(static_cast<uint32_t>(channels * samples * sample_bytes));
@@ -487,8 +540,186 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   }
   info_.valid = 1;
   RefreshInfo();
-  UnlockBlocks();
   return Map(r);
+}
+
+// The LOAS stream's state, allocated (and locked) when the framing is
+// recognised.
+Status AACDecoder::AllocateLatm() {
+  if (!latm_mem_id_ &&
+      allocator_->Alloc(&latm_mem_id_, sizeof(LatmStreamState), 1, 16) != StatusOk) {
+    latm_mem_id_ = 0;
+    return StatusAllocFailed;
+  }
+  latm_ = static_cast<LatmStreamState*>(allocator_->Lock(latm_mem_id_));
+  if (!latm_) return StatusAllocFailed;
+  std::memset(static_cast<void*>(latm_), 0, sizeof(LatmStreamState));
+  return StatusOk;
+}
+
+const char* AACDecoder::LatmRefusal() const {
+  return latm_refusal_ ? LatmRefusalText(latm_refusal_) : nullptr;
+}
+
+int32_t AACDecoder::PendingSubframes() {
+  if (header_kind_ != kHeaderLoas || LockBlocks() != StatusOk) return 0;
+  const int32_t pending = latm_ ? latm_->payloads.count - latm_->next : 0;
+  UnlockBlocks();
+  return pending > 0 ? pending : 0;
+}
+
+// One subframe of a LOAS stream: the next of the element in hand, or the
+// first of the next frame's element (`first`: the frame the framer found in
+// this call).  Unlocks.
+Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in,
+                                const InbandUnit* first) {
+  LatmStreamState& l = *latm_;
+  while (l.next >= l.payloads.count) {
+    InbandUnit unit;
+    Status st = first ? StatusOk : NextInbandUnit(in, &unit);
+    if (first) unit = *first;
+    first = nullptr;
+    if (st == StatusOk) st = LatmTakeElement(in, unit.frame_bytes);
+    if (st != StatusOk) {
+      l.payloads.count = 0;  // nothing of a refused element is delivered later
+      UnlockBlocks();
+      return st;
+    }
+  }
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  profile_mask_ = ProfileMaskFor(object_type_);
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  int32_t r = kAacMalformed;
+  state_->output_float = float_output_ ? 1 : 0;
+  if (!l.damaged) {
+    const int32_t length = l.payloads.length[l.next];
+    int32_t used = 0;
+    r = DecodeRawDataBlock(l.payload + l.payloads.offset[l.next], &used, outp, length,
+                           static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free),
+                           *state_);
+    if (r == kAacOutputTooSmall) {
+      UnlockBlocks();
+      return StatusNotEnoughBuffer;
+    }
+    if (r == kAacOk && used > length) r = kAacMalformed;
+  }
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, l.unconsumed);
+  if (st != StatusNotEnoughBuffer) {
+    l.unconsumed = 0;
+    ++l.next;
+  }
+  UnlockBlocks();
+  return st;
+}
+
+// Takes the AudioMuxElement of the LOAS frame at the input (`frame_bytes`
+// long, found by the framer) apart into the stream state; the input stays
+// at the frame's start (the frame is consumed with its first subframe).
+// A frame before the stream's first StreamMuxConfig is consumed without
+// payloads (the caller goes on to the next).
+Status AACDecoder::LatmTakeElement(MediaData* in, int32_t frame_bytes) {
+  LatmStreamState& l = *latm_;
+  l.payloads.count = l.next = l.unconsumed = l.damaged = 0;
+  const uint8_t* f = in->GetDataPointer();
+  const int32_t bytes = frame_bytes;
+  bool fresh = false;
+  LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
+  const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes, current,
+                                           l.config[1 - l.current], &fresh, l.payloads, l.payload,
+                                           static_cast<int32_t>(sizeof(l.payload)));
+  if (res == kLatmNoConfig) {  // tuned in between configurations
+    in->MoveDataPointer(bytes);
+    return StatusOk;
+  }
+  l.unconsumed = bytes;
+  bool damaged = res != kLatmOk;
+  if (!damaged && fresh) {
+    const Status st = LatmTakeConfig(&damaged);
+    if (st != StatusOk) {
+      if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
+      l.unconsumed = 0;
+      return st;
+    }
+  }
+  if (damaged && l.have_config) {
+    // Silence for each subframe of the stream's configuration.
+    l.damaged = 1;
+    l.payloads.count = l.config[l.current].num_sub_frames + 1;
+    return StatusOk;
+  }
+  if (!damaged) return StatusOk;
+  // Nothing decodable before the first usable configuration.
+  in->MoveDataPointer(bytes);
+  l.unconsumed = 0;
+  l.payloads.count = 0;
+  if (res == kLatmUnsupportedLayout) {
+    latm_refusal_ = l.config[1 - l.current].refusal;
+    return StatusUnsupportedStream;
+  }
+  if (res == kLatmUnsupportedConfig) {
+    object_type_ = l.config[1 - l.current].asc.object_type;
+    return StatusFailed;
+  }
+  return StatusOk;
+}
+
+// A StreamMuxConfig arrived (in config[1 - current]).  Another
+// AudioSpecificConfig than the stream's starts a new stream; *damaged is
+// set when it cannot be used (before the first configuration an
+// unsupported object type ends decoding instead: StatusFailed).
+Status AACDecoder::LatmTakeConfig(bool* damaged) {
+  LatmStreamState& l = *latm_;
+  const LatmMuxConfig& now = l.config[l.current];
+  const LatmMuxConfig& c = l.config[1 - l.current];
+  const bool same = l.have_config && c.asc_bits == now.asc_bits &&
+                    std::memcmp(c.asc_bytes, now.asc_bytes, (c.asc_bits + 7) / 8) == 0;
+  if (!same) {
+    const int32_t aot = c.asc.object_type;
+    if (!SupportedAacType(aot) || EffectiveSamplingFrequencyIndex(c.asc) > 12) {
+      if (!l.have_config && !SupportedAacType(aot)) {
+        object_type_ = aot;
+        return StatusFailed;
+      }
+      *damaged = true;
+      return StatusOk;
+    }
+    if (const Status st = LatmStartStream(c.asc); st != StatusOk) {
+      if (st == StatusAllocFailed) return st;
+      *damaged = true;
+      return StatusOk;
+    }
+  }
+  l.current = 1 - l.current;
+  l.have_config = 1;
+  return StatusOk;
+}
+
+// A LOAS stream's new AudioSpecificConfig: the decoder starts over as a new
+// decoder would (no history, element tables, SBR headers, noise generator
+// state or object-type tools of the last configuration), with the SBR and
+// PS modes last set.
+Status AACDecoder::LatmStartStream(const AudioSpecificConfig& asc) {
+  AACDecState& s = *state_;
+  if (extra_mem_id_) {
+    if (extra_) allocator_->Unlock(extra_mem_id_);
+    allocator_->Free(extra_mem_id_);
+    extra_mem_id_ = 0;
+    extra_ = extra_base_ = nullptr;
+    AacAttachObjectBlock(s, nullptr, false);
+  }
+  AacSbrInit(s);
+  s.noise_state = 0;  // the noise generator starts from its seed again
+  AacCoreReset(s);
+  s.element_count = s.next_channel = s.position_count = 0;
+  s.pce_present = s.positions_valid = 0;
+  s.sbr_rate_mode = requested_sbr_rate_mode_;
+  s.ps_mode_working = s.ps_mode;
+  sbr_seen_ = 0;
+  return ConfigureAac(asc);
 }
 
 // One ALS frame (GetFrame steps 8-19 for object type 36).  Unlocks.
@@ -676,6 +907,7 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
       s.sbr_mode = 18;
       s.sbr_rate_mode = 0;
     }
+    requested_sbr_rate_mode_ = s.sbr_rate_mode;
   }
   UnlockBlocks();
   return StatusOk;
@@ -692,6 +924,9 @@ Status AACDecoder::Reset() {
   time_ = 0.0;
   AacCoreReset(*state_);
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
+  // Subframes of a LOAS element in hand are dropped; one not delivered yet
+  // is read again from the input.
+  if (latm_) latm_->payloads.count = latm_->next = latm_->unconsumed = 0;
   UnlockBlocks();
   return StatusOk;
 }
@@ -716,8 +951,11 @@ Status AACDecoder::GetDuration(float* seconds) {
 }
 
 Status AACDecoder::Close() {
-  if (!main_mem_id_ && !extra_mem_id_) return StatusOk;
+  if (!main_mem_id_ && !extra_mem_id_ && !latm_mem_id_) return StatusOk;
   if (!allocator_) return StatusOk;
+  if (latm_mem_id_) allocator_->Free(latm_mem_id_);
+  latm_mem_id_ = 0;
+  latm_ = nullptr;
   if (extra_mem_id_) allocator_->Free(extra_mem_id_);
   extra_mem_id_ = 0;
   extra_ = extra_base_ = nullptr;

@@ -13,6 +13,9 @@ struct AlsState;
 
 namespace UMC {
 
+struct AudioSpecificConfig;
+struct LatmStreamState;
+
 class AACDecoder : public AudioCodec {
   UMC_DERIVED_CLASS(AACDecoder, AudioCodec)
 
@@ -52,6 +55,15 @@ class AACDecoder : public AudioCodec {
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
+  // The in-band stream is LOAS (LATM inside AudioSyncStream frames).
+  bool IsLoas() const { return header_kind_ == kHeaderLoas; }
+  // Why a LOAS stream's multiplex was refused (StatusUnsupportedStream), or
+  // null.
+  const char* LatmRefusal() const;
+  // Subframes of the LOAS frame in hand that are still to come: the next
+  // GetFrame calls deliver them without consuming input.
+  int32_t PendingSubframes();
+
  private:
   struct StreamInfo {
     int32_t valid = 0;
@@ -77,12 +89,20 @@ class AACDecoder : public AudioCodec {
   // Where the next access unit of an in-band stream lies.
   struct InbandUnit {
     int32_t header_bytes = 0;  // ADTS header in front of the raw data block
-    int32_t frame_bytes = -1;  // the whole ADTS frame; -1: the rest of the input
+    int32_t frame_bytes = -1;  // the whole ADTS or LOAS frame; -1: the rest of the input
     uint16_t expected_crc = 0;
   };
   Status NextInbandUnit(MediaData* in, InbandUnit* unit);
   Status TakeStreamHeader(const uint8_t* p, int64_t bytes);
   Status StartAdts(const AdtsHeader& h);
+  Status ConfigureAac(const AudioSpecificConfig& asc);
+  Status EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in, int64_t out_free,
+                      int64_t consume);
+  Status AllocateLatm();
+  Status GetLatmFrame(MediaData* in, MediaData* out, double t0_in, const InbandUnit* first);
+  Status LatmTakeElement(MediaData* in, int32_t frame_bytes);
+  Status LatmTakeConfig(bool* damaged);
+  Status LatmStartStream(const AudioSpecificConfig& asc);
   void RefreshInfo();
   Status Map(int32_t r) const;
 
@@ -100,7 +120,8 @@ class AACDecoder : public AudioCodec {
   AlsState* als_ = nullptr;
   int32_t stream_format_ = 0;
   int32_t config_size_ = 0;
-  int32_t header_kind_ = 0;  // 0 unknown, 1 configured, 2 ADTS
+  enum : int32_t { kHeaderUnknown = 0, kHeaderConfigured = 1, kHeaderAdts = 2, kHeaderLoas = 3 };
+  int32_t header_kind_ = kHeaderUnknown;
   int32_t sampling_frequency_index_ = 0;
   int32_t frame_count_ = 0;
   int32_t object_type_ = 0;
@@ -108,6 +129,14 @@ class AACDecoder : public AudioCodec {
   int32_t als_restore_original_ = 0;
   bool float_output_ = false;
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
+  // LOAS streams: configuration, payloads and subframe position, in a third
+  // block (no pointers inside: it may move freely between locks).
+  MemId latm_mem_id_ = 0;
+  LatmStreamState* latm_ = nullptr;
+  int32_t latm_refusal_ = 0;
+  // The SBR rate mode of the last SetParams, which a LOAS stream's new
+  // configuration starts from (codec data may have changed it).
+  int32_t requested_sbr_rate_mode_ = 1;
 };
 
 }  // namespace UMC

@@ -181,6 +181,13 @@ int ParseGASpecificConfig(GASpecificConfig& g, BitReader& r, int32_t channel_con
 }
 
 int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
+  return ParseAudioSpecificConfig(c, r, BitReaderBitsLeft(r));
+}
+
+int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r, int64_t length_bits) {
+  const int64_t start = BitReaderBitsConsumed(r);
+  // Bits of the configuration not read yet (0 when its length is unknown).
+  auto left = [&]() { return length_bits - (BitReaderBitsConsumed(r) - start); };
   std::memset(&c.ga, 0, sizeof(c.ga));
   c.channel_configuration = 0;
   c.sampling_frequency = 0;
@@ -227,7 +234,7 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
   if (BitReaderOverrun(r)) return -1;
   if (c.extension_object_type == 5) return 0;
   // Backward-compatible signalling: a sync extension after the core config.
-  if (BitReaderBitsLeft(r) <= 15) return 0;
+  if (length_bits <= 0 || left() <= 15) return 0;
   if (BitReaderRead(r, 11) != 0x2B7) return 0;
   const int32_t ext = static_cast<int32_t>(BitReaderRead(r, 5));
   if (ext != 5) return 0;
@@ -241,7 +248,7 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r) {
   if (c.extension_sampling_frequency_index == 15) {
     c.extension_sampling_frequency = static_cast<int32_t>(BitReaderRead(r, 24));
   }
-  if (BitReaderBitsLeft(r) >= 12 && BitReaderRead(r, 11) == 0x548) {
+  if (left() >= 12 && BitReaderRead(r, 11) == 0x548) {
     c.ps_present = static_cast<int32_t>(BitReaderRead(r, 1));
   }
   return 0;

@@ -85,6 +85,12 @@ extern const int32_t kSamplingFrequencies[13];
 // 0, or -1 for an unsupported object type or a configuration that runs past
 // its data.
 int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r);
+// The same for a configuration of `length_bits` bits from the reader's
+// position, as a transport layer gives it: the backward-compatible SBR/PS
+// signalling is looked for only in the bits that the core configuration
+// leaves of that length.  0 means the length is not known (a configuration
+// read in place inside a larger structure), which rules that signalling out.
+int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r, int64_t length_bits);
 int ParseGASpecificConfig(GASpecificConfig& g, BitReader& r, int32_t channel_configuration,
                           int32_t object_type);
 // Returns element_instance_tag.

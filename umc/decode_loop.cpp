@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "umc/latm.h"
+
 namespace UMC {
 
 namespace {
@@ -56,6 +58,7 @@ void DecodeLoop::Close() {
   failure_ = StatusOk;
   fatal_ = false;
   object_type_ = 0;
+  latm_refusal_ = nullptr;
 }
 
 void DecodeLoop::SetFloatOutput(bool on) {
@@ -190,11 +193,15 @@ Status DecodeLoop::SetPrefix(const uint8_t* data, size_t n) {
 
 DecodeLoop::Event DecodeLoop::Fail(Status st) {
   failure_ = st;
-  if (dec_) object_type_ = dec_->ObjectType();
+  if (dec_) {
+    object_type_ = dec_->ObjectType();
+    latm_refusal_ = st == StatusUnsupportedStream ? dec_->LatmRefusal() : nullptr;
+  }
   const bool unsupported = object_type_ != 0 && !Decodable(object_type_);
   const bool bad_als_header = object_type_ == kObjectTypeAls && frames_since_open_ == 0 &&
                               (st == StatusInitFailed || st == StatusUnsupportedStream);
-  fatal_ = fatal_ || (st == StatusFailed && unsupported) || bad_als_header;
+  fatal_ =
+      fatal_ || (st == StatusFailed && unsupported) || bad_als_header || latm_refusal_ != nullptr;
   Destroy();
   SetPrefix(nullptr, 0);
   consumed_ = loaded_;  // the rest of this input goes with the decoder
@@ -256,8 +263,12 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
     consumed_ -= consumed;
     return Event::kNeedData;
   }
+  // Frames must consume input: the only repeats allowed without are the
+  // delivery of a frame kept after a refusal for space, and the further
+  // subframes of a LOAS frame (consumed with its first).
   idle_ = consumed == 0 ? idle_ + 1 : 0;
-  if ((produced == 0 && consumed == 0) || idle_ > 1) return Fail(StatusFailed);
+  const int max_idle = dec_->IsLoas() ? kLatmMaxSubFrames : 1;
+  if ((produced == 0 && consumed == 0) || idle_ > max_idle) return Fail(StatusFailed);
   if (produced > 0) ++frames_since_open_;
   if (adts_key_ == 0 && InBand() && st == StatusOk && frames_since_open_ <= 2)
     adts_key_ = dec_->LastAdtsKey();

@@ -12,9 +12,11 @@
 //    configuration, confirmed by the next header, starts a new stream: the
 //    decoder is re-created for it;
 //  - a call that neither consumes input nor produces output, or any status
-//    but success and a damaged frame, ends the stream's decoder (kFailed).
+//    but success and a damaged frame, ends the stream's decoder (kFailed);
+//    only the further subframes of a LOAS frame come without input.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -83,9 +85,12 @@ class DecodeLoop {
   bool Fatal() const { return fatal_; }
   // Object type of the stream (0 while unknown; kept after a failure).
   int32_t ObjectType() const { return object_type_; }
+  // Why a LOAS multiplex was refused (a fatal failure), or null.
+  const char* LatmRefusal() const { return latm_refusal_; }
   bool InBand() const { return config_size_ == 0; }
-  // Input the decoder wants in hand per frame (in-band ALS), else 0.
-  uint32_t MinInput() const { return min_input_; }
+  // Input the decoder wants in hand before it decodes (in-band ALS: a
+  // frame, or what a new decoder waits for), else 0.
+  uint32_t MinInput() const { return dec_ ? min_input_ : std::max(min_input_, open_input_); }
   // Frames produced since the decoder was (re)created.
   uint64_t FramesSinceOpen() const { return frames_since_open_; }
 
@@ -119,6 +124,7 @@ class DecodeLoop {
   Status failure_ = StatusOk;
   bool fatal_ = false;
   int32_t object_type_ = 0;
+  const char* latm_refusal_ = nullptr;
 };
 
 }  // namespace UMC

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "als/als_decoder.h"
+#include "umc/latm.h"
 
 namespace UMC {
 
@@ -116,7 +117,14 @@ InbandFormat PeekInbandFormat(const uint8_t* p, int64_t n, int64_t* tag_bytes) {
   p += tag;
   if (std::memcmp(p, "ADIF", 4) == 0) return InbandFormat::kAdif;
   if (std::memcmp(p, "ALS\0", 4) == 0) return InbandFormat::kAls;
-  return HasAdtsSync(p) ? InbandFormat::kAdts : InbandFormat::kUnknown;
+  if (HasAdtsSync(p)) return InbandFormat::kAdts;
+  // LOAS: a sync word and a length whose end, when in hand, is the next
+  // frame's sync word.
+  const int64_t left = n - tag;
+  const int32_t loas = LoasFrameBytes(p, left);
+  if (loas > 0 && LoasSyncPrefix(p + loas, loas < left ? left - loas : 0))
+    return InbandFormat::kLoas;
+  return InbandFormat::kUnknown;
 }
 
 void InbandFramer::Reset() {
@@ -144,6 +152,8 @@ InbandFramer::Span InbandFramer::Next(const uint8_t* p, int64_t n, bool at_end) 
       return Detect(p, n, at_end);
     case InbandFormat::kAdts:
       return AdtsStep(p, n, at_end);
+    case InbandFormat::kLoas:
+      return LoasStep(p, n, at_end);
     default:
       return Make(Kind::kFrame);  // ADIF and ALS frames: decoding tells their length
   }
@@ -179,16 +189,30 @@ InbandFramer::Span InbandFramer::Detect(const uint8_t* p, int64_t n, bool at_end
     // A header cut short: wait for the rest rather than scan it as garbage.
     if (n < kMaxAdifHeaderBytes && !at_end) return Make(Kind::kNeedData);
   }
-  // ADTS, possibly after leading garbage: the first plausible header whose
-  // frame is followed by another header of the same stream (or by the end
-  // of the data) starts the stream.
-  bool pending = false;
-  const int64_t at = FindAdtsStart(p, n, &pending);
+  // ADTS or LOAS, possibly after leading garbage: the first plausible
+  // header whose frame is followed by another header of the kind (ADTS: with
+  // the same fixed fields), or by the end of the data, starts the stream.  A
+  // start confirmed by its next header goes before a candidate that waits
+  // for more data (garbage may hold a LOAS header whose length runs past a
+  // short ADTS stream's end); otherwise the earlier start.
+  bool adts_pending = false, loas_pending = false;
+  const int64_t adts = FindAdtsStart(p, n, &adts_pending);
+  const int64_t loas = FindLoasStart(p, n, kMaxAdtsSearch, &loas_pending);
+  const bool adts_sure = adts >= 0 && !adts_pending, loas_sure = loas >= 0 && !loas_pending;
+  const bool is_loas = adts >= 0 && loas >= 0 && adts_sure != loas_sure
+                           ? loas_sure
+                           : loas >= 0 && (adts < 0 || loas < adts);
+  const int64_t at = is_loas ? loas : adts;
+  const bool pending = is_loas ? loas_pending : adts_pending;
   if (pending) return at > 0 ? Make(Kind::kSkip, at) : Make(Kind::kNeedData);
   if (at < 0) {
     if (at_end) return Make(Kind::kSkip, n);
     const int64_t searched = std::min(n, kMaxAdtsSearch) - kKeepForHeader;
     return searched > 0 ? Make(Kind::kSkip, searched) : Make(Kind::kNeedData);
+  }
+  if (is_loas) {
+    format_ = InbandFormat::kLoas;
+    return at > 0 ? Make(Kind::kSkip, at) : LoasStep(p, n, at_end);
   }
   AdtsHeader h;
   ReadAdtsHeader(p + at, n - at, &h);
@@ -196,6 +220,20 @@ InbandFramer::Span InbandFramer::Detect(const uint8_t* p, int64_t n, bool at_end
   adts_sync_ = AdtsSyncPattern(h.fixed);
   adts_key_ = AdtsStreamKey(p + at);
   return at > 0 ? Make(Kind::kSkip, at) : AdtsStep(p, n, at_end);
+}
+
+// The next LOAS frame: its sync word and length, followed by another sync
+// word (or the end of the data); a false sync word is skipped by a byte.
+InbandFramer::Span InbandFramer::LoasStep(const uint8_t* p, int64_t n, bool at_end) {
+  int64_t at = 0;
+  while (at < n && !LoasSyncPrefix(p + at, n - at)) ++at;
+  if (at > 0) return Make(Kind::kSkip, at);
+  if (n < kLoasHeaderBytes) return at_end ? Make(Kind::kSkip, n) : Make(Kind::kNeedData);
+  const int32_t bytes = LoasFrameBytes(p, n);
+  if (bytes == 0) return Make(Kind::kSkip, 1);
+  if (bytes > n) return Make(Kind::kNeedData);
+  if (!LoasSyncPrefix(p + bytes, n - bytes)) return Make(Kind::kSkip, 1);
+  return Make(Kind::kFrame, bytes);
 }
 
 InbandFramer::Span InbandFramer::AdtsStep(const uint8_t* p, int64_t n, bool at_end) {

@@ -1,10 +1,11 @@
-// Framing of in-band streams: an ID3v2 tag in front, then ADTS frames, an
-// ADIF header followed by raw data blocks, or an ALS stream header followed
-// by ALS frames (ISO/IEC 14496-3, 1.A.2 and 1.A.3; ISO/IEC 14496-3, 11).
-// The one place that recognises an in-band stream and steps through ADTS
+// Framing of in-band streams: an ID3v2 tag in front, then ADTS frames,
+// LOAS frames (AudioSyncStream, ISO/IEC 14496-3, 1.7.2), an ADIF header
+// followed by raw data blocks, or an ALS stream header followed by ALS
+// frames (ISO/IEC 14496-3, 1.A.2 and 1.A.3; ISO/IEC 14496-3, 11).  The one
+// place that recognises an in-band stream and steps through its frame
 // headers: the decoder front end, the element, the command-line decoder and
-// the tests all go through it.  Another framing (LOAS) is another
-// InbandFormat with its own detection and frame step here.
+// the tests all go through it.  Each framing is an InbandFormat with its own
+// detection and frame step here.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 
 namespace UMC {
 
-enum class InbandFormat : int32_t { kUnknown, kAdts, kAdif, kAls };
+enum class InbandFormat : int32_t { kUnknown, kAdts, kAdif, kAls, kLoas };
 
 // One ADTS header with its CRC word.
 struct AdtsHeader {
@@ -49,8 +50,8 @@ enum class AdtsChange { kSame, kNew, kUnsure };
 AdtsChange CheckAdtsStream(const uint8_t* p, int64_t n, uint32_t key, bool at_end);
 
 // The format of an in-band stream whose first bytes (after any ID3v2 tag,
-// of `tag_bytes`) are `p`: "ADIF", "ALS\0" or an ADTS sync word; kUnknown
-// otherwise or with fewer than 4 bytes.
+// of `tag_bytes`) are `p`: "ADIF", "ALS\0", an ADTS or a LOAS sync word;
+// kUnknown otherwise or with fewer than 4 bytes.
 InbandFormat PeekInbandFormat(const uint8_t* p, int64_t n, int64_t* tag_bytes);
 
 // Steps through an in-band stream.  Each Next() call looks at the bytes the
@@ -64,7 +65,7 @@ class InbandFramer {
     kSkip,          // `bytes` of tag or garbage to drop
     kStreamHeader,  // `bytes` of ADIF or ALS stream header
     kUnusable,      // an ALS stream header that cannot be read (too long or broken)
-    kFrame,         // one frame: `bytes` long (ADTS), or 0 when only decoding tells
+    kFrame,         // one frame: `bytes` long (ADTS, LOAS), or 0 when only decoding tells
     kBadHeader,     // an ADTS header no frame can have: drop `bytes` and go on
   };
   struct Span {
@@ -93,6 +94,7 @@ class InbandFramer {
  private:
   Span Detect(const uint8_t* p, int64_t n, bool at_end);
   Span AdtsStep(const uint8_t* p, int64_t n, bool at_end);
+  Span LoasStep(const uint8_t* p, int64_t n, bool at_end);
 
   bool detect_new_streams_;
   bool tag_checked_ = false;

@@ -11,7 +11,8 @@
 namespace {
 
 const char* kSinkCaps =
-    "audio/mpeg, mpegversion=(int){ 2, 4 }, stream-format=(string){ raw, adts, adif }";
+    "audio/mpeg, mpegversion=(int){ 2, 4 }, stream-format=(string){ raw, adts, adif }; "
+    "audio/mpeg, mpegversion=(int)4, stream-format=(string)loas";
 const char* kSrcCaps =
     "audio/x-raw, format=(string){ S16LE, S8, S24LE, S32LE, F32LE }, layout=(string)interleaved, "
     "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 8 ]";
@@ -52,10 +53,13 @@ TEST(Registry, FactoryMetadataRankAndPads) {
     ++pads;
   }
   EXPECT_EQ(pads, 2);
-  // LATM/LOAS stay with other decoders.
+  // LOAS as tsdemux and aacparse give it; LATM exists only in MPEG-4.
   GstCaps* loas = gst_caps_from_string("audio/mpeg, mpegversion=4, stream-format=loas");
-  EXPECT_FALSE(gst_element_factory_can_sink_any_caps(f, loas));
+  EXPECT_TRUE(gst_element_factory_can_sink_any_caps(f, loas));
   gst_caps_unref(loas);
+  GstCaps* loas2 = gst_caps_from_string("audio/mpeg, mpegversion=2, stream-format=loas");
+  EXPECT_FALSE(gst_element_factory_can_sink_any_caps(f, loas2));
+  gst_caps_unref(loas2);
   gst_object_unref(f);
 }
 

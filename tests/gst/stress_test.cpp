@@ -993,6 +993,21 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   m = RunForMessages("filesrc location=" + Quoted(TempFile(ssr, ".aac")));
   EXPECT_EQ(Count(m, kError, "Unsupported audio object type 3"), 1) << Describe(m);
   EXPECT_EQ(m.size(), 1u) << Describe(m);
+  // ... and in a LOAS stream's StreamMuxConfig (object type 2 in bits 16-20
+  // of the first element), and a LATM multiplex of two programs (numProgram
+  // ends at bit 12).
+  const Bytes loas = vxgst::ReadFile(std::string(VX_TEST_DATA_DIR) + "/latm/lc_44k_st_ms.loas");
+  Bytes loas_ssr = loas;
+  loas_ssr[3 + 2] |= 0x08;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(loas_ssr, ".loas")));
+  EXPECT_EQ(Count(m, kError, "Unsupported audio object type 3"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
+  Bytes programs = loas;
+  programs[3 + 1] |= 0x08;
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(programs, ".loas")));
+  EXPECT_EQ(Count(m, kError, "Unsupported LATM multiplex: several programs in the multiplex"), 1)
+      << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
 
   // Broken configuration: a reserved sampling frequency index.
   m = push_au(raw + "1690");

@@ -132,6 +132,53 @@ TEST(VxaacDecode, ContainersKeepTheirEditListAndReportDamage) {
   std::remove(wav.c_str());
 }
 
+// LOAS files are decoded directly, LATM in MPEG-TS through GStreamer: both
+// carry the ADTS clip's access units.  A stream that changes its format
+// keeps the first one in the file (exit status 1, not an unusable input),
+// or continues in a second file with --split-formats.
+TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
+  REQUIRE_DECODER();
+  const std::string dir = std::string(VX_TEST_DATA_DIR);
+  // Names of its own: the tests run in parallel.
+  const std::string adts = Temp("latm_adts.wav"), loas = Temp("latm_loas.wav"),
+                    ts = Temp("latm_ts.wav");
+  ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_44k_st_ms.aac\" -o " + adts).status, 0);
+  ToolRun r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms.loas\" -o " + loas);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("container:    LOAS"), std::string::npos) << r.out;
+  r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms_latm.ts\" -o " + ts);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("audio/mpeg, loas"), std::string::npos) << r.out;
+  const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(loas), c = ReadWavOrFail(ts);
+  EXPECT_GT(a.Frames(), 0u);
+  EXPECT_TRUE(a.ints == b.ints);
+  EXPECT_TRUE(a.ints == c.ints);
+
+  const std::string sw = Temp("latm_switch.wav");
+  r = Exec("-q \"" + dir + "/latm/switch_st_51.loas\" -o " + sw);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("changes its format from 2 channels at 44100 Hz to 6 at 24000 Hz"),
+            std::string::npos)
+      << r.out;
+  const vxtest::Wav d = ReadWavOrFail(sw);
+  EXPECT_TRUE(d.ints == a.ints);
+
+  const std::string split = Temp("latm_split.wav"), split2 = Temp("latm_split-2.wav"),
+                    b51 = Temp("latm_51.wav");
+  ASSERT_EQ(Exec("-q \"" + dir + "/aac/lc_24k_51_crc.aac\" -o " + b51).status, 0);
+  for (const char* route : {"", "--gst "}) {
+    SCOPED_TRACE(route);
+    r = Exec(std::string(route) + "-q --split-formats \"" + dir + "/latm/switch_st_51.loas\" -o " +
+             split);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ReadWavOrFail(split).ints == a.ints);
+    const vxtest::Wav second = ReadWavOrFail(split2);
+    EXPECT_EQ(second.channels, 6);
+    EXPECT_TRUE(second.ints == ReadWavOrFail(b51).ints);
+  }
+  for (const std::string& f : {adts, loas, ts, sw, split, split2, b51}) std::remove(f.c_str());
+}
+
 TEST(VxaacDecode, MultichannelWavIsExtensibleInWavOrder) {
   REQUIRE_DECODER();
   const vxtest::Wav ref = ReadWavOrFail(Data("lc_48k_51_384_ref16.wav"));

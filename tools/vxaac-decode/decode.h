@@ -1,5 +1,5 @@
 // The two ways vxaac-decode reaches the decoder: elementary streams
-// (ADTS, ADIF, raw ALS) straight through the codec library, anything else
+// (ADTS, ADIF, LOAS, raw ALS) straight through the codec library, anything else
 // through a GStreamer pipeline that ends in the vxaacdec element.
 #pragma once
 
@@ -22,7 +22,7 @@ struct DecoderSettings {
 };
 
 struct DecodeReport {
-  std::string container;  // "ADTS", "ADIF", "ALS", or the demuxed caps
+  std::string container;  // "ADTS", "ADIF", "LOAS", "ALS", or the demuxed caps
   int object_type = 0;
   bool sbr = false;
   bool ps = false;
@@ -40,7 +40,7 @@ struct DecodeReport {
 // Called now and then with the input bytes read so far.
 using ProgressFn = std::function<void(uint64_t bytes_read, const DecodeReport&)>;
 
-enum class InputKind { kAdts, kAdif, kAls, kOther };
+enum class InputKind { kAdts, kAdif, kAls, kLoas, kOther };
 
 // Recognises an elementary stream from its first bytes (an ID3v2 tag is
 // looked through).
@@ -55,6 +55,10 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
 // Decodes the file `path` through filesrc ! parsebin ! vxaacdec.
 void DecodeWithGStreamer(const std::string& path, const DecoderSettings& settings,
                          PcmWriter* writer, DecodeReport* report, const ProgressFn& progress);
+
+// Counts the samples of a format the output cannot take (the stream
+// changed its channels or rate) as errors, with a note on the first.
+void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report);
 
 // Permutes interleaved samples of `channels` channels of `bytes_per_sample`
 // bytes: output channel c takes input channel map[c].

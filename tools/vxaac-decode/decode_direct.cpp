@@ -128,7 +128,7 @@ void DirectDecoder::Output(const UMC::DecodeLoop::Frame& frame) {
       return;
     }
   } else if (!writer_->SetFormat(f)) {
-    ++report_->errors;  // a new stream of another format is not written
+    FormatRefused(writer_->Format(), f, report_);  // a new stream of another format
     return;
   }
   pcm_.assign(frame.pcm, frame.pcm + samples * frame_bytes);
@@ -203,6 +203,15 @@ void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sa
   }
 }
 
+void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report) {
+  ++report->errors;
+  if (report->notes.find("changes its format") != std::string::npos) return;
+  report->notes += "the stream changes its format from " + std::to_string(kept.channels) +
+                   " channels at " + std::to_string(kept.rate) + " Hz to " +
+                   std::to_string(now.channels) + " at " + std::to_string(now.rate) +
+                   " Hz; the output keeps the first format, the rest is not written. ";
+}
+
 InputKind DetectInput(const uint8_t* p, size_t n) {
   switch (UMC::PeekInbandFormat(p, static_cast<int64_t>(n), nullptr)) {
     case UMC::InbandFormat::kAdts:
@@ -211,6 +220,8 @@ InputKind DetectInput(const uint8_t* p, size_t n) {
       return InputKind::kAdif;
     case UMC::InbandFormat::kAls:
       return InputKind::kAls;
+    case UMC::InbandFormat::kLoas:
+      return InputKind::kLoas;
     default:
       return InputKind::kOther;
   }
@@ -224,6 +235,8 @@ const char* InputKindName(InputKind kind) {
       return "ADIF";
     case InputKind::kAls:
       return "ALS";
+    case InputKind::kLoas:
+      return "LOAS";
     default:
       return "other";
   }

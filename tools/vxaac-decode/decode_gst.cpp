@@ -111,6 +111,18 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
   gst_bin_add_many(GST_BIN(pipeline), src, parse, dec, sink, nullptr);
   gst_element_link(src, parse);
   gst_element_link(dec, sink);
+  // LOAS goes to the decoder as the demuxer gives it: the decoder finds the
+  // frames itself, and aacparse drops the frames that follow a stream's
+  // first StreamMuxConfig up to the next one.
+  g_signal_connect(parse, "autoplug-continue",
+                   G_CALLBACK(+[](GstElement*, GstPad*, GstCaps* caps, gpointer) -> gboolean {
+                     const GstStructure* s = gst_caps_get_structure(caps, 0);
+                     const gchar* format =
+                         s ? gst_structure_get_string(s, "stream-format") : nullptr;
+                     return !(s && gst_structure_has_name(s, "audio/mpeg") && format &&
+                              std::strcmp(format, "loas") == 0);
+                   }),
+                   nullptr);
   // The first parsed stream the decoder accepts is linked to it.
   g_signal_connect(parse, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer data) {
                      GstPad* sinkpad = gst_element_get_static_pad(GST_ELEMENT(data), "sink");
@@ -175,11 +187,13 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
       }
     } else {
       PcmFormat now;
-      if (FormatFromCaps(gst_sample_get_caps(sample), &now) && writer->IsOpen() &&
-          !writer->SetFormat(now)) {
-        ++report->errors;
-        gst_sample_unref(sample);
-        continue;
+      if (FormatFromCaps(gst_sample_get_caps(sample), &now)) {
+        if (writer->IsOpen() && !writer->SetFormat(now)) {
+          FormatRefused(writer->Format(), now, report);
+          gst_sample_unref(sample);
+          continue;
+        }
+        format = now;  // samples are counted in the format they come in
       }
     }
     GstBuffer* buf = gst_sample_get_buffer(sample);

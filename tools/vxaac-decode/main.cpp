@@ -1,5 +1,5 @@
 // vxaac-decode: decodes AAC, HE-AAC, HE-AAC v2 and MPEG-4 ALS to WAV or raw
-// PCM.  ADTS, ADIF and raw ALS streams go straight through the codec
+// PCM.  ADTS, ADIF, LOAS and raw ALS streams go straight through the codec
 // library; other files (MP4/M4A, Matroska, MPEG-TS, ...) through GStreamer
 // and the vxaacdec element.
 //
@@ -27,7 +27,8 @@ constexpr int kExitUnusable = 2;
 void Usage(FILE* f) {
   std::fputs(
       "usage: vxaac-decode [options] INPUT [-o OUTPUT]\n"
-      "Decodes AAC (ADTS, ADIF, MP4 and other containers) and MPEG-4 ALS to PCM.\n"
+      "Decodes AAC (ADTS, ADIF, LOAS, MP4, MPEG-TS and other containers) and MPEG-4 ALS\n"
+      "to PCM.\n"
       "INPUT or OUTPUT \"-\" is stdin or stdout (stdin: elementary streams only).\n"
       "  -o, --output FILE     write the decoded audio (WAV unless --raw)\n"
       "      --raw             write bare interleaved little-endian samples\n"
@@ -38,6 +39,8 @@ void Usage(FILE* f) {
       "      --restore-original  ALS: write the original file back (stored header and\n"
       "                        trailer, samples in the file's byte order); implies --raw\n"
       "      --gst             decode through GStreamer even for elementary streams\n"
+      "      --split-formats   when the stream changes its channels or rate, continue in\n"
+      "                        OUTPUT-2.wav, OUTPUT-3.wav, ... (default: keep the first)\n"
       "  -q, --quiet           no progress line\n"
       "  -h, --help            this text\n"
       "exit status: 0 ok, 1 decoded with errors, 2 unusable input or usage\n",
@@ -51,6 +54,7 @@ struct Options {
   bool info = false;
   bool force_gst = false;
   bool quiet = false;
+  bool split = false;
   DecoderSettings settings;
 };
 
@@ -90,6 +94,8 @@ bool ParseArgs(int argc, char** argv, Options* o, bool* help) {
       o->raw = true;
     } else if (a == "--gst") {
       o->force_gst = true;
+    } else if (a == "--split-formats") {
+      o->split = true;
     } else if (a == "-q" || a == "--quiet") {
       o->quiet = true;
     } else if (a == "--sbr-output") {
@@ -229,8 +235,10 @@ int main(int argc, char** argv) {
   head.resize(std::fread(head.data(), 1, head.size(), in));
   const InputKind kind = DetectInput(head.data(), head.size());
   if (in == stdin && kind == InputKind::kOther) {
-    std::fputs("vxaac-decode: standard input must be ADTS, ADIF or ALS; give containers as files\n",
-               stderr);
+    std::fputs(
+        "vxaac-decode: standard input must be ADTS, ADIF, LOAS or ALS; give containers as "
+        "files\n",
+        stderr);
     return kExitUnusable;
   }
   if (opt.settings.restore_original && (kind != InputKind::kAls || opt.force_gst)) {
@@ -245,6 +253,7 @@ int main(int argc, char** argv) {
     if (in != stdin) std::fclose(in);
     return kExitUnusable;
   }
+  if (opt.split) writer.SplitFormats();
   DecodeReport report;
   ProgressLine progress(!opt.quiet && isatty(STDERR_FILENO), total);
   auto on_progress = [&progress](uint64_t bytes, const DecodeReport& r) {
@@ -266,6 +275,12 @@ int main(int argc, char** argv) {
   const bool wrote = writer.Close();
 
   if (!report.notes.empty()) std::fprintf(stderr, "vxaac-decode: note: %s\n", report.notes.c_str());
+  if (writer.Files().size() > 1) {
+    std::string files;
+    for (const std::string& f : writer.Files()) files += (files.empty() ? "" : ", ") + f;
+    std::fprintf(stderr, "vxaac-decode: note: the stream changes its format; written to %s\n",
+                 files.c_str());
+  }
   if (opt.info) PrintInfo(opt.output == "-" ? stderr : stdout, report);
   if (!report.fatal.empty()) {
     std::fprintf(stderr, "vxaac-decode: %s: %s\n", opt.input.c_str(), report.fatal.c_str());

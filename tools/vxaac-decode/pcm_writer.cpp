@@ -30,16 +30,34 @@ bool PcmWriter::Open(const std::string& path, bool wav) {
     owns_file_ = true;
     if (!file_) error_ = "cannot create " + path;
   }
+  if (file_) files_.push_back(path);
   return file_ != nullptr;
 }
+
+namespace {
+
+// PATH-n.EXT for part n of PATH.EXT.
+std::string PartName(const std::string& path, size_t n) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  const size_t at =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : path.size();
+  return path.substr(0, at) + "-" + std::to_string(n) + path.substr(at);
+}
+
+}  // namespace
 
 bool PcmWriter::SetFormat(const PcmFormat& f) {
   if (has_format_) {
     if (f.channels == format_.channels && f.rate == format_.rate && f.bits == format_.bits &&
         f.is_float == format_.is_float)
       return true;
-    error_ = "the stream changes its format; the output keeps the first one";
-    return false;
+    if (!split_ || !owns_file_) return false;  // not a write error: the file stays valid
+    const std::string next = PartName(files_.front(), files_.size() + 1);
+    const bool wav = wav_;
+    if (!Finish() || !Open(next, wav)) return false;
+    has_format_ = false;
+    data_bytes_ = 0;
   }
   format_ = f;
   has_format_ = true;
@@ -107,6 +125,11 @@ bool PcmWriter::Write(const uint8_t* data, size_t bytes) {
 }
 
 bool PcmWriter::Close() {
+  return Finish();
+}
+
+// Completes the current file.
+bool PcmWriter::Finish() {
   if (!file_) return error_.empty();
   bool ok = error_.empty();
   if (wav_ && has_format_) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 struct PcmFormat {
   int channels = 0;
@@ -22,9 +23,16 @@ class PcmWriter {
 
   // `path` "-" is stdout.  `wav` false writes bare samples.
   bool Open(const std::string& path, bool wav);
+  // A later format continues in a new file (PATH-2.EXT, PATH-3.EXT, ...)
+  // instead of being refused; not for stdout.
+  void SplitFormats() { split_ = true; }
+  // The files written so far (the first is the path given to Open).
+  const std::vector<std::string>& Files() const { return files_; }
   bool IsOpen() const { return file_ != nullptr; }
   // The format of the samples that follow; the first call writes the WAV
-  // header.  A later, different format is refused (returns false).
+  // header.  A later, different format starts the next file when formats
+  // are split, else it is refused (returns false; the file keeps the first
+  // one and stays valid).
   bool SetFormat(const PcmFormat& format);
   const PcmFormat& Format() const { return format_; }
   bool HasFormat() const { return has_format_; }
@@ -38,6 +46,7 @@ class PcmWriter {
 
  private:
   bool WriteHeader(uint32_t data_size);
+  bool Finish();
 
   FILE* file_ = nullptr;
   bool owns_file_ = false;
@@ -47,4 +56,6 @@ class PcmWriter {
   uint64_t data_bytes_ = 0;
   uint8_t scratch_[4096];
   std::string error_;
+  bool split_ = false;
+  std::vector<std::string> files_;
 };
