@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config python3 \
             libgtest-dev libbenchmark-dev libfftw3-dev valgrind
 BENCH_PACKAGES := ffmpeg faad gstreamer1.0-libav gstreamer1.0-plugins-bad
 
-.PHONY: all deps build demo test test-sanitize bench clean
+.PHONY: all deps build demo test test-sanitize bench conformance clean
 
 all: build
 
@@ -48,6 +48,14 @@ test-sanitize: deps
 bench: build
 	@scripts/install-deps.sh $(BENCH_PACKAGES)
 	@scripts/bench.sh $(BUILD)
+
+# Streams no one on this project made (a folder laid out like the shared
+# conformance set: aac/, ct_decodercheck/, als/, latm/), each judged as its
+# folder is; not part of `test`.  ALS_TOOL: the ALS reference decoder.
+conformance: build
+	@[ -n "$(SAMPLES)" ] || { echo "usage: make conformance SAMPLES=DIR [ALS_TOOL=PATH]"; exit 2; }
+	@scripts/install-deps.sh ffmpeg
+	@VX_ALS_TOOL="$(ALS_TOOL)" scripts/conformance.sh "$(SAMPLES)" $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -175,6 +175,12 @@ inline int32_t AacSampleBytes(const AACDecState& s) {
   return s.output_float ? 4 : 2;
 }
 
+// Forgets a decoded frame that waits for output space (a caller that found
+// it damaged writes silence instead).
+inline void AacDropPendingOutput(AACDecState& s) {
+  s.pending_consumed = 0;
+}
+
 // Decodes one raw_data_block() into interleaved PCM (16-bit, or floats
 // when `output_float` is set).  Returns an AacResult; `consumed` is set to
 // the bytes the block used.

@@ -784,6 +784,7 @@ void AacCoreReset(AACDecState& s) {
   s.history_index[2] = 2;
   s.pending_consumed = 0;
   PsReset(s.ps);
+  for (SBRDecState& slot : s.sbr) slot.psSeen = 0;
   for (AacChannelSlot& slot : s.slot) {
     std::memset(slot.overlap, 0, sizeof(slot.overlap));
     std::memset(slot.output, 0, sizeof(slot.output));

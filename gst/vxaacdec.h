@@ -61,6 +61,7 @@ struct VxAACDec {
   gsize load_counted;        // bytes of the loaded window already in stream_bytes
   guint64 stream_frames;     // frames decoded from it
   guint64 stream_samples;    // output samples of them
+  gint stream_profile;       // the decoder's profile at the last frame (see below)
   gboolean error_posted;     // an ERROR message went out for this stream
   gboolean tags_sent;        // audio-codec posted for this stream
   guint bitrate_sent;        // last bitrate tag (0 none)
@@ -85,5 +86,11 @@ struct VxAACDecClass {
 };
 
 GType vx_aac_dec_get_type(void);
+
+// What the stream decoded last carries, as the codec interface's profile:
+// the object type, plus 0x100 when it carries SBR and 0x200 when it carries
+// parametric stereo data (whatever the output makes of them); 0 before the
+// first frame.  For applications that link the element in (vxaac-decode).
+gint vx_aac_dec_stream_profile(GstElement* element);
 
 G_END_DECLS

@@ -63,6 +63,13 @@ GstPad* SrcPad(VxAACDec* dec) {
   return GST_AUDIO_DECODER_SRC_PAD(dec);
 }
 
+// Raw data blocks in the decoder's last output (an ADTS frame may hold up
+// to four).
+guint OutputBlocks(VxAACDec* dec) {
+  const UMC::AACDecoder* aac = dec->loop ? dec->loop->Decoder() : nullptr;
+  return aac && aac->LastOutputBlocks() > 0 ? static_cast<guint>(aac->LastOutputBlocks()) : 1;
+}
+
 // Downstream takes F32LE but not S16LE: the decoder's float output then.
 gboolean DownstreamWantsFloat(VxAACDec* dec) {
   GstCaps* peer = gst_pad_peer_query_caps(SrcPad(dec), nullptr);
@@ -227,6 +234,7 @@ GstFlowReturn UpdateFormat(VxAACDec* dec, const UMC::AudioCodecParams& info, gsi
                        info.out.is_float ? "float" : "integer"));
     return GST_FLOW_ERROR;
   }
+  dec->stream_profile = info.profile;
   VxAACDecOutput& o = dec->out;
   GstAudioChannelPosition from[8];
   int8_t speakers[8];
@@ -336,7 +344,7 @@ GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint6
   }
   const guint64 first = dec->sample_count;
   dec->sample_count += samples;
-  vx_aac_dec_seek_frame(dec, samples, end_offset);
+  vx_aac_dec_seek_frame(dec, samples, end_offset, OutputBlocks(dec));
   const GstClockTime end =
       dec->base_time + gst_util_uint64_scale(dec->sample_count, GST_SECOND, o.rate);
   if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && end <= dec->drop_before) return GST_FLOW_OK;
@@ -569,6 +577,7 @@ GstEvent* HandleSegment(VxAACDec* dec, GstEvent* event) {
 
 void ResetStreamCounters(VxAACDec* dec) {
   dec->stream_bytes = dec->stream_frames = dec->stream_samples = 0;
+  dec->stream_profile = 0;
   dec->crc_reported = FALSE;
   dec->error_posted = FALSE;
   dec->tags_sent = FALSE;
@@ -860,4 +869,8 @@ gboolean vx_aac_dec_decide_allocation(GstAudioDecoder* base, GstQuery* query) {
   if (pool) gst_object_unref(pool);
   return GST_AUDIO_DECODER_CLASS(g_type_class_peek(GST_TYPE_AUDIO_DECODER))
       ->decide_allocation(base, query);
+}
+
+gint vx_aac_dec_stream_profile(GstElement* element) {
+  return GST_IS_VX_AAC_DEC(element) ? GST_VX_AAC_DEC(element)->stream_profile : 0;
 }

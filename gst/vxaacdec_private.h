@@ -52,6 +52,7 @@ gboolean vx_aac_dec_seek_segment(VxAACDec* dec, const GstSegment* bytes, guint32
 // decoding resumes (an ALS header for a random-access unit).
 gboolean vx_aac_dec_seek_input(VxAACDec* dec, GstAdapter* adapter, gsize* skip,
                                const guint8** prefix, gsize* prefix_size);
-// A decoded frame of `samples` output samples ended at the upstream byte
-// offset `end_offset` (GST_BUFFER_OFFSET_NONE when unknown).
-void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint64 end_offset);
+// A decoded output of `samples` output samples (`blocks` raw data blocks:
+// an ADTS frame may hold up to four) ended at the upstream byte offset
+// `end_offset` (GST_BUFFER_OFFSET_NONE when unknown).
+void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint64 end_offset, guint blocks);

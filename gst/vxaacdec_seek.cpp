@@ -137,7 +137,7 @@ struct VxAACDecSeek {
   guint64 stream_sample = 0;  // output samples before the next frame
   Entry last;                 // end of the last decoded frame
   gboolean have_last = FALSE;
-  guint64 frame_samples = 0;  // output samples of the last AAC frame
+  guint64 frame_samples = 0;  // output samples of one AAC frame (raw data block)
   gint rate = 0;              // output rate
   // A converted seek waiting for its segment.
   gboolean pending = FALSE;
@@ -262,17 +262,19 @@ gboolean WalkAdts(GstAdapter* adapter, VxAACDecSeek& s, gsize* drop) {
   if (gst_adapter_available(adapter) < 9) return FALSE;
   guint8 h[9];
   gst_adapter_copy(adapter, h, 0, 9);
-  UMC::AdtsHeader header;
-  const bool plausible = UMC::ReadAdtsHeader(h, 9, &header);
+  UMC::AdtsFrameHeader header{};
+  const UMC::AdtsHeaderResult r = UMC::ReadAdtsFrameHeader(h, 9, header);
+  const bool plausible = r == UMC::kAdtsHeaderOk || r == UMC::kAdtsNeedBytes;
   const guint32 key = plausible ? UMC::AdtsStreamKey(h) : 0;
-  if (!plausible || header.variable.aac_frame_length < header.header_bytes ||
-      s.frame_samples == 0 || (s.adts_key && key != s.adts_key) ||
-      s.stream_sample + s.frame_samples > s.walk_target) {
+  // number_of_raw_data_blocks_in_frame + 1 AAC frames.
+  const guint64 samples = s.frame_samples * static_cast<guint64>(header.blocks);
+  if (!plausible || s.frame_samples == 0 || (s.adts_key && key != s.adts_key) ||
+      s.stream_sample + samples > s.walk_target) {
     s.walk = Walk::kNone;  // decoding starts here
     return TRUE;
   }
   s.adts_key = key;
-  s.stream_sample += s.frame_samples;
+  s.stream_sample += samples;
   s.skip = static_cast<guint64>(header.variable.aac_frame_length);
   *drop = TakeSkipped(adapter, s);
   return *drop > 0;
@@ -601,16 +603,22 @@ gboolean vx_aac_dec_seek_input(VxAACDec* dec, GstAdapter* adapter, gsize* skip,
   return TRUE;
 }
 
-void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint64 end_offset) {
+void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint64 end_offset, guint blocks) {
   VxAACDecSeek& s = *dec->seek;
   if (!s.position_known || samples == 0 || dec->codec_data) return;
   GST_OBJECT_LOCK(dec);
   s.stream_sample += samples;
   s.rate = dec->out.rate;
   if (s.kind == Kind::kMaybeAdts) s.kind = Kind::kAdts;
-  if (s.kind == Kind::kAdts) s.frame_samples = samples;
+  if (s.kind == Kind::kAdts) s.frame_samples = samples / (blocks > 0 ? blocks : 1);
   if (end_offset != GST_BUFFER_OFFSET_NONE) {
     const guint64 end = end_offset;
+    // The first blocks of an ADTS frame of several consume nothing: only an
+    // input position that moved is a point to restart from.
+    if (s.have_last && end == s.last.offset) {
+      GST_OBJECT_UNLOCK(dec);
+      return;
+    }
     s.last = Entry{end, s.stream_sample};
     s.have_last = TRUE;
     const guint64 spacing = static_cast<guint64>(s.rate / kIndexSpacingDivisor);

@@ -45,17 +45,16 @@ G_DEFINE_TYPE(VxAacParse, vx_aac_parse, GST_TYPE_BASE_PARSE)
 
 namespace {
 
-// A plausible header with a frame length it can have.
-bool FrameHeader(const guint8* p, gsize n, UMC::AdtsHeader* h) {
-  if (!UMC::ReadAdtsHeader(p, static_cast<int64_t>(n), h)) return false;
-  const int32_t len = h->variable.aac_frame_length;
-  return len >= h->header_bytes && len <= UMC::AdtsMaxFrameBytes(*h);
+// A plausible header with a frame length that holds it and its blocks.
+bool FrameHeader(const guint8* p, gsize n, UMC::AdtsFrameHeader* h) {
+  return UMC::ReadAdtsFrameHeader(p, static_cast<int64_t>(n), *h) == UMC::kAdtsHeaderOk;
 }
 
 // Caps with codec data from the frame's header and, for channel
 // configuration 0, the program config element that starts its raw data
 // block (FALSE when it does not).
-gboolean Configure(VxAacParse* parse, const guint8* frame, const UMC::AdtsHeader& h, gsize len) {
+gboolean Configure(VxAacParse* parse, const guint8* frame, const UMC::AdtsFrameHeader& h,
+                   gsize len) {
   const guint8* block = frame + h.header_bytes;
   const gsize block_bytes = len - static_cast<gsize>(h.header_bytes);
   UMC::ProgramConfig pce{};
@@ -106,7 +105,7 @@ GstFlowReturn HandleFrame(GstBaseParse* base, GstBaseParseFrame* frame, gint* sk
   if (!gst_buffer_map(frame->buffer, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
   const guint8* p = map.data;
   const gsize n = map.size;
-  UMC::AdtsHeader h;
+  UMC::AdtsFrameHeader h;
   gsize at = 0;
   while (at + 9 <= n && !FrameHeader(p + at, n - at, &h)) ++at;
   const gboolean draining = GST_BASE_PARSE_DRAINING(base);
@@ -114,7 +113,7 @@ GstFlowReturn HandleFrame(GstBaseParse* base, GstBaseParseFrame* frame, gint* sk
     *skipsize = static_cast<gint>(at > 0 ? at : 1);
   } else {
     const gsize len = static_cast<gsize>(h.variable.aac_frame_length);
-    UMC::AdtsHeader next;
+    UMC::AdtsFrameHeader next;
     const gboolean confirm = GST_BASE_PARSE_LOST_SYNC(base) && !draining;
     if (len > n || (confirm && len + 9 > n)) {
       gst_base_parse_set_min_frame_size(base, static_cast<guint>(len + 9));  // more data

@@ -117,6 +117,7 @@ struct SBRDecState {
   int32_t kxPrev;
   int32_t MPrev;
   PSDecState* ps;  // parametric stereo state (slot 0 of a mono stream), or null
+  int32_t psSeen;  // ps_data() met since the last reset, parsed or not
   SbrChannel ch[2];
 };
 

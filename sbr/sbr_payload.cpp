@@ -192,6 +192,7 @@ int ReadExtendedData(SBRDecState& s, BitReader& r, SbrPsParser ps_parser) {
   while (budget > 7) {
     const int32_t id = Rd(r, 2);
     budget -= 2;
+    if (id == 2) s.psSeen = 1;
     // Any other extension (or parametric stereo without its parser) takes
     // the rest of the data as fill bits; only after ps_data() may another
     // extension id follow.

@@ -30,7 +30,8 @@ struct LatmStreamState {
 
 namespace {
 
-constexpr int32_t kAacSuggestedInput = 7680;
+// The largest ADTS frame (13-bit length).
+constexpr int32_t kAacSuggestedInput = 8192;
 constexpr int32_t kAacSuggestedOutput = 40960;
 
 size_t MainStateBytes() {
@@ -246,8 +247,11 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   sbr_seen_ = 0;
   time_ = 0.0;
   framer_.Reset();
-  pending_unit_ = InbandUnit{};
   last_adts_key_ = 0;
+  adts_ = AdtsProgress{};
+  AacDropPendingOutput(*state_);  // a frame of the last stream waiting for space
+  shape_ = OutputShape{};
+  last_output_blocks_ = frame_blocks_ = 1;
   object_type_ = header_kind_ = stream_format_ = config_size_ = 0;
   sampling_frequency_index_ = frame_count_ = 0;
   info_.valid = 0;
@@ -275,7 +279,15 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   BitReaderInit(r, cfg, config_size_);
   AudioSpecificConfig asc;
   std::memset(&asc, 0, sizeof(asc));
-  if (ParseAudioSpecificConfig(asc, r) != 0) {
+  const int parsed = ParseAudioSpecificConfig(asc, r);
+  if (parsed == kAscUnsupportedType) {
+    // A valid configuration of a type this decoder does not implement (the
+    // error-resilient, speech and synthesis types, ...).
+    object_type_ = asc.object_type;
+    UnlockBlocks();
+    return StatusFailed;
+  }
+  if (parsed != kAscOk) {
     UnlockBlocks();
     return StatusInitFailed;
   }
@@ -355,11 +367,11 @@ Status AACDecoder::TakeStreamHeader(const uint8_t* p, int64_t bytes) {
 }
 
 // The first ADTS frame fixes the object type and the sampling rate.
-Status AACDecoder::StartAdts(const AdtsHeader& h) {
+Status AACDecoder::StartAdts(const AdtsFixedHeader& h) {
   AACDecState& s = *state_;
-  object_type_ = AdtsObjectType(h.fixed);
+  object_type_ = AdtsObjectType(h);
   s.object_type = object_type_;
-  sampling_frequency_index_ = h.fixed.sampling_frequency_index;
+  sampling_frequency_index_ = h.sampling_frequency_index;
   header_kind_ = kHeaderAdts;
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
@@ -370,11 +382,10 @@ Status AACDecoder::StartAdts(const AdtsHeader& h) {
 
 // Moves `in` to the next access unit of an in-band stream: past an ID3v2
 // tag, garbage and the ADIF or ALS stream header (which configure the
-// decoder).  For ADTS the unit is the whole frame: its header length, the
-// frame length and, when protected, the CRC word and the CRC of the header
-// bits.  A header no frame can have is skipped (StatusInvalidStream).
+// decoder).  An ADTS frame becomes the frame in progress (BeginAdtsFrame);
+// for LOAS the unit is the whole frame.  An ADTS header whose length cannot
+// hold it and its blocks is skipped (StatusInvalidStream).
 Status AACDecoder::NextInbandUnit(MediaData* in, InbandUnit* unit) {
-  AACDecState& s = *state_;
   for (;;) {
     const uint8_t* p = in->GetDataPointer();
     const InbandFramer::Span span = framer_.Next(p, in->GetDataSize(), false);
@@ -410,22 +421,245 @@ Status AACDecoder::NextInbandUnit(MediaData* in, InbandUnit* unit) {
       return StatusOk;
     }
     if (framer_.Format() != InbandFormat::kAdts) return StatusOk;
-    const AdtsHeader& h = span.adts;
+    const AdtsFrameHeader& h = span.adts;
     if (header_kind_ == kHeaderUnknown) {
-      if (const Status st = StartAdts(h); st != StatusOk) return st;
+      if (const Status st = StartAdts(h.fixed); st != StatusOk) return st;
     }
-    s.channel_configuration = h.fixed.channel_configuration;
     last_adts_key_ = AdtsStreamKey(p);
-    s.crc_enabled = h.fixed.protection_absent ? 0 : 1;
-    if (s.crc_enabled) {
-      s.crc_value = Crc16Init();
-      Crc16UpdateBits(p, h.header_bytes, 0, 56, &s.crc_value);
-    }
-    unit->header_bytes = h.header_bytes;
-    unit->frame_bytes = static_cast<int32_t>(span.bytes);
-    unit->expected_crc = h.crc_check;
+    BeginAdtsFrame(p, h);
     return StatusOk;
   }
+}
+
+// Makes the ADTS frame at `p` (the framer found it whole in the input) the
+// frame in progress.  The input stays at its header until its last raw data
+// block is out.
+void AACDecoder::BeginAdtsFrame(const uint8_t* p, const AdtsFrameHeader& h) {
+  state_->channel_configuration = h.fixed.channel_configuration;
+  adts_ = AdtsProgress{};
+  adts_.active = 1;
+  adts_.h = h;
+  adts_.header_ok = h.blocks == 1 || h.crc_check < 0 || h.header_crc == h.crc_check;
+  adts_.offset = h.header_bytes;
+  std::memcpy(adts_.head, p, sizeof adts_.head);
+  frame_blocks_ = h.blocks;
+}
+
+// Decodes raw data block `next` of the frame in progress without output
+// (the core keeps it for WriteHeld), checks its CRC and finds where the
+// block after it starts.  `scratch` is never written.
+void AACDecoder::HoldBlock(const uint8_t* frame, uint8_t* scratch) {
+  AACDecState& s = *state_;
+  const AdtsFrameHeader& h = adts_.h;
+  const int32_t length = h.variable.aac_frame_length;
+  const bool several = h.blocks > 1;
+  const bool checked = h.crc_check >= 0;
+  // adts_raw_data_block_error_check: a CRC word after each of several blocks.
+  const int32_t tail = checked && several ? 2 : 0;
+  const int32_t start = adts_.offset;
+  adts_.held = 1;
+  adts_.held_damaged = 1;
+  // After a damaged block its successor is found from its stated position.
+  const int32_t k = adts_.next + 1;
+  const int32_t stated =
+      k < h.blocks && checked && adts_.header_ok ? h.raw_data_block_position[k] : 0;
+  adts_.held_next = stated > start && stated < length ? stated : -1;
+  if (!adts_.header_ok || start < 0 || start + tail >= length) return;
+  s.crc_enabled = checked ? 1 : 0;
+  // One block continues the header's CRC; each of several has its own.
+  s.crc_value = several ? Crc16Init() : h.header_crc;
+  int32_t used = 0;
+  const int32_t r = DecodeRawDataBlock(frame + start, &used, scratch, length - start - tail, 0, s);
+  s.crc_enabled = 0;
+  bool ok = (r == kAacOutputTooSmall || r == kAacOk) && start + used + tail <= length;
+  if (ok && checked) {
+    const int32_t at = start + used;  // the block ends byte aligned
+    const int32_t expected = several ? (frame[at] << 8) | frame[at + 1] : h.crc_check;
+    ok = s.crc_value == expected;
+  }
+  if (!ok) {
+    AacDropPendingOutput(s);
+    return;
+  }
+  adts_.held_damaged = 0;
+  adts_.held_next = start + used + tail;
+}
+
+// Bytes of the finished frame to consume.  Its stated length, unless no
+// header follows there while its last block (decoded, so its end is known)
+// ends earlier: then the length field is damaged, and the next header is
+// sought from the block's end, so that a frame length that is too large
+// costs no frame after it.  (Bytes after the last block, as in frames
+// padded to a constant size, are skipped with the stated length.)
+int32_t AACDecoder::AdtsFrameEnd(const uint8_t* frame, int64_t available) const {
+  const int32_t length = adts_.h.variable.aac_frame_length;
+  const int32_t block_end = adts_.offset;  // -1 after a damaged last block
+  if (block_end <= 0 || block_end >= length) return length;
+  const uint8_t* p = frame + length;
+  const int64_t n = std::min<int64_t>(available - length, 3);
+  uint32_t w = 0;
+  for (int64_t i = 0; i < n; ++i) w |= uint32_t{p[i]} << (16 - 8 * i);
+  const uint32_t mask = kAdtsSyncMask & (0xFFFFFFu << (8 * (3 - n)));
+  return (w & mask) == (framer_.AdtsSync() & mask) ? length : block_end;
+}
+
+// Writes the held block: the core's pending output, or silence of the last
+// good block's layout for a damaged one.
+void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
+  AACDecState& s = *state_;
+  if (adts_.held_damaged) {
+    if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
+  } else if (s.pending_consumed) {
+    int32_t used = 0;
+    DecodeRawDataBlock(frame, &used, dst, 0,
+                       static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX)), s);
+    CaptureShape();
+  } else {
+    CaptureShape();  // a block without channels
+  }
+  adts_.held = 0;
+  adts_.offset = adts_.held_next;
+  ++adts_.next;
+}
+
+void AACDecoder::CaptureShape() {
+  const AACDecState& s = *state_;
+  shape_.channels = s.last_output_channels;
+  shape_.rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  shape_.stream_channels = s.last_stream_channels;
+  shape_.speaker_count = AacChannelSpeakers(s, shape_.speakers, 10);
+}
+
+// The raw data blocks of an ADTS frame, in order.  One output takes blocks
+// while their channel count and rate agree and the buffer holds them; a
+// block of another layout starts the next output.  The first block of a
+// call is written only when the buffer holds all the frame's remaining
+// blocks at its size (else -896 with the block kept).  The frame's bytes
+// are consumed with its last block.  Unlocks.
+Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const uint8_t* frame = in->GetDataPointer();
+  int64_t written = 0;
+  int32_t channels = -1, factor = 0, samples = 0, blocks = 0;
+  bool damaged = false;
+  while (adts_.next < adts_.h.blocks) {
+    if (!adts_.held) HoldBlock(frame, outp);
+    const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
+    const int32_t f = s.frame_length_factor;
+    const int64_t bytes = int64_t{c} * f * kAacFrameLength * AacSampleBytes(s);
+    if (channels < 0) {
+      if (bytes * (adts_.h.blocks - adts_.next) > out_free) {
+        UnlockBlocks();
+        return StatusNotEnoughBuffer;
+      }
+    } else if (c != channels || f != factor || written + bytes > out_free) {
+      break;  // the held block starts the next output
+    }
+    damaged = damaged || adts_.held_damaged;
+    WriteHeld(frame, outp + written, bytes);
+    channels = c;
+    factor = f;
+    written += bytes;
+    samples += f * kAacFrameLength;
+    ++blocks;
+  }
+  if (!sbr_seen_ && s.sbr_present) {
+    sbr_seen_ = 1;
+    profile_mask_ |= 16;
+  }
+  if (adts_.next >= adts_.h.blocks) {
+    in->MoveDataPointer(AdtsFrameEnd(frame, in->GetDataSize()));
+    adts_.active = 0;
+  }
+  last_output_blocks_ = blocks;
+  FinishOutput(in, out, written, samples, s.sample_rate * factor, channels, t0_in);
+  UnlockBlocks();
+  return damaged ? StatusInvalidStream : StatusOk;
+}
+
+// Stamps the output descriptor (size, times, audio fields) and the stream
+// information after a call that produced output.
+void AACDecoder::FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples,
+                              int32_t rate, int32_t channels, double t0_in) {
+  out->SetDataSize(static_cast<uint32_t>(bytes));
+  const double t0 = t0_in < 0 ? time_ : t0_in;
+  const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
+  time_ = t1;
+  in->SetTime(t1, 0.0);
+  out->SetTime(t0, t1);
+  ++frame_count_;
+  if (AudioData* ad = ClassCast<AudioData>(out)) {
+    ad->bits_per_sample = 8 * AacSampleBytes(*state_);
+    ad->channels = channels;
+    ad->sample_frequency = rate;
+    const int32_t mask = ChannelMaskFor(channels);
+    if (mask) ad->channel_mask = mask;
+  }
+  info_.valid = 1;
+  RefreshInfo();
+}
+
+// The output of one decoded raw data block, or of a silent one in place of
+// a malformed block (r == kAacMalformed): consumes `consume` input bytes,
+// sizes and stamps the output.
+Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in,
+                                int64_t out_free, int64_t consume) {
+  AACDecState& s = *state_;
+  const int32_t factor = s.frame_length_factor;
+  const int32_t samples = kAacFrameLength * factor;
+  const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
+  const int64_t bytes = int64_t{channels} * samples * AacSampleBytes(s);
+  if (r == kAacMalformed && out_free < bytes) return StatusNotEnoughBuffer;
+  if (!sbr_seen_ && s.sbr_present) {
+    sbr_seen_ = 1;
+    profile_mask_ |= 16;
+  }
+  in->MoveDataPointer(static_cast<int32_t>(consume));
+  if (r == kAacMalformed && bytes > 0)
+    std::memset(out->GetDataPointer(), 0, static_cast<size_t>(bytes));
+  if (r == kAacOk) CaptureShape();
+  last_output_blocks_ = 1;
+  FinishOutput(in, out, bytes, samples, s.sample_rate * factor, channels, t0_in);
+  return Map(r);
+}
+
+// One access unit given whole (codec data) or one raw data block of an ADIF
+// stream.  Unlocks.
+Status AACDecoder::DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in) {
+  AACDecState& s = *state_;
+  uint8_t* outp = out->GetDataPointer();
+  if (!outp) {
+    UnlockBlocks();
+    return StatusNullPointer;
+  }
+  const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
+  const int64_t avail = int64_t{in->GetDataSize()} - header_bytes;
+  int32_t used = 0;
+  int32_t r = DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used, outp,
+                                 static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX)),
+                                 static_cast<int32_t>(std::min<int64_t>(out_free, INT32_MAX)), s);
+  if (r == kAacOutputTooSmall) {
+    UnlockBlocks();
+    return StatusNotEnoughBuffer;
+  }
+  const int64_t total = int64_t{used} + header_bytes;
+  if (total > int64_t{in->GetDataSize()}) {
+    if (stream_format_ != kStreamTypeMpeg4Config) {
+      UnlockBlocks();
+      return StatusNotEnoughData;
+    }
+    r = kAacMalformed;
+  }
+  const bool whole = stream_format_ == kStreamTypeMpeg4Config;
+  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, whole ? in->GetDataSize() : total);
+  UnlockBlocks();
+  return st;
 }
 
 Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
@@ -434,13 +668,23 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   const double t0_in = in->GetTime();
+  s.output_float = float_output_ ? 1 : 0;
   // A LOAS element's later subframes come without further input.
   if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, nullptr);
+  if (adts_.active) {
+    // The later blocks of an ADTS frame (or one refused for output space),
+    // unless the caller dropped the frame's bytes or gave other input.
+    const int64_t length = adts_.h.variable.aac_frame_length;
+    if (int64_t{in->GetDataSize()} >= length &&
+        std::memcmp(in->GetDataPointer(), adts_.head, sizeof adts_.head) == 0)
+      return DecodeAdts(in, out, t0_in);
+    adts_ = AdtsProgress{};
+    AacDropPendingOutput(s);
+  }
+  // A unit refused for output space is decoded already.
   const bool was_pending = s.pending_consumed != 0;
   InbandUnit unit;
-  if (was_pending) {
-    unit = pending_unit_;  // a frame refused for output space, decoded already
-  } else {
+  if (!was_pending) {
     s.crc_enabled = 0;
     s.crc_value = 0xFFFF;
     if (stream_format_ != kStreamTypeMpeg4Config) {
@@ -454,93 +698,16 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   profile_mask_ = ProfileMaskFor(object_type_);
   if (object_type_ == 36 && als_) return DecodeAls(in, out, 0, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
+    adts_ = AdtsProgress{};
     UnlockBlocks();
     return StatusFailed;
   }
+  if (header_kind_ == kHeaderAdts) return DecodeAdts(in, out, t0_in);
   if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !was_pending) {
     UnlockBlocks();
     return StatusNotEnoughData;  // no access unit
   }
-  // The access unit ends at the ADTS frame's end, so a damaged frame cannot
-  // be decoded into the next one.
-  const int64_t avail =
-      (unit.frame_bytes >= 0 ? int64_t{unit.frame_bytes} : int64_t{in->GetDataSize()}) -
-      unit.header_bytes;
-  uint8_t* outp = out->GetDataPointer();
-  const int64_t out_free =
-      outp ? int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer()) : 0;
-  if (!outp) {
-    UnlockBlocks();
-    return StatusNullPointer;
-  }
-  int32_t used = 0;
-  s.output_float = float_output_ ? 1 : 0;
-  int32_t r = DecodeRawDataBlock(
-      in->GetDataPointer() + unit.header_bytes, &used, outp, static_cast<int32_t>(avail),
-      static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), s);
-  if (r == kAacOutputTooSmall) {
-    pending_unit_ = unit;
-    UnlockBlocks();
-    return StatusNotEnoughBuffer;
-  }
-  if (r == kAacOk && s.crc_enabled && !was_pending && s.crc_value != unit.expected_crc)
-    r = kAacMalformed;
-  int64_t total = int64_t{used} + unit.header_bytes;
-  if (total > int64_t{in->GetDataSize()}) {
-    if (stream_format_ != kStreamTypeMpeg4Config) {
-      UnlockBlocks();
-      return StatusNotEnoughData;
-    }
-    r = kAacMalformed;
-  }
-  // An ADTS frame is consumed whole, so a damaged frame still advances by
-  // exactly one frame.
-  if (unit.frame_bytes >= 0) total = unit.frame_bytes;
-  if (stream_format_ == kStreamTypeMpeg4Config) total = in->GetDataSize();
-  const Status st = EmitAacFrame(r, in, out, t0_in, out_free, total);
-  UnlockBlocks();
-  return st;
-}
-
-// The output of one decoded frame, or of a silent one in place of a
-// malformed frame (r == kAacMalformed): consumes `consume` input bytes,
-// sizes and stamps the output.
-Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in,
-                                int64_t out_free, int64_t consume) {
-  AACDecState& s = *state_;
-  uint8_t* outp = out->GetDataPointer();
-  const int32_t sample_bytes = AacSampleBytes(s);
-  const int32_t factor = s.frame_length_factor;
-  const int32_t samples = kAacFrameLength * factor;
-  const int32_t rate = s.sample_rate * factor;
-  int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
-  if (r == kAacMalformed && out_free < int64_t{channels} * samples * sample_bytes) {
-    return StatusNotEnoughBuffer;
-  }
-  if (!sbr_seen_ && s.sbr_present) {
-    sbr_seen_ = 1;
-    profile_mask_ |= 16;
-  }
-  in->MoveDataPointer(static_cast<int32_t>(consume));
-  if (r == kAacMalformed && channels > 0)
-    std::memset(outp, 0, static_cast<size_t>(channels) * samples * sample_bytes);
-  out->SetDataSize(static_cast<uint32_t>(channels * samples * sample_bytes));
-  double t0 = t0_in < 0 ? time_ : t0_in;
-  const double t1 = rate > 0 ? t0 + double(samples) / rate : t0;
-  time_ = t1;
-  in->SetTime(t1, 0.0);
-  out->SetTime(t0, t1);
-  ++frame_count_;
-  if (AudioData* ad = ClassCast<AudioData>(out)) {
-    ad->bits_per_sample = 8 * sample_bytes;
-    ad->channels = channels;
-    ad->sample_frequency = rate;
-    const int32_t mask = ChannelMaskFor(channels);
-    if (mask) ad->channel_mask = mask;
-  }
-  info_.valid = 1;
-  RefreshInfo();
-  return Map(r);
+  return DecodeUnit(in, out, 0, t0_in);
 }
 
 // The LOAS stream's state, allocated (and locked) when the framing is
@@ -810,19 +977,32 @@ void AACDecoder::RefreshInfo() {
     info_.is_float = cfg.floating != 0;
     info_.frames = static_cast<int32_t>(ALSFramesDecoded(als_));
     info_.sbr = false;
+    info_.ps = false;
     return;
   }
   const AACDecState& s = *state_;
   info_.suggested_input_size = kAacSuggestedInput;
-  info_.suggested_output_size = kAacSuggestedOutput;
-  info_.in_channels = s.last_stream_channels;
   info_.in_sample_rate = s.sample_rate;
-  info_.out_channels = s.last_output_channels;
-  info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  if (shape_.speaker_count >= 0) {
+    info_.in_channels = shape_.stream_channels;
+    info_.out_channels = shape_.channels;
+    info_.out_sample_rate = shape_.rate;
+  } else {
+    info_.in_channels = s.last_stream_channels;
+    info_.out_channels = s.last_output_channels;
+    info_.out_sample_rate = s.sample_rate * (s.frame_length_factor > 0 ? s.frame_length_factor : 1);
+  }
+  // Room for every block of an ADTS frame of the last layout.
+  const int64_t frame_bytes = int64_t{frame_blocks_} * info_.out_channels *
+                              (info_.out_sample_rate / std::max(1, s.sample_rate)) *
+                              kAacFrameLength * AacSampleBytes(s);
+  info_.suggested_output_size =
+      static_cast<int32_t>(std::clamp<int64_t>(frame_bytes, kAacSuggestedOutput, INT32_MAX));
   info_.bits_per_sample = 8 * AacSampleBytes(s);
   info_.is_float = s.output_float != 0;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
+  info_.ps = s.sbr[0].psSeen != 0;
 }
 
 Status AACDecoder::GetInfo(BaseCodecParams* info) {
@@ -842,7 +1022,7 @@ Status AACDecoder::GetInfo(BaseCodecParams* info) {
   if (!a) return StatusOk;
   if (!info_.valid) return 3;  // sizes only: no frame decoded yet
   const int32_t mask = ChannelMaskFor(info_.out_channels);
-  a->profile = object_type_ + (info_.sbr ? 0x100 : 0);
+  a->profile = object_type_ + (info_.sbr ? 0x100 : 0) + (info_.ps ? 0x200 : 0);
   a->in.channels = info_.in_channels;
   a->in.sample_frequency = info_.in_sample_rate;
   a->in.bitrate = 0;
@@ -881,6 +1061,9 @@ int32_t AACDecoder::GetChannelSpeakers(int8_t* speakers, int32_t max) {
     const int32_t c = ALSGetConfig(als_).channels;
     n = c < max ? c : max;
     for (int32_t i = 0; i < n; ++i) speakers[i] = c <= 8 ? kWav[c][i] : -1;
+  } else if (shape_.speaker_count >= 0) {
+    n = std::min(shape_.speaker_count, max);
+    std::copy(shape_.speakers, shape_.speakers + n, speakers);
   } else {
     n = AacChannelSpeakers(*state_, speakers, max);
   }
@@ -922,6 +1105,7 @@ Status AACDecoder::Reset() {
   if (!main_mem_id_) return StatusNotInitialized;
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   time_ = 0.0;
+  adts_ = AdtsProgress{};
   AacCoreReset(*state_);
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
   // Subframes of a LOAS element in hand are dropped; one not delivered yet

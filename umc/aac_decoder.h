@@ -6,6 +6,7 @@
 
 #include "umc/audio_codec.h"
 #include "umc/inband_framer.h"
+#include "umc/stream_detect.h"
 
 struct AACDecState;
 struct AlsConfig;
@@ -55,6 +56,10 @@ class AACDecoder : public AudioCodec {
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
+  // Raw data blocks (AAC frames of 1024 samples per channel, or 2048 with
+  // SBR at twice the rate) in the last output: up to 4 from one ADTS frame.
+  int32_t LastOutputBlocks() const { return last_output_blocks_; }
+
   // The in-band stream is LOAS (LATM inside AudioSyncStream frames).
   bool IsLoas() const { return header_kind_ == kHeaderLoas; }
   // Why a LOAS stream's multiplex was refused (StatusUnsupportedStream), or
@@ -77,6 +82,7 @@ class AACDecoder : public AudioCodec {
     bool is_float = false;
     int32_t frames = 0;
     bool sbr = false;
+    bool ps = false;  // parametric stereo data in the stream, whether or not output uses it
   };
 
   Status LockBlocks();
@@ -86,15 +92,23 @@ class AACDecoder : public AudioCodec {
   Status AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size);
   Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
   Status DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
-  // Where the next access unit of an in-band stream lies.
+  // Where the next access unit of an in-band LOAS stream lies (ADTS frames
+  // become the frame in progress).
   struct InbandUnit {
-    int32_t header_bytes = 0;  // ADTS header in front of the raw data block
-    int32_t frame_bytes = -1;  // the whole ADTS or LOAS frame; -1: the rest of the input
-    uint16_t expected_crc = 0;
+    int32_t frame_bytes = -1;  // the whole LOAS frame; -1: the rest of the input
   };
   Status NextInbandUnit(MediaData* in, InbandUnit* unit);
   Status TakeStreamHeader(const uint8_t* p, int64_t bytes);
-  Status StartAdts(const AdtsHeader& h);
+  Status StartAdts(const AdtsFixedHeader& h);
+  void BeginAdtsFrame(const uint8_t* p, const AdtsFrameHeader& h);
+  Status DecodeAdts(MediaData* in, MediaData* out, double t0_in);
+  Status DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
+  void HoldBlock(const uint8_t* frame, uint8_t* scratch);
+  void WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes);
+  int32_t AdtsFrameEnd(const uint8_t* frame, int64_t available) const;
+  void CaptureShape();
+  void FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples, int32_t rate,
+                    int32_t channels, double t0_in);
   Status ConfigureAac(const AudioSpecificConfig& asc);
   Status EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in, int64_t out_free,
                       int64_t consume);
@@ -106,13 +120,42 @@ class AACDecoder : public AudioCodec {
   void RefreshInfo();
   Status Map(int32_t r) const;
 
+  // The ADTS frame being output.  Its bytes stay unconsumed until its last
+  // raw data block is out, so the input keeps pointing at its header.
+  struct AdtsProgress {
+    int32_t active = 0;
+    AdtsFrameHeader h{};
+    uint8_t head[7] = {};   // the header's bytes, to know the input still holds the frame
+    int32_t header_ok = 0;  // the header's own CRC matched (several blocks)
+    int32_t next = 0;       // next block to output
+    int32_t offset = 0;     // its first byte from the frame start; -1 when lost
+    // Block `next` has been decoded (the core keeps its output) or found
+    // damaged, and where the block after it starts (-1 unknown).
+    int32_t held = 0;
+    int32_t held_damaged = 0;
+    int32_t held_next = 0;
+  };
+
+  // What the last output holds: the element describes its buffers from it
+  // while the core may already hold the next block of another layout.
+  struct OutputShape {
+    int32_t channels = 0;
+    int32_t rate = 0;
+    int32_t stream_channels = 0;
+    int32_t speaker_count = -1;  // -1: nothing output yet
+    int8_t speakers[10] = {};
+  };
+
   AACDecState* state_ = nullptr;
   StreamInfo info_;
+  AdtsProgress adts_;
+  OutputShape shape_;
+  int32_t last_output_blocks_ = 1;
+  int32_t frame_blocks_ = 1;  // blocks of the last ADTS frame found
   double time_ = 0.0;
   int32_t sbr_seen_ = 0;
   InbandFramer framer_;
   uint32_t last_adts_key_ = 0;
-  InbandUnit pending_unit_;  // the unit of a frame refused for output space
   MemId main_mem_id_ = 0;
   MemId extra_mem_id_ = 0;
   void* extra_ = nullptr;

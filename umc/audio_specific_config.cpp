@@ -97,6 +97,12 @@ void WriteProgramConfig(BitWriter& w, const ProgramConfig& p) {
   for (int32_t i = 0; i < p.comment_field_bytes; ++i) put(p.comment_field_data[i], 8);
 }
 
+// Audio object types ISO/IEC 14496-3 defines (1.5.1.1, Table 1.17) besides
+// those parsed here; 0, 10, 11, 18 and 31 and above 46 are reserved.
+bool DefinedObjectType(int32_t aot) {
+  return (aot >= 1 && aot <= 46 && aot != 10 && aot != 11 && aot != 18 && aot != 31);
+}
+
 }  // namespace
 
 int32_t WriteAudioSpecificConfig(int32_t object_type, int32_t sampling_frequency_index,
@@ -224,14 +230,22 @@ int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r, int64_t lengt
       break;
     case 36:
       BitReaderSkip(r, 5);  // fillBits: the ALSSpecificConfig starts on a byte
-      if (BitReaderRead(r, 32) != 0x414C5300u) return -1;
+      if (BitReaderRead(r, 32) != 0x414C5300u) return kAscInvalid;
       c.als_config_bit = BitReaderBitsConsumed(r);
-      return BitReaderOverrun(r) ? -1 : 0;
-    default:
-      return -1;
+      return BitReaderOverrun(r) ? kAscInvalid : kAscOk;
+    default: {
+      // SBR or PS twice, reserved types and rate indices, and fields beyond
+      // the data are invalid; any other type is valid but not decoded.
+      const bool rates = c.sampling_frequency_index != 13 && c.sampling_frequency_index != 14 &&
+                         c.extension_sampling_frequency_index != 13 &&
+                         c.extension_sampling_frequency_index != 14;
+      const bool valid = DefinedObjectType(c.object_type) && c.object_type != 5 &&
+                         c.object_type != 29 && rates && !BitReaderOverrun(r);
+      return valid ? kAscUnsupportedType : kAscInvalid;
+    }
   }
   if (c.object_type == 22) c.ep_config = static_cast<int32_t>(BitReaderRead(r, 2));
-  if (BitReaderOverrun(r)) return -1;
+  if (BitReaderOverrun(r)) return kAscInvalid;
   if (c.extension_object_type == 5) return 0;
   // Backward-compatible signalling: a sync extension after the core config.
   if (length_bits <= 0 || left() <= 15) return 0;

@@ -82,8 +82,15 @@ int32_t WriteAudioSpecificConfig(int32_t object_type, int32_t sampling_frequency
 // Sampling rates of the indices 0..12.
 extern const int32_t kSamplingFrequencies[13];
 
-// 0, or -1 for an unsupported object type or a configuration that runs past
-// its data.
+enum AscResult : int {
+  kAscOk = 0,
+  kAscInvalid = -1,  // reserved object type or rate index, or past the data
+  // A defined object type whose specific configuration is not read here
+  // (error-resilient, speech, synthesis, ...): `object_type` holds it.
+  kAscUnsupportedType = -2,
+};
+
+// An AscResult.
 int ParseAudioSpecificConfig(AudioSpecificConfig& c, BitReader& r);
 // The same for a configuration of `length_bits` bits from the reader's
 // position, as a transport layer gives it: the backward-compatible SBR/PS

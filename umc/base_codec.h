@@ -24,7 +24,7 @@ class BaseCodecParams {
   MemoryAllocator* allocator = nullptr;  // caller's allocator, or null
   int32_t suggested_input_size = 0;      // written by GetInfo
   int32_t suggested_output_size = 0;     // written by GetInfo
-  int32_t profile = 0;                   // written by GetInfo: object type, +0x100 with SBR
+  int32_t profile = 0;  // written by GetInfo: object type, +0x100 with SBR, +0x200 with PS data
   int32_t level = 0;
 };
 

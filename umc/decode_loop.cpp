@@ -264,10 +264,12 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
     return Event::kNeedData;
   }
   // Frames must consume input: the only repeats allowed without are the
-  // delivery of a frame kept after a refusal for space, and the further
-  // subframes of a LOAS frame (consumed with its first).
+  // delivery of a frame kept after a refusal for space, the further
+  // subframes of a LOAS frame (consumed with its first), and the first
+  // blocks of an ADTS frame of several whose layout changes within it (the
+  // frame's bytes go with its last block; up to four blocks).
   idle_ = consumed == 0 ? idle_ + 1 : 0;
-  const int max_idle = dec_->IsLoas() ? kLatmMaxSubFrames : 1;
+  const int max_idle = dec_->IsLoas() ? kLatmMaxSubFrames : 4;
   if ((produced == 0 && consumed == 0) || idle_ > max_idle) return Fail(StatusFailed);
   if (produced > 0) ++frames_since_open_;
   if (adts_key_ == 0 && InBand() && st == StatusOk && frames_since_open_ <= 2)
@@ -275,6 +277,8 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   frame->status = st;
   frame->pcm = out_;
   frame->bytes = produced;
+  double end = 0.0;
+  out.GetTime(&frame->start, &end);
   return Event::kFrame;
 }
 

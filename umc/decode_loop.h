@@ -47,6 +47,7 @@ class DecodeLoop {
     Status status = StatusOk;  // StatusInvalidStream: silence for a damaged frame
     const uint8_t* pcm = nullptr;
     uint32_t bytes = 0;  // valid until the next call
+    double start = 0.0;  // the decoder's time of its first sample (s from the stream start)
   };
 
   DecodeLoop() = default;

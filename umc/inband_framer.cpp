@@ -42,42 +42,8 @@ InbandFramer::Span Make(InbandFramer::Kind kind, int64_t bytes = 0) {
 
 }  // namespace
 
-// The header's fields straight from its bytes (every frame goes through
-// here: a bit reader per field costs more than the rest of the step).
-bool ReadAdtsHeader(const uint8_t* p, int64_t n, AdtsHeader* h) {
-  if (n < 7 || !HasAdtsSync(p) || ((p[2] >> 2) & 15) > 12) return false;
-  const int32_t header = (p[1] & 1) ? 7 : 9;
-  if (n < header) return false;
-  AdtsFixedHeader& f = h->fixed;
-  f.syncword = 0xFFF;
-  f.id = (p[1] >> 3) & 1;
-  f.layer = (p[1] >> 1) & 3;
-  f.protection_absent = p[1] & 1;
-  f.profile = p[2] >> 6;
-  f.sampling_frequency_index = (p[2] >> 2) & 15;
-  f.private_bit = (p[2] >> 1) & 1;
-  f.channel_configuration = ((p[2] & 1) << 2) | (p[3] >> 6);
-  f.original_copy = (p[3] >> 5) & 1;
-  f.home = (p[3] >> 4) & 1;
-  AdtsVariableHeader& v = h->variable;
-  v.copyright_identification_bit = (p[3] >> 3) & 1;
-  v.copyright_identification_start = (p[3] >> 2) & 1;
-  v.aac_frame_length = FrameLength(p);
-  v.adts_buffer_fullness = ((p[5] & 0x1F) << 6) | (p[6] >> 2);
-  v.number_of_raw_data_blocks_in_frame = p[6] & 3;
-  h->header_bytes = header;
-  h->crc_check = header == 9 ? static_cast<uint16_t>((p[7] << 8) | p[8]) : 0;
-  return true;
-}
-
 uint32_t AdtsStreamKey(const uint8_t* p) {
   return (uint32_t{p[1]} & 0xFE) << 16 | (uint32_t{p[2]} & 0xFD) << 8 | (p[3] & 0xC0);
-}
-
-int32_t AdtsMaxFrameBytes(const AdtsHeader& h) {
-  const int32_t config = h.fixed.channel_configuration;
-  const int32_t channels = config == 7 || config == 0 ? 8 : config;
-  return 768 * channels + h.header_bytes;
 }
 
 int64_t FindAdtsStart(const uint8_t* p, int64_t n, bool* pending) {
@@ -214,8 +180,8 @@ InbandFramer::Span InbandFramer::Detect(const uint8_t* p, int64_t n, bool at_end
     format_ = InbandFormat::kLoas;
     return at > 0 ? Make(Kind::kSkip, at) : LoasStep(p, n, at_end);
   }
-  AdtsHeader h;
-  ReadAdtsHeader(p + at, n - at, &h);
+  AdtsFrameHeader h;
+  ReadAdtsFrameHeader(p + at, n - at, h);  // plausible: the fixed fields are read
   format_ = InbandFormat::kAdts;
   adts_sync_ = AdtsSyncPattern(h.fixed);
   adts_key_ = AdtsStreamKey(p + at);
@@ -244,8 +210,8 @@ InbandFramer::Span InbandFramer::AdtsStep(const uint8_t* p, int64_t n, bool at_e
     const AdtsChange change = CheckAdtsStream(p, n, adts_key_, at_end);
     if (change == AdtsChange::kUnsure) return Make(Kind::kNeedData);
     if (change == AdtsChange::kNew) {
-      AdtsHeader h;
-      ReadAdtsHeader(p, n, &h);
+      AdtsFrameHeader h;
+      ReadAdtsFrameHeader(p, n, h);  // plausible: the fixed fields are read
       adts_sync_ = AdtsSyncPattern(h.fixed);
       adts_key_ = AdtsStreamKey(p);
       Span s = AdtsStep(p, n, at_end);
@@ -268,14 +234,22 @@ InbandFramer::Span InbandFramer::AdtsStep(const uint8_t* p, int64_t n, bool at_e
     return Make(Kind::kSkip, n - 2);
   }
   if (at > 0) return Make(Kind::kSkip, at);
+  // Any length the 13-bit field can give is taken (some encoders exceed the
+  // 6144 bits per channel of the decoder buffer at high rates; a damaged
+  // frame is still caught by its syntax and CRC), unless it cannot hold the
+  // header and its blocks.
   Span s;
-  if (!ReadAdtsHeader(p, n, &s.adts)) return Make(Kind::kNeedData);  // the CRC word is missing
-  const int32_t len = s.adts.variable.aac_frame_length;
-  if (len > AdtsMaxFrameBytes(s.adts) || len < s.adts.header_bytes) {
-    s.kind = Kind::kBadHeader;
-    s.bytes = 3;
-    return s;
+  switch (ReadAdtsFrameHeader(p, n, s.adts)) {
+    case kAdtsHeaderOk:
+      break;
+    case kAdtsBadLength:
+      s.kind = Kind::kBadHeader;
+      s.bytes = 3;
+      return s;
+    default:
+      return Make(Kind::kNeedData);  // the error check is not in hand yet
   }
+  const int32_t len = s.adts.variable.aac_frame_length;
   if (len > n) return Make(Kind::kNeedData);
   s.kind = Kind::kFrame;
   s.bytes = len;

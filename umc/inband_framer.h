@@ -17,25 +17,9 @@ namespace UMC {
 
 enum class InbandFormat : int32_t { kUnknown, kAdts, kAdif, kAls, kLoas };
 
-// One ADTS header with its CRC word.
-struct AdtsHeader {
-  AdtsFixedHeader fixed;
-  AdtsVariableHeader variable;
-  int32_t header_bytes;  // 7, or 9 with the CRC word
-  uint16_t crc_check;    // protection_absent 0
-};
-
-// Reads the header at `p` (n bytes).  False when the bytes there cannot be
-// an ADTS header: no sync word, layer not 0, a reserved sampling frequency
-// index, or a frame length shorter than the header.
-bool ReadAdtsHeader(const uint8_t* p, int64_t n, AdtsHeader* h);
 // Header fields that identify a stream (ID, layer, profile, sampling
 // frequency index, channel configuration) of a header read from `p`.
 uint32_t AdtsStreamKey(const uint8_t* p);
-// Largest aac_frame_length a frame with this header may have: 768 bytes
-// per channel (6144 bits) plus the header, eight channels when the
-// configuration is 0 (a PCE in the frame) or 7.
-int32_t AdtsMaxFrameBytes(const AdtsHeader& h);
 // Offset of the first ADTS header in `p` that the next header confirms
 // (same ID, layer, profile and sampling frequency index), or that starts
 // the data.  *pending: a candidate whose confirmation needs more data (its
@@ -66,13 +50,13 @@ class InbandFramer {
     kStreamHeader,  // `bytes` of ADIF or ALS stream header
     kUnusable,      // an ALS stream header that cannot be read (too long or broken)
     kFrame,         // one frame: `bytes` long (ADTS, LOAS), or 0 when only decoding tells
-    kBadHeader,     // an ADTS header no frame can have: drop `bytes` and go on
+    kBadHeader,     // an ADTS length no frame can have (kAdtsBadLength): drop `bytes` and go on
   };
   struct Span {
     Kind kind = Kind::kNeedData;
     int64_t bytes = 0;
     bool new_stream = false;  // kFrame: ADTS of another stream, confirmed by the next header
-    AdtsHeader adts{};        // kFrame and kBadHeader of ADTS
+    AdtsFrameHeader adts{};   // kFrame and kBadHeader of ADTS
   };
 
   // `detect_new_streams`: an ADTS header with other stream fields that the

@@ -277,10 +277,11 @@ Output RunPipeline(const std::string& description) {
 std::vector<std::pair<size_t, size_t>> AdtsFrames(const std::vector<uint8_t>& s) {
   std::vector<std::pair<size_t, size_t>> frames;
   size_t i = 0;
-  UMC::AdtsHeader h;
-  while (UMC::ReadAdtsHeader(s.data() + i, static_cast<int64_t>(s.size() - i), &h)) {
+  UMC::AdtsFrameHeader h;
+  while (UMC::ReadAdtsFrameHeader(s.data() + i, static_cast<int64_t>(s.size() - i), h) ==
+         UMC::kAdtsHeaderOk) {
     const size_t n = static_cast<size_t>(h.variable.aac_frame_length);
-    if (n < static_cast<size_t>(h.header_bytes) || i + n > s.size()) break;
+    if (i + n > s.size()) break;
     frames.emplace_back(i, n);
     i += n;
   }

@@ -74,6 +74,26 @@ Bytes ReadBytes(const std::string& path) {
   return b;
 }
 
+// --info tells what the stream carries (also SBR and parametric stereo
+// that only the frames signal, in ADTS and behind an MP4 configuration of
+// object type 2) apart from what the output makes of it.
+TEST(VxaacDecode, InfoTellsWhatTheStreamCarriesApartFromTheOutput) {
+  REQUIRE_DECODER();
+  for (const char* file : {"ps_44k_24.aac", "ps_44k_24_implicit.m4a"}) {
+    SCOPED_TRACE(file);
+    ToolRun r = Exec("--info \"" + Data(file) + "\"");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("sbr:          yes (output at the core rate"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ps:           yes (not applied"), std::string::npos) << r.out;
+    r = Exec("--info --ps full --sbr-output full-rate \"" + Data(file) + "\"");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("sbr:          yes (output at twice"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ps:           yes (stereo output)"), std::string::npos) << r.out;
+  }
+  const ToolRun lc = Exec("--info \"" + Data("lc_44k_st_128.aac") + "\"");
+  EXPECT_NE(lc.out.find("sbr:          no\nps:           no"), std::string::npos) << lc.out;
+}
+
 TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
   REQUIRE_DECODER();
   const std::string adts = Temp("adts.wav"), adif = Temp("adif.wav"), m4a = Temp("m4a.wav");

@@ -23,8 +23,11 @@ Bytes Read(const char* name) {
 // The first `count` ADTS frames of a stream.
 Bytes Frames(const Bytes& s, size_t count, std::vector<size_t>* lengths = nullptr) {
   size_t at = 0;
-  UMC::AdtsHeader h;
-  for (size_t i = 0; i < count && UMC::ReadAdtsHeader(s.data() + at, s.size() - at, &h); ++i) {
+  UMC::AdtsFrameHeader h;
+  for (size_t i = 0;
+       i < count && UMC::ReadAdtsFrameHeader(s.data() + at, static_cast<int64_t>(s.size() - at),
+                                             h) == UMC::kAdtsHeaderOk;
+       ++i) {
     if (lengths) lengths->push_back(static_cast<size_t>(h.variable.aac_frame_length));
     at += static_cast<size_t>(h.variable.aac_frame_length);
   }
@@ -63,8 +66,11 @@ TEST(InbandFramer, StepsThroughTagsGarbageStreamsAndBadHeaders) {
   s.resize(130, 0x55);  // no sync word in it
   s.insert(s.end(), a.begin(), a.end());
   s.insert(s.end(), b.begin(), b.end());
-  Bytes bad(a.begin(), a.begin() + static_cast<long>(first[0]));  // a frame of the second stream's
-  bad[3] = static_cast<uint8_t>((bad[3] & 0xFC) | 3);  // fields, 6144 bytes and more long
+  // A frame of the first stream's fields whose length (5) cannot hold its header.
+  Bytes bad(a.begin(), a.begin() + static_cast<long>(first[0]));
+  bad[3] = static_cast<uint8_t>(bad[3] & 0xFC);
+  bad[4] = 0;
+  bad[5] = static_cast<uint8_t>((bad[5] & 0x1F) | (5 << 5));
   s.insert(s.end(), bad.begin(), bad.end());
 
   const std::vector<Step> seen = Walk(s, true);

@@ -35,9 +35,9 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   f.is_float = info.out.is_float;
   report->object_type = info.profile & 0xFF;
   report->sbr = (info.profile & 0x100) != 0;
+  report->ps = (info.profile & 0x200) != 0;
   report->core_rate = info.in.sample_frequency;
   report->in_channels = info.in.channels;
-  report->ps = report->sbr && info.in.channels == 1 && info.out.channels == 2;
   if (f.channels < 1 || f.channels > 8 || f.rate < 1 ||
       !(f.bits == 8 || f.bits == 16 || f.bits == 24 || f.bits == 32))
     return false;

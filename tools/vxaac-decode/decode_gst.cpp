@@ -7,6 +7,7 @@
 
 #include "decode.h"
 #include "gst/channel_layout.h"
+#include "gst/vxaacdec.h"
 
 namespace {
 
@@ -196,6 +197,10 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
         format = now;  // samples are counted in the format they come in
       }
     }
+    // What the decoder found in the stream (implicit SBR and PS included).
+    const gint profile = vx_aac_dec_stream_profile(dec);
+    report->sbr = report->sbr || (profile & 0x100) != 0;
+    report->ps = report->ps || (profile & 0x200) != 0;
     GstBuffer* buf = gst_sample_get_buffer(sample);
     // After the first buffer a discontinuity means damaged or lost frames
     // (the decoder counts damaged frames against max-errors instead of

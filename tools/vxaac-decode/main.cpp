@@ -159,8 +159,17 @@ void PrintInfo(FILE* f, const DecodeReport& r) {
   const PcmFormat& o = r.out;
   std::fprintf(f, "container:    %s\n", r.container.c_str());
   std::fprintf(f, "object type:  %d (%s)\n", r.object_type, ObjectTypeName(r.object_type));
-  std::fprintf(f, "sbr:          %s\n", r.sbr ? "yes" : "no");
-  std::fprintf(f, "ps:           %s\n", r.ps ? "yes" : "no");
+  // What the stream carries, then what the output makes of it.
+  const bool full_rate = r.core_rate > 0 && o.rate == 2 * r.core_rate;
+  std::fprintf(f, "sbr:          %s\n",
+               !r.sbr      ? "no"
+               : full_rate ? "yes (output at twice the core rate)"
+                           : "yes (output at the core rate; --sbr-output full-rate doubles it)");
+  const bool stereo = r.in_channels == 1 && o.channels == 2;
+  std::fprintf(f, "ps:           %s\n",
+               !r.ps    ? "no"
+               : stereo ? "yes (stereo output)"
+                        : "yes (not applied: mono output; --ps baseline|full for stereo)");
   if (r.core_rate > 0) std::fprintf(f, "input rate:   %d Hz\n", r.core_rate);
   if (r.in_channels > 0) std::fprintf(f, "input ch:     %d\n", r.in_channels);
   std::fprintf(f, "output rate:  %d Hz\n", o.rate);
