@@ -76,7 +76,7 @@ struct AACDecState {
   int32_t sample_rate;  // core rate (Hz)
   int32_t sampling_frequency_index;
   int32_t channel_configuration;  // -1 until known
-  int32_t frame_length;           // 1024
+  int32_t frame_length;           // 1024, or 960 (frameLengthFlag 1)
 
   // Decoder parameters (sbr_mode, sbr_rate_mode, extension_mode, ps_mode).
   int32_t sbr_mode;
@@ -148,8 +148,14 @@ struct AACDecState {
 
 // Bytes of the main block beyond AACDecState (tables and transforms).
 int AacCoreTablesGetSize(int32_t* size);
-// Builds the Huffman tables and filter bank into `memory` (see above).
+// Builds the Huffman tables and filter bank (for s.frame_length) into
+// `memory` (see above).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory);
+// Sets the frame length (1024 or 960 samples per channel): the filter bank
+// in `memory` (as for AacCoreTablesInit) is rebuilt when it changes, and
+// SBR and parametric stereo take the matching slot counts.  Band tables
+// follow at the next AacSetSamplingFrequencyIndex.  0, or -1.
+int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length);
 // Bytes of the object-type block (predictors for type 1, LTP histories for
 // type 4; 0 for the others).
 int64_t AacObjectBlockSize(int32_t object_type);

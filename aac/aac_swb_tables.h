@@ -18,6 +18,11 @@ struct AacSwbInfo {
   int32_t tns_max_bands_short_ssr;
   const int32_t* swb_offset_long;   // num_swb_long + 1 entries, last 1024
   const int32_t* swb_offset_short;  // num_swb_short + 1 entries, last 128
+  // 960-sample frames (frameLengthFlag 1).
+  int32_t num_swb_960;
+  int32_t num_swb_120;
+  const int32_t* swb_offset_960;  // num_swb_960 + 1 entries, last 960
+  const int32_t* swb_offset_120;  // num_swb_120 + 1 entries, last 120
 };
 
 inline constexpr int kAacSwbInfoCount = 13;

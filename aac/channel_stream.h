@@ -27,11 +27,12 @@
 // Readable bytes the caller guarantees after the access unit (see above).
 inline constexpr int32_t kAacReaderPadding = 8192;
 
-inline constexpr int kAacMaxSfb = 51;      // bands per window group (32 kHz long)
-inline constexpr int kAacMaxWindows = 8;   // windows (and groups) per frame
-inline constexpr int kAacMaxPredSfb = 41;  // largest pred_sfb_max
-inline constexpr int kAacMaxLtpSfb = 40;   // ltp_long_used flags in the stream
-inline constexpr int kAacFrameLength = 1024;
+inline constexpr int kAacMaxSfb = 51;           // bands per window group (32 kHz long)
+inline constexpr int kAacMaxWindows = 8;        // windows (and groups) per frame
+inline constexpr int kAacMaxPredSfb = 41;       // largest pred_sfb_max
+inline constexpr int kAacMaxLtpSfb = 40;        // ltp_long_used flags in the stream
+inline constexpr int kAacFrameLength = 1024;    // spectral lines (and buffers) of a frame
+inline constexpr int kAacFrameLength960 = 960;  // frameLengthFlag 1
 
 enum AacWindowSequence : int32_t {
   ONLY_LONG_SEQUENCE = 0,
@@ -50,10 +51,13 @@ enum AacCodebook : int32_t {
   INTENSITY_HCB = 15,   // intensity, in phase
 };
 
-// Scale factor band tables and tool limits of one sampling frequency index.
+// Scale factor band tables and tool limits of one sampling frequency index
+// and frame length.
 struct AacBandTables {
-  const int32_t* swb_offset_long = nullptr;   // num_swb_long + 1 entries, last 1024
-  const int32_t* swb_offset_short = nullptr;  // num_swb_short + 1 entries, last 128
+  int32_t frame_length = kAacFrameLength;     // lines of a long window: 1024 or 960
+  int32_t short_length = 128;                 // lines of a short window: 128 or 120
+  const int32_t* swb_offset_long = nullptr;   // num_swb_long + 1 entries, last frame_length
+  const int32_t* swb_offset_short = nullptr;  // num_swb_short + 1 entries, last short_length
   int32_t num_swb_long = 0;
   int32_t num_swb_short = 0;
   int32_t pred_sfb_max = 0;
@@ -63,9 +67,11 @@ struct AacBandTables {
   int32_t tns_max_order_short = 0;
 };
 
-// Fills `tables` for sampling frequency index 0..12 and the object type
-// (TNS limits depend on it).  Returns 0, or -1 for an index without tables.
-int GetAacBandTables(int32_t sf_index, int32_t object_type, AacBandTables* tables);
+// Fills `tables` for sampling frequency index 0..12, the object type (TNS
+// limits depend on it) and the frame length (1024 or 960).  Returns 0, or -1
+// for an index or length without tables.
+int GetAacBandTables(int32_t sf_index, int32_t object_type, AacBandTables* tables,
+                     int32_t frame_length = kAacFrameLength);
 
 // tns_data() as read (signed coefficient fields, stored as transmitted).
 struct TnsData {
@@ -93,6 +99,7 @@ struct TnsFilter {
 struct TnsFilterSet {
   int32_t present;
   int32_t num_windows;
+  int32_t window_length;  // lines from one short window to the next (128 or 120)
   int32_t n_filt[kAacMaxWindows];
   TnsFilter filter[kAacMaxWindows][4];
 };
@@ -168,8 +175,9 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory);
 // ---- parsing (0 success, -1 malformed) --------------------------------------
 
 // Clears the record and sets the band tables for the sampling frequency
-// index.  Returns -1 for an index without tables.
-int InitChannelStream(ChannelStream& s, int32_t sf_index, int32_t object_type);
+// index and frame length.  Returns -1 for an index or length without tables.
+int InitChannelStream(ChannelStream& s, int32_t sf_index, int32_t object_type,
+                      int32_t frame_length = kAacFrameLength);
 
 // individual_channel_stream(): global gain, ics_info unless common_window,
 // section data, scale factors, pulse/TNS/gain-control side information and
@@ -259,23 +267,27 @@ struct FilterBank {
   void* mdct_inv_short;  // N = 256
   void* mdct_fwd_long;   // forward contexts (long-term prediction), or null
   void* mdct_fwd_short;
-  uint8_t* work;  // transform work buffer
-  int32_t n_long;
-  int32_t n_short;
-  // Full-length windows; index 0 sine, 1 KBD (window_shape).
+  uint8_t* work;    // transform work buffer
+  int32_t n_long;   // 2048, or 1920 for 960-line frames
+  int32_t n_short;  // 256, or 240
+  // Full-length windows (n_long, n_short values); index 0 sine, 1 KBD
+  // (window_shape).
   alignas(32) float long_window[2][2048];
   alignas(32) float short_window[2][256];
 };
 
-// Bytes of memory InitFilterBank needs for `flags`.  Returns 0 or 3.
+// Bytes of memory InitFilterBank needs for `flags`, for either frame
+// length.  Returns 0 or 3.
 int FilterBankGetSize(int32_t flags, int32_t object_type, int32_t* size);
 
 // Builds the transforms selected by `flags` in `memory` and computes the
-// windows.  Returns 0, or 3 when a transform context fails (object type 3
-// sizes are not supported).
-int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object_type);
+// windows for frames of `frame_length` (1024 or 960) lines.  Returns 0, or 3
+// when a transform context fails (object type 3 sizes are not supported).
+int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object_type,
+                   int32_t frame_length = kAacFrameLength);
 
-// One channel: 1024 lines to 1024 samples with windowing and overlap-add.
+// One channel: N = n_long / 2 (1024 or 960) lines to N samples with
+// windowing and overlap-add.
 // overlap_in and overlap_out may be the same buffer; spectrum is not changed.
 // Returns 0, or -1 for a bad argument (a window sequence outside 0..3).
 int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const float* overlap_in,

@@ -163,7 +163,7 @@ void CoupleSpectrum(const CouplingRecord& rec, const ChannelStream& s, int32_t l
   int32_t window = 0;
   for (int32_t g = 0; g < s.num_window_groups && g < kAacMaxWindows; ++g) {
     for (int32_t w = 0; w < s.window_group_length[g] && window < kAacMaxWindows; ++w, ++window) {
-      const int32_t base = shorts ? 128 * window : 0;
+      const int32_t base = shorts ? s.bands.short_length * window : 0;
       for (int32_t b = 0; b < s.max_sfb && b < kAacMaxSfb; ++b) {
         const int32_t start = base + offsets[b], n = offsets[b + 1] - offsets[b];
         const float gain = rec.gains[list][g][b];
@@ -186,10 +186,10 @@ void ApplyCoupling(const CouplingRecord& rec, const ChannelStream& stream,
 }
 
 void ApplyTimeCoupling(const CouplingRecord& rec, const float* coupling_output,
-                       float* const* outputs, int32_t channels) {
+                       float* const* outputs, int32_t channels, int32_t samples) {
   ForEachCoupledChannel(rec, [&](int32_t k, int32_t list) {
     if (k < channels && list < kCouplingMaxLists) {
-      dspAddProductC_32f(coupling_output, rec.common_gains[list], outputs[k], kAacFrameLength);
+      dspAddProductC_32f(coupling_output, rec.common_gains[list], outputs[k], samples);
     }
   });
 }

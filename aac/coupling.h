@@ -44,7 +44,7 @@ void ComputeCouplingGains(CouplingRecord& rec, const ChannelStream& stream);
 void ApplyCoupling(const CouplingRecord& rec, const ChannelStream& stream,
                    const float* coupling_spectrum, float* const* spectra, int32_t channels);
 
-// Coupling point 2: adds the coupling channel's output, with each list's
-// common gain, into the targets' outputs.
+// Coupling point 2: adds the coupling channel's output (`samples` of the
+// frame), with each list's common gain, into the targets' outputs.
 void ApplyTimeCoupling(const CouplingRecord& rec, const float* coupling_output,
-                       float* const* outputs, int32_t channels);
+                       float* const* outputs, int32_t channels, int32_t samples);

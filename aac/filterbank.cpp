@@ -10,8 +10,10 @@
 
 namespace {
 
-constexpr int32_t kLong = 2048;
+constexpr int32_t kLong = 2048;  // transform lengths of 1024-line frames
 constexpr int32_t kShort = 256;
+constexpr int32_t kLong960 = 1920;  // and of 960-line frames
+constexpr int32_t kShort960 = 240;
 constexpr int32_t kAlign = 32;
 constexpr int32_t kObjectTypeSsr = 3;
 constexpr double kPi = 3.14159265358979323846;
@@ -82,13 +84,13 @@ int32_t Max(int32_t a, int32_t b) {
   return a > b ? a : b;
 }
 
-int ComputeLayout(int32_t flags, Layout* l) {
+int ComputeLayout(int32_t flags, int32_t n_long, int32_t n_short, Layout* l) {
   std::memset(l, 0, sizeof(*l));
   if (flags & kFilterBankInverse) {
-    if (InverseSizes(kLong, &l->inv_long) || InverseSizes(kShort, &l->inv_short)) return 3;
+    if (InverseSizes(n_long, &l->inv_long) || InverseSizes(n_short, &l->inv_short)) return 3;
   }
   if (flags & kFilterBankForward) {
-    if (ForwardSizes(kLong, &l->fwd_long) || ForwardSizes(kShort, &l->fwd_short)) return 3;
+    if (ForwardSizes(n_long, &l->fwd_long) || ForwardSizes(n_short, &l->fwd_short)) return 3;
   }
   const TransformSizes* all[4] = {&l->inv_long, &l->inv_short, &l->fwd_long, &l->fwd_short};
   for (const TransformSizes* t : all) {
@@ -110,20 +112,27 @@ void* Take(uint8_t** p, int32_t bytes) {
 
 int FilterBankGetSize(int32_t flags, int32_t object_type, int32_t* size) {
   if (!size || object_type == kObjectTypeSsr) return 3;
-  Layout l;
-  if (ComputeLayout(flags, &l) != 0) return 3;
-  *size = l.total;
+  // The memory serves either frame length.
+  Layout l, l960;
+  if (ComputeLayout(flags, kLong, kShort, &l) != 0 ||
+      ComputeLayout(flags, kLong960, kShort960, &l960) != 0) {
+    return 3;
+  }
+  *size = Max(l.total, l960.total);
   return 0;
 }
 
-int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object_type) {
+int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object_type,
+                   int32_t frame_length) {
   if (!memory || object_type == kObjectTypeSsr) return 3;
+  if (frame_length != kLong / 2 && frame_length != kLong960 / 2) return 3;
+  const int32_t n_long = 2 * frame_length, n_short = n_long / 8;
   Layout l;
-  if (ComputeLayout(flags, &l) != 0) return 3;
+  if (ComputeLayout(flags, n_long, n_short, &l) != 0) return 3;
   bank.mdct_inv_long = bank.mdct_inv_short = nullptr;
   bank.mdct_fwd_long = bank.mdct_fwd_short = nullptr;
-  bank.n_long = kLong;
-  bank.n_short = kShort;
+  bank.n_long = n_long;
+  bank.n_short = n_short;
   uint8_t* p = static_cast<uint8_t*>(memory);
   void* ctx_inv_long = Take(&p, l.inv_long.context);
   void* ctx_inv_short = Take(&p, l.inv_short.context);
@@ -134,8 +143,9 @@ int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object
   if (flags & kFilterBankInverse) {
     DspMdctInvSpec_32f* a = nullptr;
     DspMdctInvSpec_32f* b = nullptr;
-    if (dspMdctInvInit_32f(&a, kLong, static_cast<uint8_t*>(ctx_inv_long), init) != dspStsNoErr ||
-        dspMdctInvInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_inv_short), init) != dspStsNoErr) {
+    if (dspMdctInvInit_32f(&a, n_long, static_cast<uint8_t*>(ctx_inv_long), init) != dspStsNoErr ||
+        dspMdctInvInit_32f(&b, n_short, static_cast<uint8_t*>(ctx_inv_short), init) !=
+            dspStsNoErr) {
       return 3;
     }
     bank.mdct_inv_long = a;
@@ -144,17 +154,19 @@ int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object
   if (flags & kFilterBankForward) {
     DspMdctFwdSpec_32f* a = nullptr;
     DspMdctFwdSpec_32f* b = nullptr;
-    if (dspMdctFwdInit_32f(&a, kLong, static_cast<uint8_t*>(ctx_fwd_long), init) != dspStsNoErr ||
-        dspMdctFwdInit_32f(&b, kShort, static_cast<uint8_t*>(ctx_fwd_short), init) != dspStsNoErr) {
+    if (dspMdctFwdInit_32f(&a, n_long, static_cast<uint8_t*>(ctx_fwd_long), init) != dspStsNoErr ||
+        dspMdctFwdInit_32f(&b, n_short, static_cast<uint8_t*>(ctx_fwd_short), init) !=
+            dspStsNoErr) {
       return 3;
     }
     bank.mdct_fwd_long = a;
     bank.mdct_fwd_short = b;
   }
-  SineWindow(bank.long_window[0], kLong);
-  SineWindow(bank.short_window[0], kShort);
-  KbdWindow(bank.long_window[1], kLong, 4.0);
-  KbdWindow(bank.short_window[1], kShort, 6.0);
+  // The same window shapes (and KBD alphas) serve both frame lengths.
+  SineWindow(bank.long_window[0], n_long);
+  SineWindow(bank.short_window[0], n_short);
+  KbdWindow(bank.long_window[1], n_long, 4.0);
+  KbdWindow(bank.short_window[1], n_short, 6.0);
   return 0;
 }
 
@@ -174,19 +186,32 @@ int InverseShort(const FilterBank& bank, const float* spectrum, float* s) {
              : -1;
 }
 
-// Eight short windows overlapped into b[0..2047] (b[0..447] and b[1600..]
+// Lengths of one frame: N output samples, short windows of S lines, and the
+// flat part F = (N - S) / 2 on either side of the short windows (1024, 128,
+// 448, or 960, 120, 420).
+struct Frame {
+  int32_t n, s, f;
+};
+
+Frame FrameOf(const FilterBank& bank) {
+  const int32_t n = bank.n_long / 2, s = bank.n_short / 2;
+  return Frame{n, s, (n - s) / 2};
+}
+
+// Eight short windows overlapped into b[0..2N-1] (b[0..F-1] and b[2N-F..]
 // stay zero).
 int EightShort(const FilterBank& bank, const float* spectrum, const float* short_prev,
                const float* short_cur, float* b) {
+  const Frame fr = FrameOf(bank);
   alignas(32) float s[kShort];
-  dspZero_32f(b, kLong);
+  dspZero_32f(b, bank.n_long);
   if (InverseShort(bank, spectrum, s) != 0) return -1;
-  dspMul_32f(s, short_prev, b + 448, 128);
-  dspMul_32f(s + 128, short_cur + 128, b + 576, 128);
+  dspMul_32f(s, short_prev, b + fr.f, fr.s);
+  dspMul_32f(s + fr.s, short_cur + fr.s, b + fr.f + fr.s, fr.s);
   for (int32_t w = 1; w < 8; ++w) {
-    if (InverseShort(bank, spectrum + 128 * w, s) != 0) return -1;
-    dspMulInPlace_32f(short_cur, s, kShort);
-    dspAddInPlace_32f(s, b + 448 + 128 * w, kShort);
+    if (InverseShort(bank, spectrum + fr.s * w, s) != 0) return -1;
+    dspMulInPlace_32f(short_cur, s, bank.n_short);
+    dspAddInPlace_32f(s, b + fr.f + fr.s * w, bank.n_short);
   }
   return 0;
 }
@@ -203,32 +228,34 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
   const float* long_cur = bank.long_window[window_shape & 1];
   const float* short_prev = bank.short_window[window_shape_prev & 1];
   const float* short_cur = bank.short_window[window_shape & 1];
+  const Frame fr = FrameOf(bank);
+  const int32_t n = fr.n, f = fr.f, sh = fr.s;
   alignas(32) float t[kLong];
 
   if (window_sequence == EIGHT_SHORT_SEQUENCE) {
     if (EightShort(bank, spectrum, short_prev, short_cur, t) != 0) return -1;
-    dspAdd_32f(overlap_in, t, output, 1024);
-    dspCopy_32f(t + 1024, overlap_out, 1024);
+    dspAdd_32f(overlap_in, t, output, n);
+    dspCopy_32f(t + n, overlap_out, n);
     return 0;
   }
   if (InverseLong(bank, spectrum, t) != 0) return -1;
   if (window_sequence == LONG_STOP_SEQUENCE) {
     // Left half: zero, the short window's rising half, then flat.
-    dspCopy_32f(overlap_in, output, 448);
-    dspMul_32f(t + 448, short_prev, output + 448, 128);
-    dspAddInPlace_32f(overlap_in + 448, output + 448, 128);
-    dspAdd_32f(t + 576, overlap_in + 576, output + 576, 448);
+    dspCopy_32f(overlap_in, output, f);
+    dspMul_32f(t + f, short_prev, output + f, sh);
+    dspAddInPlace_32f(overlap_in + f, output + f, sh);
+    dspAdd_32f(t + f + sh, overlap_in + f + sh, output + f + sh, f);
   } else {
-    dspMul_32f(t, long_prev, output, 1024);
-    dspAddInPlace_32f(overlap_in, output, 1024);
+    dspMul_32f(t, long_prev, output, n);
+    dspAddInPlace_32f(overlap_in, output, n);
   }
   if (window_sequence == LONG_START_SEQUENCE) {
     // Right half: flat, the short window's falling half, then zero.
-    dspCopy_32f(t + 1024, overlap_out, 448);
-    dspMul_32f(t + 1472, short_cur + 128, overlap_out + 448, 128);
-    dspZero_32f(overlap_out + 576, 448);
+    dspCopy_32f(t + n, overlap_out, f);
+    dspMul_32f(t + n + f, short_cur + sh, overlap_out + f, sh);
+    dspZero_32f(overlap_out + f + sh, f);
   } else {
-    dspMul_32f(t + 1024, long_cur + 1024, overlap_out, 1024);
+    dspMul_32f(t + n, long_cur + n, overlap_out, n);
   }
   return 0;
 }

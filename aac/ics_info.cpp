@@ -54,29 +54,47 @@ int DecodePredictorData(ChannelStream& s, UMC::BitReader& r, int32_t object_type
 
 }  // namespace
 
-int GetAacBandTables(int32_t sf_index, int32_t object_type, AacBandTables* tables) {
+namespace {
+
+int32_t Min(int32_t a, int32_t b) {
+  return a < b ? a : b;
+}
+
+}  // namespace
+
+int GetAacBandTables(int32_t sf_index, int32_t object_type, AacBandTables* tables,
+                     int32_t frame_length) {
   if (!tables || sf_index < 0 || sf_index >= kAacSwbInfoCount) return -1;
+  if (frame_length != kAacFrameLength && frame_length != kAacFrameLength960) return -1;
   const AacSwbInfo& info = kAacSwbInfo[sf_index];
   const bool ssr = object_type == kObjectTypeSsr;
-  tables->swb_offset_long = info.swb_offset_long;
-  tables->swb_offset_short = info.swb_offset_short;
-  tables->num_swb_long = info.num_swb_long;
-  tables->num_swb_short = info.num_swb_short;
-  tables->pred_sfb_max = info.pred_sfb_max;
-  tables->tns_max_bands_long = ssr ? info.tns_max_bands_long_ssr : info.tns_max_bands_long;
-  tables->tns_max_bands_short = ssr ? info.tns_max_bands_short_ssr : info.tns_max_bands_short;
+  const bool short_frames = frame_length == kAacFrameLength960;
+  tables->frame_length = frame_length;
+  tables->short_length = frame_length / 8;
+  tables->swb_offset_long = short_frames ? info.swb_offset_960 : info.swb_offset_long;
+  tables->swb_offset_short = short_frames ? info.swb_offset_120 : info.swb_offset_short;
+  tables->num_swb_long = short_frames ? info.num_swb_960 : info.num_swb_long;
+  tables->num_swb_short = short_frames ? info.num_swb_120 : info.num_swb_short;
+  // The tool limits are those of the rate; a 960-line frame may have fewer
+  // bands than they allow.
+  tables->pred_sfb_max = Min(info.pred_sfb_max, tables->num_swb_long);
+  tables->tns_max_bands_long =
+      Min(ssr ? info.tns_max_bands_long_ssr : info.tns_max_bands_long, tables->num_swb_long);
+  tables->tns_max_bands_short =
+      Min(ssr ? info.tns_max_bands_short_ssr : info.tns_max_bands_short, tables->num_swb_short);
   const bool long_order = object_type == kObjectTypeMain || object_type == kObjectTypeLtp;
   tables->tns_max_order_long = long_order ? 20 : 12;
   tables->tns_max_order_short = 7;
   return 0;
 }
 
-int InitChannelStream(ChannelStream& s, int32_t sf_index, int32_t object_type) {
+int InitChannelStream(ChannelStream& s, int32_t sf_index, int32_t object_type,
+                      int32_t frame_length) {
   std::memset(static_cast<void*>(&s), 0, sizeof(s));
   s.num_windows = 1;
   s.num_window_groups = 1;
   s.window_group_length[0] = 1;
-  return GetAacBandTables(sf_index, object_type, &s.bands);
+  return GetAacBandTables(sf_index, object_type, &s.bands, frame_length);
 }
 
 int DecodeIcsInfo(ChannelStream& s, UMC::BitReader& r, int32_t object_type) {

@@ -29,40 +29,45 @@ void TnsAnalysis(const TnsFilterSet& set, int32_t window, float* x) {
   }
 }
 
-// Windowed forward MDCT of the estimate (2048 samples long, 256 short).
+// Windowed forward MDCT of the estimate (2N samples long, 2S short, for
+// frames of N lines and short windows of S; F = (N - S) / 2 is the flat
+// part beside a short window's slope).
 void Analysis(const FilterBank& bank, float* est, int32_t sequence, int32_t shape,
               int32_t shape_prev, float* coef) {
   const float* long_prev = bank.long_window[shape_prev & 1];
   const float* long_cur = bank.long_window[shape & 1];
   const float* short_prev = bank.short_window[shape_prev & 1];
   const float* short_cur = bank.short_window[shape & 1];
+  const int32_t n = bank.n_long / 2, sh = bank.n_short / 2, f = (n - sh) / 2;
   if (sequence == EIGHT_SHORT_SEQUENCE) {
-    dspMulInPlace_32f(short_prev, est, 128);
-    dspMulInPlace_32f(short_cur + 128, est + 128, 128);
+    dspMulInPlace_32f(short_prev, est, sh);
+    dspMulInPlace_32f(short_cur + sh, est + sh, sh);
     dspMdctFwd_32f(est, coef, static_cast<const DspMdctFwdSpec_32f*>(bank.mdct_fwd_short),
                    bank.work);
     return;
   }
   if (sequence == LONG_STOP_SEQUENCE) {
-    dspZero_32f(est, 448);
-    dspMulInPlace_32f(short_prev, est + 448, 128);
+    dspZero_32f(est, f);
+    dspMulInPlace_32f(short_prev, est + f, sh);
   } else {
-    dspMulInPlace_32f(long_prev, est, 1024);
+    dspMulInPlace_32f(long_prev, est, n);
   }
   if (sequence == LONG_START_SEQUENCE) {
-    dspMulInPlace_32f(short_cur + 128, est + 1472, 128);
-    dspZero_32f(est + 1600, 448);
+    dspMulInPlace_32f(short_cur + sh, est + n + f, sh);
+    dspZero_32f(est + n + f + sh, f);
   } else {
-    dspMulInPlace_32f(long_cur + 1024, est + 1024, 1024);
+    dspMulInPlace_32f(long_cur + n, est + n, n);
   }
   dspMdctFwd_32f(est, coef, static_cast<const DspMdctFwdSpec_32f*>(bank.mdct_fwd_long), bank.work);
 }
 
-// g x the history line from sample `start` on, zero past its end (3072).
-void Estimate(const float* const history[3], int32_t start, float g, float* est, int32_t n) {
+// g x the history line (three buffers of `frame` samples) from sample
+// `start` on, zero outside it.
+void Estimate(const float* const history[3], int32_t frame, int32_t start, float g, float* est,
+              int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
     const int32_t j = start + i;
-    est[i] = (j >= 0 && j < 3072) ? g * history[j >> 10][j & 1023] : 0.0f;
+    est[i] = (j >= 0 && j < 3 * frame) ? g * history[j / frame][j % frame] : 0.0f;
   }
 }
 
@@ -90,10 +95,12 @@ void ApplyLtp(const float* const history[3], const ChannelStream& s, float* spec
               int32_t window_shape_prev, const FilterBank& bank, const TnsFilterSet& tns) {
   if (!s.ltp_data_present || !bank.mdct_fwd_long) return;
   const float g = kLtpGain[s.ltp_coef & 7];
+  // Frame and short window lengths: 1024 and 128, or 960 and 120.
+  const int32_t n = bank.n_long / 2, sh = bank.n_short / 2;
   alignas(32) float est[2048];
   alignas(32) float coef[1024];
   if (s.window_sequence != EIGHT_SHORT_SEQUENCE) {
-    Estimate(history, 2048 - s.ltp_lag, g, est, 2048);
+    Estimate(history, n, 2 * n - s.ltp_lag, g, est, 2 * n);
     Analysis(bank, est, s.window_sequence, s.window_shape, window_shape_prev, coef);
     TnsAnalysis(tns, 0, coef);
     const int32_t bands = s.max_sfb < kAacMaxLtpSfb ? s.max_sfb : kAacMaxLtpSfb;
@@ -108,27 +115,29 @@ void ApplyLtp(const float* const history[3], const ChannelStream& s, float* spec
   const int32_t bands = s.max_sfb < 8 ? s.max_sfb : 8;
   for (int32_t w = 0; w < kAacMaxWindows; ++w) {
     if (!s.ltp_short_used[w]) continue;
-    Estimate(history, 2824 - s.ltp_lag - s.ltp_short_lag[w], g, est, 256);
+    // The last 2S samples of the line, moved back by the lag and by the
+    // window's lag offset (ltp_short_lag - 8).
+    Estimate(history, n, 3 * n - 2 * sh + 8 - s.ltp_lag - s.ltp_short_lag[w], g, est, 2 * sh);
     Analysis(bank, est, EIGHT_SHORT_SEQUENCE, s.window_shape, window_shape_prev, coef);
     // TNS of short windows works on window w's lines.
     float window[1024] = {};
-    std::memcpy(window + 128 * w, coef, sizeof(float) * 128);
-    TnsAnalysis(tns, w, window + 128 * w);
+    std::memcpy(window + sh * w, coef, sizeof(float) * sh);
+    TnsAnalysis(tns, w, window + sh * w);
     for (int32_t b = 0; b < bands; ++b) {
       for (int32_t k = s.bands.swb_offset_short[b]; k < s.bands.swb_offset_short[b + 1]; ++k) {
-        spectrum[128 * w + k] += window[128 * w + k];
+        spectrum[sh * w + k] += window[sh * w + k];
       }
     }
   }
 }
 
 void LtpUpdateHistory(const float* output, const float* overlap, float* newest_output,
-                      float* newest_overlap) {
+                      float* newest_overlap, int32_t frame) {
   auto round16 = [](float v) {
     const float r = v > 0.0f ? std::trunc(v + 0.5f) : std::trunc(v - 0.5f);
     return r > 32767.0f ? 32767.0f : (r < -32768.0f ? -32768.0f : r);
   };
-  for (int32_t i = 0; i < 1024; ++i) {
+  for (int32_t i = 0; i < frame; ++i) {
     newest_output[i] = round16(output[i]);
     newest_overlap[i] = round16(overlap[i]);
   }

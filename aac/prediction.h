@@ -13,13 +13,14 @@
 void ApplyPrediction(DspPredictorState* state, const ChannelStream& s, float* spectrum);
 
 // Long-term prediction of one channel from its history line (three buffers
-// of 1024 samples: the output two frames ago, the last output, the last
-// overlap), added to the flagged bands of the spectrum (after TNS
-// preparation, before TNS filtering).
+// of a frame's samples, 1024 or 960 as the filter bank's transforms: the
+// output two frames ago, the last output, the last overlap), added to the
+// flagged bands of the spectrum (after TNS preparation, before TNS
+// filtering).
 void ApplyLtp(const float* const history[3], const ChannelStream& s, float* spectrum,
               int32_t window_shape_prev, const FilterBank& bank, const TnsFilterSet& tns);
 
-// After synthesis: the frame's output and new overlap, rounded to 16-bit
-// values, become the history buffers.
+// After synthesis: the frame's output and new overlap (`frame` samples
+// each), rounded to 16-bit values, become the history buffers.
 void LtpUpdateHistory(const float* output, const float* overlap, float* newest_output,
-                      float* newest_overlap);
+                      float* newest_overlap, int32_t frame);

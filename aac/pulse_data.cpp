@@ -20,7 +20,7 @@ int DecodePulseData(ChannelStream& s, UMC::BitReader& r) {
     s.pulse_amp[i] = static_cast<int32_t>(UMC::BitReaderRead(r, 4));
     position += s.pulse_offset[i];
   }
-  return position < kAacFrameLength ? 0 : -1;
+  return position < s.bands.frame_length ? 0 : -1;
 }
 
 void ApplyPulses(ChannelStream& s) {
@@ -29,7 +29,7 @@ void ApplyPulses(ChannelStream& s) {
   int32_t position = s.bands.swb_offset_long[s.pulse_start_sfb];
   for (int32_t i = 0; i <= s.number_pulse && i < 4; ++i) {
     position += s.pulse_offset[i];
-    if (position < 0 || position >= kAacFrameLength) return;
+    if (position < 0 || position >= s.bands.frame_length) return;
     int32_t q = s.quant[position];
     q = q > 0 ? q + s.pulse_amp[i] : q - s.pulse_amp[i];
     // Several pulses may hit one line: keep it inside the table's range.

@@ -467,7 +467,7 @@ void RunSbr(AACDecState& s, const Frame& f) {
   const bool data = f.sbr_payloads > 0 && payloads == f.element_count;
   if (!data && !s.sbr_present) {
     // No SBR in the stream so far.
-    if (ps_right) std::memcpy(ps_right, s.output_ptr[0], sizeof(float) * kAacFrameLength);
+    if (ps_right) std::memcpy(ps_right, s.output_ptr[0], sizeof(float) * s.frame_length);
     return;
   }
   // Once SBR runs, a frame without (matching) SBR data goes through the
@@ -522,7 +522,8 @@ void UpdateLtpHistory(AACDecState& s, int32_t index) {
   float* const* h = s.ltp_history[index];
   if (s.object_type != kObjectTypeLtp || !h[0]) return;
   const AacChannelSlot& slot = s.slot[index];
-  LtpUpdateHistory(slot.output, slot.overlap, h[s.history_index[1]], h[s.history_index[2]]);
+  LtpUpdateHistory(slot.output, slot.overlap, h[s.history_index[1]], h[s.history_index[2]],
+                   s.frame_length);
 }
 
 // Coupling point 0 (before TNS) or 1 (after TNS) of dependently switched
@@ -545,7 +546,8 @@ void CoupleOutputs(AACDecState& s, const Frame& f) {
   for (int32_t i = 0; i < f.cce_count; ++i) {
     const CouplingRecord& rec = s.coupling[i];
     if (rec.ind_sw_cce_flag) {
-      ApplyTimeCoupling(rec, s.slot[kAacMaxChannels + i].output, outputs, kAacMaxChannels);
+      ApplyTimeCoupling(rec, s.slot[kAacMaxChannels + i].output, outputs, kAacMaxChannels,
+                        s.frame_length);
     }
   }
 }
@@ -716,19 +718,49 @@ int AacCoreTablesGetSize(int32_t* size) {
   return 0;
 }
 
-// Layout after AACDecState: AAC Huffman tables, filter bank, SBR Huffman
-// tables.  Every pointer-holding table is rebuilt here (also after a move).
+namespace {
+
+// Layout after AACDecState: AAC Huffman tables, filter bank (sized for
+// either frame length), SBR Huffman tables.
+uint8_t* FilterBankMemory(uint8_t* memory) {
+  int32_t books = 0;
+  if (AacHuffmanTablesGetSize(&books) != 0) return nullptr;
+  return memory + ((books + 63) & ~31);
+}
+
+int BuildFilterBank(AACDecState& s, uint8_t* bank_memory) {
+  return bank_memory ? InitFilterBank(s.bank, bank_memory, kFilterBankInverse | kFilterBankForward,
+                                      2, s.frame_length)
+                     : -1;
+}
+
+}  // namespace
+
+// Every pointer-holding table is rebuilt here (also after a move).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
-  int32_t books = 0, bank = 0;
-  if (AacHuffmanTablesGetSize(&books) != 0 ||
-      FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
+  int32_t bank = 0;
+  uint8_t* bank_mem = FilterBankMemory(memory);
+  if (!bank_mem || FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
     return -1;
   }
   if (AacHuffmanTablesInit(&s.books, memory) != 0) return -1;
-  uint8_t* bank_mem = memory + ((books + 63) & ~31);
-  if (InitFilterBank(s.bank, bank_mem, kFilterBankInverse | kFilterBankForward, 2) != 0) return -1;
-  uint8_t* sbr_mem = bank_mem + ((bank + 63) & ~31);
-  return SbrHuffmanInit(&s.sbr_huffman, sbr_mem);
+  if (BuildFilterBank(s, bank_mem) != 0) return -1;
+  return SbrHuffmanInit(&s.sbr_huffman, bank_mem + ((bank + 63) & ~31));
+}
+
+int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length) {
+  if (frame_length != kAacFrameLength && frame_length != kAacFrameLength960) return -1;
+  if (frame_length != s.frame_length) {
+    s.frame_length = frame_length;
+    if (BuildFilterBank(s, FilterBankMemory(memory)) != 0) return -1;
+    // SBR histories of the other slot count mean nothing here.
+    for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+    s.sbr_synthesis_bands = 64;
+  }
+  // SBR runs numTimeSlots = 16 (15) slots of two QMF slots over a frame.
+  for (SBRDecState& slot : s.sbr) SbrSetFrameLength(slot, frame_length);
+  PsSetFrameLength(s.ps, frame_length);
+  return 0;
 }
 
 namespace {
@@ -799,7 +831,7 @@ int AacSetSamplingFrequencyIndex(AACDecState& s, int32_t index) {
   s.sampling_frequency_index = index;
   s.sample_rate = UMC::kSamplingFrequencies[index];
   for (AacChannelSlot& slot : s.slot) {
-    if (InitChannelStream(slot.stream, index, s.object_type) != 0) return -1;
+    if (InitChannelStream(slot.stream, index, s.object_type, s.frame_length) != 0) return -1;
   }
   return 0;
 }

@@ -203,6 +203,7 @@ void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
   const int32_t* offset = s.bands.swb_offset_short;
   const int32_t bands = BandCount(s);
   const int32_t window_lines = offset[bands];
+  const int32_t stride = s.bands.short_length;  // 128, or 120 in 960-line frames
   alignas(32) float grouped[kAacFrameLength];
   std::memcpy(grouped, spectrum, sizeof(grouped));
   const float* src = grouped;
@@ -213,18 +214,18 @@ void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
     for (int32_t b = 0; b < bands; ++b) {
       const int32_t width = offset[b + 1] - offset[b];
       for (int32_t w = 0; w < length; ++w) {
-        std::memcpy(spectrum + 128 * (window + w) + offset[b], src, width * sizeof(float));
+        std::memcpy(spectrum + stride * (window + w) + offset[b], src, width * sizeof(float));
         src += width;
       }
     }
     for (int32_t w = 0; w < length; ++w) {
-      float* tail = spectrum + 128 * (window + w) + window_lines;
-      std::memset(tail, 0, (128 - window_lines) * sizeof(float));
+      float* tail = spectrum + stride * (window + w) + window_lines;
+      std::memset(tail, 0, (stride - window_lines) * sizeof(float));
     }
     window += length;
   }
   // Windows not covered by any group (malformed grouping) stay silent.
   if (window < kAacMaxWindows) {
-    std::memset(spectrum + 128 * window, 0, (kAacMaxWindows - window) * 128 * sizeof(float));
+    std::memset(spectrum + stride * window, 0, (kAacMaxWindows - window) * stride * sizeof(float));
   }
 }

@@ -65,6 +65,7 @@ int DecodeTnsData(ChannelStream& s, UMC::BitReader& r) {
 void PrepareTns(const ChannelStream& s, TnsFilterSet* set) {
   set->present = s.tns_data_present;
   set->num_windows = s.num_windows < kAacMaxWindows ? s.num_windows : kAacMaxWindows;
+  set->window_length = s.bands.short_length;
   std::memset(set->n_filt, 0, sizeof(set->n_filt));
   if (!set->present) return;
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
@@ -117,7 +118,7 @@ void ApplyTns(const TnsFilterSet& set, float* spectrum) {
     for (int32_t f = 0; f < set.n_filt[w] && f < 4; ++f) {
       const TnsFilter& filter = set.filter[w][f];
       if (filter.order <= 0) continue;
-      float* x = spectrum + 128 * w + filter.start;
+      float* x = spectrum + set.window_length * w + filter.start;
       const int32_t step = filter.step;
       // y[n] = x[n] - sum lpc[i] y[n - i]; earlier outputs are already in place.
       for (int32_t n = 0; n < filter.size; ++n) {

@@ -36,8 +36,8 @@ void BM_PsHybridComplex12(benchmark::State& state) {
   const auto* window = reinterpret_cast<const float(*)[2]>(in.data());
   auto* rows = reinterpret_cast<float(*)[kPsSlots][2]>(out.data());
   for (auto _ : state) {
-    (sse2 ? ps_sse2::HybridComplex : ps_generic::HybridComplex)(window, kPsHybrid12x34,
-                                                                kPsHybridCentre12x34, 12, rows);
+    (sse2 ? ps_sse2::HybridComplex : ps_generic::HybridComplex)(
+        window, kPsHybrid12x34, kPsHybridCentre12x34, 12, rows, kPsSlots);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetLabel(sse2 ? "sse2" : "generic");
@@ -53,7 +53,7 @@ void BM_PsHybridReal(benchmark::State& state) {
   for (auto _ : state) {
     (sse2 ? ps_sse2::HybridReal : ps_generic::HybridReal)(
         window, kPsHybrid2Odd, kPsHybrid2Centre, reinterpret_cast<float(*)[2]>(low.data()),
-        reinterpret_cast<float(*)[2]>(high.data()));
+        reinterpret_cast<float(*)[2]>(high.data()), kPsSlots);
     benchmark::DoNotOptimize(low.data());
     benchmark::DoNotOptimize(high.data());
   }

@@ -42,9 +42,11 @@ int32_t dspFftFwd_CToC_32fc(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C
 int32_t dspFftInv_CToC_32fc(const Dsp32fc* src, Dsp32fc* dst, const DspFftSpec_C_32fc* spec,
                             uint8_t* work);
 
-// MDCT of N time samples / N/2 coefficients; N a power of two >= 32, or 12, 36.
-// Source and destination must not overlap.  Init needs the init scratch
-// pointer (even when its size is 0) for power-of-two N.
+// MDCT of N time samples / N/2 coefficients; N a power of two >= 32, 12, 36,
+// or 4 x 2^a 3^b 5^c (not a power of two; 1920 and 240 for 960-sample AAC
+// frames), N/4 at most 65536.  Source and destination must not overlap.
+// Init needs the init scratch pointer (even when its size is 0) for
+// power-of-two N.
 //   inverse: y[n] = (2/N) sum_k X[k] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
 //   forward: X[k] = 2 sum_n x[n] cos(2pi/N (n + N/4 + 1/2)(k + 1/2))
 int32_t dspMdctInvGetSize_32f(int32_t n, int32_t* spec_size, int32_t* init_size,

@@ -1,7 +1,8 @@
 // MDCT of N samples through a complex FFT of E = N/4 points between a
 // pre-twiddle (folding) and a post-twiddle (unfolding); for N = 12 and 36
-// the same folding wraps a direct 3- or 9-point DFT.  Contexts, entry points
-// and the reference implementation.
+// the same folding wraps a direct 3- or 9-point DFT, for E = 2^a 3^b 5^c
+// (N = 1920, 240 of 960-sample AAC frames) a mixed-radix DFT.  Contexts,
+// entry points and the reference implementation.
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -38,6 +39,9 @@ bool PowerOfTwoLength(int32_t n) {
 bool DirectLength(int32_t n) {
   return n == 12 || n == 36;
 }
+bool MixedLength(int32_t n) {
+  return n > 0 && n % 4 == 0 && !DirectLength(n) && MixedFftLength(n / 4);
+}
 int32_t Log2(int32_t n) {
   return 31 - __builtin_clz(static_cast<uint32_t>(n));
 }
@@ -49,6 +53,10 @@ struct Sizes {
 int32_t SizesFor(int32_t n, Sizes* out) {
   if (DirectLength(n)) {
     *out = Sizes{2 * int64_t{n} + 92, 0, 4 * int64_t{n} + 64};
+    return dspStsNoErr;
+  }
+  if (MixedLength(n)) {
+    *out = Sizes{MixedFftBytes(n / 4) + 2 * int64_t{n} + 92, 0, 4 * int64_t{n} + 64};
     return dspStsNoErr;
   }
   if (!PowerOfTwoLength(n)) return dspStsSizeErr;
@@ -74,15 +82,15 @@ int32_t GetSize(int32_t n, int32_t* spec_size, int32_t* init_size, int32_t* work
 template <typename Out>
 int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward) {
   Sizes sizes;
-  if (!DirectLength(n) && !PowerOfTwoLength(n)) return dspStsSizeErr;
+  if (!DirectLength(n) && !PowerOfTwoLength(n) && !MixedLength(n)) return dspStsSizeErr;
   if (!out || !memory) return dspStsNullPtrErr;
-  if (!DirectLength(n) && !init) return dspStsNullPtrErr;
+  if (PowerOfTwoLength(n) && !init) return dspStsNullPtrErr;
   if (const int32_t st = SizesFor(n, &sizes)) return st;
   auto* spec = dspAlignPtr<MdctSpec>(memory, 32);
   std::memset(spec, 0, sizeof(*spec));
   // Power-of-two lengths keep the table 32-byte aligned for vector loads.
   uint8_t* p =
-      reinterpret_cast<uint8_t*>(spec) + (DirectLength(n) ? sizeof(MdctSpec) : kHeaderBytes);
+      reinterpret_cast<uint8_t*>(spec) + (PowerOfTwoLength(n) ? kHeaderBytes : sizeof(MdctSpec));
   auto* tw = reinterpret_cast<float*>(p);
   const double gain = forward ? std::sqrt(2.0) : 1.0 / std::sqrt(n / 2.0);
   for (int32_t k = 0; k < n / 4; ++k) {
@@ -97,6 +105,10 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
     if (st != dspStsNoErr) return st;
     spec->fft = fft;
   }
+  if (MixedLength(n)) {
+    spec->mixed = MixedFftInit(p + 2 * n, n / 4);
+    if (!spec->mixed) return dspStsSizeErr;
+  }
   spec->n = n;
   spec->work_size = static_cast<int32_t>(sizes.work);
   spec->twiddle = tw;
@@ -107,8 +119,12 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
 
 int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag) {
   if (!s) return dspStsNullPtrErr;
+  // The transform must be the one the length needs (a mixed-radix context
+  // is recognised by its own length, not by factorising N on every call).
   const bool pow2 = PowerOfTwoLength(s->n);
-  if (s->tag != tag || (!pow2 && !DirectLength(s->n)) || (pow2 && !s->fft)) {
+  const bool mixed = !pow2 && s->mixed && s->mixed->len == s->n / 4 && s->n % 4 == 0;
+  if (s->tag != tag || (pow2 && !s->fft) || (!pow2 && !mixed && !DirectLength(s->n)) ||
+      (!pow2 && s->fft)) {
     return dspStsContextMatchErr;
   }
   if (!src || !dst) return dspStsNullPtrErr;
@@ -149,6 +165,10 @@ void SmallDft(const Dsp32fc* z, Dsp32fc* out, int32_t e) {
 // order); returns where the result is (natural order).
 Dsp32fc* Transform(const MdctSpec* s, Dsp32fc* z) {
   const int32_t e = s->n / 4;
+  if (s->mixed) {
+    MixedFftForward(s->mixed, z, z + e);
+    return z + e;
+  }
   if (!s->fft) {
     SmallDft(z, z + e, e);
     return z + e;

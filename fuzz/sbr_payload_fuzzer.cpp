@@ -4,12 +4,11 @@
 // adjustment and the filter banks.
 //
 // Input: byte 0 selects the element types of the slots and the SBR mode,
-// byte 1 the SBR rate index, a preset header, downsampled output and a
-// switch of the SBR mode halfway; then frames of [length byte][fill element
-// payloads] (the seeds are the SBR fill elements of the HE-AAC fixtures,
-// starting after the element id).  Every frame is copied into a heap buffer
-// of its size plus the 16 padding bytes, so that the sanitizer sees any read
-// past them.
+// byte 1 the SBR rate index, a preset header, downsampled output, a switch
+// of the SBR mode halfway and 960-sample cores (15 time slots); then frames of [length byte][fill
+// element payloads] (the seeds are the SBR fill elements of the HE-AAC fixtures, starting after the
+// element id).  Every frame is copied into a heap buffer of its size plus the 16 padding bytes, so
+// that the sanitizer sees any read past them.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -78,9 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!h.ok || size < 2) return 0;
   const uint8_t layout = data[0];
   const int32_t rate_index = (data[1] & 15) - 1;  // -1 .. 14: outside 0..11 must fail
+  const int32_t core = (data[1] & 0x80) ? 960 : 1024;
   for (int i = 0; i < kSbrSlots; ++i) {
     SBRDecState& s = h.slots[i];
     SbrInitSlot(s);
+    SbrSetFrameLength(s, core);
     s.sbrRateIndex = rate_index;
     s.elementType = ((layout >> (i % 4)) & 1) ? 1 : ((layout & 0x40) && i == 3 ? 3 : 0);
     if (data[1] & 0x10) PresetHeader(s);
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       SBRDecState& s = h.slots[i];
       const int channels = s.elementType == 1 ? 2 : 1;
       for (int c = 0; c < channels; ++c) {
-        for (int n = 0; n < 1024; ++n)
+        for (int n = 0; n < core; ++n)
           h.time[n] = static_cast<float>((n * 37 + c * 11) % 200 - 100);
         SbrProcess(s, c, h.time.data(), nullptr, options);
       }

@@ -30,11 +30,11 @@ void SwitchLayout(PsSynthesisState& st, int32_t layout) {
 void CopyMono(PsSynthesisState& st, float* const* left, float* const* right, int32_t top) {
   for (int32_t b = 0; b < kPsSplitBands; ++b) {
     for (int32_t n = 0; n < kPsLookAhead; ++n) {
-      st.hybridHistory[b][n][0] = left[kPsSlots + n][2 * b];
-      st.hybridHistory[b][n][1] = left[kPsSlots + n][2 * b + 1];
+      st.hybridHistory[b][n][0] = left[st.slots + n][2 * b];
+      st.hybridHistory[b][n][1] = left[st.slots + n][2 * b + 1];
     }
   }
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < st.slots; ++n) {
     std::memset(left[n] + 2 * top, 0, sizeof(float) * 2 * static_cast<size_t>(64 - top));
     std::memcpy(right[n], left[n], sizeof(float) * 128);
   }
@@ -44,15 +44,25 @@ void CopyMono(PsSynthesisState& st, float* const* left, float* const* right, int
 
 void PsReset(PSDecState& ps) {
   static_assert(offsetof(PSDecState, huffman) + sizeof(PsHuffman) == sizeof(PSDecState));
+  const int32_t slots = ps.num_slots == kPsSlots960 ? kPsSlots960 : kPsSlots;
   std::memset(&ps, 0, offsetof(PSDecState, huffman));
+  ps.num_slots = slots;
   ps.numBandsLayout = kPsLayout20;
   ps.num_env = 1;
-  ps.border_position[1] = kPsSlots;
+  ps.border_position[1] = slots;
   ps.synthesis.layoutPrev = kPsLayout20;
+}
+
+void PsSetFrameLength(PSDecState& ps, int32_t core_frame_length) {
+  const int32_t slots = core_frame_length == 960 ? kPsSlots960 : kPsSlots;
+  if (slots == ps.num_slots) return;
+  ps.num_slots = slots;
+  PsReset(ps);
 }
 
 void PsSynthesize(PSDecState& ps, float* const* left, float* const* right, int32_t top_band) {
   PsSynthesisState& st = ps.synthesis;
+  st.slots = ps.num_slots == kPsSlots960 ? kPsSlots960 : kPsSlots;
   const int32_t now = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
   // After a reset that lowers the SBR range, the first slots of the frame
   // still carry the previous frame's high band up to the old top: those
@@ -79,16 +89,16 @@ void PsSynthesize(PSDecState& ps, float* const* left, float* const* right, int32
     PsMix(st, lay, top_k, ps.num_env, ps.border_position, target, ps.enable_ipdopd != 0);
   } else {
     // No new parameters this frame: the last matrices hold.
-    static constexpr int32_t kWholeFrame[2] = {0, kPsSlots};
+    const int32_t whole_frame[2] = {0, st.slots};
     std::memcpy(target[0], st.hPrev, sizeof(target[0]));
     bool phase = false;
     for (const PsMatrix& m : st.hPrev) {
       for (float v : m.im) phase = phase || v != 0.0f;
     }
-    PsMix(st, lay, top_k, 1, kWholeFrame, target, phase);
+    PsMix(st, lay, top_k, 1, whole_frame, target, phase);
   }
   ps.fresh = 0;
 
-  PsHybridSynthesis(st.s, lay, left, top);
-  PsHybridSynthesis(st.d, lay, right, top);
+  PsHybridSynthesis(st.s, lay, left, top, st.slots);
+  PsHybridSynthesis(st.d, lay, right, top, st.slots);
 }

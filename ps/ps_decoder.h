@@ -19,7 +19,8 @@ inline constexpr int32_t kPsLayout34 = 34;
 inline constexpr int kPsMaxEnvelopes = 5;  // four coded plus one appended
 inline constexpr int kPsMaxBands = 34;     // IID/ICC
 inline constexpr int kPsMaxPhaseBands = 17;
-inline constexpr int kPsSlots = 32;      // QMF slots per frame
+inline constexpr int kPsSlots = 32;      // QMF slots per frame (the most)
+inline constexpr int kPsSlots960 = 30;   // over a 960-sample core frame
 inline constexpr int kPsLookAhead = 6;   // slots 32..37 of the mono input
 inline constexpr int kPsSplitBands = 5;  // QMF bands the hybrid filters may split
 inline constexpr int kPsMaxK = 91;       // sub-subbands plus unsplit QMF bands
@@ -54,6 +55,7 @@ struct PsMatrix {
 // Synthesis state, kept from frame to frame, and the work buffers of one
 // frame.
 struct PsSynthesisState {
+  int32_t slots;       // QMF slots of the frame being synthesised (32 or 30)
   int32_t layoutPrev;  // layout of the previous frame
   int32_t topPrev;     // QMF band above the previous frame's SBR range
   // The last kPsLookAhead slots of every QMF band the hybrid filters split.
@@ -71,7 +73,7 @@ struct PsSynthesisState {
   int8_t ipdHistory[kPsMaxPhaseBands][2];
   int8_t opdHistory[kPsMaxPhaseBands][2];
   // Work buffers: the mono signal and the decorrelated signal in the k
-  // domain, 32 slots of complex values per band.
+  // domain, up to 32 slots of complex values per band.
   alignas(32) float s[kPsMaxK][kPsSlots][2];
   alignas(32) float d[kPsMaxK][kPsSlots][2];
   alignas(32) float window[kPsSplitBands][kPsLookAhead + kPsSlots + kPsLookAhead][2];
@@ -86,7 +88,7 @@ struct PSDecState {
   int32_t icc_mode;
   int32_t enable_ext;
   // Frame: envelopes after the fix-up (1..5), borders in QMF slots with
-  // border_position[0] = 0 and border_position[num_env] = 32.
+  // border_position[0] = 0 and border_position[num_env] = num_slots.
   int32_t frame_class;
   int32_t num_env;
   int32_t border_position[kPsMaxEnvelopes + 1];
@@ -114,14 +116,18 @@ struct PSDecState {
   int32_t ps_mode;          // 1, 111 or 411 (set when attached)
   int32_t fresh;            // parameters parsed since the last synthesis
   int32_t started;          // parameters parsed since the reset
+  int32_t num_slots;        // QMF slots per frame: 32, or 30 over 960-sample cores
   PsSynthesisState synthesis;
   PsHuffman huffman;  // last: PsReset keeps it
 };
 
 // Builds the Huffman decoders and clears everything else; 0 or kPsError.
 int32_t PsInit(PSDecState& ps);
-// Clears the parameters and synthesis histories (stream start, flush).
+// Clears the parameters and synthesis histories (stream start, flush); the
+// slot count stays.
 void PsReset(PSDecState& ps);
+// QMF slots per frame for a core frame of 1024 (32) or 960 (30) samples.
+void PsSetFrameLength(PSDecState& ps, int32_t core_frame_length);
 
 // ps_data() from the reader's position; `budget_bits` is what the SBR
 // extension holds for it (nothing beyond it is read; the reader moves only

@@ -8,7 +8,11 @@
 
 namespace {
 
+// The frame's slot count (32, or 30 over 960-sample cores) is a template
+// argument so that both keep loops of a known length.
+
 // Transient attenuation of every parameter band and slot.
+template <int32_t slots>
 void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k,
                     float (*gain)[kPsSlots]) {
   float power[kPsMaxBands][kPsSlots];
@@ -16,11 +20,11 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
   for (int32_t k = 0; k < top_k; ++k) {
     float* p = power[lay.k_to_i[k]];
     const float(*x)[2] = st.s[k];
-    for (int32_t n = 0; n < kPsSlots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
+    for (int32_t n = 0; n < slots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
   }
   for (int32_t i = 0; i < lay.par_bands; ++i) {
     float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
-    for (int32_t n = 0; n < kPsSlots; ++n) {
+    for (int32_t n = 0; n < slots; ++n) {
       const float p = power[i][n];
       const float decayed = kPsPeakDecay * peak;
       peak = decayed > p ? decayed : p;
@@ -36,12 +40,14 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
 }
 
 // Shifts the plain delay line of band k and appends this frame's input.
+template <int32_t slots>
 void FeedDelay(PsSynthesisState& st, int32_t k) {
   float(*line)[2] = st.delay[k];
-  std::memmove(line, line + kPsSlots, sizeof(float) * 2 * kPsMaxDelay);
-  std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(st.s[k]));
+  std::memmove(line, line + slots, sizeof(float) * 2 * kPsMaxDelay);
+  std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(float) * 2 * slots);
 }
 
+template <int32_t slots>
 void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const float* gain) {
   const bool wide = lay.par_bands == 34;
   const float* phi = wide ? kPsPhiFract34[k] : kPsPhiFract20[k];
@@ -53,11 +59,11 @@ void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const f
   for (int m = 0; m < kPsAllpassLinks; ++m) {
     ag[m] = kPsLinkCoef[m] * slope;
     links[m] = st.apDelay[k][m];
-    std::memmove(links[m], links[m] + kPsSlots, sizeof(float) * 2 * kPsMaxLinkDelay);
+    std::memmove(links[m], links[m] + slots, sizeof(float) * 2 * kPsMaxLinkDelay);
   }
   const float(*in)[2] = st.delay[k] + kPsMaxDelay - kPsAllpassPreDelay;
   float(*out)[2] = st.d[k];
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < slots; ++n) {
     float re = in[n][0] * phi[0] - in[n][1] * phi[1];
     float im = in[n][0] * phi[1] + in[n][1] * phi[0];
     for (int m = 0; m < kPsAllpassLinks; ++m) {
@@ -75,12 +81,28 @@ void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const f
   }
 }
 
-void PlainDelay(PsSynthesisState& st, int32_t k, int32_t slots, const float* gain) {
-  const float(*in)[2] = st.delay[k] + kPsMaxDelay - slots;
+template <int32_t slots>
+void PlainDelay(PsSynthesisState& st, int32_t k, int32_t delay, const float* gain) {
+  const float(*in)[2] = st.delay[k] + kPsMaxDelay - delay;
   float(*out)[2] = st.d[k];
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < slots; ++n) {
     out[n][0] = gain[n] * in[n][0];
     out[n][1] = gain[n] * in[n][1];
+  }
+}
+
+template <int32_t slots>
+void Decorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
+  float gain[kPsMaxBands][kPsSlots];
+  TransientGains<slots>(st, lay, top_k, gain);
+  for (int32_t k = 0; k < top_k; ++k) {
+    FeedDelay<slots>(st, k);
+    const float* g = gain[lay.k_to_i[k]];
+    if (k < lay.allpass_end_k) {
+      AllPass<slots>(st, lay, k, g);
+    } else {
+      PlainDelay<slots>(st, k, k < lay.short_delay_k ? kPsLongDelay : kPsShortDelay, g);
+    }
   }
 }
 
@@ -95,16 +117,10 @@ void PsClearDecorrelator(PsSynthesisState& st) {
 }
 
 void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
-  float gain[kPsMaxBands][kPsSlots];
-  TransientGains(st, lay, top_k, gain);
-  for (int32_t k = 0; k < top_k; ++k) {
-    FeedDelay(st, k);
-    const float* g = gain[lay.k_to_i[k]];
-    if (k < lay.allpass_end_k) {
-      AllPass(st, lay, k, g);
-    } else {
-      PlainDelay(st, k, k < lay.short_delay_k ? kPsLongDelay : kPsShortDelay, g);
-    }
+  if (st.slots == kPsSlots960) {
+    Decorrelate<kPsSlots960>(st, lay, top_k);
+  } else {
+    Decorrelate<kPsSlots>(st, lay, top_k);
   }
   // Silent bands above the SBR range: no signal, no history.
   PsClearDelays(st, lay, top_k, lay.k_bands);

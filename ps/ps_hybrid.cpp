@@ -12,9 +12,9 @@
 namespace ps_generic {
 
 void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2]) {
+                   float (*out)[kPsSlots][2], int32_t slots) {
   for (int32_t q = 0; q < bands; ++q) {
-    for (int32_t n = 0; n < kPsSlots; ++n) {
+    for (int32_t n = 0; n < slots; ++n) {
       const float(*w)[2] = in + n;
       float re = centre * w[6][0];
       float im = centre * w[6][1];
@@ -32,8 +32,8 @@ void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre
 }
 
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2]) {
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+                float (*high)[2], int32_t slots) {
+  for (int32_t n = 0; n < slots; ++n) {
     const float(*w)[2] = in + n;
     for (int c = 0; c < 2; ++c) {
       const float mid = centre * w[6][c];
@@ -68,32 +68,33 @@ PsHybridRealFn PsHybridRealKernel() {
 }
 
 void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const float* const* qmf) {
+  const int32_t slots = st.slots;
   // Windows of the five lowest bands (both layouts keep their history, so
   // a layout switch finds it in place).
   for (int32_t b = 0; b < kPsSplitBands; ++b) {
     float(*w)[2] = st.window[b];
     std::memcpy(w, st.hybridHistory[b], sizeof(st.hybridHistory[b]));
-    for (int32_t n = 0; n < kPsSlots + kPsLookAhead; ++n) {
+    for (int32_t n = 0; n < slots + kPsLookAhead; ++n) {
       w[kPsLookAhead + n][0] = qmf[n][2 * b];
       w[kPsLookAhead + n][1] = qmf[n][2 * b + 1];
     }
-    std::memcpy(st.hybridHistory[b], w + kPsSlots, sizeof(st.hybridHistory[b]));
+    std::memcpy(st.hybridHistory[b], w + slots, sizeof(st.hybridHistory[b]));
   }
   const PsHybridComplexFn complex = PsHybridComplexKernel();
   if (lay.par_bands == 34) {
-    complex(st.window[0], kPsHybrid12x34, kPsHybridCentre12x34, 12, st.s);
-    complex(st.window[1], kPsHybrid8x34, kPsHybridCentre8x34, 8, st.s + 12);
+    complex(st.window[0], kPsHybrid12x34, kPsHybridCentre12x34, 12, st.s, slots);
+    complex(st.window[1], kPsHybrid8x34, kPsHybridCentre8x34, 8, st.s + 12, slots);
     for (int32_t b = 2; b < 5; ++b) {
-      complex(st.window[b], kPsHybrid4x34, kPsHybridCentre4x34, 4, st.s + 20 + 4 * (b - 2));
+      complex(st.window[b], kPsHybrid4x34, kPsHybridCentre4x34, 4, st.s + 20 + 4 * (b - 2), slots);
     }
   } else {
     // Eight bands of QMF band 0 into the scratch rows of d, then merged
     // onto six sub-subbands (k_of_subband adds s4 to s3 and s5 to s2).
-    complex(st.window[0], kPsHybrid8x20, kPsHybridCentre8x20, 8, st.d);
+    complex(st.window[0], kPsHybrid8x20, kPsHybridCentre8x20, 8, st.d, slots);
     std::memset(st.s, 0, sizeof(st.s[0]) * 6);
     for (int32_t q = 0; q < 8; ++q) {
       float(*dst)[2] = st.s[lay.k_of_subband[q]];
-      for (int32_t n = 0; n < kPsSlots; ++n) {
+      for (int32_t n = 0; n < slots; ++n) {
         dst[n][0] += st.d[q][n][0];
         dst[n][1] += st.d[q][n][1];
       }
@@ -102,12 +103,12 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
     for (int32_t b = 1; b < 3; ++b) {
       const int32_t s0 = 8 + 2 * (b - 1);  // sub-subbands of the low and high half
       real(st.window[b], kPsHybrid2Odd, kPsHybrid2Centre, st.s[lay.k_of_subband[s0]],
-           st.s[lay.k_of_subband[s0 + 1]]);
+           st.s[lay.k_of_subband[s0 + 1]], slots);
     }
   }
   for (int32_t b = lay.split_qmf; b < 64; ++b) {
     float(*dst)[2] = st.s[b + lay.qmf_offset];
-    for (int32_t n = 0; n < kPsSlots; ++n) {
+    for (int32_t n = 0; n < slots; ++n) {
       dst[n][0] = qmf[n][2 * b];
       dst[n][1] = qmf[n][2 * b + 1];
     }
@@ -115,10 +116,10 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
 }
 
 void PsHybridSynthesis(const float (*x)[kPsSlots][2], const PsLayoutTables& lay, float* const* qmf,
-                       int32_t top_band) {
+                       int32_t top_band, int32_t slots) {
   const int32_t* starts = lay.par_bands == 34 ? kSplitStart34 : kSplitStart20;
   const int32_t top = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
-  for (int32_t n = 0; n < kPsSlots; ++n) {
+  for (int32_t n = 0; n < slots; ++n) {
     float* row = qmf[n];
     for (int32_t b = 0; b < lay.split_qmf; ++b) {
       float re = x[starts[b]][n][0], im = x[starts[b]][n][1];

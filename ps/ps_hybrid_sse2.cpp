@@ -6,7 +6,7 @@
 namespace ps_sse2 {
 
 void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2]) {
+                   float (*out)[kPsSlots][2], int32_t slots) {
   const __m128 c6 = _mm_set1_ps(centre);
   for (int32_t q = 0; q < bands; ++q) {
     __m128 cr[6], ci[6];
@@ -15,7 +15,7 @@ void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre
       // (-ci, ci): the real part takes -ci * d_im, the imaginary +ci * d_re.
       ci[j] = _mm_setr_ps(-coef[q][j][1], coef[q][j][1], -coef[q][j][1], coef[q][j][1]);
     }
-    for (int32_t n = 0; n < kPsSlots; n += 2) {
+    for (int32_t n = 0; n < slots; n += 2) {
       const float* w = in[n];
       __m128 acc = _mm_mul_ps(c6, _mm_loadu_ps(w + 12));
       for (int j = 0; j < 6; ++j) {
@@ -32,10 +32,10 @@ void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre
 }
 
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2]) {
+                float (*high)[2], int32_t slots) {
   const __m128 c6 = _mm_set1_ps(centre);
   const __m128 g1 = _mm_set1_ps(odd[0]), g3 = _mm_set1_ps(odd[1]), g5 = _mm_set1_ps(odd[2]);
-  for (int32_t n = 0; n < kPsSlots; n += 2) {
+  for (int32_t n = 0; n < slots; n += 2) {
     const float* w = in[n];
     const __m128 mid = _mm_mul_ps(c6, _mm_loadu_ps(w + 12));
     __m128 side = _mm_mul_ps(g1, _mm_add_ps(_mm_loadu_ps(w + 2), _mm_loadu_ps(w + 22)));

@@ -9,30 +9,31 @@
 #include "ps/ps_tables.h"
 
 // Input window of one split QMF band: kPsLookAhead history slots, the 32
-// slots of the frame and kPsLookAhead look-ahead slots (complex values).
+// (or 30) slots of the frame and kPsLookAhead look-ahead slots (complex
+// values).
 inline constexpr int kPsWindowSlots = kPsLookAhead + kPsSlots + kPsLookAhead;
 
 // Complex Q-band hybrid filter over one window: out[q][n] for q < bands and
-// the 32 slots n, from the symmetric coefficients c[q][0..5] and the real
-// centre tap (ps_tables.h).
+// the `slots` slots n (an even count, 32 or 30), from the symmetric
+// coefficients c[q][0..5] and the real centre tap (ps_tables.h).
 using PsHybridComplexFn = void (*)(const float (*in)[2], const float (*coef)[6][2], float centre,
-                                   int32_t bands, float (*out)[kPsSlots][2]);
+                                   int32_t bands, float (*out)[kPsSlots][2], int32_t slots);
 // Real two-band filter: low = centre + odd taps, high = centre - odd taps.
 using PsHybridRealFn = void (*)(const float (*in)[2], const float* odd, float centre,
-                                float (*low)[2], float (*high)[2]);
+                                float (*low)[2], float (*high)[2], int32_t slots);
 
 namespace ps_generic {
 void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2]);
+                   float (*out)[kPsSlots][2], int32_t slots);
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2]);
+                float (*high)[2], int32_t slots);
 }  // namespace ps_generic
 
 namespace ps_sse2 {
 void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
-                   float (*out)[kPsSlots][2]);
+                   float (*out)[kPsSlots][2], int32_t slots);
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
-                float (*high)[2]);
+                float (*high)[2], int32_t slots);
 }  // namespace ps_sse2
 
 // The implementations the processor dispatch selected.
@@ -44,18 +45,20 @@ inline int PsLayoutIndex(int32_t layout) {
   return layout == kPsLayout34 ? 1 : 0;
 }
 
-// Hybrid analysis of one frame: the split QMF bands of `qmf` (38 slots) are
-// filtered into sub-subbands, the others copied, into st.s (k domain).  The
-// history of the split bands moves on by one frame.
+// Hybrid analysis of one frame of st.slots slots: the split QMF bands of
+// `qmf` (st.slots + 6 slots with the look-ahead) are filtered into
+// sub-subbands, the others copied, into st.s (k domain).  The history of
+// the split bands moves on by one frame.
 void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const float* const* qmf);
 // Hybrid synthesis: the sub-subbands of every split QMF band are summed,
-// the other bands copied; `k_signal` (st.s or st.d) -> 32 QMF slots, bands
-// below `top_band`; bands from top_band to 63 are zeroed.
+// the other bands copied; `k_signal` (st.s or st.d) -> `slots` QMF slots,
+// bands below `top_band`; bands from top_band to 63 are zeroed.
 void PsHybridSynthesis(const float (*k_signal)[kPsSlots][2], const PsLayoutTables& lay,
-                       float* const* qmf, int32_t top_band);
+                       float* const* qmf, int32_t top_band, int32_t slots);
 
-// Decorrelation of st.s into st.d for the k bands below `top_k` (bands from
-// top_k on are silent: their delay lines are cleared and st.d is zero).
+// Decorrelation of st.s into st.d (st.slots slots) for the k bands below
+// `top_k` (bands from top_k on are silent: their delay lines are cleared
+// and st.d is zero).
 void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k);
 // Clears the delay lines of k bands from..to-1.
 void PsClearDelays(PsSynthesisState& st, const PsLayoutTables& lay, int32_t from, int32_t to);

@@ -201,8 +201,8 @@ void Commit(PSDecState& ps, const Coded& c) {
   ps.frame_class = c.frame_class;
   ps.num_env = c.num_env;
   for (int32_t e = 0; e <= c.num_env; ++e) ps.border_position[e] = c.border[e];
-  if (ps.num_env == 0 || ps.border_position[ps.num_env] < kPsSlots) {
-    ps.border_position[++ps.num_env] = kPsSlots;
+  if (ps.num_env == 0 || ps.border_position[ps.num_env] < ps.num_slots) {
+    ps.border_position[++ps.num_env] = ps.num_slots;
   }
   for (int32_t e = 0; e < kPsMaxEnvelopes; ++e) {
     const bool coded = e < c.num_env;
@@ -319,13 +319,16 @@ int32_t PsParse(PSDecState& ps, BitReader& reader, int32_t budget_bits) {
   std::memset(&c, 0, sizeof(c));
   c.frame_class = Read(r, 1);
   c.num_env = kNumEnvTab[c.frame_class][Read(r, 2)];
+  const int32_t slots = ps.num_slots;
   if (c.frame_class) {
+    // A border beyond the frame (possible over 30-slot frames) ends at it.
     for (int32_t e = 1; e <= c.num_env; ++e) {
-      c.border[e] = Read(r, 5) + 1;
+      const int32_t b = Read(r, 5) + 1;
+      c.border[e] = b < slots ? b : slots;
       if (c.border[e] < c.border[e - 1]) return kPsError;
     }
   } else {
-    for (int32_t e = 1; e <= c.num_env; ++e) c.border[e] = kPsSlots * e / c.num_env;
+    for (int32_t e = 1; e <= c.num_env; ++e) c.border[e] = slots * e / c.num_env;
   }
   bool bad = false;
   const int fine = hd.iid_mode >= 3 ? kPsHuffIidFineFreq : kPsHuffIidFreq;

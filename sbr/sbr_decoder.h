@@ -95,7 +95,8 @@ struct SBRDecState {
   int32_t headerCount;
   int32_t errorState;
   int32_t sbrRateIndex;
-  int32_t elementType;  // 0 SCE, 1 CPE, 3 LFE
+  int32_t numTimeSlots;  // 16, or 15 over a 960-sample core frame (two QMF slots each)
+  int32_t elementType;   // 0 SCE, 1 CPE, 3 LFE
   int32_t bs_coupling;
   // Frequency tables.
   int32_t f_master[65];
@@ -131,6 +132,8 @@ int SbrHuffmanInit(SbrHuffman* h, uint8_t* memory);
 
 // Initial values of a slot (decoder initialisation).
 void SbrInitSlot(SBRDecState& s);
+// numTimeSlots for a core frame of 1024 (16) or 960 (15) samples.
+void SbrSetFrameLength(SBRDecState& s, int32_t core_frame_length);
 
 // sbr_header(): returns the bits read.
 int32_t SbrReadHeader(SBRDecState& s, UMC::BitReader& r);

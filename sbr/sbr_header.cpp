@@ -248,6 +248,7 @@ void SbrInitSlot(SBRDecState& s) {
   s.bs_smoothing_mode = 1;
   s.reset = 1;
   s.sbrRateIndex = -1;
+  s.numTimeSlots = 16;
   s.kx = s.kxPrev = 32;
   for (SbrChannel& c : s.ch) {
     c.lAPrev = -1;
@@ -257,6 +258,10 @@ void SbrInitSlot(SBRDecState& s) {
     SbrQmfAnalysisInit(c.analysis);
     SbrQmfSynthesisInit(c.synthesis, 64);
   }
+}
+
+void SbrSetFrameLength(SBRDecState& s, int32_t core_frame_length) {
+  s.numTimeSlots = core_frame_length == 960 ? 15 : 16;
 }
 
 int32_t SbrReadHeader(SBRDecState& s, BitReader& r) {

@@ -31,7 +31,8 @@ int32_t Huff(BitReader& r, const SbrHuffman& h, int table) {
 
 constexpr int32_t kPointerBits[6] = {0, 1, 2, 2, 3, 3};
 
-int ReadGrid(SbrChannel& c, BitReader& r) {
+// `slots` is numTimeSlots: 16, or 15 over a 960-sample core frame.
+int ReadGrid(SbrChannel& c, BitReader& r, int32_t slots) {
   c.bs_frame_class = Rd(r, 2);
   int32_t rel0[4] = {}, rel1[4] = {};
   int32_t n0 = 0, n1 = 0, b0 = 0, b1 = 0;
@@ -41,11 +42,14 @@ int ReadGrid(SbrChannel& c, BitReader& r) {
       if (e == 3) return -1;  // eight envelopes do not exist
       c.L_E = 1 << e;
       const int32_t res = Rd(r, 1);
+      // Equal envelopes of NINT(numTimeSlots / L_E) slots; the last one
+      // ends at numTimeSlots (shorter with 15 slots).
+      const int32_t step = (slots + c.L_E / 2) / c.L_E;
       for (int32_t l = 0; l < c.L_E; ++l) {
         c.freqRes[l] = res;
-        c.t_E[l] = l * 16 / c.L_E;
+        c.t_E[l] = l * step;
       }
-      c.t_E[c.L_E] = 16;
+      c.t_E[c.L_E] = slots;
       c.bs_pointer = 0;
       break;
     }
@@ -57,7 +61,7 @@ int ReadGrid(SbrChannel& c, BitReader& r) {
       c.bs_pointer = Rd(r, kPointerBits[c.L_E]);
       for (int32_t l = c.L_E - 1; l >= 0; --l) c.freqRes[l] = Rd(r, 1);
       c.t_E[0] = 0;
-      c.t_E[c.L_E] = 16 + b1;
+      c.t_E[c.L_E] = slots + b1;
       for (int32_t l = 1; l <= n1; ++l) c.t_E[c.L_E - l] = c.t_E[c.L_E - l + 1] - rel1[l - 1];
       break;
     case VARFIX:
@@ -68,7 +72,7 @@ int ReadGrid(SbrChannel& c, BitReader& r) {
       c.bs_pointer = Rd(r, kPointerBits[c.L_E]);
       for (int32_t l = 0; l < c.L_E; ++l) c.freqRes[l] = Rd(r, 1);
       c.t_E[0] = b0;
-      c.t_E[c.L_E] = 16;
+      c.t_E[c.L_E] = slots;
       for (int32_t l = 1; l <= n0; ++l) c.t_E[l] = c.t_E[l - 1] + rel0[l - 1];
       break;
     default:  // VARVAR
@@ -83,15 +87,15 @@ int ReadGrid(SbrChannel& c, BitReader& r) {
       c.bs_pointer = Rd(r, kPointerBits[c.L_E]);
       for (int32_t l = 0; l < c.L_E; ++l) c.freqRes[l] = Rd(r, 1);
       c.t_E[0] = b0;
-      c.t_E[c.L_E] = 16 + b1;
+      c.t_E[c.L_E] = slots + b1;
       for (int32_t l = 1; l <= n0; ++l) c.t_E[l] = c.t_E[l - 1] + rel0[l - 1];
       for (int32_t l = 1; l <= n1; ++l) c.t_E[c.L_E - l] = c.t_E[c.L_E - l + 1] - rel1[l - 1];
       break;
   }
-  // Borders must stay in 0..19 slots and must not decrease; the pointer
-  // must name an envelope border.
+  // Borders must stay in 0..numTimeSlots + 3 and must not decrease; the
+  // pointer must name an envelope border.
   for (int32_t l = 0; l <= c.L_E; ++l) {
-    if (c.t_E[l] < 0 || c.t_E[l] > 19 || (l > 0 && c.t_E[l] < c.t_E[l - 1])) return -1;
+    if (c.t_E[l] < 0 || c.t_E[l] > slots + 3 || (l > 0 && c.t_E[l] < c.t_E[l - 1])) return -1;
   }
   if (c.bs_pointer > c.L_E + 1) return -1;
   c.L_Q = c.L_E < 2 ? 1 : 2;
@@ -266,7 +270,7 @@ int32_t AmpRes(const SBRDecState& s, const SbrChannel& c) {
 int SingleChannel(SBRDecState& s, BitReader& r, const SbrHuffman& h, SbrPsParser ps_parser) {
   SbrChannel& c = s.ch[0];
   if (Rd(r, 1)) Rd(r, 4);
-  if (ReadGrid(c, r) != 0) return kSbrError;
+  if (ReadGrid(c, r, s.numTimeSlots) != 0) return kSbrError;
   ReadDirections(c, r);
   ReadInvf(s, c, r);
   c.bs_amp_res = AmpRes(s, c);
@@ -284,7 +288,7 @@ int ChannelPair(SBRDecState& s, BitReader& r, const SbrHuffman& h) {
   if (Rd(r, 1)) Rd(r, 8);
   s.bs_coupling = Rd(r, 1);
   if (s.bs_coupling) {
-    if (ReadGrid(a, r) != 0) return kSbrError;
+    if (ReadGrid(a, r, s.numTimeSlots) != 0) return kSbrError;
     CopyGrid(a, b);
     ReadDirections(a, r);
     ReadDirections(b, r);
@@ -296,7 +300,9 @@ int ChannelPair(SBRDecState& s, BitReader& r, const SbrHuffman& h) {
     ReadEnvelope(s, b, r, h, true);
     ReadNoise(s, b, r, h, true);
   } else {
-    if (ReadGrid(a, r) != 0 || ReadGrid(b, r) != 0) return kSbrError;
+    if (ReadGrid(a, r, s.numTimeSlots) != 0 || ReadGrid(b, r, s.numTimeSlots) != 0) {
+      return kSbrError;
+    }
     ReadDirections(a, r);
     ReadDirections(b, r);
     ReadInvf(s, a, r);

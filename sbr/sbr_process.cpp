@@ -30,6 +30,11 @@ int32_t Clamp(int32_t v, int32_t lo, int32_t hi) {
   return v < lo ? lo : (v > hi ? hi : v);
 }
 
+// QMF slots of a frame: 2 x numTimeSlots, 32 (or 30 over a 960-sample core).
+int32_t QmfSlots(const SBRDecState& s) {
+  return s.numTimeSlots == 15 ? 30 : kSbrTimeSlots;
+}
+
 // Band of `f` (borders f[0..n]) that holds subband k, or -1.
 int32_t BandOf(const int32_t* f, int32_t n, int32_t k) {
   for (int32_t b = 0; b < n; ++b) {
@@ -100,10 +105,11 @@ struct Complex {
   float re, im;
 };
 
-// Second-order predictor of one source subband over the 40 Xlow slots.
-void Predictor(const SbrChannel& c, int32_t k, Complex* a0, Complex* a1) {
+// Second-order predictor of one source subband over the Xlow slots (the
+// frame's and eight of history): `terms` = frame slots + 6 products.
+void Predictor(const SbrChannel& c, int32_t k, int32_t terms, Complex* a0, Complex* a1) {
   float r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
-  for (int32_t n = 0; n < 38; ++n) {
+  for (int32_t n = 0; n < terms; ++n) {
     const float* x0 = &c.Xlow[n + 2][2 * k];
     const float* x1 = &c.Xlow[n + 1][2 * k];
     const float* x2 = &c.Xlow[n][2 * k];
@@ -134,9 +140,9 @@ void Predictor(const SbrChannel& c, int32_t k, Complex* a0, Complex* a1) {
 
 // The low-power predictor of one subband (real slots of 32 values) and its
 // first reflection coefficient, limited to -1..1.
-float PredictorReal(const SbrChannel& c, int32_t k, float* a0, float* a1) {
+float PredictorReal(const SbrChannel& c, int32_t k, int32_t terms, float* a0, float* a1) {
   float r01 = 0, r02 = 0, r11 = 0, r12 = 0, r22 = 0;
-  for (int32_t n = 0; n < 38; ++n) {
+  for (int32_t n = 0; n < terms; ++n) {
     const float x0 = c.Xlow[n + 2][k], x1 = c.Xlow[n + 1][k], x2 = c.Xlow[n][k];
     r01 += x0 * x1;
     r02 += x0 * x2;
@@ -185,14 +191,15 @@ struct Predictors {
 
 void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predictors& p) {
   const int32_t k0 = s.k0 < 32 ? s.k0 : 32;
+  const int32_t terms = QmfSlots(s) + 6;
   if (!lp) {
-    for (int32_t k = 0; k < k0; ++k) Predictor(c, k, &p.alpha0[k], &p.alpha1[k]);
+    for (int32_t k = 0; k < k0; ++k) Predictor(c, k, terms, &p.alpha0[k], &p.alpha1[k]);
     return;
   }
   float r[32];
   for (int32_t k = 0; k < k0; ++k) {
     p.alpha0[k].im = p.alpha1[k].im = 0.0f;
-    r[k] = PredictorReal(c, k, &p.alpha0[k].re, &p.alpha1[k].re);
+    r[k] = PredictorReal(c, k, terms, &p.alpha0[k].re, &p.alpha1[k].re);
   }
   DegreeOfAliasing(r, k0, p.deg_alias);
 }
@@ -528,9 +535,9 @@ void SelectBanks(SbrChannel& c, bool lp, int32_t bands) {
 
 // Synthesis input while SBR has no valid data: the analysed bands only,
 // delayed like the active path.
-void Bypass(SbrChannel& c, bool lp) {
+void Bypass(SbrChannel& c, bool lp, int32_t slots) {
   const size_t values = lp ? 32 : 64;  // floats per Xlow slot
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+  for (int32_t slot = 0; slot < slots; ++slot) {
     std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * values);
     std::memset(c.Y[slot] + values, 0, sizeof(float) * values);
   }
@@ -541,7 +548,7 @@ void Bypass(SbrChannel& c, bool lp) {
 // above.  In low power the sinusoid leak below kx is added in.
 void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
   const int32_t w = lp ? 1 : 2;  // floats per subband value
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+  for (int32_t slot = 0; slot < QmfSlots(s); ++slot) {
     const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
     std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * w * d);
     std::memcpy(c.Y[slot] + w * d, c.Xhigh[slot + 2] + w * d, sizeof(float) * w * (64 - d));
@@ -550,12 +557,13 @@ void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
 }
 
 // Parametric stereo output of a mono element: the hybrid filters' look-ahead
-// (the newest analysis slots of the five lowest bands into Y slots 32..37),
-// PS synthesis of this channel's Y into both channels while SBR is active
-// (a plain copy otherwise), and the right channel's synthesis through the
-// element's second bank.
+// (the newest analysis slots of the five lowest bands into the six Y slots
+// after the frame's), PS synthesis of this channel's Y into both channels
+// while SBR is active (a plain copy otherwise), and the right channel's
+// synthesis through the element's second bank.
 void ParametricStereo(SBRDecState& s, SbrChannel& c, bool active, int32_t bands, float* ps_right) {
-  for (int32_t slot = kSbrTimeSlots; slot < kSbrTimeSlots + kPsLookAhead; ++slot) {
+  const int32_t slots = QmfSlots(s);
+  for (int32_t slot = slots; slot < slots + kPsLookAhead; ++slot) {
     std::memcpy(c.Y[slot], c.Xlow[slot + 2], sizeof(float) * 2 * kPsSplitBands);
   }
   SbrChannel& r = s.ch[1];
@@ -563,18 +571,18 @@ void ParametricStereo(SBRDecState& s, SbrChannel& c, bool active, int32_t bands,
   if (active && s.ps) {
     float* left[kSbrTimeSlots + kPsLookAhead];
     float* right[kSbrTimeSlots];
-    for (int32_t slot = 0; slot < kSbrTimeSlots + kPsLookAhead; ++slot) left[slot] = c.Y[slot];
-    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) right[slot] = r.Y[slot];
+    for (int32_t slot = 0; slot < slots + kPsLookAhead; ++slot) left[slot] = c.Y[slot];
+    for (int32_t slot = 0; slot < slots; ++slot) right[slot] = r.Y[slot];
     const int32_t top = s.N_high >= 0 && s.N_high <= 64 ? s.f_high[s.N_high] : 64;
     PsSynthesize(*s.ps, left, right, top);
   } else {
-    for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) {
+    for (int32_t slot = 0; slot < slots; ++slot) {
       std::memcpy(r.Y[slot], c.Y[slot], sizeof(c.Y[0]));
     }
   }
   const float* y[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) y[slot] = r.Y[slot];
-  SbrQmfSynthesizeSlots(r.synthesis, y, ps_right, kSbrTimeSlots);
+  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = r.Y[slot];
+  SbrQmfSynthesizeSlots(r.synthesis, y, ps_right, slots);
 }
 
 }  // namespace
@@ -589,13 +597,14 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   SelectBanks(c, lp, bands);
   const bool active = !o.bypass && s.headerCount > 0 && s.errorState == 0 &&
                       (s.elementType == 0 || s.elementType == 1);
+  const int32_t slots = QmfSlots(s);
   // The bypass passes every core band: the analysis keeps all 32 (the
   // crossover of a header before an error does not apply).
   float* xlow[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
-  SbrQmfAnalyzeSlots(c.analysis, time, xlow, kSbrTimeSlots, active ? s.kx : 32);
+  for (int32_t slot = 0; slot < slots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
+  SbrQmfAnalyzeSlots(c.analysis, time, xlow, slots, active ? s.kx : 32);
   if (!active) {
-    Bypass(c, lp);
+    Bypass(c, lp, slots);
     // No high band carries over into the next active frame.
     std::memset(c.Xhigh, 0, sizeof(c.Xhigh[0]) * kSbrHistory);
     c.overlapSlots = 0;
@@ -605,14 +614,14 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
     GenerateHighBand(s, c, lp, deg_patched);
     AdjustEnvelopes(s, c, lp, deg_patched);
     AssembleY(s, c, lp);
-    std::memcpy(c.Xhigh[0], c.Xhigh[kSbrTimeSlots], sizeof(c.Xhigh[0]) * kSbrHistory);
-    c.overlapSlots = 2 * c.t_E[c.L_E] - kSbrTimeSlots;
+    std::memcpy(c.Xhigh[0], c.Xhigh[slots], sizeof(c.Xhigh[0]) * kSbrHistory);
+    c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
   }
   if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
   const float* y[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < kSbrTimeSlots; ++slot) y[slot] = c.Y[slot];
-  SbrQmfSynthesizeSlots(c.synthesis, y, time, kSbrTimeSlots);
-  std::memcpy(c.Xlow[0], c.Xlow[kSbrTimeSlots], sizeof(c.Xlow[0]) * kSbrHistory);
+  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
+  SbrQmfSynthesizeSlots(c.synthesis, y, time, slots);
+  std::memcpy(c.Xlow[0], c.Xlow[slots], sizeof(c.Xlow[0]) * kSbrHistory);
   const bool last_channel = s.elementType != 1 || channel == 1;
   if (last_channel) {
     s.kxPrev = s.kx;

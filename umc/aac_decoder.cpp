@@ -237,6 +237,12 @@ Status AACDecoder::Init(BaseCodecParams* params) {
     als_ = nullptr;
     AacAttachObjectBlock(*state_, nullptr, false);
   }
+  // A stream starts with 1024-sample frames until its configuration says
+  // otherwise (ADTS and ADIF cannot).
+  if (AacSetFrameLength(*state_, main_base_ + MainStateBytes(), kAacFrameLength) != 0) {
+    UnlockBlocks();
+    return StatusAllocFailed;
+  }
   if (latm_mem_id_) {
     if (latm_) allocator_->Unlock(latm_mem_id_);
     allocator_->Free(latm_mem_id_);
@@ -319,6 +325,11 @@ Status AACDecoder::ConfigureAac(const AudioSpecificConfig& asc) {
   if (!SupportedAacType(object_type_)) return StatusFailed;
   s.object_type = object_type_;
   if (const Status st = AllocateObjectBlock(); st != StatusOk) return st;
+  // frameLengthFlag: 960-sample frames (120-sample short windows).
+  const int32_t frame_length = asc.ga.frame_length_flag ? kAacFrameLength960 : kAacFrameLength;
+  if (AacSetFrameLength(s, main_base_ + MainStateBytes(), frame_length) != 0) {
+    return StatusInitFailed;
+  }
   sampling_frequency_index_ = EffectiveSamplingFrequencyIndex(asc);
   s.channel_configuration = asc.channel_configuration;
   if (asc.channel_configuration == 0) AacSetProgramConfig(s, asc.ga.pce);
@@ -552,7 +563,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     if (!adts_.held) HoldBlock(frame, outp);
     const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
     const int32_t f = s.frame_length_factor;
-    const int64_t bytes = int64_t{c} * f * kAacFrameLength * AacSampleBytes(s);
+    const int64_t bytes = int64_t{c} * f * s.frame_length * AacSampleBytes(s);
     if (channels < 0) {
       if (bytes * (adts_.h.blocks - adts_.next) > out_free) {
         UnlockBlocks();
@@ -566,7 +577,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     channels = c;
     factor = f;
     written += bytes;
-    samples += f * kAacFrameLength;
+    samples += f * s.frame_length;
     ++blocks;
   }
   if (!sbr_seen_ && s.sbr_present) {
@@ -612,7 +623,7 @@ Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double
                                 int64_t out_free, int64_t consume) {
   AACDecState& s = *state_;
   const int32_t factor = s.frame_length_factor;
-  const int32_t samples = kAacFrameLength * factor;
+  const int32_t samples = s.frame_length * factor;
   const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
   const int64_t bytes = int64_t{channels} * samples * AacSampleBytes(s);
   if (r == kAacMalformed && out_free < bytes) return StatusNotEnoughBuffer;
@@ -1129,7 +1140,7 @@ Status AACDecoder::GetDuration(float* seconds) {
   }
   const AACDecState& s = *state_;
   *seconds =
-      s.sample_rate > 0 ? float(s.frames_decoded) * kAacFrameLength / float(s.sample_rate) : 0.0f;
+      s.sample_rate > 0 ? float(s.frames_decoded) * s.frame_length / float(s.sample_rate) : 0.0f;
   UnlockBlocks();
   return StatusOk;
 }

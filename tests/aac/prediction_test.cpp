@@ -125,7 +125,7 @@ TEST(LongTermPrediction, HistoryIsRoundedAndSaturated) {
   const float expect[] = {32767, 0, 1, -1, 2, -2, 2, -32768};
   for (int i = 0; i < 8; ++i) out[i] = overlap[1016 + i] = in[i];
   std::vector<float> h_out(1024), h_overlap(1024);
-  LtpUpdateHistory(out.data(), overlap.data(), h_out.data(), h_overlap.data());
+  LtpUpdateHistory(out.data(), overlap.data(), h_out.data(), h_overlap.data(), 1024);
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(h_out[i], expect[i]) << in[i];
     EXPECT_EQ(h_overlap[1016 + i], expect[i]) << in[i];

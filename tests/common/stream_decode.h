@@ -33,4 +33,10 @@ struct StreamDecode {
 
 StreamDecode DecodeStream(std::vector<uint8_t> bytes, const DecodeOptions& options = {});
 
+// Codec data (an AudioSpecificConfig) and one access unit per GetFrame, the
+// way the element feeds a demultiplexed stream.
+StreamDecode DecodeAccessUnits(const std::vector<uint8_t>& config,
+                               const std::vector<std::vector<uint8_t>>& units,
+                               const DecodeOptions& options = {});
+
 }  // namespace vxtest

@@ -12,6 +12,7 @@
 
 #include "dsp/dsp_dispatch.h"
 #include "dsp/fft_impl.h"
+#include "dsp/fft_mixed.h"
 
 namespace {
 
@@ -179,6 +180,33 @@ TEST(Fft, BuiltInTwiddlesAreCorrectlyRounded) {
     }
   }
   EXPECT_LE(worst, std::ldexp(1.0, -25));  // half an ulp of values below 1
+}
+
+// Mixed radix (the 480- and 60-point transforms inside the MDCTs of
+// 960-sample frames, and every radix combination around them) against the
+// direct DFT, with the memory staying inside the reported size.
+TEST(MixedFft, MatchesDirectDft) {
+  std::mt19937 rng(11);
+  for (int len : {3, 5, 6, 10, 12, 15, 20, 30, 45, 60, 75, 120, 240, 480, 960, 1920, 3000}) {
+    ASSERT_TRUE(MixedFftLength(len)) << len;
+    const int64_t bytes = MixedFftBytes(len);
+    std::vector<uint8_t> memory(static_cast<size_t>(bytes) + 1 + 64, 0xA5);
+    const MixedFft* f = MixedFftInit(memory.data() + 1, len);
+    ASSERT_NE(f, nullptr) << len;
+    for (int g = 0; g < 64; ++g) ASSERT_EQ(memory[bytes + 1 + g], 0xA5) << len;
+    const auto x = RandomSignal(len, rng);
+    std::vector<Dsp32fc> y(len);
+    MixedFftForward(f, x.data(), y.data());
+    const auto ref = Dft(x, false);
+    double err = 0.0, full = 0.0;
+    for (int k = 0; k < len; ++k) {
+      err = std::max(err, std::abs(ref[k] - Cd(y[k].re, y[k].im)));
+      full = std::max(full, std::abs(ref[k]));
+    }
+    EXPECT_LT(err / full, 1e-6) << len;
+  }
+  for (int len : {0, 1, 2, 64, 7, 21, 1 << 17, -15}) EXPECT_FALSE(MixedFftLength(len)) << len;
+  EXPECT_EQ(MixedFftInit(std::vector<uint8_t>(256).data(), 14), nullptr);
 }
 
 TEST(Fft, Errors) {

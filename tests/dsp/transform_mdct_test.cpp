@@ -90,7 +90,7 @@ double RelError(const std::vector<double>& ref, const std::vector<float>& out) {
   return err / full;
 }
 
-const int kLengths[] = {12, 36, 32, 64, 128, 256, 512, 1024, 2048, 4096};
+const int kLengths[] = {12, 36, 32, 64, 128, 256, 512, 1024, 2048, 4096, 240, 1920};
 
 TEST(Mdct, EveryImplementationMatchesTheDefinitions) {
   std::mt19937 rng(4);
@@ -156,7 +156,7 @@ TEST(Mdct, UnitCoefficientGivesOneCosine) {
 // transforms, window and overlap-add give the signal back (time-domain
 // alias cancellation): the two directions' gains and phases fit together.
 TEST(Mdct, WindowedOverlapAddReconstructs) {
-  for (int n : {36, 256, 2048}) {
+  for (int n : {36, 240, 256, 1920, 2048}) {
     const int hop = n / 2, frames = 6;
     std::mt19937 rng(6);
     std::uniform_real_distribution<float> d(-1000.0f, 1000.0f);
@@ -180,7 +180,7 @@ TEST(Mdct, WindowedOverlapAddReconstructs) {
 TEST(Mdct, NullWorkBufferGivesTheSameResult) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> d(-1.0f, 1.0f);
-  for (int n : {12, 36, 64, 2048}) {
+  for (int n : {12, 36, 64, 240, 2048}) {
     std::vector<float> coef(n / 2), time(n);
     for (auto& v : coef) v = d(rng);
     for (auto& v : time) v = d(rng);
@@ -197,22 +197,23 @@ TEST(Mdct, NullWorkBufferGivesTheSameResult) {
 
 TEST(Mdct, Errors) {
   int32_t s, i, w;
-  for (int bad : {1920, 960, 240, 16, 0, 24, -256, 1 << 30}) {
+  for (int bad : {16, 0, 28, 4 * 21, 4 * 7 * 15, -256, -240, 1 << 30}) {
     EXPECT_EQ(dspMdctInvGetSize_32f(bad, &s, &i, &w), dspStsSizeErr) << bad;
     EXPECT_EQ(dspMdctFwdGetSize_32f(bad, &s, &i, &w), dspStsSizeErr) << bad;
   }
   // Null out-pointers are reported before the length is looked at.
-  EXPECT_EQ(dspMdctInvGetSize_32f(1920, nullptr, &i, &w), dspStsNullPtrErr);
+  EXPECT_EQ(dspMdctInvGetSize_32f(28, nullptr, &i, &w), dspStsNullPtrErr);
   EXPECT_EQ(dspMdctFwdGetSize_32f(2048, &s, &i, nullptr), dspStsNullPtrErr);
 
   std::vector<uint8_t> mem(4096), init(64);
   DspMdctInvSpec_32f* inv = nullptr;
-  EXPECT_EQ(dspMdctInvInit_32f(&inv, 1920, mem.data(), init.data()), dspStsSizeErr);
+  EXPECT_EQ(dspMdctInvInit_32f(&inv, 28, mem.data(), init.data()), dspStsSizeErr);
   EXPECT_EQ(dspMdctInvInit_32f(nullptr, 256, mem.data(), init.data()), dspStsNullPtrErr);
   EXPECT_EQ(dspMdctInvInit_32f(&inv, 256, nullptr, init.data()), dspStsNullPtrErr);
   EXPECT_EQ(dspMdctInvInit_32f(&inv, 256, mem.data(), nullptr), dspStsNullPtrErr);
   EXPECT_EQ(inv, nullptr);
   EXPECT_EQ(dspMdctInvInit_32f(&inv, 36, mem.data(), nullptr), dspStsNoErr);  // no scratch needed
+  EXPECT_EQ(dspMdctInvInit_32f(&inv, 240, mem.data(), nullptr), dspStsNoErr);
 
   Mdct mi(256, false), mf(256, true);
   std::vector<float> x(256, 1.0f), y(256, 3.0f);

@@ -194,6 +194,26 @@ TEST(PsParse, EnvelopeFixUp) {
   PutGrid(back, 1, 1, {20, 12});
   for (int e = 0; e < 2; ++e) back.Set(ps_test::kIid, 0, std::vector<int>(20, 0));
   EXPECT_EQ(Parse(*ps, back), kPsError);
+
+  // Frames of 30 slots (960-sample cores): fixed borders at 30 e / num_env,
+  // variable borders past the frame end at slot 30.
+  PsSetFrameLength(*ps, 960);
+  BitWriter fixed;
+  fixed.Put(0, 1);
+  PutGrid(fixed, 0, 3);
+  for (int e = 0; e < 4; ++e) fixed.Set(ps_test::kIid, 1, std::vector<int>(20, 0));
+  ASSERT_EQ(Parse(*ps, fixed), 0);
+  ASSERT_EQ(ps->num_env, 4);
+  const int quarters[5] = {0, 7, 15, 22, 30};
+  for (int e = 0; e <= 4; ++e) EXPECT_EQ(ps->border_position[e], quarters[e]) << e;
+  BitWriter late;
+  late.Put(0, 1);
+  PutGrid(late, 1, 1, {31, 32});
+  for (int e = 0; e < 2; ++e) late.Set(ps_test::kIid, 1, std::vector<int>(20, 0));
+  ASSERT_EQ(Parse(*ps, late), 0);
+  ASSERT_EQ(ps->num_env, 2);
+  EXPECT_EQ(ps->border_position[1], 30);
+  EXPECT_EQ(ps->border_position[2], 30);
 }
 
 // The maps against the standard's, on values of both signs, for both

@@ -194,6 +194,52 @@ TEST(SbrPayload, GridsBeyondTheLimitsAreErrors) {
   for (float v : time) ASSERT_TRUE(std::isfinite(v));
 }
 
+// Over a 960-sample core an SBR frame has 15 time slots: FIXFIX envelopes
+// step NINT(15 / L_E) slots (8, or 4) and the last ends at 15; variable
+// grids count their trailing border from 15.  The process then runs 30 QMF
+// slots: 1920 output samples, the rest of the buffer untouched.
+TEST(SbrPayload, FifteenSlotGridsOverA960SampleCore) {
+  const Header h;
+  const auto t = Tables(h);
+  struct Case {
+    Grid g;
+    std::vector<int> borders;
+  };
+  std::vector<Case> cases(4);
+  cases[0].g.fixfix_log2 = 1;
+  cases[0].borders = {0, 8, 15};
+  cases[1].g.fixfix_log2 = 2;
+  cases[1].borders = {0, 4, 8, 12, 15};
+  cases[2].g.frame_class = FIXVAR;
+  cases[2].g.var_bord_1 = 3;
+  cases[2].g.rel_1 = {4};
+  cases[2].g.res = {1, 0};
+  cases[2].borders = {0, 14, 18};
+  cases[3].g.frame_class = VARVAR;
+  cases[3].g.var_bord_0 = 2;
+  cases[3].g.var_bord_1 = 1;
+  cases[3].g.rel_0 = {6};
+  cases[3].g.res = {0, 1};
+  cases[3].borders = {2, 8, 16};
+  Decoder d;
+  d.slot(0).elementType = 0;
+  SbrSetFrameLength(d.slot(0), 960);
+  bool first = true;
+  for (const Case& c : cases) {
+    BitWriter w = Begin(first ? &h : nullptr);
+    first = false;
+    PutSce(w, *t, c.g, 30, 10);
+    ASSERT_EQ(d.Feed(0, w), Decoder::Bytes(w));
+    const SbrChannel& ch = d.slot(0).ch[0];
+    ASSERT_EQ(ch.L_E + 1, static_cast<int>(c.borders.size()));
+    for (int l = 0; l <= ch.L_E; ++l) EXPECT_EQ(ch.t_E[l], c.borders[l]) << l;
+    std::vector<float> time(2048, 7.0f);
+    for (int n = 0; n < 960; ++n) time[n] = 1000.0f * std::sin(0.05f * n);
+    d.Process(0, 0, time);
+    for (int n = 1920; n < 2048; ++n) ASSERT_EQ(time[n], 7.0f) << n;
+  }
+}
+
 // A coupled pair (bs_coupling 1): one grid and one set of inverse filtering
 // modes for both channels; channel 1 carries balance values in the balance
 // tables (5-bit start at 3 dB, 6-bit at 1.5 dB, noise 5-bit) whose steps

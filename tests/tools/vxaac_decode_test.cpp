@@ -152,6 +152,25 @@ TEST(VxaacDecode, ContainersKeepTheirEditListAndReportDamage) {
   std::remove(wav.c_str());
 }
 
+// MP4 with 960-sample frames: the frameLengthFlag reaches the decoder
+// through the demultiplexer's codec data, and every frame gives 960
+// samples at the accuracy of the library's own decode.
+TEST(VxaacDecode, Mp4With960SampleFramesKeepsItsFrameLength) {
+  REQUIRE_DECODER();
+  const std::string base = std::string(VX_TEST_DATA_DIR) + "/frame960/lc960_48_mo";
+  const std::string out = Temp("frame960.wav");
+  const ToolRun r = Exec("--info \"" + base + ".m4a\" -o " + out);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("frames:       25"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("samples:      24000 per channel"), std::string::npos) << r.out;
+  const vxtest::CompareResult cmp =
+      vxtest::Compare(ReadWavOrFail(out), ReadWavOrFail(base + ".wav"));
+  ASSERT_TRUE(cmp.ok) << cmp.error;
+  EXPECT_LE(cmp.rms_lsb, 0.30) << vxtest::FormatResult(cmp);
+  EXPECT_LE(cmp.max_lsb, 1.0) << vxtest::FormatResult(cmp);
+  std::remove(out.c_str());
+}
+
 // LOAS files are decoded directly, LATM in MPEG-TS through GStreamer: both
 // carry the ADTS clip's access units.  A stream that changes its format
 // keeps the first one in the file (exit status 1, not an unusable input),

@@ -1,0 +1,185 @@
+// Mixed-radix complex DFT (see fft_mixed.h).
+#include "dsp/fft_mixed.h"
+
+#include <cstring>
+
+#include "dsp/fft_impl.h"
+
+namespace {
+
+constexpr int64_t Align32(int64_t n) {
+  return (n + 31) & ~int64_t{31};
+}
+
+// Radices from the first stage (span 1) to the last: the odd ones first,
+// then fours, then one two.  Returns the stage count, or 0.
+int32_t Factorise(int32_t len, int32_t* radix) {
+  if (len < 2 || len > kMixedFftMaxLength) return 0;
+  int32_t n = 0;
+  for (int32_t r : {5, 3}) {
+    while (len % r == 0) {
+      radix[n++] = r;
+      len /= r;
+    }
+  }
+  while (len % 4 == 0) {
+    radix[n++] = 4;
+    len /= 4;
+  }
+  if (len == 2) {
+    radix[n++] = 2;
+    len = 1;
+  }
+  return len == 1 ? n : 0;
+}
+
+int64_t TwiddleCount(const int32_t* radix, int32_t stages) {
+  int64_t count = 0, span = 1;
+  for (int32_t i = 0; i < stages; ++i) {
+    count += (radix[i] - 1) * span;
+    span *= radix[i];
+  }
+  return count;
+}
+
+Dsp32fc Mul(Dsp32fc a, Dsp32fc w) {
+  return Dsp32fc{a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re};
+}
+
+// -i * a
+Dsp32fc MulNegI(Dsp32fc a) {
+  return Dsp32fc{a.im, -a.re};
+}
+
+Dsp32fc Add(Dsp32fc a, Dsp32fc b) {
+  return Dsp32fc{a.re + b.re, a.im + b.im};
+}
+
+Dsp32fc Sub(Dsp32fc a, Dsp32fc b) {
+  return Dsp32fc{a.re - b.re, a.im - b.im};
+}
+
+Dsp32fc Scale(Dsp32fc a, float s) {
+  return Dsp32fc{a.re * s, a.im * s};
+}
+
+// y[t] = sum_q a[q] W_r^(q t), W_r = exp(-2 pi i / r), for r = 2, 3, 4, 5.
+void Butterfly(int32_t r, const Dsp32fc* a, Dsp32fc* y) {
+  switch (r) {
+    case 2:
+      y[0] = Add(a[0], a[1]);
+      y[1] = Sub(a[0], a[1]);
+      return;
+    case 3: {
+      constexpr float kS = 0.866025403784438647f;  // sin(2 pi / 3)
+      const Dsp32fc t = Add(a[1], a[2]);
+      const Dsp32fc m = Sub(a[0], Scale(t, 0.5f));
+      const Dsp32fc d = Scale(MulNegI(Sub(a[1], a[2])), kS);
+      y[0] = Add(a[0], t);
+      y[1] = Add(m, d);
+      y[2] = Sub(m, d);
+      return;
+    }
+    case 4: {
+      const Dsp32fc s02 = Add(a[0], a[2]), d02 = Sub(a[0], a[2]);
+      const Dsp32fc s13 = Add(a[1], a[3]), d13 = MulNegI(Sub(a[1], a[3]));
+      y[0] = Add(s02, s13);
+      y[1] = Add(d02, d13);
+      y[2] = Sub(s02, s13);
+      y[3] = Sub(d02, d13);
+      return;
+    }
+    default: {                                       // 5
+      constexpr float kC1 = 0.309016994374947424f;   // cos(2 pi / 5)
+      constexpr float kC2 = -0.809016994374947424f;  // cos(4 pi / 5)
+      constexpr float kS1 = 0.951056516295153572f;   // sin(2 pi / 5)
+      constexpr float kS2 = 0.587785252292473129f;   // sin(4 pi / 5)
+      const Dsp32fc t1 = Add(a[1], a[4]), t2 = Add(a[2], a[3]);
+      const Dsp32fc d1 = Sub(a[1], a[4]), d2 = Sub(a[2], a[3]);
+      const Dsp32fc m1 = Add(a[0], Add(Scale(t1, kC1), Scale(t2, kC2)));
+      const Dsp32fc m2 = Add(a[0], Add(Scale(t1, kC2), Scale(t2, kC1)));
+      const Dsp32fc n1 = MulNegI(Add(Scale(d1, kS1), Scale(d2, kS2)));
+      const Dsp32fc n2 = MulNegI(Sub(Scale(d1, kS2), Scale(d2, kS1)));
+      y[0] = Add(a[0], Add(t1, t2));
+      y[1] = Add(m1, n1);
+      y[4] = Sub(m1, n1);
+      y[2] = Add(m2, n2);
+      y[3] = Sub(m2, n2);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+bool MixedFftLength(int32_t len) {
+  int32_t radix[kMixedFftMaxStages];
+  return Factorise(len, radix) > 0 && (len & (len - 1)) != 0;
+}
+
+int64_t MixedFftBytes(int32_t len) {
+  int32_t radix[kMixedFftMaxStages];
+  const int32_t stages = Factorise(len, radix);
+  if (stages == 0) return -1;
+  return 32 + Align32(sizeof(MixedFft)) + Align32(4 * int64_t{len}) +
+         8 * TwiddleCount(radix, stages);
+}
+
+const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
+  int32_t radix[kMixedFftMaxStages];
+  const int32_t stages = Factorise(len, radix);
+  if (!memory || stages == 0) return nullptr;
+  uint8_t* base = dspAlignPtr<uint8_t>(memory, 32);
+  auto* f = reinterpret_cast<MixedFft*>(base);
+  std::memset(f, 0, sizeof(*f));
+  auto* gather = reinterpret_cast<int32_t*>(base + Align32(sizeof(MixedFft)));
+  auto* tw = reinterpret_cast<Dsp32fc*>(reinterpret_cast<uint8_t*>(gather) + Align32(4 * len));
+  f->len = len;
+  f->stages = stages;
+  // Stage i runs with span = product of the earlier radices.  Input index l
+  // written with the digits of the last stage first (l = d_last + r_last *
+  // (d_next + ...)) lands at the position sum d_i * span[i].
+  int32_t span = 1;
+  for (int32_t i = 0; i < stages; ++i) {
+    f->radix[i] = radix[i];
+    f->span[i] = span;
+    f->twiddle[i] = tw;
+    const int32_t block = span * radix[i];
+    for (int32_t q = 1; q < radix[i]; ++q) {
+      for (int32_t k = 0; k < span; ++k) {
+        const FftCosSin w = FftTurn(-int64_t{q} * k, block);
+        *tw++ = Dsp32fc{static_cast<float>(w.c), static_cast<float>(w.s)};
+      }
+    }
+    span = block;
+  }
+  for (int32_t l = 0; l < len; ++l) {
+    int32_t rest = l, pos = 0;
+    for (int32_t i = stages - 1; i >= 0; --i) {
+      pos += (rest % f->radix[i]) * f->span[i];
+      rest /= f->radix[i];
+    }
+    gather[pos] = l;
+  }
+  f->gather = gather;
+  return f;
+}
+
+void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
+  const int32_t len = f->len;
+  for (int32_t i = 0; i < len; ++i) dst[i] = src[f->gather[i]];
+  Dsp32fc a[5], y[5];
+  for (int32_t i = 0; i < f->stages; ++i) {
+    const int32_t r = f->radix[i], span = f->span[i], block = r * span;
+    const Dsp32fc* tw = f->twiddle[i];
+    for (int32_t base = 0; base < len; base += block) {
+      for (int32_t k = 0; k < span; ++k) {
+        a[0] = dst[base + k];
+        for (int32_t q = 1; q < r; ++q)
+          a[q] = Mul(dst[base + q * span + k], tw[(q - 1) * span + k]);
+        Butterfly(r, a, y);
+        for (int32_t t = 0; t < r; ++t) dst[base + k + t * span] = y[t];
+      }
+    }
+  }
+}

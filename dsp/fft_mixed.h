@@ -1,0 +1,40 @@
+// Complex forward DFT of lengths 2^a 3^b 5^c that are not powers of two
+// (the MDCTs of 960- and 120-line AAC frames need 480 and 60 points).
+//
+// Mixed-radix decimation in time: the input is gathered in digit-reversed
+// order, then radix-r butterflies (r = 5, 3, 4, 2) combine sub-transforms
+// of length S into blocks of length r*S with the twiddles W_rS^(q k), which
+// are computed in double precision at init.  Generic code only: the
+// transform runs once per channel and frame of the rare 960-sample
+// streams.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/dsp_core.h"
+#include "dsp/dsp_vector.h"
+
+inline constexpr int32_t kMixedFftMaxLength = 1 << 16;
+inline constexpr int32_t kMixedFftMaxStages = 16;
+
+struct MixedFft {
+  int32_t len;
+  int32_t stages;
+  // Stage i combines blocks of span[i] values into blocks of radix[i] *
+  // span[i]; stages run in index order (span 1 first).
+  int32_t radix[kMixedFftMaxStages];
+  int32_t span[kMixedFftMaxStages];
+  const int32_t* gather;                       // position -> input index
+  const Dsp32fc* twiddle[kMixedFftMaxStages];  // (radix - 1) * span values
+};
+
+// Whether `len` is 2^a 3^b 5^c with b + c > 0, up to kMixedFftMaxLength.
+bool MixedFftLength(int32_t len);
+// Bytes of memory MixedFftInit needs (alignment slack included), or -1.
+int64_t MixedFftBytes(int32_t len);
+// Builds the transform at the 32-byte aligned address inside `memory`.
+// Returns null for an unsupported length.
+const MixedFft* MixedFftInit(uint8_t* memory, int32_t len);
+// dst[m] = sum_l src[l] exp(-2 pi i l m / len); src and dst must not
+// overlap.
+void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst);
