@@ -88,6 +88,7 @@ struct AACDecState {
 
   // Per frame.
   int32_t frame_length_factor;  // 1, or 2 with SBR at twice the core rate
+  int32_t output_float;         // 1: interleaved 32-bit floats (1.0 full scale), 0: 16-bit PCM
   int32_t output_channels;
   int32_t last_output_channels;
   int32_t last_stream_channels;  // channels the stream codes (before parametric stereo)
@@ -112,10 +113,6 @@ struct AACDecState {
   int32_t pending_consumed;
   uint16_t pending_crc;
   int32_t pending_channels;
-
-  // ID3v2 skipping of in-band streams.
-  int32_t id3_checked;
-  int64_t id3_remaining;
 
   uint32_t noise_state;      // noise substitution generator
   int32_t history_index[3];  // long-term prediction history rotation
@@ -179,13 +176,19 @@ void AacSetProgramConfig(AACDecState& s, const UMC::ProgramConfig& pce);
 // or -1 when the layout gives it no standard position.  Returns the count.
 int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max);
 
+// Bytes per output sample: 4 with float output, else 2.
+inline int32_t AacSampleBytes(const AACDecState& s) {
+  return s.output_float ? 4 : 2;
+}
+
 // Forgets a decoded frame that waits for output space (a caller that found
 // it damaged writes silence instead).
 inline void AacDropPendingOutput(AACDecState& s) {
   s.pending_consumed = 0;
 }
 
-// Decodes one raw_data_block() into interleaved 16-bit PCM.  Returns an
-// AacResult; `consumed` is set to the bytes the block used.
-int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* output,
+// Decodes one raw_data_block() into interleaved PCM (16-bit, or floats
+// when `output_float` is set).  Returns an AacResult; `consumed` is set to
+// the bytes the block used.
+int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, void* output,
                            int32_t input_bytes, int32_t output_bytes, AACDecState& state);

@@ -269,13 +269,20 @@ int AddPosition(AACDecState& s, int16_t type, int16_t key, int32_t position) {
   return 0;
 }
 
+// The single channel element that makes a front or back group odd is its
+// centre, also when a pair is listed before it (as some encoders write a
+// hexagonal layout: front pair, front centre, back pair, back centre).
 int PlaceGroup(AACDecState& s, int32_t count, const int32_t* is_cpe, const int32_t* tags,
-               int32_t channels, int32_t first_position, bool centre_first,
+               int32_t channels, int32_t first_position, bool has_centre,
                int32_t centre_position) {
+  int32_t centre = -1;
+  for (int32_t i = 0; has_centre && (channels & 1) && centre < 0 && i < count; ++i) {
+    if (!is_cpe[i]) centre = i;
+  }
   int32_t pos = first_position;
   for (int32_t i = 0; i < count; ++i) {
     const int16_t type = is_cpe[i] ? kElementCpe : kElementSce;
-    if (i == 0 && centre_first && (channels & 1)) {
+    if (i == centre) {
       if (AddPosition(s, type, static_cast<int16_t>(tags[i]), centre_position) != 0) return -1;
       continue;
     }
@@ -566,17 +573,26 @@ void Synthesise(AACDecState& s, const Frame& f) {
   for (int32_t i = 0; i < f.order_count; ++i) UpdateLtpHistory(s, f.order_channel[i]);
 }
 
-int32_t WriteOutput(AACDecState& s, int16_t* output, int32_t output_bytes, int32_t consumed,
+// Float output is the synthesis output unrounded, scaled from the 16-bit
+// scale the decoder works at to 1.0 full scale (a power of two: exact).
+constexpr float kFloatScale = 1.0f / 32768.0f;
+
+int32_t WriteOutput(AACDecState& s, void* output, int32_t output_bytes, int32_t consumed,
                     int32_t* consumed_out) {
   const int32_t channels = s.output_channels;
   const int32_t samples = s.frame_length_factor * s.frame_length;
   *consumed_out = consumed;
-  if (int64_t{output_bytes} < int64_t{channels} * samples * 2) {
+  if (int64_t{output_bytes} < int64_t{channels} * samples * AacSampleBytes(s)) {
     s.pending_consumed = consumed > 0 ? consumed : 1;
     s.pending_crc = s.crc_value;
     return kAacOutputTooSmall;
   }
-  if (channels > 0) dspInterleaveConvert_32f16s(s.output_ptr, channels, samples, output);
+  if (channels > 0 && s.output_float) {
+    dspInterleaveScale_32f(s.output_ptr, channels, samples, kFloatScale,
+                           static_cast<float*>(output));
+  } else if (channels > 0) {
+    dspInterleaveConvert_32f16s(s.output_ptr, channels, samples, static_cast<int16_t*>(output));
+  }
   ++s.frames_decoded;
   s.pending_consumed = 0;
   return kAacOk;
@@ -584,7 +600,7 @@ int32_t WriteOutput(AACDecState& s, int16_t* output, int32_t output_bytes, int32
 
 }  // namespace
 
-int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, int16_t* output,
+int32_t DecodeRawDataBlock(const uint8_t* input, int32_t* consumed, void* output,
                            int32_t input_bytes, int32_t output_bytes, AACDecState& s) {
   if (!input || !output || !consumed) return kAacNullArgument;
   if (s.pending_consumed) {

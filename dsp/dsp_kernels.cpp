@@ -29,6 +29,8 @@ constexpr DspKernels MakeGeneric() {
   v.ShiftRight_32s = dsp_generic::ShiftRight_32s;
   v.AddScaled_32s = dsp_generic::AddScaled_32s;
   v.InterleaveConvert_32f16s = dsp_generic::InterleaveConvert_32f16s;
+  // Float output is a small share of a frame's work: generic in every table.
+  v.InterleaveScale_32f = dsp_generic::InterleaveScale_32f;
   v.Crc32 = dsp_generic::Crc32;
   v.Pow43_16s32f = dsp_generic::Pow43_16s32f;
   v.ScalefactorGain_16s32f = dsp_generic::ScalefactorGain_16s32f;

@@ -57,6 +57,11 @@ int32_t dspShiftRight_32s(int32_t k, int32_t* srcdst, int32_t n);
 int32_t dspInterleaveConvert_32f16s(const float* const* channels, int32_t num_channels, int32_t n,
                                     int16_t* dst);
 
+// Planar float channels to interleaved floats times `scale` (unrounded,
+// unclipped); values that are not finite become 0.
+int32_t dspInterleaveScale_32f(const float* const* channels, int32_t num_channels, int32_t n,
+                               float scale, float* dst);
+
 // Running CRC-32 (reflected 0xEDB88320); *crc holds the CRC so far (0 at start).
 int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc);
 

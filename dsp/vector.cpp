@@ -237,6 +237,17 @@ int32_t dspInterleaveConvert_32f16s(const float* const* channels, int32_t num_ch
   return dspStsNoErr;
 }
 
+int32_t dspInterleaveScale_32f(const float* const* channels, int32_t num_channels, int32_t n,
+                               float scale, float* dst) {
+  if (!dst || !channels) return dspStsNullPtrErr;
+  if (num_channels <= 0 || n <= 0) return dspStsSizeErr;
+  for (int32_t k = 0; k < num_channels; ++k) {
+    if (!channels[k]) return dspStsNullPtrErr;
+  }
+  DspActiveKernels().vector.InterleaveScale_32f(channels, num_channels, n, scale, dst);
+  return dspStsNoErr;
+}
+
 int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc) {
   if (!src || !crc) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;

@@ -116,6 +116,15 @@ void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, in
   }
 }
 
+void InterleaveScale_32f(const float* const* ch, int32_t nch, int32_t n, float scale, float* dst) {
+  for (int32_t j = 0; j < n; ++j) {
+    for (int32_t k = 0; k < nch; ++k) {
+      const float v = ch[k][j] * scale;
+      dst[j * nch + k] = v - v == 0.0f ? v : 0.0f;  // NaN and infinities give NaN
+    }
+  }
+}
+
 uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc) {
   for (int32_t i = 0; i < n; ++i) crc = dsp_tables::kCrc32[0][(crc ^ src[i]) & 0xFF] ^ (crc >> 8);
   return crc;

@@ -24,6 +24,7 @@ void ShiftRight_32s(int32_t k, int32_t* srcdst, int32_t n);
 void AddScaled_32s(const int32_t* a, const int32_t* b, int32_t* dst, int32_t n, int32_t sf,
                    bool subtract);
 void InterleaveConvert_32f16s(const float* const* ch, int32_t nch, int32_t n, int16_t* dst);
+void InterleaveScale_32f(const float* const* ch, int32_t nch, int32_t n, float scale, float* dst);
 uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc);
 void Pow43_16s32f(const int16_t* q, float* dst, int32_t n);
 void ScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);

@@ -6,14 +6,20 @@
 // segments, EOS and caps changes in the middle of a stream; property
 // changes that apply from the next decoder.
 //
-// Input: a list of records, each starting with an op byte (op & 7):
+// Input: the size modulo 4 chooses what downstream accepts (any format,
+// S16LE only, F32LE only); the bytes are a list of records, each starting
+// with an op byte (op & 7):
 //   0-3  buffer: [len high][len low] bytes (DISCONT when op bit 3, a time
 //        stamp when op bit 4)
 //   4    caps: [fields][rate][channels] and, when fields bit 3, [len] bytes
 //        of codec data (fields bit 7: stream-format loas)
-//   5    flush (FLUSH_START, FLUSH_STOP)
-//   6    segment (op bit 3: BYTES, else TIME), start from the next byte
-//   7    op bit 3: EOS; else a property change from the next byte
+//   5    op bit 3: a GAP (time and duration from the next byte); else a
+//        flush (FLUSH_START, FLUSH_STOP)
+//   6    segment (op bit 3: BYTES, else TIME; op bit 4: rate -1), start
+//        from the next byte
+//   7    op bit 3: EOS; else a property change from the next byte (the
+//        decoder parameters and the base class's max-errors, plc,
+//        tolerance, min-latency)
 // One harness per input; the element is registered statically, so the
 // target needs no plug-in path and no registry.
 #include <gst/check/gstharness.h>
@@ -103,17 +109,33 @@ void PushSegment(GstHarness* h, Reader& r, uint8_t op) {
   seg.start = (op & 0x08) ? r.Byte() * 1000u : r.Byte() * GST_SECOND / 10;
   seg.time = seg.start;
   seg.position = seg.start;
+  if ((op & 0x10) && seg.format == GST_FORMAT_TIME) {
+    seg.rate = -1.0;  // reverse playback: chunks of buffers, each starting with DISCONT
+    seg.stop = seg.start + 2 * GST_SECOND;
+  }
   gst_harness_push_event(h, gst_event_new_segment(&seg));
 }
 
+void PushGap(GstHarness* h, Reader& r, GstClockTime pts) {
+  const uint8_t v = r.Byte();
+  gst_harness_push_event(h, gst_event_new_gap(pts + (v >> 4) * 10 * GST_MSECOND,
+                                              (v & 15) * 20 * GST_MSECOND + GST_MSECOND));
+}
+
 void SetProperty(GstHarness* h, uint8_t v) {
-  static const char* const kNames[3] = {"sbr-output", "sbr-quality", "parametric-stereo"};
-  static const char* const kValues[3][4] = {
+  static const char* const kNames[7] = {"sbr-output", "sbr-quality", "parametric-stereo",
+                                        "max-errors", "plc",         "tolerance",
+                                        "min-latency"};
+  static const char* const kValues[7][4] = {
       {"downsampled", "full-rate", "downsampled", "full-rate"},
       {"high", "low-power", "high", "low-power"},
-      {"off", "parse", "baseline", "full"}};
-  const int which = (v & 3) % 3;
-  gst_util_set_object_arg(G_OBJECT(h->element), kNames[which], kValues[which][(v >> 2) & 3]);
+      {"off", "parse", "baseline", "full"},
+      {"-1", "0", "1", "3"},
+      {"false", "true", "false", "true"},
+      {"0", "40000000", "1000000", "2000000000"},
+      {"0", "50000000", "0", "1000000000"}};
+  const int which = (v & 7) % 7;
+  gst_util_set_object_arg(G_OBJECT(h->element), kNames[which], kValues[which][(v >> 3) & 3]);
 }
 
 }  // namespace
@@ -145,6 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   GstHarness* h = gst_harness_new("vxaacdec");
   if (!h) std::abort();
   Reader r{data, size};
+  static const char* const kDownstream[4] = {"audio/x-raw", "audio/x-raw, format=(string)S16LE",
+                                             "audio/x-raw, format=(string)F32LE", "audio/x-raw"};
+  gst_harness_set_sink_caps_str(h, kDownstream[size & 3]);
   GstClockTime pts = 0;
   for (int ops = 0; ops < 512 && r.n > 0; ++ops) {
     const uint8_t op = r.Byte();
@@ -153,8 +178,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PushCaps(h, r);
         break;
       case 5:
-        gst_harness_push_event(h, gst_event_new_flush_start());
-        gst_harness_push_event(h, gst_event_new_flush_stop(TRUE));
+        if (op & 0x08) {
+          PushGap(h, r, pts);
+        } else {
+          gst_harness_push_event(h, gst_event_new_flush_start());
+          gst_harness_push_event(h, gst_event_new_flush_stop(TRUE));
+        }
         break;
       case 6:
         PushSegment(h, r, op);

@@ -1,18 +1,16 @@
 // libFuzzer target: the decoder front end on in-band streams (ADTS, ADIF,
-// LOAS, raw ALS, behind an optional ID3v2 tag), driven the way the element and
-// the command-line decoder drive it.
+// LOAS, raw ALS, behind an optional ID3v2 tag), driven through the decode
+// loop that the element and the command-line decoder share.
 //
 // Input: byte 0 chooses the decoder parameters and the caller's habits
-// (SBR mode, rate, PS mode, ALS original form, Reset now and then, waiting
-// for a whole ALS frame, own or shared allocator),
-// byte 1 the output buffer size, byte 2 seeds the split sizes; the rest is
-// the stream.  The stream is delivered in pieces; the caller keeps the bytes
-// the decoder left, appends the next piece and calls GetFrame until the
-// decoder asks for more input (NotEnoughData) or more output space
-// (NotEnoughBuffer: the output buffer grows and the call is repeated, which
-// exercises the frame kept for a too-small buffer).  Every input copy and
-// output buffer is an exactly sized heap block, so the sanitizer sees any
-// access past the 16 padding bytes or the output's end.
+// (SBR mode, rate, PS mode, ALS original form, Reset now and then, float
+// output, own or shared allocator), byte 1 the first output area (tiny
+// ones make the loop grow it while the decoder keeps the refused frame),
+// byte 2 seeds the split sizes; the rest is the stream.  The stream is
+// delivered in pieces; the caller keeps the bytes the loop did not consume,
+// appends the next piece and takes frames until the loop wants more.
+// Input copies and output areas are exactly sized heap blocks, so the
+// sanitizer sees any access past the padding or the output's end.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -25,14 +23,10 @@
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
-#include "umc/latm.h"
+#include "umc/decode_loop.h"
 #include "umc/media_data.h"
 
 namespace {
-
-constexpr uint32_t kPadding = 16;           // zero bytes after every input copy
-constexpr uint32_t kMaxOutput = 16u << 20;  // larger ALS frames restart the decoder here
-constexpr uint32_t kMaxWait = 4u << 20;     // ALS input held before decoding anyway
 
 [[noreturn]] void Fail(const char* what, long a, long b) {
   std::fprintf(stderr, "inband_fuzzer: %s (%ld, %ld)\n", what, a, b);
@@ -53,152 +47,77 @@ uint32_t OutputSize(uint8_t sel) {
   return kSizes[sel & 7] + ((sel >> 3) & 1) * 3;
 }
 
-bool KnownStatus(UMC::Status st) {
-  switch (st) {
-    case UMC::StatusOk:
-    case UMC::StatusNotEnoughData:
-    case UMC::StatusNotEnoughBuffer:
-    case UMC::StatusInvalidStream:
-    case UMC::StatusFailed:
-    case UMC::StatusInitFailed:
-    case UMC::StatusUnsupportedStream:
-    case UMC::StatusAllocFailed:
-    case UMC::StatusNullPointer:
-      return true;
-    default:
-      return false;
-  }
-}
-
 class Caller {
  public:
   // `shared`: the caller's allocator, kept across decoders (its recycled
   // blocks spare every decoder the fresh pages of its first use), or null
   // for each decoder's own default allocator.
-  Caller(uint8_t habits, UMC::MemoryAllocator* shared) : habits_(habits), shared_(shared) {}
-
-  bool Open(uint32_t output_size) {
-    dec_.reset(new UMC::AACDecoder());
-    UMC::AACDecoderParams p;
-    p.in.stream_type = UMC::kStreamTypeInBand;
-    p.sbr_mode = (habits_ & 1) ? 28 : 18;
-    p.sbr_rate_mode = (habits_ >> 1) & 1;
+  Caller(uint8_t habits, uint32_t output_size, UMC::MemoryAllocator* shared) : habits_(habits) {
+    UMC::DecodeLoop::Settings s;
+    s.sbr_mode = (habits & 1) ? 28 : 18;
+    s.sbr_rate_mode = (habits >> 1) & 1;
     static constexpr int32_t kPs[4] = {0, 1, 111, 411};
-    p.ps_mode = kPs[(habits_ >> 2) & 3];
-    p.als_restore_original = (habits_ >> 4) & 1;
-    p.allocator = shared_;
-    if (dec_->Init(&p) != UMC::StatusOk) Fail("Init refused default in-band parameters", 0, 0);
-    out_size_ = output_size;
-    frames_ = 0;
-    return true;
+    s.ps_mode = kPs[(habits >> 2) & 3];
+    s.als_restore_original = (habits >> 4) & 1;
+    s.float_output = (habits >> 6) & 1;
+    s.initial_output_bytes = output_size;
+    s.allocator = shared;
+    s.max_output_bytes = 16u << 20;  // larger ALS frames end the stream's decoder here
+    if (loop_.Open(s) != UMC::StatusOk) Fail("Open refused in-band settings", 0, 0);
   }
 
   // Decodes as much of `pending` as possible; returns the bytes consumed.
   size_t Pass(const std::vector<uint8_t>& pending, bool at_end) {
-    const uint32_t n = static_cast<uint32_t>(pending.size());
-    if (!dec_) {
-      if (!at_end && n < open_input_) return 0;
-      Open(out_size_);
-    }
-    const uint32_t wait = MinInput();
-    if (!at_end && n < wait) return 0;
-    std::unique_ptr<uint8_t[]> copy(new uint8_t[n + kPadding]);
-    if (n) std::memcpy(copy.get(), pending.data(), n);
-    std::memset(copy.get() + n, 0, kPadding);
-    UMC::MediaData in;
-    in.SetBufferPointer(copy.get(), n + kPadding);
-    in.SetDataSize(n);
-    int idle = 0;
+    const size_t n = pending.size();
+    if (loop_.Load(pending.data(), n, at_end) != UMC::StatusOk) Fail("Load failed", 0, 0);
     for (int calls = 0; calls < 4096; ++calls) {
-      if (!at_end && in.GetDataSize() < MinInput()) break;
-      const uint32_t before = in.GetDataSize();
-      std::unique_ptr<uint8_t[]> out_buf(new uint8_t[out_size_]);
-      UMC::AudioData out;
-      out.SetBufferPointer(out_buf.get(), out_size_);
-      const UMC::Status st = dec_->GetFrame(&in, &out);
-      if (!KnownStatus(st)) Fail("unknown status", st, 0);
-      const uint32_t consumed = before - in.GetDataSize();
-      if (in.GetDataSize() > before) Fail("input window grew", before, in.GetDataSize());
-      if (st == UMC::StatusNotEnoughBuffer) {
-        if (out_size_ >= kMaxOutput) return Restart(n);
-        out_size_ = std::min(kMaxOutput, std::max(out_size_ * 2, 64u));
-        continue;
-      }
-      if (st == UMC::StatusNotEnoughData) break;
-      if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) return Restart(n);
-      const uint32_t produced = out.GetDataSize();
-      if (produced > out_size_) Fail("output size beyond the buffer", produced, out_size_);
-      CheckFrame(out, produced);
-      if (produced > 0 && frames_ == 0 && !at_end && before < MinInput()) {
-        // Recognised as ALS in this call and decoded from less than a
-        // frame's input: start again once that much is buffered.
-        open_input_ = MinInput();
-        dec_.reset();
-        return 0;
-      }
-      // Like the element: repeats without input are a frame kept after a
-      // refusal for space, the further subframes of a LOAS frame, or the
-      // first blocks of an ADTS frame whose layout changes within it.
-      idle = consumed == 0 ? idle + 1 : 0;
-      const int max_idle = dec_->IsLoas() ? UMC::kLatmMaxSubFrames : 4;
-      if ((produced == 0 && consumed == 0) || idle > max_idle) return Restart(n);
-      if (produced) ++frames_;
-      if (habits_ & 0x20 && (calls % 7) == 6) dec_->Reset();
+      const size_t before = loop_.Consumed();
+      UMC::DecodeLoop::Frame frame;
+      const UMC::DecodeLoop::Event e = loop_.Next(&frame);
+      if (loop_.Consumed() < before || loop_.Consumed() > n)
+        Fail("consumption out of range", static_cast<long>(loop_.Consumed()), static_cast<long>(n));
+      if (e == UMC::DecodeLoop::Event::kNeedData || e == UMC::DecodeLoop::Event::kFailed) break;
+      if (e != UMC::DecodeLoop::Event::kFrame) continue;
+      CheckFrame(frame);
+      if ((habits_ & 0x20) && (calls % 7) == 6 && loop_.Decoder()) loop_.Decoder()->Reset();
     }
-    return n - in.GetDataSize();
+    return loop_.Consumed();
   }
 
   void Finish() {
-    if (!dec_) return;
+    UMC::AACDecoder* dec = loop_.Decoder();
+    if (!dec) return;
     float seconds = 0;
-    dec_->GetDuration(&seconds);
-    dec_->AlsCrcStatus();
+    dec->GetDuration(&seconds);
+    dec->AlsCrcStatus();
   }
 
  private:
-  // ALS frames carry no length: like the element, wait for the suggested
-  // input of a whole frame once the stream is known to be ALS.
-  uint32_t MinInput() {
-    if (!dec_ || !(habits_ & 0x40) || dec_->ObjectType() != 36) return 0;
-    UMC::BaseCodecParams sizes;
-    dec_->GetInfo(&sizes);
-    return std::min<uint32_t>(std::max(0, sizes.suggested_input_size), kMaxWait);
-  }
-
   // The decoder's description of the frame it just produced must cover it.
-  void CheckFrame(const UMC::AudioData& out, uint32_t produced) {
-    if (produced == 0) return;  // a skipped header
+  void CheckFrame(const UMC::DecodeLoop::Frame& frame) {
+    if (frame.bytes == 0) return;  // a skipped header or a frame without channels
+    UMC::AACDecoder* dec = loop_.Decoder();
+    if (!dec) Fail("a frame without a decoder", 0, 0);
+    // The whole frame must be readable: the sanitizer checks the bounds.
+    volatile uint8_t sink = 0;
+    for (uint32_t i = 0; i < frame.bytes; i += 64) sink = sink ^ frame.pcm[i];
+    sink = sink ^ frame.pcm[frame.bytes - 1];
     UMC::AudioCodecParams info;
-    const UMC::Status st = dec_->GetInfo(&info);
-    if (st != UMC::StatusOk) Fail("GetInfo failed after a frame", st, produced);
+    const UMC::Status st = dec->GetInfo(&info);
+    if (st != UMC::StatusOk) Fail("GetInfo failed after a frame", st, frame.bytes);
     int8_t speakers[8];
-    dec_->GetChannelSpeakers(speakers, 8);
+    dec->GetChannelSpeakers(speakers, 8);
     if (habits_ & 0x10) return;  // the original form adds the file's header bytes
     const int32_t channels = info.out.channels;
     const int32_t bytes = info.out.bits_per_sample / 8;
     if (channels < 1 || bytes < 1 || info.out.sample_frequency < 1)
       Fail("frame without a format", channels, info.out.sample_frequency);
-    if (produced % static_cast<uint32_t>(channels * bytes) != 0)
-      Fail("frame not a whole number of samples", produced, channels * bytes);
-    if (out.channels != channels)
-      Fail("frame and stream disagree on channels", out.channels, channels);
-    double t0 = 0, t1 = 0;
-    out.GetTime(&t0, &t1);
-    if (!(t1 >= t0)) Fail("frame ends before it starts", 0, 0);
-  }
-
-  size_t Restart(uint32_t n) {
-    dec_.reset();
-    open_input_ = 0;
-    return n;  // the rest of this input is dropped, as the element does
+    if (frame.bytes % static_cast<uint32_t>(channels * bytes) != 0)
+      Fail("frame not a whole number of samples", frame.bytes, channels * bytes);
   }
 
   uint8_t habits_;
-  UMC::MemoryAllocator* shared_;
-  std::unique_ptr<UMC::AACDecoder> dec_;
-  uint32_t out_size_ = 32768;
-  uint32_t frames_ = 0;
-  uint32_t open_input_ = 0;  // bytes to hold before re-creating the decoder
+  UMC::DecodeLoop loop_;
 };
 
 }  // namespace
@@ -215,8 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = data + 3;
   const size_t total = size - 3;
   static UMC::DefaultMemoryAllocator shared;
-  Caller caller(habits, (habits & 0x80) ? nullptr : &shared);
-  caller.Open(OutputSize(data[1]));
+  Caller caller(habits, OutputSize(data[1]), (habits & 0x80) ? nullptr : &shared);
   std::vector<uint8_t> pending;
   size_t at = 0;
   // Split sizes: tiny pieces, header-sized pieces or large blocks.

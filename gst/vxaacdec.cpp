@@ -1,13 +1,9 @@
 // Plug-in and element registration: type, pads, properties, finalisation.
 #include "gst/vxaacdec.h"
 
-#include <new>
-
 #include "dsp/dsp_core.h"
 #include "gst/als_typefind.h"
 #include "gst/vxaacdec_private.h"
-#include "umc/audio_codec.h"
-#include "umc/media_data.h"
 
 #ifndef PACKAGE
 #define PACKAGE "vx-codecs"
@@ -32,6 +28,8 @@ GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     GST_STATIC_CAPS("audio/x-raw, format=(string){ S16LE, S8, S24LE, S32LE, F32LE }, "
                     "layout=(string)interleaved, rate=(int)[ 1, 2147483647 ], "
                     "channels=(int)[ 1, 65536 ]"));
+
+constexpr GstClockTime kDefaultTolerance = 40 * GST_MSECOND;
 
 // Property ids.  Each property reads or writes one field of
 // VxAACDecSettings under the object lock; a new value applies from the next
@@ -81,7 +79,7 @@ GType ParametricStereoType() {
 }  // namespace
 
 #define vx_aac_dec_parent_class parent_class
-G_DEFINE_TYPE(VxAACDec, vx_aac_dec, GST_TYPE_ELEMENT)
+G_DEFINE_TYPE(VxAACDec, vx_aac_dec, GST_TYPE_AUDIO_DECODER)
 
 static void vx_aac_dec_set_property(GObject* object, guint prop_id, const GValue* value,
                                     GParamSpec* pspec) {
@@ -132,40 +130,31 @@ static void vx_aac_dec_finalize(GObject* object) {
   GST_DEBUG_OBJECT(object, "finalize");
   g_return_if_fail(GST_IS_VX_AAC_DEC(object));
   VxAACDec* dec = GST_VX_AAC_DEC(object);
-  vx_aac_dec_stop(dec);
-  if (dec->adapter) {
-    g_object_unref(dec->adapter);
-    dec->adapter = nullptr;
-  }
-  if (dec->segment) {
-    gst_segment_free(dec->segment);
-    dec->segment = nullptr;
-  }
-  delete dec->input;
-  dec->input = nullptr;
-  delete dec->output;
-  dec->output = nullptr;
+  vx_aac_dec_stop(GST_AUDIO_DECODER(dec));
   vx_aac_dec_seek_free(dec);
   G_OBJECT_CLASS(parent_class)->finalize(object);
-}
-
-// Nothing survives a stop: a restarted element negotiates afresh.
-static GstStateChangeReturn vx_aac_dec_change_state(GstElement* element,
-                                                    GstStateChange transition) {
-  VxAACDec* dec = GST_VX_AAC_DEC(element);
-  const GstStateChangeReturn ret =
-      GST_ELEMENT_CLASS(parent_class)->change_state(element, transition);
-  if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) vx_aac_dec_stop(dec);
-  return ret;
 }
 
 static void vx_aac_dec_class_init(VxAACDecClass* klass) {
   GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
   GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  GstAudioDecoderClass* base_class = GST_AUDIO_DECODER_CLASS(klass);
   gobject_class->set_property = vx_aac_dec_set_property;
   gobject_class->get_property = vx_aac_dec_get_property;
   gobject_class->finalize = vx_aac_dec_finalize;
-  element_class->change_state = GST_DEBUG_FUNCPTR(vx_aac_dec_change_state);
+  element_class->post_message = GST_DEBUG_FUNCPTR(vx_aac_dec_post_message);
+
+  base_class->start = GST_DEBUG_FUNCPTR(vx_aac_dec_start);
+  base_class->stop = GST_DEBUG_FUNCPTR(vx_aac_dec_stop);
+  base_class->set_format = GST_DEBUG_FUNCPTR(vx_aac_dec_set_format);
+  base_class->parse = GST_DEBUG_FUNCPTR(vx_aac_dec_parse);
+  base_class->handle_frame = GST_DEBUG_FUNCPTR(vx_aac_dec_handle_frame);
+  base_class->flush = GST_DEBUG_FUNCPTR(vx_aac_dec_flush);
+  base_class->pre_push = GST_DEBUG_FUNCPTR(vx_aac_dec_pre_push);
+  base_class->sink_event = GST_DEBUG_FUNCPTR(vx_aac_dec_sink_event);
+  base_class->src_event = GST_DEBUG_FUNCPTR(vx_aac_dec_src_event);
+  base_class->src_query = GST_DEBUG_FUNCPTR(vx_aac_dec_src_query);
+  base_class->decide_allocation = GST_DEBUG_FUNCPTR(vx_aac_dec_decide_allocation);
 
   // The decoder parameters; a change applies when the decoder is next
   // created (a new stream, a flush or a state change to READY and back).
@@ -197,33 +186,19 @@ static void vx_aac_dec_class_init(VxAACDecClass* klass) {
 
 static void vx_aac_dec_init(VxAACDec* dec) {
   GST_DEBUG_OBJECT(dec, "init");
-  dec->adapter = gst_adapter_new();
-  dec->segment = gst_segment_new();
-  gst_segment_init(dec->segment, GST_FORMAT_TIME);
-  dec->input = new (std::nothrow) UMC::MediaData();
-  dec->output = new (std::nothrow) UMC::MediaData();
-  dec->base_time = 0;
-  dec->next_time = GST_CLOCK_TIME_NONE;
   dec->settings.sbr_mode = 18;
   dec->settings.sbr_rate_mode = 1;
   dec->settings.ps_mode = 0;
+  dec->base_time = 0;
+  dec->drop_before = GST_CLOCK_TIME_NONE;
   vx_aac_dec_seek_init(dec);
-
-  GstElementClass* klass = GST_ELEMENT_GET_CLASS(dec);
-  GstPadTemplate* pad_template = gst_element_class_get_pad_template(klass, "sink");
-  g_return_if_fail(pad_template != NULL);
-  dec->sinkpad = gst_pad_new_from_template(pad_template, "sink");
-  gst_pad_set_chain_function(dec->sinkpad, GST_DEBUG_FUNCPTR(vx_aac_dec_chain));
-  gst_pad_set_event_function(dec->sinkpad, GST_DEBUG_FUNCPTR(vx_aac_dec_sink_event));
-  gst_element_add_pad(GST_ELEMENT(dec), dec->sinkpad);
-
-  pad_template = gst_element_class_get_pad_template(klass, "src");
-  g_return_if_fail(pad_template != NULL);
-  dec->srcpad = gst_pad_new_from_template(pad_template, "src");
-  gst_pad_set_query_function(dec->srcpad, GST_DEBUG_FUNCPTR(vx_aac_dec_src_query));
-  gst_pad_set_event_function(dec->srcpad, GST_DEBUG_FUNCPTR(vx_aac_dec_src_event));
-  gst_pad_use_fixed_caps(dec->srcpad);
-  gst_element_add_pad(GST_ELEMENT(dec), dec->srcpad);
+  GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
+  gst_audio_decoder_set_drainable(base, TRUE);
+  gst_audio_decoder_set_needs_format(base, FALSE);
+  // Time stamps count samples while upstream's stay within 40 ms of that
+  // count (demuxer rounding and jitter); a larger jump (lost data, a gap in
+  // the recording) is followed.
+  gst_audio_decoder_set_tolerance(base, kDefaultTolerance);
 }
 
 static gboolean plugin_init(GstPlugin* plugin) {
@@ -232,6 +207,7 @@ static gboolean plugin_init(GstPlugin* plugin) {
     GST_DEBUG_CATEGORY_INIT(vx_aac_dec_debug, "vxaacdec", 0, "Corvane AAC Decoder");
   gst_element_register(plugin, "vxaacdec", 258, GST_TYPE_VX_AAC_DEC);
   vx_als_typefind_register(plugin);
+  vx_aac_parse_register(plugin);
   return TRUE;
 }
 

@@ -1,14 +1,13 @@
-// vxaacdec: GStreamer 1.x element decoding MPEG-2/4 AAC, HE-AAC, HE-AAC v2
-// and MPEG-4 ALS to interleaved PCM.
+// vxaacdec: GStreamer 1.x audio decoder (a GstAudioDecoder) for MPEG-2/4
+// AAC, HE-AAC, HE-AAC v2 and MPEG-4 ALS, giving interleaved PCM.
 #pragma once
 
 #include <gst/audio/audio.h>
-#include <gst/base/gstadapter.h>
+#include <gst/audio/gstaudiodecoder.h>
 #include <gst/gst.h>
 
 namespace UMC {
-class AudioCodec;
-class MediaData;
+class DecodeLoop;
 }  // namespace UMC
 
 G_BEGIN_DECLS
@@ -32,60 +31,58 @@ struct VxAACDecOutput {
   gint rate;
   gint channels;
   gint bytes_per_frame;
-  guint64 channel_mask;
   gboolean reorder;  // decoder order differs from GStreamer's canonical order
   GstAudioChannelPosition from[8];
   GstAudioChannelPosition to[8];
 };
 
 struct VxAACDec {
-  GstElement element;
+  GstAudioDecoder parent;
 
-  GstPad* sinkpad;
-  GstPad* srcpad;
-  GstAdapter* adapter;       // input bytes not yet consumed by the decoder
-  UMC::AudioCodec* decoder;  // created on the first decode pass
-  GstBuffer* codec_data;     // AudioSpecificConfig from the caps, or rebuilt
-  gint rate;                 // from the caps, then the decoder's output rate
-  gint channels;             // output channels once caps are set
-  gint object_type;          // from codec_data (diagnostics)
-  gint sampling_frequency_index;
-  gint channel_configuration;
-  guint64 sample_count;     // samples per channel pushed since base_time
-  gboolean has_codec_data;  // current decoder was given codec data
-  GstSegment* segment;
-  GstClockTime base_time;  // time stamp of sample 0 of the current run
-  gint stream_type;        // 1 adts, 2 adif, 3 loas, 0 otherwise (from the caps)
-
-  // Input and output descriptors of the decode pass, reused across passes.
-  UMC::MediaData* input;
-  UMC::MediaData* output;
-  guint input_capacity;     // bytes of `input`'s buffer
-  guint output_size;        // bytes allocated per output buffer
-  guint min_input;          // in-band ALS: wait for this many bytes
-  guint open_input;         // bytes to hold before (re)creating the decoder
-  guint frames_since_open;  // frames the current decoder produced
-  GstClockTime next_time;   // end of the last pushed buffer
-  gboolean discont;         // mark the next output buffer DISCONT
-  gboolean framing_known;   // caps said how the stream is framed
-  guint32 adts_fixed;       // fixed ADTS header bits of the current stream (0 unknown)
-  guint64 stream_bytes;     // input bytes of the stream (since start or STREAM_START)
-  guint64 stream_frames;    // frames decoded from it
-  gint stream_profile;      // the decoder's profile at the last frame (see below)
-  gboolean error_posted;    // an ERROR message went out for this stream
-  GList* pending_events;    // serialized events held until caps are set
-  VxAACDecOutput out;
   VxAACDecSettings settings;
 
+  // From the sink caps.
+  GstBuffer* codec_data;  // AudioSpecificConfig from the caps, or rebuilt
+  gint stream_type;       // 1 adts, 2 adif, 3 loas, 0 otherwise
+  gint rate;              // from the caps, then the decoder's output rate
+  gint object_type;       // from codec_data (diagnostics)
+  gint sampling_frequency_index;
+  gint channel_configuration;
+
+  // Decoding.
+  UMC::DecodeLoop* loop;     // the decoder and its input/output areas
+  gboolean loop_open;        // opened for the current caps
+  gboolean float_output;     // AAC output as F32LE (downstream asked for it)
+  gsize window;              // in-band bytes handed to the decoder at a time
+  GList* pending;            // output buffers of the frame parse() decoded
+  gboolean pending_frame;    // parse() found a frame (possibly without output)
+  guint consecutive_errors;  // damaged frames in a row (max-errors)
+  guint64 stream_bytes;      // input bytes of the stream (since start or STREAM_START)
+  gsize load_counted;        // bytes of the loaded window already in stream_bytes
+  guint64 stream_frames;     // frames decoded from it
+  guint64 stream_samples;    // output samples of them
+  gint stream_profile;       // the decoder's profile at the last frame (see below)
+  gboolean error_posted;     // an ERROR message went out for this stream
+  gboolean tags_sent;        // audio-codec posted for this stream
+  guint bitrate_sent;        // last bitrate tag (0 none)
+  VxAACDecOutput out;
+  GstBufferPool* pool;  // output buffers of `pool_size` bytes
+  gsize pool_size;
+  gsize frame_bytes;       // bytes of the last decoded frame (the pool's size)
+  GstClockTime next_time;  // end of the last pushed buffer (NONE after a flush or segment)
+  gboolean crc_reported;   // the ALS CRC mismatch went out
+
   // Seeking without a parser (vxaacdec_seek.cpp).
+  guint64 sample_count;      // stream sample of the next decoded frame (known positions)
+  GstClockTime base_time;    // time of sample 0 (restarts)
+  gboolean stamp_next;       // the next pushed frame carries its own time stamp
   GstClockTime drop_before;  // frames that end by this time are not pushed
-  guint64 pass_offset;       // upstream byte offset of the pass input (NONE unknown)
-  gsize pass_window;         // bytes of the pass input
+  guint64 frame_end_offset;  // upstream byte offset after the frame just decoded (NONE unknown)
   struct VxAACDecSeek* seek;
 };
 
 struct VxAACDecClass {
-  GstElementClass parent_class;
+  GstAudioDecoderClass parent_class;
 };
 
 GType vx_aac_dec_get_type(void);

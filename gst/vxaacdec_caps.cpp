@@ -124,8 +124,9 @@ GstBuffer* vx_aac_dec_get_codec_data(gint channels, gint rate) {
 
 // Decides from the caps how the stream is framed and which codec data the
 // next decoder gets.  A configuration that differs from the one in use
-// finishes the current decoder first.
-gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
+// ends the current decoder (what the adapter holds goes to the next one).
+gboolean vx_aac_dec_set_format(GstAudioDecoder* base, GstCaps* caps) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
   const GstStructure* s = gst_caps_get_structure(caps, 0);
   if (!s) return FALSE;
   const gchar* format = StreamFormat(s);
@@ -170,9 +171,10 @@ gboolean vx_aac_dec_sink_setcaps(VxAACDec* dec, GstCaps* caps) {
   // access units.
   const gboolean changed =
       !SameBytes(new_codec_data, dec->codec_data) || new_stream_type != dec->stream_type;
-  if (changed && (dec->decoder || gst_adapter_available(dec->adapter) > 0))
-    vx_aac_dec_finish_stream(dec);
-  if (changed) dec->error_posted = FALSE;  // a new configuration may decode
+  if (changed) {
+    vx_aac_dec_close_stream(dec);
+    dec->error_posted = FALSE;  // a new configuration may decode
+  }
   if (dec->codec_data) gst_buffer_unref(dec->codec_data);
   dec->codec_data = new_codec_data;
   dec->stream_type = new_stream_type;

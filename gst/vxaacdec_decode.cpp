@@ -1,4 +1,8 @@
-// Decode loop, output buffers, time stamps and events.
+// Decoding: parse() hands the input to the decode loop (raw access units one
+// per buffer, in-band streams a window of the adapter at a time) and keeps
+// the output of the frame it found; handle_frame() passes it to the base
+// class, which stamps, clips to the segment and pushes it.  Also the output
+// format and buffer pool, tags, packet loss concealment and the events.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -6,29 +10,24 @@
 #include "gst/channel_layout.h"
 #include "gst/vxaacdec_private.h"
 #include "umc/aac_decoder.h"
-#include "umc/audio_codec.h"
-#include "umc/latm.h"
-#include "umc/media_data.h"
+#include "umc/decode_loop.h"
 
 namespace {
 
-constexpr guint kInputPadding = 16;      // zero bytes after the input copy
-constexpr guint kCodecDataPadding = 4;   // zero bytes after the codec data copy
-constexpr guint kMinOutputSize = 32768;  // bytes per output buffer at least
-// Bounded by the largest ALS frame the decoder accepts (kAlsMaxStateBytes).
-constexpr guint kMaxOutputSize = 256u << 20;
-// In-band input handed to the decoder per call (larger inputs take several).
-constexpr gsize kPassWindow = 1u << 20;
-// In-band bytes skipped at a time while no framing is recognised in them.
-constexpr gsize kUnrecognisedSkip = 8u << 10;
+using Event = UMC::DecodeLoop::Event;
+
+// In-band bytes copied for the decoder at a time, at least: more than the
+// largest ADTS frame (8 channels of 768 bytes and a header).  Grown while a
+// frame does not fit.
+constexpr gsize kMinWindow = 8192;
 // A raw access unit larger than this is not audio.
 constexpr gsize kMaxAccessUnit = 16u << 20;
-// In-band input held without any frame decoding before bytes are dropped:
-// several of the largest ADTS frames (13-bit length).
-constexpr gsize kMaxStalledInput = 64u << 10;
 constexpr gint kObjectTypeAls = 36;
 // ALS carries up to 65536 channels; raw audio carries them unpositioned.
 constexpr gint kMaxOutputChannels = 65536;
+// The bitrate tag is posted after this much audio, then again when the
+// average moves by more than a tenth.
+constexpr guint64 kBitrateAfterSeconds = 1;
 
 // Texts of the messages posted on the bus (what a user sees; README.md,
 // "What bad input looks like").
@@ -42,8 +41,9 @@ constexpr const char* kTextRestarted = "Decoding failed; the decoder was restart
 constexpr const char* kTextTruncated = "The stream ends inside a frame";
 constexpr const char* kTextAlsCrc = "Decoded ALS samples do not match the stream's CRC";
 constexpr const char* kTextUnsupportedLatm = "Unsupported LATM multiplex: %s";
+// The base class's error for input without output at the end of a stream.
+constexpr const char* kTextBaseNoFrames = "No valid frames decoded before end of stream";
 
-// Object types the decoder decodes: AAC Main, LC, LTP and ALS.
 gboolean SupportedObjectType(gint aot) {
   return aot == 1 || aot == 2 || aot == 4 || aot == kObjectTypeAls;
 }
@@ -55,135 +55,113 @@ void PostError(VxAACDec* dec, gchar* text, gchar* debug) {
                            GST_STREAM_ERROR_DECODE, text, debug, __FILE__, GST_FUNCTION, __LINE__);
 }
 
-UMC::AudioCodec* NewDecoder() {
-  return new (std::nothrow) UMC::AACDecoder();
+void DropPending(VxAACDec* dec) {
+  g_list_free_full(dec->pending, reinterpret_cast<GDestroyNotify>(gst_buffer_unref));
+  dec->pending = nullptr;
+  dec->pending_frame = FALSE;
 }
 
-// The decoder's speaker of each output channel (count returned).
-int DecoderSpeakers(UMC::AudioCodec* codec, int8_t* speakers) {
-  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(codec);
-  return aac ? aac->GetChannelSpeakers(speakers, 8) : 0;
-}
-
-gint DecoderObjectType(VxAACDec* dec) {
-  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-  return aac ? aac->ObjectType() : 0;
+GstPad* SrcPad(VxAACDec* dec) {
+  return GST_AUDIO_DECODER_SRC_PAD(dec);
 }
 
 // Raw data blocks in the decoder's last output (an ADTS frame may hold up
 // to four).
 guint OutputBlocks(VxAACDec* dec) {
-  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
+  const UMC::AACDecoder* aac = dec->loop ? dec->loop->Decoder() : nullptr;
   return aac && aac->LastOutputBlocks() > 0 ? static_cast<guint>(aac->LastOutputBlocks()) : 1;
 }
 
-gboolean IsLoas(VxAACDec* dec) {
-  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-  return aac && aac->IsLoas();
+// Downstream takes F32LE but not S16LE: the decoder's float output then.
+gboolean DownstreamWantsFloat(VxAACDec* dec) {
+  GstCaps* peer = gst_pad_peer_query_caps(SrcPad(dec), nullptr);
+  if (!peer) return FALSE;
+  GstCaps* s16 = gst_caps_from_string("audio/x-raw, format=(string)S16LE");
+  GstCaps* f32 = gst_caps_from_string("audio/x-raw, format=(string)F32LE");
+  const gboolean want = !gst_caps_can_intersect(peer, s16) && gst_caps_can_intersect(peer, f32);
+  gst_caps_unref(f32);
+  gst_caps_unref(s16);
+  gst_caps_unref(peer);
+  return want;
 }
 
-gboolean IsAls(VxAACDec* dec) {
-  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-  return aac && aac->ObjectType() == kObjectTypeAls;
-}
-
-void FreeDecoder(VxAACDec* dec) {
-  dec->adts_fixed = 0;
-  if (!dec->decoder) return;
-  dec->decoder->Close();
-  delete dec->decoder;
-  dec->decoder = nullptr;
-}
-
-void DropPendingEvents(VxAACDec* dec) {
-  g_list_free_full(dec->pending_events, reinterpret_cast<GDestroyNotify>(gst_event_unref));
-  dec->pending_events = nullptr;
-}
-
-gboolean PushPendingEvents(VxAACDec* dec) {
-  gboolean ok = TRUE;
-  GList* events = dec->pending_events;
-  dec->pending_events = nullptr;
-  for (GList* l = events; l; l = l->next)
-    ok = gst_pad_push_event(dec->srcpad, GST_EVENT(l->data)) && ok;
-  g_list_free(events);
-  return ok;
-}
-
-// Copies the codec data, followed by zero padding, into a descriptor.
-gboolean FillFromBuffer(UMC::MediaData* md, GstBuffer* buf, guint pad) {
-  GstMapInfo map;
-  if (!gst_buffer_map(buf, &map, GST_MAP_READ)) return FALSE;
-  const gboolean ok =
-      map.size <= G_MAXINT32 &&
-      UMC::FillWithPadding(md, map.data, static_cast<uint32_t>(map.size), pad) == UMC::StatusOk;
-  gst_buffer_unmap(buf, &map);
-  return ok;
-}
-
-// Suggested buffer sizes of the decoder (known after Init, final once the
-// stream is recognised).  In-band ALS frames carry no length, so the
-// decoder is only called with a whole suggested input in hand.
-void UpdateSizes(VxAACDec* dec) {
-  UMC::BaseCodecParams info;
-  dec->decoder->GetInfo(&info);  // fills the sizes even before the first frame
-  // Sizes derived from stream headers are bounded before they are used.
-  const guint suggested = std::min<guint>(
-      info.suggested_output_size > 0 ? info.suggested_output_size : 0, kMaxOutputSize);
-  dec->output_size = std::max({dec->output_size, kMinOutputSize, suggested});
-  const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-  const gboolean als = aac && aac->ObjectType() == kObjectTypeAls;
-  dec->min_input = (als && !dec->has_codec_data && info.suggested_input_size > 0)
-                       ? std::min<guint>(info.suggested_input_size, kMaxAccessUnit)
-                       : 0;
-}
-
-// Creates and initialises the decoder from the held codec data.
-GstFlowReturn OpenDecoder(VxAACDec* dec) {
-  UMC::AACDecoderParams params;
-  GST_OBJECT_LOCK(dec);
-  params.sbr_mode = dec->settings.sbr_mode;
-  params.sbr_rate_mode = dec->settings.sbr_rate_mode;
-  params.ps_mode = dec->settings.ps_mode;
-  GST_OBJECT_UNLOCK(dec);
-
-  UMC::MediaData config;
-  if (dec->codec_data) {
-    if (!FillFromBuffer(&config, dec->codec_data, kCodecDataPadding)) {
-      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot read the codec data"));
-      return GST_FLOW_ERROR;
-    }
-    params.data = &config;
-    params.in.stream_type = UMC::kStreamTypeMpeg4Config;
-    dec->has_codec_data = TRUE;
-  } else {
-    params.in.stream_type = UMC::kStreamTypeInBand;
-    dec->has_codec_data = FALSE;
-  }
-  dec->decoder = NewDecoder();
-  if (!dec->decoder) {
+// Opens the decode loop for the current caps: with codec data (raw access
+// units) or for an in-band stream.  The decoder itself is created by the
+// loop on the first data.
+gboolean OpenLoop(VxAACDec* dec) {
+  if (!dec->loop) dec->loop = new (std::nothrow) UMC::DecodeLoop();
+  if (!dec->loop) {
     GST_ELEMENT_ERROR(dec, LIBRARY, INIT, (nullptr), ("no AAC decoder available"));
-    return GST_FLOW_ERROR;
+    return FALSE;
   }
-  const UMC::Status st = dec->decoder->Init(&params);
+  UMC::DecodeLoop::Settings s;
+  GST_OBJECT_LOCK(dec);
+  s.sbr_mode = dec->settings.sbr_mode;
+  s.sbr_rate_mode = dec->settings.sbr_rate_mode;
+  s.ps_mode = dec->settings.ps_mode;
+  GST_OBJECT_UNLOCK(dec);
+  dec->float_output = DownstreamWantsFloat(dec);
+  s.float_output = dec->float_output;
+  UMC::Status st = UMC::StatusOk;
+  if (dec->codec_data) {
+    GstMapInfo map;
+    if (!gst_buffer_map(dec->codec_data, &map, GST_MAP_READ)) {
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot read the codec data"));
+      return FALSE;
+    }
+    st = map.size > 0 && map.size <= G_MAXUINT16
+             ? dec->loop->Open(s, map.data, static_cast<uint32_t>(map.size))
+             : UMC::StatusInvalidParams;
+    gst_buffer_unmap(dec->codec_data, &map);
+  } else {
+    st = dec->loop->Open(s);
+  }
   if (st != UMC::StatusOk) {
-    GST_ERROR_OBJECT(dec, "init returned %d", st);
-    const gint aot = DecoderObjectType(dec);
-    gchar* debug = g_strdup_printf("decoder init returned %d for %" G_GSIZE_FORMAT
-                                   " bytes of codec data with audio object type %d",
-                                   st, dec->codec_data ? gst_buffer_get_size(dec->codec_data) : 0,
-                                   aot ? aot : dec->object_type);
-    if (st == UMC::StatusFailed && aot != 0 && !SupportedObjectType(aot))
-      PostError(dec, g_strdup_printf(kTextUnsupportedType, aot), debug);
-    else if (dec->has_codec_data)
-      PostError(dec, g_strdup(kTextBadConfig), debug);
-    else
-      PostError(dec, g_strdup("Could not initialise the AAC decoder"), debug);
-    FreeDecoder(dec);
-    return GST_FLOW_ERROR;
+    PostError(dec,
+              g_strdup(dec->codec_data ? kTextBadConfig : "Could not initialise the AAC decoder"),
+              g_strdup_printf("decode loop refused the configuration (status %d)", st));
+    return FALSE;
   }
-  UpdateSizes(dec);
-  return GST_FLOW_OK;
+  dec->loop_open = TRUE;
+  dec->window = kMinWindow;
+  dec->consecutive_errors = 0;
+  return TRUE;
+}
+
+// The decoder ended: a bus ERROR when nothing of the stream can be decoded
+// (FALSE), else a WARNING and decoding goes on with a new decoder.
+gboolean ReportFailure(VxAACDec* dec) {
+  const UMC::DecodeLoop& loop = *dec->loop;
+  const gint aot = loop.ObjectType();
+  const UMC::Status st = loop.FailureStatus();
+  GST_ERROR_OBJECT(dec, "status %d", st);
+  if (!loop.Fatal()) {
+    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextRestarted),
+                        ("status %d; the buffered input was dropped", st));
+    return TRUE;
+  }
+  if (loop.LatmRefusal()) {
+    // A multiplex of several programs or layers is not taken apart.
+    PostError(dec, g_strdup_printf(kTextUnsupportedLatm, loop.LatmRefusal()),
+              g_strdup("LOAS stream refused before its first frame"));
+  } else if (aot != 0 && !SupportedObjectType(aot)) {
+    PostError(dec, g_strdup_printf(kTextUnsupportedType, aot),
+              g_strdup_printf("%s stream of audio object type %d",
+                              loop.InBand() ? "in-band" : "configured", aot));
+  } else if (aot == kObjectTypeAls && loop.InBand()) {
+    PostError(dec, g_strdup(kTextBadAlsConfig),
+              g_strdup_printf("ALS stream header refused (status %d)", st));
+  } else if (!loop.InBand()) {
+    PostError(
+        dec, g_strdup(kTextBadConfig),
+        g_strdup_printf("decoder init returned %d for %" G_GSIZE_FORMAT
+                        " bytes of codec data with audio object type %d",
+                        st, gst_buffer_get_size(dec->codec_data), aot ? aot : dec->object_type));
+  } else {
+    PostError(dec, g_strdup("Could not initialise the AAC decoder"),
+              g_strdup_printf("status %d", st));
+  }
+  return FALSE;
 }
 
 GstAudioFormat FormatFor(gint bits, gboolean is_float) {
@@ -201,12 +179,49 @@ GstAudioFormat FormatFor(gint bits, gboolean is_float) {
   }
 }
 
-// Sets source caps from the decoder's description of the last frame when
-// they are not set yet or no longer match (a new stream).  Returns
-// GST_FLOW_CUSTOM_SUCCESS when the decoder cannot describe its output yet.
-GstFlowReturn UpdateCaps(VxAACDec* dec) {
-  UMC::AudioCodecParams info;
-  if (dec->decoder->GetInfo(&info) != UMC::StatusOk) return GST_FLOW_CUSTOM_SUCCESS;
+// Name of the stream's coding for the audio-codec tag.
+const char* CodecName(VxAACDec* dec, const UMC::AudioCodecParams& info) {
+  const gint aot = info.profile & 0xFF;
+  if (aot == kObjectTypeAls) return "MPEG-4 ALS";
+  if (info.profile & 0x100) {
+    const gboolean ps = info.in.channels == 1 && info.out.channels == 2;
+    return ps ? "MPEG-4 HE-AAC v2" : "MPEG-4 HE-AAC";
+  }
+  if (aot == 1) return "MPEG-4 AAC Main";
+  if (aot == 4) return "MPEG-4 AAC LTP";
+  return dec->stream_type == 0 && dec->codec_data ? "MPEG-4 AAC LC" : "MPEG-4 AAC";
+}
+
+// audio-codec once per stream; the average bitrate once a second of audio
+// is decoded, and again when it moves by more than a tenth.
+void UpdateTags(VxAACDec* dec, const UMC::AudioCodecParams& info) {
+  GstTagList* tags = nullptr;
+  if (!dec->tags_sent) {
+    tags = gst_tag_list_new(GST_TAG_AUDIO_CODEC, CodecName(dec, info), nullptr);
+    dec->tags_sent = TRUE;
+  }
+  const gint rate = dec->out.rate;
+  if (rate > 0 && dec->stream_samples >= kBitrateAfterSeconds * static_cast<guint>(rate)) {
+    const guint64 bps =
+        gst_util_uint64_scale(dec->stream_bytes * 8, static_cast<guint>(rate), dec->stream_samples);
+    const guint bitrate = static_cast<guint>(std::min<guint64>(bps, G_MAXUINT));
+    const guint last = dec->bitrate_sent;
+    if (bitrate > 0 && (last == 0 || bitrate > last + last / 10 || bitrate + last / 10 < last)) {
+      if (!tags) tags = gst_tag_list_new_empty();
+      gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_BITRATE, bitrate, nullptr);
+      dec->bitrate_sent = bitrate;
+    }
+  }
+  if (!tags) return;
+  gst_audio_decoder_merge_tags(GST_AUDIO_DECODER(dec), tags, GST_TAG_MERGE_REPLACE);
+  gst_tag_list_unref(tags);
+}
+
+// Sets the output format from the decoder's description of the frame it
+// just produced (`frame_bytes` long) when it is new or changed, and
+// negotiates it (which sizes the buffer pool).  GST_FLOW_CUSTOM_SUCCESS when
+// the decoder cannot describe its output.
+GstFlowReturn UpdateFormat(VxAACDec* dec, const UMC::AudioCodecParams& info, gsize frame_bytes) {
   const gint channels = info.out.channels;
   const gint rate = info.out.sample_frequency;
   if (channels < 1 || channels > kMaxOutputChannels || rate < 1) {
@@ -231,7 +246,7 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
   gboolean positioned = FALSE;
   if (channels <= 8) {
     int8_t speakers[8];
-    const int speaker_count = DecoderSpeakers(dec->decoder, speakers);
+    const int speaker_count = dec->loop->Decoder()->GetChannelSpeakers(speakers, 8);
     positioned = VxDecoderChannelPositions(channels, speakers, speaker_count, from);
   }
   if (o.caps_set && o.rate == rate && o.channels == channels && o.format == format &&
@@ -261,421 +276,279 @@ GstFlowReturn UpdateCaps(VxAACDec* dec) {
   }
   if (!positioned) gst_caps_set_simple(caps, "channel-mask", GST_TYPE_BITMASK, guint64{0}, nullptr);
   GST_DEBUG_OBJECT(dec, "output caps %" GST_PTR_FORMAT, caps);
-  const gboolean ok = gst_pad_set_caps(dec->srcpad, caps);
+  GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
+  gboolean ok = gst_audio_decoder_set_output_caps(base, caps);
   gst_caps_unref(caps);
+  o.caps_set = TRUE;
+  o.format = format;
+  o.rate = dec->rate = rate;
+  o.channels = channels;
+  o.bytes_per_frame = GST_AUDIO_INFO_BPF(&ai);
+  std::copy(from, from + 8, o.from);
+  std::copy(to, to + 8, o.to);
+  o.reorder = positioned && !std::equal(from, from + channels, to);
+  dec->frame_bytes = frame_bytes;
+  // An in-band frame is decoded once all of it is in hand: one frame of
+  // latency for a live source.
+  const GstClockTime frame_time = gst_util_uint64_scale(
+      frame_bytes / static_cast<guint>(o.bytes_per_frame), GST_SECOND, static_cast<guint>(rate));
+  const GstClockTime latency = dec->loop->InBand() ? frame_time : 0;
+  gst_audio_decoder_set_latency(base, latency, latency);
+  ok = ok && gst_audio_decoder_negotiate(base);
   if (!ok) {
+    o.caps_set = FALSE;
     if (channels > 8) {
       GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, ("Cannot output %d channels", channels),
                         ("unpositioned raw audio of %d channels was refused", channels));
     }
     return GST_FLOW_NOT_NEGOTIATED;
   }
-
-  // Time stamps count samples at the new rate from where the old run ended.
-  if (o.caps_set && o.rate != rate && dec->sample_count > 0 &&
-      GST_CLOCK_TIME_IS_VALID(dec->next_time)) {
-    dec->base_time = dec->next_time;
-    dec->sample_count = 0;
-  }
-  o.caps_set = TRUE;
-  o.format = format;
-  o.rate = dec->rate = rate;
-  o.channels = dec->channels = channels;
-  o.bytes_per_frame = GST_AUDIO_INFO_BPF(&ai);
-  std::copy(from, from + 8, o.from);
-  std::copy(to, to + 8, o.to);
-  o.reorder = positioned && !std::equal(from, from + channels, to);
-  UpdateSizes(dec);
-  PushPendingEvents(dec);
   return GST_FLOW_OK;
 }
 
-// Stamps and pushes one decoded frame of `size` bytes.
-GstFlowReturn PushFrame(VxAACDec* dec, GstBuffer* buf, guint size) {
-  GST_DEBUG_OBJECT(dec, "decoded bytes %u", size);
-  GstFlowReturn ret = UpdateCaps(dec);
-  if (ret != GST_FLOW_OK) {
-    gst_buffer_unref(buf);
-    if (ret != GST_FLOW_CUSTOM_SUCCESS) return ret;
+// A buffer for `bytes` of output: from the negotiated pool when it fits.
+GstBuffer* AcquireOutput(VxAACDec* dec, gsize bytes) {
+  if (dec->pool && bytes <= dec->pool_size) {
+    GstBuffer* buf = nullptr;
+    if (gst_buffer_pool_acquire_buffer(dec->pool, &buf, nullptr) == GST_FLOW_OK) {
+      if (gst_buffer_get_size(buf) != bytes) gst_buffer_set_size(buf, static_cast<gssize>(bytes));
+      return buf;
+    }
+  }
+  return gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(dec), bytes);
+}
+
+// One decoded frame: damaged-frame accounting (max-errors), the output
+// format, and a buffer with its samples in GStreamer's channel order for
+// handle_frame to push.  Frames that end before a seek target are decoded
+// but not kept.
+GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint64 end_offset) {
+  if (frame.status != UMC::StatusOk) {
+    // The base class resets its count whenever data goes out, so the weight
+    // is the run of damaged frames: max-errors counts them in a row.
+    ++dec->consecutive_errors;
+    GstFlowReturn ret = GST_FLOW_OK;
+    GST_AUDIO_DECODER_ERROR(dec, static_cast<gint>(dec->consecutive_errors), STREAM, DECODE,
+                            ("%s", frame.bytes > 0 ? kTextDamagedFrame : kTextDamagedHeader),
+                            ("frame %" G_GUINT64_FORMAT " (status %d): %u bytes of silence",
+                             dec->stream_frames, frame.status, frame.bytes),
+                            ret);
+    if (ret != GST_FLOW_OK) {
+      dec->error_posted = TRUE;  // too many: the base class posted an ERROR
+      return ret;
+    }
+  } else {
+    dec->consecutive_errors = 0;
+  }
+  if (frame.bytes == 0) return GST_FLOW_OK;
+  UMC::AudioCodecParams info;
+  if (dec->loop->Decoder()->GetInfo(&info) != UMC::StatusOk) {
     GST_DEBUG_OBJECT(dec, "dropping a frame decoded before the stream is described");
     return GST_FLOW_OK;
   }
+  GstFlowReturn ret = UpdateFormat(dec, info, frame.bytes);
+  if (ret != GST_FLOW_OK) return ret;
   const VxAACDecOutput& o = dec->out;
-  const guint64 samples = size / static_cast<guint>(o.bytes_per_frame);
-  if (samples == 0) {
-    gst_buffer_unref(buf);
-    return GST_FLOW_OK;
+  const guint64 samples = frame.bytes / static_cast<guint>(o.bytes_per_frame);
+  if (samples == 0) return GST_FLOW_OK;
+  ++dec->stream_frames;
+  dec->stream_samples += samples;
+  UpdateTags(dec, info);
+  // The ALS CRC is known once the last frame is decoded.
+  if ((info.profile & 0xFF) == kObjectTypeAls && !dec->crc_reported &&
+      dec->loop->Decoder()->AlsCrcStatus() == 0) {
+    dec->crc_reported = TRUE;
+    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextAlsCrc),
+                        ("after %" G_GUINT64_FORMAT " frames", dec->stream_frames));
   }
-  gst_buffer_set_size(buf, static_cast<gssize>(samples * o.bytes_per_frame));
-  if (o.reorder) gst_audio_buffer_reorder_channels(buf, o.format, o.channels, o.from, o.to);
-
   const guint64 first = dec->sample_count;
-  const guint64 last = first + samples;
-  const GstClockTime start = gst_util_uint64_scale(first, GST_SECOND, o.rate);
-  const GstClockTime end = gst_util_uint64_scale(last, GST_SECOND, o.rate);
-  dec->sample_count = last;
-  vx_aac_dec_seek_frame(dec, samples, OutputBlocks(dec));
-  if (GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
-    // After a seek, frames decoded only to reach the target are dropped.
-    if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && dec->base_time + end <= dec->drop_before) {
-      gst_buffer_unref(buf);
-      return GST_FLOW_OK;
-    }
-    const GstSegment* seg = dec->segment;
-    if (seg->format == GST_FORMAT_TIME && seg->rate > 0 && GST_CLOCK_TIME_IS_VALID(seg->stop) &&
-        dec->base_time + start >= seg->stop) {
-      gst_buffer_unref(buf);
-      return GST_FLOW_EOS;  // past the end of the segment
-    }
-    GST_BUFFER_PTS(buf) = dec->base_time + start;
-    dec->next_time = dec->base_time + end;
-  } else {
-    GST_BUFFER_PTS(buf) = GST_CLOCK_TIME_NONE;
-  }
+  dec->sample_count += samples;
+  vx_aac_dec_seek_frame(dec, samples, end_offset, OutputBlocks(dec));
+  const GstClockTime end =
+      dec->base_time + gst_util_uint64_scale(dec->sample_count, GST_SECOND, o.rate);
+  if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && end <= dec->drop_before) return GST_FLOW_OK;
   dec->drop_before = GST_CLOCK_TIME_NONE;
-  GST_BUFFER_DURATION(buf) = end - start;
-  GST_BUFFER_OFFSET(buf) = first;
-  GST_BUFFER_OFFSET_END(buf) = last;
-  if (dec->discont) {
-    GST_BUFFER_FLAG_SET(buf, GST_BUFFER_FLAG_DISCONT);
-    dec->discont = FALSE;
+
+  const gsize bytes = samples * static_cast<guint>(o.bytes_per_frame);
+  GstBuffer* buf = AcquireOutput(dec, bytes);
+  if (!buf) {
+    GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
+    return GST_FLOW_ERROR;
   }
-  return gst_pad_push(dec->srcpad, buf);
-}
-
-// Makes `input` hold a copy of the first n adapter bytes plus padding.
-gboolean LoadInput(VxAACDec* dec, gsize n) {
-  const gsize need = n + kInputPadding;
-  if (need > G_MAXUINT32) return FALSE;
-  if (dec->input_capacity < need || !dec->input->GetBufferPointer()) {
-    const guint capacity = static_cast<guint>(std::max<gsize>(need, 2 * dec->input_capacity));
-    if (dec->input->Alloc(capacity) != UMC::StatusOk) {
-      dec->input_capacity = 0;
-      return FALSE;
-    }
-    dec->input_capacity = capacity;
+  gst_buffer_fill(buf, 0, frame.pcm, bytes);
+  if (o.reorder) gst_audio_buffer_reorder_channels(buf, o.format, o.channels, o.from, o.to);
+  if (dec->stamp_next) {
+    // After a restart the frame carries its own time; those that follow
+    // count samples from it.
+    GST_BUFFER_PTS(buf) = dec->base_time + gst_util_uint64_scale(first, GST_SECOND, o.rate);
   }
-  dec->input->Reset();  // window at the buffer start, no time
-  guint8* p = dec->input->GetBufferPointer();
-  gst_adapter_copy(dec->adapter, p, 0, n);
-  std::memset(p + n, 0, kInputPadding);
-  return dec->input->SetDataSize(static_cast<uint32_t>(n)) == UMC::StatusOk;
+  dec->pending = g_list_append(dec->pending, buf);
+  return GST_FLOW_OK;
 }
 
-// Drops stalled in-band bytes up to the next possible ADTS sync word.
-void DropToNextSync(VxAACDec* dec) {
-  const gsize n = gst_adapter_available(dec->adapter);
-  const gssize at =
-      gst_adapter_masked_scan_uint32(dec->adapter, 0xFFF00000u, 0xFFF00000u, 1, n - 1);
-  const gsize drop = at > 0 ? static_cast<gsize>(at) : n - 1;
-  GST_WARNING_OBJECT(dec, "no frame in %" G_GSIZE_FORMAT " bytes, dropping %" G_GSIZE_FORMAT, n,
-                     drop);
-  gst_adapter_flush(dec->adapter, drop);
-  dec->discont = TRUE;
-}
-
-// Fixed ADTS header bits that identify a stream (ID, layer, profile,
-// sampling frequency index, channel configuration) of a header at `p`, or 0
-// when there is no plausible header.
-guint32 AdtsFixedBits(const guint8* p, gsize n) {
-  if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return 0;
-  const guint len = ((p[3] & 3u) << 11) | (guint{p[4]} << 3) | (p[5] >> 5);
-  if (len < 7) return 0;
-  return (guint32{p[1]} & 0xFE) << 16 | (guint32{p[2]} & 0xFD) << 8 | (p[3] & 0xC0);
-}
-
-enum class AdtsNext { kSame, kNewStream, kUnsure };
-
-// Whether the ADTS frame at `p` starts a new stream (another rate, profile
-// or channel configuration): its header differs from `current` and the
-// next frame's header agrees with it.  kUnsure while the next header is
-// not in hand.
-AdtsNext CheckAdtsStream(const guint8* p, gsize n, guint32 current) {
-  const guint32 fixed = AdtsFixedBits(p, n);
-  if (fixed == 0 || fixed == current) return AdtsNext::kSame;
-  const gsize len = ((p[3] & 3u) << 11) | (guint{p[4]} << 3) | (p[5] >> 5);
-  if (n < len + 7) return AdtsNext::kUnsure;
-  return AdtsFixedBits(p + len, n - len) == fixed ? AdtsNext::kNewStream : AdtsNext::kSame;
-}
-
-// kRetry: the decoder recognised in-band ALS and decoded its first frame
-// from less than a whole frame's input; it is re-created once that much is
-// buffered.  kNewStream: in-band ADTS continues with another stream; a new
-// decoder takes over at the input position.
-enum class PassEnd { kNeedData, kError, kFlow, kRetry, kNewStream };
-
-struct PassResult {
-  PassEnd end = PassEnd::kNeedData;
-  GstFlowReturn flow = GST_FLOW_OK;
-  guint frames = 0;
-  UMC::Status status = UMC::StatusOk;  // the failure of kError
-};
-
-// Runs GetFrame over `input` until the decoder wants more data, fails or a
-// push fails.  One access unit per pass with codec data.
-PassResult DecodeInput(VxAACDec* dec, gboolean draining) {
-  PassResult r;
-  UMC::MediaData* in = dec->input;
-  UMC::MediaData* out = dec->output;
-  guint idle = 0;  // consecutive calls that consumed nothing
+// Frames of the loaded input until one is found (`*found`), more input is
+// needed or the decoder fails.
+GstFlowReturn DecodeLoaded(VxAACDec* dec, guint64 head_offset, Event* last) {
+  UMC::DecodeLoop& loop = *dec->loop;
   for (;;) {
-    if (!draining && in->GetDataSize() < dec->min_input) return r;  // a partial ALS frame
-    if (dec->adts_fixed) {
-      const AdtsNext next =
-          CheckAdtsStream(in->GetDataPointer(), in->GetDataSize(), dec->adts_fixed);
-      if (next == AdtsNext::kNewStream || (next == AdtsNext::kUnsure && draining)) {
-        r.end = PassEnd::kNewStream;
-        return r;
-      }
-      if (next == AdtsNext::kUnsure) return r;  // wait for the next header
+    UMC::DecodeLoop::Frame frame;
+    const Event e = loop.Next(&frame);
+    *last = e;
+    if (loop.InBand()) {  // input bytes count once consumed (the bitrate tag)
+      dec->stream_bytes += loop.Consumed() - dec->load_counted;
+      dec->load_counted = loop.Consumed();
     }
-    const guint8* frame_start = in->GetDataPointer();
-    const uint32_t before = in->GetDataSize();
-    GstBuffer* buf = gst_buffer_new_allocate(nullptr, dec->output_size, nullptr);
-    GstMapInfo map;
-    if (!buf || !gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
-      if (buf) gst_buffer_unref(buf);
-      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
-      r.end = PassEnd::kFlow;
-      r.flow = GST_FLOW_ERROR;
-      return r;
-    }
-    out->SetBufferPointer(map.data, static_cast<uint32_t>(map.size));
-    const UMC::Status st = dec->decoder->GetFrame(in, out);
-    const guint produced =
-        (st == UMC::StatusOk || st == UMC::StatusInvalidStream) ? out->GetDataSize() : 0;
-    out->SetBufferPointer(nullptr, 0);
-    gst_buffer_unmap(buf, &map);
-    const uint32_t consumed = before - in->GetDataSize();
-    UpdateSizes(dec);
-    if (produced > 0 && !dec->has_codec_data && !draining && dec->frames_since_open == 0 &&
-        before < dec->min_input) {
-      dec->open_input = dec->min_input;
-      gst_buffer_unref(buf);
-      r.end = PassEnd::kRetry;
-      return r;
-    }
-
-    if (st == UMC::StatusNotEnoughBuffer) {
-      GST_DEBUG_OBJECT(dec, "not enough buffer");
-      gst_buffer_unref(buf);
-      if (dec->output_size >= kMaxOutputSize) {
-        GST_ERROR_OBJECT(dec, "status %d", st);
-        r.end = PassEnd::kError;
-        r.status = st;
-        return r;
-      }
-      dec->output_size =
-          std::min(2 * dec->output_size, kMaxOutputSize);  // frame kept for the retry
-      continue;
-    }
-    if (st == UMC::StatusNotEnoughData) {
-      GST_DEBUG_OBJECT(dec, "not enough data");
-      gst_buffer_unref(buf);
-      return r;
-    }
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      GST_ERROR_OBJECT(dec, "status %d", st);
-      gst_buffer_unref(buf);
-      r.end = PassEnd::kError;
-      r.status = st;
-      return r;
-    }
-    if (st == UMC::StatusInvalidStream) {
-      GST_ERROR_OBJECT(dec, "status %d", st);
-      // Applications learn of damaged input; the silent frame keeps time.
-      if (produced > 0)
-        GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextDamagedFrame),
-                            ("frame %" G_GUINT64_FORMAT " (status %d): %u bytes of silence pushed",
-                             dec->stream_frames, st, produced));
-      else
-        GST_ELEMENT_WARNING(
-            dec, STREAM, DECODE, ("%s", kTextDamagedHeader),
-            ("after frame %" G_GUINT64_FORMAT " (status %d)", dec->stream_frames, st));
-    }
-    // Frames must consume input: the only repeats allowed without are the
-    // delivery of a frame kept after a refusal for space, the further
-    // subframes of a LOAS frame (consumed with its first), and the first
-    // blocks of an ADTS frame of several whose layout changes within it
-    // (the frame's bytes go with its last block; up to four blocks).
-    idle = consumed == 0 ? idle + 1 : 0;
-    const guint max_idle = IsLoas(dec) ? guint{UMC::kLatmMaxSubFrames} : 4;
-    if ((produced == 0 && consumed == 0) || idle > max_idle) {
-      GST_ERROR_OBJECT(dec, "status %d", st);
-      gst_buffer_unref(buf);
-      r.end = PassEnd::kError;
-      r.status = st;
-      return r;
-    }
-    if (produced > 0) {
-      // The first clean frames of an ADTS stream identify it.
-      if (!dec->adts_fixed && dec->frames_since_open < 2 && !dec->has_codec_data &&
-          dec->stream_type != 2 && st == UMC::StatusOk && !IsAls(dec))
-        dec->adts_fixed = AdtsFixedBits(frame_start, before);
-      ++r.frames;
-      ++dec->frames_since_open;
-      ++dec->stream_frames;
-      r.flow = PushFrame(dec, buf, produced);
-      if (r.flow != GST_FLOW_OK) {
-        r.end = PassEnd::kFlow;
-        return r;
-      }
-    } else {
-      gst_buffer_unref(buf);
-    }
-    // With codec data an access unit is decoded whole, except that one MP4
-    // sample may hold several ALS frames.
-    if (dec->has_codec_data && (in->GetDataSize() == 0 || consumed == 0)) return r;
-  }
-}
-
-// One decode pass over what the adapter holds.  `draining` (EOS) decodes
-// in-band input even when less than a whole suggested input is buffered.
-GstFlowReturn Process(VxAACDec* dec, gboolean draining) {
-  if (!dec->input || !dec->output) return GST_FLOW_ERROR;
-  if (dec->error_posted) return GST_FLOW_ERROR;  // the stream cannot be decoded
-  if (!dec->decoder) {
-    const gsize n = gst_adapter_available(dec->adapter);
-    if (!dec->codec_data && !draining && n < dec->open_input) return GST_FLOW_OK;
-    const GstFlowReturn ret = OpenDecoder(dec);
-    if (ret != GST_FLOW_OK) return ret;
-    dec->frames_since_open = 0;
-  }
-  for (;;) {
-    const gsize n = gst_adapter_available(dec->adapter);
-    GST_DEBUG_OBJECT(dec, "available %" G_GSIZE_FORMAT, n);
-    if (n == 0) return GST_FLOW_OK;
-    if (!dec->has_codec_data && !draining && n < dec->min_input) return GST_FLOW_OK;
-    if (dec->has_codec_data && n > kMaxAccessUnit) {
-      GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
-                          ("dropping an access unit of %" G_GSIZE_FORMAT " bytes", n));
-      gst_adapter_clear(dec->adapter);
-      return GST_FLOW_OK;
-    }
-    // In-band ALS frames carry no length: a pass holds at least one whole.
-    const gsize window_cap = std::max<gsize>(kPassWindow, dec->min_input);
-    const gsize window = dec->has_codec_data ? n : std::min(n, window_cap);
-    GST_DEBUG_OBJECT(dec, "pushing %" G_GSIZE_FORMAT, window);
-    guint64 distance = 0;
-    const guint64 prev = gst_adapter_prev_offset(dec->adapter, &distance);
-    dec->pass_offset = prev == GST_BUFFER_OFFSET_NONE ? prev : prev + distance;
-    dec->pass_window = window;
-    if (!LoadInput(dec, window)) {
-      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
-      return GST_FLOW_ERROR;
-    }
-    const PassResult r = DecodeInput(dec, draining);
-    if (r.end == PassEnd::kRetry) {
-      GST_DEBUG_OBJECT(dec, "ALS stream: waiting for %u bytes", dec->open_input);
-      FreeDecoder(dec);
-      return GST_FLOW_OK;
-    }
-    if (r.end == PassEnd::kError) {
-      const gint aot = DecoderObjectType(dec);
-      if (r.status == UMC::StatusFailed && aot != 0 && !SupportedObjectType(aot)) {
-        // Nothing of this stream can be decoded.
-        PostError(dec, g_strdup_printf(kTextUnsupportedType, aot),
-                  g_strdup_printf("in-band stream of audio object type %d", aot));
-        vx_aac_dec_reset(dec);
-        return GST_FLOW_ERROR;
-      }
-      const UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-      if (r.status == UMC::StatusUnsupportedStream && aac && aac->LatmRefusal()) {
-        // A multiplex of several programs or layers is not taken apart.
-        PostError(dec, g_strdup_printf(kTextUnsupportedLatm, aac->LatmRefusal()),
-                  g_strdup("LOAS stream refused before its first frame"));
-        vx_aac_dec_reset(dec);
-        return GST_FLOW_ERROR;
-      }
-      if (aot == kObjectTypeAls && dec->frames_since_open == 0 &&
-          (r.status == UMC::StatusInitFailed || r.status == UMC::StatusUnsupportedStream)) {
-        PostError(dec, g_strdup(kTextBadAlsConfig),
-                  g_strdup_printf("ALS stream header refused (status %d)", r.status));
-        vx_aac_dec_reset(dec);
-        return GST_FLOW_ERROR;
-      }
-      if (!dec->has_codec_data && r.status == UMC::StatusFailed && dec->frames_since_open == 0) {
-        // No framing recognised in the first bytes of a large input: skip
-        // some and look again (the decoder only searches so far).
-        const gsize skip = std::min(kUnrecognisedSkip, gst_adapter_available(dec->adapter));
-        GST_DEBUG_OBJECT(dec, "no stream found, skipping %" G_GSIZE_FORMAT " bytes", skip);
-        gst_adapter_flush(dec->adapter, skip);
-        dec->discont = TRUE;
-        FreeDecoder(dec);
-        if (OpenDecoder(dec) != GST_FLOW_OK) return GST_FLOW_ERROR;
-        continue;
-      }
-      GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextRestarted),
-                          ("status %d; %" G_GSIZE_FORMAT " buffered bytes dropped", r.status,
-                           gst_adapter_available(dec->adapter)));
-      vx_aac_dec_reset(dec);
-      return GST_FLOW_OK;
-    }
-    // Raw access units are consumed whole; in-band bytes the decoder left
-    // (a partial frame) stay for the next pass.
-    const gsize consumed = dec->has_codec_data ? window : window - dec->input->GetDataSize();
-    gst_adapter_flush(dec->adapter, consumed);
-    if (r.end == PassEnd::kFlow) return r.flow;
-    if (r.end == PassEnd::kNewStream) {
+    if (e == Event::kNewStream) {
       GST_INFO_OBJECT(dec, "a new ADTS stream starts");
-      FreeDecoder(dec);
       vx_aac_dec_seek_new_stream(dec);
-      if (OpenDecoder(dec) != GST_FLOW_OK) return GST_FLOW_ERROR;
-      dec->frames_since_open = 0;
       continue;
     }
-    if (dec->has_codec_data) continue;  // the next queued access unit, if any
-    const gsize left = gst_adapter_available(dec->adapter);
-    if (consumed > 0 && left > 0 && window == window_cap) continue;
-    if (r.frames == 0 && left > std::max<gsize>(kMaxStalledInput, 2 * gsize{dec->min_input}))
-      DropToNextSync(dec);
-    return GST_FLOW_OK;
+    if (e != Event::kFrame) return GST_FLOW_OK;
+    dec->pending_frame = TRUE;
+    const guint64 end =
+        head_offset == GST_BUFFER_OFFSET_NONE ? head_offset : head_offset + loop.Consumed();
+    const GstFlowReturn ret = OnFrame(dec, frame, end);
+    if (ret != GST_FLOW_OK) return ret;
+    // The further subframes of a LOAS frame come without input: they go out
+    // with the frame's first.
+    UMC::AACDecoder* aac = loop.Decoder();
+    if (aac && aac->PendingSubframes() > 0) continue;
+    if (loop.Consumed() > 0 || !loop.InBand()) return GST_FLOW_OK;
   }
 }
 
-// At the end of a stream: a frame cut short, an ALS CRC that does not
-// match, or input of which nothing could be decoded.
-void ReportStreamEnd(VxAACDec* dec) {
-  const gsize left = gst_adapter_available(dec->adapter);
+// The end of an in-band stream inside an ADTS or LOAS frame.
+void ReportTruncation(VxAACDec* dec, GstAdapter* adapter, gsize left) {
   guint8 head[3] = {};
-  if (left >= 3) gst_adapter_copy(dec->adapter, head, 0, 3);
+  if (left >= 3) gst_adapter_copy(adapter, head, 0, 3);
   const gboolean adts = head[0] == 0xFF && (head[1] & 0xF6) == 0xF0;
   const gboolean loas = head[0] == 0x56 && (head[1] & 0xE0) == 0xE0;
-  if (left > 0 && !dec->has_codec_data && dec->stream_frames > 0 && (adts || loas))
+  if (dec->stream_frames > 0 && (adts || loas))
     GST_ELEMENT_WARNING(
         dec, STREAM, DECODE, ("%s", kTextTruncated),
         ("%" G_GSIZE_FORMAT " bytes of a last %s frame not decoded", left, adts ? "ADTS" : "LOAS"));
-  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec->decoder);
-  if (aac && aac->AlsCrcStatus() == 0)
-    GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", kTextAlsCrc),
-                        ("after %" G_GUINT64_FORMAT " frames", dec->stream_frames));
-  if (dec->stream_frames == 0 && dec->stream_bytes > 0 && !dec->error_posted)
-    PostError(dec, g_strdup(kTextNothingDecoded),
-              g_strdup_printf("%" G_GUINT64_FORMAT " bytes of input", dec->stream_bytes));
 }
 
-gboolean ForwardOrHold(VxAACDec* dec, GstEvent* event) {
-  // Downstream must see caps before a segment; until the first frame has
-  // set them, serialized sticky events wait.
-  if (!dec->out.caps_set &&
-      (static_cast<guint>(GST_EVENT_TYPE(event)) & GST_EVENT_TYPE_SERIALIZED) != 0 &&
-      GST_EVENT_TYPE(event) > GST_EVENT_CAPS && GST_EVENT_TYPE(event) != GST_EVENT_EOS) {
-    dec->pending_events = g_list_append(dec->pending_events, event);
-    return TRUE;
+// Raw access units: the whole adapter (one input buffer) is one unit.
+GstFlowReturn ParseRaw(VxAACDec* dec, GstAdapter* adapter, gsize avail, gint* length) {
+  *length = static_cast<gint>(avail);
+  dec->pending_frame = TRUE;
+  dec->stream_bytes += avail;
+  if (avail > kMaxAccessUnit) {
+    GST_ELEMENT_WARNING(dec, STREAM, DECODE, (nullptr),
+                        ("dropping an access unit of %" G_GSIZE_FORMAT " bytes", avail));
+    return GST_FLOW_OK;
   }
-  return gst_pad_push_event(dec->srcpad, event);
+  UMC::DecodeLoop& loop = *dec->loop;
+  guint8* area = loop.InputArea(avail);
+  if (!area) {
+    GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
+    return GST_FLOW_ERROR;
+  }
+  gst_adapter_copy(adapter, area, 0, avail);
+  loop.Loaded(avail, true);
+  Event e = Event::kNeedData;
+  // Every frame of the unit (an MP4 sample may hold several ALS frames).
+  for (;;) {
+    const GstFlowReturn ret = DecodeLoaded(dec, GST_BUFFER_OFFSET_NONE, &e);
+    if (ret != GST_FLOW_OK) return ret;
+    if (e != Event::kFrame) break;
+  }
+  if (e == Event::kFailed && !ReportFailure(dec)) return GST_FLOW_ERROR;
+  return GST_FLOW_OK;
 }
 
-// Byte positions after a seek converted here: the decoder restarts at the
-// planned point with the seek's segment and a time base that continues from
-// the restart sample (exact) or from the requested time (estimated).
+// In-band bytes: a window of the adapter at a time, grown while no frame
+// fits in it.  *length: what the frame found (and any garbage before it)
+// took; GST_FLOW_EOS while more input is needed.
+GstFlowReturn ParseInBand(VxAACDec* dec, GstAdapter* adapter, gsize avail, gboolean eos,
+                          gint* length) {
+  gsize skip = 0;
+  const guint8* prefix = nullptr;
+  gsize prefix_size = 0;
+  if (!vx_aac_dec_seek_input(dec, adapter, &skip, &prefix, &prefix_size)) return GST_FLOW_EOS;
+  if (skip > 0) {  // walking to a seek target: whole frames dropped undecoded
+    *length = static_cast<gint>(std::min(skip, avail));
+    dec->pending_frame = TRUE;
+    return GST_FLOW_OK;
+  }
+  UMC::DecodeLoop& loop = *dec->loop;
+  if (prefix && loop.SetPrefix(prefix, prefix_size) != UMC::StatusOk) return GST_FLOW_ERROR;
+  // Less than a whole ALS frame: not copied again for every buffer that
+  // arrives (one-byte buffers made that quadratic).
+  if (!eos && avail + prefix_size < loop.MinInput()) return GST_FLOW_EOS;
+  guint64 distance = 0;
+  const guint64 prev = gst_adapter_prev_offset(adapter, &distance);
+  const guint64 head_offset = prev == GST_BUFFER_OFFSET_NONE ? prev : prev + distance;
+  for (;;) {
+    const gsize window = std::min(avail, std::max<gsize>(dec->window, loop.MinInput() + 1));
+    guint8* area = loop.InputArea(window);
+    if (!area) {
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
+      return GST_FLOW_ERROR;
+    }
+    gst_adapter_copy(adapter, area, 0, window);
+    loop.Loaded(window, eos && window == avail);
+    dec->load_counted = 0;
+    Event e = Event::kNeedData;
+    const GstFlowReturn ret = DecodeLoaded(dec, head_offset, &e);
+    if (ret != GST_FLOW_OK) return ret;
+    const gsize used = loop.Consumed();
+    if (e == Event::kFailed) {
+      if (!ReportFailure(dec)) return GST_FLOW_ERROR;
+      *length = static_cast<gint>(avail);  // the rest goes with the decoder
+      dec->pending_frame = TRUE;
+      dec->stream_bytes += avail - dec->load_counted;
+      return GST_FLOW_OK;
+    }
+    if (used > 0) {  // a frame, or garbage skipped
+      *length = static_cast<gint>(used);
+      dec->pending_frame = TRUE;
+      dec->window = std::max(kMinWindow, 2 * used);
+      return GST_FLOW_OK;
+    }
+    if (dec->pending) {
+      // Frames delivered without input (later frames of one unit): they go
+      // out with the next frame found.
+      dec->pending_frame = FALSE;
+      return GST_FLOW_EOS;
+    }
+    if (window < avail) {
+      dec->window = std::min(avail, 2 * window);
+      continue;
+    }
+    if (eos && avail > 0) {
+      dec->stream_bytes += avail - dec->load_counted;
+      ReportTruncation(dec, adapter, avail);
+    }
+    return GST_FLOW_EOS;
+  }
+}
+
+// Silence for a GAP when the plc property is set (the base class hands an
+// empty buffer whose duration is the gap).
+GstFlowReturn ConcealGap(VxAACDec* dec, GstBuffer* gap) {
+  GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
+  const VxAACDecOutput& o = dec->out;
+  const GstClockTime duration = GST_BUFFER_DURATION(gap);
+  if (!o.caps_set || !GST_CLOCK_TIME_IS_VALID(duration))
+    return gst_audio_decoder_finish_frame(base, nullptr, 1);
+  const guint64 samples = gst_util_uint64_scale_round(duration, o.rate, GST_SECOND);
+  if (samples == 0 || samples > guint64{G_MAXINT32} / static_cast<guint>(o.bytes_per_frame))
+    return gst_audio_decoder_finish_frame(base, nullptr, 1);
+  const gsize bytes = samples * static_cast<guint>(o.bytes_per_frame);
+  GstBuffer* buf = gst_audio_decoder_allocate_output_buffer(base, bytes);
+  if (!buf) return GST_FLOW_ERROR;
+  gst_buffer_memset(buf, 0, 0, bytes);
+  return gst_audio_decoder_finish_frame(base, buf, 1);
+}
+
+// After a seek converted here: the decoder restarts at the planned point
+// with the seek's segment; the first frame kept is stamped with the time
+// of its first sample (exact) or with the requested time (estimated).
 void ApplyRestart(VxAACDec* dec, const VxSeekRestart& r) {
-  FreeDecoder(dec);
-  gst_adapter_clear(dec->adapter);
-  dec->min_input = 0;
-  dec->open_input = 0;
-  dec->discont = TRUE;
-  dec->next_time = GST_CLOCK_TIME_NONE;
+  vx_aac_dec_close_stream(dec);
+  dec->stamp_next = TRUE;
   if (r.exact) {
     dec->base_time = 0;
     dec->sample_count = r.sample;
@@ -687,168 +560,334 @@ void ApplyRestart(VxAACDec* dec, const VxSeekRestart& r) {
   }
 }
 
-gboolean HandleSegment(VxAACDec* dec, GstEvent* event) {
+// Byte segments (upstream seeks in bytes: the element linked to filesrc)
+// become TIME segments: the segment of a seek converted here, else one from
+// zero with time stamps counted from the samples.
+GstEvent* HandleSegment(VxAACDec* dec, GstEvent* event) {
   const GstSegment* in = nullptr;
   gst_event_parse_segment(event, &in);
+  if (in->format != GST_FORMAT_BYTES) {
+    if (in->format == GST_FORMAT_TIME) {
+      dec->stamp_next = FALSE;
+      dec->drop_before = GST_CLOCK_TIME_NONE;
+    }
+    return event;
+  }
   VxSeekRestart restart{};
   GstSegment time;
   gst_segment_init(&time, GST_FORMAT_TIME);
-  if (in->format == GST_FORMAT_TIME) {
-    time = *in;
-  } else if (in->format == GST_FORMAT_BYTES) {
-    // Time stamps are produced here from the sample count.
-    if (vx_aac_dec_seek_segment(dec, in, gst_event_get_seqnum(event), &restart)) {
-      time = restart.segment;
-    } else {
-      time.rate = in->rate;
-      time.applied_rate = in->applied_rate;
-      time.flags = in->flags;
-    }
-    GstEvent* replaced = gst_event_new_segment(&time);
-    gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
-    gst_event_unref(event);
-    event = replaced;
-  }
-  if (in->format == GST_FORMAT_TIME || in->format == GST_FORMAT_BYTES) {
-    GST_OBJECT_LOCK(dec);
-    gst_segment_copy_into(&time, dec->segment);
-    GST_OBJECT_UNLOCK(dec);
-  }
-  if (restart.active) {
+  if (vx_aac_dec_seek_segment(dec, in, gst_event_get_seqnum(event), &restart)) {
+    time = restart.segment;
     ApplyRestart(dec, restart);
   } else {
+    time.rate = in->rate;
+    time.applied_rate = in->applied_rate;
+    time.flags = in->flags;
+    dec->base_time = 0;
     dec->sample_count = 0;
-    dec->base_time = GST_CLOCK_TIME_NONE;  // from the next buffer or the segment start
-    dec->next_time = GST_CLOCK_TIME_NONE;
+    dec->stamp_next = FALSE;
     dec->drop_before = GST_CLOCK_TIME_NONE;
   }
-  return ForwardOrHold(dec, event);
+  GstEvent* replaced = gst_event_new_segment(&time);
+  gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+  gst_event_unref(event);
+  return replaced;
+}
+
+void ResetStreamCounters(VxAACDec* dec) {
+  dec->stream_bytes = dec->stream_frames = dec->stream_samples = 0;
+  dec->stream_profile = 0;
+  dec->crc_reported = FALSE;
+  dec->error_posted = FALSE;
+  dec->tags_sent = FALSE;
+  dec->bitrate_sent = 0;
+}
+
+void ReleasePool(VxAACDec* dec) {
+  if (!dec->pool) return;
+  gst_buffer_pool_set_active(dec->pool, FALSE);
+  gst_object_unref(dec->pool);
+  dec->pool = nullptr;
+  dec->pool_size = 0;
 }
 
 }  // namespace
 
-void vx_aac_dec_reset(VxAACDec* dec) {
-  GST_DEBUG_OBJECT(dec, "reset");
-  FreeDecoder(dec);
-  if (dec->adapter) gst_adapter_clear(dec->adapter);
+void vx_aac_dec_close_stream(VxAACDec* dec) {
+  if (dec->loop) dec->loop->Close();
+  dec->loop_open = FALSE;
+  dec->window = kMinWindow;
+  dec->consecutive_errors = 0;
+  DropPending(dec);
+}
+
+gboolean vx_aac_dec_start(GstAudioDecoder* base) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  // The base class clears its context before start: a GAP with the plc
+  // property set comes to handle_frame() as an empty buffer.
+  gst_audio_decoder_set_plc_aware(base, TRUE);
+  dec->next_time = GST_CLOCK_TIME_NONE;
+  vx_aac_dec_close_stream(dec);
+  ResetStreamCounters(dec);
+  dec->out = VxAACDecOutput{};
+  dec->base_time = 0;
   dec->sample_count = 0;
-  dec->base_time = GST_CLOCK_TIME_NONE;
-  dec->min_input = 0;
-  dec->open_input = 0;
-  dec->discont = TRUE;
-}
-
-void vx_aac_dec_finish_stream(VxAACDec* dec) {
-  if (gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
-  FreeDecoder(dec);
-  gst_adapter_clear(dec->adapter);
-  dec->min_input = 0;
-  dec->open_input = 0;
+  dec->stamp_next = FALSE;
+  dec->drop_before = GST_CLOCK_TIME_NONE;
   vx_aac_dec_seek_new_stream(dec);
+  return TRUE;
 }
 
-void vx_aac_dec_stop(VxAACDec* dec) {
-  FreeDecoder(dec);
-  if (dec->adapter) gst_adapter_clear(dec->adapter);
+// Nothing survives a stop: a restarted element negotiates afresh.
+gboolean vx_aac_dec_stop(GstAudioDecoder* base) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  vx_aac_dec_close_stream(dec);
+  delete dec->loop;
+  dec->loop = nullptr;
   if (dec->codec_data) gst_buffer_unref(dec->codec_data);
   dec->codec_data = nullptr;
-  DropPendingEvents(dec);
-  if (dec->segment) gst_segment_init(dec->segment, GST_FORMAT_TIME);
+  ReleasePool(dec);
   dec->out = VxAACDecOutput{};
-  dec->rate = dec->channels = 0;
+  dec->rate = 0;
   dec->stream_type = 0;
-  dec->has_codec_data = FALSE;
-  dec->sample_count = 0;
+  dec->frame_bytes = 0;
+  ResetStreamCounters(dec);
   dec->base_time = 0;
-  dec->next_time = GST_CLOCK_TIME_NONE;
-  dec->min_input = 0;
-  dec->open_input = 0;
-  dec->output_size = 0;
-  dec->discont = FALSE;
-  dec->stream_bytes = dec->stream_frames = 0;
-  dec->error_posted = FALSE;
+  dec->sample_count = 0;
+  dec->stamp_next = FALSE;
+  dec->drop_before = GST_CLOCK_TIME_NONE;
   vx_aac_dec_seek_new_stream(dec);
+  return TRUE;
 }
 
-GstFlowReturn vx_aac_dec_chain(GstPad*, GstObject* parent, GstBuffer* buf) {
-  VxAACDec* dec = GST_VX_AAC_DEC(parent);
-  GST_DEBUG_OBJECT(dec, "got %" G_GSIZE_FORMAT " bytes", gst_buffer_get_size(buf));
-  gboolean take_time = !GST_CLOCK_TIME_IS_VALID(dec->base_time);
-  if (GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT)) {
-    // Bytes left from before the discontinuity cannot join the new data.
-    if (!dec->has_codec_data && gst_adapter_available(dec->adapter) > 0) {
-      GST_DEBUG_OBJECT(dec, "discont: dropping %" G_GSIZE_FORMAT " buffered bytes",
-                       gst_adapter_available(dec->adapter));
-      gst_adapter_clear(dec->adapter);
+// A flush (FLUSH_STOP) starts a fresh decoder from the same caps.  A
+// discontinuity keeps the decoder (its overlap still fits the data after
+// a DISCONT flag), except in reverse playback, where each chunk of frames
+// is decoded afresh.
+void vx_aac_dec_flush(GstAudioDecoder* base, gboolean hard) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  if (hard) dec->next_time = GST_CLOCK_TIME_NONE;
+  if (hard || base->input_segment.rate < 0.0) vx_aac_dec_close_stream(dec);
+  if (hard) vx_aac_dec_seek_flush(dec);
+  DropPending(dec);
+}
+
+GstFlowReturn vx_aac_dec_parse(GstAudioDecoder* base, GstAdapter* adapter, gint* offset,
+                               gint* length) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  *offset = 0;
+  dec->pending_frame = FALSE;
+  if (dec->error_posted) return GST_FLOW_ERROR;  // the stream cannot be decoded
+  if (!dec->loop_open && !OpenLoop(dec)) return GST_FLOW_ERROR;
+  if (gst_pad_needs_reconfigure(SrcPad(dec))) {
+    // Downstream may now want the other sample format.
+    const gboolean want = DownstreamWantsFloat(dec);
+    if (want != dec->float_output) {
+      dec->float_output = want;
+      dec->loop->SetFloatOutput(want);
     }
-    dec->discont = TRUE;
-    take_time = take_time || GST_BUFFER_PTS_IS_VALID(buf);
   }
-  if (take_time) {
+  const gsize avail = gst_adapter_available(adapter);
+  if (avail == 0) return GST_FLOW_EOS;
+  gboolean sync = FALSE, eos = FALSE;
+  gst_audio_decoder_get_parse_state(base, &sync, &eos);
+  const GstFlowReturn ret = dec->loop->InBand() ? ParseInBand(dec, adapter, avail, eos, length)
+                                                : ParseRaw(dec, adapter, avail, length);
+  if (ret != GST_FLOW_OK && ret != GST_FLOW_EOS) DropPending(dec);
+  return ret;
+}
+
+GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  if (!buffer) return GST_FLOW_OK;  // draining: parse() keeps nothing back
+  if (!dec->pending_frame && gst_buffer_get_size(buffer) == 0) return ConcealGap(dec, buffer);
+  GList* outputs = dec->pending;
+  dec->pending = nullptr;
+  dec->pending_frame = FALSE;
+  const GstClockTime pts = GST_BUFFER_PTS(buffer);
+  if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(dec->next_time) &&
+      base->input_segment.rate > 0.0 &&
+      pts + gst_audio_decoder_get_tolerance(base) < dec->next_time) {
     // Time stamps never go back within a segment: an upstream time behind
     // the output already pushed (a parser that lost count over damaged
-    // frames) is not taken; one ahead of it (lost data) is.
-    const GstClockTime pts = GST_BUFFER_PTS(buf);
-    const GstClockTime next = dec->next_time;
-    if (GST_CLOCK_TIME_IS_VALID(pts) && (!GST_CLOCK_TIME_IS_VALID(next) || pts >= next)) {
-      dec->base_time = pts;
-      dec->sample_count = 0;
-    } else if (!GST_CLOCK_TIME_IS_VALID(dec->base_time)) {
-      if (GST_CLOCK_TIME_IS_VALID(next)) {
-        dec->base_time = next;  // continue after a reset
-      } else {
-        GST_WARNING_OBJECT(dec, "using segment start for base time.  bad idea");
-        dec->base_time = dec->segment->format == GST_FORMAT_TIME ? dec->segment->start : 0;
-      }
-      dec->sample_count = 0;
-    }
+    // frames) is replaced by the output's position; one ahead of it (lost
+    // data) is taken.
+    GST_DEBUG_OBJECT(dec, "input time %" GST_TIME_FORMAT " behind the output", GST_TIME_ARGS(pts));
+    GST_BUFFER_PTS(buffer) = dec->next_time;
   }
-  dec->stream_bytes += gst_buffer_get_size(buf);
-  gst_adapter_push(dec->adapter, buf);
-  if (!vx_aac_dec_seek_input(dec)) return GST_FLOW_OK;  // skipping to a seek target
-  return Process(dec, FALSE);
+  if (outputs && dec->stamp_next) {
+    // The input frame's time becomes the output's (the base class stamps
+    // from the frames it was given).
+    GST_BUFFER_PTS(buffer) = GST_BUFFER_PTS(static_cast<GstBuffer*>(outputs->data));
+    dec->stamp_next = FALSE;
+  }
+  if (!outputs) return gst_audio_decoder_finish_frame(base, nullptr, 1);
+  if (!outputs->next) {
+    GstBuffer* out = static_cast<GstBuffer*>(outputs->data);
+    g_list_free(outputs);
+    return gst_audio_decoder_finish_frame(base, out, 1);
+  }
+  GstFlowReturn ret = GST_FLOW_OK;
+  for (GList* l = outputs; l; l = l->next) {
+    GstBuffer* out = static_cast<GstBuffer*>(l->data);
+    if (ret == GST_FLOW_OK)
+      ret = gst_audio_decoder_finish_subframe(base, out);
+    else
+      gst_buffer_unref(out);
+  }
+  g_list_free(outputs);
+  const GstFlowReturn done = gst_audio_decoder_finish_subframe(base, nullptr);
+  return ret != GST_FLOW_OK ? ret : done;
 }
 
-gboolean vx_aac_dec_sink_event(GstPad*, GstObject* parent, GstEvent* event) {
-  VxAACDec* dec = GST_VX_AAC_DEC(parent);
+namespace {
+
+// The base class clips to the segment from times truncated to the
+// nanosecond, which can keep one sample too many at a clipped edge (2624
+// samples at 44100 Hz become 59501133 ns, which clipping reads as 2623.99
+// samples and rounds down).  A buffer clipped at the segment's start or
+// stop keeps exactly the samples between its edges' rounded positions;
+// FALSE when none is left.
+gboolean TrimClipped(GstAudioDecoder* base, GstBuffer* buf, gint rate, gint bpf) {
+  const GstSegment& seg = base->output_segment;
+  const GstClockTime pts = GST_BUFFER_PTS(buf), dur = GST_BUFFER_DURATION(buf);
+  if (seg.format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(dur) || seg.rate < 0.0) return TRUE;
+  const gboolean at_start = seg.start > 0 && pts == seg.start;
+  const gboolean at_stop = GST_CLOCK_TIME_IS_VALID(seg.stop) && pts + dur == seg.stop;
+  if (!at_start && !at_stop) return TRUE;
+  const guint64 first = gst_util_uint64_scale_round(pts, rate, GST_SECOND);
+  const guint64 last = gst_util_uint64_scale_round(pts + dur, rate, GST_SECOND);
+  const gsize samples = gst_buffer_get_size(buf) / static_cast<gsize>(bpf);
+  const gsize keep = last > first ? static_cast<gsize>(last - first) : 0;
+  if (samples <= keep) return TRUE;
+  if (keep == 0) return FALSE;
+  const gsize extra = (samples - keep) * static_cast<gsize>(bpf);
+  gst_buffer_resize(buf, at_start ? static_cast<gssize>(extra) : 0,
+                    static_cast<gssize>(keep * static_cast<gsize>(bpf)));
+  return TRUE;
+}
+
+}  // namespace
+
+// Buffer offsets are sample positions in the stream (its stream time).
+GstFlowReturn vx_aac_dec_pre_push(GstAudioDecoder* base, GstBuffer** buffer) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  const VxAACDecOutput& o = dec->out;
+  if (!o.caps_set || !GST_BUFFER_PTS_IS_VALID(*buffer) || o.bytes_per_frame <= 0)
+    return GST_FLOW_OK;
+  *buffer = gst_buffer_make_writable(*buffer);
+  if (!TrimClipped(base, *buffer, o.rate, o.bytes_per_frame)) {
+    gst_buffer_unref(*buffer);  // no sample of it lies in the segment
+    *buffer = nullptr;
+    return GST_FLOW_OK;
+  }
+  if (GST_BUFFER_DURATION_IS_VALID(*buffer))
+    dec->next_time = GST_BUFFER_PTS(*buffer) + GST_BUFFER_DURATION(*buffer);
+  const guint64 time =
+      gst_segment_to_stream_time(&base->output_segment, GST_FORMAT_TIME, GST_BUFFER_PTS(*buffer));
+  if (!GST_CLOCK_TIME_IS_VALID(time)) return GST_FLOW_OK;
+  const guint64 first = gst_util_uint64_scale_round(time, o.rate, GST_SECOND);
+  GST_BUFFER_OFFSET(*buffer) = first;
+  GST_BUFFER_OFFSET_END(*buffer) =
+      first + gst_buffer_get_size(*buffer) / static_cast<guint>(o.bytes_per_frame);
+  return GST_FLOW_OK;
+}
+
+gboolean vx_aac_dec_sink_event(GstAudioDecoder* base, GstEvent* event) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
   GST_DEBUG_OBJECT(dec, "event %" GST_PTR_FORMAT, event);
   switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_CAPS: {
-      // Consumed: the source caps come from the decoded frames.
-      GstCaps* caps = nullptr;
-      gst_event_parse_caps(event, &caps);
-      const gboolean ok = vx_aac_dec_sink_setcaps(dec, caps);
-      gst_event_unref(event);
-      return ok;
-    }
     case GST_EVENT_STREAM_START:
-      dec->stream_bytes = dec->stream_frames = 0;
-      dec->error_posted = FALSE;
-      vx_aac_dec_seek_new_stream(dec);
-      return ForwardOrHold(dec, event);
-    case GST_EVENT_SEGMENT:
-      return HandleSegment(dec, event);
-    case GST_EVENT_EOS:
-      if (gst_adapter_available(dec->adapter) > 0) Process(dec, TRUE);
-      ReportStreamEnd(dec);
-      gst_adapter_clear(dec->adapter);
-      PushPendingEvents(dec);
-      return gst_pad_push_event(dec->srcpad, event);
-    case GST_EVENT_FLUSH_STOP:
-      FreeDecoder(dec);  // re-created from the same codec data
-      gst_adapter_clear(dec->adapter);
-      DropPendingEvents(dec);
-      dec->sample_count = 0;
-      dec->base_time = GST_CLOCK_TIME_NONE;
       dec->next_time = GST_CLOCK_TIME_NONE;
-      dec->min_input = 0;
-      dec->open_input = 0;
-      dec->discont = TRUE;
-      vx_aac_dec_seek_flush(dec);
-      return gst_pad_push_event(dec->srcpad, event);
+      ResetStreamCounters(dec);
+      vx_aac_dec_seek_new_stream(dec);
+      break;
+    case GST_EVENT_SEGMENT:
+      dec->next_time = GST_CLOCK_TIME_NONE;
+      event = HandleSegment(dec, event);
+      break;
     default:
-      return ForwardOrHold(dec, event);
+      break;
   }
+  return GST_AUDIO_DECODER_CLASS(g_type_class_peek(GST_TYPE_AUDIO_DECODER))
+      ->sink_event(base, event);
+}
+
+// The base class reports input without output at the end of a stream in
+// its own words; the element says why (an error it posted already, or its
+// own text for input in which no stream was found).
+gboolean vx_aac_dec_post_message(GstElement* element, GstMessage* message) {
+  VxAACDec* dec = GST_VX_AAC_DEC(element);
+  GstElementClass* parent = GST_ELEMENT_CLASS(g_type_class_peek(GST_TYPE_AUDIO_DECODER));
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR &&
+      GST_MESSAGE_SRC(message) == GST_OBJECT(element)) {
+    GError* err = nullptr;
+    gst_message_parse_error(message, &err, nullptr);
+    const gboolean nothing = err &&
+                             g_error_matches(err, GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE) &&
+                             g_strcmp0(err->message, kTextBaseNoFrames) == 0;
+    g_clear_error(&err);
+    if (nothing) {
+      gst_message_unref(message);
+      if (dec->error_posted) return TRUE;
+      dec->error_posted = TRUE;
+      gchar* debug = g_strdup_printf("%" G_GUINT64_FORMAT " bytes of input", dec->stream_bytes);
+      GError* ours =
+          g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, kTextNothingDecoded);
+      message = gst_message_new_error(GST_OBJECT(element), ours, debug);
+      g_error_free(ours);
+      g_free(debug);
+    }
+  }
+  return parent->post_message(element, message);
+}
+
+// Frame-sized buffers from a pool: downstream's when it offers one, else our
+// own, with downstream's allocator.
+gboolean vx_aac_dec_decide_allocation(GstAudioDecoder* base, GstQuery* query) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  ReleasePool(dec);
+  GstCaps* caps = nullptr;
+  gst_query_parse_allocation(query, &caps, nullptr);
+  GstBufferPool* pool = nullptr;
+  guint size = 0, min = 0, max = 0;
+  const gboolean have_pool = gst_query_get_n_allocation_pools(query) > 0;
+  if (have_pool) gst_query_parse_nth_allocation_pool(query, 0, &pool, &size, &min, &max);
+  const guint want = static_cast<guint>(dec->frame_bytes);
+  if (want > 0 && caps) {
+    GstAllocator* allocator = nullptr;
+    GstAllocationParams params;
+    gst_allocation_params_init(&params);
+    if (gst_query_get_n_allocation_params(query) > 0)
+      gst_query_parse_nth_allocation_param(query, 0, &allocator, &params);
+    for (int attempt = 0; attempt < 2 && !dec->pool; ++attempt) {
+      if (!pool) {
+        pool = gst_buffer_pool_new();
+        min = max = 0;
+      }
+      GstStructure* config = gst_buffer_pool_get_config(pool);
+      gst_buffer_pool_config_set_params(config, caps, want, min, max);
+      gst_buffer_pool_config_set_allocator(config, allocator, &params);
+      if (gst_buffer_pool_set_config(pool, config) && gst_buffer_pool_set_active(pool, TRUE)) {
+        dec->pool = pool;
+        dec->pool_size = want;
+      } else {
+        gst_object_unref(pool);  // downstream's pool refused our size: our own
+        pool = nullptr;
+      }
+    }
+    if (allocator) gst_object_unref(allocator);
+    if (dec->pool) {
+      if (have_pool)
+        gst_query_set_nth_allocation_pool(query, 0, dec->pool, want, min, max);
+      else
+        gst_query_add_allocation_pool(query, dec->pool, want, min, max);
+      pool = nullptr;  // dec->pool holds our reference, the query its own
+    }
+  }
+  if (pool) gst_object_unref(pool);
+  return GST_AUDIO_DECODER_CLASS(g_type_class_peek(GST_TYPE_AUDIO_DECODER))
+      ->decide_allocation(base, query);
 }
 
 gint vx_aac_dec_stream_profile(GstElement* element) {

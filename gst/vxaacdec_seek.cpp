@@ -19,7 +19,7 @@
 #include "als/als_decoder.h"
 #include "gst/vxaacdec_private.h"
 #include "umc/bit_reader.h"
-#include "umc/media_data.h"
+#include "umc/inband_framer.h"
 #include "umc/stream_detect.h"
 
 namespace {
@@ -150,18 +150,28 @@ struct VxAACDecSeek {
   guint64 pending_frame = 0;
   // The walk in progress (streaming thread only).
   Walk walk = Walk::kNone;
-  guint64 walk_target = 0;  // ADTS: first sample to decode; ALS: target frame
-  guint64 walk_frame = 0;   // ALS: frame at the adapter's head
-  guint64 skip = 0;         // bytes of the frame or unit being skipped still to drop
-  guint32 adts_fixed = 0;   // fixed header bits of the first frame walked
+  guint64 walk_target = 0;     // ADTS: first sample to decode; ALS: target frame
+  guint64 walk_frame = 0;      // ALS: frame at the adapter's head
+  guint64 skip = 0;            // bytes of the frame or unit being skipped still to drop
+  guint32 adts_key = 0;        // stream fields of the first frame walked
+  std::vector<guint8> prefix;  // ALS header to put in front of a resumed unit
+  gboolean prefix_given = FALSE;
 };
 
 namespace {
 
+GstPad* SinkPad(VxAACDec* dec) {
+  return GST_AUDIO_DECODER_SINK_PAD(dec);
+}
+
+GstAudioDecoderClass* ParentClass() {
+  return GST_AUDIO_DECODER_CLASS(g_type_class_peek(GST_TYPE_AUDIO_DECODER));
+}
+
 // Upstream byte offset of the adapter's first byte.
-bool HeadOffset(VxAACDec* dec, guint64* offset) {
+bool HeadOffset(GstAdapter* adapter, guint64* offset) {
   guint64 distance = 0;
-  const guint64 prev = gst_adapter_prev_offset(dec->adapter, &distance);
+  const guint64 prev = gst_adapter_prev_offset(adapter, &distance);
   if (prev == GST_BUFFER_OFFSET_NONE) return false;
   *offset = prev + distance;
   return true;
@@ -182,7 +192,9 @@ void ForgetStream(VxAACDecSeek& s) {
   s.rate = 0;
   s.walk = Walk::kNone;
   s.skip = 0;
-  s.adts_fixed = 0;
+  s.adts_key = 0;
+  s.prefix.clear();
+  s.prefix_given = FALSE;
 }
 
 gboolean Ready(VxAACDecSeek& s, Kind kind) {
@@ -193,15 +205,15 @@ gboolean Ready(VxAACDecSeek& s, Kind kind) {
 
 // Looks at the first bytes of a stream read from offset 0: framing, ID3 tag
 // and the ALS header.  Returns FALSE while more bytes are needed.
-gboolean ExamineHead(VxAACDec* dec, VxAACDecSeek& s) {
+gboolean ExamineHead(VxAACDec* dec, GstAdapter* adapter, VxAACDecSeek& s) {
   guint64 head = 0;
-  const gsize avail = gst_adapter_available(dec->adapter);
-  if (!HeadOffset(dec, &head)) return avail == 0 ? FALSE : Ready(s, Kind::kUnknown);
+  const gsize avail = gst_adapter_available(adapter);
+  if (!HeadOffset(adapter, &head)) return avail == 0 ? FALSE : Ready(s, Kind::kUnknown);
   if (!s.tag_checked) {
     if (head != 0) return Ready(s, Kind::kUnknown);  // the start was not seen
     if (avail < 10) return FALSE;
     guint8 id3[10];
-    gst_adapter_copy(dec->adapter, id3, 0, 10);
+    gst_adapter_copy(adapter, id3, 0, 10);
     s.tag_end = static_cast<guint64>(UMC::Id3TagLength(id3));
     s.tag_checked = TRUE;
     s.index.assign(1, Entry{});
@@ -212,7 +224,7 @@ gboolean ExamineHead(VxAACDec* dec, VxAACDecSeek& s) {
   const gsize at = static_cast<gsize>(s.tag_end - head);
   if (avail < at + 4) return FALSE;
   guint8 magic[4];
-  gst_adapter_copy(dec->adapter, magic, at, 4);
+  gst_adapter_copy(adapter, magic, at, 4);
   if (dec->stream_type == 2 || std::memcmp(magic, "ADIF", 4) == 0) return Ready(s, Kind::kAdif);
   // LOAS: a restart would wait for the next StreamMuxConfig, and one frame
   // may hold several access units; no byte seeks.
@@ -220,9 +232,9 @@ gboolean ExamineHead(VxAACDec* dec, VxAACDecSeek& s) {
     return Ready(s, Kind::kUnknown);
   if (std::memcmp(magic, "ALS\0", 4) != 0) return Ready(s, Kind::kMaybeAdts);
   const gsize n = std::min(avail - at, kMaxAlsHeader);
-  const guint8* p = static_cast<const guint8*>(gst_adapter_map(dec->adapter, at + n));
+  const guint8* p = static_cast<const guint8*>(gst_adapter_map(adapter, at + n));
   const bool parsed = p && ParseAlsHeader(p + at, n, &s.als);
-  if (p) gst_adapter_unmap(dec->adapter);
+  if (p) gst_adapter_unmap(adapter);
   if (!parsed && n < kMaxAlsHeader) return FALSE;
   s.have_als = parsed;
   if (parsed && s.als.cfg.random_access > 0)
@@ -230,72 +242,70 @@ gboolean ExamineHead(VxAACDec* dec, VxAACDecSeek& s) {
   return Ready(s, Kind::kAls);
 }
 
-// Puts `bytes` in front of what the adapter holds; the rest keeps offset
-// `offset`.
-void Prepend(VxAACDec* dec, const std::vector<guint8>& bytes, guint64 offset) {
-  const gsize avail = gst_adapter_available(dec->adapter);
-  GstBuffer* rest = avail ? gst_adapter_take_buffer(dec->adapter, avail) : nullptr;
-  GstBuffer* head = gst_buffer_new_memdup(bytes.data(), bytes.size());
-  GST_BUFFER_OFFSET(head) = offset >= bytes.size() ? offset - bytes.size() : GST_BUFFER_OFFSET_NONE;
-  gst_adapter_push(dec->adapter, head);
-  if (rest) {
-    rest = gst_buffer_make_writable(rest);
-    GST_BUFFER_OFFSET(rest) = offset;
-    gst_adapter_push(dec->adapter, rest);
-  }
-}
-
-// Drops the rest of a frame or unit being skipped.  FALSE while bytes are
-// still to come.
-bool DropSkipped(VxAACDec* dec, VxAACDecSeek& s) {
-  if (s.skip == 0) return true;
-  const gsize n =
-      static_cast<gsize>(std::min<guint64>(s.skip, gst_adapter_available(dec->adapter)));
-  gst_adapter_flush(dec->adapter, n);
+// Bytes of the frame or unit being skipped that the adapter holds now
+// (they are dropped as one undecoded frame).
+gsize TakeSkipped(GstAdapter* adapter, VxAACDecSeek& s) {
+  const gsize n = static_cast<gsize>(std::min<guint64>(s.skip, gst_adapter_available(adapter)));
   s.skip -= n;
-  return s.skip == 0;
+  return n;
 }
 
-// ADTS: skips whole frames that end before the first frame to decode.
-// Returns FALSE while more input is needed; a header that does not fit
-// ends the walk early (decoding then drops what comes before the target).
-gboolean WalkAdts(VxAACDec* dec, VxAACDecSeek& s) {
-  for (;;) {
-    if (!DropSkipped(dec, s) || gst_adapter_available(dec->adapter) < 7) return FALSE;
-    guint8 h[7];
-    gst_adapter_copy(dec->adapter, h, 0, 7);
-    const guint len = ((h[3] & 3u) << 11) | (guint{h[4]} << 3) | (h[5] >> 5);
-    const guint32 fixed =
-        (guint32{h[1]} & 0xFE) << 16 | (guint32{h[2]} & 0xFD) << 8 | (h[3] & 0xC0);
-    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0 || len < 7 || s.frame_samples == 0 ||
-        (s.adts_fixed && fixed != s.adts_fixed))
-      return TRUE;
-    s.adts_fixed = fixed;
-    // number_of_raw_data_blocks_in_frame + 1 AAC frames.
-    const guint64 samples = s.frame_samples * ((h[6] & 3u) + 1);
-    if (s.stream_sample + samples > s.walk_target) return TRUE;
-    s.stream_sample += samples;
-    s.skip = len;
+// ADTS: whole frames that end before the first frame to decode are
+// skipped.  *drop: bytes to drop now; FALSE while more input is needed.  A
+// header that does not fit ends the walk early (decoding then drops what
+// comes before the target).
+gboolean WalkAdts(GstAdapter* adapter, VxAACDecSeek& s, gsize* drop) {
+  if (s.skip > 0) {
+    *drop = TakeSkipped(adapter, s);
+    return *drop > 0;
   }
+  if (gst_adapter_available(adapter) < 9) return FALSE;
+  guint8 h[9];
+  gst_adapter_copy(adapter, h, 0, 9);
+  UMC::AdtsFrameHeader header{};
+  const UMC::AdtsHeaderResult r = UMC::ReadAdtsFrameHeader(h, 9, header);
+  const bool plausible = r == UMC::kAdtsHeaderOk || r == UMC::kAdtsNeedBytes;
+  const guint32 key = plausible ? UMC::AdtsStreamKey(h) : 0;
+  // number_of_raw_data_blocks_in_frame + 1 AAC frames.
+  const guint64 samples = s.frame_samples * static_cast<guint64>(header.blocks);
+  if (!plausible || s.frame_samples == 0 || (s.adts_key && key != s.adts_key) ||
+      s.stream_sample + samples > s.walk_target) {
+    s.walk = Walk::kNone;  // decoding starts here
+    return TRUE;
+  }
+  s.adts_key = key;
+  s.stream_sample += samples;
+  s.skip = static_cast<guint64>(header.variable.aac_frame_length);
+  *drop = TakeSkipped(adapter, s);
+  return *drop > 0;
 }
 
-// ALS: skips random-access units (each starts with its size) before the one
-// holding the target frame.
-gboolean WalkAls(VxAACDec* dec, VxAACDecSeek& s) {
+// ALS: random-access units (each starts with its size) before the one
+// holding the target frame are skipped.
+gboolean WalkAls(GstAdapter* adapter, VxAACDecSeek& s, gsize* drop) {
+  if (s.skip > 0) {
+    *drop = TakeSkipped(adapter, s);
+    return *drop > 0;
+  }
   const AlsConfig& c = s.als.cfg;
   const guint64 ra = static_cast<guint64>(c.random_access);
-  for (;;) {
-    if (!DropSkipped(dec, s)) return FALSE;
-    if (s.walk_frame + ra > s.walk_target || c.ra_flag != 1) return TRUE;
-    if (gst_adapter_available(dec->adapter) < 4) return FALSE;
-    guint8 b[4];
-    gst_adapter_copy(dec->adapter, b, 0, 4);
-    const guint64 size = LoadBE32(b);
-    if (size == 0 || size > kMaxAlsUnit) return TRUE;
-    s.skip = 4 + size;
-    s.walk_frame += ra;
-    s.stream_sample += ra * static_cast<guint64>(c.frame_length);
+  if (s.walk_frame + ra > s.walk_target || c.ra_flag != 1) {
+    s.walk = Walk::kNone;
+    return TRUE;
   }
+  if (gst_adapter_available(adapter) < 4) return FALSE;
+  guint8 b[4];
+  gst_adapter_copy(adapter, b, 0, 4);
+  const guint64 size = LoadBE32(b);
+  if (size == 0 || size > kMaxAlsUnit) {
+    s.walk = Walk::kNone;
+    return TRUE;
+  }
+  s.skip = 4 + size;
+  s.walk_frame += ra;
+  s.stream_sample += ra * static_cast<guint64>(c.frame_length);
+  *drop = TakeSkipped(adapter, s);
+  return *drop > 0;
 }
 
 // Output samples per second and bytes per output sample seen so far.
@@ -308,7 +318,7 @@ bool AverageRate(const VxAACDecSeek& s, double* bytes_per_sample) {
 
 gint64 UpstreamBytes(VxAACDec* dec) {
   gint64 bytes = -1;
-  if (!gst_pad_peer_query_duration(dec->sinkpad, GST_FORMAT_BYTES, &bytes)) return -1;
+  if (!gst_pad_peer_query_duration(SinkPad(dec), GST_FORMAT_BYTES, &bytes)) return -1;
   return bytes;
 }
 
@@ -416,7 +426,7 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
   if (format != GST_FORMAT_TIME || rate <= 0.0) return FALSE;
   GstQuery* q = gst_query_new_seeking(GST_FORMAT_BYTES);
   gboolean seekable = FALSE;
-  if (gst_pad_peer_query(dec->sinkpad, q))
+  if (gst_pad_peer_query(SinkPad(dec), q))
     gst_query_parse_seeking(q, nullptr, &seekable, nullptr, nullptr);
   gst_query_unref(q);
   if (!seekable) return FALSE;
@@ -425,10 +435,10 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
   VxAACDecSeek& s = *dec->seek;
   guint64 offset = 0;
   GST_OBJECT_LOCK(dec);
-  gboolean ok = !dec->has_codec_data && s.head_done && (s.rate > 0 || s.have_als);
+  gboolean ok = !dec->codec_data && s.head_done && (s.rate > 0 || s.have_als);
   GstSegment seg;
   if (ok) {
-    gst_segment_copy_into(dec->segment, &seg);
+    gst_segment_copy_into(&GST_AUDIO_DECODER(dec)->input_segment, &seg);
     if (seg.format != GST_FORMAT_TIME) gst_segment_init(&seg, GST_FORMAT_TIME);
     seg.duration = Duration(s, upstream_bytes);
     gboolean update = FALSE;
@@ -457,7 +467,7 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
       1.0, GST_FORMAT_BYTES, static_cast<GstSeekFlags>(flags & GST_SEEK_FLAG_FLUSH),
       GST_SEEK_TYPE_SET, static_cast<gint64>(offset), GST_SEEK_TYPE_NONE, -1);
   gst_event_set_seqnum(bytes, gst_event_get_seqnum(event));
-  const gboolean res = gst_pad_push_event(dec->sinkpad, bytes);
+  const gboolean res = gst_pad_push_event(SinkPad(dec), bytes);
   if (!res) {
     GST_OBJECT_LOCK(dec);
     if (s.pending_seqnum == gst_event_get_seqnum(event)) s.pending = FALSE;
@@ -469,27 +479,13 @@ gboolean ConvertSeek(VxAACDec* dec, GstEvent* event) {
 gboolean QueryDuration(VxAACDec* dec, GstQuery* query) {
   GstFormat format;
   gst_query_parse_duration(query, &format, nullptr);
-  if (format != GST_FORMAT_TIME || dec->has_codec_data) return FALSE;
+  if (format != GST_FORMAT_TIME || dec->codec_data) return FALSE;
   const gint64 upstream_bytes = UpstreamBytes(dec);
   GST_OBJECT_LOCK(dec);
   const GstClockTime d = Duration(*dec->seek, upstream_bytes);
   GST_OBJECT_UNLOCK(dec);
   if (!GST_CLOCK_TIME_IS_VALID(d)) return FALSE;
   gst_query_set_duration(query, GST_FORMAT_TIME, static_cast<gint64>(d));
-  return TRUE;
-}
-
-gboolean QueryPosition(VxAACDec* dec, GstQuery* query) {
-  GstFormat format;
-  gst_query_parse_position(query, &format, nullptr);
-  if (format != GST_FORMAT_TIME) return FALSE;
-  GST_OBJECT_LOCK(dec);
-  GstClockTime t = dec->next_time;
-  if (!GST_CLOCK_TIME_IS_VALID(t) && dec->segment->format == GST_FORMAT_TIME)
-    t = dec->segment->start;
-  GST_OBJECT_UNLOCK(dec);
-  if (!GST_CLOCK_TIME_IS_VALID(t)) return FALSE;
-  gst_query_set_position(query, GST_FORMAT_TIME, static_cast<gint64>(t));
   return TRUE;
 }
 
@@ -501,13 +497,13 @@ gboolean QuerySeeking(VxAACDec* dec, GstQuery* query) {
   if (format != GST_FORMAT_TIME) return FALSE;
   GstQuery* q = gst_query_new_seeking(GST_FORMAT_BYTES);
   gboolean bytes_seekable = FALSE;
-  if (gst_pad_peer_query(dec->sinkpad, q))
+  if (gst_pad_peer_query(SinkPad(dec), q))
     gst_query_parse_seeking(q, nullptr, &bytes_seekable, nullptr, nullptr);
   gst_query_unref(q);
   const gint64 upstream_bytes = bytes_seekable ? UpstreamBytes(dec) : -1;
   GST_OBJECT_LOCK(dec);
   VxAACDecSeek& s = *dec->seek;
-  const gboolean seekable = bytes_seekable && !dec->has_codec_data && s.head_done &&
+  const gboolean seekable = bytes_seekable && !dec->codec_data && s.head_done &&
                             s.kind != Kind::kUnknown && (s.rate > 0 || s.have_als);
   const GstClockTime d = seekable ? Duration(s, upstream_bytes) : GST_CLOCK_TIME_NONE;
   GST_OBJECT_UNLOCK(dec);
@@ -522,7 +518,6 @@ void vx_aac_dec_seek_init(VxAACDec* dec) {
   dec->seek = new VxAACDecSeek();
   gst_segment_init(&dec->seek->pending_segment, GST_FORMAT_TIME);
   dec->drop_before = GST_CLOCK_TIME_NONE;
-  dec->pass_offset = GST_BUFFER_OFFSET_NONE;
 }
 
 void vx_aac_dec_seek_free(VxAACDec* dec) {
@@ -542,6 +537,7 @@ void vx_aac_dec_seek_new_stream(VxAACDec* dec) {
 void vx_aac_dec_seek_flush(VxAACDec* dec) {
   dec->seek->walk = Walk::kNone;
   dec->seek->skip = 0;
+  dec->seek->prefix.clear();
   dec->drop_before = GST_CLOCK_TIME_NONE;
 }
 
@@ -574,38 +570,49 @@ gboolean vx_aac_dec_seek_segment(VxAACDec* dec, const GstSegment* bytes, guint32
   return restart->active;
 }
 
-gboolean vx_aac_dec_seek_input(VxAACDec* dec) {
+gboolean vx_aac_dec_seek_input(VxAACDec* dec, GstAdapter* adapter, gsize* skip,
+                               const guint8** prefix, gsize* prefix_size) {
   VxAACDecSeek& s = *dec->seek;
-  if (dec->has_codec_data) return TRUE;
+  *skip = 0;
+  *prefix = nullptr;
+  *prefix_size = 0;
   if (!s.head_done) {
     GST_OBJECT_LOCK(dec);
-    ExamineHead(dec, s);
+    ExamineHead(dec, adapter, s);
     GST_OBJECT_UNLOCK(dec);
   }
-  if (s.walk == Walk::kNone) return TRUE;
-  const gboolean done = s.walk == Walk::kAdts ? WalkAdts(dec, s) : WalkAls(dec, s);
-  if (!done) return FALSE;
-  if (s.walk == Walk::kAls) {
-    guint64 offset = 0;
-    if (!HeadOffset(dec, &offset)) offset = GST_BUFFER_OFFSET_NONE;
-    Prepend(dec, AlsHeaderFrom(s.als, s.walk_frame), offset);
+  if (s.walk != Walk::kNone) {
+    const Walk walk = s.walk;
+    const gboolean progress =
+        walk == Walk::kAdts ? WalkAdts(adapter, s, skip) : WalkAls(adapter, s, skip);
+    if (!progress) return FALSE;
+    if (s.walk != Walk::kNone) return TRUE;  // *skip bytes to drop
+    // Decoding resumes here; an ALS unit needs the stream header in front.
+    if (walk == Walk::kAls) {
+      s.prefix = AlsHeaderFrom(s.als, s.walk_frame);
+      s.prefix_given = FALSE;
+    }
+    GST_DEBUG_OBJECT(dec, "decoding resumes at sample %" G_GUINT64_FORMAT, s.stream_sample);
+    dec->sample_count = s.stream_sample;
   }
-  GST_DEBUG_OBJECT(dec, "decoding resumes at sample %" G_GUINT64_FORMAT, s.stream_sample);
-  dec->sample_count = s.stream_sample;
-  s.walk = Walk::kNone;
+  if (!s.prefix.empty() && !s.prefix_given) {
+    *prefix = s.prefix.data();
+    *prefix_size = s.prefix.size();
+    s.prefix_given = TRUE;
+  }
   return TRUE;
 }
 
-void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint blocks) {
+void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint64 end_offset, guint blocks) {
   VxAACDecSeek& s = *dec->seek;
-  if (!s.position_known || samples == 0 || dec->has_codec_data) return;
+  if (!s.position_known || samples == 0 || dec->codec_data) return;
   GST_OBJECT_LOCK(dec);
   s.stream_sample += samples;
   s.rate = dec->out.rate;
   if (s.kind == Kind::kMaybeAdts) s.kind = Kind::kAdts;
   if (s.kind == Kind::kAdts) s.frame_samples = samples / (blocks > 0 ? blocks : 1);
-  if (dec->pass_offset != GST_BUFFER_OFFSET_NONE) {
-    const guint64 end = dec->pass_offset + dec->pass_window - dec->input->GetDataSize();
+  if (end_offset != GST_BUFFER_OFFSET_NONE) {
+    const guint64 end = end_offset;
     // The first blocks of an ADTS frame of several consume nothing: only an
     // input position that moved is a point to restart from.
     if (s.have_last && end == s.last.offset) {
@@ -628,12 +635,12 @@ void vx_aac_dec_seek_frame(VxAACDec* dec, guint64 samples, guint blocks) {
   GST_OBJECT_UNLOCK(dec);
 }
 
-gboolean vx_aac_dec_src_event(GstPad*, GstObject* parent, GstEvent* event) {
-  VxAACDec* dec = GST_VX_AAC_DEC(parent);
-  if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return gst_pad_push_event(dec->sinkpad, event);
+gboolean vx_aac_dec_src_event(GstAudioDecoder* base, GstEvent* event) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return ParentClass()->src_event(base, event);
   // A parser or demuxer upstream seeks in TIME itself.
   gst_event_ref(event);
-  if (gst_pad_push_event(dec->sinkpad, event)) {
+  if (gst_pad_push_event(SinkPad(dec), event)) {
     gst_event_unref(event);
     return TRUE;
   }
@@ -642,18 +649,15 @@ gboolean vx_aac_dec_src_event(GstPad*, GstObject* parent, GstEvent* event) {
   return res;
 }
 
-gboolean vx_aac_dec_src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
-  VxAACDec* dec = GST_VX_AAC_DEC(parent);
+gboolean vx_aac_dec_src_query(GstAudioDecoder* base, GstQuery* query) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
   switch (GST_QUERY_TYPE(query)) {
     case GST_QUERY_DURATION:
-      if (gst_pad_peer_query(dec->sinkpad, query)) return TRUE;
+      if (gst_pad_peer_query(SinkPad(dec), query)) return TRUE;
       return QueryDuration(dec, query);
-    case GST_QUERY_POSITION:
-      if (gst_pad_peer_query(dec->sinkpad, query)) return TRUE;
-      return QueryPosition(dec, query);
     case GST_QUERY_SEEKING: {
       gboolean seekable = FALSE;
-      if (gst_pad_peer_query(dec->sinkpad, query)) {
+      if (gst_pad_peer_query(SinkPad(dec), query)) {
         GstFormat format;
         gst_query_parse_seeking(query, &format, &seekable, nullptr, nullptr);
         if (seekable || format != GST_FORMAT_TIME) return TRUE;
@@ -661,6 +665,8 @@ gboolean vx_aac_dec_src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
       return QuerySeeking(dec, query);
     }
     default:
-      return gst_pad_query_default(pad, parent, query);
+      // Position from upstream or from the output; latency adds the
+      // frame an in-band stream waits for.
+      return ParentClass()->src_query(base, query);
   }
 }

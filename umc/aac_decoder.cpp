@@ -76,44 +76,6 @@ int32_t ProfileMaskFor(int32_t object_type) {
   }
 }
 
-// Garbage scanned for a first ADTS header before the stream is declared
-// unrecognised.
-constexpr int64_t kMaxAdtsSearch = 64 * 1024;
-
-// Above the largest ADIF header (16 program config elements with full
-// element lists and 255-byte comments take about 5 KB).
-constexpr int64_t kMaxAdifHeaderBytes = 8192;
-
-bool PlausibleAdts(const uint8_t* p, int64_t n, int64_t* length) {
-  if (n < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
-  if (((p[2] >> 2) & 15) > 12) return false;  // sampling frequency index
-  *length = ((p[3] & 3) << 11) | (p[4] << 3) | (p[5] >> 5);
-  return *length >= 7;
-}
-
-// Offset of the stream's first ADTS header.  *pending is set when a
-// candidate cannot be confirmed before more data arrives (the offset is then
-// that candidate's); -1 when there is none in the data.
-int64_t FindAdtsStart(const uint8_t* p, int64_t n, bool* pending) {
-  *pending = false;
-  for (int64_t i = 0; i + 7 <= n && i < kMaxAdtsSearch; ++i) {
-    int64_t len;
-    if (!PlausibleAdts(p + i, n - i, &len)) continue;
-    if (i == 0) return 0;        // a stream that starts with a header needs no confirmation
-    if (i + len == n) return i;  // the last frame of the data
-    if (i + len + 4 > n) {
-      *pending = true;
-      return i;
-    }
-    const uint8_t* q = p + i + len;
-    // Same syncword, ID, layer, profile and sampling frequency index.
-    if (q[0] == 0xFF && (q[1] & 0xFE) == (p[i + 1] & 0xFE) && (q[2] & 0xFC) == (p[i + 2] & 0xFC)) {
-      return i;
-    }
-  }
-  return -1;
-}
-
 // Object types the AAC core decodes.
 bool SupportedAacType(int32_t aot) {
   return aot == 1 || aot == 2 || aot == 4;
@@ -290,6 +252,8 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   latm_refusal_ = 0;
   sbr_seen_ = 0;
   time_ = 0.0;
+  framer_.Reset();
+  last_adts_key_ = 0;
   adts_ = AdtsProgress{};
   AacDropPendingOutput(*state_);  // a frame of the last stream waiting for space
   shape_ = OutputShape{};
@@ -387,123 +351,25 @@ Status AACDecoder::InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t a
   return StatusOk;
 }
 
-// ID3v2 tag at the start of an in-band stream: consumed as it arrives.
-Status AACDecoder::SkipId3(MediaData* in) {
+// ALS or ADIF stream header at `p` (`bytes` long): the ALS state, or the
+// ADIF program configuration.
+Status AACDecoder::TakeStreamHeader(const uint8_t* p, int64_t bytes) {
   AACDecState& s = *state_;
-  const uint32_t n = in->GetDataSize();
-  if (n == 0) return StatusNotEnoughData;
-  if (!s.id3_checked) {
-    if (n < 10) return StatusNotEnoughData;
-    s.id3_remaining = Id3TagLength(in->GetDataPointer());
-    s.id3_checked = 1;
-  }
-  if (s.id3_remaining <= 0) return StatusOk;
-  if (int64_t{n} < s.id3_remaining) {
-    in->MoveDataPointer(static_cast<int32_t>(n));
-    s.id3_remaining -= n;
-    return StatusNotEnoughData;
-  }
-  in->MoveDataPointer(static_cast<int32_t>(s.id3_remaining));
-  s.id3_remaining = 0;
-  return in->GetDataSize() ? StatusOk : StatusNotEnoughData;
-}
-
-// Recognises the framing of an in-band stream: ALS or ADIF header, ADTS or
-// LOAS frames.
-Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
-  AACDecState& s = *state_;
-  BitReader r;
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
-  object_type_ = 0;
-  // Parametric stereo keeps its configured mode: ADTS and ADIF streams
-  // signal it only implicitly, inside the SBR data.
-  if (BitReaderPeek(r, 32) == 0x414C5300u) {
-    // Raw ALS stream: the whole configuration (with the stored file header
-    // and trailer) must be present before decoding starts.
-    const uint8_t* data = in->GetDataPointer();
-    const int32_t size = static_cast<int32_t>(in->GetDataSize());
-    BitReader cr;
-    BitReaderInit(cr, data + 4, size - 4);
-    AlsConfig cfg;
-    if (ALSConfigParse(cfg, cr) != 0) {
-      return int64_t{size} < kAlsMaxStateBytes ? StatusNotEnoughData : StatusInitFailed;
-    }
+  header_kind_ = kHeaderConfigured;
+  if (framer_.Format() == InbandFormat::kAls) {
     object_type_ = 36;
-    const Status st = AllocateAls(cfg, data + 4, size - 4);
-    if (st != StatusOk) return st;
-    header_kind_ = 1;
-    *header_bytes = 4 + ((BitReaderBitsConsumed(cr) + 7) >> 3);
-    return StatusOk;
+    BitReader r;
+    BitReaderInit(r, p + 4, static_cast<int32_t>(bytes - 4));
+    AlsConfig cfg;
+    if (ALSConfigParse(cfg, r) != 0) return StatusInitFailed;
+    return AllocateAls(cfg, p + 4, static_cast<int32_t>(bytes - 4));
   }
-  AdifHeader* adif = new (std::nothrow) AdifHeader;
-  if (!adif) return StatusAllocFailed;
-  const bool adif_id = BitReaderPeek(r, 32) == 0x41444946u;  // "ADIF"
-  if (ReadAdifHeader(*adif, r) == 0 && !BitReaderOverrun(r)) {
-    const ProgramConfig& pce = adif->pce[0];
-    object_type_ = pce.object_type + 1;
-    s.object_type = object_type_;
-    sampling_frequency_index_ = pce.sampling_frequency_index;
-    s.channel_configuration = 0;
-    AacSetProgramConfig(s, pce);
-    delete adif;
-    header_kind_ = 1;
-    if (!SupportedAacType(object_type_) ||
-        AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
-      return StatusFailed;
-    }
-    // The header is consumed now: when the first raw data block is still
-    // incomplete, the next call must not read the header as audio.
-    BitReaderByteAlign(r);
-    in->MoveDataPointer(static_cast<int32_t>(BitReaderBitsConsumed(r) >> 3));
-    *header_bytes = 0;
-    return AllocateObjectBlock();
-  }
-  delete adif;
-  // An ADIF header cut short by the end of the input: wait for the rest
-  // rather than scan it as garbage.
-  if (adif_id && in->GetDataSize() < kMaxAdifHeaderBytes) return StatusNotEnoughData;
-  // ADTS or LOAS, possibly after leading garbage: the first plausible
-  // header whose frame is followed by another header of the kind (ADTS: with
-  // the same fixed fields), or by the end of the data, starts the stream.
-  const uint8_t* data = in->GetDataPointer();
-  const int64_t size = in->GetDataSize();
-  bool adts_pending = false, loas_pending = false;
-  const int64_t adts = FindAdtsStart(data, size, &adts_pending);
-  const int64_t loas = FindLoasStart(data, size, kMaxAdtsSearch, &loas_pending);
-  // A start confirmed by its next header goes before a candidate that waits
-  // for more data (garbage may hold a LOAS header whose length runs past a
-  // short ADTS stream's end); otherwise the earlier start.
-  const bool adts_sure = adts >= 0 && !adts_pending, loas_sure = loas >= 0 && !loas_pending;
-  const bool is_loas = adts >= 0 && loas >= 0 && adts_sure != loas_sure
-                           ? loas_sure
-                           : loas >= 0 && (adts < 0 || loas < adts);
-  const int64_t at = is_loas ? loas : adts;
-  const bool pending = is_loas ? loas_pending : adts_pending;
-  if (pending) {
-    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
-    return StatusNotEnoughData;
-  }
-  if (at < 0) {
-    if (size < kMaxAdtsSearch) {
-      if (size > 8) in->MoveDataPointer(static_cast<int32_t>(size - 8));
-      return StatusNotEnoughData;
-    }
-    return StatusOk;  // unknown format
-  }
-  if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
-  if (is_loas) {
-    // The object type and rate come with the first StreamMuxConfig.
-    header_kind_ = kHeaderLoas;
-    return AllocateLatm();
-  }
-  BitReaderInit(r, in->GetDataPointer(), static_cast<int32_t>(in->GetDataSize()));
-  AdtsFixedHeader fh;
-  if (ReadAdtsFixedHeader(fh, r) != 0) return StatusOk;
-  object_type_ = AdtsObjectType(fh);
+  const ProgramConfig& pce = framer_.AdifProgram();
+  object_type_ = pce.object_type + 1;
   s.object_type = object_type_;
-  sampling_frequency_index_ = fh.sampling_frequency_index;
-  header_kind_ = kHeaderAdts;
-  adts_sync_ = AdtsSyncPattern(fh);
+  sampling_frequency_index_ = pce.sampling_frequency_index;
+  s.channel_configuration = 0;
+  AacSetProgramConfig(s, pce);
   if (!SupportedAacType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
     return StatusFailed;
@@ -511,47 +377,83 @@ Status AACDecoder::Detect(MediaData* in, int64_t* header_bytes) {
   return AllocateObjectBlock();
 }
 
-// Finds and checks the next ADTS header and makes it the frame in progress;
-// leaves the input at the frame start.
-Status AACDecoder::AdtsFrameStep(MediaData* in) {
+// The first ADTS frame fixes the object type and the sampling rate.
+Status AACDecoder::StartAdts(const AdtsFixedHeader& h) {
   AACDecState& s = *state_;
-  int64_t n = in->GetDataSize();
-  const uint8_t* p = in->GetDataPointer();
-  if (n < 9) return StatusNotEnoughData;
-  uint32_t w = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-  int64_t at = 0;  // offset of the window w
-  while ((w & kAdtsSyncMask) != adts_sync_ && at + 3 < n) {
-    w = ((w << 8) | p[at + 3]) & 0xFFFFFF;
-    ++at;
+  object_type_ = AdtsObjectType(h);
+  s.object_type = object_type_;
+  sampling_frequency_index_ = h.sampling_frequency_index;
+  header_kind_ = kHeaderAdts;
+  if (!SupportedAacType(object_type_) ||
+      AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
+    return StatusFailed;
   }
-  if ((w & kAdtsSyncMask) != adts_sync_) {
-    in->MoveDataPointer(static_cast<int32_t>(n - 2));  // keep a sync word split across inputs
-    return StatusNotEnoughData;
+  return AllocateObjectBlock();
+}
+
+// Moves `in` to the next access unit of an in-band stream: past an ID3v2
+// tag, garbage and the ADIF or ALS stream header (which configure the
+// decoder).  An ADTS frame becomes the frame in progress (BeginAdtsFrame);
+// for LOAS the unit is the whole frame.  An ADTS header whose length cannot
+// hold it and its blocks is skipped (StatusInvalidStream).
+Status AACDecoder::NextInbandUnit(MediaData* in, InbandUnit* unit) {
+  for (;;) {
+    const uint8_t* p = in->GetDataPointer();
+    const InbandFramer::Span span = framer_.Next(p, in->GetDataSize(), false);
+    switch (span.kind) {
+      case InbandFramer::Kind::kNeedData:
+        return StatusNotEnoughData;
+      case InbandFramer::Kind::kSkip:
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        continue;
+      case InbandFramer::Kind::kUnusable:
+        if (framer_.Format() == InbandFormat::kUnknown) object_type_ = 36;
+        return StatusInitFailed;
+      case InbandFramer::Kind::kBadHeader:
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        return StatusInvalidStream;
+      case InbandFramer::Kind::kStreamHeader: {
+        // Consumed whatever follows: a later call starts at the first frame.
+        const Status st = TakeStreamHeader(p, span.bytes);
+        in->MoveDataPointer(static_cast<int32_t>(span.bytes));
+        if (st != StatusOk) return st;
+        continue;
+      }
+      case InbandFramer::Kind::kFrame:
+        break;
+    }
+    if (framer_.Format() == InbandFormat::kLoas) {
+      // The object type and rate come with the first StreamMuxConfig.
+      if (header_kind_ == kHeaderUnknown) {
+        header_kind_ = kHeaderLoas;
+        if (const Status st = AllocateLatm(); st != StatusOk) return st;
+      }
+      unit->frame_bytes = static_cast<int32_t>(span.bytes);
+      return StatusOk;
+    }
+    if (framer_.Format() != InbandFormat::kAdts) return StatusOk;
+    const AdtsFrameHeader& h = span.adts;
+    if (header_kind_ == kHeaderUnknown) {
+      if (const Status st = StartAdts(h.fixed); st != StatusOk) return st;
+    }
+    last_adts_key_ = AdtsStreamKey(p);
+    BeginAdtsFrame(p, h);
+    return StatusOk;
   }
-  in->MoveDataPointer(static_cast<int32_t>(at));
-  const int64_t remaining = n - at;
-  if (remaining < 9) return StatusNotEnoughData;
-  // Any length the 13-bit field can give is taken: some encoders exceed the
-  // 6144 bits per channel of the decoder buffer at high rates, and a damaged
-  // frame is still caught by its syntax and CRC.  Only a length that cannot
-  // hold the header and its blocks marks a false or damaged header.
-  AdtsFrameHeader h;
-  const int32_t window = static_cast<int32_t>(std::min<int64_t>(remaining, INT32_MAX));
-  const AdtsHeaderResult hr = ReadAdtsFrameHeader(in->GetDataPointer(), window, h);
-  if (hr == kAdtsBadLength) {
-    in->MoveDataPointer(3);
-    return StatusInvalidStream;
-  }
-  if (hr != kAdtsHeaderOk || h.variable.aac_frame_length > remaining) return StatusNotEnoughData;
-  s.channel_configuration = h.fixed.channel_configuration;
+}
+
+// Makes the ADTS frame at `p` (the framer found it whole in the input) the
+// frame in progress.  The input stays at its header until its last raw data
+// block is out.
+void AACDecoder::BeginAdtsFrame(const uint8_t* p, const AdtsFrameHeader& h) {
+  state_->channel_configuration = h.fixed.channel_configuration;
   adts_ = AdtsProgress{};
   adts_.active = 1;
   adts_.h = h;
   adts_.header_ok = h.blocks == 1 || h.crc_check < 0 || h.header_crc == h.crc_check;
   adts_.offset = h.header_bytes;
-  std::memcpy(adts_.head, in->GetDataPointer(), sizeof adts_.head);
+  std::memcpy(adts_.head, p, sizeof adts_.head);
   frame_blocks_ = h.blocks;
-  return StatusOk;
 }
 
 // Decodes raw data block `next` of the frame in progress without output
@@ -578,8 +480,7 @@ void AACDecoder::HoldBlock(const uint8_t* frame, uint8_t* scratch) {
   // One block continues the header's CRC; each of several has its own.
   s.crc_value = several ? Crc16Init() : h.header_crc;
   int32_t used = 0;
-  const int32_t r = DecodeRawDataBlock(frame + start, &used, reinterpret_cast<int16_t*>(scratch),
-                                       length - start - tail, 0, s);
+  const int32_t r = DecodeRawDataBlock(frame + start, &used, scratch, length - start - tail, 0, s);
   s.crc_enabled = 0;
   bool ok = (r == kAacOutputTooSmall || r == kAacOk) && start + used + tail <= length;
   if (ok && checked) {
@@ -610,7 +511,7 @@ int32_t AACDecoder::AdtsFrameEnd(const uint8_t* frame, int64_t available) const 
   uint32_t w = 0;
   for (int64_t i = 0; i < n; ++i) w |= uint32_t{p[i]} << (16 - 8 * i);
   const uint32_t mask = kAdtsSyncMask & (0xFFFFFFu << (8 * (3 - n)));
-  return (w & mask) == (adts_sync_ & mask) ? length : block_end;
+  return (w & mask) == (framer_.AdtsSync() & mask) ? length : block_end;
 }
 
 // Writes the held block: the core's pending output, or silence of the last
@@ -621,7 +522,7 @@ void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
     if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
   } else if (s.pending_consumed) {
     int32_t used = 0;
-    DecodeRawDataBlock(frame, &used, reinterpret_cast<int16_t*>(dst), 0,
+    DecodeRawDataBlock(frame, &used, dst, 0,
                        static_cast<int32_t>(std::min<int64_t>(bytes, INT32_MAX)), s);
     CaptureShape();
   } else {
@@ -648,21 +549,6 @@ void AACDecoder::CaptureShape() {
 // are consumed with its last block.  Unlocks.
 Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
   AACDecState& s = *state_;
-  // A caller that dropped the frame's bytes (or gave other input) meanwhile
-  // starts over at a header.
-  const int64_t length = adts_.h.variable.aac_frame_length;
-  if (adts_.active && (int64_t{in->GetDataSize()} < length ||
-                       std::memcmp(in->GetDataPointer(), adts_.head, sizeof adts_.head) != 0)) {
-    adts_ = AdtsProgress{};
-    AacDropPendingOutput(s);
-  }
-  if (!adts_.active) {
-    const Status st = AdtsFrameStep(in);
-    if (st != StatusOk) {
-      UnlockBlocks();
-      return st;
-    }
-  }
   uint8_t* outp = out->GetDataPointer();
   if (!outp) {
     UnlockBlocks();
@@ -677,7 +563,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     if (!adts_.held) HoldBlock(frame, outp);
     const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
     const int32_t f = s.frame_length_factor;
-    const int64_t bytes = int64_t{c} * f * s.frame_length * 2;
+    const int64_t bytes = int64_t{c} * f * s.frame_length * AacSampleBytes(s);
     if (channels < 0) {
       if (bytes * (adts_.h.blocks - adts_.next) > out_free) {
         UnlockBlocks();
@@ -720,7 +606,7 @@ void AACDecoder::FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int3
   out->SetTime(t0, t1);
   ++frame_count_;
   if (AudioData* ad = ClassCast<AudioData>(out)) {
-    ad->bits_per_sample = 16;
+    ad->bits_per_sample = 8 * AacSampleBytes(*state_);
     ad->channels = channels;
     ad->sample_frequency = rate;
     const int32_t mask = ChannelMaskFor(channels);
@@ -739,7 +625,7 @@ Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double
   const int32_t factor = s.frame_length_factor;
   const int32_t samples = s.frame_length * factor;
   const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
-  const int64_t bytes = int64_t{channels} * samples * 2;
+  const int64_t bytes = int64_t{channels} * samples * AacSampleBytes(s);
   if (r == kAacMalformed && out_free < bytes) return StatusNotEnoughBuffer;
   if (!sbr_seen_ && s.sbr_present) {
     sbr_seen_ = 1;
@@ -766,8 +652,7 @@ Status AACDecoder::DecodeUnit(MediaData* in, MediaData* out, int64_t header_byte
   const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
   const int64_t avail = int64_t{in->GetDataSize()} - header_bytes;
   int32_t used = 0;
-  int32_t r = DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used,
-                                 reinterpret_cast<int16_t*>(outp),
+  int32_t r = DecodeRawDataBlock(in->GetDataPointer() + header_bytes, &used, outp,
                                  static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX)),
                                  static_cast<int32_t>(std::min<int64_t>(out_free, INT32_MAX)), s);
   if (r == kAacOutputTooSmall) {
@@ -794,37 +679,46 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   const double t0_in = in->GetTime();
-  s.crc_enabled = 0;
-  s.crc_value = 0xFFFF;
+  s.output_float = float_output_ ? 1 : 0;
   // A LOAS element's later subframes come without further input.
-  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
-  if (stream_format_ != kStreamTypeMpeg4Config && !s.pending_consumed && !adts_.active) {
-    if (const Status st = SkipId3(in); st != StatusOk) {
-      UnlockBlocks();
-      return st;
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, nullptr);
+  if (adts_.active) {
+    // The later blocks of an ADTS frame (or one refused for output space),
+    // unless the caller dropped the frame's bytes or gave other input.
+    const int64_t length = adts_.h.variable.aac_frame_length;
+    if (int64_t{in->GetDataSize()} >= length &&
+        std::memcmp(in->GetDataPointer(), adts_.head, sizeof adts_.head) == 0)
+      return DecodeAdts(in, out, t0_in);
+    adts_ = AdtsProgress{};
+    AacDropPendingOutput(s);
+  }
+  // A unit refused for output space is decoded already.
+  const bool was_pending = s.pending_consumed != 0;
+  InbandUnit unit;
+  if (!was_pending) {
+    s.crc_enabled = 0;
+    s.crc_value = 0xFFFF;
+    if (stream_format_ != kStreamTypeMpeg4Config) {
+      if (const Status st = NextInbandUnit(in, &unit); st != StatusOk) {
+        UnlockBlocks();
+        return st;
+      }
     }
   }
-  int64_t header_bytes = 0;
-  if (header_kind_ == 0) {
-    const Status st = Detect(in, &header_bytes);
-    if (st != StatusOk || header_kind_ == 0) {
-      UnlockBlocks();
-      return st != StatusOk ? st : StatusFailed;
-    }
-  }
-  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in);
+  if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, &unit);
   profile_mask_ = ProfileMaskFor(object_type_);
-  if (object_type_ == 36 && als_) return DecodeAls(in, out, header_bytes, t0_in);
+  if (object_type_ == 36 && als_) return DecodeAls(in, out, 0, t0_in);
   if (object_type_ == 0 || !SupportedAacType(object_type_)) {
+    adts_ = AdtsProgress{};
     UnlockBlocks();
     return StatusFailed;
   }
   if (header_kind_ == kHeaderAdts) return DecodeAdts(in, out, t0_in);
-  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !s.pending_consumed) {
+  if (stream_format_ == kStreamTypeMpeg4Config && in->GetDataSize() == 0 && !was_pending) {
     UnlockBlocks();
     return StatusNotEnoughData;  // no access unit
   }
-  return DecodeUnit(in, out, header_bytes, t0_in);
+  return DecodeUnit(in, out, 0, t0_in);
 }
 
 // The LOAS stream's state, allocated (and locked) when the framing is
@@ -845,12 +739,26 @@ const char* AACDecoder::LatmRefusal() const {
   return latm_refusal_ ? LatmRefusalText(latm_refusal_) : nullptr;
 }
 
+int32_t AACDecoder::PendingSubframes() {
+  if (header_kind_ != kHeaderLoas || LockBlocks() != StatusOk) return 0;
+  const int32_t pending = latm_ ? latm_->payloads.count - latm_->next : 0;
+  UnlockBlocks();
+  return pending > 0 ? pending : 0;
+}
+
 // One subframe of a LOAS stream: the next of the element in hand, or the
-// first of the next element.  Unlocks.
-Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
+// first of the next frame's element (`first`: the frame the framer found in
+// this call).  Unlocks.
+Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in,
+                                const InbandUnit* first) {
   LatmStreamState& l = *latm_;
-  if (l.next >= l.payloads.count) {
-    if (const Status st = LatmNextElement(in); st != StatusOk) {
+  while (l.next >= l.payloads.count) {
+    InbandUnit unit;
+    Status st = first ? StatusOk : NextInbandUnit(in, &unit);
+    if (first) unit = *first;
+    first = nullptr;
+    if (st == StatusOk) st = LatmTakeElement(in, unit.frame_bytes);
+    if (st != StatusOk) {
       l.payloads.count = 0;  // nothing of a refused element is delivered later
       UnlockBlocks();
       return st;
@@ -864,12 +772,13 @@ Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
   profile_mask_ = ProfileMaskFor(object_type_);
   const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
   int32_t r = kAacMalformed;
+  state_->output_float = float_output_ ? 1 : 0;
   if (!l.damaged) {
     const int32_t length = l.payloads.length[l.next];
     int32_t used = 0;
-    r = DecodeRawDataBlock(
-        l.payload + l.payloads.offset[l.next], &used, reinterpret_cast<int16_t*>(outp), length,
-        static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free), *state_);
+    r = DecodeRawDataBlock(l.payload + l.payloads.offset[l.next], &used, outp, length,
+                           static_cast<int32_t>(out_free > INT32_MAX ? INT32_MAX : out_free),
+                           *state_);
     if (r == kAacOutputTooSmall) {
       UnlockBlocks();
       return StatusNotEnoughBuffer;
@@ -885,66 +794,55 @@ Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in) {
   return st;
 }
 
-// Finds the next LOAS frame and takes its AudioMuxElement apart into the
-// stream state; the input stays at the frame's start (the frame is consumed
-// with its first subframe).  Frames before the stream's first
-// StreamMuxConfig and false sync words (whose frame is not followed by
-// another header) are skipped.
-Status AACDecoder::LatmNextElement(MediaData* in) {
+// Takes the AudioMuxElement of the LOAS frame at the input (`frame_bytes`
+// long, found by the framer) apart into the stream state; the input stays
+// at the frame's start (the frame is consumed with its first subframe).
+// A frame before the stream's first StreamMuxConfig is consumed without
+// payloads (the caller goes on to the next).
+Status AACDecoder::LatmTakeElement(MediaData* in, int32_t frame_bytes) {
   LatmStreamState& l = *latm_;
   l.payloads.count = l.next = l.unconsumed = l.damaged = 0;
-  for (;;) {
-    const uint8_t* p = in->GetDataPointer();
-    const int64_t n = in->GetDataSize();
-    int64_t at = 0;
-    while (at < n && !LoasSyncPrefix(p + at, n - at)) ++at;
-    if (at > 0) in->MoveDataPointer(static_cast<int32_t>(at));
-    const uint8_t* f = p + at;
-    const int64_t left = n - at;
-    if (left < kLoasHeaderBytes) return StatusNotEnoughData;
-    const int32_t bytes = LoasFrameBytes(f, left);
-    if (bytes > left) return StatusNotEnoughData;
-    if (bytes == 0 || !LoasSyncPrefix(f + bytes, left - bytes)) {
-      in->MoveDataPointer(1);
-      continue;
-    }
-    bool fresh = false;
-    LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
-    const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes,
-                                             current, l.config[1 - l.current], &fresh, l.payloads,
-                                             l.payload, static_cast<int32_t>(sizeof(l.payload)));
-    if (res == kLatmNoConfig) {  // tuned in between configurations
-      in->MoveDataPointer(bytes);
-      continue;
-    }
-    l.unconsumed = bytes;
-    bool damaged = res != kLatmOk;
-    if (!damaged && fresh) {
-      const Status st = LatmTakeConfig(&damaged);
-      if (st != StatusOk) {
-        if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
-        return st;
-      }
-    }
-    if (damaged && l.have_config) {
-      // Silence for each subframe of the stream's configuration.
-      l.damaged = 1;
-      l.payloads.count = l.config[l.current].num_sub_frames + 1;
-      return StatusOk;
-    }
-    if (!damaged) return StatusOk;
-    // Nothing decodable before the first usable configuration.
+  const uint8_t* f = in->GetDataPointer();
+  const int32_t bytes = frame_bytes;
+  bool fresh = false;
+  LatmMuxConfig* current = l.have_config ? &l.config[l.current] : nullptr;
+  const int32_t res = ParseAudioMuxElement(f + kLoasHeaderBytes, bytes - kLoasHeaderBytes, current,
+                                           l.config[1 - l.current], &fresh, l.payloads, l.payload,
+                                           static_cast<int32_t>(sizeof(l.payload)));
+  if (res == kLatmNoConfig) {  // tuned in between configurations
     in->MoveDataPointer(bytes);
-    l.unconsumed = 0;
-    if (res == kLatmUnsupportedLayout) {
-      latm_refusal_ = l.config[1 - l.current].refusal;
-      return StatusUnsupportedStream;
-    }
-    if (res == kLatmUnsupportedConfig) {
-      object_type_ = l.config[1 - l.current].asc.object_type;
-      return StatusFailed;
+    return StatusOk;
+  }
+  l.unconsumed = bytes;
+  bool damaged = res != kLatmOk;
+  if (!damaged && fresh) {
+    const Status st = LatmTakeConfig(&damaged);
+    if (st != StatusOk) {
+      if (st != StatusAllocFailed) in->MoveDataPointer(bytes);
+      l.unconsumed = 0;
+      return st;
     }
   }
+  if (damaged && l.have_config) {
+    // Silence for each subframe of the stream's configuration.
+    l.damaged = 1;
+    l.payloads.count = l.config[l.current].num_sub_frames + 1;
+    return StatusOk;
+  }
+  if (!damaged) return StatusOk;
+  // Nothing decodable before the first usable configuration.
+  in->MoveDataPointer(bytes);
+  l.unconsumed = 0;
+  l.payloads.count = 0;
+  if (res == kLatmUnsupportedLayout) {
+    latm_refusal_ = l.config[1 - l.current].refusal;
+    return StatusUnsupportedStream;
+  }
+  if (res == kLatmUnsupportedConfig) {
+    object_type_ = l.config[1 - l.current].asc.object_type;
+    return StatusFailed;
+  }
+  return StatusOk;
 }
 
 // A StreamMuxConfig arrived (in config[1 - current]).  Another
@@ -1116,11 +1014,11 @@ void AACDecoder::RefreshInfo() {
   // Room for every block of an ADTS frame of the last layout.
   const int64_t frame_bytes = int64_t{frame_blocks_} * info_.out_channels *
                               (info_.out_sample_rate / std::max(1, s.sample_rate)) *
-                              kAacFrameLength * 2;
+                              kAacFrameLength * AacSampleBytes(s);
   info_.suggested_output_size =
       static_cast<int32_t>(std::clamp<int64_t>(frame_bytes, kAacSuggestedOutput, INT32_MAX));
-  info_.bits_per_sample = 16;
-  info_.is_float = false;
+  info_.bits_per_sample = 8 * AacSampleBytes(s);
+  info_.is_float = s.output_float != 0;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
   info_.ps = s.sbr[0].psSeen != 0;
@@ -1214,6 +1112,11 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
     requested_sbr_rate_mode_ = s.sbr_rate_mode;
   }
   UnlockBlocks();
+  return StatusOk;
+}
+
+Status AACDecoder::SetFloatOutput(bool on) {
+  float_output_ = on;
   return StatusOk;
 }
 

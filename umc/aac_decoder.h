@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "umc/audio_codec.h"
+#include "umc/inband_framer.h"
 #include "umc/stream_detect.h"
 
 struct AACDecState;
@@ -44,6 +45,14 @@ class AACDecoder : public AudioCodec {
   // not, -1 not known (no CRC, not every frame decoded yet, or not ALS).
   int32_t AlsCrcStatus();
 
+  // AAC output as interleaved 32-bit floats (1.0 full scale, unrounded and
+  // unclipped) instead of 16-bit PCM, from the next frame on.  ALS streams
+  // keep their own sample format.
+  Status SetFloatOutput(bool on);
+
+  // Stream fields (AdtsStreamKey) of the last ADTS frame, 0 before one.
+  uint32_t LastAdtsKey() const { return last_adts_key_; }
+
   // Object type of the stream (0 while unknown).
   int32_t ObjectType() const { return object_type_; }
 
@@ -56,6 +65,9 @@ class AACDecoder : public AudioCodec {
   // Why a LOAS stream's multiplex was refused (StatusUnsupportedStream), or
   // null.
   const char* LatmRefusal() const;
+  // Subframes of the LOAS frame in hand that are still to come: the next
+  // GetFrame calls deliver them without consuming input.
+  int32_t PendingSubframes();
 
  private:
   struct StreamInfo {
@@ -80,8 +92,15 @@ class AACDecoder : public AudioCodec {
   Status AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size);
   Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
   Status DecodeAls(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
-  Status Detect(MediaData* in, int64_t* header_bytes);
-  Status AdtsFrameStep(MediaData* in);
+  // Where the next access unit of an in-band LOAS stream lies (ADTS frames
+  // become the frame in progress).
+  struct InbandUnit {
+    int32_t frame_bytes = -1;  // the whole LOAS frame; -1: the rest of the input
+  };
+  Status NextInbandUnit(MediaData* in, InbandUnit* unit);
+  Status TakeStreamHeader(const uint8_t* p, int64_t bytes);
+  Status StartAdts(const AdtsFixedHeader& h);
+  void BeginAdtsFrame(const uint8_t* p, const AdtsFrameHeader& h);
   Status DecodeAdts(MediaData* in, MediaData* out, double t0_in);
   Status DecodeUnit(MediaData* in, MediaData* out, int64_t header_bytes, double t0_in);
   void HoldBlock(const uint8_t* frame, uint8_t* scratch);
@@ -94,11 +113,10 @@ class AACDecoder : public AudioCodec {
   Status EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double t0_in, int64_t out_free,
                       int64_t consume);
   Status AllocateLatm();
-  Status GetLatmFrame(MediaData* in, MediaData* out, double t0_in);
-  Status LatmNextElement(MediaData* in);
+  Status GetLatmFrame(MediaData* in, MediaData* out, double t0_in, const InbandUnit* first);
+  Status LatmTakeElement(MediaData* in, int32_t frame_bytes);
   Status LatmTakeConfig(bool* damaged);
   Status LatmStartStream(const AudioSpecificConfig& asc);
-  Status SkipId3(MediaData* in);
   void RefreshInfo();
   Status Map(int32_t r) const;
 
@@ -136,7 +154,8 @@ class AACDecoder : public AudioCodec {
   int32_t frame_blocks_ = 1;  // blocks of the last ADTS frame found
   double time_ = 0.0;
   int32_t sbr_seen_ = 0;
-  uint32_t adts_sync_ = 0;
+  InbandFramer framer_;
+  uint32_t last_adts_key_ = 0;
   MemId main_mem_id_ = 0;
   MemId extra_mem_id_ = 0;
   void* extra_ = nullptr;
@@ -151,6 +170,7 @@ class AACDecoder : public AudioCodec {
   int32_t object_type_ = 0;
   int32_t profile_mask_ = 0;
   int32_t als_restore_original_ = 0;
+  bool float_output_ = false;
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
   // LOAS streams: configuration, payloads and subframe position, in a third
   // block (no pointers inside: it may move freely between locks).

@@ -27,6 +27,76 @@ void ReadElementList(BitReader& r, int32_t count, int32_t* is_cpe, int32_t* tags
   }
 }
 
+// MSB-first writer over a fixed buffer; `overflow` once a bit did not fit.
+struct BitWriter {
+  uint8_t* out;
+  int32_t max;
+  int64_t bits = 0;
+  bool overflow = false;
+  void Put(uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      const int64_t byte = bits >> 3;
+      if (byte >= max) {
+        overflow = true;
+        return;
+      }
+      if ((bits & 7) == 0) out[byte] = 0;
+      out[byte] |= static_cast<uint8_t>(((value >> i) & 1) << (7 - (bits & 7)));
+      ++bits;
+    }
+  }
+  void Align() {
+    while (bits & 7) Put(0, 1);
+  }
+};
+
+void WriteElementList(BitWriter& w, int32_t count, const int32_t* is_cpe, const int32_t* tags) {
+  for (int32_t i = 0; i < count; ++i) {
+    w.Put(static_cast<uint32_t>(is_cpe[i]), 1);
+    w.Put(static_cast<uint32_t>(tags[i]), 4);
+  }
+}
+
+// program_config_element(); its byte_alignment() counts from the start of
+// the writer's buffer (the configuration's first bit).
+void WriteProgramConfig(BitWriter& w, const ProgramConfig& p) {
+  auto put = [&w](int32_t v, int n) { w.Put(static_cast<uint32_t>(v), n); };
+  put(p.element_instance_tag, 4);
+  put(p.object_type, 2);
+  put(p.sampling_frequency_index, 4);
+  put(p.num_front_channel_elements, 4);
+  put(p.num_side_channel_elements, 4);
+  put(p.num_back_channel_elements, 4);
+  put(p.num_lfe_channel_elements, 2);
+  put(p.num_assoc_data_elements, 3);
+  put(p.num_valid_cc_elements, 4);
+  put(p.mono_mixdown_present, 1);
+  if (p.mono_mixdown_present) put(p.mono_mixdown_element_number, 4);
+  put(p.stereo_mixdown_present, 1);
+  if (p.stereo_mixdown_present) put(p.stereo_mixdown_element_number, 4);
+  put(p.matrix_mixdown_idx_present, 1);
+  if (p.matrix_mixdown_idx_present) {
+    put(p.matrix_mixdown_idx, 2);
+    put(p.pseudo_surround_enable, 1);
+  }
+  WriteElementList(w, p.num_front_channel_elements, p.front_element_is_cpe,
+                   p.front_element_tag_select);
+  WriteElementList(w, p.num_side_channel_elements, p.side_element_is_cpe,
+                   p.side_element_tag_select);
+  WriteElementList(w, p.num_back_channel_elements, p.back_element_is_cpe,
+                   p.back_element_tag_select);
+  for (int32_t i = 0; i < p.num_lfe_channel_elements; ++i) put(p.lfe_element_tag_select[i], 4);
+  for (int32_t i = 0; i < p.num_assoc_data_elements; ++i)
+    put(p.assoc_data_element_tag_select[i], 4);
+  for (int32_t i = 0; i < p.num_valid_cc_elements; ++i) {
+    put(p.cc_element_is_ind_sw[i], 1);
+    put(p.valid_cc_element_tag_select[i], 4);
+  }
+  w.Align();
+  put(p.comment_field_bytes, 8);
+  for (int32_t i = 0; i < p.comment_field_bytes; ++i) put(p.comment_field_data[i], 8);
+}
+
 // Audio object types ISO/IEC 14496-3 defines (1.5.1.1, Table 1.17) besides
 // those parsed here; 0, 10, 11, 18 and 31 and above 46 are reserved.
 bool DefinedObjectType(int32_t aot) {
@@ -34,6 +104,23 @@ bool DefinedObjectType(int32_t aot) {
 }
 
 }  // namespace
+
+int32_t WriteAudioSpecificConfig(int32_t object_type, int32_t sampling_frequency_index,
+                                 int32_t channel_configuration, const ProgramConfig* pce,
+                                 uint8_t* out, int32_t max) {
+  if (!out || object_type < 1 || object_type > 30 || sampling_frequency_index < 0 ||
+      sampling_frequency_index > 12 || channel_configuration < 0 || channel_configuration > 7 ||
+      (channel_configuration == 0 && !pce))
+    return 0;
+  BitWriter w{out, max};
+  w.Put(static_cast<uint32_t>(object_type), 5);
+  w.Put(static_cast<uint32_t>(sampling_frequency_index), 4);
+  w.Put(static_cast<uint32_t>(channel_configuration), 4);
+  w.Put(0, 3);  // frameLengthFlag, dependsOnCoreCoder, extensionFlag
+  if (channel_configuration == 0) WriteProgramConfig(w, *pce);
+  w.Align();
+  return w.overflow ? 0 : static_cast<int32_t>(w.bits >> 3);
+}
 
 int32_t SamplingFrequencyIndexForRate(int32_t rate) {
   for (int32_t i = 0; i < 12; ++i) {

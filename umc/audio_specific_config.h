@@ -71,6 +71,14 @@ struct AudioSpecificConfig {
   GASpecificConfig ga;
 };
 
+// Writes an AudioSpecificConfig of a GA object type (1..30) at a table
+// rate (index 0..12): frame length 1024, no core coder, no extension, and
+// the program config element when `channel_configuration` is 0.  Returns the
+// bytes written, or 0 when they do not fit in `max`.
+int32_t WriteAudioSpecificConfig(int32_t object_type, int32_t sampling_frequency_index,
+                                 int32_t channel_configuration, const ProgramConfig* pce,
+                                 uint8_t* out, int32_t max);
+
 // Sampling rates of the indices 0..12.
 extern const int32_t kSamplingFrequencies[13];
 

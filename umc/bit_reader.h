@@ -62,23 +62,37 @@ inline uint32_t BitReaderRead(BitReader& r, int n) {
   return v;
 }
 
-inline uint32_t BitReaderRead1(BitReader& r) { return BitReaderRead(r, 1); }
+inline uint32_t BitReaderRead1(BitReader& r) {
+  return BitReaderRead(r, 1);
+}
 
 inline void BitReaderSkip(BitReader& r, int64_t n) {
   if (n > 0) r.pos += n;
 }
 
-inline void BitReaderByteAlign(BitReader& r) { r.pos = (r.pos + 7) & ~int64_t{7}; }
+inline void BitReaderByteAlign(BitReader& r) {
+  r.pos = (r.pos + 7) & ~int64_t{7};
+}
 
-inline int64_t BitReaderBitsConsumed(const BitReader& r) { return r.pos; }
+inline int64_t BitReaderBitsConsumed(const BitReader& r) {
+  return r.pos;
+}
 
 // Bits left before the end of the data (negative after an overrun).
-inline int64_t BitReaderBitsLeft(const BitReader& r) { return int64_t{r.size} * 8 - r.pos; }
+inline int64_t BitReaderBitsLeft(const BitReader& r) {
+  return int64_t{r.size} * 8 - r.pos;
+}
 
-inline bool BitReaderOverrun(const BitReader& r) { return r.pos > int64_t{r.size} * 8; }
+inline bool BitReaderOverrun(const BitReader& r) {
+  return r.pos > int64_t{r.size} * 8;
+}
 
-inline void BitReaderSave(BitReader& r) { r.saved = r.pos; }
-inline void BitReaderRestore(BitReader& r) { r.pos = r.saved; }
+inline void BitReaderSave(BitReader& r) {
+  r.saved = r.pos;
+}
+inline void BitReaderRestore(BitReader& r) {
+  r.pos = r.saved;
+}
 inline void BitReaderCopy(const BitReader& src, BitReader& dst) {
   dst.data = src.data;
   dst.size = src.size;
@@ -87,11 +101,15 @@ inline void BitReaderCopy(const BitReader& src, BitReader& dst) {
 
 // Moves to an absolute bit position (used after primitives that advance a
 // byte pointer and bit offset of their own).
-inline void BitReaderSetPosition(BitReader& r, int64_t bit_pos) { r.pos = bit_pos < 0 ? 0 : bit_pos; }
+inline void BitReaderSetPosition(BitReader& r, int64_t bit_pos) {
+  r.pos = bit_pos < 0 ? 0 : bit_pos;
+}
 
 // ---- CRC-16, polynomial 0x8005, MSB first, initial value 0xFFFF ----------
 
-inline uint16_t Crc16Init() { return 0xFFFF; }
+inline uint16_t Crc16Init() {
+  return 0xFFFF;
+}
 
 // Feeds nbits stream bits starting at bit position bit_pos of data[0, size)
 // (zero bits past the end).

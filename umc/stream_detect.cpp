@@ -10,54 +10,46 @@ int32_t Rd(BitReader& r, int n) {
 }
 }  // namespace
 
-int ReadAdtsFixedHeader(AdtsFixedHeader& h, BitReader& r) {
-  h.syncword = Rd(r, 12);
-  if (h.syncword != 0xFFF) return 1;
-  h.id = Rd(r, 1);
-  h.layer = Rd(r, 2);
-  h.protection_absent = Rd(r, 1);
-  h.profile = Rd(r, 2);
-  h.sampling_frequency_index = Rd(r, 4);
-  h.private_bit = Rd(r, 1);
-  h.channel_configuration = Rd(r, 3);
-  h.original_copy = Rd(r, 1);
-  h.home = Rd(r, 1);
-  return 0;
-}
-
-int ReadAdtsVariableHeader(AdtsVariableHeader& h, BitReader& r) {
-  h.copyright_identification_bit = Rd(r, 1);
-  h.copyright_identification_start = Rd(r, 1);
-  h.aac_frame_length = Rd(r, 13);
-  h.adts_buffer_fullness = Rd(r, 11);
-  h.number_of_raw_data_blocks_in_frame = Rd(r, 2);
-  return 0;
-}
-
-AdtsHeaderResult ReadAdtsFrameHeader(const uint8_t* p, int32_t n, AdtsFrameHeader& h) {
-  BitReader r;
-  BitReaderInit(r, p, n);
-  if (n < 7 || ReadAdtsFixedHeader(h.fixed, r) != 0)
-    return n < 7 ? kAdtsNeedBytes : kAdtsNoSyncword;
-  ReadAdtsVariableHeader(h.variable, r);
-  const int32_t extra = h.variable.number_of_raw_data_blocks_in_frame;
-  const bool crc = h.fixed.protection_absent == 0;
+// The fields straight from the bytes: every frame goes through here, and a
+// bit reader per field costs more than the rest of the frame step.
+AdtsHeaderResult ReadAdtsFrameHeader(const uint8_t* p, int64_t n, AdtsFrameHeader& h) {
+  if (n < 7) return kAdtsNeedBytes;
+  if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || ((p[2] >> 2) & 15) > 12) return kAdtsNoSyncword;
+  AdtsFixedHeader& f = h.fixed;
+  f.syncword = 0xFFF;
+  f.id = (p[1] >> 3) & 1;
+  f.layer = (p[1] >> 1) & 3;
+  f.protection_absent = p[1] & 1;
+  f.profile = p[2] >> 6;
+  f.sampling_frequency_index = (p[2] >> 2) & 15;
+  f.private_bit = (p[2] >> 1) & 1;
+  f.channel_configuration = ((p[2] & 1) << 2) | (p[3] >> 6);
+  f.original_copy = (p[3] >> 5) & 1;
+  f.home = (p[3] >> 4) & 1;
+  AdtsVariableHeader& v = h.variable;
+  v.copyright_identification_bit = (p[3] >> 3) & 1;
+  v.copyright_identification_start = (p[3] >> 2) & 1;
+  v.aac_frame_length = ((p[3] & 3) << 11) | (p[4] << 3) | (p[5] >> 5);
+  v.adts_buffer_fullness = ((p[5] & 0x1F) << 6) | (p[6] >> 2);
+  v.number_of_raw_data_blocks_in_frame = p[6] & 3;
+  const int32_t extra = v.number_of_raw_data_blocks_in_frame;
+  const bool crc = f.protection_absent == 0;
   h.blocks = extra + 1;
   // Several blocks: a position per later block and the header's CRC word,
   // then a CRC word after every block; one block: the CRC word only.
   h.header_bytes = 7 + (crc ? 2 + 2 * extra : 0);
   const int32_t per_block = 1 + (crc && extra > 0 ? 2 : 0);  // a block holds ID_END at least
-  if (h.variable.aac_frame_length < h.header_bytes + h.blocks * per_block) return kAdtsBadLength;
+  if (v.aac_frame_length < h.header_bytes + h.blocks * per_block) return kAdtsBadLength;
   if (n < h.header_bytes) return kAdtsNeedBytes;
   h.crc_check = -1;
   h.raw_data_block_position[0] = h.header_bytes;
   for (int32_t i = 1; i < 4; ++i) {
-    h.raw_data_block_position[i] = crc && i <= extra ? Rd(r, 16) : 0;
+    h.raw_data_block_position[i] = crc && i <= extra ? (p[5 + 2 * i] << 8) | p[6 + 2 * i] : 0;
   }
   h.header_crc = Crc16Init();
   if (crc) {
-    h.crc_check = Rd(r, 16);
-    Crc16UpdateBits(p, n, 0, 56 + 16 * extra, &h.header_crc);
+    h.crc_check = (p[7 + 2 * extra] << 8) | p[8 + 2 * extra];
+    Crc16UpdateBits(p, h.header_bytes, 0, 56 + 16 * extra, &h.header_crc);
   }
   return kAdtsHeaderOk;
 }

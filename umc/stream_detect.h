@@ -63,19 +63,17 @@ struct AdtsFrameHeader {
 
 enum AdtsHeaderResult : int {
   kAdtsHeaderOk = 0,
-  kAdtsNoSyncword = 1,
-  kAdtsBadLength = 2,  // aac_frame_length cannot hold the header and its blocks
-  kAdtsNeedBytes = 3,  // the error check lies beyond the n bytes given
+  kAdtsNoSyncword = 1,  // no header of a frame that can exist
+  kAdtsBadLength = 2,   // aac_frame_length cannot hold the header and its blocks
+  kAdtsNeedBytes = 3,   // the error check lies beyond the n bytes given
 };
 
-// Reads the frame header at `p` (n bytes available, at least 7).  The
-// length check needs only the 7 fixed bytes; positions and CRC words need
-// the whole error check.
-AdtsHeaderResult ReadAdtsFrameHeader(const uint8_t* p, int32_t n, AdtsFrameHeader& h);
-
-// 0, or 1 when the first 12 bits are not the syncword.
-int ReadAdtsFixedHeader(AdtsFixedHeader& h, BitReader& r);
-int ReadAdtsVariableHeader(AdtsVariableHeader& h, BitReader& r);
+// Reads the frame header at `p` (n bytes available): the one reader of
+// ADTS headers.  kAdtsNoSyncword also for a layer other than 0 or a reserved
+// sampling frequency index (no frame can have them).  The length check
+// needs only the 7 fixed bytes (the fixed and variable fields are filled
+// from then on); positions and CRC words need the whole error check.
+AdtsHeaderResult ReadAdtsFrameHeader(const uint8_t* p, int64_t n, AdtsFrameHeader& h);
 // Object type from ID and profile; 0 for MPEG-2 profile 3 (refused).
 int32_t AdtsObjectType(const AdtsFixedHeader& h);
 // The 24-bit pattern later headers must match under kAdtsSyncMask.

@@ -5,6 +5,7 @@
 
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
+#include "umc/decode_loop.h"
 
 namespace vxtest {
 
@@ -30,13 +31,10 @@ std::vector<int> WavOrder(UMC::AACDecoder& dec) {
   return map;
 }
 
-}  // namespace
-
-namespace {
-
-void Record(UMC::AACDecoder& dec, UMC::Status st, const UMC::MediaData& out, const uint8_t* buf,
-            StreamDecode* d) {
-  ++(st == UMC::StatusOk ? d->ok_frames : d->bad_frames);
+// One frame the decode loop gave.
+void Record(UMC::DecodeLoop& loop, const UMC::DecodeLoop::Frame& f, StreamDecode* d) {
+  ++(f.status == UMC::StatusOk ? d->ok_frames : d->bad_frames);
+  UMC::AACDecoder& dec = *loop.Decoder();
   UMC::AudioCodecParams info;
   if (dec.GetInfo(&info) == UMC::StatusOk) {
     d->channels = info.out.channels;
@@ -45,8 +43,31 @@ void Record(UMC::AACDecoder& dec, UMC::Status st, const UMC::MediaData& out, con
     d->sbr = (info.profile & 0x100) != 0;
   }
   d->wav_order = WavOrder(dec);
-  const auto* p = reinterpret_cast<const int16_t*>(buf);
-  d->pcm.insert(d->pcm.end(), p, p + out.GetDataSize() / 2);
+  const auto* p = reinterpret_cast<const int16_t*>(f.pcm);
+  d->pcm.insert(d->pcm.end(), p, p + f.bytes / 2);
+}
+
+// Frames of the loaded input until it needs more (false: the decoder failed).
+bool DecodeLoaded(UMC::DecodeLoop& loop, StreamDecode* d) {
+  for (int guard = 0; guard < 1000000; ++guard) {
+    UMC::DecodeLoop::Frame f;
+    const UMC::DecodeLoop::Event e = loop.Next(&f);
+    if (e == UMC::DecodeLoop::Event::kNeedData) return true;
+    if (e == UMC::DecodeLoop::Event::kFailed) {
+      d->other = loop.FailureStatus();
+      return false;
+    }
+    if (e == UMC::DecodeLoop::Event::kFrame) Record(loop, f, d);
+  }
+  return true;
+}
+
+UMC::DecodeLoop::Settings SettingsFor(const DecodeOptions& options) {
+  UMC::DecodeLoop::Settings settings;
+  settings.sbr_mode = options.sbr_mode;
+  settings.sbr_rate_mode = options.sbr_rate_mode;
+  settings.ps_mode = options.ps_mode;
+  return settings;
 }
 
 }  // namespace
@@ -56,34 +77,12 @@ StreamDecode DecodeAccessUnits(const std::vector<uint8_t>& config,
                                const DecodeOptions& options) {
   dspStaticInit();
   StreamDecode d;
-  std::vector<uint8_t> asc(config);
-  asc.resize(asc.size() + 4, 0);  // the element pads its codec data
-  UMC::MediaData cfg;
-  cfg.SetBufferPointer(asc.data(), static_cast<uint32_t>(asc.size()));
-  cfg.SetDataSize(static_cast<uint32_t>(config.size()));
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeMpeg4Config;
-  params.data = &cfg;
-  params.sbr_mode = options.sbr_mode;
-  params.sbr_rate_mode = options.sbr_rate_mode;
-  params.ps_mode = options.ps_mode;
-  d.other = dec.Init(&params);
+  UMC::DecodeLoop loop;
+  d.other = loop.Open(SettingsFor(options), config.data(), static_cast<uint32_t>(config.size()));
   if (d.other != UMC::StatusOk) return d;
-  std::vector<uint8_t> buf(1 << 16);
   for (const std::vector<uint8_t>& unit : units) {
-    std::vector<uint8_t> au(unit);
-    au.resize(au.size() + 16, 0);
-    UMC::MediaData in, out;
-    in.SetBufferPointer(au.data(), static_cast<uint32_t>(au.size()));
-    in.SetDataSize(static_cast<uint32_t>(unit.size()));
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      d.other = st;
-      break;
-    }
-    Record(dec, st, out, buf.data(), &d);
+    loop.Load(unit.data(), unit.size(), true);
+    if (!DecodeLoaded(loop, &d)) break;
   }
   return d;
 }
@@ -91,34 +90,10 @@ StreamDecode DecodeAccessUnits(const std::vector<uint8_t>& config,
 StreamDecode DecodeStream(std::vector<uint8_t> bytes, const DecodeOptions& options) {
   dspStaticInit();
   StreamDecode d;
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);  // readers may look a little past the data
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  params.sbr_mode = options.sbr_mode;
-  params.sbr_rate_mode = options.sbr_rate_mode;
-  params.ps_mode = options.ps_mode;
-  d.other = dec.Init(&params);
-  if (d.other != UMC::StatusOk) return d;
-  UMC::MediaData in, out;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  std::vector<uint8_t> buf(1 << 16);
-  for (int guard = 0; guard < 1000000; ++guard) {
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st == UMC::StatusNotEnoughBuffer && buf.size() < (16u << 20)) {
-      buf.resize(buf.size() * 2);
-      continue;
-    }
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      d.other = st;
-      break;
-    }
-    Record(dec, st, out, buf.data(), &d);
-  }
+  UMC::DecodeLoop loop;
+  loop.Open(SettingsFor(options));
+  loop.Load(bytes.data(), bytes.size(), true);
+  DecodeLoaded(loop, &d);
   return d;
 }
 

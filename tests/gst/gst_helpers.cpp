@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "umc/inband_framer.h"
+
 namespace vxgst {
 
 void EnsureGst() {
@@ -283,9 +285,11 @@ Output RunPipeline(const std::string& description) {
 std::vector<std::pair<size_t, size_t>> AdtsFrames(const std::vector<uint8_t>& s) {
   std::vector<std::pair<size_t, size_t>> frames;
   size_t i = 0;
-  while (i + 7 <= s.size() && s[i] == 0xFF && (s[i + 1] & 0xF0) == 0xF0) {
-    const size_t n = ((s[i + 3] & 3u) << 11) | (s[i + 4] << 3) | (s[i + 5] >> 5);
-    if (n < 7 || i + n > s.size()) break;
+  UMC::AdtsFrameHeader h;
+  while (UMC::ReadAdtsFrameHeader(s.data() + i, static_cast<int64_t>(s.size() - i), h) ==
+         UMC::kAdtsHeaderOk) {
+    const size_t n = static_cast<size_t>(h.variable.aac_frame_length);
+    if (i + n > s.size()) break;
     frames.emplace_back(i, n);
     i += n;
   }
@@ -293,6 +297,11 @@ std::vector<std::pair<size_t, size_t>> AdtsFrames(const std::vector<uint8_t>& s)
 }
 
 std::string CheckContinuity(const Output& out, GstClockTime first) {
+  // Offsets are sample positions in the stream: they start at the first
+  // time stamp's sample.
+  const uint64_t first_sample =
+      out.rate > 0 ? gst_util_uint64_scale_round(first, static_cast<guint64>(out.rate), GST_SECOND)
+                   : 0;
   uint64_t samples = 0;
   for (size_t i = 0; i < out.pts.size(); ++i) {
     char msg[200];
@@ -304,20 +313,21 @@ std::string CheckContinuity(const Output& out, GstClockTime first) {
       return msg;
     }
     if (out.rate > 0 &&
-        out.pts[i] !=
-            first + gst_util_uint64_scale(samples, GST_SECOND, static_cast<guint64>(out.rate))) {
+        out.pts[i] != first + gst_util_uint64_scale_round(samples, GST_SECOND,
+                                                          static_cast<guint64>(out.rate))) {
       std::snprintf(msg, sizeof msg, "buffer %zu: pts does not follow the sample count", i);
       return msg;
     }
-    if (out.offset[i] != samples) {
+    if (out.offset[i] != first_sample + samples) {
       std::snprintf(msg, sizeof msg,
                     "buffer %zu: offset %" G_GUINT64_FORMAT " expected %" G_GUINT64_FORMAT, i,
-                    out.offset[i], samples);
+                    out.offset[i], first_sample + samples);
       return msg;
     }
     const size_t bpf = out.Frames() ? out.pcm.size() / out.Frames() : 1;
     samples += out.sizes[i] / bpf;
-    if (out.offset_end[i] != samples) return "offset_end does not match the buffer size";
+    if (out.offset_end[i] != first_sample + samples)
+      return "offset_end does not match the buffer size";
   }
   return "";
 }

@@ -72,8 +72,10 @@ GstElement* PlaybinWithAppsink(const std::string& path);
 // Offsets of the ADTS frames of a stream.
 std::vector<std::pair<size_t, size_t>> AdtsFrames(const std::vector<uint8_t>& stream);
 
-// Time stamps start at `first` and follow each other without gaps;
-// offsets count samples.  Returns an explanation of the first violation.
+// Time stamps start at `first` and follow each other without gaps, each the
+// (rounded) time of the samples before it; offsets count samples from the
+// sample position of `first`.  Returns an explanation of the first
+// violation.
 std::string CheckContinuity(const Output& out, GstClockTime first);
 
 // Parsed caps of a harness or pad.

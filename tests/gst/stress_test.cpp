@@ -416,7 +416,8 @@ void ExpectSamplesAtTheirTimes(const vxgst::Output& out, const vxgst::Output& st
 TEST_F(Stress, QueriesWithoutAParser) {
   REQUIRE_DECODER();
   const Bytes cbr = PaddedAdts(ShuffledAdts(Clip("lc_44k_st_128.aac"), 430, 7), 420);
-  const GstClockTime frame = gst_util_uint64_scale(1024, GST_SECOND, 44100);
+  // Durations are the rounded times of the samples.
+  const GstClockTime frame = gst_util_uint64_scale_round(1024, GST_SECOND, 44100);
   const struct {
     std::string path;
     GstClockTime duration;
@@ -533,8 +534,11 @@ TEST_F(Stress, SeeksDuringPlayback) {
       for (size_t i = 1; i < run.after.pts.size(); ++i)
         ASSERT_EQ(run.after.pts[i], run.after.pts[i - 1] + run.after.duration[i - 1]) << i;
       // Parsers stamp their first frame with a rounded time: the end is
-      // within a microsecond of the exact one.
-      const GstClockTime end = gst_util_uint64_scale(430 * 1024, GST_SECOND, 44100);
+      // within a microsecond of the exact one, or of the segment's end
+      // (the MP4 track's duration, in milliseconds) where it is earlier:
+      // output is clipped to the segment.
+      const GstClockTime end = std::min<GstClockTime>(
+          gst_util_uint64_scale(430 * 1024, GST_SECOND, 44100), run.segment.stop);
       EXPECT_NEAR(static_cast<double>(run.after.pts.back() + run.after.duration.back()),
                   static_cast<double>(end), 1000.0);
       ExpectSamplesAtTheirTimes(run.after, straight, 1);
@@ -883,8 +887,9 @@ std::vector<Message> TakeMessages(GstBus* bus) {
 
 // Runs `source` ! vxaacdec name=dec ! fakesink to EOS or error; returns the
 // decoder's messages and the samples it pushed.
-std::vector<Message> RunForMessages(const std::string& source, vxgst::Output* out = nullptr) {
-  GstElement* p = vxgst::LaunchWithAppsink(source + " ! vxaacdec name=dec");
+std::vector<Message> RunForMessages(const std::string& source, vxgst::Output* out = nullptr,
+                                    const std::string& properties = "") {
+  GstElement* p = vxgst::LaunchWithAppsink(source + " ! vxaacdec name=dec" + properties);
   if (!p) return {};
   GstElement* sink = gst_bin_get_by_name(GST_BIN(p), "vxsink");
   GstBus* bus = gst_element_get_bus(p);
@@ -1072,13 +1077,20 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   EXPECT_EQ(Count(m, kWarning, "The stream ends inside a frame"), 1) << Describe(m);
   EXPECT_EQ(m.size(), 1u) << Describe(m);
 
-  // Damaged frames and an ADTS CRC mismatch: silence in their place.
+  // Damaged frames and an ADTS CRC mismatch: silence in their place,
+  // counted against max-errors: nothing on the bus by default, an ERROR with
+  // the frame's text once more frames in a row are damaged than it allows.
   Bytes damaged = clip;
   const auto frames = vxgst::AdtsFrames(clip);
   for (size_t f : {10, 20}) damaged[frames[f].first + 7] ^= 0xFF;
-  m = RunForMessages("filesrc location=" + Quoted(TempFile(damaged, ".aac")));
-  EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 2) << Describe(m);
-  EXPECT_EQ(m.size(), 2u) << Describe(m);
+  const std::string damaged_file = TempFile(damaged, ".aac");
+  vxgst::Output silenced;
+  m = RunForMessages("filesrc location=" + Quoted(damaged_file), &silenced);
+  EXPECT_TRUE(m.empty()) << Describe(m);
+  EXPECT_EQ(silenced.pts.size(), frames.size());
+  m = RunForMessages("filesrc location=" + Quoted(damaged_file), nullptr, " max-errors=0");
+  EXPECT_EQ(Count(m, kError, "Damaged frame replaced by silence"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
   // A frame length that cannot hold the header: the frame is skipped, the
   // rest decoded.  One beyond the frame's block (a damaged length field)
   // costs nothing: the next header is sought where the block ends.
@@ -1090,11 +1102,14 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
     b[at + 5] = static_cast<uint8_t>((b[at + 5] & 0x1F) | ((len & 7) << 5));
     return TempFile(b, ".aac");
   };
+  const std::string short_file = with_length(5);
   vxgst::Output skipped, whole, clean;
-  m = RunForMessages("filesrc location=" + Quoted(with_length(5)), &skipped);
-  EXPECT_EQ(Count(m, kWarning, "Damaged frame skipped"), 1) << Describe(m);
-  EXPECT_EQ(m.size(), 1u) << Describe(m);
+  m = RunForMessages("filesrc location=" + Quoted(short_file), &skipped);
+  EXPECT_TRUE(m.empty()) << Describe(m);
   EXPECT_EQ(skipped.pts.size(), frames.size() - 1);
+  m = RunForMessages("filesrc location=" + Quoted(short_file), nullptr, " max-errors=0");
+  EXPECT_EQ(Count(m, kError, "Damaged frame skipped"), 1) << Describe(m);
+  EXPECT_EQ(m.size(), 1u) << Describe(m);
   m = RunForMessages("filesrc location=" + Quoted(with_length(2000)), &whole);
   EXPECT_EQ(m.size(), 0u) << Describe(m);
   RunForMessages("filesrc location=" + Quoted(TempFile(clip, ".aac")), &clean);
@@ -1102,8 +1117,8 @@ TEST_F(Stress, BadInputMessagesAreTheDocumentedOnes) {
   EXPECT_TRUE(whole.pcm == clean.pcm);
   Bytes crc = Clip("lc_44k_st_crc.aac");
   crc[vxgst::AdtsFrames(crc)[5].first + 9 + 2] ^= 0x10;
-  m = RunForMessages("filesrc location=" + Quoted(TempFile(crc, ".aac")));
-  EXPECT_EQ(Count(m, kWarning, "Damaged frame replaced by silence"), 1) << Describe(m);
+  m = RunForMessages("filesrc location=" + Quoted(TempFile(crc, ".aac")), nullptr, " max-errors=0");
+  EXPECT_EQ(Count(m, kError, "Damaged frame replaced by silence"), 1) << Describe(m);
   EXPECT_EQ(m.size(), 1u) << Describe(m);
 
   // ALS CRC mismatch: the stored CRC word (after the stored file header).

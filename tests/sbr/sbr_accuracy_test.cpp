@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/compare.h"
+#include "common/stream_decode.h"
 #include "common/wav.h"
 #include "umc/aac_decoder.h"
 
@@ -30,36 +31,17 @@ struct Decoded {
 };
 
 Decoded Decode(std::vector<uint8_t> bytes, int sbr_rate_mode, int sbr_mode = 18) {
+  vxtest::DecodeOptions options;
+  options.sbr_rate_mode = sbr_rate_mode;
+  options.sbr_mode = sbr_mode;
+  const vxtest::StreamDecode s = vxtest::DecodeStream(std::move(bytes), options);
+  EXPECT_EQ(s.other, UMC::StatusOk);
   Decoded d;
-  const size_t size = bytes.size();
-  bytes.resize(size + 16, 0);
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  params.sbr_rate_mode = sbr_rate_mode;
-  params.sbr_mode = sbr_mode;
-  EXPECT_EQ(dec.Init(&params), UMC::StatusOk);
-  UMC::MediaData in, out;
-  in.SetBufferPointer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  in.SetDataSize(static_cast<uint32_t>(size));
-  std::vector<uint8_t> buf(1 << 16);
-  for (int guard = 0; guard < 100000; ++guard) {
-    out.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      ADD_FAILURE() << "status " << st;
-      break;
-    }
-    d.errors += st == UMC::StatusInvalidStream;
-    UMC::AudioCodecParams info;
-    EXPECT_EQ(dec.GetInfo(&info), UMC::StatusOk);
-    d.channels = info.out.channels;
-    d.rate = info.out.sample_frequency;
-    d.sbr = (info.profile & 0x100) != 0;
-    const auto* p = reinterpret_cast<const int16_t*>(buf.data());
-    d.pcm.insert(d.pcm.end(), p, p + out.GetDataSize() / 2);
-  }
+  d.pcm = s.pcm;
+  d.channels = s.channels;
+  d.rate = s.rate;
+  d.errors = s.bad_frames;
+  d.sbr = s.sbr;
   return d;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -127,6 +128,34 @@ TEST(VxaacDecode, ElementaryStreamsAndContainersGiveTheSamePcm) {
   ASSERT_TRUE(cmp.ok) << cmp.error;
   EXPECT_LT(cmp.rms_lsb, 1.0) << vxtest::FormatResult(cmp);
   for (const std::string& f : {adts, adif, m4a}) std::remove(f.c_str());
+}
+
+// An MP4 edit list: the WAV holds exactly the edit's samples (FFmpeg's
+// 28096 for this file), and a damaged frame in a container is an error.
+TEST(VxaacDecode, ContainersKeepTheirEditListAndReportDamage) {
+  REQUIRE_DECODER();
+  const std::string wav = Temp("gapless.wav");
+  const ToolRun r = Exec("--info \"" + Data("gapless_2624.m4a") + "\" -o " + wav);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(ReadWavOrFail(wav).Frames(), 28096u);
+  // A bit of the 20th access unit flipped inside the MP4.
+  Bytes m4a = ReadBytes(Data("lc_44k_st_128.m4a"));
+  const Bytes adts = ReadBytes(Data("lc_44k_st_128.aac"));
+  const size_t frame20 = 20 * 15701 / 43;  // well inside the 20th raw data block
+  const Bytes probe(adts.begin() + static_cast<long>(frame20),
+                    adts.begin() + static_cast<long>(frame20 + 16));
+  const auto at = std::search(m4a.begin(), m4a.end(), probe.begin(), probe.end());
+  ASSERT_NE(at, m4a.end());
+  for (int i = 0; i < 8; ++i) at[i] ^= 0x5A;
+  const std::string damaged = Temp("damaged.m4a");
+  FILE* f = std::fopen(damaged.c_str(), "wb");
+  std::fwrite(m4a.data(), 1, m4a.size(), f);
+  std::fclose(f);
+  const ToolRun d = Exec("--info " + damaged + " -o " + wav);
+  EXPECT_EQ(d.status, 1) << d.out;
+  EXPECT_EQ(ReadWavOrFail(wav).Frames(), 44032u);
+  std::remove(damaged.c_str());
+  std::remove(wav.c_str());
 }
 
 // MP4 with 960-sample frames: the frameLengthFlag reaches the decoder

@@ -12,6 +12,7 @@
 #include "common/counting_allocator.h"
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
+#include "umc/decode_loop.h"
 
 namespace {
 
@@ -28,33 +29,30 @@ struct Decoded {
   int errors = 0;
 };
 
-// Feeds an in-band stream in pieces of `chunk` bytes: the bytes the decoder
-// leaves stay in front of the next piece, like the element's adapter.
+// Feeds an in-band stream in pieces of `chunk` bytes through the decode
+// loop: the bytes it leaves stay in front of the next piece, like the
+// element's adapter.
 Decoded FeedInBand(const Bytes& stream, size_t chunk) {
   dspStaticInit();
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
+  UMC::DecodeLoop loop;
   Decoded run;
-  if (dec.Init(&params) != UMC::StatusOk) return run;
-  Bytes pending, out_buf(1 << 16);
+  if (loop.Open(UMC::DecodeLoop::Settings{}) != UMC::StatusOk) return run;
+  Bytes pending;
   size_t fed = 0;
   for (int guard = 0; guard < 1000000; ++guard) {
-    Bytes buf = pending;
-    buf.resize(buf.size() + 16, 0);
-    UMC::MediaData in, out;
-    in.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    in.SetDataSize(static_cast<uint32_t>(pending.size()));
-    out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
-    const UMC::Status st = pending.empty() ? UMC::StatusNotEnoughData : dec.GetFrame(&in, &out);
-    pending.erase(pending.begin(), pending.end() - in.GetDataSize());
-    if (st == UMC::StatusOk || st == UMC::StatusInvalidStream) {
-      run.errors += st != UMC::StatusOk;
+    const bool at_end = fed == stream.size();
+    loop.Load(pending.data(), pending.size(), at_end);
+    UMC::DecodeLoop::Frame f;
+    UMC::DecodeLoop::Event e;
+    while ((e = loop.Next(&f)) == UMC::DecodeLoop::Event::kFrame ||
+           e == UMC::DecodeLoop::Event::kNewStream) {
+      if (e == UMC::DecodeLoop::Event::kNewStream) continue;
+      run.errors += f.status != UMC::StatusOk;
       ++run.frames;
-      run.pcm.insert(run.pcm.end(), out_buf.begin(), out_buf.begin() + out.GetDataSize());
-      continue;
+      run.pcm.insert(run.pcm.end(), f.pcm, f.pcm + f.bytes);
     }
-    if (st != UMC::StatusNotEnoughData || fed == stream.size()) break;
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(loop.Consumed()));
+    if (e == UMC::DecodeLoop::Event::kFailed || at_end) break;
     const size_t n = std::min(chunk, stream.size() - fed);
     pending.insert(pending.end(), stream.begin() + static_cast<long>(fed),
                    stream.begin() + static_cast<long>(fed + n));

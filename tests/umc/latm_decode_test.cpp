@@ -14,6 +14,7 @@
 #include "common/stream_decode.h"
 #include "dsp/dsp_core.h"
 #include "umc/aac_decoder.h"
+#include "umc/decode_loop.h"
 #include "umc/latm.h"
 
 namespace {
@@ -38,58 +39,52 @@ struct Decoded {
   int object_type = 0;
 };
 
-// Feeds `stream` in pieces of `chunk` bytes (the bytes the decoder leaves
-// stay in front of the next piece) into an output buffer that starts at
-// `out_size` bytes and doubles whenever the decoder asks for more.
+// Feeds `stream` in pieces of `chunk` bytes through the decode loop (the
+// bytes the decoder leaves stay in front of the next piece), whose output
+// area starts at `out_size` bytes and grows whenever the decoder asks for
+// more.
 Decoded Decode(const Bytes& stream, vxtest::DecodeOptions o = {}, size_t chunk = 1 << 20,
-               size_t out_size = 1 << 16) {
+               uint32_t out_size = 1 << 16) {
+  using Event = UMC::DecodeLoop::Event;
   dspStaticInit();
-  UMC::AACDecoder dec;
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  params.sbr_rate_mode = o.sbr_rate_mode;
-  params.ps_mode = o.ps_mode;
+  UMC::DecodeLoop loop;
+  UMC::DecodeLoop::Settings settings;
+  settings.sbr_rate_mode = o.sbr_rate_mode;
+  settings.ps_mode = o.ps_mode;
+  settings.initial_output_bytes = out_size;
   Decoded run;
-  if (dec.Init(&params) != UMC::StatusOk) return run;
-  Bytes pending, out_buf(out_size);
+  if (loop.Open(settings) != UMC::StatusOk) return run;
+  Bytes pending;
   size_t fed = 0;
-  for (int guard = 0; guard < 100000; ++guard) {
-    Bytes buf = pending;
-    buf.resize(buf.size() + 16, 0);
-    UMC::MediaData in, out;
-    in.SetBufferPointer(buf.data(), static_cast<uint32_t>(buf.size()));
-    in.SetDataSize(static_cast<uint32_t>(pending.size()));
-    out.SetBufferPointer(out_buf.data(), static_cast<uint32_t>(out_buf.size()));
-    const UMC::Status st = dec.GetFrame(&in, &out);
-    pending.erase(pending.begin(), pending.end() - in.GetDataSize());
-    if (st == UMC::StatusNotEnoughBuffer) {
-      out_buf.resize(out_buf.size() * 2);
-      continue;
-    }
-    if (st == UMC::StatusOk || st == UMC::StatusInvalidStream) {
-      UMC::AudioCodecParams info;
-      dec.GetInfo(&info);
-      Frame f;
-      f.channels = info.out.channels;
-      f.rate = info.out.sample_frequency;
-      f.ok = st == UMC::StatusOk;
-      const auto* p = reinterpret_cast<const int16_t*>(out_buf.data());
-      f.pcm.assign(p, p + out.GetDataSize() / 2);
-      run.frames.push_back(f);
-      continue;
-    }
-    if (st != UMC::StatusNotEnoughData) {
-      run.end = st;
-      break;
-    }
-    if (fed == stream.size()) break;
+  for (;;) {
     const size_t n = std::min(chunk, stream.size() - fed);
     pending.insert(pending.end(), stream.begin() + static_cast<long>(fed),
                    stream.begin() + static_cast<long>(fed + n));
     fed += n;
+    if (loop.Load(pending.data(), pending.size(), fed == stream.size()) != UMC::StatusOk) break;
+    UMC::DecodeLoop::Frame out;
+    Event e;
+    while ((e = loop.Next(&out)) == Event::kFrame || e == Event::kNewStream) {
+      if (e != Event::kFrame) continue;
+      UMC::AudioCodecParams info;
+      loop.Decoder()->GetInfo(&info);
+      Frame f;
+      f.channels = info.out.channels;
+      f.rate = info.out.sample_frequency;
+      f.ok = out.status == UMC::StatusOk;
+      const auto* p = reinterpret_cast<const int16_t*>(out.pcm);
+      f.pcm.assign(p, p + out.bytes / 2);
+      run.frames.push_back(f);
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(loop.Consumed()));
+    if (e == Event::kFailed) {
+      run.end = loop.FailureStatus();
+      break;
+    }
+    if (fed == stream.size()) break;
   }
-  run.refusal = dec.LatmRefusal() ? dec.LatmRefusal() : "";
-  run.object_type = dec.ObjectType();
+  run.refusal = loop.LatmRefusal() ? loop.LatmRefusal() : "";
+  run.object_type = loop.ObjectType();
   return run;
 }
 

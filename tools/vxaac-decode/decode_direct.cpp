@@ -9,37 +9,13 @@
 #include "gst/channel_layout.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_codec.h"
-#include "umc/latm.h"
+#include "umc/decode_loop.h"
 #include "umc/media_data.h"
 
 namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr size_t kPadding = 16;  // zero bytes after the input for the bit readers
-constexpr size_t kMaxStalled = 64 * 1024;
-constexpr uint32_t kMaxOutput = 256u << 20;  // the largest ALS frame (kAlsMaxStateBytes)
-constexpr uint32_t kMaxInput = 16u << 20;
 constexpr int kObjectTypeAls = 36;
-
-std::unique_ptr<UMC::AudioCodec> NewDecoder(const DecoderSettings& s, std::string* error) {
-  std::unique_ptr<UMC::AudioCodec> dec(new (std::nothrow) UMC::AACDecoder());
-  if (!dec) {
-    *error = "out of memory";
-    return nullptr;
-  }
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeInBand;
-  params.sbr_mode = s.sbr_mode;
-  params.sbr_rate_mode = s.sbr_rate_mode;
-  params.ps_mode = s.ps_mode;
-  params.als_restore_original = s.restore_original ? 1 : 0;
-  const UMC::Status st = dec->Init(&params);
-  if (st != UMC::StatusOk) {
-    *error = "decoder initialisation failed (status " + std::to_string(st) + ")";
-    return nullptr;
-  }
-  return dec;
-}
 
 // Output layout of the decoder: format, and the channel permutation into
 // WAV order.
@@ -84,58 +60,39 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   return true;
 }
 
-size_t NextSyncCandidate(const uint8_t* p, size_t n) {
-  for (size_t i = 1; i + 1 < n; ++i)
-    if (p[i] == 0xFF && (p[i + 1] & 0xF0) == 0xF0) return i;
-  return n > 0 ? n - 1 : 0;
-}
-
 class DirectDecoder {
  public:
   DirectDecoder(const DecoderSettings& s, PcmWriter* w, DecodeReport* r)
-      : settings_(s), writer_(w), report_(r) {}
+      : settings_(s), writer_(w), report_(r) {
+    UMC::DecodeLoop::Settings ls;
+    ls.sbr_mode = s.sbr_mode;
+    ls.sbr_rate_mode = s.sbr_rate_mode;
+    ls.ps_mode = s.ps_mode;
+    ls.als_restore_original = s.restore_original;
+    loop_.Open(ls);
+  }
 
-  // Decodes what `pending` holds; returns the bytes consumed.
-  size_t Pass(uint8_t* data, size_t n, bool at_end);
+  // Decodes what `data` holds; returns the bytes consumed.
+  size_t Pass(const uint8_t* data, size_t n, bool at_end);
   bool Failed() const { return !report_->fatal.empty(); }
-  uint32_t MinInput() const { return min_input_; }
-  void UpdateMinInput();
+  uint32_t MinInput() const { return loop_.MinInput(); }
   // After the last pass: the ALS CRC verdict.
   void Finish();
 
  private:
-  bool Open();
-  void Output(uint32_t bytes);
-  void Restart();
+  void Output(const UMC::DecodeLoop::Frame& frame);
 
   const DecoderSettings& settings_;
   PcmWriter* writer_;
   DecodeReport* report_;
-  std::unique_ptr<UMC::AudioCodec> dec_;
-  std::vector<uint8_t> out_;
-  uint32_t min_input_ = 0;
-  uint64_t frames_since_open_ = 0;
+  UMC::DecodeLoop loop_;
+  std::vector<uint8_t> pcm_;
   Layout layout_;
   bool described_ = false;
 };
 
-bool DirectDecoder::Open() {
-  std::string error;
-  dec_ = NewDecoder(settings_, &error);
-  if (!dec_) {
-    report_->fatal = error;
-    return false;
-  }
-  UMC::AudioCodecParams sizes;
-  dec_->GetInfo(&sizes);
-  // Sizes derived from stream headers are bounded before they are used.
-  const size_t suggested = std::min<size_t>(std::max(0, sizes.suggested_output_size), kMaxOutput);
-  out_.resize(std::max<size_t>({out_.size(), 32768, suggested}));
-  return true;
-}
-
 void DirectDecoder::Finish() {
-  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec_.get());
+  UMC::AACDecoder* aac = loop_.Decoder();
   if (!aac || aac->ObjectType() != kObjectTypeAls) return;
   report_->crc = aac->AlsCrcStatus();
   if (report_->crc == 0) {
@@ -144,24 +101,9 @@ void DirectDecoder::Finish() {
   }
 }
 
-void DirectDecoder::Restart() {
-  ++report_->errors;
-  dec_.reset();
-  min_input_ = 0;
-}
-
-// Input the decoder wants per frame: known once the stream is recognised.
-void DirectDecoder::UpdateMinInput() {
-  UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec_.get());
-  if (!aac || aac->ObjectType() != kObjectTypeAls) return;
-  UMC::BaseCodecParams sizes;
-  aac->GetInfo(&sizes);
-  min_input_ = std::min<uint32_t>(std::max(0, sizes.suggested_input_size), kMaxInput);
-}
-
-void DirectDecoder::Output(uint32_t bytes) {
+void DirectDecoder::Output(const UMC::DecodeLoop::Frame& frame) {
   Layout now;
-  if (DescribeOutput(dec_.get(), &now, report_)) {
+  if (DescribeOutput(loop_.Decoder(), &now, report_)) {
     layout_ = now;
     described_ = true;
   } else if (!described_) {
@@ -170,7 +112,7 @@ void DirectDecoder::Output(uint32_t bytes) {
   const PcmFormat& f = layout_.format;
   const int bps = f.bits / 8;
   const size_t frame_bytes = static_cast<size_t>(f.channels * bps);
-  const size_t samples = bytes / frame_bytes;
+  const size_t samples = frame.bytes / frame_bytes;
   ++report_->frames;
   report_->samples += samples;
   if (!writer_->IsOpen()) return;
@@ -178,7 +120,7 @@ void DirectDecoder::Output(uint32_t bytes) {
     // The original file's bytes as they come, header and trailer included.
     if (!writer_->HasFormat() && !writer_->SetFormat(f)) {
       report_->fatal = writer_->Error();
-    } else if (!writer_->Write(out_.data(), bytes)) {
+    } else if (!writer_->Write(frame.pcm, frame.bytes)) {
       report_->fatal = writer_->Error();
     }
     return;
@@ -192,70 +134,39 @@ void DirectDecoder::Output(uint32_t bytes) {
     FormatRefused(writer_->Format(), f, report_);  // a new stream of another format
     return;
   }
-  if (layout_.reorder)
-    ReorderChannels(out_.data(), samples * frame_bytes, f.channels, bps, layout_.map);
-  if (!writer_->Write(out_.data(), samples * frame_bytes)) report_->fatal = writer_->Error();
+  pcm_.assign(frame.pcm, frame.pcm + samples * frame_bytes);
+  if (layout_.reorder) ReorderChannels(pcm_.data(), pcm_.size(), f.channels, bps, layout_.map);
+  if (!writer_->Write(pcm_.data(), pcm_.size())) report_->fatal = writer_->Error();
 }
 
-size_t DirectDecoder::Pass(uint8_t* data, size_t n, bool at_end) {
-  if (!dec_) {
-    if (!at_end && n < min_input_) return 0;
-    if (!Open()) return n;
-    frames_since_open_ = 0;
+size_t DirectDecoder::Pass(const uint8_t* data, size_t n, bool at_end) {
+  if (loop_.Load(data, n, at_end) != UMC::StatusOk) {
+    report_->fatal = "out of memory";
+    return n;
   }
-  if (!at_end && n < min_input_) return 0;
-  UMC::MediaData in, out;
-  in.SetBufferPointer(data, static_cast<uint32_t>(n + kPadding));
-  in.SetDataSize(static_cast<uint32_t>(n));
-  uint64_t frames_before = report_->frames;
   for (;;) {
-    // ALS frames carry no length: decode only with a whole frame's worth of
-    // input in hand, unless the file has ended.
-    if (!at_end && in.GetDataSize() < min_input_) break;
-    const uint32_t before = in.GetDataSize();
-    out.SetBufferPointer(out_.data(), static_cast<uint32_t>(out_.size()));
-    const UMC::Status st = dec_->GetFrame(&in, &out);
-    const uint32_t consumed = before - in.GetDataSize();
-    if (st == UMC::StatusNotEnoughBuffer) {
-      if (out_.size() >= kMaxOutput) {
-        Restart();
+    UMC::DecodeLoop::Frame frame;
+    switch (loop_.Next(&frame)) {
+      case UMC::DecodeLoop::Event::kNeedData:
+        return loop_.Consumed();
+      case UMC::DecodeLoop::Event::kNewStream:
+        continue;
+      case UMC::DecodeLoop::Event::kFailed:
+        // The decoder is re-created for the next input; the rest of this one
+        // is dropped.  Nothing of a stream of an unsupported kind decodes.
+        ++report_->errors;
+        if (loop_.Fatal())
+          report_->fatal = "cannot decode this stream (audio object type " +
+                           std::to_string(loop_.ObjectType()) + ", status " +
+                           std::to_string(loop_.FailureStatus()) + ")";
         return n;
-      }
-      out_.resize(out_.size() * 2);
-      continue;
+      case UMC::DecodeLoop::Event::kFrame:
+        if (frame.status != UMC::StatusOk) ++report_->errors;
+        if (frame.bytes > 0) Output(frame);
+        if (Failed()) return n;
+        continue;
     }
-    if (st == UMC::StatusNotEnoughData) break;
-    if (st != UMC::StatusOk && st != UMC::StatusInvalidStream) {
-      Restart();
-      return n;  // the rest of this input is dropped
-    }
-    const uint32_t produced = out.GetDataSize();
-    UpdateMinInput();
-    if (produced > 0 && !at_end && frames_since_open_ == 0 && before < min_input_) {
-      // The stream was recognised as ALS in this call and its first frame
-      // decoded from less than a frame's input: start again with more.
-      dec_.reset();
-      return 0;
-    }
-    if (st == UMC::StatusInvalidStream) ++report_->errors;
-    if (produced == 0 && consumed == 0) {
-      Restart();
-      return n;
-    }
-    if (produced > 0) {
-      ++frames_since_open_;
-      Output(produced);
-    }
-    if (Failed()) return n;
   }
-  size_t used = n - in.GetDataSize();
-  const size_t left = n - used;
-  if (report_->frames == frames_before &&
-      left > std::max<size_t>(kMaxStalled, 2 * size_t{min_input_})) {
-    ++report_->errors;
-    used += NextSyncCandidate(data + used, left);
-  }
-  return used;
 }
 
 }  // namespace
@@ -305,25 +216,18 @@ void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* re
 }
 
 InputKind DetectInput(const uint8_t* p, size_t n) {
-  size_t at = 0;
-  // ID3v2: "ID3", version, revision, flags, four 7-bit size bytes.
-  if (n >= 10 && p[0] == 'I' && p[1] == 'D' && p[2] == '3' && p[3] != 0xFF && p[4] != 0xFF &&
-      ((p[6] | p[7] | p[8] | p[9]) & 0x80) == 0) {
-    at = (((size_t{p[6]} * 128 + p[7]) * 128 + p[8]) * 128 + p[9]) + 10 + ((p[5] & 0x10) ? 10 : 0);
+  switch (UMC::PeekInbandFormat(p, static_cast<int64_t>(n), nullptr)) {
+    case UMC::InbandFormat::kAdts:
+      return InputKind::kAdts;
+    case UMC::InbandFormat::kAdif:
+      return InputKind::kAdif;
+    case UMC::InbandFormat::kAls:
+      return InputKind::kAls;
+    case UMC::InbandFormat::kLoas:
+      return InputKind::kLoas;
+    default:
+      return InputKind::kOther;
   }
-  if (at + 4 > n) return InputKind::kOther;
-  p += at;
-  if (std::memcmp(p, "ADIF", 4) == 0) return InputKind::kAdif;
-  if (std::memcmp(p, "ALS", 4) == 0) return InputKind::kAls;
-  // ADTS: sync word, layer 0.
-  if (p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) return InputKind::kAdts;
-  // LOAS: sync word and a length whose end, when in hand, is the next
-  // frame's sync word.
-  const int64_t left = static_cast<int64_t>(n - at);
-  const int32_t loas = UMC::LoasFrameBytes(p, left);
-  if (loas > 0 && UMC::LoasSyncPrefix(p + loas, loas < left ? left - loas : 0))
-    return InputKind::kLoas;
-  return InputKind::kOther;
 }
 
 const char* InputKindName(InputKind kind) {
@@ -346,14 +250,13 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
   DirectDecoder decoder(settings, writer, report);
   std::vector<uint8_t> buf(prefix);
   size_t n = prefix.size();  // pending bytes at the front of buf
-  buf.resize(n + kPadding);
   uint64_t read_total = n;
   bool eof = false;
   bool need_more = true;  // the last pass consumed nothing
   while (!decoder.Failed()) {
     const size_t want = std::max<size_t>(kReadChunk, decoder.MinInput());
     if (!eof && (need_more || n < want)) {
-      if (buf.size() < n + kReadChunk + kPadding) buf.resize(n + kReadChunk + kPadding);
+      if (buf.size() < n + kReadChunk) buf.resize(n + kReadChunk);
       const size_t got = std::fread(buf.data() + n, 1, kReadChunk, in);
       if (got == 0) eof = true;
       n += got;
@@ -361,7 +264,6 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
       need_more = false;
       if (!eof && n < want) continue;
     }
-    std::memset(buf.data() + n, 0, kPadding);
     const size_t used = decoder.Pass(buf.data(), n, eof);
     std::memmove(buf.data(), buf.data() + used, n - used);
     n -= used;

@@ -211,6 +211,11 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
     report->sbr = report->sbr || (profile & 0x100) != 0;
     report->ps = report->ps || (profile & 0x200) != 0;
     GstBuffer* buf = gst_sample_get_buffer(sample);
+    // After the first buffer a discontinuity means damaged or lost frames
+    // (the decoder counts damaged frames against max-errors instead of
+    // posting a warning for each).
+    if (report->frames > 0 && GST_BUFFER_FLAG_IS_SET(buf, GST_BUFFER_FLAG_DISCONT))
+      ++report->errors;
     GstMapInfo map;
     if (gst_buffer_map(buf, &map, GST_MAP_READ)) {
       ++report->frames;
