@@ -25,13 +25,16 @@ void SwitchLayout(PsSynthesisState& st, int32_t layout) {
   st.layoutPrev = layout;
 }
 
-// Both channels the mono signal; the hybrid history still moves on so that
-// the first frame with parameters filters continuous input.
+// Both channels the mono signal.  The hybrid history takes the frame's last
+// six slots, as the analysis would have kept them (slots..slots+5 are the
+// next frame's look-ahead), so the first frame with parameters filters
+// continuous input.
 void CopyMono(PsSynthesisState& st, float* const* left, float* const* right, int32_t top) {
+  const int32_t first = st.slots - kPsLookAhead;
   for (int32_t b = 0; b < kPsSplitBands; ++b) {
     for (int32_t n = 0; n < kPsLookAhead; ++n) {
-      st.hybridHistory[b][n][0] = left[st.slots + n][2 * b];
-      st.hybridHistory[b][n][1] = left[st.slots + n][2 * b + 1];
+      st.hybridHistory[b][n][0] = left[first + n][2 * b];
+      st.hybridHistory[b][n][1] = left[first + n][2 * b + 1];
     }
   }
   for (int32_t n = 0; n < st.slots; ++n) {

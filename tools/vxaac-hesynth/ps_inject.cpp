@@ -9,7 +9,10 @@
 //                  [--no-dt] [--no-mode-changes] [--no-disable] [--no-empty]
 //                  [--unknown-ext] [--no-low-phases] [--no-phase-gaps]
 //                  [--no-phase-layout-switches]
-//                  [--phase-percent N] [--dump]
+//                  [--phase-percent N] [--ps-from N] [--dump]
+//
+// --ps-from N: frames before N keep their SBR data but carry no ps_data()
+// (bs_extended_data 0), so parametric stereo starts in frame N.
 //
 // Every frame must be: one raw_data_block without CRC, a fill element with
 // the SBR data of the SCE followed only by fill elements and ID_END, the
@@ -134,7 +137,7 @@ int Usage() {
                "       [--no-34] [--coarse] [--no-mix2] [--no-ipdopd] [--fixed-class] [--no-dt]\n"
                "       [--no-mode-changes] [--no-disable] [--no-empty] [--unknown-ext]\n"
                "       [--no-low-phases] [--no-phase-gaps] [--no-phase-layout-switches]\n"
-               "       [--phase-percent N] [--dump]\n");
+               "       [--phase-percent N] [--ps-from N] [--dump]\n");
   return 2;
 }
 
@@ -143,7 +146,7 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   uint32_t seed = 1;
-  int max_frames = 1 << 30, header_every = 8;
+  int max_frames = 1 << 30, header_every = 8, ps_from = 0;
   hesynth::PsWriterOptions o;
   bool dump = false;
   for (int i = 3; i < argc; ++i) {
@@ -153,6 +156,8 @@ int main(int argc, char** argv) {
       seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (a == "--frames" && has_value) {
       max_frames = std::atoi(argv[++i]);
+    } else if (a == "--ps-from" && has_value) {
+      ps_from = std::atoi(argv[++i]);
     } else if (a == "--header-every" && has_value) {
       header_every = std::atoi(argv[++i]);
     } else if (a == "--no-34") {
@@ -278,14 +283,22 @@ int main(int argc, char** argv) {
     const hesynth::PsWriter writer_before = writer;
     vxtest::BitWriter ext;
     int64_t payload_bits = 0, count = 0;
-    for (int attempt = 0;; ++attempt) {
+    int64_t copy_end = size_field;  // the SBR payload bits kept
+    if (frame < ps_from) {
+      // No ps_data(): bs_extended_data 0 in place of the flag.
+      copy_end = size_field - 1;
+      ext.Put(0, 1);
+      payload_bits = (copy_end - f.payload) + 1;
+      count = (payload_bits + 7) / 8;
+    }
+    for (int attempt = 0; frame >= ps_from; ++attempt) {
       if (attempt == 100) {
         std::fprintf(stderr, "frame %d: fill element too long\n", frame);
         return 1;
       }
       writer = writer_before;
       vxtest::BitWriter psw;
-      writer.Write(psw, rng, frame % header_every == 0);
+      writer.Write(psw, rng, (frame - ps_from) % header_every == 0);
       const int64_t ext_bits = 2 + psw.bits();
       const int64_t ext_bytes = (ext_bits + 7) / 8;
       ext = vxtest::BitWriter();
@@ -311,7 +324,7 @@ int main(int argc, char** argv) {
     } else {
       w.Put(15, 4).Put(static_cast<uint32_t>(count - 14), 8);
     }
-    Copy(w, raw, f.payload, size_field);
+    Copy(w, raw, f.payload, copy_end);
     w.Append(ext);
     for (int64_t i = payload_bits; i < count * 8; ++i) w.Put(0, 1);
     Copy(w, raw, f.end, tail);  // later fill elements
