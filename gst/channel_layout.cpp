@@ -1,6 +1,7 @@
 #include "gst/channel_layout.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -105,4 +106,46 @@ uint32_t VxWavChannelMask(int channels, const P* positions) {
     mask |= 1u << (bit - kWavBits);
   }
   return mask;
+}
+
+void VxReorderMap(int channels, const GstAudioChannelPosition* from,
+                  const GstAudioChannelPosition* to, int* map) {
+  for (int c = 0; c < channels; ++c) {
+    map[c] = static_cast<int>(std::find(from, from + channels, to[c]) - from);
+    if (map[c] >= channels) map[c] = c;
+  }
+}
+
+namespace {
+
+// One sample size at a time, so the copies compile to plain moves; a frame
+// goes through a local copy, so src may equal dst.
+template <int kBytes>
+void CopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels, const int* map) {
+  const size_t frame = static_cast<size_t>(channels) * kBytes;
+  uint8_t tmp[8 * 4];
+  for (size_t pos = 0; pos + frame <= bytes; pos += frame) {
+    std::memcpy(tmp, src + pos, frame);
+    for (int c = 0; c < channels; ++c)
+      std::memcpy(dst + pos + c * kBytes, tmp + map[c] * kBytes, kBytes);
+  }
+}
+
+}  // namespace
+
+void VxCopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels,
+                     int bytes_per_sample, const int* map) {
+  if (channels < 1 || channels > 8) return;
+  switch (bytes_per_sample) {
+    case 1:
+      return CopyReordered<1>(src, dst, bytes, channels, map);
+    case 2:
+      return CopyReordered<2>(src, dst, bytes, channels, map);
+    case 3:
+      return CopyReordered<3>(src, dst, bytes, channels, map);
+    case 4:
+      return CopyReordered<4>(src, dst, bytes, channels, map);
+    default:
+      return;
+  }
 }

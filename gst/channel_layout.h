@@ -24,6 +24,17 @@ bool VxDecoderChannelPositions(int channels, const int8_t* speakers, int speaker
 void VxCanonicalOrder(int channels, const GstAudioChannelPosition* from,
                       GstAudioChannelPosition* to);
 
+// For each canonical position to[c], the decoder channel that carries it.
+void VxReorderMap(int channels, const GstAudioChannelPosition* from,
+                  const GstAudioChannelPosition* to, int* map);
+
+// Copies the whole sample frames of `bytes` interleaved bytes from `src` to
+// `dst` (which may be `src`), output channel c taking input channel map[c];
+// 1 to 8 channels of 1 to 4 bytes.  One pass instead of a copy and a
+// reorder.
+void VxCopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels,
+                     int bytes_per_sample, const int* map);
+
 // WAVE_FORMAT_EXTENSIBLE speaker mask of a set of positions (0 when a
 // position has no WAV speaker bit).
 uint32_t VxWavChannelMask(int channels, const GstAudioChannelPosition* positions);

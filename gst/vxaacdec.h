@@ -34,6 +34,7 @@ struct VxAACDecOutput {
   gboolean reorder;  // decoder order differs from GStreamer's canonical order
   GstAudioChannelPosition from[8];
   GstAudioChannelPosition to[8];
+  int map[8];  // decoder channel of each output channel (when reordering)
 };
 
 struct VxAACDec {

@@ -287,6 +287,7 @@ GstFlowReturn UpdateFormat(VxAACDec* dec, const UMC::AudioCodecParams& info, gsi
   std::copy(from, from + 8, o.from);
   std::copy(to, to + 8, o.to);
   o.reorder = positioned && !std::equal(from, from + channels, to);
+  if (o.reorder) VxReorderMap(channels, from, to, o.map);
   dec->frame_bytes = frame_bytes;
   // An in-band frame is decoded once all of it is in hand: one frame of
   // latency for a live source.
@@ -375,8 +376,18 @@ GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint6
     GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
     return GST_FLOW_ERROR;
   }
-  gst_buffer_fill(buf, 0, frame.pcm, bytes);
-  if (o.reorder) gst_audio_buffer_reorder_channels(buf, o.format, o.channels, o.from, o.to);
+  if (o.reorder) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
+      gst_buffer_unref(buf);
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot map an output buffer"));
+      return GST_FLOW_ERROR;
+    }
+    VxCopyReordered(frame.pcm, map.data, bytes, o.channels, o.bytes_per_frame / o.channels, o.map);
+    gst_buffer_unmap(buf, &map);
+  } else {
+    gst_buffer_fill(buf, 0, frame.pcm, bytes);
+  }
   if (dec->stamp_next) {
     // After a restart the frame carries its own time; those that follow
     // count samples from it.

@@ -59,8 +59,3 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
 // Counts the samples of a format the output cannot take (the stream
 // changed its channels or rate) as errors, with a note on the first.
 void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report);
-
-// Permutes interleaved samples of `channels` channels of `bytes_per_sample`
-// bytes: output channel c takes input channel map[c].
-void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,
-                     const int* map);

@@ -51,10 +51,8 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   if (VxDecoderChannelPositions(f.channels, speakers, speaker_count, from)) {
     VxCanonicalOrder(f.channels, from, to);
     f.channel_mask = VxWavChannelMask(f.channels, to);
-    for (int c = 0; c < f.channels; ++c) {
-      layout->map[c] = static_cast<int>(std::find(from, from + f.channels, to[c]) - from);
-      layout->reorder |= layout->map[c] != c;
-    }
+    VxReorderMap(f.channels, from, to, layout->map);
+    for (int c = 0; c < f.channels; ++c) layout->reorder |= layout->map[c] != c;
   }
   report->out = f;
   return true;
@@ -134,9 +132,14 @@ void DirectDecoder::Output(const UMC::DecodeLoop::Frame& frame) {
     FormatRefused(writer_->Format(), f, report_);  // a new stream of another format
     return;
   }
-  pcm_.assign(frame.pcm, frame.pcm + samples * frame_bytes);
-  if (layout_.reorder) ReorderChannels(pcm_.data(), pcm_.size(), f.channels, bps, layout_.map);
-  if (!writer_->Write(pcm_.data(), pcm_.size())) report_->fatal = writer_->Error();
+  const size_t bytes = samples * frame_bytes;
+  const uint8_t* out = frame.pcm;
+  if (layout_.reorder) {
+    pcm_.resize(bytes);
+    VxCopyReordered(frame.pcm, pcm_.data(), bytes, f.channels, bps, layout_.map);
+    out = pcm_.data();
+  }
+  if (!writer_->Write(out, bytes)) report_->fatal = writer_->Error();
 }
 
 size_t DirectDecoder::Pass(const uint8_t* data, size_t n, bool at_end) {
@@ -170,41 +173,6 @@ size_t DirectDecoder::Pass(const uint8_t* data, size_t n, bool at_end) {
 }
 
 }  // namespace
-
-namespace {
-
-// One sample size at a time, so the copies compile to plain moves.
-template <int kBytes>
-void Reorder(uint8_t* data, size_t bytes, int channels, const int* map) {
-  const size_t frame = static_cast<size_t>(channels) * kBytes;
-  uint8_t tmp[8 * 4];
-  for (size_t pos = 0; pos + frame <= bytes; pos += frame) {
-    uint8_t* p = data + pos;
-    for (size_t i = 0; i < frame; ++i) tmp[i] = p[i];
-    for (int c = 0; c < channels; ++c) {
-      for (int b = 0; b < kBytes; ++b) p[c * kBytes + b] = tmp[map[c] * kBytes + b];
-    }
-  }
-}
-
-}  // namespace
-
-void ReorderChannels(uint8_t* data, size_t bytes, int channels, int bytes_per_sample,
-                     const int* map) {
-  if (channels < 1 || channels > 8) return;
-  switch (bytes_per_sample) {
-    case 1:
-      return Reorder<1>(data, bytes, channels, map);
-    case 2:
-      return Reorder<2>(data, bytes, channels, map);
-    case 3:
-      return Reorder<3>(data, bytes, channels, map);
-    case 4:
-      return Reorder<4>(data, bytes, channels, map);
-    default:
-      return;
-  }
-}
 
 void FormatRefused(const PcmFormat& kept, const PcmFormat& now, DecodeReport* report) {
   ++report->errors;
