@@ -9,6 +9,7 @@
 
 #include <gst/audio/audio.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // Positions of `channels` output channels in decoder order, from the
