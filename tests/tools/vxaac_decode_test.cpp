@@ -201,6 +201,7 @@ TEST(VxaacDecode, LoasFilesAndLatmInTransportStreams) {
   r = Exec("--info \"" + dir + "/latm/lc_44k_st_ms_latm.ts\" -o " + ts);
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("audio/mpeg, loas"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("object type:  2 (AAC LC)"), std::string::npos) << r.out;
   const vxtest::Wav a = ReadWavOrFail(adts), b = ReadWavOrFail(loas), c = ReadWavOrFail(ts);
   EXPECT_GT(a.Frames(), 0u);
   EXPECT_TRUE(a.ints == b.ints);

@@ -84,7 +84,8 @@ gboolean ContinueWithParser(GstElement*, GstPad*, GstCaps* caps, gpointer) {
   if (!v || !G_VALUE_HOLDS(v, GST_TYPE_BUFFER) || !gst_value_get_buffer(v)) return TRUE;
   guint8 head[2] = {0, 0};
   if (gst_buffer_extract(gst_value_get_buffer(v), 0, head, 2) < 2) return TRUE;
-  const int aot = (head[0] >> 3) == 31 ? 32 + (((head[0] & 7) << 3) | (head[1] >> 5)) : head[0] >> 3;
+  const int aot =
+      (head[0] >> 3) == 31 ? 32 + (((head[0] & 7) << 3) | (head[1] >> 5)) : head[0] >> 3;
   return aot != 36;
 }
 
@@ -210,6 +211,8 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
     const gint profile = vx_aac_dec_stream_profile(dec);
     report->sbr = report->sbr || (profile & 0x100) != 0;
     report->ps = report->ps || (profile & 0x200) != 0;
+    // Caps without codec data (LOAS, ADTS) do not name the object type.
+    if (report->object_type == 0) report->object_type = profile & 0xFF;
     GstBuffer* buf = gst_sample_get_buffer(sample);
     // After the first buffer a discontinuity means damaged or lost frames
     // (the decoder counts damaged frames against max-errors instead of
