@@ -96,9 +96,11 @@ row() {
   shift 2
   last_cpu=-
   last_rss=-
-  # Exit status 1 (decoded with errors) still times a whole decode.
+  # Exit status 1 (decoded with errors) still times a whole decode; a
+  # pipeline that cannot link may hang after its error (gst-launch waits in
+  # preroll), hence the time limit.
   local rc=0
-  timeout 600 "$@" >/dev/null 2>&1 || rc=$?
+  timeout 120 "$@" >/dev/null 2>&1 || rc=$?
   if [ "$rc" -gt 1 ]; then
     printf '  %-34s %8s\n' "$label" "failed"
     return
