@@ -59,8 +59,11 @@ struct SbrChannel {
   // Envelope adjustment history.
   float EOrig[kSbrMaxEnvelopes][64];
   float QOrig[2][kSbrMaxNoise];
-  float GTemp[5][64];
-  float QTemp[5][64];
+  // Gain and noise level history of the smoothing: rows of interleaved
+  // pairs (subband m at 2m and 2m + 1), a ring whose oldest row is tempHead.
+  float GTemp[5][128];
+  float QTemp[5][128];
+  int32_t tempHead;
   int32_t sineFlagsPrev[64];
   int32_t indexNoisePrev;
   int32_t indexSinePrev;
