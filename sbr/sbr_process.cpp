@@ -504,18 +504,34 @@ void CancelSineLeak(const SBRDecState& s, const float* sm, float phi_minus, floa
   }
 }
 
-// The gain and noise level history of the smoothing, rows of interleaved
-// pairs (subband m at 2m and 2m + 1, as the slot's complex values): a ring
-// whose oldest row is GTemp[tempHead].
+// The gain and noise level history of the smoothing: five rows, oldest
+// first, that name buffers of GTemp/QTemp (interleaved pairs: subband m at
+// 2m and 2m + 1, as the slot's complex values).  The slots of an envelope
+// share its buffer, so moving on a slot moves names, not values.
 struct GainHistory {
   SbrChannel& c;
-  int32_t head;
-  float* Row(float (*rows)[kSbrHighRow], int32_t r) const { return rows[(head + r) % 5]; }
-  // Puts `g` and `q` (n floats) in as the newest row, the oldest drops out.
-  void Push(const float* g, const float* q, int32_t n) {
-    head = (head + 1) % 5;
-    std::memcpy(Row(c.GTemp, 4), g, sizeof(float) * n);
-    std::memcpy(Row(c.QTemp, 4), q, sizeof(float) * n);
+  int32_t row[5];
+  explicit GainHistory(SbrChannel& channel) : c(channel) {
+    for (int r = 0; r < 5; ++r)
+      row[r] = static_cast<int32_t>(static_cast<uint32_t>(c.tempRows[r]) % 6);
+  }
+  const float* G(int r) const { return c.GTemp[row[r]]; }
+  const float* Q(int r) const { return c.QTemp[row[r]]; }
+  // An envelope's levels (n floats) become the newest row; after a reset
+  // every row.
+  void Start(const float* g, const float* q, int32_t n, bool reset) {
+    int32_t free = 0;
+    while (!reset && (free == row[0] || free == row[1] || free == row[2] || free == row[3])) ++free;
+    std::memcpy(c.GTemp[free], g, sizeof(float) * n);
+    std::memcpy(c.QTemp[free], q, sizeof(float) * n);
+    for (int r = reset ? 0 : 4; r < 5; ++r) row[r] = free;
+  }
+  // After a slot: the oldest row drops out, the newest stays.
+  void Advance() {
+    for (int r = 0; r < 4; ++r) row[r] = row[r + 1];
+  }
+  void Save() {
+    for (int r = 0; r < 5; ++r) c.tempRows[r] = row[r];
   }
 };
 
@@ -548,7 +564,7 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
   const int32_t lA = TransientEnvelope(c);
   int32_t noise_index = c.indexNoisePrev, sine_index = c.indexSinePrev;
   bool any_slot = false;
-  GainHistory history{c, static_cast<int32_t>(static_cast<uint32_t>(c.tempHead) % 5)};
+  GainHistory history(c);
   EnvelopeGains g;
   // Per envelope: the gains and noise levels as interleaved pairs (noise 0
   // where a sinusoid is), the subbands with a sinusoid.
@@ -567,15 +583,8 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
       qmasked[2 * m] = qmasked[2 * m + 1] = sine ? 0.0f : g.QM[m];
       if (sine) sines[nsines++] = m;
     }
-    if (c.resetHistory) {
-      for (int row = 0; row < 4; ++row) {
-        std::memcpy(history.Row(c.GTemp, row), gx, sizeof(float) * n);
-        std::memcpy(history.Row(c.QTemp, row), qx, sizeof(float) * n);
-      }
-      c.resetHistory = 0;
-    }
-    std::memcpy(history.Row(c.GTemp, 4), gx, sizeof(float) * n);
-    std::memcpy(history.Row(c.QTemp, 4), qx, sizeof(float) * n);
+    history.Start(gx, qx, n, c.resetHistory != 0);
+    c.resetHistory = 0;
     for (int32_t j = 2 * c.t_E[l]; j < 2 * c.t_E[l + 1]; ++j) {
       const int32_t rel = j - 2 * c.t_E[0];
       sine_index = (rel + c.indexSinePrev) & 3;
@@ -598,8 +607,8 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
           const float* grows[5];
           const float* qrows[5];
           for (int row = 0; row < 5; ++row) {
-            grows[row] = history.Row(c.GTemp, row);
-            qrows[row] = history.Row(c.QTemp, row);
+            grows[row] = history.G(row);
+            qrows[row] = history.Q(row);
           }
           kernels.Smooth(grows, gs, n);
           kernels.Smooth(qrows, qs, n);
@@ -615,10 +624,10 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
         }
       }
       any_slot = true;
-      history.Push(gx, qx, n);
+      history.Advance();
     }
   }
-  c.tempHead = history.head;
+  history.Save();
   // The next frame continues the sinusoids this frame's last envelope
   // carries: a new one that waits for the transient envelope (l_A) has not
   // started when the frame has none (l_A = L_E).
