@@ -7,36 +7,40 @@
 // access unit, with the AudioSpecificConfig as codec data.  A new
 // configuration (stereo to 5.1) sets new caps; one the decoder cannot start
 // on is treated as damaged, like a damaged element: its frame is dropped
-// and the stream's configuration kept.
+// and the stream's configuration kept.  The framing is found in the bytes,
+// as the decoder finds it (umc/inband_framer): ADTS that a muxer labelled
+// LOAS (stream type 0x11 written from an ADTS source) goes on as ADTS, to
+// the parsers and decoder of ADTS.
 #include <gst/base/gstbaseparse.h>
 #include <gst/gst.h>
 
 #include <cstring>
+#include <new>
 
 #include "gst/vxaacdec_private.h"
 #include "umc/aac_decoder.h"
 #include "umc/audio_specific_config.h"
+#include "umc/inband_framer.h"
 #include "umc/latm.h"
 
 namespace {
-
-// Bytes needed after a frame to see the next frame's sync word (or its
-// first 8 bits at the end of the data).
-constexpr gint kSyncBytes = 2;
 
 GstStaticPadTemplate loas_sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("audio/mpeg, mpegversion=(int)4, stream-format=(string)loas"));
 
-GstStaticPadTemplate loas_src_template =
-    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
-                            GST_STATIC_CAPS("audio/mpeg, mpegversion=(int)4, "
-                                            "stream-format=(string)raw, framed=(boolean)true"));
+GstStaticPadTemplate loas_src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("audio/mpeg, mpegversion=(int)4, stream-format=(string)raw, "
+                    "framed=(boolean)true; "
+                    "audio/mpeg, mpegversion=(int){ 2, 4 }, stream-format=(string)adts"));
 
 }  // namespace
 
 struct VxLoasParse {
   GstBaseParse parent;
+  UMC::InbandFramer* framer;  // between start and stop
+  guint32 adts_key;           // AdtsStreamKey of the ADTS caps set, 0 before
   // The stream's configuration (config[current], valid with have_config)
   // and room for the one an element carries.
   UMC::LatmMuxConfig config[2];
@@ -56,35 +60,6 @@ namespace {
 
 VxLoasParse* Self(GstBaseParse* base) {
   return reinterpret_cast<VxLoasParse*>(base);
-}
-
-// What the bytes at the parser's position hold.
-struct Span {
-  enum Kind { kNeedData, kSkip, kFrame } kind;
-  gint bytes;  // kSkip: to drop; kFrame: the frame; kNeedData: bytes wanted
-};
-
-// The next LOAS frame: a sync word and a length whose end is followed by
-// another sync word (or is the end of the data), so that a false sync word
-// in garbage or after lost data is stepped over.
-Span FindFrame(const guint8* p, gsize size, gboolean draining) {
-  const int64_t n = static_cast<int64_t>(size);
-  bool pending = false;
-  const int64_t at = UMC::FindLoasStart(p, n, n, &pending);
-  if (at < 0) {
-    // A header may start in the last bytes, which were not tried.
-    if (draining) return {Span::kSkip, static_cast<gint>(n)};
-    const int64_t keep = UMC::kLoasHeaderBytes - 1;
-    return n > keep ? Span{Span::kSkip, static_cast<gint>(n - keep)}
-                    : Span{Span::kNeedData, UMC::kLoasHeaderBytes};
-  }
-  if (at > 0) return {Span::kSkip, static_cast<gint>(at)};
-  const int32_t bytes = UMC::LoasFrameBytes(p, n);
-  if (!pending) return {Span::kFrame, bytes};
-  if (!draining) return {Span::kNeedData, bytes + kSyncBytes};
-  // At the end: a whole last frame followed by what may start a sync word.
-  if (bytes <= n && UMC::LoasSyncPrefix(p + bytes, n - bytes)) return {Span::kFrame, bytes};
-  return {Span::kSkip, 1};
 }
 
 gint RateOfIndex(gint index, gint explicit_rate) {
@@ -112,8 +87,13 @@ gboolean SetCaps(VxLoasParse* parse, const UMC::LatmMuxConfig& c) {
                                                                a.extension_sampling_frequency)
                                                  : core_rate;
   if (core_rate <= 0 || rate <= 0) return FALSE;
-  GstBuffer* codec_data =
-      gst_buffer_new_memdup(c.asc_bytes, static_cast<gsize>(c.asc_bits + 7) / 8);
+  // The AudioSpecificConfig without the fill bits after it.
+  guint8 asc[UMC::kLatmMaxConfigBytes];
+  const gint bits = c.asc_config_bits;
+  const gsize bytes = static_cast<gsize>(bits + 7) / 8;
+  std::memcpy(asc, c.asc_bytes, bytes);
+  if (bits & 7) asc[bytes - 1] &= static_cast<guint8>(0xFF00u >> (bits & 7));
+  GstBuffer* codec_data = gst_buffer_new_memdup(asc, bytes);
   GstCaps* caps =
       gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, 4, "stream-format",
                           G_TYPE_STRING, "raw", "framed", G_TYPE_BOOLEAN, TRUE, "rate", G_TYPE_INT,
@@ -280,11 +260,51 @@ GstFlowReturn HandleElement(VxLoasParse* parse, GstBaseParseFrame* frame, const 
   return ret != GST_FLOW_OK ? ret : dropped;
 }
 
+// An ADTS frame goes on unchanged, under caps that say what its header
+// does (the channel count only for a channel configuration, so that a
+// layout in a program config element goes to the parser for those).
+GstFlowReturn HandleAdts(VxLoasParse* parse, GstBaseParseFrame* frame,
+                         const UMC::InbandFramer::Span& s, const guint8* p, GstMapInfo* map) {
+  const UMC::AdtsFixedHeader& h = s.adts.fixed;
+  const guint32 key = UMC::AdtsStreamKey(p);
+  gst_buffer_unmap(frame->buffer, map);
+  const gint rate = UMC::kSamplingFrequencies[h.sampling_frequency_index];
+  if (key != parse->adts_key) {
+    GstCaps* caps =
+        gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, h.id ? 2 : 4, "stream-format",
+                            G_TYPE_STRING, "adts", "rate", G_TYPE_INT, rate, nullptr);
+    const gint config = h.channel_configuration;
+    if (config > 0)
+      gst_caps_set_simple(caps, "channels", G_TYPE_INT, config == 7 ? 8 : config, nullptr);
+    GST_DEBUG_OBJECT(parse, "ADTS in a stream labelled LOAS: %" GST_PTR_FORMAT, caps);
+    const gboolean ok = gst_pad_set_caps(GST_BASE_PARSE_SRC_PAD(parse), caps);
+    gst_caps_unref(caps);
+    if (!ok) return GST_FLOW_NOT_NEGOTIATED;
+    parse->adts_key = key;
+    gst_base_parse_set_frame_rate(GST_BASE_PARSE(parse), static_cast<guint>(rate), 1024, 0, 0);
+  }
+  const guint samples = 1024u * (s.adts.variable.number_of_raw_data_blocks_in_frame + 1u);
+  GST_BUFFER_DURATION(frame->buffer) =
+      gst_util_uint64_scale(samples, GST_SECOND, static_cast<guint64>(rate));
+  return gst_base_parse_finish_frame(GST_BASE_PARSE(parse), frame, static_cast<gint>(s.bytes));
+}
+
 gboolean Start(GstBaseParse* base) {
   VxLoasParse* parse = Self(base);
+  delete parse->framer;
+  // New ADTS stream fields (a muxer's ADTS source changing) set new caps.
+  parse->framer = new (std::nothrow) UMC::InbandFramer(true);
+  parse->adts_key = 0;
   parse->current = 0;
   parse->have_config = FALSE;
   gst_base_parse_set_min_frame_size(base, UMC::kLoasHeaderBytes);
+  return parse->framer != nullptr;
+}
+
+gboolean Stop(GstBaseParse* base) {
+  VxLoasParse* parse = Self(base);
+  delete parse->framer;
+  parse->framer = nullptr;
   return TRUE;
 }
 
@@ -292,17 +312,28 @@ GstFlowReturn HandleFrame(GstBaseParse* base, GstBaseParseFrame* frame, gint* sk
   VxLoasParse* parse = Self(base);
   GstMapInfo map;
   if (!gst_buffer_map(frame->buffer, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
-  const Span s = FindFrame(map.data, map.size, GST_BASE_PARSE_DRAINING(base));
-  if (s.kind == Span::kFrame) {
-    gst_base_parse_set_min_frame_size(base, UMC::kLoasHeaderBytes);
-    return HandleElement(parse, frame, map.data, s.bytes, &map);  // unmaps
-  }
+  UMC::InbandFramer& framer = *parse->framer;
+  const UMC::InbandFramer::Span s =
+      framer.Next(map.data, static_cast<int64_t>(map.size), GST_BASE_PARSE_DRAINING(base));
+  using Kind = UMC::InbandFramer::Kind;
+  if (s.kind == Kind::kFrame && framer.Format() == UMC::InbandFormat::kLoas)
+    return HandleElement(parse, frame, map.data, static_cast<gint>(s.bytes), &map);  // unmaps
+  if (s.kind == Kind::kFrame && framer.Format() == UMC::InbandFormat::kAdts)
+    return HandleAdts(parse, frame, s, map.data, &map);  // unmaps
   gst_buffer_unmap(frame->buffer, &map);
-  if (s.kind == Span::kSkip)
-    *skipsize = s.bytes;
-  else
-    gst_base_parse_set_min_frame_size(base, static_cast<guint>(s.bytes));
-  return GST_FLOW_OK;
+  switch (s.kind) {
+    case Kind::kSkip:
+    case Kind::kBadHeader:
+      *skipsize = static_cast<gint>(s.bytes);
+      return GST_FLOW_OK;
+    case Kind::kNeedData:
+      return GST_FLOW_OK;
+    default:
+      // An ADIF or ALS header: not what the caps announced, nor ADTS.
+      GST_ELEMENT_ERROR(parse, STREAM, WRONG_TYPE, ("Not a LOAS stream"),
+                        ("ADIF or ALS data in a stream labelled LOAS"));
+      return GST_FLOW_ERROR;
+  }
 }
 
 }  // namespace
@@ -311,6 +342,7 @@ static void vx_loas_parse_class_init(VxLoasParseClass* klass) {
   GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
   GstBaseParseClass* parse_class = GST_BASE_PARSE_CLASS(klass);
   parse_class->start = GST_DEBUG_FUNCPTR(Start);
+  parse_class->stop = GST_DEBUG_FUNCPTR(Stop);
   parse_class->handle_frame = GST_DEBUG_FUNCPTR(HandleFrame);
   gst_element_class_add_static_pad_template(element_class, &loas_sink_template);
   gst_element_class_add_static_pad_template(element_class, &loas_src_template);
@@ -321,6 +353,8 @@ static void vx_loas_parse_class_init(VxLoasParseClass* klass) {
 }
 
 static void vx_loas_parse_init(VxLoasParse* parse) {
+  parse->framer = nullptr;
+  parse->adts_key = 0;
   parse->current = 0;
   parse->have_config = FALSE;
 }
