@@ -76,17 +76,25 @@ gint Channels(const UMC::AudioSpecificConfig& a) {
   return p.front_channels + p.side_channels + p.back_channels + p.lfe_channels;
 }
 
-// Caps for a configuration: its AudioSpecificConfig as codec data, the rate
-// the decoder gives (the SBR rate when SBR is signalled explicitly, the core
-// rate otherwise, as for codec data from any container) and the frame
-// duration of the core.
+// The core rate, which times the frames, and the rate the decoder gives:
+// the SBR rate when SBR is signalled explicitly (and known), the core rate
+// otherwise (as for codec data from any container).  False when the core
+// rate is unknown.
+bool Rates(const UMC::AudioSpecificConfig& a, gint* core, gint* rate) {
+  *core = RateOfIndex(a.sampling_frequency_index, a.sampling_frequency);
+  *rate = a.extension_object_type == 5
+              ? RateOfIndex(a.extension_sampling_frequency_index, a.extension_sampling_frequency)
+              : *core;
+  if (*rate <= 0) *rate = *core;
+  return *core > 0;
+}
+
+// Caps for a configuration whose rates are known: its AudioSpecificConfig
+// as codec data, the decoder's rate and the frame duration of the core.
 gboolean SetCaps(VxLoasParse* parse, const UMC::LatmMuxConfig& c) {
   const UMC::AudioSpecificConfig& a = c.asc;
-  const gint core_rate = RateOfIndex(a.sampling_frequency_index, a.sampling_frequency);
-  const gint rate = a.extension_object_type == 5 ? RateOfIndex(a.extension_sampling_frequency_index,
-                                                               a.extension_sampling_frequency)
-                                                 : core_rate;
-  if (core_rate <= 0 || rate <= 0) return FALSE;
+  gint core_rate = 0, rate = 0;
+  Rates(a, &core_rate, &rate);
   // The AudioSpecificConfig without the fill bits after it.
   guint8 asc[UMC::kLatmMaxConfigBytes];
   const gint bits = c.asc_config_bits;
@@ -123,10 +131,11 @@ Taken TakeConfig(VxLoasParse* parse) {
   const UMC::LatmMuxConfig& incoming = parse->config[1 - parse->current];
   const bool same = parse->have_config && SameConfig(incoming, parse->config[parse->current]);
   if (!same) {
-    if (!UMC::AacDecodesConfig(incoming.asc)) {
+    gint core = 0, rate = 0;
+    if (!UMC::AacDecodesConfig(incoming.asc) || !Rates(incoming.asc, &core, &rate)) {
       // Before the first configuration an object type the decoder does
-      // not take ends the stream; a rate outside the table waits for the
-      // next configuration.
+      // not take ends the stream; a rate it cannot use waits for the next
+      // configuration.
       if (!parse->have_config && !UMC::AacDecodesObjectType(incoming.asc.object_type))
         return Taken::kUnsupportedType;
       return Taken::kUnusable;
@@ -338,7 +347,15 @@ GstFlowReturn HandleFrame(GstBaseParse* base, GstBaseParseFrame* frame, gint* sk
 
 }  // namespace
 
+static void vx_loas_parse_finalize(GObject* object) {
+  VxLoasParse* parse = reinterpret_cast<VxLoasParse*>(object);
+  delete parse->framer;
+  parse->framer = nullptr;
+  G_OBJECT_CLASS(vx_loas_parse_parent_class)->finalize(object);
+}
+
 static void vx_loas_parse_class_init(VxLoasParseClass* klass) {
+  G_OBJECT_CLASS(klass)->finalize = vx_loas_parse_finalize;
   GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
   GstBaseParseClass* parse_class = GST_BASE_PARSE_CLASS(klass);
   parse_class->start = GST_DEBUG_FUNCPTR(Start);
