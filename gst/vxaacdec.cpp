@@ -208,6 +208,7 @@ static gboolean plugin_init(GstPlugin* plugin) {
   gst_element_register(plugin, "vxaacdec", 258, GST_TYPE_VX_AAC_DEC);
   vx_als_typefind_register(plugin);
   vx_aac_parse_register(plugin);
+  vx_loas_parse_register(plugin);
   return TRUE;
 }
 

@@ -8,6 +8,8 @@ GST_DEBUG_CATEGORY_EXTERN(vx_aac_dec_debug);
 
 // The parser for ADTS with a program config element (vxaacparse.cpp).
 gboolean vx_aac_parse_register(GstPlugin* plugin);
+// The parser that turns LOAS into raw access units (vxloasparse.cpp).
+gboolean vx_loas_parse_register(GstPlugin* plugin);
 
 // Sink caps and codec data (vxaacdec_caps.cpp).
 gboolean vx_aac_dec_set_format(GstAudioDecoder* base, GstCaps* caps);

@@ -76,12 +76,15 @@ int32_t ProfileMaskFor(int32_t object_type) {
   }
 }
 
-// Object types the AAC core decodes.
-bool SupportedAacType(int32_t aot) {
+}  // namespace
+
+bool AacDecodesObjectType(int32_t aot) {
   return aot == 1 || aot == 2 || aot == 4;
 }
 
-}  // namespace
+bool AacDecodesConfig(const AudioSpecificConfig& asc) {
+  return AacDecodesObjectType(asc.object_type) && EffectiveSamplingFrequencyIndex(asc) <= 12;
+}
 
 AACDecoder::~AACDecoder() {
   Close();
@@ -322,7 +325,7 @@ Status AACDecoder::ConfigureAac(const AudioSpecificConfig& asc) {
   if (asc.sbr_present == 0) s.ps_mode_working = 0;
   object_type_ = asc.object_type;
   // SSR, ER BSAC and the scalable/TwinVQ types are not decoded.
-  if (!SupportedAacType(object_type_)) return StatusFailed;
+  if (!AacDecodesObjectType(object_type_)) return StatusFailed;
   s.object_type = object_type_;
   if (const Status st = AllocateObjectBlock(); st != StatusOk) return st;
   // frameLengthFlag: 960-sample frames (120-sample short windows).
@@ -370,7 +373,7 @@ Status AACDecoder::TakeStreamHeader(const uint8_t* p, int64_t bytes) {
   sampling_frequency_index_ = pce.sampling_frequency_index;
   s.channel_configuration = 0;
   AacSetProgramConfig(s, pce);
-  if (!SupportedAacType(object_type_) ||
+  if (!AacDecodesObjectType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
     return StatusFailed;
   }
@@ -384,7 +387,7 @@ Status AACDecoder::StartAdts(const AdtsFixedHeader& h) {
   s.object_type = object_type_;
   sampling_frequency_index_ = h.sampling_frequency_index;
   header_kind_ = kHeaderAdts;
-  if (!SupportedAacType(object_type_) ||
+  if (!AacDecodesObjectType(object_type_) ||
       AacSetSamplingFrequencyIndex(s, sampling_frequency_index_) != 0) {
     return StatusFailed;
   }
@@ -708,7 +711,7 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, &unit);
   profile_mask_ = ProfileMaskFor(object_type_);
   if (object_type_ == 36 && als_) return DecodeAls(in, out, 0, t0_in);
-  if (object_type_ == 0 || !SupportedAacType(object_type_)) {
+  if (object_type_ == 0 || !AacDecodesObjectType(object_type_)) {
     adts_ = AdtsProgress{};
     UnlockBlocks();
     return StatusFailed;
@@ -857,8 +860,8 @@ Status AACDecoder::LatmTakeConfig(bool* damaged) {
                     std::memcmp(c.asc_bytes, now.asc_bytes, (c.asc_bits + 7) / 8) == 0;
   if (!same) {
     const int32_t aot = c.asc.object_type;
-    if (!SupportedAacType(aot) || EffectiveSamplingFrequencyIndex(c.asc) > 12) {
-      if (!l.have_config && !SupportedAacType(aot)) {
+    if (!AacDecodesConfig(c.asc)) {
+      if (!l.have_config && !AacDecodesObjectType(aot)) {
         object_type_ = aot;
         return StatusFailed;
       }

@@ -17,6 +17,13 @@ namespace UMC {
 struct AudioSpecificConfig;
 struct LatmStreamState;
 
+// Object types the AAC core decodes (Main, LC, LTP).
+bool AacDecodesObjectType(int32_t aot);
+// Whether a LOAS stream's decoder starts on this configuration: a decoded
+// object type at a rate of the table.  The element's LOAS parser takes the
+// same decision.
+bool AacDecodesConfig(const AudioSpecificConfig& asc);
+
 class AACDecoder : public AudioCodec {
   UMC_DERIVED_CLASS(AACDecoder, AudioCodec)
 

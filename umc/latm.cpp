@@ -78,6 +78,7 @@ int32_t ReadConfig(BitReader& r, LatmMuxConfig& c) {
   BitReaderSkip(r, length);  // the configuration and its fillBits
   if (BitReaderOverrun(r)) return kLatmMalformed;
   c.asc_bits = static_cast<int32_t>(length);
+  c.asc_config_bits = static_cast<int32_t>(used);
   // Zero bits after the configuration, so that equal bits compare equal.
   const int64_t whole = length >> 3;
   if (length & 7) c.asc_bytes[whole] &= static_cast<uint8_t>(0xFF00u >> (length & 7));

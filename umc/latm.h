@@ -61,6 +61,9 @@ struct LatmMuxConfig {
   // bit of asc_bytes, zero bits after them): equal bits mean the same
   // configuration.
   int32_t asc_bits;
+  // Bits of the AudioSpecificConfig itself: asc_bits less the fill bits
+  // that follow it in version 1.
+  int32_t asc_config_bits;
   uint8_t asc_bytes[kLatmMaxConfigBytes];
 };
 
