@@ -25,14 +25,21 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
   }
   for (int32_t i = 0; i < lay.par_bands; ++i) {
     float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
+    float smoothed[slots], denom[slots];
     for (int32_t n = 0; n < slots; ++n) {
       const float p = power[i][n];
       const float decayed = kPsPeakDecay * peak;
       peak = decayed > p ? decayed : p;
       smooth += kPsSmoothing * (p - smooth);
       diff += kPsSmoothing * (peak - p - diff);
-      const float denom = kPsTransientImpact * diff;
-      gain[i][n] = denom > smooth ? smooth / denom : 1.0f;
+      smoothed[n] = smooth;
+      denom[n] = kPsTransientImpact * diff;
+    }
+    // Apart from the recurrence: a select over the frame (no branch on
+    // transients, and whole vectors of divisions).
+    for (int32_t n = 0; n < slots; ++n) {
+      const float q = smoothed[n] / denom[n];
+      gain[i][n] = denom[n] > smoothed[n] ? q : 1.0f;
     }
     st.peakDecay[i] = peak;
     st.powerSmooth[i] = smooth;
