@@ -7,6 +7,7 @@
 // bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -33,46 +34,77 @@ constexpr int kApSlots = kDspHybridSlots;
 constexpr int kApHistory = kDspAllPassHistory;
 
 // V::kLanes bands from `b`.
+// Rows of `n` floats (one per band, n <= kMax) <-> lane vectors: z[i] lane
+// l = rows[l][i], through a staging block padded to whole transposes.
+template <class V, int kMax>
+struct Lanes {
+  using T = typename V::F;
+  static constexpr int L = V::kLanes;
+  static constexpr int kPadded = (kMax + L - 1) / L * L;
+  alignas(64) float stage[L][kPadded];
+
+  void In(const float* const* rows, int n, T* z) {
+    for (int l = 0; l < L; ++l) {
+      std::memcpy(stage[l], rows[l], sizeof(float) * static_cast<size_t>(n));
+      std::memset(stage[l] + n, 0, sizeof(float) * static_cast<size_t>(kPadded - n));
+    }
+    for (int q = 0; q < kPadded; q += L) {
+      for (int l = 0; l < L; ++l) z[q + l] = V::Load(stage[l] + q);
+      V::Transpose(z + q);
+    }
+  }
+  void Out(T* z, int n, float* const* rows) {
+    for (int q = 0; q < kPadded; q += L) {
+      V::Transpose(z + q);
+      for (int l = 0; l < L; ++l) V::Store(stage[l] + q, z[q + l]);
+    }
+    for (int l = 0; l < L; ++l) {
+      std::memcpy(rows[l], stage[l], sizeof(float) * static_cast<size_t>(n));
+    }
+  }
+};
+
+// V::kLanes bands from `b`.
 template <class V>
 void AllPassGroup(const DspPsAllPassBand* b, int32_t slots) {
   using T = typename V::F;
   constexpr int L = V::kLanes;
-  auto gather = [b](auto field) {
-    alignas(64) float t[L];
-    for (int l = 0; l < L; ++l) t[l] = field(b[l]);
-    return V::Load(t);
-  };
-  // Band rows (interleaved complex, zero beyond `slots`) <-> lane vectors.
-  alignas(64) float rows[L][2 * kApSlots];
-  alignas(64) float gains[L][kApSlots];
+  constexpr int kHist = 3 * kApHistory * 2;  // floats of a band's link history
+  constexpr int kParams = 11;                // phi[2], q[3][2], ag[3]
+  static_assert(offsetof(DspPsAllPassBand, ag) - offsetof(DspPsAllPassBand, phi) ==
+                (kParams - 3) * sizeof(float));
+  const float* in[L];
+  const float* gains[L];
+  const float* params[L];
+  float* hist[L];
+  float* out[L];
   for (int l = 0; l < L; ++l) {
-    std::memcpy(rows[l], b[l].in, sizeof(float) * 2 * static_cast<size_t>(slots));
-    std::memset(rows[l] + 2 * slots, 0, sizeof(float) * 2 * static_cast<size_t>(kApSlots - slots));
-    std::memcpy(gains[l], b[l].gain, sizeof(float) * static_cast<size_t>(slots));
-    std::memset(gains[l] + slots, 0, sizeof(float) * static_cast<size_t>(kApSlots - slots));
+    in[l] = b[l].in[0];
+    out[l] = b[l].out[0];
+    gains[l] = b[l].gain;
+    params[l] = b[l].phi;
+    hist[l] = b[l].history[0][0];
   }
-  T x[2 * kApSlots], g[kApSlots];
-  for (int q = 0; q < 2 * kApSlots; q += L) {
-    T* z = x + q;
-    for (int l = 0; l < L; ++l) z[l] = V::Load(rows[l] + q);
-    V::Transpose(z);
-  }
-  for (int q = 0; q < kApSlots; q += L) {
-    T* z = g + q;
-    for (int l = 0; l < L; ++l) z[l] = V::Load(gains[l] + q);
-    V::Transpose(z);
-  }
-  const T phr = gather([](const DspPsAllPassBand& a) { return a.phi[0]; });
-  const T phi = gather([](const DspPsAllPassBand& a) { return a.phi[1]; });
+  Lanes<V, 2 * kApSlots> io;
+  Lanes<V, kApSlots> gl;
+  Lanes<V, kHist> hl;
+  Lanes<V, kParams> pl;
+  T x[Lanes<V, 2 * kApSlots>::kPadded], g[Lanes<V, kApSlots>::kPadded];
+  T h[Lanes<V, kHist>::kPadded], pv[Lanes<V, kParams>::kPadded];
+  io.In(in, 2 * slots, x);
+  gl.In(gains, slots, g);
+  hl.In(hist, kHist, h);
+  pl.In(params, kParams, pv);
+  const T phr = pv[0], phi = pv[1];
   T qr[3], qi[3], ag[3];
   T wr[3][kApHistory + kApSlots], wi[3][kApHistory + kApSlots];
   for (int m = 0; m < 3; ++m) {
-    qr[m] = gather([m](const DspPsAllPassBand& a) { return a.q[m][0]; });
-    qi[m] = gather([m](const DspPsAllPassBand& a) { return a.q[m][1]; });
-    ag[m] = gather([m](const DspPsAllPassBand& a) { return a.ag[m]; });
+    qr[m] = pv[2 + 2 * m];
+    qi[m] = pv[3 + 2 * m];
+    ag[m] = pv[8 + m];
     for (int j = 0; j < kApHistory; ++j) {
-      wr[m][j] = gather([m, j](const DspPsAllPassBand& a) { return a.history[m][j][0]; });
-      wi[m][j] = gather([m, j](const DspPsAllPassBand& a) { return a.history[m][j][1]; });
+      wr[m][j] = h[(m * kApHistory + j) * 2];
+      wi[m][j] = h[(m * kApHistory + j) * 2 + 1];
     }
   }
   for (int32_t n = 0; n < slots; ++n) {
@@ -93,25 +125,14 @@ void AllPassGroup(const DspPsAllPassBand* b, int32_t slots) {
     x[2 * n] = V::Mul(g[n], re);
     x[2 * n + 1] = V::Mul(g[n], im);
   }
-  for (int q = 0; q < 2 * kApSlots; q += L) {
-    T* z = x + q;
-    V::Transpose(z);
-    for (int l = 0; l < L; ++l) V::Store(rows[l] + q, z[l]);
-  }
-  for (int l = 0; l < L; ++l) {
-    std::memcpy(b[l].out, rows[l], sizeof(float) * 2 * static_cast<size_t>(slots));
-  }
+  io.Out(x, 2 * slots, out);
   for (int m = 0; m < 3; ++m) {
     for (int j = 0; j < kApHistory; ++j) {
-      alignas(64) float tr[L], ti[L];
-      V::Store(tr, wr[m][slots + j]);
-      V::Store(ti, wi[m][slots + j]);
-      for (int l = 0; l < L; ++l) {
-        b[l].history[m][j][0] = tr[l];
-        b[l].history[m][j][1] = ti[l];
-      }
+      h[(m * kApHistory + j) * 2] = wr[m][slots + j];
+      h[(m * kApHistory + j) * 2 + 1] = wi[m][slots + j];
     }
   }
+  hl.Out(h, kHist, hist);
 }
 
 template <class V>
