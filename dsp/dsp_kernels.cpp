@@ -8,6 +8,7 @@
 #include "dsp/mdct_impl.h"
 #include "dsp/vector_impl.h"
 #include "ps/ps_hybrid_kernels.h"
+#include "sbr/sbr_hf_kernels.h"
 #include "sbr/sbr_qmf_impl.h"
 
 namespace {
@@ -40,6 +41,8 @@ constexpr DspKernels MakeGeneric() {
            qmf_generic::Synthesis32B, qmf_generic::Synthesis64A, qmf_generic::Synthesis32A};
   k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal, ps_generic::AllPass};
   k.als = {als_generic::PredictBlock};
+  k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
+           sbr_generic::Adjust};
   return k;
 }
 
@@ -57,6 +60,7 @@ DspKernels Build(DspIsa isa) {
     dsp_sse2::FillQmf(k.qmf);
     dsp_sse2::FillPsHybrid(k.ps_hybrid);
     dsp_sse2::FillAls(k.als);
+    dsp_sse2::FillSbr(k.sbr);
   }
   if (isa == dspIsaAvx2) {
     dsp_avx2::FillVector(k.vector);
@@ -64,6 +68,7 @@ DspKernels Build(DspIsa isa) {
     dsp_avx2::FillQmf(k.qmf);
     dsp_avx2::FillPsHybrid(k.ps_hybrid);
     dsp_avx2::FillAls(k.als);
+    dsp_avx2::FillSbr(k.sbr);
   }
 #endif
 #if VX_SIMD_NEON
@@ -73,6 +78,7 @@ DspKernels Build(DspIsa isa) {
     dsp_neon::FillQmf(k.qmf);
     dsp_neon::FillPsHybrid(k.ps_hybrid);
     dsp_neon::FillAls(k.als);
+    dsp_neon::FillSbr(k.sbr);
   }
 #endif
   return k;
