@@ -53,7 +53,37 @@ void PsHybridReal(benchmark::State& state, const DspKernels* k) {
   }
 }
 
+// The decorrelator's all-pass chain over the 30 all-pass bands of the
+// 20-band layout, one frame.
+void PsAllPass30(benchmark::State& state, const DspKernels* k) {
+  constexpr int kBands = 30;
+  const std::vector<float> in = Noise(2 * kPsSlots * kBands, 3);
+  std::vector<float> out(2 * kPsSlots * kBands), history(kBands * 3 * 5 * 2, 0.0f);
+  std::vector<float> gain(kPsSlots, 0.9f);
+  DspPsAllPassBand bands[kBands];
+  for (int b = 0; b < kBands; ++b) {
+    DspPsAllPassBand& p = bands[b];
+    p.in = reinterpret_cast<const float(*)[2]>(&in[2 * kPsSlots * b]);
+    p.out = reinterpret_cast<float(*)[2]>(&out[2 * kPsSlots * b]);
+    p.history = reinterpret_cast<float(*)[5][2]>(&history[30 * b]);
+    p.gain = gain.data();
+    p.phi[0] = kPsPhiFract20[b][0];
+    p.phi[1] = kPsPhiFract20[b][1];
+    for (int m = 0; m < 3; ++m) {
+      p.q[m][0] = kPsQFract20[b][m][0];
+      p.q[m][1] = kPsQFract20[b][m][1];
+      p.ag[m] = kPsLinkCoef[m];
+    }
+  }
+  for (auto _ : state) {
+    k->ps_hybrid.AllPass(bands, kBands, kPsSlots);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
 const bool kHybridRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_PsAllPass30", [](const DspKernels& k) { return k.ps_hybrid.AllPass; }, PsAllPass30);
   vxbench::RegisterPerIsa(
       "BM_PsHybridComplex12", [](const DspKernels& k) { return k.ps_hybrid.HybridComplex; },
       PsHybridComplex12);

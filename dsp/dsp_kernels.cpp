@@ -39,7 +39,7 @@ constexpr DspKernels MakeGeneric() {
   k.transform = {dsp_generic::FftCore, dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore};
   k.qmf = {qmf_generic::AnalysisB,    qmf_generic::AnalysisA,    qmf_generic::Synthesis64B,
            qmf_generic::Synthesis32B, qmf_generic::Synthesis64A, qmf_generic::Synthesis32A};
-  k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal};
+  k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal, ps_generic::AllPass};
   k.als = {als_generic::PredictBlock};
   k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
            sbr_generic::Adjust};
@@ -66,6 +66,7 @@ DspKernels Build(DspIsa isa) {
     dsp_avx2::FillVector(k.vector);
     dsp_avx2::FillTransform(k.transform);
     dsp_avx2::FillQmf(k.qmf);
+    dsp_avx2::FillPsHybrid(k.ps_hybrid);
     dsp_avx2::FillAls(k.als);
     dsp_avx2::FillSbr(k.sbr);
   }

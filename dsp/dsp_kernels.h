@@ -79,9 +79,24 @@ using DspPsHybridComplexFn = void (*)(const float (*in)[2], const float (*coef)[
                                       int32_t slots);
 using DspPsHybridRealFn = void (*)(const float (*in)[2], const float* odd, float centre,
                                    float (*low)[2], float (*high)[2], int32_t slots);
+// The all-pass chain of the PS decorrelator over `count` bands (each band
+// independent; `slots` 32 or 30).  history: the last kDspAllPassHistory w
+// values of each of the three links (oldest first), read and updated.
+inline constexpr int kDspAllPassHistory = 5;
+struct DspPsAllPassBand {
+  const float (*in)[2];  // `slots` values
+  float (*out)[2];       // `slots` values
+  float (*history)[kDspAllPassHistory][2];
+  const float* gain;  // transient gain per slot
+  float phi[2];       // fractional delay of the band
+  float q[3][2];      // fractional delays of the links
+  float ag[3];        // link gains
+};
+using DspPsAllPassFn = void (*)(const DspPsAllPassBand* bands, int32_t count, int32_t slots);
 struct DspPsHybridKernels {
   DspPsHybridComplexFn HybridComplex;
   DspPsHybridRealFn HybridReal;
+  DspPsAllPassFn AllPass;
 };
 
 // SBR HF generation and envelope adjustment over the QMF slot matrices

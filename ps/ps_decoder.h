@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "dsp/dsp_kernels.h"
 #include "dsp/dsp_vlc.h"
 #include "umc/bit_reader.h"
 
@@ -26,6 +27,7 @@ inline constexpr int kPsSplitBands = 5;  // QMF bands the hybrid filters may spl
 inline constexpr int kPsMaxK = 91;       // sub-subbands plus unsplit QMF bands
 inline constexpr int kPsMaxAllpassK = 50;
 inline constexpr int kPsMaxLinkDelay = 5;
+static_assert(kPsMaxLinkDelay == kDspAllPassHistory);
 inline constexpr int kPsMaxDelay = 14;
 inline constexpr int32_t kPsHuffmanBytes = 6144;
 
@@ -63,7 +65,7 @@ struct PsSynthesisState {
   // Decorrelator: plain delay lines (history then the current frame), the
   // all-pass link delay lines, and the transient detector.
   float delay[kPsMaxK][kPsMaxDelay + kPsSlots][2];
-  float apDelay[kPsMaxAllpassK][3][kPsMaxLinkDelay + kPsSlots][2];
+  float apDelay[kPsMaxAllpassK][3][kPsMaxLinkDelay][2];  // the last w of each link
   float peakDecay[kPsMaxBands];
   float powerSmooth[kPsMaxBands];
   float peakDiffSmooth[kPsMaxBands];

@@ -4,6 +4,7 @@
 // signal where the input power drops faster than its peak envelope.
 #include <cstring>
 
+#include "ps/ps_decorrelate_vec.h"
 #include "ps/ps_internal.h"
 
 namespace {
@@ -24,14 +25,21 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
   }
   for (int32_t i = 0; i < lay.par_bands; ++i) {
     float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
+    float smoothed[slots], denom[slots];
     for (int32_t n = 0; n < slots; ++n) {
       const float p = power[i][n];
       const float decayed = kPsPeakDecay * peak;
       peak = decayed > p ? decayed : p;
       smooth += kPsSmoothing * (p - smooth);
       diff += kPsSmoothing * (peak - p - diff);
-      const float denom = kPsTransientImpact * diff;
-      gain[i][n] = denom > smooth ? smooth / denom : 1.0f;
+      smoothed[n] = smooth;
+      denom[n] = kPsTransientImpact * diff;
+    }
+    // Apart from the recurrence: a select over the frame (no branch on
+    // transients, and whole vectors of divisions).
+    for (int32_t n = 0; n < slots; ++n) {
+      const float q = smoothed[n] / denom[n];
+      gain[i][n] = denom[n] > smoothed[n] ? q : 1.0f;
     }
     st.peakDecay[i] = peak;
     st.powerSmooth[i] = smooth;
@@ -47,37 +55,24 @@ void FeedDelay(PsSynthesisState& st, int32_t k) {
   std::memcpy(line + kPsMaxDelay, st.s[k], sizeof(float) * 2 * slots);
 }
 
-template <int32_t slots>
-void AllPass(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const float* gain) {
+// The all-pass bands' parameters for the chain kernel.
+void AllPassBand(PsSynthesisState& st, const PsLayoutTables& lay, int32_t k, const float* gain,
+                 DspPsAllPassBand& b) {
   const bool wide = lay.par_bands == 34;
   const float* phi = wide ? kPsPhiFract34[k] : kPsPhiFract20[k];
   const float(*qf)[2] = wide ? kPsQFract34[k] : kPsQFract20[k];
   float slope = 1.0f - kPsDecaySlope * static_cast<float>(k - lay.decay_cutoff_k);
   slope = slope < 0.0f ? 0.0f : (slope > 1.0f ? 1.0f : slope);
-  float ag[kPsAllpassLinks];
-  float(*links[kPsAllpassLinks])[2];
+  b.in = st.delay[k] + kPsMaxDelay - kPsAllpassPreDelay;
+  b.out = st.d[k];
+  b.history = st.apDelay[k];
+  b.gain = gain;
+  b.phi[0] = phi[0];
+  b.phi[1] = phi[1];
   for (int m = 0; m < kPsAllpassLinks; ++m) {
-    ag[m] = kPsLinkCoef[m] * slope;
-    links[m] = st.apDelay[k][m];
-    std::memmove(links[m], links[m] + slots, sizeof(float) * 2 * kPsMaxLinkDelay);
-  }
-  const float(*in)[2] = st.delay[k] + kPsMaxDelay - kPsAllpassPreDelay;
-  float(*out)[2] = st.d[k];
-  for (int32_t n = 0; n < slots; ++n) {
-    float re = in[n][0] * phi[0] - in[n][1] * phi[1];
-    float im = in[n][0] * phi[1] + in[n][1] * phi[0];
-    for (int m = 0; m < kPsAllpassLinks; ++m) {
-      // w[n] = x + ag y, y = Q w[n - d] - ag x.
-      const float* late = links[m][n + kPsMaxLinkDelay - kPsLinkDelay[m]];
-      const float yr = late[0] * qf[m][0] - late[1] * qf[m][1] - ag[m] * re;
-      const float yi = late[0] * qf[m][1] + late[1] * qf[m][0] - ag[m] * im;
-      links[m][n + kPsMaxLinkDelay][0] = re + ag[m] * yr;
-      links[m][n + kPsMaxLinkDelay][1] = im + ag[m] * yi;
-      re = yr;
-      im = yi;
-    }
-    out[n][0] = gain[n] * re;
-    out[n][1] = gain[n] * im;
+    b.q[m][0] = qf[m][0];
+    b.q[m][1] = qf[m][1];
+    b.ag[m] = kPsLinkCoef[m] * slope;
   }
 }
 
@@ -95,18 +90,25 @@ template <int32_t slots>
 void Decorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
   float gain[kPsMaxBands][kPsSlots];
   TransientGains<slots>(st, lay, top_k, gain);
+  DspPsAllPassBand bands[kPsMaxAllpassK];
+  int32_t chained = 0;
   for (int32_t k = 0; k < top_k; ++k) {
     FeedDelay<slots>(st, k);
     const float* g = gain[lay.k_to_i[k]];
     if (k < lay.allpass_end_k) {
-      AllPass<slots>(st, lay, k, g);
+      AllPassBand(st, lay, k, g, bands[chained++]);
     } else {
       PlainDelay<slots>(st, k, k < lay.short_delay_k ? kPsLongDelay : kPsShortDelay, g);
     }
   }
+  DspActiveKernels().ps_hybrid.AllPass(bands, chained, slots);
 }
 
 }  // namespace
+
+void ps_generic::AllPass(const DspPsAllPassBand* bands, int32_t count, int32_t slots) {
+  ps_vec::AllPass<ps_vec::LaneOne>(bands, count, slots);
+}
 
 void PsClearDecorrelator(PsSynthesisState& st) {
   std::memset(st.delay, 0, sizeof(st.delay));

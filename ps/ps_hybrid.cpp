@@ -94,12 +94,22 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
            st.s[lay.k_of_subband[s0 + 1]], slots);
     }
   }
-  for (int32_t b = lay.split_qmf; b < 64; ++b) {
-    float(*dst)[2] = st.s[b + lay.qmf_offset];
-    for (int32_t n = 0; n < slots; ++n) {
-      dst[n][0] = qmf[n][2 * b];
-      dst[n][1] = qmf[n][2 * b + 1];
+  // The unsplit bands: slot rows to band rows, two slots by two bands at a
+  // time, each complex value moved whole.
+  float(*s)[kPsSlots][2] = st.s + lay.qmf_offset;
+  int32_t b = lay.split_qmf;
+  for (; b + 2 <= 64; b += 2) {
+    for (int32_t n = 0; n < slots; n += 2) {  // slots is even
+      const float* r0 = qmf[n] + 2 * b;
+      const float* r1 = qmf[n + 1] + 2 * b;
+      std::memcpy(s[b][n], r0, sizeof(float) * 2);
+      std::memcpy(s[b][n + 1], r1, sizeof(float) * 2);
+      std::memcpy(s[b + 1][n], r0 + 2, sizeof(float) * 2);
+      std::memcpy(s[b + 1][n + 1], r1 + 2, sizeof(float) * 2);
     }
+  }
+  for (; b < 64; ++b) {
+    for (int32_t n = 0; n < slots; ++n) std::memcpy(s[b][n], qmf[n] + 2 * b, sizeof(float) * 2);
   }
 }
 
@@ -118,9 +128,9 @@ void PsHybridSynthesis(const float (*x)[kPsSlots][2], const PsLayoutTables& lay,
       row[2 * b] = re;
       row[2 * b + 1] = im;
     }
+    const float(*xs)[kPsSlots][2] = x + lay.qmf_offset;
     for (int32_t b = lay.split_qmf; b < top; ++b) {
-      row[2 * b] = x[b + lay.qmf_offset][n][0];
-      row[2 * b + 1] = x[b + lay.qmf_offset][n][1];
+      std::memcpy(row + 2 * b, xs[b][n], sizeof(float) * 2);
     }
     const int32_t clear = top > lay.split_qmf ? top : lay.split_qmf;
     std::memset(row + 2 * clear, 0, sizeof(float) * 2 * static_cast<size_t>(64 - clear));

@@ -19,4 +19,5 @@ void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre
                    float (*out)[kDspHybridSlots][2], int32_t slots);
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
                 float (*high)[2], int32_t slots);
+void AllPass(const DspPsAllPassBand* bands, int32_t count, int32_t slots);
 }  // namespace ps_generic

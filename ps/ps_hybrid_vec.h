@@ -5,6 +5,7 @@
 // for bit.
 #pragma once
 
+#include "ps/ps_decorrelate_vec.h"
 #include "ps/ps_hybrid_kernels.h"
 
 namespace ps_vec {
@@ -59,6 +60,7 @@ template <class V>
 void FillPsHybridKernels(DspPsHybridKernels& k) {
   k.HybridComplex = HybridComplex<V>;
   k.HybridReal = HybridReal<V>;
+  k.AllPass = AllPass<V>;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "dsp/dsp_kernels.h"
 #include "sbr/sbr_tables.h"
@@ -78,6 +79,93 @@ inline void FftBitReversed(typename V::F* re, typename V::F* im) {
   }
 }
 
+// A complex lane vector pair.
+template <class V>
+struct Cx {
+  typename V::F r, i;
+};
+
+// Four-point forward DFT in place.
+template <class V>
+[[gnu::always_inline]] inline void Dft4(Cx<V>& a0, Cx<V>& a1, Cx<V>& a2, Cx<V>& a3) {
+  const Cx<V> t0{V::Add(a0.r, a2.r), V::Add(a0.i, a2.i)};
+  const Cx<V> t1{V::Sub(a0.r, a2.r), V::Sub(a0.i, a2.i)};
+  const Cx<V> t2{V::Add(a1.r, a3.r), V::Add(a1.i, a3.i)};
+  const Cx<V> t3{V::Sub(a1.r, a3.r), V::Sub(a1.i, a3.i)};
+  a0 = {V::Add(t0.r, t2.r), V::Add(t0.i, t2.i)};
+  a2 = {V::Sub(t0.r, t2.r), V::Sub(t0.i, t2.i)};
+  a1 = {V::Add(t1.r, t3.i), V::Sub(t1.i, t3.r)};  // t1 - i t3
+  a3 = {V::Sub(t1.r, t3.i), V::Add(t1.i, t3.r)};  // t1 + i t3
+}
+
+template <class V>
+[[gnu::always_inline]] inline Cx<V> CMul(const Cx<V>& a, float wr, float wi) {
+  const typename V::F cr = V::Set1(wr), ci = V::Set1(wi);
+  return {V::Sub(V::Mul(a.r, cr), V::Mul(a.i, ci)), V::Add(V::Mul(a.r, ci), V::Mul(a.i, cr))};
+}
+
+// Forward 32-point FFT (exp(-2 pi i nk / 32)) as 4 x 8: with n = 8 n1 + n2
+// and k = k1 + 4 k2, four-point DFTs over n1, the twiddles W32^(n2 k1), then
+// eight-point DFTs over n2.  Two passes through memory instead of five
+// radix-2 stages, and no run-time index arithmetic.  load(n) gives input n
+// (pre-twiddled by the caller), store(k, X) takes output k.
+template <class V, class Load, class Store>
+[[gnu::always_inline]] inline void Fft32(Load load, Store store) {
+  using T = typename V::F;
+  Cx<V> mid[4][8];
+#pragma GCC unroll 8
+  for (int n2 = 0; n2 < 8; ++n2) {
+    Cx<V> a0 = load(n2), a1 = load(8 + n2), a2 = load(16 + n2), a3 = load(24 + n2);
+    Dft4<V>(a0, a1, a2, a3);
+    mid[0][n2] = a0;
+    const Cx<V>* const a[4] = {&a0, &a1, &a2, &a3};
+#pragma GCC unroll 4
+    for (int k1 = 1; k1 < 4; ++k1) {
+      const int j = n2 * k1;  // W32^j, j < 22; W32^(j) = -i W32^(j - 8) from 16 on
+      if (j == 0) {
+        mid[k1][n2] = *a[k1];
+      } else if (j < 16) {
+        mid[k1][n2] = CMul<V>(*a[k1], kSbrFftTwiddle32[j][0], kSbrFftTwiddle32[j][1]);
+      } else {
+        mid[k1][n2] = CMul<V>(*a[k1], kSbrFftTwiddle32[j - 8][1], -kSbrFftTwiddle32[j - 8][0]);
+      }
+    }
+  }
+  const T h = V::Set1(0.707106769f);
+#pragma GCC unroll 4
+  for (int k1 = 0; k1 < 4; ++k1) {
+    const Cx<V>* b = mid[k1];
+    Cx<V> e0 = b[0], e1 = b[2], e2 = b[4], e3 = b[6];
+    Cx<V> o0 = b[1], o1 = b[3], o2 = b[5], o3 = b[7];
+    Dft4<V>(e0, e1, e2, e3);
+    Dft4<V>(o0, o1, o2, o3);
+    // W8 o1, -i o2, W8^3 o3.
+    o1 = {V::Mul(h, V::Add(o1.r, o1.i)), V::Mul(h, V::Sub(o1.i, o1.r))};
+    o2 = {o2.i, V::Sub(V::Zero(), o2.r)};
+    o3 = {V::Mul(h, V::Sub(o3.i, o3.r)), V::Sub(V::Zero(), V::Mul(h, V::Add(o3.r, o3.i)))};
+    const Cx<V> e[4] = {e0, e1, e2, e3}, o[4] = {o0, o1, o2, o3};
+#pragma GCC unroll 4
+    for (int k2 = 0; k2 < 4; ++k2) {
+      store(k1 + 4 * k2, Cx<V>{V::Add(e[k2].r, o[k2].r), V::Add(e[k2].i, o[k2].i)});
+      store(k1 + 4 * k2 + 16, Cx<V>{V::Sub(e[k2].r, o[k2].r), V::Sub(e[k2].i, o[k2].i)});
+    }
+  }
+}
+
+// Moves between L rows and lane vectors: Load gives z[i] lane l = rows[l][q + i]
+// for i < L, Store the reverse.  Instruction sets may specialise it.
+template <class V>
+struct QmfRows {
+  static void Load(const float* const* rows, int q, typename V::F* z) {
+    for (int l = 0; l < V::kLanes; ++l) z[l] = V::Load(rows[l] + q);
+    V::Transpose(z);
+  }
+  static void Store(typename V::F* z, int q, float* const* rows) {
+    V::Transpose(z);
+    for (int l = 0; l < V::kLanes; ++l) V::Store(rows[l] + q, z[l]);
+  }
+};
+
 // Writes lane vectors z[0..n) (n a multiple of L) to the L rows
 // rows[l] + [0..n): lane l of z[i] goes to rows[l][i].
 template <class V>
@@ -85,20 +173,14 @@ inline void StoreTransposed(const typename V::F* z, int n, float* const* rows) {
   typename V::F block[V::kLanes];
   for (int q = 0; q < n; q += V::kLanes) {
     for (int l = 0; l < V::kLanes; ++l) block[l] = z[q + l];
-    V::Transpose(block);
-    for (int l = 0; l < V::kLanes; ++l) V::Store(rows[l] + q, block[l]);
+    QmfRows<V>::Store(block, q, rows);
   }
 }
 
 // The reverse: z[i] lane l = rows[l][i].
 template <class V>
 inline void LoadTransposed(const float* const* rows, int n, typename V::F* z) {
-  typename V::F block[V::kLanes];
-  for (int q = 0; q < n; q += V::kLanes) {
-    for (int l = 0; l < V::kLanes; ++l) block[l] = V::Load(rows[l] + q);
-    V::Transpose(block);
-    for (int l = 0; l < V::kLanes; ++l) z[q + l] = block[l];
-  }
+  for (int q = 0; q < n; q += V::kLanes) QmfRows<V>::Load(rows, q, z + q);
 }
 
 // ---- 32-band analysis -----------------------------------------------------------
@@ -124,6 +206,7 @@ inline void AnalysisGroup(const float* samples, int32_t slot, const float* windo
     const int i = n < 32 ? 31 - n : 63 - n;
     const int r = (n < 32 ? 9 : 8) + slot;
     T acc = V::Zero();
+#pragma GCC unroll 5
     for (int j = 0; j < 5; ++j) {
       const T x = V::Load(samples + i * kQmfRowStride + r - 2 * j);
       acc = V::Add(acc, V::Mul(x, V::Set1(window[n + 64 * j])));
@@ -131,14 +214,17 @@ inline void AnalysisGroup(const float* samples, int32_t slot, const float* windo
     u[n] = acc;
   }
   T re[32], im[32];
-  for (int m = 0; m < 32; ++m) {
-    const T zr = u[2 * m], zi = u[2 * m + 1];  // z = zr - i zi
-    const T pr = V::Set1(kSbrAnalysisPre[m][0]), pi = V::Set1(kSbrAnalysisPre[m][1]);
-    const int at = BitReverse(m, 5);
-    re[at] = V::Add(V::Mul(zr, pr), V::Mul(zi, pi));
-    im[at] = V::Sub(V::Mul(zr, pi), V::Mul(zi, pr));
-  }
-  FftBitReversed<V, 32>(re, im);
+  Fft32<V>(
+      [&](int m) {
+        const T zr = u[2 * m], zi = u[2 * m + 1];  // z = zr - i zi
+        const T pr = V::Set1(kSbrAnalysisPre[m][0]), pi = V::Set1(kSbrAnalysisPre[m][1]);
+        return Cx<V>{V::Add(V::Mul(zr, pr), V::Mul(zi, pi)),
+                     V::Sub(V::Mul(zr, pi), V::Mul(zi, pr))};
+      },
+      [&](int k, const Cx<V>& f) {
+        re[k] = f.r;
+        im[k] = f.i;
+      });
   constexpr int kValues = kReal ? 32 : 64;
   const float(*post_a)[2] = kReal ? kSbrAnalysisRealA : kSbrAnalysisPostA;
   const float(*post_b)[2] = kReal ? kSbrAnalysisRealB : kSbrAnalysisPostB;
@@ -171,27 +257,27 @@ inline void AnalysisGroup(const float* samples, int32_t slot, const float* windo
 // N/2-point complex FFT: z(m) = x(2m) + i x(N-1-2m), pre-twiddled by
 // exp(-i pi m / N) and post-twiddled by exp(-i pi (p + 1/4) / N) (with the
 // banks' 1/64), gives D(2p) = Re and D(N-1-2p) = -Im.  x(k) = base[stride k].
-template <class V, int N>
-inline void DctIv(const typename V::F* base, int stride, typename V::F* d) {
+// put(n, D(n)) receives the outputs; with kNegOdd the odd outputs come
+// negated (the DST-IV).
+template <class V, int N, bool kNegOdd, class Put>
+[[gnu::always_inline]] inline void DctIv(const typename V::F* base, int stride, Put put) {
   static_assert(N == 64, "twiddles are tabulated for 64 points");
   using T = typename V::F;
-  constexpr int H = N / 2;
   const float(*pre)[2] = kSbrDct64Pre;
   const float(*post)[2] = kSbrDct64Post;
-  T re[H], im[H];
-  for (int m = 0; m < H; ++m) {
-    const T pr = V::Set1(pre[m][0]), pi = V::Set1(pre[m][1]);
-    const T ar = base[stride * (2 * m)], ai = base[stride * (N - 1 - 2 * m)];
-    const int at = BitReverse(m, Log2(H));
-    re[at] = V::Sub(V::Mul(ar, pr), V::Mul(ai, pi));
-    im[at] = V::Add(V::Mul(ar, pi), V::Mul(ai, pr));
-  }
-  FftBitReversed<V, H>(re, im);
-  for (int p = 0; p < H; ++p) {
-    const T qr = V::Set1(post[p][0]), qi = V::Set1(post[p][1]);
-    d[2 * p] = V::Sub(V::Mul(re[p], qr), V::Mul(im[p], qi));
-    d[N - 1 - 2 * p] = V::Sub(V::Zero(), V::Add(V::Mul(re[p], qi), V::Mul(im[p], qr)));
-  }
+  Fft32<V>(
+      [&](int m) {
+        const T pr = V::Set1(pre[m][0]), pi = V::Set1(pre[m][1]);
+        const T ar = base[stride * (2 * m)], ai = base[stride * (N - 1 - 2 * m)];
+        return Cx<V>{V::Sub(V::Mul(ar, pr), V::Mul(ai, pi)),
+                     V::Add(V::Mul(ar, pi), V::Mul(ai, pr))};
+      },
+      [&](int p, const Cx<V>& f) {
+        const T qr = V::Set1(post[p][0]), qi = V::Set1(post[p][1]);
+        put(2 * p, V::Sub(V::Mul(f.r, qr), V::Mul(f.i, qi)));
+        const T odd = V::Add(V::Mul(f.r, qi), V::Mul(f.i, qr));
+        put(N - 1 - 2 * p, kNegOdd ? odd : V::Sub(V::Zero(), odd));
+      });
 }
 
 // DCT-II of N = 64 or 32 points, y(j) = sum_k x(k) cos(pi (k + 1/2) j / N)
@@ -257,17 +343,16 @@ inline void SynthesisModulation(const float* const* in, int32_t slot, float* col
     }
   } else {
     for (int i = kValues; i < 128; ++i) x[i] = V::Zero();
-    T c[64], s[64];
-    DctIv<V, 64>(x, 2, c);
-    DctIv<V, 64>(x + 127, -2, s);
-    for (int n = 1; n < 64; n += 2) s[n] = V::Sub(V::Zero(), s[n]);
+    T c[64];
+    DctIv<V, 64, false>(x, 2, [&](int n, T v) { c[n] = v; });
+    // S(n) as it comes, combined with C(n) straight into the delay matrix.
     constexpr int kStep = 64 / N;  // 1, or 2: even n only
-    for (int n = 0; n < 64; n += kStep) {
-      V::Store(col + (n / kStep) * kQmfRowStride, V::Sub(s[n], c[n]));
-    }
-    for (int m = kStep - 1; m < 64; m += kStep) {  // n = 127 - m
-      V::Store(col + ((127 - m) / kStep) * kQmfRowStride, V::Add(c[m], s[m]));
-    }
+    DctIv<V, 64, true>(x + 127, -2, [&](int n, T sn) {
+      if (n % kStep == 0) V::Store(col + (n / kStep) * kQmfRowStride, V::Sub(sn, c[n]));
+      if (n % kStep == kStep - 1) {  // v(127 - n)
+        V::Store(col + ((127 - n) / kStep) * kQmfRowStride, V::Add(c[n], sn));
+      }
+    });
   }
 }
 
@@ -281,6 +366,7 @@ inline void SynthesisGroup(const float* const* in, int32_t slot, const float* wi
   T o[N];
   for (int k = 0; k < N; ++k) {
     T acc = V::Zero();
+#pragma GCC unroll 5
     for (int j = 0; j < 5; ++j) {
       const T a = V::Load(col + k * kQmfRowStride - 2 * j);
       const T b = V::Load(col + (N + k) * kQmfRowStride - 2 * j - 1);
@@ -327,7 +413,7 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
     for (int i = 0; i < 2 * N; ++i) {
-      for (int r = 0; r < kQmfHistoryRows; ++r) vt[i * kQmfRowStride + r] = delay[i * 9 + r];
+      std::memcpy(vt + i * kQmfRowStride, delay + i * 9, sizeof(float) * kQmfHistoryRows);
     }
     int32_t s = 0;
     for (; s + V::kLanes <= n; s += V::kLanes) {
@@ -336,7 +422,7 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
     for (; s < n; ++s)
       SynthesisGroup<LaneScalar, N, kReal>(in + done, s, window, vt, out + N * done);
     for (int i = 0; i < 2 * N; ++i) {
-      for (int r = 0; r < kQmfHistoryRows; ++r) delay[i * 9 + r] = vt[i * kQmfRowStride + n + r];
+      std::memcpy(delay + i * 9, vt + i * kQmfRowStride + n, sizeof(float) * kQmfHistoryRows);
     }
   }
 }

@@ -178,4 +178,95 @@ TEST(PsHybridKernels, ComplexBanksSumToTheDelayedInput) {
   }
 }
 
+// The decorrelator's all-pass chain: every band against the recurrence in
+// double precision (w[n] = x + a y, y = Q w[n - d] - a x, three links after
+// the fractional delay phi, times the slot's gain), and every vectorised
+// kernel equal to the generic one bit for bit, for band counts that leave
+// partial vector groups, both frame lengths, over two frames (the link
+// histories carry over).
+TEST(PsAllPassKernels, ChainMatchesTheRecurrenceAndIsasAgree) {
+  using Cd = std::complex<double>;
+  constexpr int kDelays[3] = {3, 4, 5};
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::vector<std::pair<const char*, DspPsAllPassFn>> impls = {{"generic", ps_generic::AllPass}};
+  for (const DspKernels* k : VectorisedKernels())
+    impls.push_back({dspIsaName(k->isa), k->ps_hybrid.AllPass});
+  for (int count : {1, 3, 8, 13, 30}) {
+    for (int slots : {32, 30}) {
+      std::vector<float> in(2 * 2 * 32 * count), gain(32 * count);
+      for (float& v : in) v = 1000.0f * u(rng);
+      for (float& v : gain) v = 0.5f + 0.5f * u(rng);
+      std::vector<DspPsAllPassBand> proto(count);
+      std::vector<float> hist0(count * 3 * 5 * 2);
+      for (float& v : hist0) v = 500.0f * u(rng);
+      for (int b = 0; b < count; ++b) {
+        DspPsAllPassBand& p = proto[b];
+        const double a = 2 * M_PI * (b + 0.5) / 64;
+        p.phi[0] = static_cast<float>(std::cos(a)), p.phi[1] = static_cast<float>(-std::sin(a));
+        for (int m = 0; m < 3; ++m) {
+          p.q[m][0] = static_cast<float>(std::cos(a * (m + 2))),
+          p.q[m][1] = static_cast<float>(std::sin(a * (m + 2)));
+          p.ag[m] = 0.6f * (1.0f - 0.1f * m) * (b % 4 == 3 ? 0.0f : 1.0f);
+        }
+      }
+      std::vector<std::vector<float>> results;
+      for (const auto& [name, fn] : impls) {
+        SCOPED_TRACE(name);
+        std::vector<float> hist = hist0, out(2 * 2 * 32 * count, 7.0f);
+        std::vector<DspPsAllPassBand> bands = proto;
+        std::vector<std::vector<std::array<Cd, 5>>> ref(count, std::vector<std::array<Cd, 5>>(3));
+        for (int b = 0; b < count; ++b) {
+          for (int m = 0; m < 3; ++m) {
+            for (int j = 0; j < 5; ++j) {
+              ref[b][m][j] =
+                  Cd(hist0[((b * 3 + m) * 5 + j) * 2], hist0[((b * 3 + m) * 5 + j) * 2 + 1]);
+            }
+          }
+        }
+        for (int frame = 0; frame < 2; ++frame) {
+          for (int b = 0; b < count; ++b) {
+            bands[b].in =
+                reinterpret_cast<const float(*)[2]>(&in[2 * (frame * 32 * count + 32 * b)]);
+            bands[b].out = reinterpret_cast<float(*)[2]>(&out[2 * (frame * 32 * count + 32 * b)]);
+            bands[b].history = reinterpret_cast<float(*)[5][2]>(&hist[b * 30]);
+            bands[b].gain = &gain[32 * b];
+          }
+          fn(bands.data(), count, slots);
+          for (int b = 0; b < count; ++b) {
+            const DspPsAllPassBand& p = bands[b];
+            std::vector<std::vector<Cd>> w(3);
+            for (int m = 0; m < 3; ++m) w[m].assign(ref[b][m].begin(), ref[b][m].end());
+            for (int n = 0; n < slots; ++n) {
+              Cd x = Cd(p.in[n][0], p.in[n][1]) * Cd(p.phi[0], p.phi[1]);
+              for (int m = 0; m < 3; ++m) {
+                const Cd y =
+                    Cd(p.q[m][0], p.q[m][1]) * w[m][w[m].size() - kDelays[m]] - double(p.ag[m]) * x;
+                w[m].push_back(x + double(p.ag[m]) * y);
+                x = y;
+              }
+              x *= p.gain[n];
+              ASSERT_NEAR(p.out[n][0], x.real(), 1e-3 + 1e-5 * std::abs(x))
+                  << count << " " << b << " " << n;
+              ASSERT_NEAR(p.out[n][1], x.imag(), 1e-3 + 1e-5 * std::abs(x));
+            }
+            if (slots < 32) {
+              ASSERT_EQ(p.out[slots][0], 7.0f) << "wrote past the frame";
+            }
+            for (int m = 0; m < 3; ++m) {
+              for (int j = 0; j < 5; ++j) ref[b][m][j] = w[m][w[m].size() - 5 + j];
+            }
+          }
+        }
+        out.insert(out.end(), hist.begin(), hist.end());
+        results.push_back(out);
+      }
+      for (size_t i = 1; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], results[0])
+            << impls[i].first << " count " << count << " slots " << slots;
+      }
+    }
+  }
+}
+
 }  // namespace
