@@ -1,7 +1,6 @@
 // scale_factor_data() (ISO/IEC 14496-3, 4.4.2.7): DPCM-coded scale factors,
 // intensity positions and noise energies.
 #include "aac/channel_stream.h"
-#include "dsp/dsp_vlc.h"
 
 namespace {
 
@@ -24,6 +23,12 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
   const int32_t groups =
       s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
   const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
+  if (UMC::BitReaderOverrun(r)) return -1;
+  // At most 8 x 51 code words of at most 19 bits: all within the reader's
+  // padding, so one overrun check at the end suffices.
+  const AacHuffBook& book = books.fast[0];
+  AacBits bits;
+  bits.Start(r.data, r.pos);
   for (int32_t g = 0; g < groups; ++g) {
     for (int32_t b = 0; b < bands; ++b) {
       const int32_t cb = s.sfb_cb[g][b];
@@ -31,19 +36,16 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
         out[g][b] = 0;
         continue;
       }
-      // At most 8 x 51 codewords of at most 19 bits: all within the padding,
-      // so one overrun check at the end suffices.
+      bits.Refill();
       int32_t delta;
       if (cb == NOISE_HCB && first_noise) {
         first_noise = false;
-        delta = static_cast<int32_t>(UMC::BitReaderRead(r, kNoisePcmBits)) - kNoisePcmOffset;
+        delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
+        bits.Skip(kNoisePcmBits);
       } else {
-        const uint8_t* ptr = r.data + (r.pos >> 3);
-        int32_t bit_offset = static_cast<int32_t>(r.pos & 7);
-        int16_t value = 0;
-        if (dspVlcDecodeOne_16s(&ptr, &bit_offset, &value, books.book[0]) != dspStsNoErr) return -1;
-        UMC::BitReaderSetPosition(r, (ptr - r.data) * 8 + bit_offset);
-        delta = value - kScalefactorDiffOffset;
+        const uint32_t e = AacHuffDecode(book, bits);
+        if (e == 0) return -1;
+        delta = static_cast<int32_t>(e >> 16) - kScalefactorDiffOffset;
       }
       if (cb == NOISE_HCB) {
         noise += delta;
@@ -58,5 +60,6 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
       }
     }
   }
+  UMC::BitReaderSetPosition(r, bits.Position(r.data));
   return UMC::BitReaderOverrun(r) ? -1 : 0;
 }
