@@ -43,7 +43,7 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
         delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
         bits.Skip(kNoisePcmBits);
       } else {
-        const uint32_t e = AacHuffDecode(book, bits);
+        const uint32_t e = AacHuffDecode<kAacHuffRootBits>(book.entries, bits);
         if (e == 0) return -1;
         delta = static_cast<int32_t>(e >> 16) - kScalefactorDiffOffset;
       }

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int32_t kAlign = 32;
-constexpr int32_t kRootBits = 10;
+constexpr int32_t kRootBits = kAacHuffRootBits;
 constexpr int32_t kMaxSubBits = 12;
 constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at least
 
@@ -141,7 +141,7 @@ int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines
     b.Refill();
     const int32_t stop = n - i < book.per_refill ? n : i + book.per_refill;
     for (; i < stop; ++i) {
-      const uint32_t e = AacHuffDecode(book, b);
+      const uint32_t e = AacHuffDecode<kRootBits>(book.entries, b);
       if (e == 0) return -1;
       const int32_t v = static_cast<int32_t>(e);
       if (kKind == 0) {
@@ -262,7 +262,7 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
     FastTableBuilder builder(kAacCodebooks[cb], fast, entries);
     if (entries < 0 || builder.Build() != 0) return -1;
     const int32_t max_length = MaxLength(kAacCodebooks[cb]);
-    tables->fast[cb] = AacHuffBook{fast, kRootBits, max_length, kRefillBits / max_length};
+    tables->fast[cb] = AacHuffBook{fast, max_length, kRefillBits / max_length};
     p += entries * 4 + kAlign;
   }
   return 0;

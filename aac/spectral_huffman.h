@@ -1,8 +1,8 @@
 // Lookup tables and bit cursor of the AAC Huffman decoders (spectral data
 // and scale factors), specialised for speed.
 //
-// A table is an array of 32-bit entries; the root level has 2^root_bits of
-// them, indexed by the next root_bits stream bits.  Entry layout:
+// A table is an array of 32-bit entries; the root level has 2^kAacHuffRootBits of
+// them, indexed by the next kAacHuffRootBits stream bits.  Entry layout:
 //   leaf:     bits 0..4 the bits the code word uses at this level (1..31),
 //             bits 16..31 the value fields (see below);
 //   sub-table: bits 0..4 zero, bits 8..11 its width w (1..15), bits 12..31
@@ -18,10 +18,12 @@
 #include <cstdint>
 #include <cstring>
 
+// Root level width of every AAC table.
+inline constexpr int32_t kAacHuffRootBits = 10;
+
 // One codebook's table and decoding parameters.
 struct AacHuffBook {
   const uint32_t* entries = nullptr;
-  int32_t root_bits = 0;
   int32_t max_length = 0;  // longest code word, sign bits included
   int32_t per_refill = 0;  // code words decodable after one refill
 };
@@ -80,13 +82,17 @@ inline uint32_t AacHuffDeep(const uint32_t* t, uint64_t cache, int32_t root_bits
 }
 
 // One code word; the cache holds at least book.max_length bits.  Returns
-// the leaf (length field: bits used), 0 for no code word.
-inline uint32_t AacHuffDecode(const AacHuffBook& book, AacBits& b) {
-  uint32_t e = book.entries[b.cache >> (64 - book.root_bits)];
+// the leaf (length field: bits used), 0 for no code word.  The shift by the
+// entry itself (bits 5..7 of a leaf are zero, so its low six bits are the
+// length) keeps a mask off the chain from one look-up to the next.
+template <int32_t kRootBits>
+inline uint32_t AacHuffDecode(const uint32_t* entries, AacBits& b) {
+  uint32_t e = entries[b.cache >> (64 - kRootBits)];
   if (__builtin_expect((e & 31) == 0, 0)) {
-    e = AacHuffDeep(book.entries, b.cache, book.root_bits, e);
+    e = AacHuffDeep(entries, b.cache, kRootBits, e);
     if (e == 0) return 0;
   }
-  b.Skip(static_cast<int32_t>(e & 31));
+  b.cache <<= (e & 63);
+  b.valid -= static_cast<int32_t>(e & 31);
   return e;
 }

@@ -17,6 +17,6 @@ void dsp_avx2::FillVector(DspVectorKernels& k) {
   k.Add_32fc = AddC<V>;
   k.InterleaveConvert_32f16s = InterleaveConvert<V>;
   k.Pow43_16s32f = Pow43<V>;
-  k.Pow43Bands_16s32f = Pow43Bands<V>;
+  k.Pow43Bands_16s32f = Pow43BandsWide<V>;
   k.Predict_32f = Predict<V>;
 }
