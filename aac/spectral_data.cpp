@@ -6,6 +6,7 @@
 // codewords, so one lookup in the decoders' own tables (spectral_huffman.h)
 // gives a signed quadruple or pair, written straight into the band; runs of
 // bands with one codebook are decoded in one loop, escapes inline.
+#include <algorithm>
 #include <cstring>
 
 #include "aac/aac_huffman_tables.h"
@@ -42,47 +43,74 @@ uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
 // Fills (or, without `out`, only sizes) one codebook's table: a root level
 // of kRootBits, and under each root entry whose code words are longer a
 // sub-table as wide as the longest of them needs (levels of at most
-// kMaxSubBits).  Fails on a list that is not a prefix code.
+// kMaxSubBits).  The code words are taken in the order of their bits, so
+// those under one entry are adjacent.  Fails on a list that is not a prefix
+// code.
 class FastTableBuilder {
  public:
   FastTableBuilder(const AacCodebookInfo& book, uint32_t* out, int32_t capacity)
       : book_(book), out_(out), capacity_(capacity) {}
 
   int32_t Build() {
+    if (book_.count <= 0 || book_.count > kMaxCodes) return -1;
+    for (int32_t i = 0; i < book_.count; ++i) {
+      const DspVlcCode& c = book_.codes[i];
+      if (c.length <= 0 || c.length > 31) return -1;
+      order_[i] = static_cast<int16_t>(i);
+    }
+    std::sort(order_, order_ + book_.count,
+              [this](int16_t a, int16_t b) { return Aligned(a) < Aligned(b); });
     free_ = 1 << kRootBits;
     if (out_) {
       if (free_ > capacity_) return -1;
       std::memset(out_, 0, sizeof(uint32_t) * free_);
     }
-    return Fill(0, 0, kRootBits, 0);
+    return Fill(0, kRootBits, 0, 0, book_.count);
   }
   int32_t size() const { return free_; }
 
  private:
-  int32_t Fill(uint32_t prefix, int32_t consumed, int32_t width, int32_t at) {
-    int8_t need[1 << kMaxSubBits] = {};
-    for (int32_t i = 0; i < book_.count; ++i) {
+  static constexpr int32_t kMaxCodes = 2048;
+
+  // The code word left-aligned in 32 bits.
+  uint32_t Aligned(int32_t i) const {
+    const DspVlcCode& c = book_.codes[i];
+    return static_cast<uint32_t>(c.code) << (32 - c.length);
+  }
+  // The `width` bits after the first `consumed` of code word i.
+  uint32_t Index(int32_t i, int32_t consumed, int32_t width) const {
+    return static_cast<uint32_t>((uint64_t{Aligned(i)} << consumed) >> (32 - width)) &
+           ((1u << width) - 1);
+  }
+
+  // The table at `at` resolving `width` bits after `consumed`, for the code
+  // words order_[lo..hi) (which share the bits consumed before it).
+  int32_t Fill(int32_t consumed, int32_t width, int32_t at, int32_t lo, int32_t hi) {
+    for (int32_t k = lo; k < hi;) {
+      const int32_t i = order_[k];
       const DspVlcCode& c = book_.codes[i];
-      if (c.length <= consumed || c.length > 31) continue;
-      const uint32_t code = static_cast<uint32_t>(c.code);
-      if ((uint64_t{code} >> (c.length - consumed)) != prefix) continue;
+      if (c.length <= consumed) return -1;  // a prefix of a longer code word
+      const uint32_t idx = Index(i, consumed, width);
       if (c.length <= consumed + width) {
         const int32_t used = c.length - consumed;
-        const uint32_t first = (code & ((1u << used) - 1)) << (width - used);
         const uint32_t leaf = FieldsOf(book_, c.value) | static_cast<uint32_t>(used);
-        for (uint32_t k = 0; out_ && k < (1u << (width - used)); ++k) {
-          if (out_[at + first + k] != 0) return -1;
-          out_[at + first + k] = leaf;
+        for (uint32_t j = 0; out_ && j < (1u << (width - used)); ++j) {
+          if (out_[at + idx + j] != 0) return -1;
+          out_[at + idx + j] = leaf;
         }
-      } else {
-        const uint32_t idx = (code >> (c.length - consumed - width)) & ((1u << width) - 1);
-        const int32_t deeper = c.length - consumed - width;
-        if (deeper > need[idx]) need[idx] = static_cast<int8_t>(deeper);
+        ++k;
+        continue;
       }
-    }
-    for (int32_t idx = 0; idx < (1 << width); ++idx) {
-      if (need[idx] == 0) continue;
-      const int32_t w = need[idx] < kMaxSubBits ? need[idx] : kMaxSubBits;
+      // Longer code words under this entry: a sub-table for the run.
+      int32_t end = k, longest = 0;
+      while (end < hi && book_.codes[order_[end]].length > consumed + width &&
+             Index(order_[end], consumed, width) == idx) {
+        longest =
+            book_.codes[order_[end]].length > longest ? book_.codes[order_[end]].length : longest;
+        ++end;
+      }
+      const int32_t deeper = longest - consumed - width;
+      const int32_t w = deeper < kMaxSubBits ? deeper : kMaxSubBits;
       const int32_t sub = free_;
       free_ += 1 << w;
       if (out_) {
@@ -90,9 +118,8 @@ class FastTableBuilder {
         std::memset(out_ + sub, 0, sizeof(uint32_t) << w);
         out_[at + idx] = (static_cast<uint32_t>(sub) << 12) | (static_cast<uint32_t>(w) << 8);
       }
-      if (Fill((prefix << width) | static_cast<uint32_t>(idx), consumed + width, w, sub) != 0) {
-        return -1;
-      }
+      if (Fill(consumed + width, w, sub, k, end) != 0) return -1;
+      k = end;
     }
     return 0;
   }
@@ -101,6 +128,7 @@ class FastTableBuilder {
   uint32_t* out_;
   int32_t capacity_;
   int32_t free_ = 0;
+  int16_t order_[kMaxCodes];
 };
 
 int32_t FastTableEntries(const AacCodebookInfo& book) {
