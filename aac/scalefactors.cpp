@@ -13,9 +13,10 @@ constexpr int32_t kMaxScalefactor = 255;
 
 }  // namespace
 
-int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books,
-                       int32_t sf_start, int32_t noise_start,
-                       int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+namespace {
+
+int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book, int32_t sf_start,
+                 int32_t noise_start, int16_t out[kAacMaxWindows][kAacMaxSfb]) {
   int32_t scalefactor = sf_start;
   int32_t position = 0;
   int32_t noise = noise_start;
@@ -23,12 +24,6 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
   const int32_t groups =
       s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
   const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
-  if (UMC::BitReaderOverrun(r)) return -1;
-  // At most 8 x 51 code words of at most 19 bits: all within the reader's
-  // padding, so one overrun check at the end suffices.
-  const AacHuffBook& book = books.fast[0];
-  AacBits bits;
-  bits.Start(r.data, r.pos);
   for (int32_t g = 0; g < groups; ++g) {
     for (int32_t b = 0; b < bands; ++b) {
       const int32_t cb = s.sfb_cb[g][b];
@@ -60,6 +55,22 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
       }
     }
   }
+  return 0;
+}
+
+}  // namespace
+
+int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books,
+                       int32_t sf_start, int32_t noise_start,
+                       int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+  if (UMC::BitReaderOverrun(r)) return -1;
+  // At most 8 x 51 code words of at most 19 bits: all within the reader's
+  // padding, so one overrun check at the end suffices.  The reader ends where
+  // decoding stopped, also on failure (data that ends early shows as an
+  // overrun).
+  AacBits bits;
+  bits.Start(r.data, r.pos);
+  const int status = DecodeValues(s, bits, books.fast[0], sf_start, noise_start, out);
   UMC::BitReaderSetPosition(r, bits.Position(r.data));
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }

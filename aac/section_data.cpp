@@ -43,9 +43,12 @@ int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   // so one overrun check at the end suffices.
   AacBits bits;
   bits.Start(r.data, r.pos);
-  for (int32_t g = 0; g < s.num_window_groups; ++g) {
-    if (DecodeGroupSections(s, bits, s.sfb_cb[g]) != 0) return -1;
+  int status = 0;
+  for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
+    status = DecodeGroupSections(s, bits, s.sfb_cb[g]);
   }
+  // Where decoding stopped, also on failure (data that ends early shows as
+  // an overrun).
   UMC::BitReaderSetPosition(r, bits.Position(r.data));
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }

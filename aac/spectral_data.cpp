@@ -150,7 +150,10 @@ bool Escape(AacBits& b, int32_t* v) {
   b.Refill();
   const uint64_t inverted = ~b.cache;
   const int32_t ones = inverted ? __builtin_clzll(inverted) : 64;
-  if (ones > 8) return false;
+  if (ones > 8) {
+    b.Skip(9);  // read up to the ninth one, as a bit-serial reader would
+    return false;
+  }
   const int32_t a = ones + 4;
   const int32_t w = static_cast<int32_t>((b.cache << (ones + 1)) >> (64 - a));
   b.Skip(ones + 1 + a);
@@ -215,6 +218,31 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
 
 }  // namespace
 
+namespace {
+
+// The bands of every group, run by run; `bits` ends where decoding stopped.
+int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
+                 int64_t limit, const AacHuffmanTables& books) {
+  int32_t p = 0;
+  for (int32_t g = 0; g < s.num_window_groups; ++g) {
+    const int32_t length = s.window_group_length[g];
+    const int32_t* cbs = s.sfb_cb[g];
+    for (int32_t b = 0; b < s.max_sfb;) {
+      int32_t e = b + 1;
+      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
+      const int32_t lines = (offset[e] - offset[b]) * length;
+      if (lines < 0 || p + lines > kAacFrameLength) return -1;
+      if (bits.Position(data) > limit) return -1;
+      if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
+      p += lines;
+      b = e;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int32_t* offset = short_windows ? s.bands.swb_offset_short : s.bands.swb_offset_long;
@@ -226,26 +254,13 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
   // At most 1024 lines of code words (with escapes, 512 pairs of at most 56
   // bits) follow the start: all within the reader's padding.  Runs of bands
   // with the same codebook go through one call; each starts within the data.
-  const int64_t limit = int64_t{r.size} * 8;
+  // The reader ends where decoding stopped, also on failure: a caller tells
+  // data that ends early (position past the end) from malformed data.
   AacBits bits;
   bits.Start(r.data, r.pos);
-  int32_t p = 0;
-  for (int32_t g = 0; g < s.num_window_groups; ++g) {
-    const int32_t length = s.window_group_length[g];
-    const int32_t* cbs = s.sfb_cb[g];
-    for (int32_t b = 0; b < s.max_sfb;) {
-      int32_t e = b + 1;
-      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
-      const int32_t lines = (offset[e] - offset[b]) * length;
-      if (lines < 0 || p + lines > kAacFrameLength) return -1;
-      if (bits.Position(r.data) > limit) return -1;
-      if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
-      p += lines;
-      b = e;
-    }
-  }
+  const int status = DecodeGroups(s, offset, bits, r.data, int64_t{r.size} * 8, books);
   UMC::BitReaderSetPosition(r, bits.Position(r.data));
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }
 
 int AacHuffmanTablesGetSize(int32_t* size) {
