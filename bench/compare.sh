@@ -1,34 +1,68 @@
 #!/usr/bin/env bash
 # Side-by-side decoding speed: our command-line decoder and element against
 # FFmpeg, FAAD2 and the GStreamer decoders users would otherwise pick, on the
-# same 60-second inputs in one run.  Prints the median CPU time (user+sys) of
-# several runs, the ratio to FFmpeg and the peak RSS.
+# same inputs in one run.  Prints the median CPU time (user+sys) of several
+# runs, the ratio to FFmpeg and the peak RSS, then a summary of the ratios
+# that matter: the CLI against `ffmpeg -threads 1` and the element against
+# the same pipeline with avdec_aac.
 #
-#   bench/compare.sh [build-dir] [runs]
+#   bench/compare.sh [build-dir] [runs] [file...]
 #
-# VX_BENCH_ONLY=<regex> keeps only the inputs whose title matches.
+# Without files, the inputs are the 2-second clips in tests/data/bench, each
+# repeated to VX_BENCH_SECONDS (default 600) seconds of audio (ALS: 60).  Files named on
+# the command line are used as they are: *.aac/*.adts as ADTS, *.mp4/*.m4a
+# through qtdemux.  VX_BENCH_ONLY=<regex> keeps only the inputs whose title
+# matches.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
 runs=${2:-5}
+shift $(($# < 2 ? $# : 2))
 data="$here/tests/data"
+seconds=${VX_BENCH_SECONDS:-600}
+repeats=$(((seconds + 1) / 2))
 work="${VX_BENCH_DIR:-$build/bench-inputs}"
 mkdir -p "$work"
 export GST_PLUGIN_PATH="$build/plugin"
 decoder="$build/tools/vxaac-decode"
 
-# 60-second inputs, made by repeating a 2-second fixture (ADTS frames and ALS
-# MP4 samples concatenate into valid streams).
-make_adts() {  # name fixture
-  local out="$work/$1.aac"
-  [ -s "$out" ] || { for _ in $(seq 30); do cat "$2"; done > "$out"; }
+# Long inputs made by repeating a 2-second clip (ADTS frames and ALS MP4
+# samples concatenate into valid streams).
+make_adts() {  # name clip
+  local out="$work/$1_${seconds}s.aac"
+  if [ ! -s "$out" ]; then
+    for _ in $(seq "$repeats"); do cat "$2"; done >"$out.tmp"
+    mv "$out.tmp" "$out"
+  fi
   echo "$out"
 }
-make_mp4() {  # name fixture
-  local out="$work/$1.mp4" list="$work/$1.txt"
+make_mp4() {  # name clip
+  local out="$work/$1_${seconds}s.mp4" list="$work/$1.txt"
   if [ ! -s "$out" ]; then
-    for _ in $(seq 30); do echo "file '$2'"; done > "$list"
-    ffmpeg -v quiet -y -f concat -safe 0 -i "$list" -c copy "$out"
+    for _ in $(seq "$repeats"); do echo "file '$2'"; done >"$list"
+    ffmpeg -v quiet -y -f concat -safe 0 -i "$list" -c copy -f mp4 "$out.tmp"
+    mv "$out.tmp" "$out"
+  fi
+  echo "$out"
+}
+
+# ALS: one stream of SECONDS (at most 60: longer single-sample MP4 files
+# exceed what qtdemux takes) encoded from the clip's audio repeated.  The
+# clips cannot simply be joined like the AAC ones: each carries a complete
+# stream whose configuration announces 2 seconds, after which decoders that
+# honour it stop.  Needs the ISO/IEC 14496-5 reference encoder
+# (VX_ALS_ENCODER, or mp4alsRM23 on PATH); prints nothing without it.
+als_encoder=${VX_ALS_ENCODER:-$(command -v mp4alsRM23 || true)}
+make_als() {  # name clip encoder-options...
+  local name=$1 clip=$2 secs=$((seconds < 60 ? seconds : 60))
+  shift 2
+  local out="$work/${name}_${secs}s.mp4" pcm="$work/${name}_clip.wav"
+  if [ ! -s "$out" ]; then
+    "$decoder" -q -o "$pcm" "$clip"
+    ffmpeg -v quiet -y -stream_loop -1 -i "$pcm" -t "$secs" -c:a pcm_s16le "$work/${name}_long.wav"
+    "$als_encoder" "$@" -MP4 "$work/${name}_long.wav" "$out.tmp.mp4" >/dev/null 2>&1
+    mv "$out.tmp.mp4" "$out"
+    rm -f "$pcm" "$work/${name}_long.wav"
   fi
   echo "$out"
 }
@@ -53,50 +87,104 @@ median_run() {  # prints "median_cpu max_rss"
   printf '%s\n' "${cpus[@]}" | sort -n | awk -v r="$rss" '{a[NR]=$1} END {printf "%.3f %d\n", a[int((NR+1)/2)], r}'
 }
 
-row() {  # label ffmpeg_cpu cmd...
-  local label=$1 ref=$2; shift 2
-  # Exit status 1 (decoded with errors) still times a whole decode.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
+
+# row <label> <ffmpeg cpu> <cmd...>: one timed line; the CPU time goes to
+# $last_cpu and the peak RSS (MiB) to $last_rss ("-" when the run failed).
+row() {
+  local label=$1 ref=$2
+  shift 2
+  last_cpu=-
+  last_rss=-
+  # Exit status 1 (decoded with errors) still times a whole decode; a
+  # pipeline that cannot link may hang after its error (gst-launch waits in
+  # preroll), hence the time limit.
   local rc=0
-  "$@" >/dev/null 2>&1 || rc=$?
+  timeout 120 "$@" >/dev/null 2>&1 || rc=$?
   if [ "$rc" -gt 1 ]; then
     printf '  %-34s %8s\n' "$label" "failed"
     return
   fi
+  local cpu rss
   read -r cpu rss < <(median_run "$@")
-  printf '  %-34s %8.3f s  %6.2fx  %7.1f MiB\n' "$label" "$cpu" \
-    "$(awk -v a="$cpu" -v b="$ref" 'BEGIN{print (b > 0 ? a / b : 0)}')" "$(awk -v k="$rss" 'BEGIN{print k/1024}')"
+  last_cpu=$cpu
+  last_rss=$(awk -v k="$rss" 'BEGIN{printf "%.1f", k/1024}')
+  printf '  %-34s %8.3f s  %6sx  %7s MiB\n' "$label" "$cpu" "$(ratio "$cpu" "$ref")" "$last_rss"
 }
 
-bench_file() {  # title file kind(adts|mp4|als)
-  local title=$1 f=$2 kind=$3 ff
+summary=()
+summarise() {  # title cli ffmpeg element peer cli_rss element_rss
+  local c=- e=-
+  [ "$2" != - ] && c=$(ratio "$2" "$3")
+  [ "$4" != - ] && [ "$5" != - ] && e=$(ratio "$4" "$5")
+  summary+=("$(printf '%-40s %8s %8s %9s %9s' "$1" "$c" "$e" "$6" "$7")")
+}
+
+# The gst-launch lines of the element and of the peer decoder on the same
+# input (through aacparse for ADTS, qtdemux for MP4; avdec_als for ALS).
+element_row() {  # kind file ffmpeg_cpu
+  local front peer=avdec_aac
+  case $1 in
+    adts) front=aacparse ;;
+    mp4) front=qtdemux ;;
+  esac
+  if [ "$(ffprobe -v quiet -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$2")" = mp4als ]; then
+    peer=avdec_als
+  fi
+  row "gst $front ! vxaacdec" "$3" gst-launch-1.0 -q filesrc location="$2" ! $front ! \
+    vxaacdec sbr-output=full-rate parametric-stereo=full ! fakesink
+  el_cpu=$last_cpu el_rss=$last_rss
+  peer_cpu=-
+  if gst-inspect-1.0 $peer >/dev/null 2>&1; then
+    row "gst $front ! $peer" "$3" gst-launch-1.0 -q filesrc location="$2" ! $front ! \
+      $peer ! fakesink
+    peer_cpu=$last_cpu
+  fi
+}
+
+bench_file() {  # title file kind(adts|mp4)
+  local title=$1 f=$2 kind=$3 ff cli cli_rss
   [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
   read -r ff _ < <(median_run ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
-  printf '  %-34s %8.3f s  %6.2fx\n' "ffmpeg -threads 1" "$ff" 1
+  printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
   # Same work as FFmpeg: SBR at full rate, parametric stereo applied.
   row "vxaac-decode" "$ff" "$decoder" -q --sbr-output full-rate --ps full -o /dev/null "$f"
-  case $kind in
-    adts)
-      command -v faad >/dev/null && row "faad -w" "$ff" faad -w "$f"
-      row "gst aacparse ! vxaacdec" "$ff" gst-launch-1.0 -q filesrc location="$f" ! aacparse ! vxaacdec sbr-output=full-rate parametric-stereo=full ! fakesink
-      row "gst aacparse ! avdec_aac" "$ff" gst-launch-1.0 -q filesrc location="$f" ! aacparse ! avdec_aac ! fakesink
-      gst-inspect-1.0 faad >/dev/null 2>&1 &&
-        row "gst aacparse ! faad" "$ff" gst-launch-1.0 -q filesrc location="$f" ! aacparse ! faad ! fakesink
-      ;;
-    mp4)
-      row "gst qtdemux ! vxaacdec" "$ff" gst-launch-1.0 -q filesrc location="$f" ! qtdemux ! vxaacdec sbr-output=full-rate parametric-stereo=full ! fakesink
-      gst-inspect-1.0 avdec_aac >/dev/null 2>&1 &&
-        row "gst qtdemux ! avdec_aac" "$ff" gst-launch-1.0 -q filesrc location="$f" ! qtdemux ! avdec_aac ! fakesink
-      ;;
-  esac
+  cli=$last_cpu cli_rss=$last_rss
+  if [ "$kind" = adts ] && command -v faad >/dev/null; then
+    row "faad -w" "$ff" faad -w "$f"
+  fi
+  element_row "$kind" "$f" "$ff"
+  if [ "$kind" = adts ] && gst-inspect-1.0 faad >/dev/null 2>&1; then
+    row "gst aacparse ! faad" "$ff" gst-launch-1.0 -q filesrc location="$f" ! aacparse ! faad ! fakesink
+  fi
+  summarise "$title" "$cli" "$ff" "$el_cpu" "$peer_cpu" "$cli_rss" "$el_rss"
 }
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 echo "median of $runs runs, CPU time (user+sys); ratio to FFmpeg; peak RSS"
-bench_file "AAC LC stereo 44.1 kHz 128 kbps" "$(make_adts lc_stereo "$data/bench/lc_44k_st_128.aac")" adts
-bench_file "AAC LC 5.1 48 kHz" "$(make_adts lc_51 "$data/bench/lc_48k_51_384.aac")" adts
-bench_file "HE-AAC v1 stereo 44.1 kHz" "$(make_adts he_v1 "$data/bench/he_44k_st_64.aac")" adts
-bench_file "HE-AAC v2 44.1 kHz" "$(make_adts he_v2 "$data/bench/ps_44k_24.aac")" adts
-# The 2-second clips are joined without random-access frames, so every
-# decoder meets 29 discontinuities; all decode the same data.
-bench_file "ALS 16-bit stereo (MP4)" "$(make_mp4 als_16b "$data/bench/als_16b_st.mp4")" mp4
+if [ $# -gt 0 ]; then
+  for f in "$@"; do
+    case ${f,,} in
+      *.mp4 | *.m4a) bench_file "$(basename "$f")" "$f" mp4 ;;
+      *) bench_file "$(basename "$f")" "$f" adts ;;
+    esac
+  done
+else
+  bench_file "AAC LC stereo 44.1 kHz 128 kbps" "$(make_adts lc_stereo "$data/bench/lc_44k_st_128.aac")" adts
+  bench_file "AAC LC 5.1 48 kHz" "$(make_adts lc_51 "$data/bench/lc_48k_51_384.aac")" adts
+  bench_file "HE-AAC v1 stereo 44.1 kHz" "$(make_adts he_v1 "$data/bench/he_44k_st_64.aac")" adts
+  bench_file "HE-AAC v2 44.1 kHz" "$(make_adts he_v2 "$data/bench/ps_44k_24.aac")" adts
+  if [ -n "$als_encoder" ]; then
+    bench_file "ALS 16-bit stereo (MP4)" "$(make_als als_16b "$data/bench/als_16b_st.mp4")" mp4
+    bench_file "ALS 16-bit stereo -7 -p (MP4)" \
+      "$(make_als als_16b_heavy "$data/bench/als_16b_st.mp4" -7 -p)" mp4
+  else
+    echo "ALS rows skipped: set VX_ALS_ENCODER to the ISO/IEC 14496-5 reference encoder"
+  fi
+fi
+
+echo
+echo "Ratios (CPU time): CLI / ffmpeg -threads 1, element / the same pipeline with FFmpeg's decoder (avdec_aac, avdec_als)"
+printf '%-40s %8s %8s %9s %9s\n' input CLI element "CLI MiB" "elem MiB"
+printf '%s\n' "${summary[@]}"

@@ -8,6 +8,7 @@
 #include "dsp/mdct_impl.h"
 #include "dsp/vector_impl.h"
 #include "ps/ps_hybrid_kernels.h"
+#include "sbr/sbr_hf_kernels.h"
 #include "sbr/sbr_qmf_impl.h"
 
 namespace {
@@ -43,6 +44,8 @@ constexpr DspKernels MakeGeneric() {
            qmf_generic::Synthesis32B, qmf_generic::Synthesis64A, qmf_generic::Synthesis32A};
   k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal};
   k.als = {als_generic::PredictBlock};
+  k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
+           sbr_generic::Adjust};
   return k;
 }
 
@@ -60,12 +63,14 @@ DspKernels Build(DspIsa isa) {
     dsp_sse2::FillQmf(k.qmf);
     dsp_sse2::FillPsHybrid(k.ps_hybrid);
     dsp_sse2::FillAls(k.als);
+    dsp_sse2::FillSbr(k.sbr);
   }
   if (isa == dspIsaAvx2) {
     dsp_avx2::FillVector(k.vector);
     dsp_avx2::FillTransform(k.transform);
     dsp_avx2::FillQmf(k.qmf);
     dsp_avx2::FillAls(k.als);
+    dsp_avx2::FillSbr(k.sbr);
   }
 #endif
 #if VX_SIMD_NEON
@@ -75,6 +80,7 @@ DspKernels Build(DspIsa isa) {
     dsp_neon::FillQmf(k.qmf);
     dsp_neon::FillPsHybrid(k.ps_hybrid);
     dsp_neon::FillAls(k.als);
+    dsp_neon::FillSbr(k.sbr);
   }
 #endif
   return k;

@@ -88,6 +88,27 @@ struct DspPsHybridKernels {
   DspPsHybridRealFn HybridReal;
 };
 
+// SBR HF generation and envelope adjustment over the QMF slot matrices
+// (sbr/sbr_hf_kernels.h): Xlow rows hold 64 floats (32 complex subbands),
+// Xhigh rows 128 (64 complex subbands); complex values are {re, im} pairs.
+struct DspSbrKernels {
+  // Covariance sums of `bands` complex subbands from x (Xlow row 0 at the
+  // first band) over rows 0..terms+1, in double: per band {sum |x_m|^2,
+  // sum x_m+1 conj(x_m) (re, im)} over m = 1..terms-1 and sum x_m+2 conj(x_m)
+  // (re, im) over m = 0..terms-1.
+  void (*Covariance)(const float* x, int32_t bands, int32_t terms, double (*sums)[5]);
+  // Second-order prediction of `rows` Xhigh rows from Xlow: dst row j =
+  // src row j+2 + a0 (src row j+1) + a1 (src row j), over n floats; coef
+  // holds four arrays 128 floats apart: re(a0) twice, {-im, im}(a0), then a1.
+  void (*Patch)(const float* src, float* dst, int32_t rows, const float* coef, int32_t n);
+  // e[b] = sum over `rows` Xhigh rows of |x_b|^2, b < bands.
+  void (*Energies)(const float* x, int32_t rows, int32_t bands, float* e);
+  // out = the gain smoothing window over five history rows (oldest first).
+  void (*Smooth)(const float* const* rows, float* out, int32_t n);
+  // x = g x + q noise over n floats (q and noise may be null: x = g x).
+  void (*Adjust)(float* x, const float* g, const float* q, const float* noise, int32_t n);
+};
+
 // ALS short-term synthesis filter (als/als_predict_impl.h).
 struct DspAlsKernels {
   void (*PredictBlock)(const int32_t* rcof, int32_t order, const int32_t* e, int32_t* x, int32_t n);
@@ -100,6 +121,7 @@ struct DspKernels {
   DspQmfKernels qmf;
   DspPsHybridKernels ps_hybrid;
   DspAlsKernels als;
+  DspSbrKernels sbr;
 };
 
 // The table of `isa`, or null when this build has no code for it or the
@@ -141,6 +163,7 @@ inline const DspKernels& DspActiveKernels() {
   void FillQmf(DspQmfKernels& k);             \
   void FillPsHybrid(DspPsHybridKernels& k);   \
   void FillAls(DspAlsKernels& k);             \
+  void FillSbr(DspSbrKernels& k);             \
   }
 VX_KERNEL_FILLS(dsp_sse2)
 VX_KERNEL_FILLS(dsp_avx2)

@@ -140,11 +140,60 @@ void CopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels,
   }
 }
 
+// The same with the channel count known at compile time, out of place: one
+// strided pass per output channel, a load and a store per sample.
+template <typename Sample, int kChannels>
+void CopyReorderedFixed(const uint8_t* src, uint8_t* dst, size_t bytes, const int* map) {
+  const size_t frames = bytes / (sizeof(Sample) * kChannels);
+  for (int c = 0; c < kChannels; ++c) {
+    const int from = map[c] < kChannels && map[c] >= 0 ? map[c] : c;
+    const uint8_t* s = src + from * sizeof(Sample);
+    uint8_t* d = dst + c * sizeof(Sample);
+#pragma GCC unroll 8
+    for (size_t f = 0; f < frames; ++f) {
+      Sample v;
+      std::memcpy(&v, s + f * kChannels * sizeof(Sample), sizeof v);
+      std::memcpy(d + f * kChannels * sizeof(Sample), &v, sizeof v);
+    }
+  }
+}
+
+template <typename Sample>
+bool CopyReorderedBySize(const uint8_t* src, uint8_t* dst, size_t bytes, int channels,
+                         const int* map) {
+  switch (channels) {
+    case 3:
+      CopyReorderedFixed<Sample, 3>(src, dst, bytes, map);
+      return true;
+    case 4:
+      CopyReorderedFixed<Sample, 4>(src, dst, bytes, map);
+      return true;
+    case 5:
+      CopyReorderedFixed<Sample, 5>(src, dst, bytes, map);
+      return true;
+    case 6:
+      CopyReorderedFixed<Sample, 6>(src, dst, bytes, map);
+      return true;
+    case 8:
+      CopyReorderedFixed<Sample, 8>(src, dst, bytes, map);
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void VxCopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels,
                      int bytes_per_sample, const int* map) {
   if (channels < 1 || channels > 8) return;
+  const bool overlap = src < dst + bytes && dst < src + bytes;
+  if (!overlap && bytes_per_sample == 2 &&
+      CopyReorderedBySize<uint16_t>(src, dst, bytes, channels, map))
+    return;
+  if (!overlap && bytes_per_sample == 4 &&
+      CopyReorderedBySize<uint32_t>(src, dst, bytes, channels, map))
+    return;
   switch (bytes_per_sample) {
     case 1:
       return CopyReordered<1>(src, dst, bytes, channels, map);

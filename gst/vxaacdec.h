@@ -57,6 +57,7 @@ struct VxAACDec {
   gsize window;              // in-band bytes handed to the decoder at a time
   GList* pending;            // output buffers of the frame parse() decoded
   gboolean pending_frame;    // parse() found a frame (possibly without output)
+  gboolean raw_unit;         // parse() took a raw access unit: handle_frame decodes it
   guint consecutive_errors;  // damaged frames in a row (max-errors)
   guint64 stream_bytes;      // input bytes of the stream (since start or STREAM_START)
   gsize load_counted;        // bytes of the loaded window already in stream_bytes

@@ -440,8 +440,10 @@ void ReportTruncation(VxAACDec* dec, GstAdapter* adapter, gsize left) {
         ("%" G_GSIZE_FORMAT " bytes of a last %s frame not decoded", left, adts ? "ADTS" : "LOAS"));
 }
 
-// Raw access units: the whole adapter (one input buffer) is one unit.
-GstFlowReturn ParseRaw(VxAACDec* dec, GstAdapter* adapter, gsize avail, gint* length) {
+// Raw access units: the whole adapter (one input buffer) is one unit,
+// decoded in handle_frame so that the frames of a large unit (an MP4 sample
+// of a whole ALS stream) go out one by one instead of piling up.
+GstFlowReturn ParseRaw(VxAACDec* dec, gsize avail, gint* length) {
   *length = static_cast<gint>(avail);
   dec->pending_frame = TRUE;
   dec->stream_bytes += avail;
@@ -450,22 +452,7 @@ GstFlowReturn ParseRaw(VxAACDec* dec, GstAdapter* adapter, gsize avail, gint* le
                         ("dropping an access unit of %" G_GSIZE_FORMAT " bytes", avail));
     return GST_FLOW_OK;
   }
-  UMC::DecodeLoop& loop = *dec->loop;
-  guint8* area = loop.InputArea(avail);
-  if (!area) {
-    GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
-    return GST_FLOW_ERROR;
-  }
-  gst_adapter_copy(adapter, area, 0, avail);
-  loop.Loaded(avail, true);
-  Event e = Event::kNeedData;
-  // Every frame of the unit (an MP4 sample may hold several ALS frames).
-  for (;;) {
-    const GstFlowReturn ret = DecodeLoaded(dec, GST_BUFFER_OFFSET_NONE, &e);
-    if (ret != GST_FLOW_OK) return ret;
-    if (e != Event::kFrame) break;
-  }
-  if (e == Event::kFailed && !ReportFailure(dec)) return GST_FLOW_ERROR;
+  dec->raw_unit = TRUE;
   return GST_FLOW_OK;
 }
 
@@ -688,6 +675,7 @@ GstFlowReturn vx_aac_dec_parse(GstAudioDecoder* base, GstAdapter* adapter, gint*
   VxAACDec* dec = GST_VX_AAC_DEC(base);
   *offset = 0;
   dec->pending_frame = FALSE;
+  dec->raw_unit = FALSE;
   if (dec->error_posted) return GST_FLOW_ERROR;  // the stream cannot be decoded
   if (!dec->loop_open && !OpenLoop(dec)) return GST_FLOW_ERROR;
   if (gst_pad_needs_reconfigure(SrcPad(dec))) {
@@ -703,18 +691,17 @@ GstFlowReturn vx_aac_dec_parse(GstAudioDecoder* base, GstAdapter* adapter, gint*
   gboolean sync = FALSE, eos = FALSE;
   gst_audio_decoder_get_parse_state(base, &sync, &eos);
   const GstFlowReturn ret = dec->loop->InBand() ? ParseInBand(dec, adapter, avail, eos, length)
-                                                : ParseRaw(dec, adapter, avail, length);
+                                                : ParseRaw(dec, avail, length);
   if (ret != GST_FLOW_OK && ret != GST_FLOW_EOS) DropPending(dec);
   return ret;
 }
 
-GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) {
-  VxAACDec* dec = GST_VX_AAC_DEC(base);
-  if (!buffer) return GST_FLOW_OK;  // draining: parse() keeps nothing back
-  if (!dec->pending_frame && gst_buffer_get_size(buffer) == 0) return ConcealGap(dec, buffer);
-  GList* outputs = dec->pending;
-  dec->pending = nullptr;
-  dec->pending_frame = FALSE;
+namespace {
+
+// The input frame's time before its first output goes out: never behind the
+// output already pushed, and the first output's own time after a restart.
+void StampInput(VxAACDec* dec, GstBuffer* buffer, GstBuffer* first_output) {
+  GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
   const GstClockTime pts = GST_BUFFER_PTS(buffer);
   if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(dec->next_time) &&
       base->input_segment.rate > 0.0 &&
@@ -726,18 +713,17 @@ GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) 
     GST_DEBUG_OBJECT(dec, "input time %" GST_TIME_FORMAT " behind the output", GST_TIME_ARGS(pts));
     GST_BUFFER_PTS(buffer) = dec->next_time;
   }
-  if (outputs && dec->stamp_next) {
+  if (first_output && dec->stamp_next) {
     // The input frame's time becomes the output's (the base class stamps
     // from the frames it was given).
-    GST_BUFFER_PTS(buffer) = GST_BUFFER_PTS(static_cast<GstBuffer*>(outputs->data));
+    GST_BUFFER_PTS(buffer) = GST_BUFFER_PTS(first_output);
     dec->stamp_next = FALSE;
   }
-  if (!outputs) return gst_audio_decoder_finish_frame(base, nullptr, 1);
-  if (!outputs->next) {
-    GstBuffer* out = static_cast<GstBuffer*>(outputs->data);
-    g_list_free(outputs);
-    return gst_audio_decoder_finish_frame(base, out, 1);
-  }
+}
+
+// Pushes `outputs` as parts of the current input frame (the list is freed);
+// after an error the rest are dropped.
+GstFlowReturn PushSubframes(GstAudioDecoder* base, GList* outputs) {
   GstFlowReturn ret = GST_FLOW_OK;
   for (GList* l = outputs; l; l = l->next) {
     GstBuffer* out = static_cast<GstBuffer*>(l->data);
@@ -747,6 +733,89 @@ GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) 
       gst_buffer_unref(out);
   }
   g_list_free(outputs);
+  return ret;
+}
+
+// Decodes the raw access unit `buffer`.  A unit of one frame goes out as
+// the input frame's output; the frames of a larger unit go out as they are
+// decoded, so memory holds one frame's output rather than the unit's.
+GstFlowReturn DecodeRawUnit(VxAACDec* dec, GstBuffer* buffer) {
+  GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
+  UMC::DecodeLoop& loop = *dec->loop;
+  const gsize avail = gst_buffer_get_size(buffer);
+  guint8* area = loop.InputArea(avail);
+  if (!area) {
+    GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
+    return GST_FLOW_ERROR;
+  }
+  gst_buffer_extract(buffer, 0, area, avail);
+  loop.Loaded(avail, true);
+  GList* held = nullptr;  // outputs not pushed yet
+  gboolean pushed = FALSE, stamped = FALSE;
+  Event e = Event::kNeedData;
+  // Every frame of the unit (an MP4 sample may hold several ALS frames).
+  for (;;) {
+    const GstFlowReturn ret = DecodeLoaded(dec, GST_BUFFER_OFFSET_NONE, &e);
+    held = g_list_concat(held, dec->pending);
+    dec->pending = nullptr;
+    if (ret != GST_FLOW_OK) {
+      g_list_free_full(held, reinterpret_cast<GDestroyNotify>(gst_buffer_unref));
+      return ret;
+    }
+    if (e != Event::kFrame) break;
+    if (!stamped && held) {
+      StampInput(dec, buffer, static_cast<GstBuffer*>(held->data));
+      stamped = TRUE;
+    }
+    if (held && held->next) {  // a second frame: the unit goes out in parts
+      GList* last = g_list_last(held);
+      held = g_list_remove_link(held, last);
+      const GstFlowReturn r = PushSubframes(base, held);
+      held = last;
+      pushed = TRUE;
+      if (r != GST_FLOW_OK) {
+        g_list_free_full(held, reinterpret_cast<GDestroyNotify>(gst_buffer_unref));
+        return r;
+      }
+    }
+  }
+  if (e == Event::kFailed && !ReportFailure(dec)) {
+    g_list_free_full(held, reinterpret_cast<GDestroyNotify>(gst_buffer_unref));
+    return GST_FLOW_ERROR;
+  }
+  if (!stamped) StampInput(dec, buffer, held ? static_cast<GstBuffer*>(held->data) : nullptr);
+  if (!pushed) {
+    GstBuffer* out = held ? static_cast<GstBuffer*>(held->data) : nullptr;
+    g_list_free(held);
+    return gst_audio_decoder_finish_frame(base, out, 1);
+  }
+  const GstFlowReturn ret = PushSubframes(base, held);
+  const GstFlowReturn done = gst_audio_decoder_finish_subframe(base, nullptr);
+  return ret != GST_FLOW_OK ? ret : done;
+}
+
+}  // namespace
+
+GstFlowReturn vx_aac_dec_handle_frame(GstAudioDecoder* base, GstBuffer* buffer) {
+  VxAACDec* dec = GST_VX_AAC_DEC(base);
+  if (!buffer) return GST_FLOW_OK;  // draining: parse() keeps nothing back
+  if (!dec->pending_frame && gst_buffer_get_size(buffer) == 0) return ConcealGap(dec, buffer);
+  if (dec->raw_unit) {
+    dec->raw_unit = FALSE;
+    dec->pending_frame = FALSE;
+    return DecodeRawUnit(dec, buffer);
+  }
+  GList* outputs = dec->pending;
+  dec->pending = nullptr;
+  dec->pending_frame = FALSE;
+  StampInput(dec, buffer, outputs ? static_cast<GstBuffer*>(outputs->data) : nullptr);
+  if (!outputs) return gst_audio_decoder_finish_frame(base, nullptr, 1);
+  if (!outputs->next) {
+    GstBuffer* out = static_cast<GstBuffer*>(outputs->data);
+    g_list_free(outputs);
+    return gst_audio_decoder_finish_frame(base, out, 1);
+  }
+  const GstFlowReturn ret = PushSubframes(base, outputs);
   const GstFlowReturn done = gst_audio_decoder_finish_subframe(base, nullptr);
   return ret != GST_FLOW_OK ? ret : done;
 }

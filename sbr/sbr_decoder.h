@@ -59,8 +59,12 @@ struct SbrChannel {
   // Envelope adjustment history.
   float EOrig[kSbrMaxEnvelopes][64];
   float QOrig[2][kSbrMaxNoise];
-  float GTemp[5][64];
-  float QTemp[5][64];
+  // Gain and noise level history of the smoothing: buffers of interleaved
+  // pairs (subband m at 2m and 2m + 1); tempRows names the buffer of each
+  // history row, oldest first.
+  float GTemp[6][128];
+  float QTemp[6][128];
+  int32_t tempRows[5];
   int32_t sineFlagsPrev[64];
   int32_t indexNoisePrev;
   int32_t indexSinePrev;

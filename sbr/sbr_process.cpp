@@ -6,32 +6,37 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/dsp_kernels.h"
 #include "ps/ps_decoder.h"
 #include "sbr/sbr_decoder.h"
+#include "sbr/sbr_hf_kernels.h"
 #include "sbr/sbr_tables.h"
 
-// HF generation's second-order predictor of source subband k over the 40
-// Xlow slots.  The covariance sums and the 2x2 solve run in double precision:
-// when a steady tone fills the subband the covariance matrix is singular but
-// for the standard's 1e-6 relaxation, and sums of 38 single-precision products
-// carry rounding of that same order.  The coefficients then moved by 1e-3,
-// and the inverse-filtered copy of the tone, after its gain, by 2..6 LSB.
-void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1) {
-  double r01r = 0, r01i = 0, r02r = 0, r02i = 0, r11 = 0, r12r = 0, r12i = 0, r22 = 0;
-  for (int32_t n = 0; n < terms; ++n) {
-    const float* x0 = &c.Xlow[n + 2][2 * k];
-    const float* x1 = &c.Xlow[n + 1][2 * k];
-    const float* x2 = &c.Xlow[n][2 * k];
-    const double x0r = x0[0], x0i = x0[1], x1r = x1[0], x1i = x1[1], x2r = x2[0], x2i = x2[1];
-    r01r += x0r * x1r + x0i * x1i;
-    r01i += x0i * x1r - x0r * x1i;
-    r02r += x0r * x2r + x0i * x2i;
-    r02i += x0i * x2r - x0r * x2i;
-    r11 += x1r * x1r + x1i * x1i;
-    r12r += x1r * x2r + x1i * x2i;
-    r12i += x1i * x2r - x1r * x2i;
-    r22 += x2r * x2r + x2i * x2i;
-  }
+namespace {
+
+// HF generation's second-order predictor of one source subband from its
+// covariance kernel sums (DspSbrKernels::Covariance; `x` is the subband's
+// Xlow row 0, `terms` products).  The covariance sums and the 2x2 solve run
+// in double precision: when a steady tone fills the subband the covariance
+// matrix is singular but for the standard's 1e-6 relaxation, and sums of 38
+// single-precision products carry rounding of that same order.  The
+// coefficients then moved by 1e-3, and the inverse-filtered copy of the
+// tone, after its gain, by 2..6 LSB.
+void SolvePredictor(const double* sums, const float* x, int32_t terms, float* alpha0,
+                    float* alpha1) {
+  // The kernel sums run over the slots every product shares; the end slots
+  // complete each one.
+  const float* first = x;
+  const float* second = x + kSbrLowRow;
+  const float* last = x + kSbrLowRow * terms;
+  const float* after = last + kSbrLowRow;
+  const double f0r = first[0], f0i = first[1], f1r = second[0], f1i = second[1];
+  const double lr = last[0], li = last[1], ar = after[0], ai = after[1];
+  const double r11 = sums[0] + (lr * lr + li * li);
+  const double r22 = sums[0] + (f0r * f0r + f0i * f0i);
+  const double r01r = sums[1] + (ar * lr + ai * li), r01i = sums[2] + (ai * lr - ar * li);
+  const double r12r = sums[1] + (f1r * f0r + f1i * f0i), r12i = sums[2] + (f1i * f0r - f1r * f0i);
+  const double r02r = sums[3], r02i = sums[4];
   const double d = r22 * r11 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
   double a1r = 0, a1i = 0, a0r = 0, a0i = 0;
   if (d != 0.0) {
@@ -52,6 +57,14 @@ void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, 
   }
 }
 
+}  // namespace
+
+void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1) {
+  double sums[1][5];
+  DspActiveKernels().sbr.Covariance(&c.Xlow[0][2 * k], 1, terms, sums);
+  SolvePredictor(sums[0], &c.Xlow[0][2 * k], terms, alpha0, alpha1);
+}
+
 namespace {
 
 constexpr float kNewBw[4][4] = {{0.0f, 0.6f, 0.9f, 0.98f},
@@ -59,7 +72,6 @@ constexpr float kNewBw[4][4] = {{0.0f, 0.6f, 0.9f, 0.98f},
                                 {0.0f, 0.75f, 0.9f, 0.98f},
                                 {0.0f, 0.75f, 0.9f, 0.98f}};
 constexpr float kLimGain[4] = {0.70795f, 1.0f, 1.41254f, 1e10f};
-constexpr float kSmooth[5] = {0.0318305f, 0.11516383f, 0.2181695f, 0.30150282f, 0.33333334f};
 constexpr float kPhiRe[4] = {1.0f, 0.0f, -1.0f, 0.0f};
 constexpr float kPhiIm[4] = {0.0f, 1.0f, 0.0f, -1.0f};
 
@@ -77,12 +89,28 @@ int32_t QmfSlots(const SBRDecState& s) {
   return s.numTimeSlots == 15 ? 30 : kSbrTimeSlots;
 }
 
-// Band of `f` (borders f[0..n]) that holds subband k, or -1.
-int32_t BandOf(const int32_t* f, int32_t n, int32_t k) {
+// Band of every subband kx + m, m < 64 - kx, in the frame's tables (-1:
+// none): the first band b whose borders f[b] <= k < f[b + 1] hold it.
+struct BandMaps {
+  int32_t high[64], low[64], noise[64];
+};
+
+void MapTable(const int32_t* f, int32_t n, int32_t kx, int32_t* out) {
+  const int32_t count = 64 - kx;
+  for (int32_t m = 0; m < count; ++m) out[m] = -1;
   for (int32_t b = 0; b < n; ++b) {
-    if (f[b] <= k && k < f[b + 1]) return b;
+    const int32_t lo = std::max(f[b], kx), hi = std::min(f[b + 1], 64);
+    for (int32_t k = lo; k < hi; ++k) {
+      if (out[k - kx] < 0) out[k - kx] = b;
+    }
   }
-  return -1;
+}
+
+void MapBands(const SBRDecState& s, BandMaps& maps) {
+  const int32_t kx = Clamp(s.kx, 0, 64);
+  MapTable(s.f_high, s.N_high, kx, maps.high);
+  MapTable(s.f_low, s.N_low, kx, maps.low);
+  MapTable(s.f_noise, s.N_Q, kx, maps.noise);
 }
 
 void Dequantise(SBRDecState& s) {
@@ -147,14 +175,6 @@ struct Complex {
   float re, im;
 };
 
-// Second-order predictor of one source subband (SbrPredictor, below).
-void Predictor(const SbrChannel& c, int32_t k, int32_t terms, Complex* a0, Complex* a1) {
-  float alpha0[2], alpha1[2];
-  SbrPredictor(c, k, terms, alpha0, alpha1);
-  *a0 = Complex{alpha0[0], alpha0[1]};
-  *a1 = Complex{alpha1[0], alpha1[1]};
-}
-
 // The low-power predictor of one subband (real slots of 32 values) and its
 // first reflection coefficient, limited to -1..1 (double sums as above).
 float PredictorReal(const SbrChannel& c, int32_t k, int32_t terms, float* a0, float* a1) {
@@ -211,7 +231,14 @@ void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predi
   const int32_t k0 = s.k0 < 32 ? s.k0 : 32;
   const int32_t terms = QmfSlots(s) + 6;
   if (!lp) {
-    for (int32_t k = 0; k < k0; ++k) Predictor(c, k, terms, &p.alpha0[k], &p.alpha1[k]);
+    double sums[32][5];
+    if (k0 > 0) DspActiveKernels().sbr.Covariance(&c.Xlow[0][0], k0, terms, sums);
+    for (int32_t k = 0; k < k0; ++k) {
+      float a0[2], a1[2];
+      SolvePredictor(sums[k], &c.Xlow[0][2 * k], terms, a0, a1);
+      p.alpha0[k] = Complex{a0[0], a0[1]};
+      p.alpha1[k] = Complex{a1[0], a1[1]};
+    }
     return;
   }
   float r[32];
@@ -224,20 +251,39 @@ void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predi
 
 // Fills Xhigh kx..kx+M-1 over the current envelopes by patching; in low
 // power also the degree of aliasing of every target subband (0 for the
-// first subband of each patch and outside the SBR range).
-void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, float* deg_patched) {
+// first subband of each patch and outside the SBR range).  Every other
+// value of those rows becomes zero.
+void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& maps,
+                      float* deg_patched) {
   ChirpFactors(s, c);
   Predictors pred;
   ComputePredictors(s, c, lp, pred);
   const int32_t first = 2 * c.t_E[0], last = 2 * c.t_E[c.L_E];
-  for (int32_t m = first; m < last; ++m) std::memset(c.Xhigh[m + 2], 0, sizeof(c.Xhigh[0]));
+  const int32_t rows = last - first;
   for (int32_t l = 0; l < 64; ++l) deg_patched[l] = 0.0f;
+  // Complex: per target subband the filter coefficients as the patch
+  // kernel takes them, then one kernel call per run of subbands.
+  alignas(32) float coef[4][kSbrHighRow];
+  bool written[64] = {};
+  const DspSbrKernels& kernels = DspActiveKernels().sbr;
   int32_t l = s.kx;
   for (int32_t i = 0; i < s.numPatches; ++i) {
+    int32_t run_l = -1, run_p = 0;
+    auto flush = [&](int32_t end) {
+      if (run_l >= 0 && end > run_l && rows > 0) {
+        kernels.Patch(&c.Xlow[first][2 * run_p], &c.Xhigh[first + 2][2 * run_l], rows,
+                      &coef[0][2 * run_l], 2 * (end - run_l));
+      }
+      run_l = -1;
+    };
     for (int32_t j = 0; j < s.patchNumSubbands[i] && l < 64; ++j, ++l) {
       const int32_t p = s.patchStartSubband[i] + j;
-      if (p < 0 || p >= 32 || p >= s.k0) continue;  // the table derivation rules this out
-      const int32_t g = BandOf(s.f_noise, s.N_Q, l);
+      if (p < 0 || p >= 32 || p >= s.k0) {  // the table derivation rules this out
+        if (!lp) flush(l);
+        continue;
+      }
+      written[l] = true;
+      const int32_t g = maps.noise[l - s.kx];
       const float bw = g >= 0 ? c.bwArray[g] : 0.0f;
       const Complex a0{bw * pred.alpha0[p].re, bw * pred.alpha0[p].im};
       const float bw2 = bw * bw;
@@ -249,15 +295,36 @@ void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, float* deg_p
         }
         continue;
       }
-      for (int32_t m = first; m < last; ++m) {
-        const float* x0 = &c.Xlow[m + 2][2 * p];
-        const float* x1 = &c.Xlow[m + 1][2 * p];
-        const float* x2 = &c.Xlow[m][2 * p];
-        float* y = &c.Xhigh[m + 2][2 * l];
-        y[0] = x0[0] + (a0.re * x1[0] - a0.im * x1[1]) + (a1.re * x2[0] - a1.im * x2[1]);
-        y[1] = x0[1] + (a0.re * x1[1] + a0.im * x1[0]) + (a1.re * x2[1] + a1.im * x2[0]);
+      coef[0][2 * l] = coef[0][2 * l + 1] = a0.re;
+      coef[1][2 * l] = -a0.im;
+      coef[1][2 * l + 1] = a0.im;
+      coef[2][2 * l] = coef[2][2 * l + 1] = a1.re;
+      coef[3][2 * l] = -a1.im;
+      coef[3][2 * l + 1] = a1.im;
+      if (run_l < 0) {
+        run_l = l;
+        run_p = p;
       }
     }
+    if (!lp) flush(l);
+  }
+  // Zero what no patch wrote (below kx, above the last patch, and in low
+  // power the other half of each row).
+  const int32_t w = lp ? 1 : 2;
+  for (int32_t lo = 0; lo < 64;) {
+    if (written[lo]) {
+      ++lo;
+      continue;
+    }
+    int32_t hi = lo;
+    while (hi < 64 && !written[hi]) ++hi;
+    for (int32_t m = first; m < last; ++m) {
+      std::memset(&c.Xhigh[m + 2][w * lo], 0, sizeof(float) * w * (hi - lo));
+    }
+    lo = hi;
+  }
+  if (lp) {
+    for (int32_t m = first; m < last; ++m) std::memset(&c.Xhigh[m + 2][64], 0, sizeof(float) * 64);
   }
 }
 
@@ -287,18 +354,17 @@ struct EnvelopeGains {
 void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const int32_t* table,
                      int32_t nbands, int32_t j0, int32_t j1, float* ecurr) {
   const int32_t kx = s.kx, slots = j1 - j0;
-  for (int32_t m = 0; m < s.M; ++m) {
-    float acc = 0.0f;
+  if (lp) {
+    for (int32_t m = 0; m < s.M; ++m) ecurr[m] = 0.0f;
     for (int32_t j = j0; j < j1; ++j) {
-      if (lp) {
-        const float x = c.Xhigh[j + 2][kx + m];
-        acc += x * x;
-      } else {
-        const float* x = &c.Xhigh[j + 2][2 * (kx + m)];
-        acc += x[0] * x[0] + x[1] * x[1];
-      }
+      const float* x = &c.Xhigh[j + 2][kx];
+      for (int32_t m = 0; m < s.M; ++m) ecurr[m] += x[m] * x[m];
     }
-    ecurr[m] = slots > 0 ? acc / slots : 0.0f;
+  } else if (slots > 0 && s.M > 0) {
+    DspActiveKernels().sbr.Energies(&c.Xhigh[j0 + 2][2 * kx], slots, s.M, ecurr);
+  }
+  for (int32_t m = 0; m < s.M; ++m) {
+    ecurr[m] = slots > 0 ? ecurr[m] / slots : 0.0f;
     if (lp) ecurr[m] *= 2.0f;
   }
   if (s.bs_interpol_freq) return;
@@ -380,16 +446,18 @@ void GroupGains(const SBRDecState& s, const float* deg_patched, EnvelopeGains& g
 
 // Levels, gains, limiter (and low-power grouping) of envelope l.
 void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const int32_t* marks,
-                    int32_t lA, bool lp, const float* deg_patched, EnvelopeGains& g) {
-  const int32_t kx = s.kx, M = s.M;
+                    int32_t lA, bool lp, const float* deg_patched, const BandMaps& maps,
+                    EnvelopeGains& g) {
+  const int32_t M = s.M;
   const int32_t* table = c.freqRes[l] ? s.f_high : s.f_low;
   const int32_t nbands = c.freqRes[l] ? s.N_high : s.N_low;
+  const int32_t* band = c.freqRes[l] ? maps.high : maps.low;
   const bool noise_free = l == lA || l == c.lAPrev;
   const int32_t q_floor = (c.L_Q == 2 && c.t_E[l] >= c.t_Q[1]) ? 1 : 0;
   int32_t band_sine[64] = {};
   for (int32_t m = 0; m < M; ++m) {
-    const int32_t b = BandOf(table, nbands, kx + m);
-    const int32_t nb = BandOf(s.f_noise, s.N_Q, kx + m);
+    const int32_t b = band[m];
+    const int32_t nb = maps.noise[m];
     g.E[m] = b >= 0 ? c.EOrig[l][b] : 0.0f;
     g.Q[m] = nb >= 0 ? c.QOrig[q_floor][nb] : 0.0f;
     g.sine[m] = marks[m] && (l >= lA || c.sineFlagsPrev[m]);
@@ -397,7 +465,7 @@ void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const 
   }
   CurrentEnergies(s, c, lp, table, nbands, 2 * c.t_E[l], 2 * c.t_E[l + 1], g.ECurr);
   for (int32_t m = 0; m < M; ++m) {
-    const int32_t b = BandOf(table, nbands, kx + m);
+    const int32_t b = band[m];
     const float q = g.Q[m], e = g.E[m];
     g.QM[m] = e * q / (1.0f + q);
     g.SM[m] = g.sine[m] ? e / (1.0f + q) : 0.0f;
@@ -436,29 +504,52 @@ void CancelSineLeak(const SBRDecState& s, const float* sm, float phi_minus, floa
   }
 }
 
-struct SlotGains {
-  float gf[64], qf[64];
+// The gain and noise level history of the smoothing: five rows, oldest
+// first, that name buffers of GTemp/QTemp (interleaved pairs: subband m at
+// 2m and 2m + 1, as the slot's complex values).  The slots of an envelope
+// share its buffer, so moving on a slot moves names, not values.
+struct GainHistory {
+  SbrChannel& c;
+  int32_t row[5];
+  explicit GainHistory(SbrChannel& channel) : c(channel) {
+    for (int r = 0; r < 5; ++r)
+      row[r] = static_cast<int32_t>(static_cast<uint32_t>(c.tempRows[r]) % 6);
+  }
+  const float* G(int r) const { return c.GTemp[row[r]]; }
+  const float* Q(int r) const { return c.QTemp[row[r]]; }
+  // An envelope's levels (n floats) become the newest row; after a reset
+  // every row.
+  void Start(const float* g, const float* q, int32_t n, bool reset) {
+    int32_t free = 0;
+    while (!reset && (free == row[0] || free == row[1] || free == row[2] || free == row[3])) ++free;
+    std::memcpy(c.GTemp[free], g, sizeof(float) * n);
+    std::memcpy(c.QTemp[free], q, sizeof(float) * n);
+    for (int r = reset ? 0 : 4; r < 5; ++r) row[r] = free;
+  }
+  // After a slot: the oldest row drops out, the newest stays.
+  void Advance() {
+    for (int r = 0; r < 4; ++r) row[r] = row[r + 1];
+  }
+  void Save() {
+    for (int r = 0; r < 5; ++r) c.tempRows[r] = row[r];
+  }
 };
 
-// Smoothed (or direct) gains of one slot from the history rows.
-void SlotGainsOf(const SbrChannel& c, const EnvelopeGains& g, int32_t M, bool smooth,
-                 bool noise_free, SlotGains& out) {
-  for (int32_t m = 0; m < M; ++m) {
-    float gf = g.G[m], qf = g.QM[m];
-    if (smooth) {
-      gf = qf = 0.0f;
-      for (int row = 0; row < 5; ++row) {
-        gf += kSmooth[row] * c.GTemp[row][m];
-        qf += kSmooth[row] * c.QTemp[row][m];
-      }
-    }
-    out.gf[m] = gf;
-    out.qf[m] = (g.SM[m] != 0.0f || noise_free) ? 0.0f : qf;
+// One slot of the complex high band: x = g x + q noise over the subbands
+// kx.. (the noise table index runs on from `noise_start` and wraps at 512).
+void AdjustSlot(const DspSbrKernels& k, float* x, const float* gf, const float* qf,
+                int32_t noise_start, int32_t M) {
+  const int32_t run = std::min(M, 512 - noise_start);
+  k.Adjust(x, gf, qf, qf ? kSbrNoiseTable[noise_start] : nullptr, 2 * run);
+  if (run < M) {
+    k.Adjust(x + 2 * run, gf + 2 * run, qf ? qf + 2 * run : nullptr,
+             qf ? kSbrNoiseTable[0] : nullptr, 2 * (M - run));
   }
 }
 
-void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const float* deg_patched) {
-  const int32_t kx = s.kx, M = s.M;
+void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& maps,
+                     const float* deg_patched) {
+  const int32_t kx = s.kx, M = s.M, n = 2 * M;
   if (s.reset) {
     c.resetHistory = 1;
     c.indexNoisePrev = 0;
@@ -469,57 +560,74 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const float* deg_pa
     const int32_t m = (s.f_high[i] + s.f_high[i + 1]) / 2 - kx;
     if (m >= 0 && m < 64) marks[m] = 1;
   }
+  const DspSbrKernels& kernels = DspActiveKernels().sbr;
   const int32_t lA = TransientEnvelope(c);
   int32_t noise_index = c.indexNoisePrev, sine_index = c.indexSinePrev;
   bool any_slot = false;
+  GainHistory history(c);
   EnvelopeGains g;
-  SlotGains sg;
+  // Per envelope: the gains and noise levels as interleaved pairs (noise 0
+  // where a sinusoid is), the subbands with a sinusoid.
+  alignas(32) float gx[kSbrHighRow], qx[kSbrHighRow], qmasked[kSbrHighRow];
+  alignas(32) float gs[kSbrHighRow], qs[kSbrHighRow];
+  int32_t sines[64];
   for (int32_t l = 0; l < c.L_E; ++l) {
     const bool noise_free = l == lA || l == c.lAPrev;
     const bool smooth = s.bs_smoothing_mode == 0 && !noise_free && !lp;
-    EnvelopeLevels(s, c, l, marks, lA, lp, deg_patched, g);
-    if (c.resetHistory) {
-      for (int row = 0; row < 4; ++row) {
-        std::memcpy(c.GTemp[row], g.G, sizeof(float) * M);
-        std::memcpy(c.QTemp[row], g.QM, sizeof(float) * M);
-      }
-      c.resetHistory = 0;
+    EnvelopeLevels(s, c, l, marks, lA, lp, deg_patched, maps, g);
+    int32_t nsines = 0;
+    for (int32_t m = 0; m < M; ++m) {
+      gx[2 * m] = gx[2 * m + 1] = g.G[m];
+      qx[2 * m] = qx[2 * m + 1] = g.QM[m];
+      const bool sine = g.SM[m] != 0.0f;
+      qmasked[2 * m] = qmasked[2 * m + 1] = sine ? 0.0f : g.QM[m];
+      if (sine) sines[nsines++] = m;
     }
-    std::memcpy(c.GTemp[4], g.G, sizeof(float) * M);
-    std::memcpy(c.QTemp[4], g.QM, sizeof(float) * M);
+    history.Start(gx, qx, n, c.resetHistory != 0);
+    c.resetHistory = 0;
     for (int32_t j = 2 * c.t_E[l]; j < 2 * c.t_E[l + 1]; ++j) {
       const int32_t rel = j - 2 * c.t_E[0];
       sine_index = (rel + c.indexSinePrev) & 3;
-      SlotGainsOf(c, g, M, smooth, noise_free, sg);
+      const int32_t noise_start = (M * rel + c.indexNoisePrev + 1) & 511;
+      if (M > 0) noise_index = (noise_start + M - 1) & 511;
       float* x = c.Xhigh[j + 2];
-      for (int32_t m = 0; m < M; ++m) {
-        noise_index = (m + M * rel + c.indexNoisePrev + 1) & 511;
-        const int32_t k = kx + m;
-        const float* noise = kSbrNoiseTable[noise_index];
-        if (lp) {
-          x[k] = sg.gf[m] * x[k] + sg.qf[m] * noise[0] + g.SM[m] * kPhiRe[sine_index];
-          continue;
-        }
-        float re = sg.gf[m] * x[2 * k] + sg.qf[m] * noise[0];
-        float im = sg.gf[m] * x[2 * k + 1] + sg.qf[m] * noise[1];
-        if (g.SM[m] != 0.0f) {
-          re += g.SM[m] * kPhiRe[sine_index];
-          im += g.SM[m] * ((k & 1) ? -kPhiIm[sine_index] : kPhiIm[sine_index]);
-        }
-        x[2 * k] = re;
-        x[2 * k + 1] = im;
-      }
       if (lp) {
+        for (int32_t m = 0; m < M; ++m) {
+          const int32_t k = kx + m;
+          const float qf = (g.SM[m] != 0.0f || noise_free) ? 0.0f : g.QM[m];
+          const float* noise = kSbrNoiseTable[(noise_start + m) & 511];
+          x[k] = g.G[m] * x[k] + qf * noise[0] + g.SM[m] * kPhiRe[sine_index];
+        }
         CancelSineLeak(s, g.SM, kPhiRe[(rel + c.indexSinePrev - 1) & 3],
                        kPhiRe[(rel + c.indexSinePrev + 1) & 3], x);
+      } else if (M > 0) {
+        const float* gf = gx;
+        const float* qf = noise_free ? nullptr : qmasked;
+        if (smooth) {
+          const float* grows[5];
+          const float* qrows[5];
+          for (int row = 0; row < 5; ++row) {
+            grows[row] = history.G(row);
+            qrows[row] = history.Q(row);
+          }
+          kernels.Smooth(grows, gs, n);
+          kernels.Smooth(qrows, qs, n);
+          for (int32_t i = 0; i < nsines; ++i) qs[2 * sines[i]] = qs[2 * sines[i] + 1] = 0.0f;
+          gf = gs;
+          qf = qs;
+        }
+        AdjustSlot(kernels, x + 2 * kx, gf, qf, noise_start, M);
+        for (int32_t i = 0; i < nsines; ++i) {
+          const int32_t m = sines[i], k = kx + m;
+          x[2 * k] += g.SM[m] * kPhiRe[sine_index];
+          x[2 * k + 1] += g.SM[m] * ((k & 1) ? -kPhiIm[sine_index] : kPhiIm[sine_index]);
+        }
       }
       any_slot = true;
-      for (int row = 0; row < 4; ++row) {
-        std::memcpy(c.GTemp[row], c.GTemp[row + 1], sizeof(float) * M);
-        std::memcpy(c.QTemp[row], c.QTemp[row + 1], sizeof(float) * M);
-      }
+      history.Advance();
     }
   }
+  history.Save();
   // The next frame continues the sinusoids this frame's last envelope
   // carries: a new one that waits for the transient envelope (l_A) has not
   // started when the frame has none (l_A = L_E).
@@ -629,8 +737,10 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   } else {
     if (channel == 0) Dequantise(s);
     float deg_patched[64];
-    GenerateHighBand(s, c, lp, deg_patched);
-    AdjustEnvelopes(s, c, lp, deg_patched);
+    BandMaps maps;
+    MapBands(s, maps);
+    GenerateHighBand(s, c, lp, maps, deg_patched);
+    AdjustEnvelopes(s, c, lp, maps, deg_patched);
     AssembleY(s, c, lp);
     std::memcpy(c.Xhigh[0], c.Xhigh[slots], sizeof(c.Xhigh[0]) * kSbrHistory);
     c.overlapSlots = 2 * c.t_E[c.L_E] - slots;

@@ -47,10 +47,38 @@ enum class InputKind { kAdts, kAdif, kAls, kLoas, kOther };
 InputKind DetectInput(const uint8_t* data, size_t size);
 const char* InputKindName(InputKind kind);
 
+// Reads up to n bytes of a stream into the buffer; 0 at its end.
+using ReadFn = std::function<size_t(uint8_t* buffer, size_t n)>;
+
 // Decodes an elementary stream: `prefix` (bytes already read) followed by
-// the rest of `in`.  The writer may be closed (no output wanted).
-void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSettings& settings,
-                  PcmWriter* writer, DecodeReport* report, const ProgressFn& progress);
+// what `read` delivers.  The writer may be closed (no output wanted).
+void DecodeDirect(const std::vector<uint8_t>& prefix, const ReadFn& read,
+                  const DecoderSettings& settings, PcmWriter* writer, DecodeReport* report,
+                  const ProgressFn& progress);
+
+// An MP4 file whose first audio track is MPEG-4 ALS without an edit list,
+// read as the raw ALS stream it carries: the ALSSpecificConfig of its
+// AudioSpecificConfig, then every sample's bytes.  Memory holds the sample
+// table, not the samples (the reference encoder writes a whole stream as
+// one sample).
+class Mp4AlsStream {
+ public:
+  // False when the file is not such an MP4 file (it then goes through
+  // GStreamer).  `in` stays owned by the caller and must outlive the stream.
+  bool Open(FILE* in, uint64_t file_size);
+  const std::vector<uint8_t>& Header() const { return header_; }
+  size_t Read(uint8_t* buffer, size_t n);
+
+ private:
+  FILE* in_ = nullptr;
+  std::vector<uint8_t> header_;
+  struct Run {
+    uint64_t offset, size;
+  };
+  std::vector<Run> runs_;  // consecutive samples joined
+  size_t run_ = 0;
+  uint64_t done_ = 0;  // bytes of runs_[run_] read
+};
 
 // Decodes the file `path` through filesrc ! parsebin ! vxaacdec.
 void DecodeWithGStreamer(const std::string& path, const DecoderSettings& settings,

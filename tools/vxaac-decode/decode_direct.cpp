@@ -213,8 +213,9 @@ const char* InputKindName(InputKind kind) {
   }
 }
 
-void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSettings& settings,
-                  PcmWriter* writer, DecodeReport* report, const ProgressFn& progress) {
+void DecodeDirect(const std::vector<uint8_t>& prefix, const ReadFn& read,
+                  const DecoderSettings& settings, PcmWriter* writer, DecodeReport* report,
+                  const ProgressFn& progress) {
   DirectDecoder decoder(settings, writer, report);
   std::vector<uint8_t> buf(prefix);
   size_t n = prefix.size();  // pending bytes at the front of buf
@@ -225,7 +226,7 @@ void DecodeDirect(const std::vector<uint8_t>& prefix, FILE* in, const DecoderSet
     const size_t want = std::max<size_t>(kReadChunk, decoder.MinInput());
     if (!eof && (need_more || n < want)) {
       if (buf.size() < n + kReadChunk) buf.resize(n + kReadChunk);
-      const size_t got = std::fread(buf.data() + n, 1, kReadChunk, in);
+      const size_t got = read(buf.data() + n, kReadChunk);
       if (got == 0) eof = true;
       n += got;
       read_total += got;

@@ -119,7 +119,9 @@ void DecodeWithGStreamer(const std::string& path, const DecoderSettings& setting
     return;
   }
   g_object_set(src, "location", path.c_str(), nullptr);
-  g_object_set(sink, "sync", FALSE, nullptr);
+  // A bounded queue: the decoder waits for the writer rather than holding
+  // the whole stream in memory.
+  g_object_set(sink, "sync", FALSE, "max-buffers", 8u, nullptr);
   ApplySetting(dec, "sbr-output", settings.sbr_rate_mode ? "downsampled" : "full-rate",
                settings.sbr_rate_mode_set, report);
   ApplySetting(dec, "sbr-quality", settings.sbr_mode == 28 ? "low-power" : "high",

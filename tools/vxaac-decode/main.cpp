@@ -268,10 +268,14 @@ int main(int argc, char** argv) {
         stderr);
     return kExitUnusable;
   }
+  Mp4AlsStream mp4_als;
+  const bool direct_mp4 =
+      kind == InputKind::kOther && !opt.force_gst && in != stdin && mp4_als.Open(in, total);
 #if !VX_WITH_GSTREAMER
-  if (kind == InputKind::kOther || opt.force_gst) {
-    std::fputs("vxaac-decode: built without GStreamer: ADTS, ADIF, LOAS and raw ALS streams only\n",
-               stderr);
+  if ((kind == InputKind::kOther && !direct_mp4) || opt.force_gst) {
+    std::fputs(
+        "vxaac-decode: built without GStreamer: ADTS, ADIF, LOAS, raw ALS and ALS in MP4 only\n",
+        stderr);
     if (in != stdin) std::fclose(in);
     return kExitUnusable;
   }
@@ -297,8 +301,18 @@ int main(int argc, char** argv) {
 
   if (kind != InputKind::kOther && (!opt.force_gst || in == stdin)) {
     report.container = InputKindName(kind);
-    DecodeDirect(head, in, opt.settings, &writer, &report, on_progress);
+    DecodeDirect(
+        head, [in](uint8_t* b, size_t n) { return std::fread(b, 1, n, in); }, opt.settings, &writer,
+        &report, on_progress);
     if (in != stdin) std::fclose(in);
+  } else if (direct_mp4) {
+    // No GStreamer for ALS in MP4: its memory would hold the demuxer's copy
+    // of a sample that may be the whole stream.
+    report.container = "MP4 (ALS)";
+    DecodeDirect(
+        mp4_als.Header(), [&mp4_als](uint8_t* b, size_t n) { return mp4_als.Read(b, n); },
+        opt.settings, &writer, &report, on_progress);
+    std::fclose(in);
   } else {
     if (in != stdin) std::fclose(in);
 #if VX_WITH_GSTREAMER

@@ -1,0 +1,71 @@
+// SBR HF generation and envelope adjustment kernels of every kernel table,
+// at the sizes of a full-rate frame: the predictor covariance of 32 source
+// subbands over 38 products, the patching of 32 subbands over 32 slots, and
+// per slot the gain smoothing and noise addition of 40 subbands.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "bench/bench_isa.h"
+#include "sbr/sbr_hf_kernels.h"
+
+namespace {
+
+std::vector<float> Noise(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-3000.0f, 3000.0f);
+  std::vector<float> v(n);
+  for (float& x : v) x = d(rng);
+  return v;
+}
+
+void Covariance(benchmark::State& state, const DspKernels* k) {
+  const std::vector<float> x = Noise(40 * kSbrLowRow, 1);
+  double sums[32][5];
+  for (auto _ : state) {
+    k->sbr.Covariance(x.data(), 32, 38, sums);
+    benchmark::DoNotOptimize(sums);
+  }
+}
+
+void Patch(benchmark::State& state, const DspKernels* k) {
+  const std::vector<float> x = Noise(40 * kSbrLowRow, 2);
+  const std::vector<float> coef = Noise(4 * kSbrHighRow, 3);
+  std::vector<float> y(40 * kSbrHighRow);
+  for (auto _ : state) {
+    k->sbr.Patch(x.data(), y.data(), 32, coef.data(), 64);
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+
+// One slot: smoothing of the gains and noise levels, then the addition.
+void SmoothAdjust(benchmark::State& state, const DspKernels* k) {
+  const std::vector<float> hist = Noise(10 * kSbrHighRow, 4);
+  const std::vector<float> noise = Noise(kSbrHighRow, 5);
+  std::vector<float> x = Noise(kSbrHighRow, 6), g(kSbrHighRow), q(kSbrHighRow);
+  const float* grows[5];
+  const float* qrows[5];
+  for (int r = 0; r < 5; ++r) {
+    grows[r] = hist.data() + r * kSbrHighRow;
+    qrows[r] = hist.data() + (5 + r) * kSbrHighRow;
+  }
+  for (auto _ : state) {
+    k->sbr.Smooth(grows, g.data(), 80);
+    k->sbr.Smooth(qrows, q.data(), 80);
+    k->sbr.Adjust(x.data(), g.data(), q.data(), noise.data(), 80);
+    benchmark::DoNotOptimize(x.data());
+  }
+}
+
+const bool kRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_SbrCovariance", [](const DspKernels& k) { return k.sbr.Covariance; }, Covariance);
+  vxbench::RegisterPerIsa(
+      "BM_SbrPatch", [](const DspKernels& k) { return k.sbr.Patch; }, Patch);
+  vxbench::RegisterPerIsa(
+      "BM_SbrSmoothAdjust", [](const DspKernels& k) { return k.sbr.Adjust; }, SmoothAdjust);
+  return true;
+}();
+
+}  // namespace

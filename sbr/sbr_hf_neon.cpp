@@ -1,0 +1,7 @@
+// NEON SBR HF generation and envelope adjustment kernels (sbr_hf_vec.h).
+#include "dsp/dsp_kernels.h"
+#include "sbr/sbr_hf_vec.h"
+
+void dsp_neon::FillSbr(DspSbrKernels& k) {
+  sbr_vec::FillSbrKernels<sbr_vec::SbrLanesNeon>(k);
+}

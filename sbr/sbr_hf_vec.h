@@ -1,0 +1,260 @@
+// SBR HF generation and envelope adjustment kernels written once over a
+// lane set L and instantiated by sbr_hf_<isa>.cpp.  L provides V (the float
+// lanes of simd_*.h), AddPairs(a, b) (sums of neighbouring lanes, those of a
+// then those of b, in order) and D, double lanes holding D::kBands complex
+// values: Zero, Load (2 kBands floats widened), Add, Mul, Swap (re <-> im),
+// Store.  Every kernel gives the generic one's results bit for bit (no fused
+// multiply-add; lanes are values); what is left over after the last full
+// vector runs through the generic code.
+#pragma once
+
+#include "sbr/sbr_hf_kernels.h"
+
+#if defined(__SSE2__)
+#include "dsp/simd_sse2.h"
+#endif
+#if defined(__AVX2__)
+#include "dsp/simd_avx2.h"
+#endif
+#if defined(__ARM_NEON)
+#include "dsp/simd_neon.h"
+#endif
+
+namespace sbr_vec {
+namespace {
+
+// ---- lane sets
+
+#if defined(__SSE2__)
+// Four floats, or one complex value in double, per vector.
+struct SbrLanesSse2 {
+  using V = LaneSse2;
+  static __m128 AddPairs(__m128 a, __m128 b) {
+    return _mm_add_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                      _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+  struct D {
+    using F = __m128d;
+    static constexpr int32_t kBands = 1;
+    static F Zero() { return _mm_setzero_pd(); }
+    static F Load(const float* p) {
+      return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+    }
+    static F Add(F a, F b) { return _mm_add_pd(a, b); }
+    static F Mul(F a, F b) { return _mm_mul_pd(a, b); }
+    static F Swap(F a) { return _mm_shuffle_pd(a, a, 1); }
+    static void Store(double* p, F v) { _mm_storeu_pd(p, v); }
+  };
+};
+
+#endif
+
+#if defined(__AVX2__)
+// Eight floats, or two complex values in double, per vector.
+struct SbrLanesAvx2 {
+  using V = LaneAvx2;
+  using Narrow = SbrLanesSse2;
+  static __m256 AddPairs(__m256 a, __m256 b) {
+    const __m256 even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m256 odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+    // Per 128-bit half: a's two sums then b's; put the halves in order.
+    const __m256d s = _mm256_castps_pd(_mm256_add_ps(even, odd));
+    return _mm256_castpd_ps(_mm256_permute4x64_pd(s, 0xD8));
+  }
+  struct D {
+    using F = __m256d;
+    static constexpr int32_t kBands = 2;
+    static F Zero() { return _mm256_setzero_pd(); }
+    static F Load(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+    static F Add(F a, F b) { return _mm256_add_pd(a, b); }
+    static F Mul(F a, F b) { return _mm256_mul_pd(a, b); }
+    static F Swap(F a) { return _mm256_permute_pd(a, 0x5); }
+    static void Store(double* p, F v) { _mm256_storeu_pd(p, v); }
+  };
+};
+
+#endif
+
+#if defined(__ARM_NEON)
+// Four floats, or one complex value in double, per vector.
+struct SbrLanesNeon {
+  using V = LaneNeon;
+  static float32x4_t AddPairs(float32x4_t a, float32x4_t b) { return vpaddq_f32(a, b); }
+  struct D {
+    using F = float64x2_t;
+    static constexpr int32_t kBands = 1;
+    static F Zero() { return vdupq_n_f64(0.0); }
+    static F Load(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
+    static F Add(F a, F b) { return vaddq_f64(a, b); }
+    static F Mul(F a, F b) { return vmulq_f64(a, b); }
+    static F Swap(F a) { return vextq_f64(a, a, 1); }
+    static void Store(double* p, F v) { vst1q_f64(p, v); }
+  };
+};
+
+#endif
+
+// A lane set may name a narrower one (AVX2 -> SSE2) for what is left over.
+template <class L>
+constexpr bool kHasNarrow = requires {
+  typename L::Narrow;
+};
+
+template <class L>
+void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5]) {
+  using D = typename L::D;
+  using T = typename D::F;
+  constexpr int32_t kB = D::kBands;
+  int32_t b = 0;
+  for (; b + kB <= bands && terms > 0; b += kB) {  // (terms > 0: m = 0 exists)
+    const float* p = x + 2 * b;
+    T x0 = D::Load(p), x1 = D::Load(p + kSbrLowRow), x2 = D::Load(p + 2 * kSbrLowRow);
+    // m = 0 adds to the lag-two sums only.
+    T a2 = D::Mul(x2, x0), b2 = D::Mul(x2, D::Swap(x0));
+    T e = D::Zero(), a1 = D::Zero(), b1 = D::Zero();
+    for (int32_t m = 1; m < terms; ++m) {
+      x0 = x1;
+      x1 = x2;
+      x2 = D::Load(p + kSbrLowRow * (m + 2));
+      const T s0 = D::Swap(x0);
+      e = D::Add(e, D::Mul(x0, x0));
+      a1 = D::Add(a1, D::Mul(x1, x0));
+      b1 = D::Add(b1, D::Mul(x1, s0));
+      a2 = D::Add(a2, D::Mul(x2, x0));
+      b2 = D::Add(b2, D::Mul(x2, s0));
+    }
+    double ve[2 * kB], va1[2 * kB], vb1[2 * kB], va2[2 * kB], vb2[2 * kB];
+    D::Store(ve, e);
+    D::Store(va1, a1);
+    D::Store(vb1, b1);
+    D::Store(va2, a2);
+    D::Store(vb2, b2);
+    for (int32_t k = 0; k < kB; ++k) {
+      sums[b + k][0] = ve[2 * k] + ve[2 * k + 1];
+      sums[b + k][1] = va1[2 * k] + va1[2 * k + 1];
+      sums[b + k][2] = vb1[2 * k + 1] - vb1[2 * k];
+      sums[b + k][3] = va2[2 * k] + va2[2 * k + 1];
+      sums[b + k][4] = vb2[2 * k + 1] - vb2[2 * k];
+    }
+  }
+  if (b == bands) return;
+  if constexpr (kHasNarrow<L>) {
+    Covariance<typename L::Narrow>(x + 2 * b, bands - b, terms, sums + b);
+  } else {
+    sbr_generic::Covariance(x + 2 * b, bands - b, terms, sums + b);
+  }
+}
+
+// dst never overlaps src: a last vector that reaches back over values
+// already written writes them again, equal.
+template <class L>
+void Patch(const float* src, float* dst, int32_t rows, const float* coef, int32_t n) {
+  using V = typename L::V;
+  using F = typename V::F;
+  if (n < V::kLanes) {
+    if constexpr (kHasNarrow<L>) {
+      Patch<typename L::Narrow>(src, dst, rows, coef, n);
+    } else {
+      sbr_generic::Patch(src, dst, rows, coef, n);
+    }
+    return;
+  }
+  for (int32_t i = 0; i < n;) {
+    const F c0r = V::Load(coef + i), c0i = V::Load(coef + kSbrHighRow + i);
+    const F c1r = V::Load(coef + 2 * kSbrHighRow + i), c1i = V::Load(coef + 3 * kSbrHighRow + i);
+    F x2 = V::Load(src + i), x1 = V::Load(src + kSbrLowRow + i);
+    for (int32_t j = 0; j < rows; ++j) {
+      const F x0 = V::Load(src + kSbrLowRow * (j + 2) + i);
+      const F t0 = V::Add(V::Mul(c0r, x1), V::Mul(c0i, V::SwapPairs(x1)));
+      const F t1 = V::Add(V::Mul(c1r, x2), V::Mul(c1i, V::SwapPairs(x2)));
+      V::Store(dst + kSbrHighRow * j + i, V::Add(V::Add(x0, t0), t1));
+      x2 = x1;
+      x1 = x0;
+    }
+    i += V::kLanes;
+    if (i < n && i + V::kLanes > n) i = n - V::kLanes;
+  }
+}
+
+template <class L>
+void Energies(const float* x, int32_t rows, int32_t bands, float* e) {
+  using V = typename L::V;
+  using F = typename V::F;
+  int32_t b = 0;
+  for (; b + V::kLanes <= bands; b += V::kLanes) {
+    F acc = V::Zero();
+    for (int32_t j = 0; j < rows; ++j) {
+      const float* p = x + kSbrHighRow * j + 2 * b;
+      const F lo = V::Load(p), hi = V::Load(p + V::kLanes);
+      acc = V::Add(acc, L::AddPairs(V::Mul(lo, lo), V::Mul(hi, hi)));
+    }
+    V::Store(e + b, acc);
+  }
+  if (b == bands) return;
+  if constexpr (kHasNarrow<L>) {
+    Energies<typename L::Narrow>(x + 2 * b, rows, bands - b, e + b);
+  } else {
+    sbr_generic::Energies(x + 2 * b, rows, bands - b, e + b);
+  }
+}
+
+template <class L>
+void Smooth(const float* const* rows, float* out, int32_t n) {
+  using V = typename L::V;
+  using F = typename V::F;
+  const F w0 = V::Set1(kSbrSmoothing[0]), w1 = V::Set1(kSbrSmoothing[1]);
+  const F w2 = V::Set1(kSbrSmoothing[2]), w3 = V::Set1(kSbrSmoothing[3]);
+  const F w4 = V::Set1(kSbrSmoothing[4]);
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    F acc = V::Mul(w0, V::Load(rows[0] + i));
+    acc = V::Add(acc, V::Mul(w1, V::Load(rows[1] + i)));
+    acc = V::Add(acc, V::Mul(w2, V::Load(rows[2] + i)));
+    acc = V::Add(acc, V::Mul(w3, V::Load(rows[3] + i)));
+    acc = V::Add(acc, V::Mul(w4, V::Load(rows[4] + i)));
+    V::Store(out + i, acc);
+  }
+  if (i == n) return;
+  const float* rest[5] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i, rows[4] + i};
+  if constexpr (kHasNarrow<L>) {
+    Smooth<typename L::Narrow>(rest, out + i, n - i);
+  } else {
+    sbr_generic::Smooth(rest, out + i, n - i);
+  }
+}
+
+template <class L>
+void Adjust(float* x, const float* g, const float* q, const float* noise, int32_t n) {
+  using V = typename L::V;
+  int32_t i = 0;
+  if (q == nullptr || noise == nullptr) {
+    for (; i + V::kLanes <= n; i += V::kLanes) {
+      V::Store(x + i, V::Mul(V::Load(g + i), V::Load(x + i)));
+    }
+  } else {
+    for (; i + V::kLanes <= n; i += V::kLanes) {
+      V::Store(x + i, V::Add(V::Mul(V::Load(g + i), V::Load(x + i)),
+                             V::Mul(V::Load(q + i), V::Load(noise + i))));
+    }
+  }
+  if (i == n) return;
+  const bool noisy = q != nullptr && noise != nullptr;
+  if constexpr (kHasNarrow<L>) {
+    Adjust<typename L::Narrow>(x + i, g + i, noisy ? q + i : nullptr, noisy ? noise + i : nullptr,
+                               n - i);
+  } else {
+    sbr_generic::Adjust(x + i, g + i, noisy ? q + i : nullptr, noisy ? noise + i : nullptr, n - i);
+  }
+}
+
+template <class L>
+void FillSbrKernels(DspSbrKernels& k) {
+  k.Covariance = Covariance<L>;
+  k.Patch = Patch<L>;
+  k.Energies = Energies<L>;
+  k.Smooth = Smooth<L>;
+  k.Adjust = Adjust<L>;
+}
+
+}  // namespace
+}  // namespace sbr_vec
