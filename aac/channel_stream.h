@@ -21,6 +21,7 @@
 
 #include <cstdint>
 
+#include "aac/spectral_huffman.h"
 #include "dsp/dsp_vlc.h"
 #include "umc/bit_reader.h"
 
@@ -165,10 +166,13 @@ struct ChannelStream {
 };
 
 // Huffman decoder tables of codebooks 0 (scale factors) to 11, built once per
-// decoder into caller memory (32-byte aligned inside).  The tables hold
-// pointers into that memory: rebuild them if the memory moves.
+// decoder into caller memory (32-byte aligned inside): the library's general
+// tables (`book`) and the AAC decoders' own (`fast`, spectral_huffman.h).
+// The tables hold pointers into that memory: rebuild them if the memory
+// moves.
 struct AacHuffmanTables {
   const DspVlcDecodeSpec_32s* book[12];
+  AacHuffBook fast[12];
 };
 
 // Bytes of memory AacHuffmanTablesInit needs.  Returns 0 or -1.

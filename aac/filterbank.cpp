@@ -210,8 +210,8 @@ int EightShort(const FilterBank& bank, const float* spectrum, const float* short
   dspMul_32f(s + fr.s, short_cur + fr.s, b + fr.f + fr.s, fr.s);
   for (int32_t w = 1; w < 8; ++w) {
     if (InverseShort(bank, spectrum + fr.s * w, s) != 0) return -1;
-    dspMulInPlace_32f(short_cur, s, bank.n_short);
-    dspAddInPlace_32f(s, b + fr.f + fr.s * w, bank.n_short);
+    float* at = b + fr.f + fr.s * w;
+    dspMulAdd_32f(s, short_cur, at, at, bank.n_short);
   }
   return 0;
 }
@@ -242,12 +242,10 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
   if (window_sequence == LONG_STOP_SEQUENCE) {
     // Left half: zero, the short window's rising half, then flat.
     dspCopy_32f(overlap_in, output, f);
-    dspMul_32f(t + f, short_prev, output + f, sh);
-    dspAddInPlace_32f(overlap_in + f, output + f, sh);
+    dspMulAdd_32f(t + f, short_prev, overlap_in + f, output + f, sh);
     dspAdd_32f(t + f + sh, overlap_in + f + sh, output + f + sh, f);
   } else {
-    dspMul_32f(t, long_prev, output, n);
-    dspAddInPlace_32f(overlap_in, output, n);
+    dspMulAdd_32f(t, long_prev, overlap_in, output, n);
   }
   if (window_sequence == LONG_START_SEQUENCE) {
     // Right half: flat, the short window's falling half, then zero.

@@ -1,7 +1,6 @@
 // scale_factor_data() (ISO/IEC 14496-3, 4.4.2.7): DPCM-coded scale factors,
 // intensity positions and noise energies.
 #include "aac/channel_stream.h"
-#include "dsp/dsp_vlc.h"
 
 namespace {
 
@@ -14,9 +13,10 @@ constexpr int32_t kMaxScalefactor = 255;
 
 }  // namespace
 
-int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books,
-                       int32_t sf_start, int32_t noise_start,
-                       int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+namespace {
+
+int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book, int32_t sf_start,
+                 int32_t noise_start, int16_t out[kAacMaxWindows][kAacMaxSfb]) {
   int32_t scalefactor = sf_start;
   int32_t position = 0;
   int32_t noise = noise_start;
@@ -31,19 +31,16 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
         out[g][b] = 0;
         continue;
       }
-      // At most 8 x 51 codewords of at most 19 bits: all within the padding,
-      // so one overrun check at the end suffices.
+      bits.Refill();
       int32_t delta;
       if (cb == NOISE_HCB && first_noise) {
         first_noise = false;
-        delta = static_cast<int32_t>(UMC::BitReaderRead(r, kNoisePcmBits)) - kNoisePcmOffset;
+        delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
+        bits.Skip(kNoisePcmBits);
       } else {
-        const uint8_t* ptr = r.data + (r.pos >> 3);
-        int32_t bit_offset = static_cast<int32_t>(r.pos & 7);
-        int16_t value = 0;
-        if (dspVlcDecodeOne_16s(&ptr, &bit_offset, &value, books.book[0]) != dspStsNoErr) return -1;
-        UMC::BitReaderSetPosition(r, (ptr - r.data) * 8 + bit_offset);
-        delta = value - kScalefactorDiffOffset;
+        const uint32_t e = AacHuffDecode<kAacHuffRootBits>(book.entries, bits);
+        if (e == 0) return -1;
+        delta = static_cast<int32_t>(e >> 16) - kScalefactorDiffOffset;
       }
       if (cb == NOISE_HCB) {
         noise += delta;
@@ -58,5 +55,22 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
       }
     }
   }
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  return 0;
+}
+
+}  // namespace
+
+int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books,
+                       int32_t sf_start, int32_t noise_start,
+                       int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+  if (UMC::BitReaderOverrun(r)) return -1;
+  // At most 8 x 51 code words of at most 19 bits: all within the reader's
+  // padding, so one overrun check at the end suffices.  The reader ends where
+  // decoding stopped, also on failure (data that ends early shows as an
+  // overrun).
+  AacBits bits;
+  bits.Start(r.data, r.pos);
+  const int status = DecodeValues(s, bits, books.fast[0], sf_start, noise_start, out);
+  UMC::BitReaderSetPosition(r, bits.Position(r.data));
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }

@@ -7,7 +7,7 @@ namespace {
 
 // One group's sections.  Every section must end within max_sfb; a section
 // may be empty, so the number of sections is bounded by max_sfb as well.
-int DecodeGroupSections(ChannelStream& s, UMC::BitReader& r, int32_t* sfb_cb) {
+int DecodeGroupSections(ChannelStream& s, AacBits& r, int32_t* sfb_cb) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int sect_bits = short_windows ? 3 : 5;
   const int32_t sect_esc = (1 << sect_bits) - 1;
@@ -15,12 +15,16 @@ int DecodeGroupSections(ChannelStream& s, UMC::BitReader& r, int32_t* sfb_cb) {
   int32_t sections = 0;
   while (k < s.max_sfb) {
     if (++sections > s.max_sfb) return -1;
-    const int32_t sect_cb = static_cast<int32_t>(UMC::BitReaderRead(r, 4));
+    r.Refill();
+    const int32_t sect_cb = static_cast<int32_t>(r.cache >> 60);
+    r.Skip(4);
     if (sect_cb == RESERVED_HCB) return -1;
     int32_t sect_len = 0;
     int32_t incr;
     do {
-      incr = static_cast<int32_t>(UMC::BitReaderRead(r, sect_bits));
+      r.Refill();
+      incr = static_cast<int32_t>(r.cache >> (64 - sect_bits));
+      r.Skip(sect_bits);
       sect_len += incr;
       if (k + sect_len > s.max_sfb) return -1;
     } while (incr == sect_esc);
@@ -34,8 +38,17 @@ int DecodeGroupSections(ChannelStream& s, UMC::BitReader& r, int32_t* sfb_cb) {
 int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   std::memset(s.sfb_cb, 0, sizeof(s.sfb_cb));
   if (s.max_sfb < 0 || s.max_sfb > kAacMaxSfb || s.num_window_groups > kAacMaxWindows) return -1;
-  for (int32_t g = 0; g < s.num_window_groups; ++g) {
-    if (DecodeGroupSections(s, r, s.sfb_cb[g]) != 0) return -1;
+  if (UMC::BitReaderOverrun(r)) return -1;
+  // At most 8 x 51 sections of a few bits: all within the reader's padding,
+  // so one overrun check at the end suffices.
+  AacBits bits;
+  bits.Start(r.data, r.pos);
+  int status = 0;
+  for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
+    status = DecodeGroupSections(s, bits, s.sfb_cb[g]);
   }
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  // Where decoding stopped, also on failure (data that ends early shows as
+  // an overrun).
+  UMC::BitReaderSetPosition(r, bits.Position(r.data));
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }

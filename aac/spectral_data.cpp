@@ -3,9 +3,10 @@
 // codebooks.
 //
 // The code lists fold the sign bits of the unsigned codebooks into the
-// codewords and pack each tuple into one value (first element signed in the
-// high bits, the others offset), so a quadruple or pair costs one lookup
-// chain and one unpack; whole bands of a group go through one primitive call.
+// codewords, so one lookup in the decoders' own tables (spectral_huffman.h)
+// gives a signed quadruple or pair, written straight into the band; runs of
+// bands with one codebook are decoded in one loop, escapes inline.
+#include <algorithm>
 #include <cstring>
 
 #include "aac/aac_huffman_tables.h"
@@ -16,68 +17,228 @@
 namespace {
 
 constexpr int32_t kAlign = 32;
+constexpr int32_t kRootBits = kAacHuffRootBits;
+constexpr int32_t kMaxSubBits = 12;
+constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at least
 
-struct ReaderCursor {
-  const uint8_t* ptr;
-  int32_t bit_offset;
+// ---- the AAC decoders' own tables (spectral_huffman.h) ---------------------
+
+// A code list value as the entry's value fields.
+uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
+  const int32_t s = book.shift, o = book.offset, mask = (1 << s) - 1;
+  if (book.kind == 0) {
+    const int32_t q[4] = {value >> (3 * s), ((value >> (2 * s)) & mask) - o,
+                          ((value >> s) & mask) - o, (value & mask) - o};
+    uint32_t f = 0;
+    for (int32_t k = 0; k < 4; ++k) f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
+    return f;
+  }
+  if (book.kind == 1 || book.kind == 2) {
+    const int32_t y = value >> s, z = (value & mask) - o;
+    return ((static_cast<uint32_t>(y) & 255u) << 24) | ((static_cast<uint32_t>(z) & 255u) << 16);
+  }
+  return static_cast<uint32_t>(value) << 16;
+}
+
+// Fills (or, without `out`, only sizes) one codebook's table: a root level
+// of kRootBits, and under each root entry whose code words are longer a
+// sub-table as wide as the longest of them needs (levels of at most
+// kMaxSubBits).  The code words are taken in the order of their bits, so
+// those under one entry are adjacent.  Fails on a list that is not a prefix
+// code.
+class FastTableBuilder {
+ public:
+  FastTableBuilder(const AacCodebookInfo& book, uint32_t* out, int32_t capacity)
+      : book_(book), out_(out), capacity_(capacity) {}
+
+  int32_t Build() {
+    if (book_.count <= 0 || book_.count > kMaxCodes) return -1;
+    for (int32_t i = 0; i < book_.count; ++i) {
+      const DspVlcCode& c = book_.codes[i];
+      if (c.length <= 0 || c.length > 31) return -1;
+      order_[i] = static_cast<int16_t>(i);
+    }
+    std::sort(order_, order_ + book_.count,
+              [this](int16_t a, int16_t b) { return Aligned(a) < Aligned(b); });
+    free_ = 1 << kRootBits;
+    if (out_) {
+      if (free_ > capacity_) return -1;
+      std::memset(out_, 0, sizeof(uint32_t) * free_);
+    }
+    return Fill(0, kRootBits, 0, 0, book_.count);
+  }
+  int32_t size() const { return free_; }
+
+ private:
+  static constexpr int32_t kMaxCodes = 2048;
+
+  // The code word left-aligned in 32 bits.
+  uint32_t Aligned(int32_t i) const {
+    const DspVlcCode& c = book_.codes[i];
+    return static_cast<uint32_t>(c.code) << (32 - c.length);
+  }
+  // The `width` bits after the first `consumed` of code word i.
+  uint32_t Index(int32_t i, int32_t consumed, int32_t width) const {
+    return static_cast<uint32_t>((uint64_t{Aligned(i)} << consumed) >> (32 - width)) &
+           ((1u << width) - 1);
+  }
+
+  // The table at `at` resolving `width` bits after `consumed`, for the code
+  // words order_[lo..hi) (which share the bits consumed before it).
+  int32_t Fill(int32_t consumed, int32_t width, int32_t at, int32_t lo, int32_t hi) {
+    for (int32_t k = lo; k < hi;) {
+      const int32_t i = order_[k];
+      const DspVlcCode& c = book_.codes[i];
+      if (c.length <= consumed) return -1;  // a prefix of a longer code word
+      const uint32_t idx = Index(i, consumed, width);
+      if (c.length <= consumed + width) {
+        const int32_t used = c.length - consumed;
+        const uint32_t leaf = FieldsOf(book_, c.value) | static_cast<uint32_t>(used);
+        for (uint32_t j = 0; out_ && j < (1u << (width - used)); ++j) {
+          if (out_[at + idx + j] != 0) return -1;
+          out_[at + idx + j] = leaf;
+        }
+        ++k;
+        continue;
+      }
+      // Longer code words under this entry: a sub-table for the run.
+      int32_t end = k, longest = 0;
+      while (end < hi && book_.codes[order_[end]].length > consumed + width &&
+             Index(order_[end], consumed, width) == idx) {
+        longest =
+            book_.codes[order_[end]].length > longest ? book_.codes[order_[end]].length : longest;
+        ++end;
+      }
+      const int32_t deeper = longest - consumed - width;
+      const int32_t w = deeper < kMaxSubBits ? deeper : kMaxSubBits;
+      const int32_t sub = free_;
+      free_ += 1 << w;
+      if (out_) {
+        if (free_ > capacity_ || out_[at + idx] != 0) return -1;
+        std::memset(out_ + sub, 0, sizeof(uint32_t) << w);
+        out_[at + idx] = (static_cast<uint32_t>(sub) << 12) | (static_cast<uint32_t>(w) << 8);
+      }
+      if (Fill(consumed + width, w, sub, k, end) != 0) return -1;
+      k = end;
+    }
+    return 0;
+  }
+
+  const AacCodebookInfo& book_;
+  uint32_t* out_;
+  int32_t capacity_;
+  int32_t free_ = 0;
+  int16_t order_[kMaxCodes];
 };
 
-ReaderCursor CursorFrom(const UMC::BitReader& r) {
-  return {r.data + (r.pos >> 3), static_cast<int32_t>(r.pos & 7)};
+int32_t FastTableEntries(const AacCodebookInfo& book) {
+  FastTableBuilder sizer(book, nullptr, 0);
+  return sizer.Build() == 0 ? sizer.size() : -1;
 }
 
-void CursorTo(const ReaderCursor& c, UMC::BitReader& r) {
-  UMC::BitReaderSetPosition(r, (c.ptr - r.data) * 8 + c.bit_offset);
+int32_t MaxLength(const AacCodebookInfo& book) {
+  int32_t l = 0;
+  for (int32_t i = 0; i < book.count; ++i) l = book.codes[i].length > l ? book.codes[i].length : l;
+  return l;
 }
 
-void UnpackQuads(const int16_t* packed, int32_t count, int32_t s, int32_t o, int16_t* out) {
-  const int32_t mask = (1 << s) - 1;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t v = packed[i];
-    out[4 * i] = static_cast<int16_t>(v >> (3 * s));
-    out[4 * i + 1] = static_cast<int16_t>(((v >> (2 * s)) & mask) - o);
-    out[4 * i + 2] = static_cast<int16_t>(((v >> s) & mask) - o);
-    out[4 * i + 3] = static_cast<int16_t>((v & mask) - o);
+// ---- spectral data -----------------------------------------------------------
+
+// Escape of codebook 11 for a value of +/-16: N ones, a zero, then N + 4
+// bits (N <= 8).
+bool Escape(AacBits& b, int32_t* v) {
+  b.Refill();
+  const uint64_t inverted = ~b.cache;
+  const int32_t ones = inverted ? __builtin_clzll(inverted) : 64;
+  if (ones > 8) {
+    b.Skip(9);  // read up to the ninth one, as a bit-serial reader would
+    return false;
   }
+  const int32_t a = ones + 4;
+  const int32_t w = static_cast<int32_t>((b.cache << (ones + 1)) >> (64 - a));
+  b.Skip(ones + 1 + a);
+  *v = (*v < 0 ? -1 : 1) * ((1 << a) + w);
+  return true;
 }
 
-void UnpackPairs(const int16_t* packed, int32_t count, int32_t s, int32_t o, int16_t* out) {
-  const int32_t mask = (1 << s) - 1;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t v = packed[i];
-    out[2 * i] = static_cast<int16_t>(v >> s);
-    out[2 * i + 1] = static_cast<int16_t>((v & mask) - o);
+// `lines` values of one codebook (kind 0 quadruples, 1 pairs, 2 pairs with
+// escapes) into `out`.
+template <int kKind>
+int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
+  constexpr int32_t kStep = kKind == 0 ? 4 : 2;
+  const int32_t n = lines / kStep;
+  int32_t i = 0;
+  while (i < n) {
+    b.Refill();
+    const int32_t stop = n - i < book.per_refill ? n : i + book.per_refill;
+    for (; i < stop; ++i) {
+      const uint32_t e = AacHuffDecode<kRootBits>(book.entries, b);
+      if (e == 0) return -1;
+      const int32_t v = static_cast<int32_t>(e);
+      if (kKind == 0) {
+        out[4 * i] = static_cast<int16_t>(v >> 28);
+        out[4 * i + 1] = static_cast<int16_t>((v << 4) >> 28);
+        out[4 * i + 2] = static_cast<int16_t>((v << 8) >> 28);
+        out[4 * i + 3] = static_cast<int16_t>((v << 12) >> 28);
+        continue;
+      }
+      int32_t y = v >> 24, z = (v << 8) >> 24;
+      if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
+        if ((y == 16 || y == -16) && !Escape(b, &y)) return -1;
+        if ((z == 16 || z == -16) && !Escape(b, &z)) return -1;
+        out[2 * i] = static_cast<int16_t>(y);
+        out[2 * i + 1] = static_cast<int16_t>(z);
+        ++i;
+        break;  // refill before the next code word
+      }
+      out[2 * i] = static_cast<int16_t>(y);
+      out[2 * i + 1] = static_cast<int16_t>(z);
+    }
   }
+  if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
+  return 0;
 }
 
-// One band of one group: `lines` values with codebook `cb` into `out`.
-int DecodeBand(UMC::BitReader& r, const AacHuffmanTables& books, int32_t cb, int32_t lines,
-               int16_t* out) {
+// A run of bands with codebook `cb`: `lines` values into `out`.
+int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lines, int16_t* out) {
   if (cb <= ZERO_HCB || cb > ESC_HCB) {
     std::memset(out, 0, lines * sizeof(int16_t));
     return 0;
   }
-  const AacCodebookInfo& layout = kAacCodebooks[cb];
-  ReaderCursor c = CursorFrom(r);
-  int32_t status;
-  if (layout.kind == 2) {
-    status = dspVlcDecodePairsBlock_16s(&c.ptr, &c.bit_offset, out, lines, books.book[cb]);
-  } else {
-    // Packed tuples go to a scratch buffer, then unpack into the band.
-    alignas(16) int16_t packed[kAacFrameLength / 2];
-    const int32_t dim = layout.kind == 0 ? 4 : 2;
-    const int32_t count = lines / dim;
-    status = dspVlcDecodeBlock_16s(&c.ptr, &c.bit_offset, packed, count, books.book[cb]);
-    if (status >= 0) {
-      if (dim == 4) {
-        UnpackQuads(packed, count, layout.shift, layout.offset, out);
-      } else {
-        UnpackPairs(packed, count, layout.shift, layout.offset, out);
-      }
+  const AacHuffBook& book = books.fast[cb];
+  switch (kAacCodebooks[cb].kind) {
+    case 0:
+      return DecodeLines<0>(b, book, out, lines);
+    case 1:
+      return DecodeLines<1>(b, book, out, lines);
+    default:
+      return DecodeLines<2>(b, book, out, lines);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The bands of every group, run by run; `bits` ends where decoding stopped.
+int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
+                 int64_t limit, const AacHuffmanTables& books) {
+  int32_t p = 0;
+  for (int32_t g = 0; g < s.num_window_groups; ++g) {
+    const int32_t length = s.window_group_length[g];
+    const int32_t* cbs = s.sfb_cb[g];
+    for (int32_t b = 0; b < s.max_sfb;) {
+      int32_t e = b + 1;
+      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
+      const int32_t lines = (offset[e] - offset[b]) * length;
+      if (lines < 0 || p + lines > kAacFrameLength) return -1;
+      if (bits.Position(data) > limit) return -1;
+      if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
+      p += lines;
+      b = e;
     }
   }
-  CursorTo(c, r);
-  return status >= 0 ? 0 : -1;
+  return 0;
 }
 
 }  // namespace
@@ -89,20 +250,17 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
   if (!offset || s.max_sfb < 0 || s.max_sfb > num_swb || s.num_window_groups > kAacMaxWindows) {
     return -1;
   }
-  int32_t p = 0;
-  for (int32_t g = 0; g < s.num_window_groups; ++g) {
-    const int32_t length = s.window_group_length[g];
-    for (int32_t b = 0; b < s.max_sfb; ++b) {
-      const int32_t lines = (offset[b + 1] - offset[b]) * length;
-      if (lines < 0 || p + lines > kAacFrameLength) return -1;
-      // A band starts only within the data; one band's codewords cannot
-      // reach past the padding that follows it.
-      if (UMC::BitReaderOverrun(r)) return -1;
-      if (DecodeBand(r, books, s.sfb_cb[g][b], lines, s.quant + p) != 0) return -1;
-      p += lines;
-    }
-  }
-  return UMC::BitReaderOverrun(r) ? -1 : 0;
+  if (UMC::BitReaderOverrun(r)) return -1;
+  // At most 1024 lines of code words (with escapes, 512 pairs of at most 56
+  // bits) follow the start: all within the reader's padding.  Runs of bands
+  // with the same codebook go through one call; each starts within the data.
+  // The reader ends where decoding stopped, also on failure: a caller tells
+  // data that ends early (position past the end) from malformed data.
+  AacBits bits;
+  bits.Start(r.data, r.pos);
+  const int status = DecodeGroups(s, offset, bits, r.data, int64_t{r.size} * 8, books);
+  UMC::BitReaderSetPosition(r, bits.Position(r.data));
+  return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }
 
 int AacHuffmanTablesGetSize(int32_t* size) {
@@ -115,7 +273,9 @@ int AacHuffmanTablesGetSize(int32_t* size) {
                                 &book_size) != dspStsNoErr) {
       return -1;
     }
-    total += book_size + kAlign;
+    const int32_t entries = FastTableEntries(kAacCodebooks[cb]);
+    if (entries < 0) return -1;
+    total += book_size + kAlign + entries * 4 + kAlign;
   }
   *size = total;
   return 0;
@@ -140,6 +300,13 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
     }
     tables->book[cb] = spec;
     p += book_size + kAlign;
+    const int32_t entries = FastTableEntries(kAacCodebooks[cb]);
+    auto* fast = dspAlignPtr<uint32_t>(p, kAlign);
+    FastTableBuilder builder(kAacCodebooks[cb], fast, entries);
+    if (entries < 0 || builder.Build() != 0) return -1;
+    const int32_t max_length = MaxLength(kAacCodebooks[cb]);
+    tables->fast[cb] = AacHuffBook{fast, max_length, kRefillBits / max_length};
+    p += entries * 4 + kAlign;
   }
   return 0;
 }

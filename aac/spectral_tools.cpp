@@ -68,7 +68,6 @@ void InverseQuantise(const ChannelStream& s, float* spectrum) {
     for (int32_t g = 0; g < groups; ++g) windows += GroupLength(s, g);
     if (windows > kAacMaxWindows) windows = kAacMaxWindows;
     total = window_lines * windows;
-    dspPow43_16s32f(s.quant, spectrum, total);
     float gains[kAacMaxSfb];
     int32_t group_offset[kAacMaxSfb + 1];
     int32_t base = 0;
@@ -77,12 +76,24 @@ void InverseQuantise(const ChannelStream& s, float* spectrum) {
       if (length == 0 || base + length * window_lines > total) break;
       dspScalefactorGain_16s32f(s.scale_factors[g], 100, gains, bands);
       for (int32_t b = 0; b <= bands; ++b) group_offset[b] = offset[b] * length;
-      dspMulBands_32f(spectrum + base, gains, group_offset, bands);
+      dspPow43Bands_16s32f(s.quant + base, gains, group_offset, bands, spectrum + base);
       base += length * window_lines;
     }
+    // Windows of a malformed grouping that no group covers stay silent.
+    if (base < total) dspZero_32f(spectrum + base, total - base);
   }
   if (total < kAacFrameLength) dspZero_32f(spectrum + total, kAacFrameLength - total);
 }
+
+namespace {
+
+// Band b of group g is M/S coded (noise and intensity bands never are).
+bool MidSideBand(const ChannelStream& first, const ChannelStream& second, int32_t g, int32_t b) {
+  return (first.ms_mask_present == 2 || first.ms_used[g][b]) && second.sfb_cb[g][b] < NOISE_HCB &&
+         first.sfb_cb[g][b] != NOISE_HCB;
+}
+
+}  // namespace
 
 void ApplyMidSide(const ChannelStream& first, const ChannelStream& second, float* left,
                   float* right) {
@@ -94,17 +105,19 @@ void ApplyMidSide(const ChannelStream& first, const ChannelStream& second, float
   int32_t base = 0;
   for (int32_t g = 0; g < GroupCount(first); ++g) {
     const int32_t length = GroupLength(first, g);
-    for (int32_t b = 0; b < bands; ++b) {
-      if (first.ms_mask_present != 2 && !first.ms_used[g][b]) continue;
-      // Noise and intensity bands are not M/S coded.
-      if (second.sfb_cb[g][b] >= NOISE_HCB || first.sfb_cb[g][b] == NOISE_HCB) continue;
-      const int32_t end = base + length * offset[b + 1];
-      for (int32_t k = base + length * offset[b]; k < end; ++k) {
-        const float l = left[k];
-        const float r = right[k];
-        left[k] = l + r;
-        right[k] = l - r;
+    if (base + length * window_lines > kAacFrameLength) break;
+    // Runs of adjacent M/S bands in one pass.
+    for (int32_t b = 0; b < bands;) {
+      if (!MidSideBand(first, second, g, b)) {
+        ++b;
+        continue;
       }
+      int32_t e = b + 1;
+      while (e < bands && MidSideBand(first, second, g, e)) ++e;
+      const int32_t start = base + length * offset[b];
+      const int32_t n = base + length * offset[e] - start;
+      if (n > 0) dspSumDiff_32f(left + start, right + start, n);
+      b = e;
     }
     base += length * window_lines;
   }

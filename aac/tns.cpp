@@ -124,12 +124,14 @@ void ApplyTns(const TnsFilterSet& set, float* spectrum) {
       float* x = spectrum + set.window_length * w + filter.start;
       const int32_t step = filter.step;
       const int32_t size = filter.size < kAacFrameLength ? filter.size : kAacFrameLength;
-      // y[n] = x[n] - sum lpc[i] y[n - i], the outputs kept in double.
+      // y[n] = x[n] - sum lpc[i] y[n - i], the outputs kept in double.  The
+      // oldest outputs are subtracted first, so only the last step waits for
+      // y[n - 1]: the rest of the sum overlaps the previous output's.
       double y[kAacFrameLength];
       for (int32_t n = 0; n < size; ++n) {
         const int32_t taps = n < filter.order ? n : filter.order;
         double acc = x[n * step];
-        for (int32_t i = 1; i <= taps; ++i) acc -= filter.lpc[i] * y[n - i];
+        for (int32_t i = taps; i >= 1; --i) acc -= filter.lpc[i] * y[n - i];
         y[n] = acc;
         x[n * step] = static_cast<float>(acc);
       }

@@ -164,6 +164,54 @@ void Pow43(benchmark::State& st, Fn fn) {
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
+// Long-window bands of 44.1 kHz (4 to 32 lines) over kN lines.
+template <typename Fn>
+void Pow43Bands(benchmark::State& st, Fn fn) {
+  Arena m;
+  int16_t* q = m.Slot<int16_t>(0);
+  std::mt19937 rng(5);
+  for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+  float* d = m.Slot<float>(1);
+  static int32_t offsets[kN / 4 + 1];
+  float gains[kN / 4];
+  int32_t nb = 0;
+  for (int32_t at = 0; at < kN; ++nb) {
+    offsets[nb] = at;
+    gains[nb] = 0.5f + 0.01f * nb;
+    const int32_t w = at < kN / 8 ? 4 : at < kN / 2 ? 16 : 32;
+    at = at + w < kN ? at + w : kN;
+  }
+  offsets[nb] = kN;
+  for (auto _ : st) {
+    fn(q, gains, offsets, nb, d);
+    benchmark::DoNotOptimize(d);
+  }
+  st.SetItemsProcessed(st.iterations() * kN);
+}
+
+template <typename Fn>
+void Ternary(benchmark::State& st, Fn fn) {
+  Arena m;
+  const float *a = m.Floats(0, kN, 1.0f), *b = m.Floats(1, kN, 1.0f);
+  float* d = m.Floats(2, kN, 1.0f);
+  for (auto _ : st) {
+    fn(a, b, d, d, kN);
+    benchmark::DoNotOptimize(d);
+  }
+  st.SetItemsProcessed(st.iterations() * kN);
+}
+
+template <typename Fn>
+void InPlacePair(benchmark::State& st, Fn fn) {
+  Arena m;
+  float *a = m.Floats(0, kN, 1.0f), *b = m.Floats(1, kN, 1.0f);
+  for (auto _ : st) {
+    fn(a, b, kN);
+    benchmark::DoNotOptimize(a);
+  }
+  st.SetItemsProcessed(st.iterations() * kN);
+}
+
 template <typename Fn>
 void Predict(benchmark::State& st, Fn fn) {
   Arena m;
@@ -203,6 +251,9 @@ const bool kRegistered = [] {
   VX_BENCH(Interleave51, "InterleaveConvert_32f16s/6ch", InterleaveConvert_32f16s);
   VX_BENCH(Crc, "Crc32", Crc32);
   VX_BENCH(Pow43, "Pow43_16s32f", Pow43_16s32f);
+  VX_BENCH(Pow43Bands, "Pow43Bands_16s32f", Pow43Bands_16s32f);
+  VX_BENCH(Ternary, "MulAdd_32f", MulAdd_32f);
+  VX_BENCH(InPlacePair, "SumDiff_32f", SumDiff_32f);
   VX_BENCH(Predict, "Predict_32f", Predict_32f);
   return true;
 }();

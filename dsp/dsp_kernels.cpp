@@ -35,6 +35,9 @@ constexpr DspKernels MakeGeneric() {
   v.Crc32 = dsp_generic::Crc32;
   v.Pow43_16s32f = dsp_generic::Pow43_16s32f;
   v.ScalefactorGain_16s32f = dsp_generic::ScalefactorGain_16s32f;
+  v.Pow43Bands_16s32f = dsp_generic::Pow43Bands_16s32f;
+  v.MulAdd_32f = dsp_generic::MulAdd_32f;
+  v.SumDiff_32f = dsp_generic::SumDiff_32f;
   v.Predict_32f = dsp_generic::Predict_32f;
   k.transform = {dsp_generic::FftCore, dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore};
   k.qmf = {qmf_generic::AnalysisB,    qmf_generic::AnalysisA,    qmf_generic::Synthesis64B,

@@ -35,6 +35,13 @@ int32_t dspMul_32f(const float* src1, const float* src2, float* dst, int32_t n);
 int32_t dspAddInPlace_32f(const float* src, float* srcdst, int32_t n);
 int32_t dspMulInPlace_32f(const float* src, float* srcdst, int32_t n);
 int32_t dspAddProductC_32f(const float* src, float c, float* srcdst, int32_t n);
+// dst = src1 * src2 + src3, rounded after the product and after the sum (no
+// fused multiply-add); dst may be src3.
+int32_t dspMulAdd_32f(const float* src1, const float* src2, const float* src3, float* dst,
+                      int32_t n);
+// In place (a, b) = (a + b, a - b): M/S stereo.  Overlapping arrays:
+// dspStsSizeErr.
+int32_t dspSumDiff_32f(float* a, float* b, int32_t n);
 int32_t dspAddInPlace_32fc(const Dsp32fc* src, Dsp32fc* srcdst, int32_t n);
 int32_t dspSub_32fc(const Dsp32fc* src1, const Dsp32fc* src2, Dsp32fc* dst,
                     int32_t n);  // src2 - src1
@@ -69,6 +76,12 @@ int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc);
 int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, int32_t nbands);
 int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);
 int32_t dspPow43_16s32f(const int16_t* q, float* dst, int32_t n);  // |q| <= 8206
+// Inverse quantisation of bands: dst[k] = sign(q[k]) |q[k]|^(4/3) * gains[b]
+// for offsets[b] <= k < offsets[b + 1] (the two steps of dspPow43_16s32f and
+// dspMulBands_32f in one pass, the same results bit for bit).  Offsets must
+// not decrease.
+int32_t dspPow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t* offsets,
+                             int32_t nbands, float* dst);
 
 // Backward-adaptive predictor (AAC Main profile).
 struct DspPredictorState;

@@ -24,6 +24,19 @@ struct LaneAvx2 {
   static F Set2(float even, float odd) {
     return _mm256_setr_ps(even, odd, even, odd, even, odd, even, odd);
   }
+  // t[idx] per lane for idx 0..15, t0 = t[0..7], t1 = t[8..15]: two
+  // permutes and a blend on bit 3 (a gather costs far more).
+  static F Permute16(F t0, F t1, I idx) {
+    const F lo = _mm256_permutevar8x32_ps(t0, idx);
+    const F hi = _mm256_permutevar8x32_ps(t1, idx);
+    return _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(_mm256_slli_epi32(idx, 28)));
+  }
+  // Some lane of a is greater than the same lane of b.
+  static bool AnyGreaterI(I a, I b) { return _mm256_movemask_epi8(_mm256_cmpgt_epi32(a, b)) != 0; }
+  // lo in lanes 0..3, hi in lanes 4..7.
+  static F SetHalves(float lo, float hi) {
+    return _mm256_set_m128(_mm_set1_ps(hi), _mm_set1_ps(lo));
+  }
   static F Load(const float* p) { return _mm256_loadu_ps(p); }
   static void Store(float* p, F v) { _mm256_storeu_ps(p, v); }
   static F Add(F a, F b) { return _mm256_add_ps(a, b); }

@@ -135,6 +135,24 @@ int32_t dspMulInPlace_32f(const float* src, float* srcdst, int32_t n) {
   return dspMul_32f(src, srcdst, srcdst, n);
 }
 
+int32_t dspMulAdd_32f(const float* src1, const float* src2, const float* src3, float* dst,
+                      int32_t n) {
+  if (!src1 || !src2 || !src3 || !dst) return dspStsNullPtrErr;
+  if (n <= 0) return dspStsSizeErr;
+  DspActiveKernels().vector.MulAdd_32f(src1, src2, src3, dst, n);
+  return dspStsNoErr;
+}
+
+int32_t dspSumDiff_32f(float* a, float* b, int32_t n) {
+  if (!a || !b) return dspStsNullPtrErr;
+  if (n <= 0) return dspStsSizeErr;
+  const auto ua = reinterpret_cast<uintptr_t>(a), ub = reinterpret_cast<uintptr_t>(b);
+  const uintptr_t bytes = static_cast<uintptr_t>(n) * sizeof(float);
+  if (ua < ub + bytes && ub < ua + bytes) return dspStsSizeErr;  // overlapping arrays
+  DspActiveKernels().vector.SumDiff_32f(a, b, n);
+  return dspStsNoErr;
+}
+
 int32_t dspAddProductC_32f(const float* src, float c, float* srcdst, int32_t n) {
   if (!src || !srcdst) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
@@ -270,6 +288,17 @@ int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gain
   if (!sf || !gains) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;
   DspActiveKernels().vector.ScalefactorGain_16s32f(sf, offset, gains, n);
+  return dspStsNoErr;
+}
+
+int32_t dspPow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t* offsets,
+                             int32_t nbands, float* dst) {
+  if (!q || !gains || !offsets || !dst) return dspStsNullPtrErr;
+  if (nbands <= 0) return dspStsSizeErr;
+  for (int32_t b = 0; b < nbands; ++b) {
+    if (offsets[b] < 0 || offsets[b + 1] < offsets[b]) return dspStsSizeErr;
+  }
+  DspActiveKernels().vector.Pow43Bands_16s32f(q, gains, offsets, nbands, dst);
   return dspStsNoErr;
 }
 

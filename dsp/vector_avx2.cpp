@@ -12,8 +12,11 @@ void dsp_avx2::FillVector(DspVectorKernels& k) {
   k.MulC_32f = MulC<V>;
   k.Add_32f = Add<V>;
   k.Mul_32f = Mul<V>;
+  k.MulAdd_32f = MulAdd<V>;
+  k.SumDiff_32f = SumDiff<V>;
   k.Add_32fc = AddC<V>;
   k.InterleaveConvert_32f16s = InterleaveConvert<V>;
   k.Pow43_16s32f = Pow43<V>;
+  k.Pow43Bands_16s32f = Pow43BandsWide<V>;
   k.Predict_32f = Predict<V>;
 }

@@ -20,6 +20,21 @@ void Mul_32f(const float* a, const float* b, float* dst, int32_t n) {
   for (int32_t i = 0; i < n; ++i) dst[i] = a[i] * b[i];
 }
 
+void MulAdd_32f(const float* a, const float* b, const float* c, float* dst, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float p = a[i] * b[i];
+    dst[i] = p + c[i];
+  }
+}
+
+void SumDiff_32f(float* a, float* b, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float x = a[i], y = b[i];
+    a[i] = x + y;
+    b[i] = x - y;
+  }
+}
+
 // The product is exact in double precision; the sum is rounded to single.
 void AddProductC_32f(const float* src, float c, float* srcdst, int32_t n) {
   for (int32_t i = 0; i < n; ++i) {
@@ -152,6 +167,19 @@ void Pow43_16s32f(const int16_t* q, float* dst, int32_t n) {
     const int32_t m = v < 0 ? -v : v;
     const float p = dsp_tables::kPow43[m < 8206 ? m : 8206];
     dst[i] = v < 0 ? -p : p;
+  }
+}
+
+void Pow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+                       float* dst) {
+  for (int32_t b = 0; b < nbands; ++b) {
+    const float g = gains[b];
+    for (int32_t i = offsets[b]; i < offsets[b + 1]; ++i) {
+      const int32_t v = q[i];
+      const int32_t m = v < 0 ? -v : v;
+      const float p = dsp_tables::kPow43[m < 8206 ? m : 8206];
+      dst[i] = (v < 0 ? -p : p) * g;
+    }
   }
 }
 

@@ -14,6 +14,8 @@ void MulC_32f(const float* src, float c, float* dst, int32_t n);
 void Add_32f(const float* a, const float* b, float* dst, int32_t n);
 void Mul_32f(const float* a, const float* b, float* dst, int32_t n);
 void AddProductC_32f(const float* src, float c, float* srcdst, int32_t n);
+void MulAdd_32f(const float* a, const float* b, const float* c, float* dst, int32_t n);
+void SumDiff_32f(float* a, float* b, int32_t n);
 void Add_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
 void Sub_32fc(const Dsp32fc* a, const Dsp32fc* b, Dsp32fc* dst, int32_t n);
 int32_t Max_32s(const int32_t* src, int32_t n);
@@ -28,6 +30,8 @@ void InterleaveScale_32f(const float* const* ch, int32_t nch, int32_t n, float s
 uint32_t Crc32(const uint8_t* src, int32_t n, uint32_t crc);
 void Pow43_16s32f(const int16_t* q, float* dst, int32_t n);
 void ScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);
+void Pow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+                       float* dst);
 void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s);
 // Slice-by-8 table CRC: eight bytes per step (the vectorised tables use it).
 uint32_t Crc32Slice8(const uint8_t* src, int32_t n, uint32_t crc);

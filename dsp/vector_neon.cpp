@@ -10,6 +10,8 @@ void dsp_neon::FillVector(DspVectorKernels& k) {
   k.MulC_32f = MulC<V>;
   k.Add_32f = Add<V>;
   k.Mul_32f = Mul<V>;
+  k.MulAdd_32f = MulAdd<V>;
+  k.SumDiff_32f = SumDiff<V>;
   k.AddProductC_32f = AddProductC<V>;
   k.Add_32fc = AddC<V>;
   k.Sub_32fc = SubC<V>;

@@ -68,6 +68,34 @@ void SubReversed(const float* a, const float* b, float* dst, int32_t n) {
 }
 
 template <class V>
+void MulAdd(const float* a, const float* b, const float* c, float* dst, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    V::Store(dst + i, V::Add(V::Mul(V::Load(a + i), V::Load(b + i)), V::Load(c + i)));
+  }
+  if constexpr (kHasNarrow<V>) {
+    MulAdd<typename V::Narrow>(a + i, b + i, c + i, dst + i, n - i);
+  } else {
+    dsp_generic::MulAdd_32f(a + i, b + i, c + i, dst + i, n - i);
+  }
+}
+
+template <class V>
+void SumDiff(float* a, float* b, int32_t n) {
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    const auto x = V::Load(a + i), y = V::Load(b + i);
+    V::Store(a + i, V::Add(x, y));
+    V::Store(b + i, V::Sub(x, y));
+  }
+  if constexpr (kHasNarrow<V>) {
+    SumDiff<typename V::Narrow>(a + i, b + i, n - i);
+  } else {
+    dsp_generic::SumDiff_32f(a + i, b + i, n - i);
+  }
+}
+
+template <class V>
 void AddProductC(const float* src, float c, float* srcdst, int32_t n) {
   int32_t i = 0;
   for (; i + V::kLanes <= n; i += V::kLanes) {
@@ -243,6 +271,70 @@ void Pow43(const int16_t* q, float* dst, int32_t n) {
     V::Store(dst + i, V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))));
   }
   dsp_generic::Pow43_16s32f(q + i, dst + i, n - i);
+}
+
+// Pow43 times each band's gain, a vector of lines per gather; a band's last
+// lines (AAC widths are multiples of four) through the generic kernel.
+template <class V>
+void Pow43Bands(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+                float* dst) {
+  const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN);
+  for (int32_t b = 0; b < nbands; ++b) {
+    const auto g = V::Set1(gains[b]);
+    int32_t i = offsets[b];
+    const int32_t end = offsets[b + 1];
+    for (; i + V::kLanes <= end; i += V::kLanes) {
+      const auto v = V::LoadWiden16(q + i);
+      const auto p = V::Gather(dsp_tables::kPow43, V::MinI(V::AbsI(v), limit));
+      V::Store(dst + i, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), g));
+    }
+    if (i < end) {
+      const int32_t tail[2] = {i, end};
+      dsp_generic::Pow43Bands_16s32f(q, gains + b, tail, 1, dst);
+    }
+  }
+}
+
+// Eight lanes over bands whose widths are multiples of four (AAC's): eight
+// lines straddle at most one band edge, in the middle, so the gain vector is
+// two halves and bands of four lines need no scalar tail.  Magnitudes up to
+// 15 (nearly all lines) are looked up by permutes, larger ones gathered.
+template <class V>
+void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+                float* dst) {
+  static_assert(V::kLanes == 8);
+  const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN), small = V::SetI(15);
+  const auto t0 = V::Load(dsp_tables::kPow43), t1 = V::Load(dsp_tables::kPow43 + 8);
+  const int32_t end = offsets[nbands];
+  int32_t i = offsets[0], b = 0;
+  for (; i + 8 <= end; i += 8) {
+    while (offsets[b + 1] <= i) ++b;
+    int32_t b2 = b;
+    while (offsets[b2 + 1] <= i + 4) ++b2;
+    const auto g = V::SetHalves(gains[b], gains[b2]);
+    const auto v = V::LoadWiden16(q + i);
+    const auto m = V::AbsI(v);
+    const auto p = V::AnyGreaterI(m, small) ? V::Gather(dsp_tables::kPow43, V::MinI(m, limit))
+                                            : V::Permute16(t0, t1, m);
+    V::Store(dst + i, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), g));
+  }
+  if (i < end) {
+    while (offsets[b + 1] <= i) ++b;
+    const int32_t tail[2] = {i, end};
+    dsp_generic::Pow43Bands_16s32f(q, gains + b, tail, 1, dst);
+  }
+}
+
+template <class V>
+void Pow43BandsWide(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+                    float* dst) {
+  bool quads = true;
+  for (int32_t b = 1; b <= nbands; ++b) quads &= ((offsets[b] - offsets[0]) & 3) == 0;
+  if (quads) {
+    Pow43Quads<V>(q, gains, offsets, nbands, dst);
+  } else {
+    Pow43Bands<V>(q, gains, offsets, nbands, dst);
+  }
 }
 
 // ---- backward-adaptive predictor

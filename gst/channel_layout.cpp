@@ -118,11 +118,20 @@ void VxReorderMap(int channels, const GstAudioChannelPosition* from,
 
 namespace {
 
-// One sample size at a time, so the copies compile to plain moves; a frame
-// goes through a local copy, so src may equal dst.
+// One sample size at a time, so the copies compile to plain moves.  In
+// place, a frame goes through a local copy; otherwise each sample is read
+// straight from the source (a local copy written in wide moves and read back
+// in narrow ones stalls on store forwarding).
 template <int kBytes>
 void CopyReordered(const uint8_t* src, uint8_t* dst, size_t bytes, int channels, const int* map) {
   const size_t frame = static_cast<size_t>(channels) * kBytes;
+  if (src != dst) {
+    for (size_t pos = 0; pos + frame <= bytes; pos += frame) {
+      for (int c = 0; c < channels; ++c)
+        std::memcpy(dst + pos + c * kBytes, src + pos + map[c] * kBytes, kBytes);
+    }
+    return;
+  }
   uint8_t tmp[8 * 4];
   for (size_t pos = 0; pos + frame <= bytes; pos += frame) {
     std::memcpy(tmp, src + pos, frame);

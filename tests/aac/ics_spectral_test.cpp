@@ -89,6 +89,47 @@ TEST(ScaleFactors, OutOfRangeOrTruncatedFails) {
   }
 }
 
+// Every code word of every codebook, back to back, through the decoder's own
+// tables (root and sub-tables): the length and the signed tuple it carries.
+TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
+  for (int cb = 0; cb < 12; ++cb) {
+    const AacCodebookInfo& book = kAacCodebooks[cb];
+    vxtest::BitWriter w;
+    for (int32_t i = 0; i < book.count; ++i) {
+      w.Put(static_cast<uint32_t>(book.codes[i].code), book.codes[i].length);
+    }
+    std::vector<uint8_t> data = w.bytes();
+    data.resize(data.size() + 16, 0xA5);  // padding the cache may load
+    AacBits bits;
+    bits.Start(data.data(), 0);
+    int64_t expected_position = 0;
+    const int32_t s = book.shift, mask = (1 << s) - 1;
+    for (int32_t i = 0; i < book.count; ++i) {
+      bits.Refill();
+      const uint32_t e =
+          AacHuffDecode<kAacHuffRootBits>(SharedBooks().tables.fast[cb].entries, bits);
+      const int32_t v = book.codes[i].value;
+      ASSERT_EQ(static_cast<int32_t>(e & 31), book.codes[i].length) << "cb " << cb << " i " << i;
+      expected_position += book.codes[i].length;
+      const auto field = [e](int k, int width) {  // signed field k from the top
+        return static_cast<int32_t>(e << (k * width)) >> (32 - width);
+      };
+      if (book.kind == 0) {
+        EXPECT_EQ(field(0, 4), v >> (3 * s));
+        EXPECT_EQ(field(1, 4), ((v >> (2 * s)) & mask) - book.offset);
+        EXPECT_EQ(field(2, 4), ((v >> s) & mask) - book.offset);
+        EXPECT_EQ(field(3, 4), (v & mask) - book.offset);
+      } else if (book.kind == 1 || book.kind == 2) {
+        EXPECT_EQ(field(0, 8), v >> s);
+        EXPECT_EQ(field(1, 8), (v & mask) - book.offset);
+      } else {
+        EXPECT_EQ(static_cast<int32_t>(e >> 16), v);
+      }
+    }
+    EXPECT_EQ(bits.Position(data.data()), expected_position) << "cb " << cb;
+  }
+}
+
 TEST(SpectralData, QuadsPairsAndEscapes) {
   // 44.1 kHz long bands 0..3 are 4 lines wide, bands 11.. are 8.
   auto s = Stream(ONLY_LONG_SEQUENCE, 14);

@@ -2,6 +2,7 @@
 // vectorised kernel against the generic reference on random data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -248,6 +249,14 @@ TEST(VectorKernels, FloatArithmeticBitExact) {
         g.MulC_32f(pa, c, ref.data() + off, n);
         v.MulC_32f(pa, c, got.data() + off, n);
         ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off)) << isa << " n " << n;
+        g.MulAdd_32f(pa, pb, pa, ref.data() + off, n);
+        v.MulAdd_32f(pa, pb, pa, got.data() + off, n);
+        ASSERT_TRUE(SameBits(ref.data(), got.data(), n + off)) << isa << " n " << n;
+        auto sa_ref = a, sb_ref = b, sa_got = a, sb_got = b;
+        g.SumDiff_32f(sa_ref.data() + off, sb_ref.data() + off, n);
+        v.SumDiff_32f(sa_got.data() + off, sb_got.data() + off, n);
+        ASSERT_TRUE(SameBits(sa_ref.data(), sa_got.data(), n + off)) << isa << " n " << n;
+        ASSERT_TRUE(SameBits(sb_ref.data(), sb_got.data(), n + off)) << isa << " n " << n;
         g.AddProductC_32f(pa, c, acc_ref.data() + off, n);
         v.AddProductC_32f(pa, c, acc_got.data() + off, n);
         ASSERT_TRUE(SameBits(acc_ref.data(), acc_got.data(), n + off)) << isa << " n " << n;
@@ -298,6 +307,27 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
       g.Pow43_16s32f(h.data(), p_ref.data(), n);
       v.Pow43_16s32f(h.data(), p_got.data(), n);
       ASSERT_EQ(p_ref, p_got) << isa << " n " << n;
+      // The same values in bands of 4..36 lines (AAC widths are multiples of 4).
+      std::vector<int32_t> offsets = {0};
+      while (offsets.back() + 4 <= n) {
+        const int32_t unit = n % 3 ? 4 : 3;  // multiples of four, and a table that is not
+        offsets.push_back(offsets.back() +
+                          unit * (1 + static_cast<int32_t>(h[offsets.back()] & 7)));
+        if (offsets.back() > n) offsets.back() = n;
+      }
+      const int32_t nb = static_cast<int32_t>(offsets.size()) - 1;
+      if (nb > 0) {
+        const auto gains = RandomFloats(nb, 4.0f);
+        std::vector<float> q_ref(n, 1.0f), q_got(n, 1.0f);
+        g.Pow43Bands_16s32f(h.data(), gains.data(), offsets.data(), nb, q_ref.data());
+        v.Pow43Bands_16s32f(h.data(), gains.data(), offsets.data(), nb, q_got.data());
+        ASSERT_TRUE(SameBits(q_ref.data(), q_got.data(), n)) << isa << " n " << n;
+        for (int32_t i = 0; i < offsets.back(); ++i) {  // = Pow43 times the band's gain
+          const int32_t b = static_cast<int32_t>(
+              std::upper_bound(offsets.begin(), offsets.end(), i) - offsets.begin() - 1);
+          ASSERT_EQ(q_ref[i], p_ref[i] * gains[b]) << "line " << i;
+        }
+      }
     }
   }
 }
