@@ -12,23 +12,13 @@
 #include <cstring>
 
 #include "dsp/dsp_kernels.h"
+#include "dsp/simd_scalar.h"
 #include "ps/ps_tables.h"
 
 namespace ps_vec {
 namespace {
 
-struct LaneOne {
-  using F = float;
-  static constexpr int kLanes = 1;
-  static F Zero() { return 0.0f; }
-  static F Set1(float v) { return v; }
-  static F Load(const float* p) { return *p; }
-  static void Store(float* p, F v) { *p = v; }
-  static F Add(F a, F b) { return a + b; }
-  static F Sub(F a, F b) { return a - b; }
-  static F Mul(F a, F b) { return a * b; }
-  static void Transpose(F*) {}
-};
+using LaneOne = LaneScalar;
 
 constexpr int kApSlots = kDspHybridSlots;
 constexpr int kApHistory = kDspAllPassHistory;

@@ -19,23 +19,10 @@
 #include <cstring>
 
 #include "dsp/dsp_kernels.h"
+#include "dsp/simd_scalar.h"
 #include "sbr/sbr_tables.h"
 
 namespace {
-
-// Scalar "vector": one lane.
-struct LaneScalar {
-  using F = float;
-  static constexpr int kLanes = 1;
-  static F Zero() { return 0.0f; }
-  static F Set1(float v) { return v; }
-  static F Load(const float* p) { return *p; }
-  static void Store(float* p, F v) { *p = v; }
-  static F Add(F a, F b) { return a + b; }
-  static F Sub(F a, F b) { return a - b; }
-  static F Mul(F a, F b) { return a * b; }
-  static void Transpose(F*) {}
-};
 
 constexpr int kQmfHistoryRows = 9;  // slots of history the windows reach back
 constexpr int kQmfChunk = 32;       // slots per pass through the work arrays
