@@ -7,8 +7,8 @@
 // changes that apply from the next decoder.
 //
 // Input: the size modulo 4 chooses what downstream accepts (any format,
-// S16LE only, F32LE only); the bytes are a list of records, each starting
-// with an op byte (op & 7):
+// S16LE only, F32LE only), size bit 2 puts vxloasparse in front; the bytes are a list of records,
+// each starting with an op byte (op & 7):
 //   0-3  buffer: [len high][len low] bytes (DISCONT when op bit 3, a time
 //        stamp when op bit 4)
 //   4    caps: [fields][rate][channels] and, when fields bit 3, [len] bytes
@@ -122,7 +122,7 @@ void PushGap(GstHarness* h, Reader& r, GstClockTime pts) {
                                               (v & 15) * 20 * GST_MSECOND + GST_MSECOND));
 }
 
-void SetProperty(GstHarness* h, uint8_t v) {
+void SetProperty(GstElement* decoder, uint8_t v) {
   static const char* const kNames[7] = {"sbr-output", "sbr-quality", "parametric-stereo",
                                         "max-errors", "plc",         "tolerance",
                                         "min-latency"};
@@ -135,7 +135,7 @@ void SetProperty(GstHarness* h, uint8_t v) {
       {"0", "40000000", "1000000", "2000000000"},
       {"0", "50000000", "0", "1000000000"}};
   const int which = (v & 7) % 7;
-  gst_util_set_object_arg(G_OBJECT(h->element), kNames[which], kValues[which][(v >> 3) & 3]);
+  gst_util_set_object_arg(G_OBJECT(decoder), kNames[which], kValues[which][(v >> 3) & 3]);
 }
 
 }  // namespace
@@ -164,8 +164,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
-  GstHarness* h = gst_harness_new("vxaacdec");
+  // Size bit 2: the LOAS parser in front, as decodebin plugs it.
+  const bool parser = (size & 4) != 0;
+  GstHarness* h = parser ? gst_harness_new_parse("vxloasparse ! vxaacdec name=dec")
+                         : gst_harness_new("vxaacdec");
   if (!h) std::abort();
+  GstElement* decoder = parser ? gst_bin_get_by_name(GST_BIN(h->element), "dec")
+                               : GST_ELEMENT(gst_object_ref(h->element));
+  if (!decoder) std::abort();
   Reader r{data, size};
   static const char* const kDownstream[4] = {"audio/x-raw", "audio/x-raw, format=(string)S16LE",
                                              "audio/x-raw, format=(string)F32LE", "audio/x-raw"};
@@ -192,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (op & 0x08)
           gst_harness_push_event(h, gst_event_new_eos());
         else
-          SetProperty(h, r.Byte());
+          SetProperty(decoder, r.Byte());
         break;
       default:
         PushBuffer(h, r, op, &pts);
@@ -202,6 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   gst_harness_push_event(h, gst_event_new_eos());
   Drain(h);
+  gst_object_unref(decoder);
   gst_harness_teardown(h);
   return 0;
 }
