@@ -7,12 +7,24 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "dsp/dsp_kernels.h"
 
 namespace vxbench {
+
+// n uniform values in +-3000 (a loud QMF-domain signal), reproducible.
+inline std::vector<float> Noise(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-3000.0f, 3000.0f);
+  std::vector<float> v(n);
+  for (float& x : v) x = d(rng);
+  return v;
+}
 
 // `kernel(table)` picks the function compared across tables; `run(state,
 // table)` is the benchmark; `args` sets the arguments of each row.

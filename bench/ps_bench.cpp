@@ -19,13 +19,7 @@
 
 namespace {
 
-std::vector<float> Noise(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> d(-3000.0f, 3000.0f);
-  std::vector<float> v(n);
-  for (float& x : v) x = d(rng);
-  return v;
-}
+using vxbench::Noise;
 
 // Per kernel table: the 12-band filter of the 34-band layout and the
 // two-band real filter of the 20-band layout.

@@ -12,13 +12,7 @@
 
 namespace {
 
-std::vector<float> Noise(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> d(-3000.0f, 3000.0f);
-  std::vector<float> v(n);
-  for (float& x : v) x = d(rng);
-  return v;
-}
+using vxbench::Noise;
 
 void Covariance(benchmark::State& state, const DspKernels* k) {
   const std::vector<float> x = Noise(40 * kSbrLowRow, 1);
