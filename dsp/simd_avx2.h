@@ -1,7 +1,7 @@
 // AVX2 lanes: eight floats or eight 32-bit integers per vector (simd_sse2.h
 // describes the vocabulary).  Remainders shorter than eight run through the
-// SSE2 lanes (Narrow).  No fused multiply-add here: Mul and Add round
-// separately, as in the generic code; families that fuse say so.
+// SSE2 lanes (Narrow).  Mul and Add round separately, as in the generic
+// code; Fma is the one fused operation, for families that choose it and say so.
 #pragma once
 
 #include <immintrin.h>
@@ -42,6 +42,8 @@ struct LaneAvx2 {
   static F Add(F a, F b) { return _mm256_add_ps(a, b); }
   static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
   static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
+  // acc + a b with one rounding.
+  static F Fma(F acc, F a, F b) { return _mm256_fmadd_ps(a, b, acc); }
   static F Min(F a, F b) { return _mm256_min_ps(a, b); }
   static F Max(F a, F b) { return _mm256_max_ps(a, b); }
   static F Xor(F a, F b) { return _mm256_xor_ps(a, b); }

@@ -1,5 +1,6 @@
-// AVX2 QMF banks: eight time slots per vector.  No fused multiply-add, so
-// the results equal the generic kernels bit for bit.
+// AVX2 QMF banks: eight time slots per vector.  The window sums use fused
+// multiply-adds, so the results differ from the generic kernels in the last
+// bits (sbr_qmf_vec.h).
 #include "dsp/dsp_kernels.h"
 #include "dsp/simd_avx2.h"
 #include "sbr/sbr_qmf_vec.h"

@@ -137,12 +137,28 @@ INSTANTIATE_TEST_SUITE_P(Banks, QmfEquations,
                                            BankCase{false, 64}, BankCase{false, 32},
                                            BankCase{true, 64}, BankCase{true, 32}));
 
-// Every vectorised kernel gives the generic kernel's results bit for bit, for
-// slot counts that leave remainders after the vector groups and span chunks.
+// Kernels with fused multiply-adds (AVX2, NEON) round less than the generic
+// ones: they stay within a few units in the last place of the block's peak
+// (measured: under 7e-7 of it); the others give the same bits.  A wrong tap,
+// twiddle or slot is off by far more.
+void ExpectClose(const float* ref, const float* got, int n, bool fused) {
+  float peak = 0;
+  for (int i = 0; i < n; ++i) peak = std::max(peak, std::fabs(ref[i]));
+  for (int i = 0; i < n; ++i) {
+    if (fused) {
+      ASSERT_NEAR(got[i], ref[i], 2e-6f * peak) << "value " << i;
+    } else {
+      ASSERT_EQ(got[i], ref[i]) << "value " << i;
+    }
+  }
+}
+
+// Every vectorised kernel gives the generic kernel's results (see
+// ExpectClose), for slot counts that leave remainders after the vector groups and span chunks.
 using AnalysisFn = void (*)(float*, const float*, float* const*, int32_t, int32_t, const float*);
 using SynthesisFn = void (*)(float*, const float* const*, float*, int32_t, const float*);
 
-void CompareAnalysis(AnalysisFn reference, AnalysisFn candidate, int values) {
+void CompareAnalysis(AnalysisFn reference, AnalysisFn candidate, int values, bool fused) {
   for (int slots : {1, 3, 4, 7, 8, 13, 32, 45}) {
     for (int kx : {0, 5, 32}) {
       const std::vector<float> in = Noise(32 * slots * 3, slots * 31 + kx);
@@ -154,8 +170,7 @@ void CompareAnalysis(AnalysisFn reference, AnalysisFn candidate, int values) {
         reference(d1.data(), &in[32 * slots * call], r1.data(), slots, kx, kSbrQmfWindowEven);
         candidate(d2.data(), &in[32 * slots * call], r2.data(), slots, kx, kSbrQmfWindowEven);
         for (int s = 0; s < slots; ++s) {
-          ASSERT_EQ(0, std::memcmp(r1[s], r2[s], sizeof(float) * values))
-              << "slots " << slots << " kx " << kx << " slot " << s;
+          ExpectClose(r1[s], r2[s], values, fused);
         }
       }
       ASSERT_EQ(d1, d2);
@@ -163,7 +178,7 @@ void CompareAnalysis(AnalysisFn reference, AnalysisFn candidate, int values) {
   }
 }
 
-void CompareSynthesis(SynthesisFn reference, SynthesisFn candidate, int bands, int values) {
+void CompareSynthesis(SynthesisFn reference, SynthesisFn candidate, int bands, bool fused) {
   for (int slots : {1, 2, 5, 8, 11, 32, 41}) {
     const std::vector<float> sub = Noise(128 * slots * 2, slots * 17 + bands);
     std::vector<float> d1(1280, 0.0f), d2(1280, 0.0f);
@@ -174,9 +189,9 @@ void CompareSynthesis(SynthesisFn reference, SynthesisFn candidate, int bands, i
       const float* w = bands == 64 ? kSbrQmfWindow : kSbrQmfWindowEven;
       reference(d1.data(), rows.data(), o1.data(), slots, w);
       candidate(d2.data(), rows.data(), o2.data(), slots, w);
-      ASSERT_EQ(o1, o2) << "slots " << slots << " values " << values;
+      ExpectClose(o1.data(), o2.data(), bands * slots, fused);
     }
-    ASSERT_EQ(d1, d2);
+    ExpectClose(d1.data(), d2.data(), 1280, fused);
   }
 }
 
@@ -184,12 +199,13 @@ TEST(QmfKernels, VectorisedEqualGeneric) {
   for (const DspKernels* table : VectorisedKernels()) {
     SCOPED_TRACE(dspIsaName(table->isa));
     const DspQmfKernels& k = table->qmf;
-    CompareAnalysis(qmf_generic::AnalysisB, k.AnalysisB, 64);
-    CompareAnalysis(qmf_generic::AnalysisA, k.AnalysisA, 32);
-    CompareSynthesis(qmf_generic::Synthesis64B, k.Synthesis64B, 64, 128);
-    CompareSynthesis(qmf_generic::Synthesis32B, k.Synthesis32B, 32, 64);
-    CompareSynthesis(qmf_generic::Synthesis64A, k.Synthesis64A, 64, 64);
-    CompareSynthesis(qmf_generic::Synthesis32A, k.Synthesis32A, 32, 32);
+    const bool fused = table->isa == dspIsaAvx2 || table->isa == dspIsaNeon;
+    CompareAnalysis(qmf_generic::AnalysisB, k.AnalysisB, 64, fused);
+    CompareAnalysis(qmf_generic::AnalysisA, k.AnalysisA, 32, fused);
+    CompareSynthesis(qmf_generic::Synthesis64B, k.Synthesis64B, 64, fused);
+    CompareSynthesis(qmf_generic::Synthesis32B, k.Synthesis32B, 32, fused);
+    CompareSynthesis(qmf_generic::Synthesis64A, k.Synthesis64A, 64, fused);
+    CompareSynthesis(qmf_generic::Synthesis32A, k.Synthesis32A, 32, fused);
   }
 }
 
