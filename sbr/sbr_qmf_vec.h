@@ -197,22 +197,33 @@ inline void LoadTransposed(const float* const* rows, int n, typename V::F* z) {
 // `samples` is the sample matrix transposed: samples[i * kQmfRowStride + r]
 // is sample 32 r + i of the time line that starts 288 samples before the
 // chunk, so one load fetches the same tap of L consecutive slots.
-template <class V, bool kReal>
-inline void AnalysisGroup(const float* samples, int32_t slot, const float* window, int32_t kx,
-                          float* const* out) {
+//
+// The window sums u of `groups` groups of L slots from `slot` go to
+// u[64 g + n], tap by tap: each window value is broadcast once for all of
+// them.
+template <class V>
+inline void AnalysisWindow(const float* samples, int32_t slot, int32_t groups, const float* window,
+                           typename V::F* u) {
   using T = typename V::F;
-  T u[64];
   for (int n = 0; n < 64; ++n) {
     const int i = n < 32 ? 31 - n : 63 - n;
-    const int r = (n < 32 ? 9 : 8) + slot;
-    T acc = V::Zero();
+    const float* x = samples + i * kQmfRowStride + (n < 32 ? 9 : 8) + slot;
+    T w[5];
 #pragma GCC unroll 5
-    for (int j = 0; j < 5; ++j) {
-      const T x = V::Load(samples + i * kQmfRowStride + r - 2 * j);
-      acc = Mac<V>(acc, x, V::Set1(window[n + 64 * j]));
+    for (int j = 0; j < 5; ++j) w[j] = V::Set1(window[n + 64 * j]);
+    for (int32_t g = 0; g < groups; ++g, x += V::kLanes) {
+      T acc = V::Zero();
+#pragma GCC unroll 5
+      for (int j = 0; j < 5; ++j) acc = Mac<V>(acc, V::Load(x - 2 * j), w[j]);
+      u[64 * g + n] = acc;
     }
-    u[n] = acc;
   }
+}
+
+// The bank from the window sums u[0..64) of one group of slots.
+template <class V, bool kReal>
+inline void AnalysisGroup(const typename V::F* u, int32_t slot, int32_t kx, float* const* out) {
+  using T = typename V::F;
   T re[32], im[32];
   Fft32<V>(
       [&](int m) {
@@ -357,24 +368,34 @@ inline void SynthesisModulation(const float* const* in, int32_t slot, float* col
 }
 
 // out(k) = sum_j v_{-2j}(k) w(2Nj + k) + v_{-2j-1}(N + k) w(2Nj + N + k).
-template <class V, int N, bool kReal>
-inline void SynthesisGroup(const float* const* in, int32_t slot, const float* window, float* vt,
-                           float* out) {
+// For `groups` groups of L slots from `slot`, into o[N g + k], tap by tap:
+// each window value is broadcast once for all of them.
+template <class V, int N>
+inline void SynthesisWindow(const float* vt, int32_t slot, int32_t groups, const float* window,
+                            typename V::F* o) {
   using T = typename V::F;
-  float* col = vt + kQmfHistoryRows + slot;
-  SynthesisModulation<V, N, kReal>(in, slot, col);
-  T o[N];
   for (int k = 0; k < N; ++k) {
-    T acc = V::Zero();
+    T w[10];
 #pragma GCC unroll 5
     for (int j = 0; j < 5; ++j) {
-      const T a = V::Load(col + k * kQmfRowStride - 2 * j);
-      const T b = V::Load(col + (N + k) * kQmfRowStride - 2 * j - 1);
-      acc = Mac<V>(acc, a, V::Set1(window[2 * N * j + k]));
-      acc = Mac<V>(acc, b, V::Set1(window[2 * N * j + N + k]));
+      w[2 * j] = V::Set1(window[2 * N * j + k]);
+      w[2 * j + 1] = V::Set1(window[2 * N * j + N + k]);
     }
-    o[k] = acc;
+    const float* col = vt + kQmfHistoryRows + slot;
+    for (int32_t g = 0; g < groups; ++g, col += V::kLanes) {
+      T acc = V::Zero();
+#pragma GCC unroll 5
+      for (int j = 0; j < 5; ++j) {
+        acc = Mac<V>(acc, V::Load(col + k * kQmfRowStride - 2 * j), w[2 * j]);
+        acc = Mac<V>(acc, V::Load(col + (N + k) * kQmfRowStride - 2 * j - 1), w[2 * j + 1]);
+      }
+      o[N * g + k] = acc;
+    }
   }
+}
+
+template <class V, int N>
+inline void StoreSlots(const typename V::F* o, int32_t slot, float* out) {
   float* rows[V::kLanes];
   for (int l = 0; l < V::kLanes; ++l) rows[l] = out + N * (slot + l);
   StoreTransposed<V>(o, N, rows);
@@ -387,6 +408,7 @@ template <class V, bool kReal>
 void Analysis(float* delay, const float* in, float* const* out, int32_t slots, int32_t kx,
               const float* window) {
   alignas(32) float samples[32 * kQmfRowStride];
+  typename V::F u[64 * (kQmfChunk / V::kLanes)];
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
     const float* chunk = in + 32 * done;
@@ -394,10 +416,16 @@ void Analysis(float* delay, const float* in, float* const* out, int32_t slots, i
       const float* src = r < kQmfHistoryRows ? delay + 32 * r : chunk + 32 * (r - kQmfHistoryRows);
       for (int i = 0; i < 32; ++i) samples[i * kQmfRowStride + r] = src[i];
     }
-    int32_t s = 0;
-    for (; s + V::kLanes <= n; s += V::kLanes)
-      AnalysisGroup<V, kReal>(samples, s, window, kx, out + done);
-    for (; s < n; ++s) AnalysisGroup<LaneScalar, kReal>(samples, s, window, kx, out + done);
+    const int32_t groups = n / V::kLanes;
+    AnalysisWindow<V>(samples, 0, groups, window, u);
+    for (int32_t g = 0; g < groups; ++g) {
+      AnalysisGroup<V, kReal>(u + 64 * g, g * V::kLanes, kx, out + done);
+    }
+    for (int32_t s = groups * V::kLanes; s < n; ++s) {
+      float us[64];
+      AnalysisWindow<LaneScalar>(samples, s, 1, window, us);
+      AnalysisGroup<LaneScalar, kReal>(us, s, kx, out + done);
+    }
     for (int r = 0; r < kQmfHistoryRows; ++r) {
       for (int i = 0; i < 32; ++i) delay[32 * r + i] = samples[i * kQmfRowStride + n + r];
     }
@@ -410,17 +438,26 @@ template <class V, int N, bool kReal>
 void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
                const float* window) {
   alignas(32) float vt[2 * N * kQmfRowStride];
+  typename V::F o[N * (kQmfChunk / V::kLanes)];
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
     for (int i = 0; i < 2 * N; ++i) {
       std::memcpy(vt + i * kQmfRowStride, delay + i * 9, sizeof(float) * kQmfHistoryRows);
     }
-    int32_t s = 0;
-    for (; s + V::kLanes <= n; s += V::kLanes) {
-      SynthesisGroup<V, N, kReal>(in + done, s, window, vt, out + N * done);
+    // All of the chunk's v first, then the window sums over it.
+    const int32_t groups = n / V::kLanes, tail = groups * V::kLanes;
+    for (int32_t g = 0; g < groups; ++g) {
+      const int32_t s = g * V::kLanes;
+      SynthesisModulation<V, N, kReal>(in + done, s, vt + kQmfHistoryRows + s);
     }
-    for (; s < n; ++s)
-      SynthesisGroup<LaneScalar, N, kReal>(in + done, s, window, vt, out + N * done);
+    for (int32_t s = tail; s < n; ++s) {
+      SynthesisModulation<LaneScalar, N, kReal>(in + done, s, vt + kQmfHistoryRows + s);
+    }
+    SynthesisWindow<V, N>(vt, 0, groups, window, o);
+    for (int32_t g = 0; g < groups; ++g) StoreSlots<V, N>(o + N * g, g * V::kLanes, out + N * done);
+    for (int32_t s = tail; s < n; ++s) {
+      SynthesisWindow<LaneScalar, N>(vt, s, 1, window, out + N * (done + s));
+    }
     for (int i = 0; i < 2 * N; ++i) {
       std::memcpy(delay + i * 9, vt + i * kQmfRowStride + n, sizeof(float) * kQmfHistoryRows);
     }
