@@ -75,7 +75,31 @@ void PsAllPass30(benchmark::State& state, const DspKernels* k) {
   }
 }
 
+// Mixing of one frame over the 71 bands of the 34-band layout (one
+// envelope, the matrix moving every slot), real or complex matrices.
+void PsMix71(benchmark::State& state, const DspKernels* k, bool complex) {
+  constexpr int kBands = 71;
+  std::vector<float> s = Noise(2 * kPsSlots * kBands, 4), d = Noise(2 * kPsSlots * kBands, 5);
+  const float h[8] = {0.7f, 0.6f, 0.5f, -0.4f, 0.1f, -0.2f, 0.3f, 0.05f};
+  const float step[8] = {-1e-3f, 2e-3f, 1e-3f, -2e-3f, 1e-4f, 2e-4f, -1e-4f, 3e-4f};
+  const DspPsMixFn fn = complex ? k->ps_hybrid.MixComplex : k->ps_hybrid.MixReal;
+  for (auto _ : state) {
+    for (int b = 0; b < kBands; ++b) {
+      fn(reinterpret_cast<float(*)[2]>(&s[2 * kPsSlots * b]),
+         reinterpret_cast<float(*)[2]>(&d[2 * kPsSlots * b]), kPsSlots, h, step);
+    }
+    benchmark::DoNotOptimize(s.data());
+    benchmark::DoNotOptimize(d.data());
+  }
+}
+
 const bool kHybridRegistered = [] {
+  vxbench::RegisterPerIsa(
+      "BM_PsMixReal71", [](const DspKernels& k) { return k.ps_hybrid.MixReal; },
+      [](benchmark::State& st, const DspKernels* k) { PsMix71(st, k, false); });
+  vxbench::RegisterPerIsa(
+      "BM_PsMixComplex71", [](const DspKernels& k) { return k.ps_hybrid.MixComplex; },
+      [](benchmark::State& st, const DspKernels* k) { PsMix71(st, k, true); });
   vxbench::RegisterPerIsa(
       "BM_PsAllPass30", [](const DspKernels& k) { return k.ps_hybrid.AllPass; }, PsAllPass30);
   vxbench::RegisterPerIsa(

@@ -97,10 +97,18 @@ struct DspPsAllPassBand {
   float ag[3];        // link gains
 };
 using DspPsAllPassFn = void (*)(const DspPsAllPassBand* bands, int32_t count, int32_t slots);
+// Mixing of one band over `len` slots: before each slot the matrix h
+// (h11, h12, h21, h22) moves on by `step`, then s <- h11 s + h21 d and
+// d <- h12 s + h22 d.  Real: h and step hold the four real entries;
+// complex: the four real parts, then the four imaginary parts.
+using DspPsMixFn = void (*)(float (*s)[2], float (*d)[2], int32_t len, const float* h,
+                            const float* step);
 struct DspPsHybridKernels {
   DspPsHybridComplexFn HybridComplex;
   DspPsHybridRealFn HybridReal;
   DspPsAllPassFn AllPass;
+  DspPsMixFn MixReal;
+  DspPsMixFn MixComplex;
 };
 
 // SBR HF generation and envelope adjustment over the QMF slot matrices

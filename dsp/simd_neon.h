@@ -23,6 +23,11 @@ struct LaneNeon {
     const float v[4] = {even, odd, even, odd};
     return vld1q_f32(v);
   }
+  static F SetHalves(float lo, float hi) { return vcombine_f32(vdup_n_f32(lo), vdup_n_f32(hi)); }
+  static F Quad(float a, float b, float c, float d) {
+    const float v[4] = {a, b, c, d};
+    return vld1q_f32(v);
+  }
   static F Load(const float* p) { return vld1q_f32(p); }
   static void Store(float* p, F v) { vst1q_f32(p, v); }
   static F Add(F a, F b) { return vaddq_f32(a, b); }
@@ -39,6 +44,14 @@ struct LaneNeon {
     return vreinterpretq_f32_u32(vandq_u32(vreinterpretq_u32_f32(a), vreinterpretq_u32_f32(b)));
   }
   static F SwapPairs(F a) { return vrev64q_f32(a); }
+  static F LoadPairTwice(const float* p) {
+    const float32x2_t v = vld1_f32(p);
+    return vcombine_f32(v, v);
+  }
+  static void StoreHalves(float* lo, float* hi, F v) {
+    vst1_f32(lo, vget_low_f32(v));
+    vst1_f32(hi, vget_high_f32(v));
+  }
   static void Transpose(F* r) {
     const float32x4x2_t t01 = vtrnq_f32(r[0], r[1]);  // r0_0 r1_0 r0_2 r1_2 | r0_1 r1_1 ...
     const float32x4x2_t t23 = vtrnq_f32(r[2], r[3]);

@@ -28,6 +28,9 @@ struct LaneSse2 {
   static F Zero() { return _mm_setzero_ps(); }
   static F Set1(float v) { return _mm_set1_ps(v); }
   static F Set2(float even, float odd) { return _mm_setr_ps(even, odd, even, odd); }
+  // lo in lanes 0, 1, hi in lanes 2, 3.
+  static F SetHalves(float lo, float hi) { return _mm_setr_ps(lo, lo, hi, hi); }
+  static F Quad(float a, float b, float c, float d) { return _mm_setr_ps(a, b, c, d); }
   static F Load(const float* p) { return _mm_loadu_ps(p); }
   static void Store(float* p, F v) { _mm_storeu_ps(p, v); }
   static F Add(F a, F b) { return _mm_add_ps(a, b); }
@@ -39,6 +42,16 @@ struct LaneSse2 {
   static F And(F a, F b) { return _mm_and_ps(a, b); }
   // (a1, a0, a3, a2): real and imaginary parts of interleaved complex values.
   static F SwapPairs(F a) { return _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 3, 0, 1)); }
+  // (p0, p1, p0, p1): one complex value in both halves.
+  static F LoadPairTwice(const float* p) {
+    const F v = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return _mm_movelh_ps(v, v);
+  }
+  // Lanes 0, 1 to lo[0..1], lanes 2, 3 to hi[0..1].
+  static void StoreHalves(float* lo, float* hi, F v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lo), _mm_castps_si128(v));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(hi), _mm_castps_si128(_mm_movehl_ps(v, v)));
+  }
   static void Transpose(F* r) { _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]); }
   // d + s c per lane in double precision (the product is exact), rounded
   // once to single precision.

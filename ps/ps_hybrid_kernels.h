@@ -20,4 +20,6 @@ void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre
 void HybridReal(const float (*in)[2], const float* odd, float centre, float (*low)[2],
                 float (*high)[2], int32_t slots);
 void AllPass(const DspPsAllPassBand* bands, int32_t count, int32_t slots);
+void MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step);
+void MixComplex(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step);
 }  // namespace ps_generic

@@ -56,11 +56,56 @@ void HybridReal(const float (*in)[2], const float* odd, float centre, float (*lo
   }
 }
 
+// Mixing, one slot per vector of four lanes (s re, s im, d re, d im): the
+// matrix rows move on as whole vectors and both outputs come from one sum.
+// Lanes repeat the generic kernel's entries and operations in its order (a
+// subtraction is the sum of the negated product), so the bits agree.
+template <class V>
+void MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step) {
+  static_assert(V::kLanes == 4, "one slot of s and d per vector");
+  // (h11, h11, h12, h12) and (h21, h21, h22, h22).
+  auto hs = V::SetHalves(h[0], h[1]), hd = V::SetHalves(h[2], h[3]);
+  const auto ss = V::SetHalves(step[0], step[1]), sd = V::SetHalves(step[2], step[3]);
+  for (int32_t n = 0; n < len; ++n) {
+    hs = V::Add(hs, ss);
+    hd = V::Add(hd, sd);
+    const auto x = V::LoadPairTwice(s[n]), y = V::LoadPairTwice(d[n]);
+    V::StoreHalves(s[n], d[n], V::Add(V::Mul(hs, x), V::Mul(hd, y)));
+  }
+}
+
+template <class V>
+void MixComplex(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step) {
+  static_assert(V::kLanes == 4, "one slot of s and d per vector");
+  const float* hi = h + 4;
+  const float* si = step + 4;
+  // Real parts as in MixReal; imaginary parts (-i11, i11, -i12, i12) and
+  // (-i21, i21, -i22, i22) against the swapped inputs.
+  auto rs = V::SetHalves(h[0], h[1]), rd = V::SetHalves(h[2], h[3]);
+  auto is = V::Quad(-hi[0], hi[0], -hi[1], hi[1]), id = V::Quad(-hi[2], hi[2], -hi[3], hi[3]);
+  const auto srs = V::SetHalves(step[0], step[1]), srd = V::SetHalves(step[2], step[3]);
+  const auto sis = V::Quad(-si[0], si[0], -si[1], si[1]);
+  const auto sid = V::Quad(-si[2], si[2], -si[3], si[3]);
+  for (int32_t n = 0; n < len; ++n) {
+    rs = V::Add(rs, srs);
+    rd = V::Add(rd, srd);
+    is = V::Add(is, sis);
+    id = V::Add(id, sid);
+    const auto x = V::LoadPairTwice(s[n]), y = V::LoadPairTwice(d[n]);
+    auto acc = V::Add(V::Mul(rs, x), V::Mul(rd, y));
+    acc = V::Add(acc, V::Mul(is, V::SwapPairs(x)));
+    acc = V::Add(acc, V::Mul(id, V::SwapPairs(y)));
+    V::StoreHalves(s[n], d[n], acc);
+  }
+}
+
 template <class V>
 void FillPsHybridKernels(DspPsHybridKernels& k) {
   k.HybridComplex = HybridComplex<V>;
   k.HybridReal = HybridReal<V>;
   k.AllPass = AllPass<V>;
+  k.MixReal = MixReal<V>;
+  k.MixComplex = MixComplex<V>;
 }
 
 }  // namespace

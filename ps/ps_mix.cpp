@@ -66,7 +66,10 @@ void Map34To20(float* v) {
   std::memset(v + 20, 0, sizeof(float) * 14);
 }
 
-void MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step) {
+}  // namespace
+
+void ps_generic::MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h,
+                         const float* step) {
   float h11 = h[0], h12 = h[1], h21 = h[2], h22 = h[3];
   for (int32_t n = 0; n < len; ++n) {
     h11 += step[0];
@@ -81,15 +84,15 @@ void MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h, const fl
   }
 }
 
-void MixComplex(float (*s)[2], float (*d)[2], int32_t len, const PsMatrix& h,
-                const PsMatrix& step) {
+void ps_generic::MixComplex(float (*s)[2], float (*d)[2], int32_t len, const float* h,
+                            const float* step) {
   float r[4], i[4];
-  std::memcpy(r, h.re, sizeof(r));
-  std::memcpy(i, h.im, sizeof(i));
+  std::memcpy(r, h, sizeof(r));
+  std::memcpy(i, h + 4, sizeof(i));
   for (int32_t n = 0; n < len; ++n) {
     for (int c = 0; c < 4; ++c) {
-      r[c] += step.re[c];
-      i[c] += step.im[c];
+      r[c] += step[c];
+      i[c] += step[4 + c];
     }
     const float sr = s[n][0], si = s[n][1], dr = d[n][0], di = d[n][1];
     s[n][0] = r[0] * sr + r[2] * dr - i[0] * si - i[2] * di;
@@ -98,8 +101,6 @@ void MixComplex(float (*s)[2], float (*d)[2], int32_t len, const PsMatrix& h,
     d[n][1] = r[1] * si + r[3] * di + i[1] * sr + i[3] * dr;
   }
 }
-
-}  // namespace
 
 void PsComputeMatrices(const PSDecState& ps, PsSynthesisState& st, const PsLayoutTables& lay,
                        PsMatrix (*target)[kPsMaxBands]) {
@@ -134,6 +135,7 @@ void PsComputeMatrices(const PSDecState& ps, PsSynthesisState& st, const PsLayou
 
 void PsMix(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k, int32_t num_env,
            const int32_t* border, const PsMatrix (*target)[kPsMaxBands], bool phase) {
+  const DspPsHybridKernels& mix = DspActiveKernels().ps_hybrid;
   for (int32_t e = 0; e < num_env; ++e) {
     const int32_t start = border[e], len = border[e + 1] - border[e];
     if (len <= 0) continue;
@@ -154,9 +156,14 @@ void PsMix(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k, int32
         step.im[c] = (to.im[c] - h.im[c]) * width;
       }
       if (phase) {
-        MixComplex(st.s[k] + start, st.d[k] + start, len, h, step);
+        float hv[8], sv[8];  // real parts, then imaginary parts
+        std::memcpy(hv, h.re, sizeof(h.re));
+        std::memcpy(hv + 4, h.im, sizeof(h.im));
+        std::memcpy(sv, step.re, sizeof(step.re));
+        std::memcpy(sv + 4, step.im, sizeof(step.im));
+        mix.MixComplex(st.s[k] + start, st.d[k] + start, len, hv, sv);
       } else {
-        MixReal(st.s[k] + start, st.d[k] + start, len, h.re, step.re);
+        mix.MixReal(st.s[k] + start, st.d[k] + start, len, h.re, step.re);
       }
     }
   }
