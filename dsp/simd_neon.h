@@ -1,7 +1,7 @@
 // NEON (aarch64 Advanced SIMD) lanes: four floats or four 32-bit integers
 // per vector (simd_sse2.h describes the vocabulary).  The library is built
 // with -ffp-contract=off, so Mul and Add stay two roundings, as in the
-// generic code; Fma is the one fused operation, for families that choose it.
+// generic code (and the NEON kernels give the SSE2 ones' bits).
 #pragma once
 
 #include <arm_neon.h>
@@ -33,8 +33,6 @@ struct LaneNeon {
   static F Add(F a, F b) { return vaddq_f32(a, b); }
   static F Sub(F a, F b) { return vsubq_f32(a, b); }
   static F Mul(F a, F b) { return vmulq_f32(a, b); }
-  // acc + a b with one rounding.
-  static F Fma(F acc, F a, F b) { return vfmaq_f32(acc, a, b); }
   static F Min(F a, F b) { return vminq_f32(a, b); }
   static F Max(F a, F b) { return vmaxq_f32(a, b); }
   static F Xor(F a, F b) {

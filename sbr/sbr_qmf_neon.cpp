@@ -1,4 +1,5 @@
-// NEON QMF banks: four time slots per vector, window sums fused as on AVX2.
+// NEON QMF banks: four time slots per vector, unfused like SSE2 (whose bits
+// they give, which check-aarch64 relies on).
 #include "dsp/dsp_kernels.h"
 #include "dsp/simd_neon.h"
 #include "sbr/sbr_qmf_vec.h"

@@ -12,7 +12,7 @@
 // its own copy built with its own target flags.
 //
 // A lane type V provides: F, kLanes, Zero, Set1, Load, Store (unaligned),
-// Add, Sub, Mul, and Transpose(F rows[kLanes]); with Fma (AVX2, NEON) the
+// Add, Sub, Mul, and Transpose(F rows[kLanes]); with Fma (AVX2) the
 // window sums fuse their multiply-adds, which rounds less and differs from
 // the generic kernels in the last bits.
 #pragma once
