@@ -12,7 +12,10 @@ namespace {
 // The frame's slot count (32, or 30 over 960-sample cores) is a template
 // argument so that both keep loops of a known length.
 
-// Transient attenuation of every parameter band and slot.
+// Transient attenuation of every parameter band and slot.  The smoothing
+// recurrences run slot by slot across all bands: each band's chain is
+// serial, but the bands are independent, so their steps overlap instead of
+// waiting on one chain at a time.
 template <int32_t slots>
 void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k,
                     float (*gain)[kPsSlots]) {
@@ -23,28 +26,34 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
     const float(*x)[2] = st.s[k];
     for (int32_t n = 0; n < slots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
   }
-  for (int32_t i = 0; i < lay.par_bands; ++i) {
-    float peak = st.peakDecay[i], smooth = st.powerSmooth[i], diff = st.peakDiffSmooth[i];
-    float smoothed[slots], denom[slots];
-    for (int32_t n = 0; n < slots; ++n) {
+  const int32_t bands = lay.par_bands;
+  float peak[kPsMaxBands], smooth[kPsMaxBands], diff[kPsMaxBands];
+  std::memcpy(peak, st.peakDecay, sizeof(float) * bands);
+  std::memcpy(smooth, st.powerSmooth, sizeof(float) * bands);
+  std::memcpy(diff, st.peakDiffSmooth, sizeof(float) * bands);
+  float smoothed[kPsMaxBands][kPsSlots], denom[kPsMaxBands][kPsSlots];
+  for (int32_t n = 0; n < slots; ++n) {
+    for (int32_t i = 0; i < bands; ++i) {
       const float p = power[i][n];
-      const float decayed = kPsPeakDecay * peak;
-      peak = decayed > p ? decayed : p;
-      smooth += kPsSmoothing * (p - smooth);
-      diff += kPsSmoothing * (peak - p - diff);
-      smoothed[n] = smooth;
-      denom[n] = kPsTransientImpact * diff;
+      const float decayed = kPsPeakDecay * peak[i];
+      peak[i] = decayed > p ? decayed : p;
+      smooth[i] += kPsSmoothing * (p - smooth[i]);
+      diff[i] += kPsSmoothing * (peak[i] - p - diff[i]);
+      smoothed[i][n] = smooth[i];
+      denom[i][n] = kPsTransientImpact * diff[i];
     }
-    // Apart from the recurrence: a select over the frame (no branch on
-    // transients, and whole vectors of divisions).
-    for (int32_t n = 0; n < slots; ++n) {
-      const float q = smoothed[n] / denom[n];
-      gain[i][n] = denom[n] > smoothed[n] ? q : 1.0f;
-    }
-    st.peakDecay[i] = peak;
-    st.powerSmooth[i] = smooth;
-    st.peakDiffSmooth[i] = diff;
   }
+  // Apart from the recurrence: a select over the frame (no branch on
+  // transients, and whole vectors of divisions).
+  for (int32_t i = 0; i < bands; ++i) {
+    for (int32_t n = 0; n < slots; ++n) {
+      const float q = smoothed[i][n] / denom[i][n];
+      gain[i][n] = denom[i][n] > smoothed[i][n] ? q : 1.0f;
+    }
+  }
+  std::memcpy(st.peakDecay, peak, sizeof(float) * bands);
+  std::memcpy(st.powerSmooth, smooth, sizeof(float) * bands);
+  std::memcpy(st.peakDiffSmooth, diff, sizeof(float) * bands);
 }
 
 // Shifts the plain delay line of band k and appends this frame's input.
