@@ -128,11 +128,27 @@ void PsHybridSynthesis(const float (*x)[kPsSlots][2], const PsLayoutTables& lay,
       row[2 * b] = re;
       row[2 * b + 1] = im;
     }
-    const float(*xs)[kPsSlots][2] = x + lay.qmf_offset;
-    for (int32_t b = lay.split_qmf; b < top; ++b) {
-      std::memcpy(row + 2 * b, xs[b][n], sizeof(float) * 2);
+  }
+  // The unsplit bands, two bands by two slots at a time (the transpose of
+  // the analysis copy).
+  const float(*xs)[kPsSlots][2] = x + lay.qmf_offset;
+  int32_t b = lay.split_qmf;
+  for (; b + 2 <= top; b += 2) {
+    for (int32_t n = 0; n < slots; n += 2) {  // slots is even
+      float* r0 = qmf[n] + 2 * b;
+      float* r1 = qmf[n + 1] + 2 * b;
+      std::memcpy(r0, xs[b][n], sizeof(float) * 2);
+      std::memcpy(r0 + 2, xs[b + 1][n], sizeof(float) * 2);
+      std::memcpy(r1, xs[b][n + 1], sizeof(float) * 2);
+      std::memcpy(r1 + 2, xs[b + 1][n + 1], sizeof(float) * 2);
     }
-    const int32_t clear = top > lay.split_qmf ? top : lay.split_qmf;
+  }
+  for (; b < top; ++b) {
+    for (int32_t n = 0; n < slots; ++n) std::memcpy(qmf[n] + 2 * b, xs[b][n], sizeof(float) * 2);
+  }
+  const int32_t clear = top > lay.split_qmf ? top : lay.split_qmf;
+  for (int32_t n = 0; n < slots; ++n) {
+    float* row = qmf[n];
     std::memset(row + 2 * clear, 0, sizeof(float) * 2 * static_cast<size_t>(64 - clear));
     if (top < lay.split_qmf)
       std::memset(row + 2 * top, 0, sizeof(float) * 2 * (lay.split_qmf - top));
