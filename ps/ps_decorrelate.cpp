@@ -12,14 +12,15 @@ namespace {
 // The frame's slot count (32, or 30 over 960-sample cores) is a template
 // argument so that both keep loops of a known length.
 
-// Transient attenuation of every parameter band and slot.  The smoothing
-// recurrences run slot by slot across all bands: each band's chain is
-// serial, but the bands are independent, so their steps overlap instead of
-// waiting on one chain at a time.
+// Transient attenuation of every parameter band and slot.  Each band's
+// peak and smoothing chain is serial over the slots, so four bands step
+// together: four independent chains in flight instead of one.
 template <int32_t slots>
 void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k,
                     float (*gain)[kPsSlots]) {
-  float power[kPsMaxBands][kPsSlots];
+  constexpr int32_t kGroup = 4;
+  constexpr int32_t kPadded = (kPsMaxBands + kGroup - 1) / kGroup * kGroup;
+  float power[kPadded][kPsSlots];
   std::memset(power, 0, sizeof(power));
   for (int32_t k = 0; k < top_k; ++k) {
     float* p = power[lay.k_to_i[k]];
@@ -27,20 +28,34 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
     for (int32_t n = 0; n < slots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
   }
   const int32_t bands = lay.par_bands;
-  float peak[kPsMaxBands], smooth[kPsMaxBands], diff[kPsMaxBands];
-  std::memcpy(peak, st.peakDecay, sizeof(float) * bands);
-  std::memcpy(smooth, st.powerSmooth, sizeof(float) * bands);
-  std::memcpy(diff, st.peakDiffSmooth, sizeof(float) * bands);
-  float smoothed[kPsMaxBands][kPsSlots], denom[kPsMaxBands][kPsSlots];
-  for (int32_t n = 0; n < slots; ++n) {
-    for (int32_t i = 0; i < bands; ++i) {
-      const float p = power[i][n];
-      const float decayed = kPsPeakDecay * peak[i];
-      peak[i] = decayed > p ? decayed : p;
-      smooth[i] += kPsSmoothing * (p - smooth[i]);
-      diff[i] += kPsSmoothing * (peak[i] - p - diff[i]);
-      smoothed[i][n] = smooth[i];
-      denom[i][n] = kPsTransientImpact * diff[i];
+  float state[3][kPadded] = {};  // peak, smoothed power, smoothed peak difference
+  std::memcpy(state[0], st.peakDecay, sizeof(float) * bands);
+  std::memcpy(state[1], st.powerSmooth, sizeof(float) * bands);
+  std::memcpy(state[2], st.peakDiffSmooth, sizeof(float) * bands);
+  float smoothed[kPadded][kPsSlots], denom[kPadded][kPsSlots];
+  for (int32_t i0 = 0; i0 < bands; i0 += kGroup) {
+    float peak[kGroup], smooth[kGroup], diff[kGroup];
+    for (int32_t g = 0; g < kGroup; ++g) {
+      peak[g] = state[0][i0 + g];
+      smooth[g] = state[1][i0 + g];
+      diff[g] = state[2][i0 + g];
+    }
+    for (int32_t n = 0; n < slots; ++n) {
+#pragma GCC unroll 4
+      for (int32_t g = 0; g < kGroup; ++g) {
+        const float p = power[i0 + g][n];
+        const float decayed = kPsPeakDecay * peak[g];
+        peak[g] = decayed > p ? decayed : p;
+        smooth[g] += kPsSmoothing * (p - smooth[g]);
+        diff[g] += kPsSmoothing * (peak[g] - p - diff[g]);
+        smoothed[i0 + g][n] = smooth[g];
+        denom[i0 + g][n] = kPsTransientImpact * diff[g];
+      }
+    }
+    for (int32_t g = 0; g < kGroup; ++g) {
+      state[0][i0 + g] = peak[g];
+      state[1][i0 + g] = smooth[g];
+      state[2][i0 + g] = diff[g];
     }
   }
   // Apart from the recurrence: a select over the frame (no branch on
@@ -51,9 +66,9 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
       gain[i][n] = denom[i][n] > smoothed[i][n] ? q : 1.0f;
     }
   }
-  std::memcpy(st.peakDecay, peak, sizeof(float) * bands);
-  std::memcpy(st.powerSmooth, smooth, sizeof(float) * bands);
-  std::memcpy(st.peakDiffSmooth, diff, sizeof(float) * bands);
+  std::memcpy(st.peakDecay, state[0], sizeof(float) * bands);
+  std::memcpy(st.powerSmooth, state[1], sizeof(float) * bands);
+  std::memcpy(st.peakDiffSmooth, state[2], sizeof(float) * bands);
 }
 
 // Shifts the plain delay line of band k and appends this frame's input.
