@@ -161,42 +161,61 @@ bool Escape(AacBits& b, int32_t* v) {
   return true;
 }
 
-// `lines` values of one codebook (kind 0 quadruples, 1 pairs, 2 pairs with
-// escapes) into `out`.
+// One code word's values into out[0..kStep-1]; false for a malformed code
+// word or escape.  After escapes the cache is refilled: the code words that
+// follow in the same refill group find the bits a refill guarantees.
 template <int kKind>
+inline bool DecodeWord(AacBits& b, const uint32_t* entries, int16_t* out) {
+  const uint32_t e = AacHuffDecode<kRootBits>(entries, b);
+  if (e == 0) return false;
+  const int32_t v = static_cast<int32_t>(e);
+  if (kKind == 0) {
+    out[0] = static_cast<int16_t>(v >> 28);
+    out[1] = static_cast<int16_t>((v << 4) >> 28);
+    out[2] = static_cast<int16_t>((v << 8) >> 28);
+    out[3] = static_cast<int16_t>((v << 12) >> 28);
+    return true;
+  }
+  int32_t y = v >> 24, z = (v << 8) >> 24;
+  if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
+    if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
+    if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
+    b.Refill();
+  }
+  out[0] = static_cast<int16_t>(y);
+  out[1] = static_cast<int16_t>(z);
+  return true;
+}
+
+// `lines` values of one codebook (kind 0 quadruples, 1 pairs, 2 pairs with
+// escapes) into `out`, kPer code words per refill (kPer longest code words
+// fit in the bits a refill leaves): a fixed trip count, so the branches
+// follow the code words' count, not their lengths.
+template <int kKind, int kPer>
 int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
   constexpr int32_t kStep = kKind == 0 ? 4 : 2;
   const int32_t n = lines / kStep;
+  const uint32_t* entries = book.entries;
   int32_t i = 0;
-  while (i < n) {
+  for (; i + kPer <= n; i += kPer) {
     b.Refill();
-    const int32_t stop = n - i < book.per_refill ? n : i + book.per_refill;
-    for (; i < stop; ++i) {
-      const uint32_t e = AacHuffDecode<kRootBits>(book.entries, b);
-      if (e == 0) return -1;
-      const int32_t v = static_cast<int32_t>(e);
-      if (kKind == 0) {
-        out[4 * i] = static_cast<int16_t>(v >> 28);
-        out[4 * i + 1] = static_cast<int16_t>((v << 4) >> 28);
-        out[4 * i + 2] = static_cast<int16_t>((v << 8) >> 28);
-        out[4 * i + 3] = static_cast<int16_t>((v << 12) >> 28);
-        continue;
-      }
-      int32_t y = v >> 24, z = (v << 8) >> 24;
-      if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
-        if ((y == 16 || y == -16) && !Escape(b, &y)) return -1;
-        if ((z == 16 || z == -16) && !Escape(b, &z)) return -1;
-        out[2 * i] = static_cast<int16_t>(y);
-        out[2 * i + 1] = static_cast<int16_t>(z);
-        ++i;
-        break;  // refill before the next code word
-      }
-      out[2 * i] = static_cast<int16_t>(y);
-      out[2 * i + 1] = static_cast<int16_t>(z);
+#pragma GCC unroll 4
+    for (int32_t j = 0; j < kPer; ++j) {
+      if (!DecodeWord<kKind>(b, entries, out + kStep * (i + j))) return -1;
     }
+  }
+  for (; i < n; ++i) {
+    b.Refill();
+    if (!DecodeWord<kKind>(b, entries, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
+}
+
+template <int kKind>
+int DecodeBook(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
+  return book.per_refill >= 3 ? DecodeLines<kKind, 3>(b, book, out, lines)
+                              : DecodeLines<kKind, 2>(b, book, out, lines);
 }
 
 // A run of bands with codebook `cb`: `lines` values into `out`.
@@ -208,11 +227,11 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
   const AacHuffBook& book = books.fast[cb];
   switch (kAacCodebooks[cb].kind) {
     case 0:
-      return DecodeLines<0>(b, book, out, lines);
+      return DecodeBook<0>(b, book, out, lines);
     case 1:
-      return DecodeLines<1>(b, book, out, lines);
+      return DecodeBook<1>(b, book, out, lines);
     default:
-      return DecodeLines<2>(b, book, out, lines);
+      return DecodeBook<2>(b, book, out, lines);
   }
 }
 
@@ -305,6 +324,7 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
     FastTableBuilder builder(kAacCodebooks[cb], fast, entries);
     if (entries < 0 || builder.Build() != 0) return -1;
     const int32_t max_length = MaxLength(kAacCodebooks[cb]);
+    if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
     tables->fast[cb] = AacHuffBook{fast, max_length, kRefillBits / max_length};
     p += entries * 4 + kAlign;
   }
