@@ -161,11 +161,23 @@ bool Escape(AacBits& b, int32_t* v) {
   return true;
 }
 
+// A pair of codebook 11 with an escape in either value (rare: kept out of
+// line so that the code word decoder inlines).
+__attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
+  if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
+  if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
+  b.Refill();
+  out[0] = static_cast<int16_t>(y);
+  out[1] = static_cast<int16_t>(z);
+  return true;
+}
+
 // One code word's values into out[0..kStep-1]; false for a malformed code
 // word or escape.  After escapes the cache is refilled: the code words that
 // follow in the same refill group find the bits a refill guarantees.
 template <int kKind>
-inline bool DecodeWord(AacBits& b, const uint32_t* entries, int16_t* out) {
+__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t* entries,
+                                                      int16_t* out) {
   const uint32_t e = AacHuffDecode<kRootBits>(entries, b);
   if (e == 0) return false;
   const int32_t v = static_cast<int32_t>(e);
@@ -176,11 +188,9 @@ inline bool DecodeWord(AacBits& b, const uint32_t* entries, int16_t* out) {
     out[3] = static_cast<int16_t>((v << 12) >> 28);
     return true;
   }
-  int32_t y = v >> 24, z = (v << 8) >> 24;
+  const int32_t y = v >> 24, z = (v << 8) >> 24;
   if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
-    if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
-    if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
-    b.Refill();
+    return EscapedPair(b, y, z, out);
   }
   out[0] = static_cast<int16_t>(y);
   out[1] = static_cast<int16_t>(z);
