@@ -299,29 +299,37 @@ void Pow43Bands(const int16_t* q, const float* gains, const int32_t* offsets, in
 // lines straddle at most one band edge, in the middle, so the gain vector is
 // two halves and bands of four lines need no scalar tail.  Magnitudes up to
 // 15 (nearly all lines) are looked up by permutes, larger ones gathered.
+// Band by band: the gain changes only at the straddling vectors.
 template <class V>
 void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                 float* dst) {
   static_assert(V::kLanes == 8);
   const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN), small = V::SetI(15);
   const auto t0 = V::Load(dsp_tables::kPow43), t1 = V::Load(dsp_tables::kPow43 + 8);
-  const int32_t end = offsets[nbands];
-  int32_t i = offsets[0], b = 0;
-  for (; i + 8 <= end; i += 8) {
-    while (offsets[b + 1] <= i) ++b;
-    int32_t b2 = b;
-    while (offsets[b2 + 1] <= i + 4) ++b2;
-    const auto g = V::SetHalves(gains[b], gains[b2]);
+  const auto lines = [&](int32_t i, typename V::F g) {
     const auto v = V::LoadWiden16(q + i);
     const auto m = V::AbsI(v);
     const auto p = V::AnyGreaterI(m, small) ? V::Gather(dsp_tables::kPow43, V::MinI(m, limit))
                                             : V::Permute16(t0, t1, m);
     V::Store(dst + i, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), g));
-  }
-  if (i < end) {
-    while (offsets[b + 1] <= i) ++b;
-    const int32_t tail[2] = {i, end};
-    dsp_generic::Pow43Bands_16s32f(q, gains + b, tail, 1, dst);
+  };
+  int32_t i = offsets[0];
+  for (int32_t b = 0; b < nbands; ++b) {
+    const int32_t end = offsets[b + 1];
+    const auto g = V::Set1(gains[b]);
+    for (; i + 8 <= end; i += 8) lines(i, g);
+    if (i >= end) continue;
+    // Four lines left: the next band that has lines gives the upper half.
+    int32_t next = b + 1;
+    while (next < nbands && offsets[next + 1] <= end) ++next;
+    if (next < nbands) {
+      lines(i, V::SetHalves(gains[b], gains[next]));
+      i += 8;
+    } else {
+      const int32_t tail[2] = {i, end};
+      dsp_generic::Pow43Bands_16s32f(q, gains + b, tail, 1, dst);
+      i = end;
+    }
   }
 }
 

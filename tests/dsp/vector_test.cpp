@@ -327,6 +327,23 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
               std::upper_bound(offsets.begin(), offsets.end(), i) - offsets.begin() - 1);
           ASSERT_EQ(q_ref[i], p_ref[i] * gains[b]) << "line " << i;
         }
+        // Empty bands in between (every third edge repeated): their gains
+        // apply to no line.
+        std::vector<int32_t> gapped;
+        std::vector<float> gapped_gains;
+        for (int32_t b = 0; b < nb; ++b) {
+          gapped.push_back(offsets[b]);
+          gapped_gains.push_back(gains[b]);
+          if (b % 3 == 1) {
+            gapped.push_back(offsets[b + 1]);
+            gapped_gains.push_back(-1000.0f);
+          }
+        }
+        gapped.push_back(offsets[nb]);
+        std::fill(q_got.begin(), q_got.end(), 1.0f);
+        v.Pow43Bands_16s32f(h.data(), gapped_gains.data(), gapped.data(),
+                            static_cast<int32_t>(gapped_gains.size()), q_got.data());
+        ASSERT_TRUE(SameBits(q_ref.data(), q_got.data(), n)) << isa << " n " << n << " gapped";
       }
     }
   }
