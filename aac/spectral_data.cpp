@@ -7,6 +7,7 @@
 // gives a signed quadruple or pair, written straight into the band; runs of
 // bands with one codebook are decoded in one loop, escapes inline.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "aac/aac_huffman_tables.h"
@@ -23,15 +24,37 @@ constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at lea
 
 // ---- the AAC decoders' own tables (spectral_huffman.h) ---------------------
 
-// A code list value as the entry's value fields.
+// Quadruples of the four quad codebooks, each value -2..2, by the base-5
+// number of their values + 2 (first value most significant): one 8-byte copy
+// writes a decoded quadruple.  Quad leaves hold that number in bits 6..15.
+struct Quad {
+  int16_t v[4];
+};
+constexpr int32_t kQuadCount = 625;
+constexpr int32_t kQuadShift = 6;
+constexpr std::array<Quad, kQuadCount> MakeQuads() {
+  std::array<Quad, kQuadCount> t{};
+  for (int32_t i = 0; i < kQuadCount; ++i) {
+    for (int32_t k = 0, r = i; k < 4; ++k, r /= 5) t[i].v[3 - k] = static_cast<int16_t>(r % 5 - 2);
+  }
+  return t;
+}
+constexpr std::array<Quad, kQuadCount> kQuads = MakeQuads();
+
+// A code list value as the entry's value fields; 0 for a quadruple outside
+// -2..2 (no AAC codebook has one).
 uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
   const int32_t s = book.shift, o = book.offset, mask = (1 << s) - 1;
   if (book.kind == 0) {
     const int32_t q[4] = {value >> (3 * s), ((value >> (2 * s)) & mask) - o,
                           ((value >> s) & mask) - o, (value & mask) - o};
-    uint32_t f = 0;
-    for (int32_t k = 0; k < 4; ++k) f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
-    return f;
+    uint32_t f = 0, index = 0;
+    for (int32_t k = 0; k < 4; ++k) {
+      if (q[k] < -2 || q[k] > 2) return 0;
+      f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
+      index = 5 * index + static_cast<uint32_t>(q[k] + 2);
+    }
+    return f | index << kQuadShift;
   }
   if (book.kind == 1 || book.kind == 2) {
     const int32_t y = value >> s, z = (value & mask) - o;
@@ -93,7 +116,9 @@ class FastTableBuilder {
       const uint32_t idx = Index(i, consumed, width);
       if (c.length <= consumed + width) {
         const int32_t used = c.length - consumed;
-        const uint32_t leaf = FieldsOf(book_, c.value) | static_cast<uint32_t>(used);
+        const uint32_t fields = FieldsOf(book_, c.value);
+        if (book_.kind == 0 && fields == 0) return -1;
+        const uint32_t leaf = fields | static_cast<uint32_t>(used);
         for (uint32_t j = 0; out_ && j < (1u << (width - used)); ++j) {
           if (out_[at + idx + j] != 0) return -1;
           out_[at + idx + j] = leaf;
@@ -182,10 +207,7 @@ __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t
   if (e == 0) return false;
   const int32_t v = static_cast<int32_t>(e);
   if (kKind == 0) {
-    out[0] = static_cast<int16_t>(v >> 28);
-    out[1] = static_cast<int16_t>((v << 4) >> 28);
-    out[2] = static_cast<int16_t>((v << 8) >> 28);
-    out[3] = static_cast<int16_t>((v << 12) >> 28);
+    std::memcpy(out, kQuads[(e >> kQuadShift) & 1023].v, sizeof(Quad));
     return true;
   }
   const int32_t y = v >> 24, z = (v << 8) >> 24;
