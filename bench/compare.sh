@@ -77,39 +77,61 @@ cpu_and_rss() {
   "$peak" "$@" 2>/dev/null || true
 }
 
-median_run() {  # prints "median_cpu max_rss"
-  local cpus=() rss=0 line
+# Median CPU time and peak RSS of one command's runs ("cpu rss_kib" lines).
+median_of() {
+  sort -n | awk '{a[NR] = $1; if ($2 > r) r = $2} END {printf "%.3f %d\n", a[int((NR + 1) / 2)], r}'
+}
+
+median_run() {  # <cmd...>: prints "median_cpu max_rss"
+  for _ in $(seq "$runs"); do cpu_and_rss "$@"; done | median_of
+}
+
+# The two commands in the arrays first_cmd and second_cmd run in turns
+# (first, second, first, ...) so that a change in the machine's load or
+# clock during the measurement falls on both alike; sets first_stats and
+# second_stats to "median_cpu max_rss".
+paired_runs() {
+  local a=() b=()
   for _ in $(seq "$runs"); do
-    line=$(cpu_and_rss "$@")
-    cpus+=("${line% *}")
-    [ "${line#* }" -gt "$rss" ] && rss=${line#* }
+    a+=("$(cpu_and_rss "${first_cmd[@]}")")
+    b+=("$(cpu_and_rss "${second_cmd[@]}")")
   done
-  printf '%s\n' "${cpus[@]}" | sort -n | awk -v r="$rss" '{a[NR]=$1} END {printf "%.3f %d\n", a[int((NR+1)/2)], r}'
+  first_stats=$(printf '%s\n' "${a[@]}" | median_of)
+  second_stats=$(printf '%s\n' "${b[@]}" | median_of)
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
-# row <label> <ffmpeg cpu> <cmd...>: one timed line; the CPU time goes to
-# $last_cpu and the peak RSS (MiB) to $last_rss ("-" when the run failed).
-row() {
-  local label=$1 ref=$2
-  shift 2
-  last_cpu=-
-  last_rss=-
-  # Exit status 1 (decoded with errors) still times a whole decode; a
-  # pipeline that cannot link may hang after its error (gst-launch waits in
-  # preroll), hence the time limit.
+# Whether a command decodes at all (exit status 1, decoded with errors,
+# still times a whole decode); a pipeline that cannot link may hang after
+# its error (gst-launch waits in preroll), hence the time limit.
+runs_ok() {
   local rc=0
   timeout 120 "$@" >/dev/null 2>&1 || rc=$?
-  if [ "$rc" -gt 1 ]; then
-    printf '  %-34s %8s\n' "$label" "failed"
-    return
-  fi
-  local cpu rss
-  read -r cpu rss < <(median_run "$@")
+  [ "$rc" -le 1 ]
+}
+
+# print_row <label> <ffmpeg cpu> <"cpu rss_kib">: one timed line; the CPU
+# time goes to $last_cpu and the peak RSS (MiB) to $last_rss.
+print_row() {
+  local label=$1 ref=$2 cpu rss
+  read -r cpu rss <<<"$3"
   last_cpu=$cpu
   last_rss=$(awk -v k="$rss" 'BEGIN{printf "%.1f", k/1024}')
   printf '  %-34s %8.3f s  %6sx  %7s MiB\n' "$label" "$cpu" "$(ratio "$cpu" "$ref")" "$last_rss"
+}
+
+failed_row() {
+  last_cpu=-
+  last_rss=-
+  printf '  %-34s %8s\n' "$1" "failed"
+}
+
+# row <label> <ffmpeg cpu> <cmd...>: a command timed on its own.
+row() {
+  local label=$1 ref=$2
+  shift 2
+  if runs_ok "$@"; then print_row "$label" "$ref" "$(median_run "$@")"; else failed_row "$label"; fi
 }
 
 summary=()
@@ -131,25 +153,43 @@ element_row() {  # kind file ffmpeg_cpu
   if [ "$(ffprobe -v quiet -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$2")" = mp4als ]; then
     peer=avdec_als
   fi
-  row "gst $front ! vxaacdec" "$3" gst-launch-1.0 -q filesrc location="$2" ! $front ! \
-    vxaacdec sbr-output=full-rate parametric-stereo=full ! fakesink
-  el_cpu=$last_cpu el_rss=$last_rss
-  peer_cpu=-
-  if gst-inspect-1.0 $peer >/dev/null 2>&1; then
-    row "gst $front ! $peer" "$3" gst-launch-1.0 -q filesrc location="$2" ! $front ! \
-      $peer ! fakesink
-    peer_cpu=$last_cpu
+  first_cmd=(gst-launch-1.0 -q filesrc location="$2" ! $front ! vxaacdec sbr-output=full-rate
+    parametric-stereo=full ! fakesink)
+  second_cmd=(gst-launch-1.0 -q filesrc location="$2" ! $front ! $peer ! fakesink)
+  el_cpu=- el_rss=- peer_cpu=-
+  if ! runs_ok "${first_cmd[@]}"; then
+    failed_row "gst $front ! vxaacdec"
+    return
   fi
+  if ! gst-inspect-1.0 $peer >/dev/null 2>&1 || ! runs_ok "${second_cmd[@]}"; then
+    row "gst $front ! vxaacdec" "$3" "${first_cmd[@]}"
+    el_cpu=$last_cpu el_rss=$last_rss
+    return
+  fi
+  paired_runs
+  print_row "gst $front ! vxaacdec" "$3" "$first_stats"
+  el_cpu=$last_cpu el_rss=$last_rss
+  print_row "gst $front ! $peer" "$3" "$second_stats"
+  peer_cpu=$last_cpu
 }
 
 bench_file() {  # title file kind(adts|mp4)
   local title=$1 f=$2 kind=$3 ff cli cli_rss
   [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
-  read -r ff _ < <(median_run ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
-  printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
   # Same work as FFmpeg: SBR at full rate, parametric stereo applied.
-  row "vxaac-decode" "$ff" "$decoder" -q --sbr-output full-rate --ps full -o /dev/null "$f"
+  first_cmd=(ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
+  second_cmd=("$decoder" -q --sbr-output full-rate --ps full -o /dev/null "$f")
+  if runs_ok "${second_cmd[@]}"; then
+    paired_runs
+    read -r ff _ <<<"$first_stats"
+    printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
+    print_row "vxaac-decode" "$ff" "$second_stats"
+  else
+    read -r ff _ < <(median_run "${first_cmd[@]}")
+    printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
+    failed_row "vxaac-decode"
+  fi
   cli=$last_cpu cli_rss=$last_rss
   if [ "$kind" = adts ] && command -v faad >/dev/null; then
     row "faad -w" "$ff" faad -w "$f"
@@ -163,6 +203,7 @@ bench_file() {  # title file kind(adts|mp4)
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 echo "median of $runs runs, CPU time (user+sys); ratio to FFmpeg; peak RSS"
+echo "(ours and its peer, FFmpeg's CLI or the avdec pipeline, run in turns)"
 if [ $# -gt 0 ]; then
   for f in "$@"; do
     case ${f,,} in
