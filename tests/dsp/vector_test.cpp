@@ -307,12 +307,12 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
       g.Pow43_16s32f(h.data(), p_ref.data(), n);
       v.Pow43_16s32f(h.data(), p_got.data(), n);
       ASSERT_EQ(p_ref, p_got) << isa << " n " << n;
-      // The same values in bands of 4..36 lines (AAC widths are multiples of 4).
+      // The same values in bands of 4..64 lines (AAC widths are multiples of 4).
       std::vector<int32_t> offsets = {0};
       while (offsets.back() + 4 <= n) {
         const int32_t unit = n % 3 ? 4 : 3;  // multiples of four, and a table that is not
         offsets.push_back(offsets.back() +
-                          unit * (1 + static_cast<int32_t>(h[offsets.back()] & 7)));
+                          unit * (1 + static_cast<int32_t>(h[offsets.back()] & 15)));
         if (offsets.back() > n) offsets.back() = n;
       }
       const int32_t nb = static_cast<int32_t>(offsets.size()) - 1;
