@@ -170,9 +170,8 @@ int32_t MaxLength(const AacCodebookInfo& book) {
 // ---- spectral data -----------------------------------------------------------
 
 // Escape of codebook 11 for a value of +/-16: N ones, a zero, then N + 4
-// bits (N <= 8).
-bool Escape(AacBits& b, int32_t* v) {
-  b.Refill();
+// bits (N <= 8, at most 21 bits, which the cache must hold).
+inline bool Escape(AacBits& b, int32_t* v) {
   const uint64_t inverted = ~b.cache;
   const int32_t ones = inverted ? __builtin_clzll(inverted) : 64;
   if (ones > 8) {
@@ -182,13 +181,16 @@ bool Escape(AacBits& b, int32_t* v) {
   const int32_t a = ones + 4;
   const int32_t w = static_cast<int32_t>((b.cache << (ones + 1)) >> (64 - a));
   b.Skip(ones + 1 + a);
-  *v = (*v < 0 ? -1 : 1) * ((1 << a) + w);
+  const int32_t magnitude = (1 << a) + w;
+  *v = *v < 0 ? -magnitude : magnitude;
   return true;
 }
 
-// A pair of codebook 11 with an escape in either value (rare: kept out of
-// line so that the code word decoder inlines).
+// A pair of codebook 11 with an escape in either value, kept out of line so
+// that the code word decoder inlines.  One refill serves both escapes
+// (2 x 21 bits); another leaves the cache full for the code words after.
 __attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
+  b.Refill();
   if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
   if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
   b.Refill();
