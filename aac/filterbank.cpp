@@ -238,6 +238,14 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
     dspCopy_32f(t + n, overlap_out, n);
     return 0;
   }
+  if (window_sequence == ONLY_LONG_SEQUENCE) {
+    // Windowed and overlap-added in the transform's last pass.
+    return dspMdctInvOverlap_32f(spectrum, long_prev, overlap_in, output, long_cur + n, overlap_out,
+                                 static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_long),
+                                 bank.work) == dspStsNoErr
+               ? 0
+               : -1;
+  }
   if (InverseLong(bank, spectrum, t) != 0) return -1;
   if (window_sequence == LONG_STOP_SEQUENCE) {
     // Left half: zero, the short window's rising half, then flat.

@@ -7,6 +7,7 @@
 // gives a signed quadruple or pair, written straight into the band; runs of
 // bands with one codebook are decoded in one loop, escapes inline.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "aac/aac_huffman_tables.h"
@@ -23,15 +24,37 @@ constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at lea
 
 // ---- the AAC decoders' own tables (spectral_huffman.h) ---------------------
 
-// A code list value as the entry's value fields.
+// Quadruples of the four quad codebooks, each value -2..2, by the base-5
+// number of their values + 2 (first value most significant): one 8-byte copy
+// writes a decoded quadruple.  Quad leaves hold that number in bits 6..15.
+struct Quad {
+  int16_t v[4];
+};
+constexpr int32_t kQuadCount = 625;
+constexpr int32_t kQuadShift = 6;
+constexpr std::array<Quad, kQuadCount> MakeQuads() {
+  std::array<Quad, kQuadCount> t{};
+  for (int32_t i = 0; i < kQuadCount; ++i) {
+    for (int32_t k = 0, r = i; k < 4; ++k, r /= 5) t[i].v[3 - k] = static_cast<int16_t>(r % 5 - 2);
+  }
+  return t;
+}
+constexpr std::array<Quad, kQuadCount> kQuads = MakeQuads();
+
+// A code list value as the entry's value fields; 0 for a quadruple outside
+// -2..2 (no AAC codebook has one).
 uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
   const int32_t s = book.shift, o = book.offset, mask = (1 << s) - 1;
   if (book.kind == 0) {
     const int32_t q[4] = {value >> (3 * s), ((value >> (2 * s)) & mask) - o,
                           ((value >> s) & mask) - o, (value & mask) - o};
-    uint32_t f = 0;
-    for (int32_t k = 0; k < 4; ++k) f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
-    return f;
+    uint32_t f = 0, index = 0;
+    for (int32_t k = 0; k < 4; ++k) {
+      if (q[k] < -2 || q[k] > 2) return 0;
+      f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
+      index = 5 * index + static_cast<uint32_t>(q[k] + 2);
+    }
+    return f | index << kQuadShift;
   }
   if (book.kind == 1 || book.kind == 2) {
     const int32_t y = value >> s, z = (value & mask) - o;
@@ -93,7 +116,9 @@ class FastTableBuilder {
       const uint32_t idx = Index(i, consumed, width);
       if (c.length <= consumed + width) {
         const int32_t used = c.length - consumed;
-        const uint32_t leaf = FieldsOf(book_, c.value) | static_cast<uint32_t>(used);
+        const uint32_t fields = FieldsOf(book_, c.value);
+        if (book_.kind == 0 && fields == 0) return -1;
+        const uint32_t leaf = fields | static_cast<uint32_t>(used);
         for (uint32_t j = 0; out_ && j < (1u << (width - used)); ++j) {
           if (out_[at + idx + j] != 0) return -1;
           out_[at + idx + j] = leaf;
@@ -145,9 +170,8 @@ int32_t MaxLength(const AacCodebookInfo& book) {
 // ---- spectral data -----------------------------------------------------------
 
 // Escape of codebook 11 for a value of +/-16: N ones, a zero, then N + 4
-// bits (N <= 8).
-bool Escape(AacBits& b, int32_t* v) {
-  b.Refill();
+// bits (N <= 8, at most 21 bits, which the cache must hold).
+inline bool Escape(AacBits& b, int32_t* v) {
   const uint64_t inverted = ~b.cache;
   const int32_t ones = inverted ? __builtin_clzll(inverted) : 64;
   if (ones > 8) {
@@ -157,46 +181,75 @@ bool Escape(AacBits& b, int32_t* v) {
   const int32_t a = ones + 4;
   const int32_t w = static_cast<int32_t>((b.cache << (ones + 1)) >> (64 - a));
   b.Skip(ones + 1 + a);
-  *v = (*v < 0 ? -1 : 1) * ((1 << a) + w);
+  const int32_t magnitude = (1 << a) + w;
+  *v = *v < 0 ? -magnitude : magnitude;
+  return true;
+}
+
+// A pair of codebook 11 with an escape in either value, kept out of line so
+// that the code word decoder inlines.  One refill serves both escapes
+// (2 x 21 bits); another leaves the cache full for the code words after.
+__attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
+  b.Refill();
+  if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
+  if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
+  b.Refill();
+  out[0] = static_cast<int16_t>(y);
+  out[1] = static_cast<int16_t>(z);
+  return true;
+}
+
+// One code word's values into out[0..kStep-1]; false for a malformed code
+// word or escape.  After escapes the cache is refilled: the code words that
+// follow in the same refill group find the bits a refill guarantees.
+template <int kKind>
+__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t* entries,
+                                                      int16_t* out) {
+  const uint32_t e = AacHuffDecode<kRootBits>(entries, b);
+  if (e == 0) return false;
+  const int32_t v = static_cast<int32_t>(e);
+  if (kKind == 0) {
+    std::memcpy(out, kQuads[(e >> kQuadShift) & 1023].v, sizeof(Quad));
+    return true;
+  }
+  const int32_t y = v >> 24, z = (v << 8) >> 24;
+  if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
+    return EscapedPair(b, y, z, out);
+  }
+  out[0] = static_cast<int16_t>(y);
+  out[1] = static_cast<int16_t>(z);
   return true;
 }
 
 // `lines` values of one codebook (kind 0 quadruples, 1 pairs, 2 pairs with
-// escapes) into `out`.
-template <int kKind>
+// escapes) into `out`, kPer code words per refill (kPer longest code words
+// fit in the bits a refill leaves): a fixed trip count, so the branches
+// follow the code words' count, not their lengths.
+template <int kKind, int kPer>
 int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
   constexpr int32_t kStep = kKind == 0 ? 4 : 2;
   const int32_t n = lines / kStep;
+  const uint32_t* entries = book.entries;
   int32_t i = 0;
-  while (i < n) {
+  for (; i + kPer <= n; i += kPer) {
     b.Refill();
-    const int32_t stop = n - i < book.per_refill ? n : i + book.per_refill;
-    for (; i < stop; ++i) {
-      const uint32_t e = AacHuffDecode<kRootBits>(book.entries, b);
-      if (e == 0) return -1;
-      const int32_t v = static_cast<int32_t>(e);
-      if (kKind == 0) {
-        out[4 * i] = static_cast<int16_t>(v >> 28);
-        out[4 * i + 1] = static_cast<int16_t>((v << 4) >> 28);
-        out[4 * i + 2] = static_cast<int16_t>((v << 8) >> 28);
-        out[4 * i + 3] = static_cast<int16_t>((v << 12) >> 28);
-        continue;
-      }
-      int32_t y = v >> 24, z = (v << 8) >> 24;
-      if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
-        if ((y == 16 || y == -16) && !Escape(b, &y)) return -1;
-        if ((z == 16 || z == -16) && !Escape(b, &z)) return -1;
-        out[2 * i] = static_cast<int16_t>(y);
-        out[2 * i + 1] = static_cast<int16_t>(z);
-        ++i;
-        break;  // refill before the next code word
-      }
-      out[2 * i] = static_cast<int16_t>(y);
-      out[2 * i + 1] = static_cast<int16_t>(z);
+#pragma GCC unroll 4
+    for (int32_t j = 0; j < kPer; ++j) {
+      if (!DecodeWord<kKind>(b, entries, out + kStep * (i + j))) return -1;
     }
+  }
+  for (; i < n; ++i) {
+    b.Refill();
+    if (!DecodeWord<kKind>(b, entries, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
+}
+
+template <int kKind>
+int DecodeBook(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
+  return book.per_refill >= 3 ? DecodeLines<kKind, 3>(b, book, out, lines)
+                              : DecodeLines<kKind, 2>(b, book, out, lines);
 }
 
 // A run of bands with codebook `cb`: `lines` values into `out`.
@@ -208,11 +261,11 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
   const AacHuffBook& book = books.fast[cb];
   switch (kAacCodebooks[cb].kind) {
     case 0:
-      return DecodeLines<0>(b, book, out, lines);
+      return DecodeBook<0>(b, book, out, lines);
     case 1:
-      return DecodeLines<1>(b, book, out, lines);
+      return DecodeBook<1>(b, book, out, lines);
     default:
-      return DecodeLines<2>(b, book, out, lines);
+      return DecodeBook<2>(b, book, out, lines);
   }
 }
 
@@ -305,6 +358,7 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
     FastTableBuilder builder(kAacCodebooks[cb], fast, entries);
     if (entries < 0 || builder.Build() != 0) return -1;
     const int32_t max_length = MaxLength(kAacCodebooks[cb]);
+    if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
     tables->fast[cb] = AacHuffBook{fast, max_length, kRefillBits / max_length};
     p += entries * 4 + kAlign;
   }

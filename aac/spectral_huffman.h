@@ -9,7 +9,8 @@
 //             the index of its first entry, indexed by the next w bits;
 //   no code word: 0.
 // Value fields: quadruples hold four signed 4-bit fields (first element in
-// bits 28..31), pairs two signed 8-bit fields (first in bits 24..31), scale
+// bits 28..31) and, in bits 6..15, their number in the decoder's table of
+// quadruples (spectral_data.cpp), pairs two signed 8-bit fields (first in bits 24..31), scale
 // factors the value 0..120 in bits 16..31.  The signs of the unsigned
 // codebooks are part of the code words (as in the code lists), so one lookup
 // gives the signed tuple.

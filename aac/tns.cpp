@@ -1,6 +1,8 @@
 // Temporal noise shaping (ISO/IEC 14496-3, 4.6.9): tns_data(), the filters
 // it describes and the all-pole filtering of the spectrum.
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "aac/channel_stream.h"
 
@@ -115,26 +117,72 @@ void PrepareTns(const ChannelStream& s, TnsFilterSet* set) {
   }
 }
 
+namespace {
+
+// y[n] = x[n] - sum lpc[i] y[n - i] over the lines from n = kOrder on, the
+// coefficients held in registers and the taps unrolled.  The oldest outputs
+// are subtracted first, so only the last step waits for y[n - 1]: the rest
+// of the sum overlaps the previous output's.
+template <int32_t kOrder, int32_t kStep>
+void FilterSteady(const double* lpc, float* x, double* y, int32_t size) {
+  double c[kOrder + 1];
+  for (int32_t i = 1; i <= kOrder; ++i) c[i] = lpc[i];
+  for (int32_t n = kOrder; n < size; ++n) {
+    double acc = x[n * kStep];
+#pragma GCC unroll 20
+    for (int32_t i = kOrder; i >= 1; --i) acc -= c[i] * y[n - i];
+    y[n] = acc;
+    x[n * kStep] = static_cast<float>(acc);
+  }
+}
+
+template <int32_t kOrder>
+void FilterSteadyDir(const double* lpc, float* x, double* y, int32_t size, int32_t step) {
+  if (step > 0) {
+    FilterSteady<kOrder, 1>(lpc, x, y, size);
+  } else {
+    FilterSteady<kOrder, -1>(lpc, x, y, size);
+  }
+}
+
+using SteadyFn = void (*)(const double*, float*, double*, int32_t, int32_t);
+
+template <int32_t... kOrders>
+constexpr std::array<SteadyFn, sizeof...(kOrders)> MakeSteady(
+    std::integer_sequence<int32_t, kOrders...>) {
+  return {&FilterSteadyDir<kOrders + 1>...};
+}
+
+// Index order - 1.
+constexpr std::array<SteadyFn, kTnsMaxOrder> kSteady =
+    MakeSteady(std::make_integer_sequence<int32_t, kTnsMaxOrder>{});
+
+// The all-pole filter of one range, outputs kept in double.
+void Filter(const TnsFilter& filter, float* x, int32_t size) {
+  const int32_t step = filter.step;
+  const int32_t order = filter.order;
+  double y[kAacFrameLength];
+  // The first lines see fewer past outputs than the order.
+  const int32_t head = size < order ? size : order;
+  for (int32_t n = 0; n < head; ++n) {
+    double acc = x[n * step];
+    for (int32_t i = n; i >= 1; --i) acc -= filter.lpc[i] * y[n - i];
+    y[n] = acc;
+    x[n * step] = static_cast<float>(acc);
+  }
+  kSteady[order - 1](filter.lpc, x, y, size, step);
+}
+
+}  // namespace
+
 void ApplyTns(const TnsFilterSet& set, float* spectrum) {
   if (!set.present) return;
   for (int32_t w = 0; w < set.num_windows && w < kAacMaxWindows; ++w) {
     for (int32_t f = 0; f < set.n_filt[w] && f < 4; ++f) {
       const TnsFilter& filter = set.filter[w][f];
-      if (filter.order <= 0) continue;
-      float* x = spectrum + set.window_length * w + filter.start;
-      const int32_t step = filter.step;
+      if (filter.order <= 0 || filter.order > kTnsMaxOrder) continue;
       const int32_t size = filter.size < kAacFrameLength ? filter.size : kAacFrameLength;
-      // y[n] = x[n] - sum lpc[i] y[n - i], the outputs kept in double.  The
-      // oldest outputs are subtracted first, so only the last step waits for
-      // y[n - 1]: the rest of the sum overlaps the previous output's.
-      double y[kAacFrameLength];
-      for (int32_t n = 0; n < size; ++n) {
-        const int32_t taps = n < filter.order ? n : filter.order;
-        double acc = x[n * step];
-        for (int32_t i = taps; i >= 1; --i) acc -= filter.lpc[i] * y[n - i];
-        y[n] = acc;
-        x[n * step] = static_cast<float>(acc);
-      }
+      Filter(filter, spectrum + set.window_length * w + filter.start, size);
     }
   }
 }

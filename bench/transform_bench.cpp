@@ -61,6 +61,24 @@ void MdctInv(benchmark::State& st, const DspKernels* k) {
   }
 }
 
+// The long-window case of the synthesis filter bank: the inverse transform
+// with the window and overlap-add fused (compare BM_MdctInv plus two
+// vector passes).
+void MdctInvOverlap(benchmark::State& st, const DspKernels* k) {
+  const int n = static_cast<int>(st.range(0));
+  Mdct m(n, false);
+  const auto x = Signal(n / 2), rise = Signal(n / 2), fall = Signal(n / 2);
+  std::vector<float> out(n / 2), overlap = Signal(n / 2);
+  auto* z = dspAlignPtr<Dsp32fc>(m.work.data(), 32);
+  const auto* spec = reinterpret_cast<const MdctSpec*>(m.inv);
+  const MdctOverlap o{rise.data(), overlap.data(), out.data(), fall.data(), overlap.data()};
+  for (auto _ : st) {
+    k->transform.MdctInvOverlapCore(spec, x.data(), o, z);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
 void MdctFwd(benchmark::State& st, const DspKernels* k) {
   const int n = static_cast<int>(st.range(0));
   Mdct m(n, true);
@@ -100,6 +118,9 @@ const bool kRegistered = [] {
       // 1920 and 240 (960-sample frames): the mixed-radix transform, generic
       // code in every table.
       [](auto* b) { b->Arg(2048)->Arg(256)->Arg(1920)->Arg(240); });
+  vxbench::RegisterPerIsa(
+      "BM_MdctInvOverlap", [](const DspKernels& k) { return k.transform.MdctInvOverlapCore; },
+      MdctInvOverlap, [](auto* b) { b->Arg(2048)->Arg(1920); });
   vxbench::RegisterPerIsa(
       "BM_MdctFwd", [](const DspKernels& k) { return k.transform.MdctFwdCore; }, MdctFwd,
       [](auto* b) { b->Arg(2048); });

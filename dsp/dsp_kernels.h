@@ -21,6 +21,7 @@
 
 struct DspFftSpec_C_32fc;
 struct MdctSpec;
+struct MdctOverlap;
 
 enum DspIsa : int32_t {
   dspIsaGeneric = 0,
@@ -63,6 +64,8 @@ struct DspTransformKernels {
   void (*FftCore)(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bool conj_in);
   void (*MdctInvCore)(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
   void (*MdctFwdCore)(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
+  void (*MdctInvOverlapCore)(const MdctSpec* spec, const float* src, const MdctOverlap& o,
+                             Dsp32fc* z);
 };
 
 // The six SBR QMF banks (sbr/sbr_qmf_impl.h).

@@ -57,3 +57,11 @@ int32_t dspMdctInvInit_32f(DspMdctInvSpec_32f** spec, int32_t n, uint8_t* memory
 int32_t dspMdctFwdInit_32f(DspMdctFwdSpec_32f** spec, int32_t n, uint8_t* memory, uint8_t* init);
 int32_t dspMdctInv_32f(const float* src, float* dst, const DspMdctInvSpec_32f* spec, uint8_t* work);
 int32_t dspMdctFwd_32f(const float* src, float* dst, const DspMdctFwdSpec_32f* spec, uint8_t* work);
+// Inverse MDCT y of src with the window and overlap-add of a synthesis
+// filter bank fused into its last pass: for i < N/2
+//   dst[i] = y[i] rise[i] + prev[i],   next[i] = y[N/2 + i] fall[i]
+// (the same roundings as a multiply, then an add).  prev and next may be
+// the same buffer and dst may be prev; src overlaps none of them.
+int32_t dspMdctInvOverlap_32f(const float* src, const float* rise, const float* prev, float* dst,
+                              const float* fall, float* next, const DspMdctInvSpec_32f* spec,
+                              uint8_t* work);

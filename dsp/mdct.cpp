@@ -111,7 +111,10 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
   return dspStsNoErr;
 }
 
-int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag) {
+// One transform; with `overlap` (inverse only) its output is windowed and
+// overlap-added as the MdctOverlap describes instead of stored at dst.
+int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, int32_t tag,
+              const MdctOverlap* overlap = nullptr) {
   if (!s) return dspStsNullPtrErr;
   // The transform must be the one the length needs (a mixed-radix context
   // is recognised by its own length, not by factorising N on every call).
@@ -130,7 +133,11 @@ int32_t Apply(const float* src, float* dst, const MdctSpec* s, uint8_t* work, in
   }
   auto* z = dspAlignPtr<Dsp32fc>(work, 32);
   const DspTransformKernels& k = DspActiveKernels().transform;
-  (tag == kMdctInvTag ? k.MdctInvCore : k.MdctFwdCore)(s, src, dst, z);
+  if (overlap) {
+    k.MdctInvOverlapCore(s, src, *overlap, z);
+  } else {
+    (tag == kMdctInvTag ? k.MdctInvCore : k.MdctFwdCore)(s, src, dst, z);
+  }
   dspFree(own);
   return dspStsNoErr;
 }
@@ -185,7 +192,13 @@ Dsp32fc* Transform(const MdctSpec* s, Dsp32fc* z) {
 
 namespace dsp_generic {
 
-void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+namespace {
+
+// Pre-twiddle, transform and post-twiddle of the inverse MDCT; the N
+// outputs go to lo(i, v) (i < N/2) and hi(i - N/2, v) (the second half),
+// for each k the first half's before the second half's of the same index.
+template <typename Lo, typename Hi>
+void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, Lo lo, Hi hi) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
   const float* tw = s->twiddle;
   for (int32_t i = 0; i < e; ++i) {
@@ -199,17 +212,36 @@ void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
     const float sn = tw[2 * k], c = tw[2 * k + 1];
     const float u = re * c + im * sn, v = im * c - re * sn;
     if (k < h) {
-      y[3 * n / 4 + 2 * k] = -u;
-      y[3 * n / 4 - 1 - 2 * k] = -u;
-      y[n / 4 + 2 * k] = v;
-      y[n / 4 - 1 - 2 * k] = -v;
+      lo(n / 4 + 2 * k, v);
+      lo(n / 4 - 1 - 2 * k, -v);
+      hi(n / 4 + 2 * k, -u);
+      hi(n / 4 - 1 - 2 * k, -u);
     } else {
-      y[2 * k - n / 4] = u;
-      y[3 * n / 4 - 1 - 2 * k] = -u;
-      y[n / 4 + 2 * k] = v;
-      y[5 * n / 4 - 1 - 2 * k] = v;
+      lo(2 * k - n / 4, u);
+      lo(3 * n / 4 - 1 - 2 * k, -u);
+      hi(2 * k - n / 4, v);
+      hi(3 * n / 4 - 1 - 2 * k, v);
     }
   }
+}
+
+}  // namespace
+
+void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+  float* upper = y + s->n / 2;
+  InvCore(
+      s, x, z, [y](int32_t i, float v) { y[i] = v; },
+      [upper](int32_t i, float v) { upper[i] = v; });
+}
+
+void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o, Dsp32fc* z) {
+  InvCore(
+      s, x, z,
+      [&o](int32_t i, float v) {
+        const float p = v * o.rise[i];
+        o.out[i] = p + o.prev[i];
+      },
+      [&o](int32_t i, float v) { o.next[i] = v * o.fall[i]; });
 }
 
 void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
@@ -263,4 +295,12 @@ int32_t dspMdctInv_32f(const float* src, float* dst, const DspMdctInvSpec_32f* s
 int32_t dspMdctFwd_32f(const float* src, float* dst, const DspMdctFwdSpec_32f* spec,
                        uint8_t* work) {
   return Apply(src, dst, reinterpret_cast<const MdctSpec*>(spec), work, kMdctFwdTag);
+}
+
+int32_t dspMdctInvOverlap_32f(const float* src, const float* rise, const float* prev, float* dst,
+                              const float* fall, float* next, const DspMdctInvSpec_32f* spec,
+                              uint8_t* work) {
+  if (!rise || !prev || !fall || !next) return dspStsNullPtrErr;
+  const MdctOverlap o{rise, prev, dst, fall, next};
+  return Apply(src, dst, reinterpret_cast<const MdctSpec*>(spec), work, kMdctInvTag, &o);
 }

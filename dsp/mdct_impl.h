@@ -22,6 +22,19 @@ struct MdctSpec {
   const MixedFft* mixed;         // N/4 = 2^a 3^b 5^c (not a power of two); null otherwise
 };
 
+// Where an inverse MDCT's output y (N samples) goes when the window and the
+// overlap-add are fused into its last pass: for i < N/2,
+//   out[i] = y[i] rise[i] + prev[i],   next[i] = y[N/2 + i] fall[i].
+// prev and next may be the same buffer, out may be prev: each index is read
+// before it is written.
+struct MdctOverlap {
+  const float* rise;
+  const float* prev;
+  float* out;
+  const float* fall;
+  float* next;
+};
+
 // One transform; z is the 32-byte aligned work area (N/4 complex values for
 // power-of-two N, N/2 for the others).  The reference kernels; the
 // vectorised ones (transform_vec.h, reached through DspTransformKernels)
@@ -30,4 +43,5 @@ struct MdctSpec {
 namespace dsp_generic {
 void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
 void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
+void MdctInvOverlapCore(const MdctSpec* spec, const float* src, const MdctOverlap& o, Dsp32fc* z);
 }  // namespace dsp_generic

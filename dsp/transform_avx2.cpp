@@ -62,4 +62,5 @@ void dsp_avx2::FillTransform(DspTransformKernels& k) {
   k.FftCore = transform_vec::FftCore<VecAvx2>;
   k.MdctInvCore = transform_vec::MdctInvCore<VecAvx2>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecAvx2>;
+  k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecAvx2>;
 }

@@ -49,4 +49,5 @@ void dsp_neon::FillTransform(DspTransformKernels& k) {
   k.FftCore = transform_vec::FftCore<VecNeon>;
   k.MdctInvCore = transform_vec::MdctInvCore<VecNeon>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecNeon>;
+  k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecNeon>;
 }

@@ -48,4 +48,5 @@ void dsp_sse2::FillTransform(DspTransformKernels& k) {
   k.FftCore = transform_vec::FftCore<VecSse2>;
   k.MdctInvCore = transform_vec::MdctInvCore<VecSse2>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecSse2>;
+  k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecSse2>;
 }

@@ -107,14 +107,14 @@ void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bo
 // Inverse MDCT: z[i] = (X[2i] + j X[N/2-1-2i]) (c - j s) straight into the
 // first pass; after the FFT (u + j v) = z[k] (c - j s) unfolds into four
 // quarter-length regions of y, each interleaving an ascending block k and
-// the descending mirror block m = E - 1 - k.
-template <typename V>
-void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
+// the descending mirror block m = E - 1 - k.  The vectors of the first half
+// go to lo(i, v), those of the second to hi(i - N/2, v), for each k the
+// first half's before the second half's of the same index.  Returns false
+// for the lengths it leaves to the reference kernel.
+template <typename V, typename Lo, typename Hi>
+inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
   const int32_t n = spec->n, e = n / 4, h = e / 2;
-  if (!spec->fft || !VectorLength<V>(e)) {
-    dsp_generic::MdctInvCore(spec, x, y, zc);
-    return;
-  }
+  if (!spec->fft || !VectorLength<V>(e)) return false;
   constexpr int32_t kC = V::kComplex;
   const float* tw = spec->twiddle;
   float* z = &zc->re;
@@ -130,10 +130,37 @@ void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
     const auto zk = V::MulConjTw(V::Load(z + 2 * k), V::Load(tw + 2 * k));
     const auto zm = V::MulConjTw(V::Load(z + 2 * m), V::Load(tw + 2 * m));
     const auto nk = V::Neg(zk), nm = V::Neg(zm);
-    V::Store(y + n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(zm, V::RevC(nk)));
-    V::Store(y + n / 4 + 2 * k, V::BlendEvenOdd(V::Swap(zk), V::Rev(nm)));
-    V::Store(y + 3 * n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(V::Swap(zm), V::Rev(nk)));
-    V::Store(y + 3 * n / 4 + 2 * k, V::BlendEvenOdd(nk, V::RevC(zm)));
+    lo(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(zm, V::RevC(nk)));
+    lo(n / 4 + 2 * k, V::BlendEvenOdd(V::Swap(zk), V::Rev(nm)));
+    hi(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(V::Swap(zm), V::Rev(nk)));
+    hi(n / 4 + 2 * k, V::BlendEvenOdd(nk, V::RevC(zm)));
+  }
+  return true;
+}
+
+template <typename V>
+void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
+  float* upper = y + spec->n / 2;
+  if (!InvCore<V>(
+          spec, x, zc, [y](int32_t i, typename V::F v) { V::Store(y + i, v); },
+          [upper](int32_t i, typename V::F v) { V::Store(upper + i, v); })) {
+    dsp_generic::MdctInvCore(spec, x, y, zc);
+  }
+}
+
+// The inverse MDCT with its window and overlap-add (MdctOverlap): one
+// multiply, then one add, per sample, as the reference kernel rounds.
+template <typename V>
+void MdctInvOverlapCore(const MdctSpec* spec, const float* x, const MdctOverlap& o, Dsp32fc* zc) {
+  const float *rise = o.rise, *prev = o.prev, *fall = o.fall;
+  float *out = o.out, *next = o.next;
+  if (!InvCore<V>(
+          spec, x, zc,
+          [=](int32_t i, typename V::F v) {
+            V::Store(out + i, V::Add(V::Mul(v, V::Load(rise + i)), V::Load(prev + i)));
+          },
+          [=](int32_t i, typename V::F v) { V::Store(next + i, V::Mul(v, V::Load(fall + i))); })) {
+    dsp_generic::MdctInvOverlapCore(spec, x, o, zc);
   }
 }
 

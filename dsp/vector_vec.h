@@ -299,36 +299,46 @@ void Pow43Bands(const int16_t* q, const float* gains, const int32_t* offsets, in
 // lines straddle at most one band edge, in the middle, so the gain vector is
 // two halves and bands of four lines need no scalar tail.  Magnitudes up to
 // 15 (nearly all lines) are looked up by permutes, larger ones gathered.
+// The gains are first spread to one per four lines, each band's over eight
+// such quads from its start (the next band overwrites the excess), so that
+// neither loop branches on where the bands end.
 template <class V>
 void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                 float* dst) {
   static_assert(V::kLanes == 8);
+  constexpr int32_t kMaxQuads = 512;  // 2048 lines
+  const int32_t first = offsets[0], end = offsets[nbands];
+  alignas(32) float quad_gain[kMaxQuads + 8];
+  for (int32_t b = 0; b < nbands; ++b) {
+    const auto g = V::Set1(gains[b]);
+    const int32_t stop = (offsets[b + 1] - first) / 4;
+    int32_t k = (offsets[b] - first) / 4;
+    do {
+      V::Store(quad_gain + k, g);
+      k += 8;
+    } while (k < stop);
+  }
   const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN), small = V::SetI(15);
   const auto t0 = V::Load(dsp_tables::kPow43), t1 = V::Load(dsp_tables::kPow43 + 8);
-  const int32_t end = offsets[nbands];
-  int32_t i = offsets[0], b = 0;
-  for (; i + 8 <= end; i += 8) {
-    while (offsets[b + 1] <= i) ++b;
-    int32_t b2 = b;
-    while (offsets[b2 + 1] <= i + 4) ++b2;
-    const auto g = V::SetHalves(gains[b], gains[b2]);
+  int32_t i = first;
+  for (const float* g = quad_gain; i + 8 <= end; i += 8, g += 2) {
     const auto v = V::LoadWiden16(q + i);
     const auto m = V::AbsI(v);
     const auto p = V::AnyGreaterI(m, small) ? V::Gather(dsp_tables::kPow43, V::MinI(m, limit))
                                             : V::Permute16(t0, t1, m);
-    V::Store(dst + i, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), g));
+    V::Store(dst + i,
+             V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), V::SetHalves(g[0], g[1])));
   }
   if (i < end) {
-    while (offsets[b + 1] <= i) ++b;
     const int32_t tail[2] = {i, end};
-    dsp_generic::Pow43Bands_16s32f(q, gains + b, tail, 1, dst);
+    dsp_generic::Pow43Bands_16s32f(q, quad_gain + (i - first) / 4, tail, 1, dst);
   }
 }
 
 template <class V>
 void Pow43BandsWide(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                     float* dst) {
-  bool quads = true;
+  bool quads = offsets[nbands] - offsets[0] <= 2048;  // Pow43Quads' gain array
   for (int32_t b = 1; b <= nbands; ++b) quads &= ((offsets[b] - offsets[0]) & 3) == 0;
   if (quads) {
     Pow43Quads<V>(q, gains, offsets, nbands, dst);

@@ -153,7 +153,7 @@ TEST(SpectralData, QuadsPairsAndEscapes) {
     }
   }
   // Band 10 (8 lines, codebook 11): escapes of every prefix length.
-  const int esc[8] = {16, -31, 15, 8191, -4096, 0, 1000, -16};
+  const int esc[8] = {16, -31, 15, 8191, -4096, 0, 8191, -8191};  // the last: 42 bits
   for (int i = 0; i < 8; i += 2) {
     PutEscPair(w, esc[i], esc[i + 1]);
     expect[p++] = static_cast<int16_t>(esc[i]);
@@ -172,6 +172,20 @@ TEST(SpectralData, QuadsPairsAndEscapes) {
   ASSERT_EQ(DecodeSpectralData(*s, in.reader, SharedBooks().tables), 0);
   EXPECT_EQ(in.reader.pos, w.bits() - 6);
   for (int i = 0; i < p; ++i) ASSERT_EQ(s->quant[i], expect[i]) << i;
+}
+
+TEST(SpectralData, LongEscapesAfterLongCodeWords) {
+  // Two bands of codebook 11 (8 lines, 4 pairs): the longest plain code
+  // words, then a pair of two 21-bit escapes where the cache holds least.
+  auto s = Stream(ONLY_LONG_SEQUENCE, 2);
+  s->sfb_cb[0][0] = s->sfb_cb[0][1] = 11;
+  const int values[8] = {15, 14, 14, 15, 8191, -8191, -16, 16};
+  BitWriter w;
+  for (int i = 0; i < 8; i += 2) PutEscPair(w, values[i], values[i + 1]);
+  PaddedStream in(w);
+  ASSERT_EQ(DecodeSpectralData(*s, in.reader, SharedBooks().tables), 0);
+  EXPECT_EQ(in.reader.pos, w.bits());
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(s->quant[i], values[i]) << i;
 }
 
 TEST(SpectralData, ShortGroupReadsOneQuadPerWindow) {

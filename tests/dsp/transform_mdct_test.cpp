@@ -15,16 +15,20 @@
 namespace {
 
 using CoreFn = void (*)(const MdctSpec*, const float*, float*, Dsp32fc*);
+using OverlapFn = void (*)(const MdctSpec*, const float*, const MdctOverlap&, Dsp32fc*);
 struct Impl {
   const char* name;
   CoreFn inv, fwd;
+  OverlapFn overlap;
 };
 
 // Generic first, then every vectorised table this processor runs.
 std::vector<Impl> Implementations() {
-  std::vector<Impl> v = {{"generic", dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore}};
+  std::vector<Impl> v = {{"generic", dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore,
+                          dsp_generic::MdctInvOverlapCore}};
   for (const DspKernels* k : VectorisedKernels()) {
-    v.push_back({dspIsaName(k->isa), k->transform.MdctInvCore, k->transform.MdctFwdCore});
+    v.push_back({dspIsaName(k->isa), k->transform.MdctInvCore, k->transform.MdctFwdCore,
+                 k->transform.MdctInvOverlapCore});
   }
   return v;
 }
@@ -136,6 +140,46 @@ TEST(Mdct, VectorisedKernelsMatchReference) {
       // Tolerance: 5e-7 of full scale, a few single-precision roundings.
       EXPECT_LT(RelError(rt, out_t), 5e-7) << impls[i].name << " inverse N " << n;
       EXPECT_LT(RelError(rc, out_c), 5e-7) << impls[i].name << " forward N " << n;
+    }
+  }
+}
+
+// The fused window and overlap-add of every implementation equals its own
+// inverse transform followed by a multiply and an add per sample, bit for
+// bit, also with the overlap updated in place and the output written over
+// it (as the decoder calls it).
+TEST(Mdct, OverlapKernelsEqualTransformThenWindow) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+  for (int n : kLengths) {
+    const int half = n / 2;
+    std::vector<float> coef(half), rise(half), fall(half), prev(half);
+    for (auto* v : {&coef, &rise, &fall, &prev}) {
+      for (auto& x : *v) x = d(rng);
+    }
+    Mdct mi(n, false);
+    for (const Impl& impl : Implementations()) {
+      std::vector<float> y(n), want_out(half), want_next(half);
+      impl.inv(mi.spec, coef.data(), y.data(), mi.Work());
+      for (int i = 0; i < half; ++i) {
+        const float p = y[i] * rise[i];
+        want_out[i] = p + prev[i];
+        want_next[i] = y[half + i] * fall[i];
+      }
+      std::vector<float> out(half), next(half);
+      impl.overlap(mi.spec, coef.data(),
+                   {rise.data(), prev.data(), out.data(), fall.data(), next.data()}, mi.Work());
+      EXPECT_EQ(out, want_out) << impl.name << " N " << n;
+      EXPECT_EQ(next, want_next) << impl.name << " N " << n;
+      std::vector<float> shared = prev, in_place = prev;
+      impl.overlap(mi.spec, coef.data(),
+                   {rise.data(), shared.data(), out.data(), fall.data(), shared.data()}, mi.Work());
+      impl.overlap(mi.spec, coef.data(),
+                   {rise.data(), in_place.data(), in_place.data(), fall.data(), next.data()},
+                   mi.Work());
+      EXPECT_EQ(out, want_out) << impl.name << " N " << n << " shared overlap";
+      EXPECT_EQ(shared, want_next) << impl.name << " N " << n << " shared overlap";
+      EXPECT_EQ(in_place, want_out) << impl.name << " N " << n << " output over the overlap";
     }
   }
 }

@@ -307,12 +307,12 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
       g.Pow43_16s32f(h.data(), p_ref.data(), n);
       v.Pow43_16s32f(h.data(), p_got.data(), n);
       ASSERT_EQ(p_ref, p_got) << isa << " n " << n;
-      // The same values in bands of 4..36 lines (AAC widths are multiples of 4).
+      // The same values in bands of 4..64 lines (AAC widths are multiples of 4).
       std::vector<int32_t> offsets = {0};
       while (offsets.back() + 4 <= n) {
         const int32_t unit = n % 3 ? 4 : 3;  // multiples of four, and a table that is not
         offsets.push_back(offsets.back() +
-                          unit * (1 + static_cast<int32_t>(h[offsets.back()] & 7)));
+                          unit * (1 + static_cast<int32_t>(h[offsets.back()] & 15)));
         if (offsets.back() > n) offsets.back() = n;
       }
       const int32_t nb = static_cast<int32_t>(offsets.size()) - 1;
@@ -327,6 +327,23 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
               std::upper_bound(offsets.begin(), offsets.end(), i) - offsets.begin() - 1);
           ASSERT_EQ(q_ref[i], p_ref[i] * gains[b]) << "line " << i;
         }
+        // Empty bands in between (every third edge repeated): their gains
+        // apply to no line.
+        std::vector<int32_t> gapped;
+        std::vector<float> gapped_gains;
+        for (int32_t b = 0; b < nb; ++b) {
+          gapped.push_back(offsets[b]);
+          gapped_gains.push_back(gains[b]);
+          if (b % 3 == 1) {
+            gapped.push_back(offsets[b + 1]);
+            gapped_gains.push_back(-1000.0f);
+          }
+        }
+        gapped.push_back(offsets[nb]);
+        std::fill(q_got.begin(), q_got.end(), 1.0f);
+        v.Pow43Bands_16s32f(h.data(), gapped_gains.data(), gapped.data(),
+                            static_cast<int32_t>(gapped_gains.size()), q_got.data());
+        ASSERT_TRUE(SameBits(q_ref.data(), q_got.data(), n)) << isa << " n " << n << " gapped";
       }
     }
   }
