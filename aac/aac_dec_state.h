@@ -148,8 +148,8 @@ struct AACDecState {
 
 // Bytes of the main block beyond AACDecState (tables and transforms).
 int AacCoreTablesGetSize(int32_t* size);
-// Builds the Huffman tables and filter bank (for s.frame_length) into
-// `memory` (see above).
+// Sets the Huffman tables and builds the filter bank (for s.frame_length)
+// and SBR Huffman tables into `memory` (see above).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory);
 // Sets the frame length (1024 or 960 samples per channel): the filter bank
 // in `memory` (as for AacCoreTablesInit) is rebuilt when it changes, and

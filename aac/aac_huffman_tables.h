@@ -19,3 +19,14 @@ struct AacCodebookInfo {
 };
 
 extern const AacCodebookInfo kAacCodebooks[12];
+
+// The decoders' lookup tables of the twelve codebooks, laid out as
+// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits).
+inline constexpr int32_t kAacHuffFastRootBits = 10;
+struct AacHuffFastTable {
+  const uint32_t* entries;
+  int32_t count;
+  int32_t max_length;  // longest code word, sign bits included
+};
+
+extern const AacHuffFastTable kAacHuffFast[12];

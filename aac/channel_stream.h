@@ -165,20 +165,16 @@ struct ChannelStream {
   alignas(16) int16_t quant[kAacFrameLength];
 };
 
-// Huffman decoder tables of codebooks 0 (scale factors) to 11, built once per
-// decoder into caller memory (32-byte aligned inside): the library's general
-// tables (`book`) and the AAC decoders' own (`fast`, spectral_huffman.h).
-// The tables hold pointers into that memory: rebuild them if the memory
-// moves.
+// Huffman decoder tables of codebooks 0 (scale factors) to 11: the AAC
+// decoders' own lookup tables (spectral_huffman.h), constant data generated
+// from the code lists, with their decoding parameters.
 struct AacHuffmanTables {
-  const DspVlcDecodeSpec_32s* book[12];
   AacHuffBook fast[12];
 };
 
-// Bytes of memory AacHuffmanTablesInit needs.  Returns 0 or -1.
-int AacHuffmanTablesGetSize(int32_t* size);
-// Builds the twelve tables in `memory` (at least the size above).  0 or -1.
-int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory);
+// Points the twelve books at the generated tables.  0, or -1 for a table
+// whose longest code words do not fit two per refill.
+int AacHuffmanTablesInit(AacHuffmanTables* tables);
 
 // ---- parsing (0 success, -1 malformed) --------------------------------------
 

@@ -13,17 +13,20 @@ int32_t Rd(BitReader& r, int n) {
   return static_cast<int32_t>(UMC::BitReaderRead(r, n));
 }
 
-// One scale-factor codeword minus 60.
+// One scale-factor codeword minus 60.  A reader already past its end, or a
+// bad code, ends the element (the reader's padding holds the bits a code
+// word may need).
 int32_t ScaleFactorDelta(BitReader& r, const AacHuffmanTables& books) {
-  const uint8_t* p = r.data + (r.pos >> 3);
-  int32_t off = static_cast<int32_t>(r.pos & 7);
-  int16_t v = 60;
-  if (dspVlcDecodeOne_16s(&p, &off, &v, books.book[0]) != dspStsNoErr) {
-    UMC::BitReaderSetPosition(r, int64_t{r.size} * 8 + 1);  // a bad code ends the element
+  if (UMC::BitReaderOverrun(r)) return 0;
+  AacBits bits;
+  bits.Start(r.data, r.pos);
+  const uint32_t e = AacHuffDecode<kAacHuffRootBits>(books.fast[0].entries, bits);
+  if (e == 0) {
+    UMC::BitReaderSetPosition(r, int64_t{r.size} * 8 + 1);
     return 0;
   }
-  UMC::BitReaderSetPosition(r, (p - r.data) * 8 + off);
-  return v - 60;
+  UMC::BitReaderSetPosition(r, bits.Position(r.data));
+  return static_cast<int32_t>(e >> 16) - 60;
 }
 
 // Per-band gain values: one scale-factor codeword per band whose codebook is

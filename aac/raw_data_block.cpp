@@ -273,8 +273,7 @@ int AddPosition(AACDecState& s, int16_t type, int16_t key, int32_t position) {
 // centre, also when a pair is listed before it (as some encoders write a
 // hexagonal layout: front pair, front centre, back pair, back centre).
 int PlaceGroup(AACDecState& s, int32_t count, const int32_t* is_cpe, const int32_t* tags,
-               int32_t channels, int32_t first_position, bool has_centre,
-               int32_t centre_position) {
+               int32_t channels, int32_t first_position, bool has_centre, int32_t centre_position) {
   int32_t centre = -1;
   for (int32_t i = 0; has_centre && (channels & 1) && centre < 0 && i < count; ++i) {
     if (!is_cpe[i]) centre = i;
@@ -709,25 +708,19 @@ int32_t AacChannelSpeakers(const AACDecState& s, int8_t* speakers, int32_t max) 
 }
 
 int AacCoreTablesGetSize(int32_t* size) {
-  int32_t books = 0, bank = 0, sbr = 0;
-  if (AacHuffmanTablesGetSize(&books) != 0 || SbrHuffmanGetSize(&sbr) != 0 ||
+  int32_t bank = 0, sbr = 0;
+  if (SbrHuffmanGetSize(&sbr) != 0 ||
       FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
     return -1;
   }
-  *size = ((books + 63) & ~31) + ((bank + 63) & ~31) + ((sbr + 63) & ~31);
+  *size = ((bank + 63) & ~31) + ((sbr + 63) & ~31);
   return 0;
 }
 
 namespace {
 
-// Layout after AACDecState: AAC Huffman tables, filter bank (sized for
-// either frame length), SBR Huffman tables.
-uint8_t* FilterBankMemory(uint8_t* memory) {
-  int32_t books = 0;
-  if (AacHuffmanTablesGetSize(&books) != 0) return nullptr;
-  return memory + ((books + 63) & ~31);
-}
-
+// Layout after AACDecState: filter bank (sized for either frame length),
+// SBR Huffman tables.  The AAC Huffman tables are constant data.
 int BuildFilterBank(AACDecState& s, uint8_t* bank_memory) {
   return bank_memory ? InitFilterBank(s.bank, bank_memory, kFilterBankInverse | kFilterBankForward,
                                       2, s.frame_length)
@@ -739,20 +732,17 @@ int BuildFilterBank(AACDecState& s, uint8_t* bank_memory) {
 // Every pointer-holding table is rebuilt here (also after a move).
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
   int32_t bank = 0;
-  uint8_t* bank_mem = FilterBankMemory(memory);
-  if (!bank_mem || FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) {
-    return -1;
-  }
-  if (AacHuffmanTablesInit(&s.books, memory) != 0) return -1;
-  if (BuildFilterBank(s, bank_mem) != 0) return -1;
-  return SbrHuffmanInit(&s.sbr_huffman, bank_mem + ((bank + 63) & ~31));
+  if (FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) return -1;
+  if (AacHuffmanTablesInit(&s.books) != 0) return -1;
+  if (BuildFilterBank(s, memory) != 0) return -1;
+  return SbrHuffmanInit(&s.sbr_huffman, memory + ((bank + 63) & ~31));
 }
 
 int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length) {
   if (frame_length != kAacFrameLength && frame_length != kAacFrameLength960) return -1;
   if (frame_length != s.frame_length) {
     s.frame_length = frame_length;
-    if (BuildFilterBank(s, FilterBankMemory(memory)) != 0) return -1;
+    if (BuildFilterBank(s, memory) != 0) return -1;
     // SBR histories of the other slot count mean nothing here.
     for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
     s.sbr_synthesis_bands = 64;

@@ -1,28 +1,20 @@
 // spectral_data() (ISO/IEC 14496-3, 4.4.2.7 and 4.6.3): Huffman-coded
-// quantised values of every band, and the decoder tables of the twelve
-// codebooks.
+// quantised values of every band.
 //
 // The code lists fold the sign bits of the unsigned codebooks into the
 // codewords, so one lookup in the decoders' own tables (spectral_huffman.h)
 // gives a signed quadruple or pair, written straight into the band; runs of
 // bands with one codebook are decoded in one loop, escapes inline.
-#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "aac/aac_huffman_tables.h"
 #include "aac/channel_stream.h"
-#include "dsp/dsp_core.h"
-#include "dsp/dsp_vlc.h"
 
 namespace {
 
-constexpr int32_t kAlign = 32;
 constexpr int32_t kRootBits = kAacHuffRootBits;
-constexpr int32_t kMaxSubBits = 12;
 constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at least
-
-// ---- the AAC decoders' own tables (spectral_huffman.h) ---------------------
 
 // Quadruples of the four quad codebooks, each value -2..2, by the base-5
 // number of their values + 2 (first value most significant): one 8-byte copy
@@ -40,132 +32,6 @@ constexpr std::array<Quad, kQuadCount> MakeQuads() {
   return t;
 }
 constexpr std::array<Quad, kQuadCount> kQuads = MakeQuads();
-
-// A code list value as the entry's value fields; 0 for a quadruple outside
-// -2..2 (no AAC codebook has one).
-uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
-  const int32_t s = book.shift, o = book.offset, mask = (1 << s) - 1;
-  if (book.kind == 0) {
-    const int32_t q[4] = {value >> (3 * s), ((value >> (2 * s)) & mask) - o,
-                          ((value >> s) & mask) - o, (value & mask) - o};
-    uint32_t f = 0, index = 0;
-    for (int32_t k = 0; k < 4; ++k) {
-      if (q[k] < -2 || q[k] > 2) return 0;
-      f |= (static_cast<uint32_t>(q[k]) & 15u) << (28 - 4 * k);
-      index = 5 * index + static_cast<uint32_t>(q[k] + 2);
-    }
-    return f | index << kQuadShift;
-  }
-  if (book.kind == 1 || book.kind == 2) {
-    const int32_t y = value >> s, z = (value & mask) - o;
-    return ((static_cast<uint32_t>(y) & 255u) << 24) | ((static_cast<uint32_t>(z) & 255u) << 16);
-  }
-  return static_cast<uint32_t>(value) << 16;
-}
-
-// Fills (or, without `out`, only sizes) one codebook's table: a root level
-// of kRootBits, and under each root entry whose code words are longer a
-// sub-table as wide as the longest of them needs (levels of at most
-// kMaxSubBits).  The code words are taken in the order of their bits, so
-// those under one entry are adjacent.  Fails on a list that is not a prefix
-// code.
-class FastTableBuilder {
- public:
-  FastTableBuilder(const AacCodebookInfo& book, uint32_t* out, int32_t capacity)
-      : book_(book), out_(out), capacity_(capacity) {}
-
-  int32_t Build() {
-    if (book_.count <= 0 || book_.count > kMaxCodes) return -1;
-    for (int32_t i = 0; i < book_.count; ++i) {
-      const DspVlcCode& c = book_.codes[i];
-      if (c.length <= 0 || c.length > 31) return -1;
-      order_[i] = static_cast<int16_t>(i);
-    }
-    std::sort(order_, order_ + book_.count,
-              [this](int16_t a, int16_t b) { return Aligned(a) < Aligned(b); });
-    free_ = 1 << kRootBits;
-    if (out_) {
-      if (free_ > capacity_) return -1;
-      std::memset(out_, 0, sizeof(uint32_t) * free_);
-    }
-    return Fill(0, kRootBits, 0, 0, book_.count);
-  }
-  int32_t size() const { return free_; }
-
- private:
-  static constexpr int32_t kMaxCodes = 2048;
-
-  // The code word left-aligned in 32 bits.
-  uint32_t Aligned(int32_t i) const {
-    const DspVlcCode& c = book_.codes[i];
-    return static_cast<uint32_t>(c.code) << (32 - c.length);
-  }
-  // The `width` bits after the first `consumed` of code word i.
-  uint32_t Index(int32_t i, int32_t consumed, int32_t width) const {
-    return static_cast<uint32_t>((uint64_t{Aligned(i)} << consumed) >> (32 - width)) &
-           ((1u << width) - 1);
-  }
-
-  // The table at `at` resolving `width` bits after `consumed`, for the code
-  // words order_[lo..hi) (which share the bits consumed before it).
-  int32_t Fill(int32_t consumed, int32_t width, int32_t at, int32_t lo, int32_t hi) {
-    for (int32_t k = lo; k < hi;) {
-      const int32_t i = order_[k];
-      const DspVlcCode& c = book_.codes[i];
-      if (c.length <= consumed) return -1;  // a prefix of a longer code word
-      const uint32_t idx = Index(i, consumed, width);
-      if (c.length <= consumed + width) {
-        const int32_t used = c.length - consumed;
-        const uint32_t fields = FieldsOf(book_, c.value);
-        if (book_.kind == 0 && fields == 0) return -1;
-        const uint32_t leaf = fields | static_cast<uint32_t>(used);
-        for (uint32_t j = 0; out_ && j < (1u << (width - used)); ++j) {
-          if (out_[at + idx + j] != 0) return -1;
-          out_[at + idx + j] = leaf;
-        }
-        ++k;
-        continue;
-      }
-      // Longer code words under this entry: a sub-table for the run.
-      int32_t end = k, longest = 0;
-      while (end < hi && book_.codes[order_[end]].length > consumed + width &&
-             Index(order_[end], consumed, width) == idx) {
-        longest =
-            book_.codes[order_[end]].length > longest ? book_.codes[order_[end]].length : longest;
-        ++end;
-      }
-      const int32_t deeper = longest - consumed - width;
-      const int32_t w = deeper < kMaxSubBits ? deeper : kMaxSubBits;
-      const int32_t sub = free_;
-      free_ += 1 << w;
-      if (out_) {
-        if (free_ > capacity_ || out_[at + idx] != 0) return -1;
-        std::memset(out_ + sub, 0, sizeof(uint32_t) << w);
-        out_[at + idx] = (static_cast<uint32_t>(sub) << 12) | (static_cast<uint32_t>(w) << 8);
-      }
-      if (Fill(consumed + width, w, sub, k, end) != 0) return -1;
-      k = end;
-    }
-    return 0;
-  }
-
-  const AacCodebookInfo& book_;
-  uint32_t* out_;
-  int32_t capacity_;
-  int32_t free_ = 0;
-  int16_t order_[kMaxCodes];
-};
-
-int32_t FastTableEntries(const AacCodebookInfo& book) {
-  FastTableBuilder sizer(book, nullptr, 0);
-  return sizer.Build() == 0 ? sizer.size() : -1;
-}
-
-int32_t MaxLength(const AacCodebookInfo& book) {
-  int32_t l = 0;
-  for (int32_t i = 0; i < book.count; ++i) l = book.codes[i].length > l ? book.codes[i].length : l;
-  return l;
-}
 
 // ---- spectral data -----------------------------------------------------------
 
@@ -316,51 +182,13 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
   return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }
 
-int AacHuffmanTablesGetSize(int32_t* size) {
-  if (!size) return -1;
-  int32_t total = 0;
+int AacHuffmanTablesInit(AacHuffmanTables* tables) {
+  static_assert(kAacHuffFastRootBits == kRootBits, "generated tables of another root width");
+  if (!tables) return -1;
   for (int cb = 0; cb < 12; ++cb) {
-    int32_t book_size = 0;
-    if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
-                                kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths,
-                                &book_size) != dspStsNoErr) {
-      return -1;
-    }
-    const int32_t entries = FastTableEntries(kAacCodebooks[cb]);
-    if (entries < 0) return -1;
-    total += book_size + kAlign + entries * 4 + kAlign;
-  }
-  *size = total;
-  return 0;
-}
-
-int AacHuffmanTablesInit(AacHuffmanTables* tables, void* memory) {
-  if (!tables || !memory) return -1;
-  uint8_t* p = static_cast<uint8_t*>(memory);
-  for (int cb = 0; cb < 12; ++cb) {
-    int32_t book_size = 0;
-    if (dspVlcDecodeGetSize_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
-                                kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths,
-                                &book_size) != dspStsNoErr) {
-      return -1;
-    }
-    uint8_t* table = dspAlignPtr<uint8_t>(p, kAlign);
-    DspVlcDecodeSpec_32s* spec = nullptr;
-    if (dspVlcDecodeInit_32s(kAacCodebooks[cb].codes, kAacCodebooks[cb].count,
-                             kAacCodebooks[cb].widths, kAacCodebooks[cb].num_widths, table,
-                             &spec) != dspStsNoErr) {
-      return -1;
-    }
-    tables->book[cb] = spec;
-    p += book_size + kAlign;
-    const int32_t entries = FastTableEntries(kAacCodebooks[cb]);
-    auto* fast = dspAlignPtr<uint32_t>(p, kAlign);
-    FastTableBuilder builder(kAacCodebooks[cb], fast, entries);
-    if (entries < 0 || builder.Build() != 0) return -1;
-    const int32_t max_length = MaxLength(kAacCodebooks[cb]);
+    const int32_t max_length = kAacHuffFast[cb].max_length;
     if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
-    tables->fast[cb] = AacHuffBook{fast, max_length, kRefillBits / max_length};
-    p += entries * 4 + kAlign;
+    tables->fast[cb] = AacHuffBook{kAacHuffFast[cb].entries, max_length, kRefillBits / max_length};
   }
   return 0;
 }

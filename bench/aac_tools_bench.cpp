@@ -54,9 +54,7 @@ struct Fixture {
   Fixture() {
     dspStaticInit();
     int32_t size = 0;
-    AacHuffmanTablesGetSize(&size);
-    huffman_memory.resize(size);
-    AacHuffmanTablesInit(&books, huffman_memory.data());
+    AacHuffmanTablesInit(&books);
     FilterBankGetSize(kFilterBankInverse, kObjectLc, &size);
     bank_memory.resize(size);
     bank = std::make_unique<FilterBank>();
@@ -121,7 +119,7 @@ struct Fixture {
     return DecodeChannelStream(*stream, r, 0, kObjectLc, books) == 0;
   }
 
-  std::vector<uint8_t> huffman_memory, bank_memory, frame;
+  std::vector<uint8_t> bank_memory, frame;
   int32_t frame_size = 0;
   AacHuffmanTables books;
   std::unique_ptr<FilterBank> bank;

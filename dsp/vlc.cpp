@@ -5,6 +5,7 @@
 // bit 0 set, the number of bits it uses at its level in bits 1..F, and the
 // value above; a pointer has bit 0 clear and holds twice the index of a
 // sub-table's width entry.  Unfilled entries hold -2 (no code word).
+#include <algorithm>
 #include <cstring>
 
 #include "dsp/dsp_vlc.h"
@@ -15,6 +16,7 @@ constexpr int32_t kDecodeTag = 0x434d4160;
 constexpr int32_t kEncodeTag = 0x434d415f;
 constexpr int32_t kHeaderBytes = 32;
 constexpr int32_t kMaxLevels = 32;
+constexpr int64_t kMaxEntries = int64_t{1} << 24;  // larger tables are refused
 
 struct DecodeHeader {
   int32_t tag;
@@ -61,8 +63,8 @@ int32_t MakeLevels(const DspVlcCode* codes, int32_t count, const int32_t* widths
   return dspStsNoErr;
 }
 
-// Builds (or, with entries == null, only counts) the entry array.  Entries
-// are kept as int64 while building and narrowed when stored.
+// Builds the entry array (sized by CountEntries).  Entries are kept as
+// int64 while building and narrowed when stored.
 class Builder {
  public:
   Builder(const Levels& lv, int32_t F, int64_t* entries, int32_t capacity)
@@ -70,6 +72,7 @@ class Builder {
 
   int32_t Build(const DspVlcCode* codes, int32_t count) {
     root_ = NewTable(0);
+    if (root_ < 0) return dspStsVlcBadLenErr;
     for (int32_t i = 0; i < count; ++i) {
       if (const int32_t st = Insert(codes[i])) return st;
     }
@@ -78,13 +81,13 @@ class Builder {
   int32_t size() const { return free_; }
 
  private:
+  // The new table's index, or -1 past the capacity CountEntries gave.
   int32_t NewTable(int32_t level) {
     const int32_t at = free_;
     const int32_t n = 1 << lv_.width[level];
-    if (e_ && at + 1 + n <= cap_) {
-      e_[at] = lv_.width[level];
-      for (int32_t i = 1; i <= n; ++i) e_[at + i] = -2;
-    }
+    if (at + 1 + n > cap_) return -1;
+    e_[at] = lv_.width[level];
+    for (int32_t i = 1; i <= n; ++i) e_[at + i] = -2;
     free_ += 1 + n;
     return at;
   }
@@ -100,7 +103,6 @@ class Builder {
         const uint32_t first = bits << (w - used);
         const int64_t leaf = (int64_t{c.value} << (F_ + 1)) | (int64_t{used} << 1) | 1;
         for (uint32_t k = 0; k < (1u << (w - used)); ++k) {
-          if (!e_) continue;
           int64_t& slot = e_[table + 1 + first + k];
           if (slot != -2) return dspStsVlcBadLenErr;  // not a prefix code
           slot = leaf;
@@ -108,26 +110,10 @@ class Builder {
         return dspStsNoErr;
       }
       const uint32_t idx = (code >> (c.length - before - w)) & ((1u << w) - 1);
-      if (!e_) {
-        // Counting pass: remember sub-tables per prefix in a small map.
-        const uint64_t key = (uint64_t{static_cast<uint32_t>(level)} << 40) |
-                             ((uint64_t{code} >> (c.length - before - w)) & 0xFFFFFFFFFFull);
-        int32_t found = -1;
-        for (int32_t k = 0; k < nkeys_; ++k) {
-          if (keys_[k] == key) found = vals_[k];
-        }
-        if (found < 0) {
-          if (nkeys_ == kMaxKeys) return dspStsVlcBadLenErr;
-          found = NewTable(level + 1);
-          keys_[nkeys_] = key;
-          vals_[nkeys_++] = found;
-        }
-        table = found;
-        continue;
-      }
       int64_t& slot = e_[table + 1 + idx];
       if (slot == -2) {
         const int32_t sub = NewTable(level + 1);
+        if (sub < 0) return dspStsVlcBadLenErr;
         slot = int64_t{sub} * 2;
         table = sub;
       } else if (slot & 1) {
@@ -139,17 +125,40 @@ class Builder {
     return dspStsVlcBadLenErr;
   }
 
-  static constexpr int32_t kMaxKeys = 4096;
   const Levels& lv_;
   int32_t F_;
   int64_t* e_;
   int32_t cap_;
   int32_t free_ = 0;
   int32_t root_ = 0;
-  uint64_t keys_[kMaxKeys];
-  int32_t vals_[kMaxKeys];
-  int32_t nkeys_ = 0;
 };
+
+// Entries the Builder lays out, without building: the root table, and at
+// each further level one table per distinct prefix (the bits resolved before
+// that level) of the code words longer than that prefix.  Prefixes are
+// sorted and counted, O(n log n) per level.
+int32_t CountEntries(const DspVlcCode* codes, int32_t count, const Levels& lv, int32_t* entries) {
+  if (count > kMaxEntries) return dspStsVlcBadLenErr;
+  auto* prefix = static_cast<uint32_t*>(dspMalloc(static_cast<int32_t>(4 * count)));
+  if (!prefix) return dspStsMemAllocErr;
+  int64_t total = 1 + (int64_t{1} << lv.width[0]);
+  for (int32_t level = 1; level < lv.count && total <= kMaxEntries; ++level) {
+    const int32_t before = lv.start[level];
+    int32_t n = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      if (codes[i].length > before) {
+        prefix[n++] = static_cast<uint32_t>(codes[i].code) >> (codes[i].length - before);
+      }
+    }
+    std::sort(prefix, prefix + n);
+    const int64_t tables = std::unique(prefix, prefix + n) - prefix;
+    total += tables * (1 + (int64_t{1} << lv.width[level]));
+  }
+  dspFree(prefix);
+  if (total > kMaxEntries) return dspStsVlcBadLenErr;
+  *entries = static_cast<int32_t>(total);
+  return dspStsNoErr;
+}
 
 struct Layout {
   int32_t L, F, E, entries;
@@ -171,9 +180,7 @@ int32_t Plan(const DspVlcCode* codes, int32_t count, const int32_t* widths, int3
     maxv = mag > maxv ? static_cast<uint32_t>(mag) : maxv;
   }
   out->F = BitsFor(static_cast<uint32_t>(maxw));
-  Builder counter(out->lv, out->F, nullptr, 0);
-  if (const int32_t st = counter.Build(codes, count)) return st;
-  out->entries = counter.size();
+  if (const int32_t st = CountEntries(codes, count, out->lv, &out->entries)) return st;
   const int32_t need_value = BitsFor(maxv) + out->F + 2;
   const int32_t need_index = BitsFor(static_cast<uint32_t>(2 * out->entries + 2)) + 1;
   const int32_t need = need_value > need_index ? need_value : need_index;

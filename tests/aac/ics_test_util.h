@@ -51,15 +51,9 @@ class Books {
  public:
   Books() {
     dspStaticInit();
-    int32_t size = 0;
-    EXPECT_EQ(AacHuffmanTablesGetSize(&size), 0);
-    memory_.resize(static_cast<size_t>(size));
-    EXPECT_EQ(AacHuffmanTablesInit(&tables, memory_.data()), 0);
+    EXPECT_EQ(AacHuffmanTablesInit(&tables), 0);
   }
   AacHuffmanTables tables;
-
- private:
-  std::vector<uint8_t> memory_;
 };
 
 inline const Books& SharedBooks() {

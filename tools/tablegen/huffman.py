@@ -51,6 +51,74 @@ PS_TABLES = [  # (name, file, offset subtracted from the index)
 ]
 
 
+# ---- the decoders' own lookup tables (aac/spectral_huffman.h layout) ----
+ROOT_BITS = 10
+MAX_SUB_BITS = 12
+QUAD_SHIFT = 6
+
+
+def fields_of(kind, s, o, value):
+    """A code list value as a leaf's value fields (bits 6..31)."""
+    if kind == 0:
+        mask = (1 << s) - 1
+        q = [value >> (3 * s), ((value >> (2 * s)) & mask) - o, ((value >> s) & mask) - o, (value & mask) - o]
+        if any(v < -2 or v > 2 for v in q):
+            raise ValueError("quadruple outside -2..2")
+        f = index = 0
+        for k, v in enumerate(q):
+            f |= (v & 15) << (28 - 4 * k)
+            index = 5 * index + v + 2
+        return f | index << QUAD_SHIFT
+    if kind in (1, 2):
+        y, z = value >> s, (value & ((1 << s) - 1)) - o
+        return ((y & 255) << 24) | ((z & 255) << 16)
+    return value << 16
+
+
+def fast_table(entries, kind, s, o):
+    """A root level of ROOT_BITS entries and, under each root entry whose code
+    words are longer, a sub-table as wide as the longest of them needs (at most
+    MAX_SUB_BITS per level).  Code words are taken in the order of their bits,
+    so those under one entry are adjacent."""
+    order = sorted(entries, key=lambda e: e[1] << (32 - e[2]))
+    out = [0] * (1 << ROOT_BITS)
+
+    def index(e, consumed, width):
+        return ((e[1] << (32 - e[2])) << consumed >> (32 - width)) & ((1 << width) - 1)
+
+    def fill(consumed, width, at, lo, hi):
+        k = lo
+        while k < hi:
+            e = order[k]
+            if e[2] <= consumed:
+                raise ValueError("not a prefix code")
+            idx = index(e, consumed, width)
+            if e[2] <= consumed + width:
+                used = e[2] - consumed
+                leaf = fields_of(kind, s, o, e[0]) | used
+                for j in range(1 << (width - used)):
+                    if out[at + idx + j]:
+                        raise ValueError("not a prefix code")
+                    out[at + idx + j] = leaf
+                k += 1
+                continue
+            end, longest = k, 0
+            while end < hi and order[end][2] > consumed + width and index(order[end], consumed, width) == idx:
+                longest = max(longest, order[end][2])
+                end += 1
+            w = min(longest - consumed - width, MAX_SUB_BITS)
+            sub = len(out)
+            out.extend([0] * (1 << w))
+            if out[at + idx]:
+                raise ValueError("not a prefix code")
+            out[at + idx] = (sub << 12) | (w << 8)
+            fill(consumed + width, w, sub, k, end)
+            k = end
+
+    fill(0, ROOT_BITS, 0, 0, len(order))
+    return out
+
+
 def rows_of(table):
     idx = table.column("index", int)
     ln = table.column("length", int)
@@ -128,6 +196,17 @@ struct AacCodebookInfo {
 };
 
 extern const AacCodebookInfo kAacCodebooks[12];
+
+// The decoders' lookup tables of the twelve codebooks, laid out as
+// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits).
+inline constexpr int32_t kAacHuffFastRootBits = """ + str(ROOT_BITS) + """;
+struct AacHuffFastTable {
+  const uint32_t* entries;
+  int32_t count;
+  int32_t max_length;  // longest code word, sign bits included
+};
+
+extern const AacHuffFastTable kAacHuffFast[12];
 """
     cpp = HEADER + '#include "aac/aac_huffman_tables.h"\n\nnamespace {\n\n'
     for name, entries in lists:
@@ -140,6 +219,16 @@ extern const AacCodebookInfo kAacCodebooks[12];
         cpp += (f"    {{kAacHuffCb{book}, {len(lists[book][1])}, {{{w[0]}, {w[1]}, {w[2]}}}, {len(widths)}, "
                 f"{dim}, {s}, {o}, {kind}}},\n")
     cpp += "};\n"
+    cpp += "\nnamespace {\n\n"
+    fast = []
+    for book, (name, entries) in enumerate(lists):
+        kind, s, o = (5, 0, 0) if book == 0 else (AAC_BOOKS[book][5], AAC_BOOKS[book][3], AAC_BOOKS[book][4])
+        table = fast_table(entries, kind, s, o)
+        fast.append((f"{name}Fast", len(table), max(l for _, _, l in entries)))
+        rows = [", ".join(f"0x{v:08x}" for v in table[i:i + 8]) for i in range(0, len(table), 8)]
+        cpp += f"alignas(64) const uint32_t {name}Fast[{len(table)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n\n"
+    cpp += "}  // namespace\n\nconst AacHuffFastTable kAacHuffFast[12] = {\n"
+    cpp += "".join(f"    {{{n}, {c}, {m}}},\n" for n, c, m in fast) + "};\n"
     files["aac/aac_huffman_tables.h"] = h
     files["aac/aac_huffman_tables.cpp"] = cpp
 

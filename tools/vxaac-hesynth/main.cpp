@@ -856,11 +856,7 @@ bool ParseAdts(const uint8_t* p, size_t left, Adts* h) {
 class CoreParser {
  public:
   explicit CoreParser(int sf_index) {
-    int32_t size = 0;
-    AacHuffmanTablesGetSize(&size);
-    memory_.resize(static_cast<size_t>(size) + 64);
-    void* aligned = memory_.data() + ((32 - reinterpret_cast<uintptr_t>(memory_.data()) % 32) % 32);
-    if (AacHuffmanTablesInit(&books_, aligned) != 0) std::abort();
+    if (AacHuffmanTablesInit(&books_) != 0) std::abort();
     a_ = std::make_unique<ChannelStream>();
     b_ = std::make_unique<ChannelStream>();
     if (InitChannelStream(*a_, sf_index, 2) != 0 || InitChannelStream(*b_, sf_index, 2) != 0) {

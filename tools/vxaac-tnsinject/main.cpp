@@ -139,11 +139,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vxaac-tnsinject: cannot read %s\n", files[0]);
     return 1;
   }
-  int32_t table_size = 0;
-  if (AacHuffmanTablesGetSize(&table_size) != 0) return 1;
-  std::vector<uint8_t> table_memory(static_cast<size_t>(table_size));
   AacHuffmanTables books;
-  if (AacHuffmanTablesInit(&books, table_memory.data()) != 0) return 1;
+  if (AacHuffmanTablesInit(&books) != 0) return 1;
 
   Bytes out;
   size_t pos = 0;
