@@ -133,7 +133,11 @@ struct AACDecState {
   FilterBank bank;
 
   // Spectral band replication: one slot per SCE/CPE/LFE of a frame, the
-  // Huffman tables and the QMF modulation tables.
+  // Huffman tables and the QMF modulation tables.  A slot is set up on its
+  // first use (AacSbrSlot): until then only its elementType is written, and
+  // nothing of it is read.  Bit i of sbr_ready: slot i is set up.
+  uint32_t sbr_ready;
+  static_assert(kSbrSlots <= 32, "sbr_ready holds a bit per slot");
   SBRDecState sbr[kSbrSlots];
   SbrHuffman sbr_huffman;
   SbrQmfTables qmf;
@@ -162,8 +166,12 @@ int64_t AacObjectBlockSize(int32_t object_type);
 // Points the state at the object-type block; `initialise` resets its content.
 void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise);
 
-// SBR slots and QMF tables at decoder initialisation.
+// SBR slots (all to be set up on first use) and QMF tables at decoder
+// initialisation and at a new stream's configuration.
 void AacSbrInit(AACDecState& s);
+// SBR slot i (< kSbrSlots), set up now if it is not yet: the state of a new
+// element with this frame's elementType, frame length and synthesis bands.
+SBRDecState& AacSbrSlot(AACDecState& s, int32_t i);
 // Clears the per-stream history (overlap, window shapes, tables, counters).
 void AacCoreReset(AACDecState& s);
 // Sets the sampling frequency index (and rate); 0, or -1 without tables.

@@ -243,7 +243,7 @@ int DecodeFill(AACDecState& s, BitReader& r, Frame& f) {
       UMC::BitReaderSetPosition(r, UMC::BitReaderBitsConsumed(r) + int64_t{count} * 8);
       return 0;
     }
-    SBRDecState& slot = s.sbr[f.sbr_payloads];
+    SBRDecState& slot = AacSbrSlot(s, f.sbr_payloads);
     // SBR runs at twice the core rate.
     if (s.sampling_frequency_index >= 3) slot.sbrRateIndex = s.sampling_frequency_index - 3;
     // Parametric stereo data travel in the first SBR payload, of a mono element.
@@ -474,8 +474,9 @@ void RunSbr(AACDecState& s, const Frame& f) {
   const bool downsampled = s.sbr_rate_mode == 1 && !ps_right;
   const int32_t bands = downsampled ? 32 : 64;
   if (s.sbr_synthesis_bands != bands) {
-    for (SBRDecState& slot : s.sbr) {
-      for (SbrChannel& c : slot.ch) SbrQmfSynthesisInit(c.synthesis, bands);
+    for (int32_t i = 0; i < kSbrSlots; ++i) {
+      if (!(s.sbr_ready >> i & 1)) continue;  // set up with the bands in force
+      for (SbrChannel& c : s.sbr[i].ch) SbrQmfSynthesisInit(c.synthesis, bands);
     }
     s.sbr_synthesis_bands = bands;
   }
@@ -485,7 +486,7 @@ void RunSbr(AACDecState& s, const Frame& f) {
     const int32_t width = e.type == kElementCpe ? 2 : 1;
     for (int32_t k = 0; k < width; ++k) {
       float* right = n == 0 && width == 1 ? ps_right : nullptr;
-      SbrProcess(s.sbr[n], k, s.slot[e.channel + k].output, right, options);
+      SbrProcess(AacSbrSlot(s, n), k, s.slot[e.channel + k].output, right, options);
     }
   }
   s.sbr_present = 1;
@@ -744,11 +745,13 @@ int AacSetFrameLength(AACDecState& s, uint8_t* memory, int32_t frame_length) {
     s.frame_length = frame_length;
     if (BuildFilterBank(s, memory) != 0) return -1;
     // SBR histories of the other slot count mean nothing here.
-    for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+    s.sbr_ready = 0;
     s.sbr_synthesis_bands = 64;
   }
   // SBR runs numTimeSlots = 16 (15) slots of two QMF slots over a frame.
-  for (SBRDecState& slot : s.sbr) SbrSetFrameLength(slot, frame_length);
+  for (int32_t i = 0; i < kSbrSlots; ++i) {
+    if (s.sbr_ready >> i & 1) SbrSetFrameLength(s.sbr[i], frame_length);
+  }
   PsSetFrameLength(s.ps, frame_length);
   return 0;
 }
@@ -791,10 +794,24 @@ void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise) {
 }
 
 void AacSbrInit(AACDecState& s) {
-  for (SBRDecState& slot : s.sbr) SbrInitSlot(slot);
+  s.sbr_ready = 0;
   PsInit(s.ps);
   SbrQmfTablesInit(s.qmf);
   s.sbr_synthesis_bands = 64;
+}
+
+SBRDecState& AacSbrSlot(AACDecState& s, int32_t i) {
+  SBRDecState& slot = s.sbr[i];
+  if (s.sbr_ready >> i & 1) return slot;
+  const int32_t element_type = slot.elementType;  // written for this frame's element
+  SbrInitSlot(slot);
+  slot.elementType = element_type;
+  SbrSetFrameLength(slot, s.frame_length);
+  if (s.sbr_synthesis_bands != 64) {
+    for (SbrChannel& c : slot.ch) SbrQmfSynthesisInit(c.synthesis, s.sbr_synthesis_bands);
+  }
+  s.sbr_ready |= 1u << i;
+  return slot;
 }
 
 void AacCoreReset(AACDecState& s) {
@@ -806,7 +823,9 @@ void AacCoreReset(AACDecState& s) {
   s.history_index[2] = 2;
   s.pending_consumed = 0;
   PsReset(s.ps);
-  for (SBRDecState& slot : s.sbr) slot.psSeen = 0;
+  for (int32_t i = 0; i < kSbrSlots; ++i) {
+    if (s.sbr_ready >> i & 1) s.sbr[i].psSeen = 0;
+  }
   for (AacChannelSlot& slot : s.slot) {
     std::memset(slot.overlap, 0, sizeof(slot.overlap));
     std::memset(slot.output, 0, sizeof(slot.output));

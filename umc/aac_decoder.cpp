@@ -170,10 +170,15 @@ Status AACDecoder::AllocateMain() {
   if (allocator_->Alloc(&main_mem_id_, size, 1, 16) != StatusOk) return StatusAllocFailed;
   auto* base = static_cast<uint8_t*>(allocator_->Lock(main_mem_id_));
   if (!base) return StatusAllocFailed;
-  std::memset(base, 0, size);
   state_ = reinterpret_cast<AACDecState*>(base);
   main_base_ = base;
   AACDecState& s = *state_;
+  // The state starts cleared, except the SBR slots (1.3 MB: each is set up
+  // on its first use) and the tables after the state (built below).
+  auto* sbr_begin = reinterpret_cast<uint8_t*>(&s.sbr[0]);
+  auto* sbr_end = reinterpret_cast<uint8_t*>(&s.sbr[kSbrSlots]);
+  std::memset(base, 0, static_cast<size_t>(sbr_begin - base));
+  std::memset(sbr_end, 0, static_cast<size_t>(base + MainStateBytes() - sbr_end));
   s.sbr_mode = s.sbr_rate_mode = s.extension_mode = -1;
   s.ps_mode = 0;
   s.bsac_layer_limit = -1;
@@ -1024,7 +1029,7 @@ void AACDecoder::RefreshInfo() {
   info_.is_float = s.output_float != 0;
   info_.frames = s.frames_decoded;
   info_.sbr = s.sbr_present != 0;
-  info_.ps = s.sbr[0].psSeen != 0;
+  info_.ps = (s.sbr_ready & 1) && s.sbr[0].psSeen != 0;
 }
 
 Status AACDecoder::GetInfo(BaseCodecParams* info) {

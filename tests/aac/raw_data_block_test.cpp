@@ -3,8 +3,11 @@
 // output buffer.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <vector>
 
+#include "aac/aac_dec_state.h"
 #include "common/stream_decode.h"
 #include "tests/aac/frame_builder.h"
 
@@ -134,3 +137,28 @@ TEST(RawDataBlock, FrameIsKeptUntilTheOutputBufferIsLargeEnough) {
 }
 
 }  // namespace
+
+// SBR slots are set up on first use, from whatever the memory held: the
+// slot takes this frame's element type, the frame length and synthesis bands
+// in force, and a second use keeps its state.
+TEST(RawDataBlock, SbrSlotSetUpOnFirstUseOnly) {
+  auto s = std::make_unique<AACDecState>();
+  std::memset(static_cast<void*>(s->sbr), 0xA5, sizeof(s->sbr));
+  s->sbr_ready = 0;
+  s->frame_length = 960;
+  s->sbr_synthesis_bands = 32;
+  s->sbr[3].elementType = kElementCpe;
+  SBRDecState& slot = AacSbrSlot(*s, 3);
+  EXPECT_EQ(&slot, &s->sbr[3]);
+  EXPECT_EQ(s->sbr_ready, 1u << 3);
+  EXPECT_EQ(slot.elementType, kElementCpe);
+  EXPECT_EQ(slot.numTimeSlots, 15);
+  EXPECT_EQ(slot.bs_start_freq, 5);
+  EXPECT_EQ(slot.psSeen, 0);
+  for (const SbrChannel& c : slot.ch) EXPECT_EQ(SbrQmfSynthesisBands(c.synthesis), 32);
+  slot.bs_start_freq = 9;
+  EXPECT_EQ(AacSbrSlot(*s, 3).bs_start_freq, 9);
+  AacSbrInit(*s);  // a new stream: every slot is set up again on first use
+  EXPECT_EQ(s->sbr_ready, 0u);
+  EXPECT_EQ(AacSbrSlot(*s, 3).bs_start_freq, 5);
+}
