@@ -153,7 +153,9 @@ struct AACDecState {
 // Bytes of the main block beyond AACDecState (tables and transforms).
 int AacCoreTablesGetSize(int32_t* size);
 // Sets the Huffman tables and builds the filter bank (for s.frame_length)
-// and SBR Huffman tables into `memory` (see above).
+// and SBR Huffman tables into `memory` (see above), the PS Huffman tables
+// into the state.  Again after the block moves: every table holding pointers
+// into it.
 int AacCoreTablesInit(AACDecState& s, uint8_t* memory);
 // Sets the frame length (1024 or 960 samples per channel): the filter bank
 // in `memory` (as for AacCoreTablesInit) is rebuilt when it changes, and

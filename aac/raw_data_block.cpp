@@ -736,6 +736,7 @@ int AacCoreTablesInit(AACDecState& s, uint8_t* memory) {
   if (FilterBankGetSize(kFilterBankInverse | kFilterBankForward, 2, &bank) != 0) return -1;
   if (AacHuffmanTablesInit(&s.books) != 0) return -1;
   if (BuildFilterBank(s, memory) != 0) return -1;
+  if (PsHuffmanInit(s.ps.huffman) != 0) return -1;
   return SbrHuffmanInit(&s.sbr_huffman, memory + ((bank + 63) & ~31));
 }
 
@@ -795,7 +796,7 @@ void AacAttachObjectBlock(AACDecState& s, uint8_t* block, bool initialise) {
 
 void AacSbrInit(AACDecState& s) {
   s.sbr_ready = 0;
-  PsInit(s.ps);
+  PsReset(s.ps);
   SbrQmfTablesInit(s.qmf);
   s.sbr_synthesis_bands = 64;
 }

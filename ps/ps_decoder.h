@@ -125,6 +125,9 @@ struct PSDecState {
 
 // Builds the Huffman decoders and clears everything else; 0 or kPsError.
 int32_t PsInit(PSDecState& ps);
+// Builds the Huffman decoders only (their pointers lead into the state: again
+// after the state moves); 0 or kPsError.
+int32_t PsHuffmanInit(PsHuffman& h);
 // Clears the parameters and synthesis histories (stream start, flush); the
 // slot count stays.
 void PsReset(PSDecState& ps);

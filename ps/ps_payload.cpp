@@ -361,9 +361,8 @@ int32_t PsParseExtension(PSDecState* ps, BitReader& r, int32_t budget_bits) {
   return static_cast<int32_t>(UMC::BitReaderBitsConsumed(r) - start);
 }
 
-int32_t PsInit(PSDecState& ps) {
+int32_t PsHuffmanInit(PsHuffman& h) {
   static constexpr int32_t kWidths[3] = {8, 6, 6};
-  PsHuffman& h = ps.huffman;
   uint8_t* memory = dspAlignPtr<uint8_t>(h.memory, 32);
   const uint8_t* end = h.memory + sizeof(h.memory);
   for (int i = 0; i < 10; ++i) {
@@ -378,6 +377,11 @@ int32_t PsInit(PSDecState& ps) {
     h.table[i] = spec;
     memory += (n + 31) & ~31;
   }
+  return 0;
+}
+
+int32_t PsInit(PSDecState& ps) {
+  if (PsHuffmanInit(ps.huffman) != 0) return kPsError;
   PsReset(ps);
   return 0;
 }

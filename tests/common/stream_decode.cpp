@@ -67,6 +67,7 @@ UMC::DecodeLoop::Settings SettingsFor(const DecodeOptions& options) {
   settings.sbr_mode = options.sbr_mode;
   settings.sbr_rate_mode = options.sbr_rate_mode;
   settings.ps_mode = options.ps_mode;
+  settings.allocator = options.allocator;
   return settings;
 }
 

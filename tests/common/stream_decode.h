@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "umc/memory_allocator.h"
 #include "umc/umc_status.h"
 
 namespace vxtest {
@@ -16,6 +17,7 @@ struct DecodeOptions {
   int sbr_mode = 18;
   int sbr_rate_mode = 1;
   int ps_mode = 0;
+  UMC::MemoryAllocator* allocator = nullptr;  // null: the decoder's own
 };
 
 struct StreamDecode {
