@@ -73,13 +73,22 @@ inline void Radix2Pass(float* p, int32_t h, const float* tab) {
   }
 }
 
+// The radix-4 passes; returns the half length h of the radix-2 pass that
+// odd orders still need (0 for even orders).
 template <typename V>
-inline void Passes(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
+inline int32_t Radix4Passes(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
   const int32_t len = 1 << spec->order;
   float* p = &data->re;
   int32_t size = 4;
   for (; 4 * size <= len; size *= 4) Radix4Pass<V>(p, len, size, FftPassTable(spec, size));
-  if (size < len) Radix2Pass<V>(p, size, FftPassTable(spec, size));
+  return size < len ? size : 0;
+}
+
+template <typename V>
+inline void Passes(const DspFftSpec_C_32fc* spec, Dsp32fc* data) {
+  if (const int32_t h = Radix4Passes<V>(spec, data)) {
+    Radix2Pass<V>(&data->re, h, FftPassTable(spec, h));
+  }
 }
 
 template <typename V>
@@ -111,9 +120,9 @@ void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bo
 // go to lo(i, v), those of the second to hi(i - N/2, v), for each k the
 // first half's before the second half's of the same index.  Returns false
 // for the lengths it leaves to the reference kernel.
-template <typename V, typename Lo, typename Hi>
-inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
-  const int32_t n = spec->n, e = n / 4, h = e / 2;
+template <typename V, int32_t kN, typename Lo, typename Hi>
+inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
+  const int32_t n = kN ? kN : spec->n, e = n / 4, h = e / 2;
   if (!spec->fft || !VectorLength<V>(e)) return false;
   constexpr int32_t kC = V::kComplex;
   const float* tw = spec->twiddle;
@@ -124,18 +133,46 @@ inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi
         return V::MulConjTw(a, V::Load(tw + 2 * i));
       },
       z, spec->fft->bitrev, e);
-  Passes<V>(spec->fft, zc);
-  for (int32_t k = 0; k < h; k += kC) {
+  // z[k] and its mirror z[m], m = E - kC - k, unfolded.
+  const auto unfold = [=](int32_t k, typename V::F zk_fft, typename V::F zm_fft)
+      __attribute__((always_inline)) {
     const int32_t m = e - kC - k;
-    const auto zk = V::MulConjTw(V::Load(z + 2 * k), V::Load(tw + 2 * k));
-    const auto zm = V::MulConjTw(V::Load(z + 2 * m), V::Load(tw + 2 * m));
+    const auto zk = V::MulConjTw(zk_fft, V::Load(tw + 2 * k));
+    const auto zm = V::MulConjTw(zm_fft, V::Load(tw + 2 * m));
     const auto nk = V::Neg(zk), nm = V::Neg(zm);
     lo(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(zm, V::RevC(nk)));
     lo(n / 4 + 2 * k, V::BlendEvenOdd(V::Swap(zk), V::Rev(nm)));
     hi(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(V::Swap(zm), V::Rev(nk)));
     hi(n / 4 + 2 * k, V::BlendEvenOdd(nk, V::RevC(zm)));
+  };
+  if (Radix4Passes<V>(spec->fft, zc) == 0) {
+    for (int32_t k = 0; k < h; k += kC)
+      unfold(k, V::Load(z + 2 * k), V::Load(z + 2 * (e - kC - k)));
+    return true;
+  }
+  // Odd orders (the long windows): the last, radix-2 pass (half length h)
+  // feeds the unfolding from registers.  Its butterflies at j and at
+  // j' = h - kC - j give z[j], z[j + h], z[j'] and z[j' + h]: the pairs of
+  // k = j (mirror j' + h) and of k = j' (mirror j + h).
+  const float* tab = FftPassTable(spec->fft, h);
+  const float *wr = tab + 4 * h, *wi = tab + 6 * h;
+  for (int32_t j = 0; j < h / 2; j += kC) {
+    const int32_t jj = h - kC - j;
+    const auto a0 = V::Load(z + 2 * j), a1 = V::Load(z + 2 * jj);
+    const auto b0 = V::CMul(V::Load(z + 2 * (j + h)), V::Load(wr + 2 * j), V::Load(wi + 2 * j));
+    const auto b1 = V::CMul(V::Load(z + 2 * (jj + h)), V::Load(wr + 2 * jj), V::Load(wi + 2 * jj));
+    unfold(j, V::Add(a0, b0), V::Sub(a1, b1));
+    unfold(jj, V::Add(a1, b1), V::Sub(a0, b0));
   }
   return true;
+}
+
+// The long window's length as a constant: the offsets of the unfolding's
+// eight streams fold into addresses instead of taking registers.
+template <typename V, typename Lo, typename Hi>
+inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
+  return spec->n == 2048 ? InvCoreOf<V, 2048>(spec, x, zc, lo, hi)
+                         : InvCoreOf<V, 0>(spec, x, zc, lo, hi);
 }
 
 template <typename V>
