@@ -38,12 +38,14 @@ double BesselI0(double x) {
 void KbdWindow(float* w, int32_t n, double alpha) {
   const int32_t half = n / 2;
   double kernel[kLong / 2 + 1];
-  double total = 0.0;
-  for (int32_t j = 0; j <= half; ++j) {
+  // The kernel is symmetric (t of half - j is -t of j, exactly): the Bessel
+  // series runs for one half.
+  for (int32_t j = 0; 2 * j <= half; ++j) {
     const double t = (j - half / 2.0) / (half / 2.0);
-    kernel[j] = BesselI0(kPi * alpha * std::sqrt(1.0 - t * t));
-    total += kernel[j];
+    kernel[j] = kernel[half - j] = BesselI0(kPi * alpha * std::sqrt(1.0 - t * t));
   }
+  double total = 0.0;
+  for (int32_t j = 0; j <= half; ++j) total += kernel[j];
   double running = 0.0;
   for (int32_t i = 0; i < half; ++i) {
     running += kernel[i];

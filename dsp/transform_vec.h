@@ -128,8 +128,8 @@ inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, 
   const float* tw = spec->twiddle;
   float* z = &zc->re;
   FirstPass<V>(
-      [x, tw, n](int32_t i, int) {
-        const auto a = V::EvenWithRevOdd(V::Load(x + 2 * i), V::Load(x + n / 2 - 2 * kC - 2 * i));
+      [x, tw, half = n / 2](int32_t i, int) {
+        const auto a = V::EvenWithRevOdd(V::Load(x + 2 * i), V::Load(x + half - 2 * kC - 2 * i));
         return V::MulConjTw(a, V::Load(tw + 2 * i));
       },
       z, spec->fft->bitrev, e);
