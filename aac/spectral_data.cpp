@@ -273,22 +273,31 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
 
 namespace {
 
+// Bit b set where band b starts a run of bands with one codebook (found
+// without a branch per band: a run's end is as unpredictable as its data).
+uint64_t RunStarts(const int32_t* cbs, int32_t bands) {
+  uint64_t m = bands > 0 ? 1 : 0;
+  for (int32_t b = 1; b < bands; ++b) m |= uint64_t{cbs[b] != cbs[b - 1]} << b;
+  return m;
+}
+
 // The bands of every group, run by run; `bits` ends where decoding stopped.
 int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
                  int64_t limit, const AacHuffmanTables& books) {
+  static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
   int32_t p = 0;
   for (int32_t g = 0; g < s.num_window_groups; ++g) {
     const int32_t length = s.window_group_length[g];
     const int32_t* cbs = s.sfb_cb[g];
-    for (int32_t b = 0; b < s.max_sfb;) {
-      int32_t e = b + 1;
-      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
+    for (uint64_t starts = RunStarts(cbs, s.max_sfb); starts != 0;) {
+      const int32_t b = __builtin_ctzll(starts);
+      starts &= starts - 1;
+      const int32_t e = starts != 0 ? __builtin_ctzll(starts) : s.max_sfb;
       const int32_t lines = (offset[e] - offset[b]) * length;
       if (lines < 0 || p + lines > kAacFrameLength) return -1;
       if (bits.Position(data) > limit) return -1;
       if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
       p += lines;
-      b = e;
     }
   }
   return 0;
