@@ -21,8 +21,10 @@ struct AacCodebookInfo {
 extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
-// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits).
+// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits, of
+// kAacHuffFastEscRootBits for the escape codebook).
 inline constexpr int32_t kAacHuffFastRootBits = 10;
+inline constexpr int32_t kAacHuffFastEscRootBits = 12;
 struct AacHuffFastTable {
   const uint32_t* entries;
   int32_t count;

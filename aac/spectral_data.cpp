@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t kRootBits = kAacHuffRootBits;
 constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at least
 
 // Quadruples of the four quad codebooks, each value -2..2, by the base-5
@@ -71,7 +70,7 @@ __attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int
 template <int kKind>
 __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t* entries,
                                                       int16_t* out) {
-  const uint32_t e = AacHuffDecode<kRootBits>(entries, b);
+  const uint32_t e = AacHuffDecode < kKind == 2 ? kAacEscRootBits : kAacHuffRootBits > (entries, b);
   if (e == 0) return false;
   const int32_t v = static_cast<int32_t>(e);
   if (kKind == 0) {
@@ -139,22 +138,31 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
 
 namespace {
 
+// Bit b set where band b starts a run of bands with one codebook (found
+// without a branch per band: a run's end is as unpredictable as its data).
+uint64_t RunStarts(const int32_t* cbs, int32_t bands) {
+  uint64_t m = bands > 0 ? 1 : 0;
+  for (int32_t b = 1; b < bands; ++b) m |= uint64_t{cbs[b] != cbs[b - 1]} << b;
+  return m;
+}
+
 // The bands of every group, run by run; `bits` ends where decoding stopped.
 int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
                  int64_t limit, const AacHuffmanTables& books) {
+  static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
   int32_t p = 0;
   for (int32_t g = 0; g < s.num_window_groups; ++g) {
     const int32_t length = s.window_group_length[g];
     const int32_t* cbs = s.sfb_cb[g];
-    for (int32_t b = 0; b < s.max_sfb;) {
-      int32_t e = b + 1;
-      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
+    for (uint64_t starts = RunStarts(cbs, s.max_sfb); starts != 0;) {
+      const int32_t b = __builtin_ctzll(starts);
+      starts &= starts - 1;
+      const int32_t e = starts != 0 ? __builtin_ctzll(starts) : s.max_sfb;
       const int32_t lines = (offset[e] - offset[b]) * length;
       if (lines < 0 || p + lines > kAacFrameLength) return -1;
       if (bits.Position(data) > limit) return -1;
       if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
       p += lines;
-      b = e;
     }
   }
   return 0;
@@ -183,7 +191,9 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
 }
 
 int AacHuffmanTablesInit(AacHuffmanTables* tables) {
-  static_assert(kAacHuffFastRootBits == kRootBits, "generated tables of another root width");
+  static_assert(
+      kAacHuffFastRootBits == kAacHuffRootBits && kAacHuffFastEscRootBits == kAacEscRootBits,
+      "generated tables of other root widths");
   if (!tables) return -1;
   for (int cb = 0; cb < 12; ++cb) {
     const int32_t max_length = kAacHuffFast[cb].max_length;
