@@ -72,7 +72,8 @@ class FastTableBuilder {
  public:
   FastTableBuilder(const AacCodebookInfo& book, uint32_t* out, int32_t capacity)
       : book_(book),
-        root_bits_(book.kind == 2 ? kAacEscRootBits : kAacHuffRootBits),
+        root_bits_(book.kind == 2 ? kAacEscRootBits
+                                  : (book.kind == 5 ? kAacSfRootBits : kAacHuffRootBits)),
         out_(out),
         capacity_(capacity) {}
 
