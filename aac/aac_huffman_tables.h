@@ -21,10 +21,12 @@ struct AacCodebookInfo {
 extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
-// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits, of
-// kAacHuffFastEscRootBits for the escape codebook).
+// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits,
+// kAacHuffFastEscRootBits for the escape codebook, kAacHuffFastSfRootBits
+// for scale factors).
 inline constexpr int32_t kAacHuffFastRootBits = 10;
 inline constexpr int32_t kAacHuffFastEscRootBits = 12;
+inline constexpr int32_t kAacHuffFastSfRootBits = 6;
 struct AacHuffFastTable {
   const uint32_t* entries;
   int32_t count;

@@ -20,7 +20,7 @@ int32_t ScaleFactorDelta(BitReader& r, const AacHuffmanTables& books) {
   if (UMC::BitReaderOverrun(r)) return 0;
   AacBits bits;
   bits.Start(r.data, r.pos);
-  const uint32_t e = AacHuffDecode<kAacHuffRootBits>(books.fast[0].entries, bits);
+  const uint32_t e = AacHuffDecode<kAacSfRootBits>(books.fast[0].entries, bits);
   if (e == 0) {
     UMC::BitReaderSetPosition(r, int64_t{r.size} * 8 + 1);
     return 0;

@@ -191,9 +191,10 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
 }
 
 int AacHuffmanTablesInit(AacHuffmanTables* tables) {
-  static_assert(
-      kAacHuffFastRootBits == kAacHuffRootBits && kAacHuffFastEscRootBits == kAacEscRootBits,
-      "generated tables of other root widths");
+  static_assert(kAacHuffFastRootBits == kAacHuffRootBits &&
+                    kAacHuffFastEscRootBits == kAacEscRootBits &&
+                    kAacHuffFastSfRootBits == kAacSfRootBits,
+                "generated tables of other root widths");
   if (!tables) return -1;
   for (int cb = 0; cb < 12; ++cb) {
     const int32_t max_length = kAacHuffFast[cb].max_length;

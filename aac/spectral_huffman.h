@@ -2,8 +2,8 @@
 // and scale factors), specialised for speed.
 //
 // A table is an array of 32-bit entries; the root level has 2^R of them
-// (R: kAacEscRootBits for the escape codebook, else kAacHuffRootBits),
-// indexed by the next R stream bits.
+// (R: kAacEscRootBits for the escape codebook, kAacSfRootBits for scale
+// factors, else kAacHuffRootBits), indexed by the next R stream bits.
 // Entry layout:
 //   leaf:     bits 0..4 the bits the code word uses at this level (1..31),
 //             bits 16..31 the value fields (see below);
@@ -21,13 +21,16 @@
 #include <cstdint>
 #include <cstring>
 
-// Root level width of the AAC tables; the escape codebook's is wider: with
-// its sign bits, 28% of its code words in typical streams are longer than
-// 10 bits, and every sub-table look-up is a mispredicted branch, while its
-// 16-KB root touches no more cache lines per frame than a frame has code
-// words.
+// Root level widths.  Spectral codebooks: 10 bits.  The escape codebook:
+// 12, since with its sign bits 28-32% of its code words in typical streams
+// are longer than 10 bits, and every sub-table look-up is a mispredicted
+// branch, while its 16-KB root touches no more cache lines per frame than
+// a frame has code words.  Scale factors: 6, since their code words are
+// mostly 1 to 5 bits long, and in a wider root each short code word spans
+// many cache lines, so that nearly every band's look-up missed the cache.
 inline constexpr int32_t kAacHuffRootBits = 10;
 inline constexpr int32_t kAacEscRootBits = 12;
+inline constexpr int32_t kAacSfRootBits = 6;
 
 // One codebook's table and decoding parameters.
 struct AacHuffBook {

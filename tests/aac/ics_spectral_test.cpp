@@ -108,6 +108,7 @@ TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
       bits.Refill();
       const uint32_t* entries = SharedBooks().tables.fast[cb].entries;
       const uint32_t e = cb == ESC_HCB ? AacHuffDecode<kAacEscRootBits>(entries, bits)
+                         : cb == 0     ? AacHuffDecode<kAacSfRootBits>(entries, bits)
                                        : AacHuffDecode<kAacHuffRootBits>(entries, bits);
       const int32_t v = book.codes[i].value;
       ASSERT_EQ(static_cast<int32_t>(e & 31), book.codes[i].length) << "cb " << cb << " i " << i;

@@ -54,6 +54,7 @@ PS_TABLES = [  # (name, file, offset subtracted from the index)
 # ---- the decoders' own lookup tables (aac/spectral_huffman.h layout) ----
 ROOT_BITS = 10
 ESC_ROOT_BITS = 12  # the escape codebook's (kind 2) root level
+SF_ROOT_BITS = 6  # the scale factors' (kind 5) root level
 MAX_SUB_BITS = 12
 QUAD_SHIFT = 6
 
@@ -78,11 +79,11 @@ def fields_of(kind, s, o, value):
 
 def fast_table(entries, kind, s, o):
     """A root level of ROOT_BITS entries (ESC_ROOT_BITS for the escape
-    codebook) and, under each root entry whose code words are longer, a
+    codebook, SF_ROOT_BITS for scale factors) and, under each root entry whose code words are longer, a
     sub-table as wide as the longest of them needs (at most MAX_SUB_BITS per
     level).  Code words are taken in the order of their bits, so those under
     one entry are adjacent."""
-    root_bits = ESC_ROOT_BITS if kind == 2 else ROOT_BITS
+    root_bits = {2: ESC_ROOT_BITS, 5: SF_ROOT_BITS}.get(kind, ROOT_BITS)
     order = sorted(entries, key=lambda e: e[1] << (32 - e[2]))
     out = [0] * (1 << root_bits)
 
@@ -201,10 +202,12 @@ struct AacCodebookInfo {
 extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
-// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits, of
-// kAacHuffFastEscRootBits for the escape codebook).
+// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits,
+// kAacHuffFastEscRootBits for the escape codebook, kAacHuffFastSfRootBits
+// for scale factors).
 inline constexpr int32_t kAacHuffFastRootBits = """ + str(ROOT_BITS) + """;
 inline constexpr int32_t kAacHuffFastEscRootBits = """ + str(ESC_ROOT_BITS) + """;
+inline constexpr int32_t kAacHuffFastSfRootBits = """ + str(SF_ROOT_BITS) + """;
 struct AacHuffFastTable {
   const uint32_t* entries;
   int32_t count;
