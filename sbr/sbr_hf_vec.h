@@ -2,10 +2,12 @@
 // lane set L and instantiated by sbr_hf_<isa>.cpp.  L provides V (the float
 // lanes of simd_*.h), AddPairs(a, b) (sums of neighbouring lanes, those of a
 // then those of b, in order) and D, double lanes holding D::kBands complex
-// values: Zero, Load (2 kBands floats widened), Add, Mul, Swap (re <-> im),
-// Store.  Every kernel gives the generic one's results bit for bit (no fused
-// multiply-add; lanes are values); what is left over after the last full
-// vector runs through the generic code.
+// values: Zero, Load (2 kBands floats widened), Add, Mul, MulAdd, Swap (re <->
+// im), Store.  Every kernel gives the generic one's results bit for bit (no
+// fused multiply-add on floats; lanes are values); what is left over after
+// the last full vector runs through the generic code.  MulAdd may fuse: the
+// product of two widened floats is exact in double, so acc + a b rounds once
+// either way.
 #pragma once
 
 #include "sbr/sbr_hf_kernels.h"
@@ -42,6 +44,7 @@ struct SbrLanesSse2 {
     }
     static F Add(F a, F b) { return _mm_add_pd(a, b); }
     static F Mul(F a, F b) { return _mm_mul_pd(a, b); }
+    static F MulAdd(F acc, F a, F b) { return _mm_add_pd(acc, _mm_mul_pd(a, b)); }
     static F Swap(F a) { return _mm_shuffle_pd(a, a, 1); }
     static void Store(double* p, F v) { _mm_storeu_pd(p, v); }
   };
@@ -68,6 +71,7 @@ struct SbrLanesAvx2 {
     static F Load(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     static F Add(F a, F b) { return _mm256_add_pd(a, b); }
     static F Mul(F a, F b) { return _mm256_mul_pd(a, b); }
+    static F MulAdd(F acc, F a, F b) { return _mm256_fmadd_pd(a, b, acc); }
     static F Swap(F a) { return _mm256_permute_pd(a, 0x5); }
     static void Store(double* p, F v) { _mm256_storeu_pd(p, v); }
   };
@@ -87,6 +91,7 @@ struct SbrLanesNeon {
     static F Load(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
     static F Add(F a, F b) { return vaddq_f64(a, b); }
     static F Mul(F a, F b) { return vmulq_f64(a, b); }
+    static F MulAdd(F acc, F a, F b) { return vfmaq_f64(acc, a, b); }
     static F Swap(F a) { return vextq_f64(a, a, 1); }
     static void Store(double* p, F v) { vst1q_f64(p, v); }
   };
@@ -117,11 +122,11 @@ void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5])
       x1 = x2;
       x2 = D::Load(p + kSbrLowRow * (m + 2));
       const T s0 = D::Swap(x0);
-      e = D::Add(e, D::Mul(x0, x0));
-      a1 = D::Add(a1, D::Mul(x1, x0));
-      b1 = D::Add(b1, D::Mul(x1, s0));
-      a2 = D::Add(a2, D::Mul(x2, x0));
-      b2 = D::Add(b2, D::Mul(x2, s0));
+      e = D::MulAdd(e, x0, x0);
+      a1 = D::MulAdd(a1, x1, x0);
+      b1 = D::MulAdd(b1, x1, s0);
+      a2 = D::MulAdd(a2, x2, x0);
+      b2 = D::MulAdd(b2, x2, s0);
     }
     double ve[2 * kB], va1[2 * kB], vb1[2 * kB], va2[2 * kB], vb2[2 * kB];
     D::Store(ve, e);
