@@ -47,7 +47,7 @@ constexpr DspKernels MakeGeneric() {
                  ps_generic::MixReal, ps_generic::MixComplex};
   k.als = {als_generic::PredictBlock};
   k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
-           sbr_generic::Adjust};
+           sbr_generic::Adjust,     sbr_generic::Gains, sbr_generic::Limit,    sbr_generic::Boost};
   return k;
 }
 

@@ -1,4 +1,6 @@
 // Generic SBR HF generation and envelope adjustment kernels (sbr_hf_kernels.h).
+#include <cmath>
+
 #include "sbr/sbr_hf_kernels.h"
 
 namespace sbr_generic {
@@ -58,13 +60,14 @@ void Patch(const float* src, float* dst, int32_t rows, const float* coef, int32_
 }
 
 void Energies(const float* x, int32_t rows, int32_t bands, float* e) {
+  const float count = static_cast<float>(rows);
   for (int32_t b = 0; b < bands; ++b) {
     float acc = 0.0f;
     for (int32_t j = 0; j < rows; ++j) {
       const float* v = x + kSbrHighRow * j + 2 * b;
       acc += v[0] * v[0] + v[1] * v[1];
     }
-    e[b] = acc;
+    e[b] = acc / count;
   }
 }
 
@@ -82,6 +85,35 @@ void Adjust(float* x, const float* g, const float* q, const float* noise, int32_
     return;
   }
   for (int32_t i = 0; i < n; ++i) x[i] = g[i] * x[i] + q[i] * noise[i];
+}
+
+void Gains(const float* e, const float* q, const float* ecurr, const int32_t* flags,
+           bool noise_free, int32_t n, float* g, float* qm, float* sm) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float t = 1.0f + q[i];
+    const float noise = e[i] * q[i] / t, tone = e[i] / t;
+    qm[i] = noise;
+    sm[i] = (flags[i] & kSbrSine) ? tone : 0.0f;
+    const float gain = (flags[i] & kSbrBandSine) ? noise : (noise_free ? e[i] : tone);
+    g[i] = gain / (ecurr[i] + 1.0f);
+  }
+}
+
+void Limit(float* g, float* qm, const float* gmax, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    if (g[i] >= gmax[i]) {
+      qm[i] = qm[i] * gmax[i] / g[i];
+      g[i] = gmax[i];
+    }
+  }
+}
+
+void Boost(float* g, float* qm, float* sm, const float* boost, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    g[i] = std::sqrt(g[i] * boost[i]);
+    qm[i] = std::sqrt(qm[i] * boost[i]);
+    sm[i] = std::sqrt(sm[i] * boost[i]);
+  }
 }
 
 }  // namespace sbr_generic

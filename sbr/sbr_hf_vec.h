@@ -31,6 +31,18 @@ namespace {
 // Four floats, or one complex value in double, per vector.
 struct SbrLanesSse2 {
   using V = LaneSse2;
+  using M = __m128;  // lane masks
+  static __m128 Div(__m128 a, __m128 b) { return _mm_div_ps(a, b); }
+  static __m128 Sqrt(__m128 a) { return _mm_sqrt_ps(a); }
+  static M Ge(__m128 a, __m128 b) { return _mm_cmpge_ps(a, b); }
+  static M Has(const int32_t* flags, int32_t bit) {
+    const __m128i b = _mm_set1_epi32(bit);
+    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags));
+    return _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(f, b), b));
+  }
+  static __m128 Select(M m, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b));
+  }
   static __m128 AddPairs(__m128 a, __m128 b) {
     return _mm_add_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
                       _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
@@ -57,6 +69,16 @@ struct SbrLanesSse2 {
 struct SbrLanesAvx2 {
   using V = LaneAvx2;
   using Narrow = SbrLanesSse2;
+  using M = __m256;
+  static __m256 Div(__m256 a, __m256 b) { return _mm256_div_ps(a, b); }
+  static __m256 Sqrt(__m256 a) { return _mm256_sqrt_ps(a); }
+  static M Ge(__m256 a, __m256 b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+  static M Has(const int32_t* flags, int32_t bit) {
+    const __m256i b = _mm256_set1_epi32(bit);
+    const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(flags));
+    return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(f, b), b));
+  }
+  static __m256 Select(M m, __m256 a, __m256 b) { return _mm256_blendv_ps(b, a, m); }
   static __m256 AddPairs(__m256 a, __m256 b) {
     const __m256 even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
     const __m256 odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
@@ -83,6 +105,14 @@ struct SbrLanesAvx2 {
 // Four floats, or one complex value in double, per vector.
 struct SbrLanesNeon {
   using V = LaneNeon;
+  using M = uint32x4_t;
+  static float32x4_t Div(float32x4_t a, float32x4_t b) { return vdivq_f32(a, b); }
+  static float32x4_t Sqrt(float32x4_t a) { return vsqrtq_f32(a); }
+  static M Ge(float32x4_t a, float32x4_t b) { return vcgeq_f32(a, b); }
+  static M Has(const int32_t* flags, int32_t bit) {
+    return vtstq_s32(vld1q_s32(flags), vdupq_n_s32(bit));
+  }
+  static float32x4_t Select(M m, float32x4_t a, float32x4_t b) { return vbslq_f32(m, a, b); }
   static float32x4_t AddPairs(float32x4_t a, float32x4_t b) { return vpaddq_f32(a, b); }
   struct D {
     using F = float64x2_t;
@@ -193,7 +223,7 @@ void Energies(const float* x, int32_t rows, int32_t bands, float* e) {
       const F lo = V::Load(p), hi = V::Load(p + V::kLanes);
       acc = V::Add(acc, L::AddPairs(V::Mul(lo, lo), V::Mul(hi, hi)));
     }
-    V::Store(e + b, acc);
+    V::Store(e + b, L::Div(acc, V::Set1(static_cast<float>(rows))));
   }
   if (b == bands) return;
   if constexpr (kHasNarrow<L>) {
@@ -253,12 +283,79 @@ void Adjust(float* x, const float* g, const float* q, const float* noise, int32_
 }
 
 template <class L>
+void Gains(const float* e, const float* q, const float* ecurr, const int32_t* flags,
+           bool noise_free, int32_t n, float* g, float* qm, float* sm) {
+  using V = typename L::V;
+  using F = typename V::F;
+  const F one = V::Set1(1.0f);
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    const F ve = V::Load(e + i), vq = V::Load(q + i);
+    const F t = V::Add(one, vq);
+    const F noise = L::Div(V::Mul(ve, vq), t), tone = L::Div(ve, t);
+    V::Store(qm + i, noise);
+    V::Store(sm + i, L::Select(L::Has(flags + i, kSbrSine), tone, V::Zero()));
+    const F gain = L::Select(L::Has(flags + i, kSbrBandSine), noise, noise_free ? ve : tone);
+    V::Store(g + i, L::Div(gain, V::Add(V::Load(ecurr + i), one)));
+  }
+  if (i == n) return;
+  if constexpr (kHasNarrow<L>) {
+    Gains<typename L::Narrow>(e + i, q + i, ecurr + i, flags + i, noise_free, n - i, g + i, qm + i,
+                              sm + i);
+  } else {
+    sbr_generic::Gains(e + i, q + i, ecurr + i, flags + i, noise_free, n - i, g + i, qm + i,
+                       sm + i);
+  }
+}
+
+template <class L>
+void Limit(float* g, float* qm, const float* gmax, int32_t n) {
+  using V = typename L::V;
+  using F = typename V::F;
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    const F vg = V::Load(g + i), vq = V::Load(qm + i), vmax = V::Load(gmax + i);
+    const typename L::M over = L::Ge(vg, vmax);
+    V::Store(qm + i, L::Select(over, L::Div(V::Mul(vq, vmax), vg), vq));
+    V::Store(g + i, L::Select(over, vmax, vg));
+  }
+  if (i == n) return;
+  if constexpr (kHasNarrow<L>) {
+    Limit<typename L::Narrow>(g + i, qm + i, gmax + i, n - i);
+  } else {
+    sbr_generic::Limit(g + i, qm + i, gmax + i, n - i);
+  }
+}
+
+template <class L>
+void Boost(float* g, float* qm, float* sm, const float* boost, int32_t n) {
+  using V = typename L::V;
+  using F = typename V::F;
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) {
+    const F b = V::Load(boost + i);
+    V::Store(g + i, L::Sqrt(V::Mul(V::Load(g + i), b)));
+    V::Store(qm + i, L::Sqrt(V::Mul(V::Load(qm + i), b)));
+    V::Store(sm + i, L::Sqrt(V::Mul(V::Load(sm + i), b)));
+  }
+  if (i == n) return;
+  if constexpr (kHasNarrow<L>) {
+    Boost<typename L::Narrow>(g + i, qm + i, sm + i, boost + i, n - i);
+  } else {
+    sbr_generic::Boost(g + i, qm + i, sm + i, boost + i, n - i);
+  }
+}
+
+template <class L>
 void FillSbrKernels(DspSbrKernels& k) {
   k.Covariance = Covariance<L>;
   k.Patch = Patch<L>;
   k.Energies = Energies<L>;
   k.Smooth = Smooth<L>;
   k.Adjust = Adjust<L>;
+  k.Gains = Gains<L>;
+  k.Limit = Limit<L>;
+  k.Boost = Boost<L>;
 }
 
 }  // namespace

@@ -344,8 +344,9 @@ int32_t TransientEnvelope(const SbrChannel& c) {
 
 // Levels and gains of one envelope, per SBR subband m (target kx + m).
 struct EnvelopeGains {
-  float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
+  alignas(32) float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
   int32_t sine[64];
+  int32_t flags[64];  // kSbrSine, kSbrBandSine
 };
 
 // Mean energy of the generated subbands over the envelope's slots j0..j1-1
@@ -354,18 +355,17 @@ struct EnvelopeGains {
 void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const int32_t* table,
                      int32_t nbands, int32_t j0, int32_t j1, float* ecurr) {
   const int32_t kx = s.kx, slots = j1 - j0;
-  if (lp) {
+  if (slots <= 0) {
+    for (int32_t m = 0; m < s.M; ++m) ecurr[m] = 0.0f;
+  } else if (lp) {
     for (int32_t m = 0; m < s.M; ++m) ecurr[m] = 0.0f;
     for (int32_t j = j0; j < j1; ++j) {
       const float* x = &c.Xhigh[j + 2][kx];
       for (int32_t m = 0; m < s.M; ++m) ecurr[m] += x[m] * x[m];
     }
-  } else if (slots > 0 && s.M > 0) {
+    for (int32_t m = 0; m < s.M; ++m) ecurr[m] = ecurr[m] / slots * 2.0f;
+  } else if (s.M > 0) {
     DspActiveKernels().sbr.Energies(&c.Xhigh[j0 + 2][2 * kx], slots, s.M, ecurr);
-  }
-  for (int32_t m = 0; m < s.M; ++m) {
-    ecurr[m] = slots > 0 ? ecurr[m] / slots : 0.0f;
-    if (lp) ecurr[m] *= 2.0f;
   }
   if (s.bs_interpol_freq) return;
   for (int32_t b = 0; b < nbands; ++b) {
@@ -376,36 +376,40 @@ void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const i
   }
 }
 
-// Limiter and boost per limiter band; G, QM and SM become amplitudes.
-void Limit(const SBRDecState& s, bool noise_free, EnvelopeGains& g) {
+// Limiter and boost per limiter band; G, QM and SM become amplitudes.  The
+// limiter bands (sorted borders from kx up) cover one run of subbands: the
+// band sums stay sequential, the per-subband divisions and roots run in one
+// kernel call each over the run.
+void Limit(const SBRDecState& s, const DspSbrKernels& k, bool noise_free, EnvelopeGains& g) {
   const float lim_gain = kLimGain[s.bs_limiter_gains & 3];
+  alignas(32) float level[64];  // per subband: its band's gmax, then its boost
+  float sum_e[64];
+  const int32_t first = s.N_L > 0 ? s.f_lim[0] - s.kx : 0;
+  const int32_t end = s.N_L > 0 ? s.f_lim[s.N_L] - s.kx : 0;
   for (int32_t lb = 0; lb < s.N_L; ++lb) {
     const int32_t lo = s.f_lim[lb] - s.kx, hi = s.f_lim[lb + 1] - s.kx;
-    float sum_e = 0.0f, sum_cur = 0.0f;
+    float e = 0.0f, cur = 0.0f;
     for (int32_t m = lo; m < hi; ++m) {
-      sum_e += g.E[m];
-      sum_cur += g.ECurr[m];
+      e += g.E[m];
+      cur += g.ECurr[m];
     }
-    float gmax = (sum_e + 1e-12f) / (sum_cur + 1e-12f) * lim_gain * lim_gain;
+    sum_e[lb] = e;
+    float gmax = (e + 1e-12f) / (cur + 1e-12f) * lim_gain * lim_gain;
     if (gmax > 1e10f) gmax = 1e10f;
-    for (int32_t m = lo; m < hi; ++m) {
-      if (g.G[m] >= gmax) {
-        g.QM[m] = g.QM[m] * gmax / g.G[m];
-        g.G[m] = gmax;
-      }
-    }
+    for (int32_t m = lo; m < hi; ++m) level[m] = gmax;
+  }
+  if (end > first) k.Limit(g.G + first, g.QM + first, level + first, end - first);
+  for (int32_t lb = 0; lb < s.N_L; ++lb) {
+    const int32_t lo = s.f_lim[lb] - s.kx, hi = s.f_lim[lb + 1] - s.kx;
     float denom = 1e-12f;
     for (int32_t m = lo; m < hi; ++m) {
       denom += g.ECurr[m] * g.G[m] + g.SM[m] + ((g.SM[m] == 0.0f && !noise_free) ? g.QM[m] : 0.0f);
     }
-    float boost = (sum_e + 1e-12f) / denom;
+    float boost = (sum_e[lb] + 1e-12f) / denom;
     if (boost > 2.5118866f) boost = 2.5118866f;
-    for (int32_t m = lo; m < hi; ++m) {
-      g.G[m] = std::sqrt(g.G[m] * boost);
-      g.QM[m] = std::sqrt(g.QM[m] * boost);
-      g.SM[m] = std::sqrt(g.SM[m] * boost);
-    }
+    for (int32_t m = lo; m < hi; ++m) level[m] = boost;
   }
+  if (end > first) k.Boost(g.G + first, g.QM + first, g.SM + first, level + first, end - first);
   // Subbands above the last limiter band (the table lost its top border,
   // see LimiterTable) get no gain, noise or sinusoid.
   for (int32_t m = s.N_L > 0 ? std::max(s.f_lim[s.N_L] - s.kx, 0) : 0; m < s.M; ++m) {
@@ -454,7 +458,8 @@ void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const 
   const int32_t* band = c.freqRes[l] ? maps.high : maps.low;
   const bool noise_free = l == lA || l == c.lAPrev;
   const int32_t q_floor = (c.L_Q == 2 && c.t_E[l] >= c.t_Q[1]) ? 1 : 0;
-  int32_t band_sine[64] = {};
+  int32_t band_sine[64];
+  for (int32_t b = 0; b < nbands && b < 64; ++b) band_sine[b] = 0;
   for (int32_t m = 0; m < M; ++m) {
     const int32_t b = band[m];
     const int32_t nb = maps.noise[m];
@@ -466,18 +471,11 @@ void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const 
   CurrentEnergies(s, c, lp, table, nbands, 2 * c.t_E[l], 2 * c.t_E[l + 1], g.ECurr);
   for (int32_t m = 0; m < M; ++m) {
     const int32_t b = band[m];
-    const float q = g.Q[m], e = g.E[m];
-    g.QM[m] = e * q / (1.0f + q);
-    g.SM[m] = g.sine[m] ? e / (1.0f + q) : 0.0f;
-    float gain;
-    if (b >= 0 && band_sine[b]) {
-      gain = e * q / (1.0f + q);
-    } else {
-      gain = noise_free ? e : e / (1.0f + q);
-    }
-    g.G[m] = gain / (g.ECurr[m] + 1.0f);
+    g.flags[m] = (g.sine[m] ? kSbrSine : 0) | (b >= 0 && band_sine[b] ? kSbrBandSine : 0);
   }
-  Limit(s, noise_free, g);
+  const DspSbrKernels& k = DspActiveKernels().sbr;
+  if (M > 0) k.Gains(g.E, g.Q, g.ECurr, g.flags, noise_free, M, g.G, g.QM, g.SM);
+  Limit(s, k, noise_free, g);
   if (lp) GroupGains(s, deg_patched, g);
 }
 

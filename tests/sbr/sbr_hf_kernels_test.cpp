@@ -134,4 +134,40 @@ TEST(SbrHfKernels, VectorisedEqualGenericBitForBit) {
   }
 }
 
+// The envelope gain kernels: levels spread over many octaves (zeros among
+// them), every flag combination, limits that cut some subbands and not
+// others, and widths with every remainder.
+TEST(SbrHfKernels, VectorisedGainsEqualGenericBitForBit) {
+  const DspSbrKernels& k = GenericKernels().sbr;
+  std::mt19937 rng(10);
+  auto levels = [&](float zero_share) {
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), octave(-20.0f, 40.0f);
+    std::vector<float> v(64);
+    for (auto& x : v) x = u(rng) < zero_share ? 0.0f : std::exp2(octave(rng));
+    return v;
+  };
+  const std::vector<float> e = levels(0.1f), q = levels(0.2f), ecurr = levels(0.1f);
+  const std::vector<float> gmax = levels(0.0f), boost = levels(0.0f);
+  int32_t flags[64];
+  for (int m = 0; m < 64; ++m) flags[m] = static_cast<int32_t>(rng() & 3);
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspSbrKernels& v = table->sbr;
+    SCOPED_TRACE(dspIsaName(table->isa));
+    for (int n = 1; n <= 64; ++n) {
+      const int at = 64 - n;
+      for (bool noise_free : {false, true}) {
+        float want[3][64], got[3][64];
+        k.Gains(&e[at], &q[at], &ecurr[at], flags + at, noise_free, n, want[0], want[1], want[2]);
+        v.Gains(&e[at], &q[at], &ecurr[at], flags + at, noise_free, n, got[0], got[1], got[2]);
+        for (int r = 0; r < 3; ++r) EXPECT_TRUE(SameBits(want[r], got[r], 4 * n)) << n << r;
+        k.Limit(want[0], want[1], &gmax[at], n);
+        v.Limit(got[0], got[1], &gmax[at], n);
+        k.Boost(want[0], want[1], want[2], &boost[at], n);
+        v.Boost(got[0], got[1], got[2], &boost[at], n);
+        for (int r = 0; r < 3; ++r) EXPECT_TRUE(SameBits(want[r], got[r], 4 * n)) << n << r;
+      }
+    }
+  }
+}
+
 }  // namespace
