@@ -680,6 +680,27 @@ void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
   }
 }
 
+// Complex banks without parametric stereo: the synthesis reads the Xhigh
+// rows of the frame's slots themselves, their subbands below the crossover
+// filled in from Xlow.  Below kx those rows hold nothing else: the high band
+// is generated above kx, and the rows the next frame keeps (past the
+// frame's slots) are not filled.
+void AssembleInPlace(const SBRDecState& s, SbrChannel& c, const float** y) {
+  for (int32_t slot = 0; slot < QmfSlots(s); ++slot) {
+    const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
+    std::memcpy(c.Xhigh[slot + 2], c.Xlow[slot + 2], sizeof(float) * 2 * d);
+    y[slot] = c.Xhigh[slot + 2];
+  }
+}
+
+// The high band slots past the frame that its last envelope covered become
+// the first slots of the next frame (after the two rows before slot 0,
+// which no one reads).
+void KeepOverlap(SbrChannel& c, int32_t slots) {
+  const int32_t rows = Clamp(c.overlapSlots, 0, kSbrHistory - 2);
+  if (rows > 0) std::memcpy(c.Xhigh[2], c.Xhigh[slots + 2], sizeof(c.Xhigh[0]) * rows);
+}
+
 // Parametric stereo output of a mono element: the hybrid filters' look-ahead
 // (the newest analysis slots of the five lowest bands into the six Y slots
 // after the frame's), PS synthesis of this channel's Y into both channels
@@ -727,6 +748,8 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   float* xlow[kSbrTimeSlots];
   for (int32_t slot = 0; slot < slots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
   SbrQmfAnalyzeSlots(c.analysis, time, xlow, slots, active ? s.kx : 32);
+  const float* y[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
   if (!active) {
     Bypass(c, lp, slots);
     // No high band carries over into the next active frame.
@@ -739,14 +762,18 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
     MapBands(s, maps);
     GenerateHighBand(s, c, lp, maps, deg_patched);
     AdjustEnvelopes(s, c, lp, maps, deg_patched);
-    AssembleY(s, c, lp);
-    std::memcpy(c.Xhigh[0], c.Xhigh[slots], sizeof(c.Xhigh[0]) * kSbrHistory);
-    c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
+    if (lp || ps_right) {
+      AssembleY(s, c, lp);
+    } else {
+      AssembleInPlace(s, c, y);
+    }
   }
   if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
-  const float* y[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
   SbrQmfSynthesizeSlots(c.synthesis, y, time, slots);
+  if (active) {
+    c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
+    KeepOverlap(c, slots);
+  }
   std::memcpy(c.Xlow[0], c.Xlow[slots], sizeof(c.Xlow[0]) * kSbrHistory);
   const bool last_channel = s.elementType != 1 || channel == 1;
   if (last_channel) {
