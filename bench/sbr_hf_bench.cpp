@@ -1,6 +1,6 @@
 // SBR HF generation and envelope adjustment kernels of every kernel table,
-// at the sizes of a full-rate frame: the predictor covariance of 32 source
-// subbands over 38 products, the patching of 32 subbands over 32 slots, and
+// at the sizes of a full-rate frame: the predictor covariance and solve of
+// 32 source subbands over 38 products, the patching of 32 subbands over 32 slots, and
 // per slot the gain smoothing and noise addition of 40 subbands, per
 // envelope the gains, limiter and boost of 40 subbands.
 #include <benchmark/benchmark.h>
@@ -21,6 +21,18 @@ void Covariance(benchmark::State& state, const DspKernels* k) {
   for (auto _ : state) {
     k->sbr.Covariance(x.data(), 32, 38, sums);
     benchmark::DoNotOptimize(sums);
+  }
+}
+
+void Solve(benchmark::State& state, const DspKernels* k) {
+  const std::vector<float> x = Noise(40 * kSbrLowRow, 1);
+  double sums[32][5];
+  k->sbr.Covariance(x.data(), 32, 38, sums);
+  alignas(32) float a0[64], a1[64];
+  for (auto _ : state) {
+    k->sbr.Solve(sums, x.data(), 32, 38, a0, a1);
+    benchmark::DoNotOptimize(a0);
+    benchmark::DoNotOptimize(a1);
   }
 }
 
@@ -76,6 +88,8 @@ void Gains(benchmark::State& state, const DspKernels* k) {
 const bool kRegistered = [] {
   vxbench::RegisterPerIsa(
       "BM_SbrCovariance", [](const DspKernels& k) { return k.sbr.Covariance; }, Covariance);
+  vxbench::RegisterPerIsa(
+      "BM_SbrSolve", [](const DspKernels& k) { return k.sbr.Solve; }, Solve);
   vxbench::RegisterPerIsa(
       "BM_SbrPatch", [](const DspKernels& k) { return k.sbr.Patch; }, Patch);
   vxbench::RegisterPerIsa(

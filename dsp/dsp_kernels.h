@@ -123,6 +123,11 @@ struct DspSbrKernels {
   // sum x_m+1 conj(x_m) (re, im)} over m = 1..terms-1 and sum x_m+2 conj(x_m)
   // (re, im) over m = 0..terms-1.
   void (*Covariance)(const float* x, int32_t bands, int32_t terms, double (*sums)[5]);
+  // The second-order predictor of each band from its Covariance sums and
+  // rows 0, 1, terms and terms + 1 of x (as Covariance): alpha0 and alpha1
+  // get {re, im} per band, both zero when either reaches magnitude 4.
+  void (*Solve)(const double (*sums)[5], const float* x, int32_t bands, int32_t terms,
+                float* alpha0, float* alpha1);
   // Second-order prediction of `rows` Xhigh rows from Xlow: dst row j =
   // src row j+2 + a0 (src row j+1) + a1 (src row j), over n floats; coef
   // holds four arrays 128 floats apart: re(a0) twice, {-im, im}(a0), then a1.

@@ -38,6 +38,50 @@ void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5])
   }
 }
 
+// The covariance sums and the 2x2 solve run in double precision: when a
+// steady tone fills the subband the covariance matrix is singular but for
+// the standard's 1e-6 relaxation, and sums of 38 single-precision products
+// carry rounding of that same order.  The coefficients then moved by 1e-3,
+// and the inverse-filtered copy of the tone, after its gain, by 2..6 LSB.
+// The kernel sums run over the slots every product shares; the end slots
+// complete each one.
+void Solve(const double (*sums)[5], const float* x, int32_t bands, int32_t terms, float* alpha0,
+           float* alpha1) {
+  for (int32_t b = 0; b < bands; ++b) {
+    const double* s = sums[b];
+    const float* first = x + 2 * b;
+    const float* second = first + kSbrLowRow;
+    const float* last = first + kSbrLowRow * terms;
+    const float* after = last + kSbrLowRow;
+    const double f0r = first[0], f0i = first[1], f1r = second[0], f1i = second[1];
+    const double lr = last[0], li = last[1], ar = after[0], ai = after[1];
+    const double r11 = s[0] + (lr * lr + li * li);
+    const double r22 = s[0] + (f0r * f0r + f0i * f0i);
+    const double r01r = s[1] + (ar * lr + ai * li), r01i = s[2] + (ai * lr - ar * li);
+    const double r12r = s[1] + (f1r * f0r + f1i * f0i), r12i = s[2] + (f1i * f0r - f1r * f0i);
+    const double r02r = s[3], r02i = s[4];
+    const double d = r22 * r11 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
+    double a1r = 0, a1i = 0, a0r = 0, a0i = 0;
+    if (d != 0.0) {
+      a1r = (r01r * r12r - r01i * r12i - r02r * r11) / d;
+      a1i = (r01i * r12r + r01r * r12i - r02i * r11) / d;
+    }
+    if (r11 > 0.0) {
+      a0r = -(r01r + a1r * r12r + a1i * r12i) / r11;
+      a0i = -(r01i + a1i * r12r - a1r * r12i) / r11;
+    }
+    float* p0 = alpha0 + 2 * b;
+    float* p1 = alpha1 + 2 * b;
+    p0[0] = static_cast<float>(a0r);
+    p0[1] = static_cast<float>(a0i);
+    p1[0] = static_cast<float>(a1r);
+    p1[1] = static_cast<float>(a1i);
+    if (p0[0] * p0[0] + p0[1] * p0[1] >= 16.0f || p1[0] * p1[0] + p1[1] * p1[1] >= 16.0f) {
+      p0[0] = p0[1] = p1[0] = p1[1] = 0.0f;
+    }
+  }
+}
+
 void Patch(const float* src, float* dst, int32_t rows, const float* coef, int32_t n) {
   const float* c0r = coef;
   const float* c0i = coef + kSbrHighRow;

@@ -21,6 +21,8 @@ inline constexpr float kSbrSmoothing[5] = {0.0318305f, 0.11516383f, 0.2181695f, 
 
 namespace sbr_generic {
 void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5]);
+void Solve(const double (*sums)[5], const float* x, int32_t bands, int32_t terms, float* alpha0,
+           float* alpha1);
 void Patch(const float* src, float* dst, int32_t rows, const float* coef, int32_t n);
 void Energies(const float* x, int32_t rows, int32_t bands, float* e);
 void Smooth(const float* const* rows, float* out, int32_t n);

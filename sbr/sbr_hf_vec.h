@@ -47,6 +47,46 @@ struct SbrLanesSse2 {
     return _mm_add_ps(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
                       _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
   }
+  // Solve: one band per double lane.
+  struct S {
+    using T = __m128d;
+    using Fv = __m128;  // the low kBands lanes
+    static constexpr int32_t kBands = 2;
+    static T Sums(const double (*s)[5], int32_t i) { return _mm_setr_pd(s[0][i], s[1][i]); }
+    static void Complex(const float* p, T& re, T& im) {
+      const __m128 v = _mm_loadu_ps(p);  // re0 im0 re1 im1
+      const __m128 t = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 1, 2, 0));
+      re = _mm_cvtps_pd(t);
+      im = _mm_cvtps_pd(_mm_movehl_ps(t, t));
+    }
+    static T Set1(double v) { return _mm_set1_pd(v); }
+    static T Add(T a, T b) { return _mm_add_pd(a, b); }
+    static T Sub(T a, T b) { return _mm_sub_pd(a, b); }
+    static T Mul(T a, T b) { return _mm_mul_pd(a, b); }
+    static T Div(T a, T b) { return _mm_div_pd(a, b); }
+    static T Neg(T a) { return _mm_xor_pd(a, _mm_set1_pd(-0.0)); }
+    // a where a != 0 (NaN included), else 0; a where gt > 0, else 0.
+    static T KeepNonZero(T test, T a) {
+      return _mm_and_pd(_mm_cmpneq_pd(test, _mm_setzero_pd()), a);
+    }
+    static T KeepPositive(T test, T a) {
+      return _mm_and_pd(_mm_cmpgt_pd(test, _mm_setzero_pd()), a);
+    }
+    static Fv ToFloat(T a) { return _mm_cvtpd_ps(a); }
+    static Fv Mul(Fv a, Fv b) { return _mm_mul_ps(a, b); }
+    static Fv Add(Fv a, Fv b) { return _mm_add_ps(a, b); }
+    // Both pairs where neither magnitude reaches 4, else zeros.
+    static void Limit(Fv& r0, Fv& i0, Fv& r1, Fv& i1) {
+      const __m128 lim = _mm_set1_ps(16.0f);
+      const __m128 big = _mm_or_ps(_mm_cmpge_ps(Add(Mul(r0, r0), Mul(i0, i0)), lim),
+                                   _mm_cmpge_ps(Add(Mul(r1, r1), Mul(i1, i1)), lim));
+      r0 = _mm_andnot_ps(big, r0);
+      i0 = _mm_andnot_ps(big, i0);
+      r1 = _mm_andnot_ps(big, r1);
+      i1 = _mm_andnot_ps(big, i1);
+    }
+    static void Store(float* p, Fv re, Fv im) { _mm_storeu_ps(p, _mm_unpacklo_ps(re, im)); }
+  };
   struct D {
     using F = __m128d;
     static constexpr int32_t kBands = 1;
@@ -86,6 +126,40 @@ struct SbrLanesAvx2 {
     const __m256d s = _mm256_castps_pd(_mm256_add_ps(even, odd));
     return _mm256_castpd_ps(_mm256_permute4x64_pd(s, 0xD8));
   }
+  struct S {
+    using T = __m256d;
+    using Fv = __m128;
+    static constexpr int32_t kBands = 4;
+    static T Sums(const double (*s)[5], int32_t i) {
+      return _mm256_setr_pd(s[0][i], s[1][i], s[2][i], s[3][i]);
+    }
+    static void Complex(const float* p, T& re, T& im) {
+      const __m256 v =
+          _mm256_permutevar8x32_ps(_mm256_loadu_ps(p), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+      re = _mm256_cvtps_pd(_mm256_castps256_ps128(v));
+      im = _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1));
+    }
+    static T Set1(double v) { return _mm256_set1_pd(v); }
+    static T Add(T a, T b) { return _mm256_add_pd(a, b); }
+    static T Sub(T a, T b) { return _mm256_sub_pd(a, b); }
+    static T Mul(T a, T b) { return _mm256_mul_pd(a, b); }
+    static T Div(T a, T b) { return _mm256_div_pd(a, b); }
+    static T Neg(T a) { return _mm256_xor_pd(a, _mm256_set1_pd(-0.0)); }
+    static T KeepNonZero(T test, T a) {
+      return _mm256_and_pd(_mm256_cmp_pd(test, _mm256_setzero_pd(), _CMP_NEQ_UQ), a);
+    }
+    static T KeepPositive(T test, T a) {
+      return _mm256_and_pd(_mm256_cmp_pd(test, _mm256_setzero_pd(), _CMP_GT_OQ), a);
+    }
+    static Fv ToFloat(T a) { return _mm256_cvtpd_ps(a); }
+    static Fv Mul(Fv a, Fv b) { return _mm_mul_ps(a, b); }
+    static Fv Add(Fv a, Fv b) { return _mm_add_ps(a, b); }
+    static void Limit(Fv& r0, Fv& i0, Fv& r1, Fv& i1) { SbrLanesSse2::S::Limit(r0, i0, r1, i1); }
+    static void Store(float* p, Fv re, Fv im) {
+      _mm_storeu_ps(p, _mm_unpacklo_ps(re, im));
+      _mm_storeu_ps(p + 4, _mm_unpackhi_ps(re, im));
+    }
+  };
   struct D {
     using F = __m256d;
     static constexpr int32_t kBands = 2;
@@ -114,6 +188,45 @@ struct SbrLanesNeon {
   }
   static float32x4_t Select(M m, float32x4_t a, float32x4_t b) { return vbslq_f32(m, a, b); }
   static float32x4_t AddPairs(float32x4_t a, float32x4_t b) { return vpaddq_f32(a, b); }
+  struct S {
+    using T = float64x2_t;
+    using Fv = float32x2_t;
+    static constexpr int32_t kBands = 2;
+    static T Sums(const double (*s)[5], int32_t i) {
+      return vsetq_lane_f64(s[1][i], vdupq_n_f64(s[0][i]), 1);
+    }
+    static void Complex(const float* p, T& re, T& im) {
+      const float32x2x2_t v = vld2_f32(p);
+      re = vcvt_f64_f32(v.val[0]);
+      im = vcvt_f64_f32(v.val[1]);
+    }
+    static T Set1(double v) { return vdupq_n_f64(v); }
+    static T Add(T a, T b) { return vaddq_f64(a, b); }
+    static T Sub(T a, T b) { return vsubq_f64(a, b); }
+    static T Mul(T a, T b) { return vmulq_f64(a, b); }
+    static T Div(T a, T b) { return vdivq_f64(a, b); }
+    static T Neg(T a) { return vnegq_f64(a); }
+    static T KeepNonZero(T test, T a) {
+      return vbslq_f64(vceqq_f64(test, vdupq_n_f64(0.0)), vdupq_n_f64(0.0), a);
+    }
+    static T KeepPositive(T test, T a) {
+      return vbslq_f64(vcgtq_f64(test, vdupq_n_f64(0.0)), a, vdupq_n_f64(0.0));
+    }
+    static Fv ToFloat(T a) { return vcvt_f32_f64(a); }
+    static Fv Mul(Fv a, Fv b) { return vmul_f32(a, b); }
+    static Fv Add(Fv a, Fv b) { return vadd_f32(a, b); }
+    static void Limit(Fv& r0, Fv& i0, Fv& r1, Fv& i1) {
+      const float32x2_t lim = vdup_n_f32(16.0f);
+      const uint32x2_t big = vorr_u32(vcge_f32(Add(Mul(r0, r0), Mul(i0, i0)), lim),
+                                      vcge_f32(Add(Mul(r1, r1), Mul(i1, i1)), lim));
+      const float32x2_t zero = vdup_n_f32(0.0f);
+      r0 = vbsl_f32(big, zero, r0);
+      i0 = vbsl_f32(big, zero, i0);
+      r1 = vbsl_f32(big, zero, r1);
+      i1 = vbsl_f32(big, zero, i1);
+    }
+    static void Store(float* p, Fv re, Fv im) { vst2_f32(p, float32x2x2_t{{re, im}}); }
+  };
   struct D {
     using F = float64x2_t;
     static constexpr int32_t kBands = 1;
@@ -177,6 +290,57 @@ void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5])
     Covariance<typename L::Narrow>(x + 2 * b, bands - b, terms, sums + b);
   } else {
     sbr_generic::Covariance(x + 2 * b, bands - b, terms, sums + b);
+  }
+}
+
+// The generic Solve per band lane: every division runs, and the masks keep
+// the quotients the generic branches would take (a zero d or a non-positive
+// r11 leaves zeros).
+template <class L>
+void Solve(const double (*sums)[5], const float* x, int32_t bands, int32_t terms, float* alpha0,
+           float* alpha1) {
+  using S = typename L::S;
+  using T = typename S::T;
+  constexpr int32_t kB = S::kBands;
+  int32_t b = 0;
+  for (; b + kB <= bands; b += kB) {
+    const float* first = x + 2 * b;
+    T f0r, f0i, f1r, f1i, lr, li, ar, ai;
+    S::Complex(first, f0r, f0i);
+    S::Complex(first + kSbrLowRow, f1r, f1i);
+    S::Complex(first + kSbrLowRow * terms, lr, li);
+    S::Complex(first + kSbrLowRow * (terms + 1), ar, ai);
+    const double(*s)[5] = sums + b;
+    const T s0 = S::Sums(s, 0), s1 = S::Sums(s, 1), s2 = S::Sums(s, 2);
+    const T r02r = S::Sums(s, 3), r02i = S::Sums(s, 4);
+    const T r11 = S::Add(s0, S::Add(S::Mul(lr, lr), S::Mul(li, li)));
+    const T r22 = S::Add(s0, S::Add(S::Mul(f0r, f0r), S::Mul(f0i, f0i)));
+    const T r01r = S::Add(s1, S::Add(S::Mul(ar, lr), S::Mul(ai, li)));
+    const T r01i = S::Add(s2, S::Sub(S::Mul(ai, lr), S::Mul(ar, li)));
+    const T r12r = S::Add(s1, S::Add(S::Mul(f1r, f0r), S::Mul(f1i, f0i)));
+    const T r12i = S::Add(s2, S::Sub(S::Mul(f1i, f0r), S::Mul(f1r, f0i)));
+    const T d = S::Sub(S::Mul(r22, r11),
+                       S::Div(S::Add(S::Mul(r12r, r12r), S::Mul(r12i, r12i)), S::Set1(1.0 + 1e-6)));
+    const T a1r = S::KeepNonZero(
+        d, S::Div(S::Sub(S::Sub(S::Mul(r01r, r12r), S::Mul(r01i, r12i)), S::Mul(r02r, r11)), d));
+    const T a1i = S::KeepNonZero(
+        d, S::Div(S::Sub(S::Add(S::Mul(r01i, r12r), S::Mul(r01r, r12i)), S::Mul(r02i, r11)), d));
+    const T a0r = S::KeepPositive(
+        r11, S::Div(S::Neg(S::Add(S::Add(r01r, S::Mul(a1r, r12r)), S::Mul(a1i, r12i))), r11));
+    const T a0i = S::KeepPositive(
+        r11, S::Div(S::Neg(S::Sub(S::Add(r01i, S::Mul(a1i, r12r)), S::Mul(a1r, r12i))), r11));
+    typename S::Fv p0r = S::ToFloat(a0r), p0i = S::ToFloat(a0i);
+    typename S::Fv p1r = S::ToFloat(a1r), p1i = S::ToFloat(a1i);
+    S::Limit(p0r, p0i, p1r, p1i);
+    S::Store(alpha0 + 2 * b, p0r, p0i);
+    S::Store(alpha1 + 2 * b, p1r, p1i);
+  }
+  if (b == bands) return;
+  if constexpr (kHasNarrow<L>) {
+    Solve<typename L::Narrow>(sums + b, x + 2 * b, bands - b, terms, alpha0 + 2 * b,
+                              alpha1 + 2 * b);
+  } else {
+    sbr_generic::Solve(sums + b, x + 2 * b, bands - b, terms, alpha0 + 2 * b, alpha1 + 2 * b);
   }
 }
 
@@ -349,6 +513,7 @@ void Boost(float* g, float* qm, float* sm, const float* boost, int32_t n) {
 template <class L>
 void FillSbrKernels(DspSbrKernels& k) {
   k.Covariance = Covariance<L>;
+  k.Solve = Solve<L>;
   k.Patch = Patch<L>;
   k.Energies = Energies<L>;
   k.Smooth = Smooth<L>;

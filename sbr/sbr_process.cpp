@@ -12,57 +12,11 @@
 #include "sbr/sbr_hf_kernels.h"
 #include "sbr/sbr_tables.h"
 
-namespace {
-
-// HF generation's second-order predictor of one source subband from its
-// covariance kernel sums (DspSbrKernels::Covariance; `x` is the subband's
-// Xlow row 0, `terms` products).  The covariance sums and the 2x2 solve run
-// in double precision: when a steady tone fills the subband the covariance
-// matrix is singular but for the standard's 1e-6 relaxation, and sums of 38
-// single-precision products carry rounding of that same order.  The
-// coefficients then moved by 1e-3, and the inverse-filtered copy of the
-// tone, after its gain, by 2..6 LSB.
-void SolvePredictor(const double* sums, const float* x, int32_t terms, float* alpha0,
-                    float* alpha1) {
-  // The kernel sums run over the slots every product shares; the end slots
-  // complete each one.
-  const float* first = x;
-  const float* second = x + kSbrLowRow;
-  const float* last = x + kSbrLowRow * terms;
-  const float* after = last + kSbrLowRow;
-  const double f0r = first[0], f0i = first[1], f1r = second[0], f1i = second[1];
-  const double lr = last[0], li = last[1], ar = after[0], ai = after[1];
-  const double r11 = sums[0] + (lr * lr + li * li);
-  const double r22 = sums[0] + (f0r * f0r + f0i * f0i);
-  const double r01r = sums[1] + (ar * lr + ai * li), r01i = sums[2] + (ai * lr - ar * li);
-  const double r12r = sums[1] + (f1r * f0r + f1i * f0i), r12i = sums[2] + (f1i * f0r - f1r * f0i);
-  const double r02r = sums[3], r02i = sums[4];
-  const double d = r22 * r11 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
-  double a1r = 0, a1i = 0, a0r = 0, a0i = 0;
-  if (d != 0.0) {
-    a1r = (r01r * r12r - r01i * r12i - r02r * r11) / d;
-    a1i = (r01i * r12r + r01r * r12i - r02i * r11) / d;
-  }
-  if (r11 > 0.0) {
-    a0r = -(r01r + a1r * r12r + a1i * r12i) / r11;
-    a0i = -(r01i + a1i * r12r - a1r * r12i) / r11;
-  }
-  alpha0[0] = static_cast<float>(a0r);
-  alpha0[1] = static_cast<float>(a0i);
-  alpha1[0] = static_cast<float>(a1r);
-  alpha1[1] = static_cast<float>(a1i);
-  if (alpha0[0] * alpha0[0] + alpha0[1] * alpha0[1] >= 16.0f ||
-      alpha1[0] * alpha1[0] + alpha1[1] * alpha1[1] >= 16.0f) {
-    alpha0[0] = alpha0[1] = alpha1[0] = alpha1[1] = 0.0f;
-  }
-}
-
-}  // namespace
-
 void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1) {
+  const DspSbrKernels& kernels = DspActiveKernels().sbr;
   double sums[1][5];
-  DspActiveKernels().sbr.Covariance(&c.Xlow[0][2 * k], 1, terms, sums);
-  SolvePredictor(sums[0], &c.Xlow[0][2 * k], terms, alpha0, alpha1);
+  kernels.Covariance(&c.Xlow[0][2 * k], 1, terms, sums);
+  kernels.Solve(sums, &c.Xlow[0][2 * k], 1, terms, alpha0, alpha1);
 }
 
 namespace {
@@ -223,28 +177,26 @@ void DegreeOfAliasing(const float* r, int32_t k0, float* deg) {
 
 // Per frame predictor coefficients of the k0 source subbands.
 struct Predictors {
-  Complex alpha0[32], alpha1[32];
-  float deg_alias[32];  // low power only
+  float alpha0[64], alpha1[64];  // complex: {re, im} per subband
+  float deg_alias[32];           // low power only
 };
 
 void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predictors& p) {
   const int32_t k0 = s.k0 < 32 ? s.k0 : 32;
   const int32_t terms = QmfSlots(s) + 6;
   if (!lp) {
+    const DspSbrKernels& kernels = DspActiveKernels().sbr;
     double sums[32][5];
-    if (k0 > 0) DspActiveKernels().sbr.Covariance(&c.Xlow[0][0], k0, terms, sums);
-    for (int32_t k = 0; k < k0; ++k) {
-      float a0[2], a1[2];
-      SolvePredictor(sums[k], &c.Xlow[0][2 * k], terms, a0, a1);
-      p.alpha0[k] = Complex{a0[0], a0[1]};
-      p.alpha1[k] = Complex{a1[0], a1[1]};
+    if (k0 > 0) {
+      kernels.Covariance(&c.Xlow[0][0], k0, terms, sums);
+      kernels.Solve(sums, &c.Xlow[0][0], k0, terms, p.alpha0, p.alpha1);
     }
     return;
   }
   float r[32];
   for (int32_t k = 0; k < k0; ++k) {
-    p.alpha0[k].im = p.alpha1[k].im = 0.0f;
-    r[k] = PredictorReal(c, k, terms, &p.alpha0[k].re, &p.alpha1[k].re);
+    p.alpha0[2 * k + 1] = p.alpha1[2 * k + 1] = 0.0f;
+    r[k] = PredictorReal(c, k, terms, &p.alpha0[2 * k], &p.alpha1[2 * k]);
   }
   DegreeOfAliasing(r, k0, p.deg_alias);
 }
@@ -285,9 +237,9 @@ void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, const BandMa
       written[l] = true;
       const int32_t g = maps.noise[l - s.kx];
       const float bw = g >= 0 ? c.bwArray[g] : 0.0f;
-      const Complex a0{bw * pred.alpha0[p].re, bw * pred.alpha0[p].im};
+      const Complex a0{bw * pred.alpha0[2 * p], bw * pred.alpha0[2 * p + 1]};
       const float bw2 = bw * bw;
-      const Complex a1{bw2 * pred.alpha1[p].re, bw2 * pred.alpha1[p].im};
+      const Complex a1{bw2 * pred.alpha1[2 * p], bw2 * pred.alpha1[2 * p + 1]};
       if (lp) {
         deg_patched[l] = j == 0 ? 0.0f : pred.deg_alias[p];
         for (int32_t m = first; m < last; ++m) {

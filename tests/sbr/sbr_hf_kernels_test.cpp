@@ -134,6 +134,38 @@ TEST(SbrHfKernels, VectorisedEqualGenericBitForBit) {
   }
 }
 
+// The predictor solve over rows where bands are silent (d and r11 zero), hold
+// a steady tone (a nearly singular matrix: large coefficients, some over the
+// limit) or noise, at every width and both frame lengths.
+TEST(SbrHfKernels, VectorisedSolveEqualsGenericBitForBit) {
+  std::mt19937 rng(11);
+  std::vector<float> x = RandomFloats(rng, kRows * kSbrLowRow, 2e4f);
+  for (int row = 0; row < kRows; ++row) {
+    float* r = x.data() + row * kSbrLowRow;
+    r[2 * 3] = r[2 * 3 + 1] = r[2 * 8] = r[2 * 8 + 1] = 0.0f;  // silent
+    for (int b : {5, 12, 13, 30}) {                            // tones
+      r[2 * b] = 1e3f * std::cos(0.7f * b * row);
+      r[2 * b + 1] = 1e3f * std::sin(0.7f * b * row);
+    }
+  }
+  const DspSbrKernels& g = GenericKernels().sbr;
+  for (const DspKernels* table : VectorisedKernels()) {
+    SCOPED_TRACE(dspIsaName(table->isa));
+    for (int terms : {36, 38}) {
+      double sums[32][5];
+      g.Covariance(x.data(), 32, terms, sums);
+      for (int bands = 1; bands <= 32; ++bands) {
+        const int at = 32 - bands;
+        float want[2][64], got[2][64];
+        g.Solve(sums + at, x.data() + 2 * at, bands, terms, want[0], want[1]);
+        table->sbr.Solve(sums + at, x.data() + 2 * at, bands, terms, got[0], got[1]);
+        EXPECT_TRUE(SameBits(want, got, sizeof(float) * 2 * bands)) << bands << " " << terms;
+        EXPECT_TRUE(SameBits(want[1], got[1], sizeof(float) * 2 * bands)) << bands << " " << terms;
+      }
+    }
+  }
+}
+
 // The envelope gain kernels: levels spread over many octaves (zeros among
 // them), every flag combination, limits that cut some subbands and not
 // others, and widths with every remainder.
