@@ -3,6 +3,7 @@
 // smoothing, noise, sinusoids), assembly and QMF synthesis, with the bypass
 // that keeps the delay while SBR has no valid data.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -67,18 +68,29 @@ void MapBands(const SBRDecState& s, BandMaps& maps) {
   MapTable(s.f_noise, s.N_Q, kx, maps.noise);
 }
 
+// 2^e for an integer e (-126..), infinity past the float range: the values
+// exp2f gives, built from the exponent bits.
+float Pow2(int32_t e) {
+  return e > 127 ? HUGE_VALF : std::bit_cast<float>(static_cast<uint32_t>(e + 127) << 23);
+}
+
 void Dequantise(SBRDecState& s) {
+  // Envelope levels 2^(6 + v step): whole or half-step exponents (2^(1/2)
+  // rounded to float scales exactly by a power of two).
+  constexpr float kSqrt2 = 1.41421354f;
   auto env = [&](SbrChannel& c) {
-    const float step = c.bs_amp_res ? 1.0f : 0.5f;
+    const int32_t half = c.bs_amp_res ? 0 : 1;
     for (int32_t l = 0; l < c.L_E; ++l) {
       const int32_t n = c.freqRes[l] ? s.N_high : s.N_low;
       for (int32_t k = 0; k < n; ++k) {
-        c.EOrig[l][k] = std::exp2(Clamp(c.envValues[l][k], 0, 128) * step + 6.0f);
+        const int32_t v = Clamp(c.envValues[l][k], 0, 128);
+        const float level = Pow2(6 + (v >> half));
+        c.EOrig[l][k] = (v & half) ? level * kSqrt2 : level;
       }
     }
     for (int32_t q = 0; q < c.L_Q; ++q) {
       for (int32_t k = 0; k < s.N_Q; ++k)
-        c.QOrig[q][k] = std::exp2(6.0f - Clamp(c.noiseValues[q][k], 0, 30));
+        c.QOrig[q][k] = Pow2(6 - Clamp(c.noiseValues[q][k], 0, 30));
     }
   };
   SbrChannel& a = s.ch[0];
