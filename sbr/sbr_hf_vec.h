@@ -248,42 +248,66 @@ constexpr bool kHasNarrow = requires {
   typename L::Narrow;
 };
 
-template <class L>
-void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5]) {
+// Sums of N vectors of bands side by side: one vector's five accumulators
+// wait on their own additions every slot, so two vectors in flight keep the
+// multiply-add units busy (AVX2: 787 -> 642 ns per 32 bands).
+template <class L, int N>
+void CovarianceBlock(const float* p, int32_t terms, double (*sums)[5]) {
   using D = typename L::D;
   using T = typename D::F;
   constexpr int32_t kB = D::kBands;
-  int32_t b = 0;
-  for (; b + kB <= bands && terms > 0; b += kB) {  // (terms > 0: m = 0 exists)
-    const float* p = x + 2 * b;
-    T x0 = D::Load(p), x1 = D::Load(p + kSbrLowRow), x2 = D::Load(p + 2 * kSbrLowRow);
+  T x0[N], x1[N], x2[N], e[N], a1[N], b1[N], a2[N], b2[N];
+  for (int v = 0; v < N; ++v) {
+    const float* q = p + 2 * kB * v;
+    x0[v] = D::Load(q);
+    x1[v] = D::Load(q + kSbrLowRow);
+    x2[v] = D::Load(q + 2 * kSbrLowRow);
     // m = 0 adds to the lag-two sums only.
-    T a2 = D::Mul(x2, x0), b2 = D::Mul(x2, D::Swap(x0));
-    T e = D::Zero(), a1 = D::Zero(), b1 = D::Zero();
-    for (int32_t m = 1; m < terms; ++m) {
-      x0 = x1;
-      x1 = x2;
-      x2 = D::Load(p + kSbrLowRow * (m + 2));
-      const T s0 = D::Swap(x0);
-      e = D::MulAdd(e, x0, x0);
-      a1 = D::MulAdd(a1, x1, x0);
-      b1 = D::MulAdd(b1, x1, s0);
-      a2 = D::MulAdd(a2, x2, x0);
-      b2 = D::MulAdd(b2, x2, s0);
+    a2[v] = D::Mul(x2[v], x0[v]);
+    b2[v] = D::Mul(x2[v], D::Swap(x0[v]));
+    e[v] = a1[v] = b1[v] = D::Zero();
+  }
+  for (int32_t m = 1; m < terms; ++m) {
+    for (int v = 0; v < N; ++v) {
+      x0[v] = x1[v];
+      x1[v] = x2[v];
+      x2[v] = D::Load(p + 2 * kB * v + kSbrLowRow * (m + 2));
+      const T s0 = D::Swap(x0[v]);
+      e[v] = D::MulAdd(e[v], x0[v], x0[v]);
+      a1[v] = D::MulAdd(a1[v], x1[v], x0[v]);
+      b1[v] = D::MulAdd(b1[v], x1[v], s0);
+      a2[v] = D::MulAdd(a2[v], x2[v], x0[v]);
+      b2[v] = D::MulAdd(b2[v], x2[v], s0);
     }
+  }
+  for (int v = 0; v < N; ++v) {
     double ve[2 * kB], va1[2 * kB], vb1[2 * kB], va2[2 * kB], vb2[2 * kB];
-    D::Store(ve, e);
-    D::Store(va1, a1);
-    D::Store(vb1, b1);
-    D::Store(va2, a2);
-    D::Store(vb2, b2);
+    D::Store(ve, e[v]);
+    D::Store(va1, a1[v]);
+    D::Store(vb1, b1[v]);
+    D::Store(va2, a2[v]);
+    D::Store(vb2, b2[v]);
     for (int32_t k = 0; k < kB; ++k) {
-      sums[b + k][0] = ve[2 * k] + ve[2 * k + 1];
-      sums[b + k][1] = va1[2 * k] + va1[2 * k + 1];
-      sums[b + k][2] = vb1[2 * k + 1] - vb1[2 * k];
-      sums[b + k][3] = va2[2 * k] + va2[2 * k + 1];
-      sums[b + k][4] = vb2[2 * k + 1] - vb2[2 * k];
+      double* out = sums[kB * v + k];
+      out[0] = ve[2 * k] + ve[2 * k + 1];
+      out[1] = va1[2 * k] + va1[2 * k + 1];
+      out[2] = vb1[2 * k + 1] - vb1[2 * k];
+      out[3] = va2[2 * k] + va2[2 * k + 1];
+      out[4] = vb2[2 * k + 1] - vb2[2 * k];
     }
+  }
+}
+
+template <class L>
+void Covariance(const float* x, int32_t bands, int32_t terms, double (*sums)[5]) {
+  constexpr int32_t kB = L::D::kBands;
+  // Two vectors in flight need 16 vector registers and more: 128-bit lane
+  // sets (16 registers under SSE2) run one.
+  constexpr int kN = sizeof(typename L::D::F) >= 32 ? 2 : 1;
+  int32_t b = 0;
+  if (terms > 0) {  // (m = 0 exists)
+    for (; b + kN * kB <= bands; b += kN * kB) CovarianceBlock<L, kN>(x + 2 * b, terms, sums + b);
+    for (; b + kB <= bands; b += kB) CovarianceBlock<L, 1>(x + 2 * b, terms, sums + b);
   }
   if (b == bands) return;
   if constexpr (kHasNarrow<L>) {
