@@ -594,7 +594,9 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
   // carries: a new one that waits for the transient envelope (l_A) has not
   // started when the frame has none (l_A = L_E).
   const bool started = c.L_E - 1 >= lA;
-  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m] && (started || c.sineFlagsPrev[m]);
+  // (0/1 flags: bitwise, so the loop runs in vector lanes)
+  const int32_t go = started ? 1 : 0;
+  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m] & (go | (c.sineFlagsPrev[m] != 0));
   c.lAPrev = lA == c.L_E ? 0 : -1;
   if (any_slot) {
     c.indexNoisePrev = noise_index;
