@@ -139,8 +139,10 @@ struct ChannelStream {
   uint8_t ltp_short_lag_present[kAacMaxWindows];
   uint8_t ltp_short_lag[kAacMaxWindows];
 
-  // section_data(): codebook of every band of every group, 0 beyond max_sfb.
+  // section_data(): codebook of every band of every group, 0 beyond max_sfb
+  // and in the rows of groups the frame does not have.
   int32_t sfb_cb[kAacMaxWindows][kAacMaxSfb];
+  int32_t sfb_cb_rows;  // rows of sfb_cb that may be nonzero
   // scale_factor_data(): scale factor, intensity position or noise energy.
   int16_t scale_factors[kAacMaxWindows][kAacMaxSfb];
 

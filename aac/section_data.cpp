@@ -5,9 +5,17 @@
 
 namespace {
 
+// A group's codebooks are written a fixed 64 entries per section (one
+// section spans at most max_sfb <= 51 bands; the next section overwrites
+// the excess), so that the fill does not branch on the section's length.
+constexpr int32_t kFillWidth = 64;
+struct GroupRow {
+  int32_t cb[kAacMaxSfb + kFillWidth];
+};
+
 // One group's sections.  Every section must end within max_sfb; a section
 // may be empty, so the number of sections is bounded by max_sfb as well.
-int DecodeGroupSections(ChannelStream& s, AacBits& r, int32_t* sfb_cb) {
+int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int sect_bits = short_windows ? 3 : 5;
   const int32_t sect_esc = (1 << sect_bits) - 1;
@@ -28,25 +36,44 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, int32_t* sfb_cb) {
       sect_len += incr;
       if (k + sect_len > s.max_sfb) return -1;
     } while (incr == sect_esc);
-    for (int32_t end = k + sect_len; k < end; ++k) sfb_cb[k] = sect_cb;
+    for (int32_t i = 0; i < kFillWidth; ++i) row.cb[k + i] = sect_cb;
+    k += sect_len;
   }
   return 0;
+}
+
+// Zeroes the rows from `from` on that a previous frame may have written
+// (a long-window frame after short ones); a small frame clears no more than
+// it has to.
+void ClearRows(ChannelStream& s, int32_t from) {
+  const int32_t rows = s.sfb_cb_rows < kAacMaxWindows ? s.sfb_cb_rows : kAacMaxWindows;
+  for (int32_t g = from; g < rows; ++g) std::memset(s.sfb_cb[g], 0, sizeof s.sfb_cb[g]);
+  s.sfb_cb_rows = from;
 }
 
 }  // namespace
 
 int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
-  std::memset(s.sfb_cb, 0, sizeof(s.sfb_cb));
-  if (s.max_sfb < 0 || s.max_sfb > kAacMaxSfb || s.num_window_groups > kAacMaxWindows) return -1;
-  if (UMC::BitReaderOverrun(r)) return -1;
+  if (s.max_sfb < 0 || s.max_sfb > kAacMaxSfb || s.num_window_groups < 0 ||
+      s.num_window_groups > kAacMaxWindows || UMC::BitReaderOverrun(r)) {
+    ClearRows(s, 0);
+    return -1;
+  }
   // At most 8 x 51 sections of a few bits: all within the reader's padding,
   // so one overrun check at the end suffices.
   AacBits bits;
   bits.Start(r.data, r.pos);
   int status = 0;
+  GroupRow row;
+  // Rows written from here on may be nonzero until cleared.
+  s.sfb_cb_rows = s.sfb_cb_rows > s.num_window_groups ? s.sfb_cb_rows : s.num_window_groups;
   for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
-    status = DecodeGroupSections(s, bits, s.sfb_cb[g]);
+    status = DecodeGroupSections(s, bits, row);
+    if (status != 0) break;
+    for (int32_t i = 0; i < kFillWidth; ++i) row.cb[s.max_sfb + i] = 0;
+    std::memcpy(s.sfb_cb[g], row.cb, sizeof s.sfb_cb[g]);
   }
+  ClearRows(s, status == 0 ? s.num_window_groups : 0);
   // Where decoding stopped, also on failure (data that ends early shows as
   // an overrun).
   UMC::BitReaderSetPosition(r, bits.Position(r.data));

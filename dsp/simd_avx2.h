@@ -103,6 +103,34 @@ struct LaneAvx2 {
   // packs works per 128-bit half: a permute restores the order.
   static I Pack16(I a, I b) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8); }
   static void Store16(int16_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  // 32-bit words a[i], b[i], c[i] at p + 6i (16-bit units): each output
+  // vector takes the same word indices of a, b and c, at positions 0, 3,
+  // 6 / 1, 4, 7 / 2, 5 in turn.
+  static void StoreInterleave3(int16_t* p, I a, I b, I c) {
+    const I i0 = _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2);
+    const I i1 = _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5);
+    const I i2 = _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7);
+    const auto mix = [](I x, I y, I z) {  // x at 0, 3, 6; y at 1, 4, 7; z at 2, 5
+      return _mm256_blend_epi32(_mm256_blend_epi32(x, y, 0x92), z, 0x24);
+    };
+    const auto at = [](I v, I idx) { return _mm256_permutevar8x32_epi32(v, idx); };
+    Store16(p, mix(at(a, i0), at(b, i0), at(c, i0)));
+    Store16(p + 16, mix(at(c, i1), at(a, i1), at(b, i1)));
+    Store16(p + 32, mix(at(b, i2), at(c, i2), at(a, i2)));
+  }
+  // 32-bit words a[i], b[i], c[i], d[i] at p + 8i.
+  static void StoreInterleave4(int16_t* p, I a, I b, I c, I d) {
+    const I ab_lo = _mm256_unpacklo_epi32(a, b), ab_hi = _mm256_unpackhi_epi32(a, b);
+    const I cd_lo = _mm256_unpacklo_epi32(c, d), cd_hi = _mm256_unpackhi_epi32(c, d);
+    // Per 128-bit half: words i (u0), i + 1 (u1), i + 2 (u2), i + 3 (u3) of
+    // a, b, c, d, for i = 0 in the low half and 4 in the high one.
+    const I u0 = _mm256_unpacklo_epi64(ab_lo, cd_lo), u1 = _mm256_unpackhi_epi64(ab_lo, cd_lo);
+    const I u2 = _mm256_unpacklo_epi64(ab_hi, cd_hi), u3 = _mm256_unpackhi_epi64(ab_hi, cd_hi);
+    Store16(p, _mm256_permute2x128_si256(u0, u1, 0x20));
+    Store16(p + 16, _mm256_permute2x128_si256(u2, u3, 0x20));
+    Store16(p + 32, _mm256_permute2x128_si256(u0, u1, 0x31));
+    Store16(p + 48, _mm256_permute2x128_si256(u2, u3, 0x31));
+  }
 
   // ---- signed 32 x 32 -> 64-bit products: even and odd lanes accumulate
   // apart, which halves the chain of additions.

@@ -199,7 +199,8 @@ inline typename V::I Pair(const float* const* ch, int32_t k, int32_t j) {
 }
 
 // Converts whole vectors of samples; returns the first sample not done.
-// Wide lanes take mono and stereo only and leave other layouts to Narrow.
+// Wide lanes take mono, stereo, 5.1 and 7.1 and leave other layouts to
+// Narrow.
 template <class V>
 int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* dst) {
   constexpr int32_t L = V::kLanes;
@@ -211,8 +212,6 @@ int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* 
     }
   } else if (nch == 2) {
     for (; j + L <= n; j += L) V::Store16(dst + 2 * j, Pair<V>(ch, 0, j));
-  } else if constexpr (kHasNarrow<V>) {
-    return 0;
   } else if (nch == 6) {
     for (; j + L <= n; j += L) {
       V::StoreInterleave3(dst + 6 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j));
@@ -222,6 +221,8 @@ int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* 
       V::StoreInterleave4(dst + 8 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j),
                           Pair<V>(ch, 6, j));
     }
+  } else if constexpr (kHasNarrow<V>) {
+    return 0;
   } else {
     int32_t tmp[L];
     for (; j + L <= n; j += L) {

@@ -106,17 +106,43 @@ TEST(SectionData, MalformedSectionsFail) {
   }
 }
 
-TEST(SectionData, MaxSfbZeroClearsEverything) {
-  auto s = LongStream(0);
-  s->sfb_cb[0][0] = 9;
-  s->sfb_cb[3][7] = 9;
-  BitWriter w;
-  w.Put(0xFF, 8);
-  PaddedStream in(w);
-  ASSERT_EQ(DecodeSectionData(*s, in.reader), 0);
-  EXPECT_EQ(in.reader.pos, 0);
-  EXPECT_EQ(s->sfb_cb[0][0], 0);
-  EXPECT_EQ(s->sfb_cb[3][7], 0);
+// A frame leaves no codebook of an earlier frame of the channel behind:
+// not in the groups a long window after short ones lacks, not after
+// max_sfb 0, and not after sections that fail.
+TEST(SectionData, EarlierFramesLeaveNoCodebooks) {
+  auto s = ShortStream(10, 0x70);  // groups 4,1,1,1,1
+  BitWriter shorts;
+  for (int g = 0; g < 5; ++g) shorts.Put(9, 4).Put(7, 3).Put(3, 3);
+  PaddedStream in_short(shorts);
+  ASSERT_EQ(DecodeSectionData(*s, in_short.reader), 0);
+  ASSERT_EQ(s->sfb_cb[4][9], 9);
+  const auto all_zero = [&s] {
+    for (int g = 0; g < kAacMaxWindows; ++g)
+      for (int b = 0; b < kAacMaxSfb; ++b)
+        if (s->sfb_cb[g][b] != 0) return false;
+    return true;
+  };
+  s->window_sequence = ONLY_LONG_SEQUENCE;
+  s->num_window_groups = 1;
+  s->max_sfb = 0;
+  BitWriter none;
+  none.Put(0xFF, 8);
+  PaddedStream in_none(none);
+  ASSERT_EQ(DecodeSectionData(*s, in_none.reader), 0);
+  EXPECT_EQ(in_none.reader.pos, 0);
+  EXPECT_TRUE(all_zero());
+  // Short sections again, then a long frame whose sections overrun max_sfb.
+  s = ShortStream(10, 0x70);
+  PaddedStream again(shorts);
+  ASSERT_EQ(DecodeSectionData(*s, again.reader), 0);
+  s->window_sequence = ONLY_LONG_SEQUENCE;
+  s->num_window_groups = 1;
+  s->max_sfb = 5;
+  BitWriter bad;
+  bad.Put(1, 4).Put(6, 5);
+  PaddedStream in_bad(bad);
+  EXPECT_EQ(DecodeSectionData(*s, in_bad.reader), -1);
+  EXPECT_TRUE(all_zero());
 }
 
 TEST(PulseData, PositionsWithinTheFrame) {
