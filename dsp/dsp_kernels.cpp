@@ -46,8 +46,9 @@ constexpr DspKernels MakeGeneric() {
   k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal, ps_generic::AllPass,
                  ps_generic::MixReal, ps_generic::MixComplex};
   k.als = {als_generic::PredictBlock};
-  k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
-           sbr_generic::Adjust};
+  k.sbr = {sbr_generic::Covariance, sbr_generic::Solve,  sbr_generic::Patch,
+           sbr_generic::Energies,   sbr_generic::Smooth, sbr_generic::Adjust,
+           sbr_generic::Gains,      sbr_generic::Limit,  sbr_generic::Boost};
   return k;
 }
 

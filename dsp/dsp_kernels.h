@@ -123,16 +123,30 @@ struct DspSbrKernels {
   // sum x_m+1 conj(x_m) (re, im)} over m = 1..terms-1 and sum x_m+2 conj(x_m)
   // (re, im) over m = 0..terms-1.
   void (*Covariance)(const float* x, int32_t bands, int32_t terms, double (*sums)[5]);
+  // The second-order predictor of each band from its Covariance sums and
+  // rows 0, 1, terms and terms + 1 of x (as Covariance): alpha0 and alpha1
+  // get {re, im} per band, both zero when either reaches magnitude 4.
+  void (*Solve)(const double (*sums)[5], const float* x, int32_t bands, int32_t terms,
+                float* alpha0, float* alpha1);
   // Second-order prediction of `rows` Xhigh rows from Xlow: dst row j =
   // src row j+2 + a0 (src row j+1) + a1 (src row j), over n floats; coef
   // holds four arrays 128 floats apart: re(a0) twice, {-im, im}(a0), then a1.
   void (*Patch)(const float* src, float* dst, int32_t rows, const float* coef, int32_t n);
-  // e[b] = sum over `rows` Xhigh rows of |x_b|^2, b < bands.
+  // e[b] = mean over `rows` Xhigh rows of |x_b|^2, b < bands.
   void (*Energies)(const float* x, int32_t rows, int32_t bands, float* e);
   // out = the gain smoothing window over five history rows (oldest first).
   void (*Smooth)(const float* const* rows, float* out, int32_t n);
   // x = g x + q noise over n floats (q and noise may be null: x = g x).
   void (*Adjust)(float* x, const float* g, const float* q, const float* noise, int32_t n);
+  // Per subband of an envelope, with t = 1 + q: qm = e q / t, sm = e / t
+  // where flags has kSbrSine (else 0), g = (e q / t where flags has
+  // kSbrBandSine, else e if noise_free, else e / t) / (ecurr + 1).
+  void (*Gains)(const float* e, const float* q, const float* ecurr, const int32_t* flags,
+                bool noise_free, int32_t n, float* g, float* qm, float* sm);
+  // Limiter: where g >= gmax, qm = qm gmax / g and g = gmax.
+  void (*Limit)(float* g, float* qm, const float* gmax, int32_t n);
+  // g, qm, sm = sqrt(value boost): the boosted levels become amplitudes.
+  void (*Boost)(float* g, float* qm, float* sm, const float* boost, int32_t n);
 };
 
 // ALS short-term synthesis filter (als/als_predict_impl.h).
