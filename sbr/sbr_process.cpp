@@ -682,6 +682,22 @@ void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
   }
 }
 
+// The same input assembled in Xhigh's rows 2.., which the synthesis then
+// reads: only the core bands move, not the high band.  Nothing reads Xhigh
+// below kx (kxPrev) after the envelope adjustment, and of the rows kept for
+// the next frame only its rows 0 and 1 are touched here, which it never
+// reads (its high band starts at row 2).
+void AssembleInXhigh(const SBRDecState& s, SbrChannel& c, bool lp) {
+  const int32_t w = lp ? 1 : 2;
+  for (int32_t slot = 0; slot < QmfSlots(s); ++slot) {
+    const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
+    float* x = c.Xhigh[slot + 2];
+    const float leak = lp && d >= 1 ? x[d - 1] : 0.0f;
+    std::memcpy(x, c.Xlow[slot + 2], sizeof(float) * w * d);
+    if (lp && d >= 1) x[d - 1] += leak;
+  }
+}
+
 // Parametric stereo output of a mono element: the hybrid filters' look-ahead
 // (the newest analysis slots of the five lowest bands into the six Y slots
 // after the frame's), PS synthesis of this channel's Y into both channels
@@ -741,14 +757,22 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
     MapBands(s, maps);
     GenerateHighBand(s, c, lp, maps, deg_patched);
     AdjustEnvelopes(s, c, lp, maps, deg_patched);
-    AssembleY(s, c, lp);
+    // Parametric stereo works on (and extends) Y; plain SBR reads Xhigh.
+    if (ps_right) {
+      AssembleY(s, c, lp);
+    } else {
+      AssembleInXhigh(s, c, lp);
+    }
+  }
+  const bool from_xhigh = active && !ps_right;
+  if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
+  const float* y[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = from_xhigh ? c.Xhigh[slot + 2] : c.Y[slot];
+  SbrQmfSynthesizeSlots(c.synthesis, y, time, slots);
+  if (active) {
     std::memcpy(c.Xhigh[0], c.Xhigh[slots], sizeof(c.Xhigh[0]) * kSbrHistory);
     c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
   }
-  if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
-  const float* y[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
-  SbrQmfSynthesizeSlots(c.synthesis, y, time, slots);
   std::memcpy(c.Xlow[0], c.Xlow[slots], sizeof(c.Xlow[0]) * kSbrHistory);
   const bool last_channel = s.elementType != 1 || channel == 1;
   if (last_channel) {
