@@ -6,4 +6,5 @@
 
 void dsp_avx2::FillPsHybrid(DspPsHybridKernels& k) {
   k.AllPass = ps_vec::AllPass<LaneAvx2>;
+  k.Transient = ps_vec::Transient<LaneAvx2>;
 }

@@ -106,6 +106,7 @@ void FillPsHybridKernels(DspPsHybridKernels& k) {
   k.AllPass = AllPass<V>;
   k.MixReal = MixReal<V>;
   k.MixComplex = MixComplex<V>;
+  k.Transient = Transient<V>;
 }
 
 }  // namespace
