@@ -23,33 +23,48 @@ using LaneOne = LaneScalar;
 constexpr int kApSlots = kDspHybridSlots;
 constexpr int kApHistory = kDspAllPassHistory;
 
-// V::kLanes bands from `b`.
 // Rows of `n` floats (one per band, n <= kMax) <-> lane vectors: z[i] lane
-// l = rows[l][i], through a staging block padded to whole transposes.
+// l = rows[l][i].  Whole blocks of L go straight between the rows and the
+// transposes; only a last partial block passes through a staging block
+// (zero-padded), and the vectors past it up to kPadded are zero.
 template <class V, int kMax>
 struct Lanes {
   using T = typename V::F;
   static constexpr int L = V::kLanes;
   static constexpr int kPadded = (kMax + L - 1) / L * L;
-  alignas(64) float stage[L][kPadded];
+  alignas(64) float stage[L][L];
 
   void In(const float* const* rows, int n, T* z) {
-    for (int l = 0; l < L; ++l) {
-      std::memcpy(stage[l], rows[l], sizeof(float) * static_cast<size_t>(n));
-      std::memset(stage[l] + n, 0, sizeof(float) * static_cast<size_t>(kPadded - n));
-    }
-    for (int q = 0; q < kPadded; q += L) {
-      for (int l = 0; l < L; ++l) z[q + l] = V::Load(stage[l] + q);
+    const int full = n / L * L;
+    for (int q = 0; q < full; q += L) {
+      for (int l = 0; l < L; ++l) z[q + l] = V::Load(rows[l] + q);
       V::Transpose(z + q);
     }
+    int q = full;
+    if (n > full) {
+      const size_t part = static_cast<size_t>(n - full);
+      for (int l = 0; l < L; ++l) {
+        std::memcpy(stage[l], rows[l] + full, sizeof(float) * part);
+        std::memset(stage[l] + part, 0, sizeof(float) * (L - part));
+        z[full + l] = V::Load(stage[l]);
+      }
+      V::Transpose(z + full);
+      q += L;
+    }
+    for (; q < kPadded; ++q) z[q] = V::Zero();
   }
   void Out(T* z, int n, float* const* rows) {
-    for (int q = 0; q < kPadded; q += L) {
+    const int full = n / L * L;
+    for (int q = 0; q < full; q += L) {
       V::Transpose(z + q);
-      for (int l = 0; l < L; ++l) V::Store(stage[l] + q, z[q + l]);
+      for (int l = 0; l < L; ++l) V::Store(rows[l] + q, z[q + l]);
     }
-    for (int l = 0; l < L; ++l) {
-      std::memcpy(rows[l], stage[l], sizeof(float) * static_cast<size_t>(n));
+    if (n > full) {
+      V::Transpose(z + full);
+      for (int l = 0; l < L; ++l) {
+        V::Store(stage[l], z[full + l]);
+        std::memcpy(rows[l] + full, stage[l], sizeof(float) * static_cast<size_t>(n - full));
+      }
     }
   }
 };
