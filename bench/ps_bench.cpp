@@ -92,6 +92,21 @@ void PsTransient34(benchmark::State& state, const DspKernels* k) {
   }
 }
 
+// The unsplit bands of the 20-band layout (QMF bands 3..63) from slot rows
+// to band rows and back, one frame.
+void PsTranspose61(benchmark::State& state, const DspKernels* k) {
+  std::vector<float> qmf = Noise(kDspHybridSlots * 128, 5);
+  std::vector<float> bands(64 * kDspHybridSlots * 2);
+  auto* x = reinterpret_cast<float(*)[kDspHybridSlots][2]>(bands.data());
+  float* rows[kDspHybridSlots];
+  for (int n = 0; n < kDspHybridSlots; ++n) rows[n] = &qmf[128 * n];
+  for (auto _ : state) {
+    k->ps_hybrid.ToBands(rows, 3, 64, kDspHybridSlots, x);
+    k->ps_hybrid.ToSlots(x, 3, 64, kDspHybridSlots, rows);
+    benchmark::DoNotOptimize(qmf.data());
+  }
+}
+
 // Mixing of one frame over the 71 bands of the 34-band layout (one
 // envelope, the matrix moving every slot), real or complex matrices.
 void PsMix71(benchmark::State& state, const DspKernels* k, bool complex) {
@@ -117,6 +132,8 @@ const bool kHybridRegistered = [] {
   vxbench::RegisterPerIsa(
       "BM_PsMixComplex71", [](const DspKernels& k) { return k.ps_hybrid.MixComplex; },
       [](benchmark::State& st, const DspKernels* k) { PsMix71(st, k, true); });
+  vxbench::RegisterPerIsa(
+      "BM_PsTranspose61", [](const DspKernels& k) { return k.ps_hybrid.ToSlots; }, PsTranspose61);
   vxbench::RegisterPerIsa(
       "BM_PsTransient34", [](const DspKernels& k) { return k.ps_hybrid.Transient; }, PsTransient34);
   vxbench::RegisterPerIsa(

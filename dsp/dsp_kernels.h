@@ -114,6 +114,13 @@ inline constexpr int kDspTransientRows = 40;
 using DspPsTransientFn = void (*)(const float (*power)[kDspHybridSlots],
                                   float (*state)[kDspTransientRows], int32_t bands, int32_t slots,
                                   float (*gain)[kDspHybridSlots]);
+// Complex values between slot rows and band rows for bands b0 <= b < b1 and
+// slots n < slots: x[b][n] is {rows[n][2b], rows[n][2b + 1]}.  ToBands
+// fills x, ToSlots the rows.
+using DspPsToBandsFn = void (*)(const float* const* rows, int32_t b0, int32_t b1, int32_t slots,
+                                float (*x)[kDspHybridSlots][2]);
+using DspPsToSlotsFn = void (*)(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1,
+                                int32_t slots, float* const* rows);
 struct DspPsHybridKernels {
   DspPsHybridComplexFn HybridComplex;
   DspPsHybridRealFn HybridReal;
@@ -121,6 +128,8 @@ struct DspPsHybridKernels {
   DspPsMixFn MixReal;
   DspPsMixFn MixComplex;
   DspPsTransientFn Transient;
+  DspPsToBandsFn ToBands;
+  DspPsToSlotsFn ToSlots;
 };
 
 // SBR HF generation and envelope adjustment over the QMF slot matrices

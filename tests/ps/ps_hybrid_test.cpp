@@ -393,3 +393,56 @@ TEST(PsTransientKernels, RecurrenceAndIsasAgree) {
 }
 
 }  // namespace
+
+namespace {
+
+// Band/slot transposes: every table moves exactly the complex values of
+// bands b0..b1-1 and the first `slots` slots, both ways, and writes nothing
+// else (sentinels around), for block-sized and ragged band ranges.
+TEST(PsTransposeKernels, MoveTheRangeAndNothingElse) {
+  std::vector<std::pair<const char*, const DspPsHybridKernels*>> impls;
+  DspPsHybridKernels generic{};
+  generic.ToBands = ps_generic::ToBands;
+  generic.ToSlots = ps_generic::ToSlots;
+  impls.push_back({"generic", &generic});
+  for (const DspKernels* k : VectorisedKernels())
+    impls.push_back({dspIsaName(k->isa), &k->ps_hybrid});
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  constexpr float kSentinel = 1234.5f;
+  for (const auto& [name, k] : impls) {
+    for (auto [b0, b1] : {std::pair{3, 64}, {5, 64}, {5, 38}, {3, 4}}) {
+      for (int slots : {32, 30}) {
+        SCOPED_TRACE(std::string(name) + " bands " + std::to_string(b0) + ".." +
+                     std::to_string(b1) + " slots " + std::to_string(slots));
+        std::vector<float> qmf(kDspHybridSlots * 128);
+        for (float& v : qmf) v = u(rng);
+        std::vector<const float*> rows(kDspHybridSlots);
+        for (int n = 0; n < kDspHybridSlots; ++n) rows[n] = &qmf[128 * n];
+        std::vector<float> xb(64 * kDspHybridSlots * 2, kSentinel);
+        auto* x = reinterpret_cast<float(*)[kDspHybridSlots][2]>(xb.data());
+        k->ToBands(rows.data(), b0, b1, slots, x);
+        for (int b = 0; b < 64; ++b) {
+          for (int n = 0; n < kDspHybridSlots; ++n) {
+            const bool in = b >= b0 && b < b1 && n < slots;
+            for (int c = 0; c < 2; ++c) {
+              ASSERT_EQ(x[b][n][c], in ? qmf[128 * n + 2 * b + c] : kSentinel) << b << " " << n;
+            }
+          }
+        }
+        std::vector<float> back(kDspHybridSlots * 128, kSentinel);
+        std::vector<float*> out(kDspHybridSlots);
+        for (int n = 0; n < kDspHybridSlots; ++n) out[n] = &back[128 * n];
+        k->ToSlots(x, b0, b1, slots, out.data());
+        for (int n = 0; n < kDspHybridSlots; ++n) {
+          for (int i = 0; i < 128; ++i) {
+            const bool in = i >= 2 * b0 && i < 2 * b1 && n < slots;
+            ASSERT_EQ(back[128 * n + i], in ? qmf[128 * n + i] : kSentinel) << n << " " << i;
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
