@@ -237,6 +237,7 @@ inline void AnalysisGroup(const typename V::F* u, int32_t slot, int32_t kx, floa
   const float(*post_a)[2] = kReal ? kSbrAnalysisRealA : kSbrAnalysisPostA;
   const float(*post_b)[2] = kReal ? kSbrAnalysisRealB : kSbrAnalysisPostB;
   T z[kValues];
+#pragma GCC unroll 32
   for (int k = 0; k < 32; ++k) {
     T zr = V::Zero(), zi = V::Zero();
     if (k < kx) {
@@ -412,6 +413,7 @@ inline void TransposeRows(Row row, int rows, float* samples) {
     for (int q = 0; q < 32; q += L) {
       typename V::F z[L];
       QmfRows<V>::Load(src, q, z);
+#pragma GCC unroll 8
       for (int i = 0; i < L; ++i) V::Store(samples + (q + i) * kQmfRowStride + r0, z[i]);
     }
   }
