@@ -1,6 +1,7 @@
 // AVX2 PS kernels: the decorrelator's all-pass chain and transient gains,
-// eight bands per vector, and the band/slot transposes in 4 x 4 blocks (the
-// hybrid filters keep their SSE2 form: two slots per vector).
+// eight bands per vector, the band/slot transposes in 4 x 4 blocks and the
+// real mixing two slots per vector (the hybrid filters keep their SSE2
+// form: two slots per vector).
 #include <cstring>
 
 #include "dsp/dsp_kernels.h"
@@ -62,6 +63,40 @@ void ToSlotsAvx2(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1, i
   if (b < b1) ps_generic::ToSlots(x, b, b1, slots, rows);
 }
 
+// Mixing with real matrices, two slots per vector: 64-bit lanes s(n),
+// d(n), s(n + 1), d(n + 1) of products and sums as in the SSE2 kernel.  The
+// matrix rows still step once per slot (two dependent additions per pair),
+// so the bits agree with the generic kernel.
+void MixRealAvx2(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step) {
+  __m128 hs = _mm_setr_ps(h[0], h[0], h[1], h[1]), hd = _mm_setr_ps(h[2], h[2], h[3], h[3]);
+  const __m128 ss = _mm_setr_ps(step[0], step[0], step[1], step[1]);
+  const __m128 sd = _mm_setr_ps(step[2], step[2], step[3], step[3]);
+  // Two consecutive complex values, each repeated: c0 c0 c1 c1.
+  auto twice = [](const float* p) {
+    const __m256d v = _mm256_castpd128_pd256(_mm_castps_pd(_mm_loadu_ps(p)));
+    return _mm256_castpd_ps(_mm256_permute4x64_pd(v, 0x50));
+  };
+  int32_t n = 0;
+  for (; n + 2 <= len; n += 2) {
+    const __m128 hs0 = _mm_add_ps(hs, ss), hd0 = _mm_add_ps(hd, sd);
+    hs = _mm_add_ps(hs0, ss);
+    hd = _mm_add_ps(hd0, sd);
+    const __m256 r = _mm256_add_ps(_mm256_mul_ps(_mm256_set_m128(hs, hs0), twice(s[n])),
+                                   _mm256_mul_ps(_mm256_set_m128(hd, hd0), twice(d[n])));
+    // s(n) d(n) s(n + 1) d(n + 1) -> s(n) s(n + 1) d(n) d(n + 1).
+    const __m256 o = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(r), 0xD8));
+    _mm_storeu_ps(s[n], _mm256_castps256_ps128(o));
+    _mm_storeu_ps(d[n], _mm256_extractf128_ps(o, 1));
+  }
+  if (n < len) {
+    hs = _mm_add_ps(hs, ss);
+    hd = _mm_add_ps(hd, sd);
+    const __m128 r = _mm_add_ps(_mm_mul_ps(hs, LaneSse2::LoadPairTwice(s[n])),
+                                _mm_mul_ps(hd, LaneSse2::LoadPairTwice(d[n])));
+    LaneSse2::StoreHalves(s[n], d[n], r);
+  }
+}
+
 }  // namespace
 
 void dsp_avx2::FillPsHybrid(DspPsHybridKernels& k) {
@@ -69,4 +104,5 @@ void dsp_avx2::FillPsHybrid(DspPsHybridKernels& k) {
   k.Transient = ps_vec::Transient<LaneAvx2>;
   k.ToBands = ToBandsAvx2;
   k.ToSlots = ToSlotsAvx2;
+  k.MixReal = MixRealAvx2;
 }

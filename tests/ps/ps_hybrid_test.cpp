@@ -285,7 +285,7 @@ TEST(PsMixKernels, MatrixProductAndIsasAgree) {
       impls.push_back(
           {dspIsaName(k->isa), complex ? k->ps_hybrid.MixComplex : k->ps_hybrid.MixReal});
     }
-    for (int len : {1, 6, 32}) {
+    for (int len : {1, 6, 7, 32}) {  // 7: pairs of slots and one left over
       float h[8], step[8];
       for (int c = 0; c < 8; ++c) {
         h[c] = complex || c < 4 ? u(rng) : 0.0f;
