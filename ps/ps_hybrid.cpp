@@ -116,17 +116,18 @@ void PsHybridSynthesis(const float (*x)[kPsSlots][2], const PsLayoutTables& lay,
                        int32_t top_band, int32_t slots) {
   const int32_t* starts = lay.par_bands == 34 ? kSplitStart34 : kSplitStart20;
   const int32_t top = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
-  for (int32_t n = 0; n < slots; ++n) {
-    float* row = qmf[n];
-    for (int32_t b = 0; b < lay.split_qmf; ++b) {
-      float re = x[starts[b]][n][0], im = x[starts[b]][n][1];
-      for (int32_t k = starts[b] + 1; k < starts[b + 1]; ++k) {
-        re += x[k][n][0];
-        im += x[k][n][1];
+  // The split bands: their sub-subbands summed in k order, whole rows at a
+  // time (vectorisable), then written into the slot rows.
+  for (int32_t b = 0; b < lay.split_qmf; ++b) {
+    float sum[kPsSlots][2];
+    std::memcpy(sum, x[starts[b]], sizeof(sum));
+    for (int32_t k = starts[b] + 1; k < starts[b + 1]; ++k) {
+      for (int32_t n = 0; n < kPsSlots; ++n) {
+        sum[n][0] += x[k][n][0];
+        sum[n][1] += x[k][n][1];
       }
-      row[2 * b] = re;
-      row[2 * b + 1] = im;
     }
+    for (int32_t n = 0; n < slots; ++n) std::memcpy(qmf[n] + 2 * b, sum[n], sizeof(float) * 2);
   }
   // The unsplit bands: band rows to slot rows.
   if (top > lay.split_qmf) {
