@@ -108,12 +108,15 @@ void ps_generic::Transient(const float (*power)[kDspHybridSlots], float (*state)
 void PsClearDecorrelator(PsSynthesisState& st) {
   std::memset(st.delay, 0, sizeof(st.delay));
   std::memset(st.apDelay, 0, sizeof(st.apDelay));
+  st.silentFrom = 0;
   std::memset(st.peakDecay, 0, sizeof(st.peakDecay));
   std::memset(st.powerSmooth, 0, sizeof(st.powerSmooth));
   std::memset(st.peakDiffSmooth, 0, sizeof(st.peakDiffSmooth));
 }
 
 void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
+  // The bands below top_k take this frame's signal into their lines.
+  if (st.silentFrom < top_k) st.silentFrom = top_k;
   if (st.slots == kPsSlots960) {
     Decorrelate<kPsSlots960>(st, lay, top_k);
   } else {
@@ -124,8 +127,12 @@ void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_
   for (int32_t k = top_k; k < lay.k_bands; ++k) std::memset(st.d[k], 0, sizeof(st.d[k]));
 }
 
+// Lines from silentFrom up are zero already: in steady state (the same SBR
+// range frame after frame) nothing is left to clear.
 void PsClearDelays(PsSynthesisState& st, const PsLayoutTables& lay, int32_t from, int32_t to) {
-  for (int32_t k = from; k < to; ++k) {
+  const int32_t end = to < st.silentFrom ? to : st.silentFrom;
+  if (to >= st.silentFrom && from < st.silentFrom) st.silentFrom = from < 0 ? 0 : from;
+  for (int32_t k = from; k < end; ++k) {
     std::memset(st.delay[k], 0, sizeof(st.delay[k]));
     if (k < lay.allpass_end_k) std::memset(st.apDelay[k], 0, sizeof(st.apDelay[k]));
   }
