@@ -1,7 +1,7 @@
 // AVX2 PS kernels: the decorrelator's all-pass chain and transient gains,
 // eight bands per vector, the band/slot transposes in 4 x 4 blocks and the
-// real mixing two slots per vector (the hybrid filters keep their SSE2
-// form: two slots per vector).
+// real mixing two slots per vector, the complex hybrid filters four slots
+// per vector (the real one keeps its SSE2 form).
 #include <cstring>
 
 #include "dsp/dsp_kernels.h"
@@ -105,4 +105,5 @@ void dsp_avx2::FillPsHybrid(DspPsHybridKernels& k) {
   k.ToBands = ToBandsAvx2;
   k.ToSlots = ToSlotsAvx2;
   k.MixReal = MixRealAvx2;
+  k.HybridComplex = ps_vec::HybridComplex<LaneAvx2>;
 }
