@@ -452,6 +452,19 @@ void Analysis(float* delay, const float* in, float* const* out, int32_t slots, i
   }
 }
 
+// The nine history values of one row of v: one vector and one float where
+// the lanes are eight wide (two 16-byte moves and a float otherwise).
+template <class V>
+[[gnu::always_inline]] inline void CopyHistoryRow(float* dst, const float* src) {
+  static_assert(kQmfHistoryRows == 9);
+  if constexpr (V::kLanes == 8) {
+    V::Store(dst, V::Load(src));
+    dst[8] = src[8];
+  } else {
+    std::memcpy(dst, src, sizeof(float) * kQmfHistoryRows);
+  }
+}
+
 // delay: v of the nine slots before `in`, transposed (delay[n * 9 + r], r = 8
 // newest), updated.  Writes N samples per slot to out.
 template <class V, int N, bool kReal>
@@ -461,9 +474,8 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
   typename V::F o[N * (kQmfChunk / V::kLanes)];
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
-    for (int i = 0; i < 2 * N; ++i) {
-      std::memcpy(vt + i * kQmfRowStride, delay + i * 9, sizeof(float) * kQmfHistoryRows);
-    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 2 * N; ++i) CopyHistoryRow<V>(vt + i * kQmfRowStride, delay + i * 9);
     // All of the chunk's v first, then the window sums over it.
     const int32_t groups = n / V::kLanes, tail = groups * V::kLanes;
     for (int32_t g = 0; g < groups; ++g) {
@@ -478,9 +490,8 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
     for (int32_t s = tail; s < n; ++s) {
       SynthesisWindow<LaneScalar, N>(vt, s, 1, window, out + N * (done + s));
     }
-    for (int i = 0; i < 2 * N; ++i) {
-      std::memcpy(delay + i * 9, vt + i * kQmfRowStride + n, sizeof(float) * kQmfHistoryRows);
-    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 2 * N; ++i) CopyHistoryRow<V>(delay + i * 9, vt + i * kQmfRowStride + n);
   }
 }
 
