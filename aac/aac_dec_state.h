@@ -128,6 +128,14 @@ struct AACDecState {
   const float* output_ptr[kAacMaxChannels];  // output order
   // Position-table position of every output channel (-1: no table).
   int16_t output_position[kAacMaxChannels];
+  // Output order the caller asked for, set before each frame: while the
+  // frame's speakers (AacChannelSpeakers) equal order_speakers, output
+  // channel i is written from channel order_map[i], and output_reordered
+  // says so; order_count 0 keeps the stream's order.
+  int32_t order_count;
+  int8_t order_speakers[kAacMaxChannels];
+  int8_t order_map[kAacMaxChannels];
+  int32_t output_reordered;
 
   AacHuffmanTables books;
   FilterBank bank;

@@ -273,8 +273,7 @@ int AddPosition(AACDecState& s, int16_t type, int16_t key, int32_t position) {
 // centre, also when a pair is listed before it (as some encoders write a
 // hexagonal layout: front pair, front centre, back pair, back centre).
 int PlaceGroup(AACDecState& s, int32_t count, const int32_t* is_cpe, const int32_t* tags,
-               int32_t channels, int32_t first_position, bool has_centre,
-               int32_t centre_position) {
+               int32_t channels, int32_t first_position, bool has_centre, int32_t centre_position) {
   int32_t centre = -1;
   for (int32_t i = 0; has_centre && (channels & 1) && centre < 0 && i < count; ++i) {
     if (!is_cpe[i]) centre = i;
@@ -577,6 +576,24 @@ void Synthesise(AACDecState& s, const Frame& f) {
 // scale the decoder works at to 1.0 full scale (a power of two: exact).
 constexpr float kFloatScale = 1.0f / 32768.0f;
 
+// The output channels in the order the caller asked for when the frame's
+// speakers are those it was asked for (the permutation is applied to the
+// channel pointers of the interleaving, so it costs no pass of its own),
+// else in the stream's order.
+const float* const* OutputPlanes(AACDecState& s, const float** ordered) {
+  const int32_t n = s.output_channels;
+  s.output_reordered = 0;
+  if (s.order_count <= 0 || s.order_count != n || n > kAacMaxChannels) return s.output_ptr;
+  int8_t speakers[kAacMaxChannels];
+  if (AacChannelSpeakers(s, speakers, kAacMaxChannels) != n ||
+      std::memcmp(speakers, s.order_speakers, static_cast<size_t>(n)) != 0) {
+    return s.output_ptr;
+  }
+  for (int32_t i = 0; i < n; ++i) ordered[i] = s.output_ptr[s.order_map[i]];
+  s.output_reordered = 1;
+  return ordered;
+}
+
 int32_t WriteOutput(AACDecState& s, void* output, int32_t output_bytes, int32_t consumed,
                     int32_t* consumed_out) {
   const int32_t channels = s.output_channels;
@@ -587,11 +604,12 @@ int32_t WriteOutput(AACDecState& s, void* output, int32_t output_bytes, int32_t 
     s.pending_crc = s.crc_value;
     return kAacOutputTooSmall;
   }
+  const float* ordered[kAacMaxChannels];
+  const float* const* planes = OutputPlanes(s, ordered);
   if (channels > 0 && s.output_float) {
-    dspInterleaveScale_32f(s.output_ptr, channels, samples, kFloatScale,
-                           static_cast<float*>(output));
+    dspInterleaveScale_32f(planes, channels, samples, kFloatScale, static_cast<float*>(output));
   } else if (channels > 0) {
-    dspInterleaveConvert_32f16s(s.output_ptr, channels, samples, static_cast<int16_t*>(output));
+    dspInterleaveConvert_32f16s(planes, channels, samples, static_cast<int16_t*>(output));
   }
   ++s.frames_decoded;
   s.pending_consumed = 0;

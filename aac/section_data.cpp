@@ -5,9 +5,17 @@
 
 namespace {
 
+// A group's codebooks are written a fixed 64 entries per section (one
+// section spans at most max_sfb <= 51 bands; the next section overwrites
+// the excess), so that the fill does not branch on the section's length.
+constexpr int32_t kFillWidth = 64;
+struct GroupRow {
+  int32_t cb[kAacMaxSfb + kFillWidth];
+};
+
 // One group's sections.  Every section must end within max_sfb; a section
 // may be empty, so the number of sections is bounded by max_sfb as well.
-int DecodeGroupSections(ChannelStream& s, AacBits& r, int32_t* sfb_cb) {
+int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int sect_bits = short_windows ? 3 : 5;
   const int32_t sect_esc = (1 << sect_bits) - 1;
@@ -28,7 +36,8 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, int32_t* sfb_cb) {
       sect_len += incr;
       if (k + sect_len > s.max_sfb) return -1;
     } while (incr == sect_esc);
-    for (int32_t end = k + sect_len; k < end; ++k) sfb_cb[k] = sect_cb;
+    for (int32_t i = 0; i < kFillWidth; ++i) row.cb[k + i] = sect_cb;
+    k += sect_len;
   }
   return 0;
 }
@@ -44,8 +53,12 @@ int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   AacBits bits;
   bits.Start(r.data, r.pos);
   int status = 0;
+  GroupRow row;
   for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
-    status = DecodeGroupSections(s, bits, s.sfb_cb[g]);
+    status = DecodeGroupSections(s, bits, row);
+    if (status != 0) break;
+    for (int32_t i = 0; i < kFillWidth; ++i) row.cb[s.max_sfb + i] = 0;
+    std::memcpy(s.sfb_cb[g], row.cb, sizeof s.sfb_cb[g]);
   }
   // Where decoding stopped, also on failure (data that ends early shows as
   // an overrun).

@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int32_t kAlign = 32;
-constexpr int32_t kRootBits = kAacHuffRootBits;
 constexpr int32_t kMaxSubBits = 12;
 constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at least
 
@@ -64,7 +63,7 @@ uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
 }
 
 // Fills (or, without `out`, only sizes) one codebook's table: a root level
-// of kRootBits, and under each root entry whose code words are longer a
+// of the codebook's root width, and under each root entry whose code words are longer a
 // sub-table as wide as the longest of them needs (levels of at most
 // kMaxSubBits).  The code words are taken in the order of their bits, so
 // those under one entry are adjacent.  Fails on a list that is not a prefix
@@ -72,7 +71,10 @@ uint32_t FieldsOf(const AacCodebookInfo& book, int32_t value) {
 class FastTableBuilder {
  public:
   FastTableBuilder(const AacCodebookInfo& book, uint32_t* out, int32_t capacity)
-      : book_(book), out_(out), capacity_(capacity) {}
+      : book_(book),
+        root_bits_(book.kind == 2 ? kAacEscRootBits : kAacHuffRootBits),
+        out_(out),
+        capacity_(capacity) {}
 
   int32_t Build() {
     if (book_.count <= 0 || book_.count > kMaxCodes) return -1;
@@ -83,12 +85,12 @@ class FastTableBuilder {
     }
     std::sort(order_, order_ + book_.count,
               [this](int16_t a, int16_t b) { return Aligned(a) < Aligned(b); });
-    free_ = 1 << kRootBits;
+    free_ = 1 << root_bits_;
     if (out_) {
       if (free_ > capacity_) return -1;
       std::memset(out_, 0, sizeof(uint32_t) * free_);
     }
-    return Fill(0, kRootBits, 0, 0, book_.count);
+    return Fill(0, root_bits_, 0, 0, book_.count);
   }
   int32_t size() const { return free_; }
 
@@ -150,6 +152,7 @@ class FastTableBuilder {
   }
 
   const AacCodebookInfo& book_;
+  int32_t root_bits_;
   uint32_t* out_;
   int32_t capacity_;
   int32_t free_ = 0;
@@ -205,7 +208,7 @@ __attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int
 template <int kKind>
 __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t* entries,
                                                       int16_t* out) {
-  const uint32_t e = AacHuffDecode<kRootBits>(entries, b);
+  const uint32_t e = AacHuffDecode < kKind == 2 ? kAacEscRootBits : kAacHuffRootBits > (entries, b);
   if (e == 0) return false;
   const int32_t v = static_cast<int32_t>(e);
   if (kKind == 0) {
@@ -273,22 +276,31 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
 
 namespace {
 
+// Bit b set where band b starts a run of bands with one codebook (found
+// without a branch per band: a run's end is as unpredictable as its data).
+uint64_t RunStarts(const int32_t* cbs, int32_t bands) {
+  uint64_t m = bands > 0 ? 1 : 0;
+  for (int32_t b = 1; b < bands; ++b) m |= uint64_t{cbs[b] != cbs[b - 1]} << b;
+  return m;
+}
+
 // The bands of every group, run by run; `bits` ends where decoding stopped.
 int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
                  int64_t limit, const AacHuffmanTables& books) {
+  static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
   int32_t p = 0;
   for (int32_t g = 0; g < s.num_window_groups; ++g) {
     const int32_t length = s.window_group_length[g];
     const int32_t* cbs = s.sfb_cb[g];
-    for (int32_t b = 0; b < s.max_sfb;) {
-      int32_t e = b + 1;
-      while (e < s.max_sfb && cbs[e] == cbs[b]) ++e;
+    for (uint64_t starts = RunStarts(cbs, s.max_sfb); starts != 0;) {
+      const int32_t b = __builtin_ctzll(starts);
+      starts &= starts - 1;
+      const int32_t e = starts != 0 ? __builtin_ctzll(starts) : s.max_sfb;
       const int32_t lines = (offset[e] - offset[b]) * length;
       if (lines < 0 || p + lines > kAacFrameLength) return -1;
       if (bits.Position(data) > limit) return -1;
       if (DecodeRun(bits, books, cbs[b], lines, s.quant + p) != 0) return -1;
       p += lines;
-      b = e;
     }
   }
   return 0;

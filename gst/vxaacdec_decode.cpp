@@ -244,8 +244,8 @@ GstFlowReturn UpdateFormat(VxAACDec* dec, const UMC::AudioCodecParams& info, gsi
   // unpositioned, in the stream's order.
   GstAudioChannelPosition from[8], to[8];
   gboolean positioned = FALSE;
+  int8_t speakers[8] = {};
   if (channels <= 8) {
-    int8_t speakers[8];
     const int speaker_count = dec->loop->Decoder()->GetChannelSpeakers(speakers, 8);
     positioned = VxDecoderChannelPositions(channels, speakers, speaker_count, from);
   }
@@ -288,6 +288,8 @@ GstFlowReturn UpdateFormat(VxAACDec* dec, const UMC::AudioCodecParams& info, gsi
   std::copy(to, to + 8, o.to);
   o.reorder = positioned && !std::equal(from, from + channels, to);
   if (o.reorder) VxReorderMap(channels, from, to, o.map);
+  // Later frames of this layout come from the decoder in GStreamer's order.
+  dec->loop->SetOutputOrder(speakers, o.map, o.reorder ? channels : 0);
   dec->frame_bytes = frame_bytes;
   // An in-band frame is decoded once all of it is in hand: one frame of
   // latency for a live source.
@@ -376,7 +378,7 @@ GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint6
     GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
     return GST_FLOW_ERROR;
   }
-  if (o.reorder) {
+  if (o.reorder && !frame.reordered) {
     GstMapInfo map;
     if (!gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
       gst_buffer_unref(buf);

@@ -561,7 +561,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
   const uint8_t* frame = in->GetDataPointer();
   int64_t written = 0;
   int32_t channels = -1, factor = 0, samples = 0, blocks = 0;
-  bool damaged = false;
+  bool damaged = false, reordered = true;
   while (adts_.next < adts_.h.blocks) {
     if (!adts_.held) HoldBlock(frame, outp);
     const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
@@ -577,6 +577,8 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     }
     damaged = damaged || adts_.held_damaged;
     WriteHeld(frame, outp + written, bytes);
+    // Silence is in every order; a block in the stream's order is not.
+    reordered = reordered && (adts_.held_damaged || s.output_reordered);
     channels = c;
     factor = f;
     written += bytes;
@@ -592,6 +594,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
     adts_.active = 0;
   }
   last_output_blocks_ = blocks;
+  last_output_reordered_ = blocks > 0 && reordered;
   FinishOutput(in, out, written, samples, s.sample_rate * factor, channels, t0_in);
   UnlockBlocks();
   return damaged ? StatusInvalidStream : StatusOk;
@@ -639,6 +642,7 @@ Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double
     std::memset(out->GetDataPointer(), 0, static_cast<size_t>(bytes));
   if (r == kAacOk) CaptureShape();
   last_output_blocks_ = 1;
+  last_output_reordered_ = r == kAacOk && s.output_reordered;
   FinishOutput(in, out, bytes, samples, s.sample_rate * factor, channels, t0_in);
   return Map(r);
 }
@@ -682,7 +686,8 @@ Status AACDecoder::GetFrame(MediaData* in, MediaData* out) {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   AACDecState& s = *state_;
   const double t0_in = in->GetTime();
-  s.output_float = float_output_ ? 1 : 0;
+  ApplyOutputSettings();
+  last_output_reordered_ = false;
   // A LOAS element's later subframes come without further input.
   if (header_kind_ == kHeaderLoas) return GetLatmFrame(in, out, t0_in, nullptr);
   if (adts_.active) {
@@ -775,7 +780,7 @@ Status AACDecoder::GetLatmFrame(MediaData* in, MediaData* out, double t0_in,
   profile_mask_ = ProfileMaskFor(object_type_);
   const int64_t out_free = int64_t{out->GetBufferSize()} - (outp - out->GetBufferPointer());
   int32_t r = kAacMalformed;
-  state_->output_float = float_output_ ? 1 : 0;
+  ApplyOutputSettings();
   if (!l.damaged) {
     const int32_t length = l.payloads.length[l.next];
     int32_t used = 0;
@@ -1121,6 +1126,41 @@ Status AACDecoder::SetParams(BaseCodecParams* params) {
 Status AACDecoder::SetFloatOutput(bool on) {
   float_output_ = on;
   return StatusOk;
+}
+
+Status AACDecoder::SetOutputOrder(const int8_t* speakers, const int32_t* map, int32_t count) {
+  if (count == 0) {
+    order_count_ = 0;
+    return StatusOk;
+  }
+  if (!speakers || !map) return StatusNullPointer;
+  if (!IsChannelPermutation(map, count)) return StatusInvalidParams;
+  for (int32_t i = 0; i < count; ++i) {
+    order_speakers_[i] = speakers[i];
+    order_map_[i] = static_cast<int8_t>(map[i]);
+  }
+  order_count_ = count;
+  return StatusOk;
+}
+
+bool AACDecoder::IsChannelPermutation(const int32_t* map, int32_t count) {
+  if (count < 0 || count > kOrderMax) return false;
+  bool used[kOrderMax] = {};
+  for (int32_t i = 0; i < count; ++i) {
+    if (map[i] < 0 || map[i] >= count || used[map[i]]) return false;
+    used[map[i]] = true;
+  }
+  return true;
+}
+
+// The caller's output format and channel order into the core, before a frame.
+void AACDecoder::ApplyOutputSettings() {
+  AACDecState& s = *state_;
+  s.output_float = float_output_ ? 1 : 0;
+  s.order_count = order_count_;
+  std::memcpy(s.order_speakers, order_speakers_, sizeof order_speakers_);
+  std::memcpy(s.order_map, order_map_, sizeof order_map_);
+  s.output_reordered = 0;
 }
 
 Status AACDecoder::Reset() {

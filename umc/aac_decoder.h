@@ -57,6 +57,18 @@ class AACDecoder : public AudioCodec {
   // keep their own sample format.
   Status SetFloatOutput(bool on);
 
+  // AAC output channels in another order, from the next frame on: while a
+  // frame's speakers (GetChannelSpeakers) are speakers[0..count), output
+  // channel i carries the frame's channel map[i]; count 0 restores the
+  // stream's order.  StatusInvalidParams (nothing changed) when map is not a
+  // permutation of 0..count-1.
+  Status SetOutputOrder(const int8_t* speakers, const int32_t* map, int32_t count);
+  // map[0..count) is a permutation of 0..count-1 (count at most 10).
+  static bool IsChannelPermutation(const int32_t* map, int32_t count);
+  // The last output was written in that order (false for ALS, and for
+  // frames whose layout differs).
+  bool LastOutputReordered() const { return last_output_reordered_; }
+
   // Stream fields (AdtsStreamKey) of the last ADTS frame, 0 before one.
   uint32_t LastAdtsKey() const { return last_adts_key_; }
 
@@ -153,6 +165,9 @@ class AACDecoder : public AudioCodec {
     int8_t speakers[10] = {};
   };
 
+  static constexpr int32_t kOrderMax = 10;  // AAC output channels
+  void ApplyOutputSettings();
+
   AACDecState* state_ = nullptr;
   StreamInfo info_;
   AdtsProgress adts_;
@@ -178,6 +193,10 @@ class AACDecoder : public AudioCodec {
   int32_t profile_mask_ = 0;
   int32_t als_restore_original_ = 0;
   bool float_output_ = false;
+  bool last_output_reordered_ = false;
+  int32_t order_count_ = 0;
+  int8_t order_speakers_[kOrderMax] = {};
+  int8_t order_map_[kOrderMax] = {};
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
   // LOAS streams: configuration, payloads and subframe position, in a third
   // block (no pointers inside: it may move freely between locks).

@@ -68,6 +68,19 @@ void DecodeLoop::SetFloatOutput(bool on) {
   if (dec_) dec_->SetFloatOutput(on);
 }
 
+bool DecodeLoop::SetOutputOrder(const int8_t* speakers, const int32_t* map, int32_t count) {
+  constexpr int32_t kMax = sizeof order_map_ / sizeof order_map_[0];
+  if (count < 0 || count > kMax || (count > 0 && (!speakers || !map))) return false;
+  if (count > 0 && !AACDecoder::IsChannelPermutation(map, count)) return false;
+  if (dec_ && dec_->SetOutputOrder(speakers, map, count) != StatusOk) return false;
+  order_count_ = count;
+  for (int32_t i = 0; i < count; ++i) {
+    order_speakers_[i] = speakers[i];
+    order_map_[i] = map[i];
+  }
+  return true;
+}
+
 void DecodeLoop::Destroy() {
   if (dec_) {
     dec_->Close();
@@ -102,6 +115,7 @@ Status DecodeLoop::Create() {
   object_type_ = dec_->ObjectType();
   if (st != StatusOk) return st;
   dec_->SetFloatOutput(settings_.float_output);
+  dec_->SetOutputOrder(order_speakers_, order_map_, order_count_);
   frames_since_open_ = 0;
   adts_key_ = 0;
   idle_ = 0;
@@ -286,6 +300,7 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   frame->status = st;
   frame->pcm = out_;
   frame->bytes = produced;
+  frame->reordered = dec_->LastOutputReordered();
   double end = 0.0;
   out.GetTime(&frame->start, &end);
   return Event::kFrame;

@@ -47,8 +47,9 @@ class DecodeLoop {
   struct Frame {
     Status status = StatusOk;  // StatusInvalidStream: silence for a damaged frame
     const uint8_t* pcm = nullptr;
-    uint32_t bytes = 0;  // valid until the next call
-    double start = 0.0;  // the decoder's time of its first sample (s from the stream start)
+    uint32_t bytes = 0;      // valid until the next call
+    double start = 0.0;      // the decoder's time of its first sample (s from the stream start)
+    bool reordered = false;  // AAC channels already in the order of SetOutputOrder
   };
 
   DecodeLoop() = default;
@@ -63,6 +64,9 @@ class DecodeLoop {
   void Close();
   // AAC output format from the next frame on.
   void SetFloatOutput(bool on);
+  // AAC channel order from the next frame on (AACDecoder::SetOutputOrder),
+  // kept for the decoders of later streams; false for an invalid map.
+  bool SetOutputOrder(const int8_t* speakers, const int32_t* map, int32_t count);
 
   // The caller's `n` bytes (copied) are the input of the following Next()
   // calls; `at_end`: no bytes follow them.
@@ -105,6 +109,9 @@ class DecodeLoop {
   uint32_t MaxOutput() const;
 
   Settings settings_;
+  int32_t order_count_ = 0;
+  int8_t order_speakers_[10] = {};
+  int32_t order_map_[10] = {};
   uint8_t* config_ = nullptr;  // codec configuration plus padding
   uint32_t config_size_ = 0;
   AACDecoder* dec_ = nullptr;

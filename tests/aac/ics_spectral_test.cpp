@@ -106,8 +106,9 @@ TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
     const int32_t s = book.shift, mask = (1 << s) - 1;
     for (int32_t i = 0; i < book.count; ++i) {
       bits.Refill();
-      const uint32_t e =
-          AacHuffDecode<kAacHuffRootBits>(SharedBooks().tables.fast[cb].entries, bits);
+      const uint32_t* entries = SharedBooks().tables.fast[cb].entries;
+      const uint32_t e = cb == ESC_HCB ? AacHuffDecode<kAacEscRootBits>(entries, bits)
+                                       : AacHuffDecode<kAacHuffRootBits>(entries, bits);
       const int32_t v = book.codes[i].value;
       ASSERT_EQ(static_cast<int32_t>(e & 31), book.codes[i].length) << "cb " << cb << " i " << i;
       expected_position += book.codes[i].length;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,17 @@ struct Decoded {
   std::vector<uint32_t> sizes;  // bytes per output
   std::vector<double> starts;
   std::vector<int> channels;  // GetInfo's output channels after each output
-  int damaged = 0;            // outputs with StatusInvalidStream
+  std::vector<bool> reordered;
+  std::vector<int8_t> speakers;  // of the last output
+  int damaged = 0;               // outputs with StatusInvalidStream
 };
 
 // Feeds `stream` in pieces of `chunk` bytes through the decode loop, whose
 // output area starts at `out_size` bytes (0: the decoder's suggestion) and
 // grows when the decoder refuses a frame for space; bytes left unconsumed
 // stay in front of the next piece.
-Decoded Feed(const Bytes& stream, size_t chunk, uint32_t out_size = 0) {
+Decoded Feed(const Bytes& stream, size_t chunk, uint32_t out_size = 0,
+             const std::function<void(UMC::DecodeLoop&)>& setup = {}) {
   using Event = UMC::DecodeLoop::Event;
   dspStaticInit();
   UMC::DecodeLoop loop;
@@ -46,6 +50,7 @@ Decoded Feed(const Bytes& stream, size_t chunk, uint32_t out_size = 0) {
   settings.initial_output_bytes = out_size;
   Decoded run;
   EXPECT_EQ(loop.Open(settings), UMC::StatusOk);
+  if (setup) setup(loop);
   Bytes pending;
   size_t fed = 0;
   for (;;) {
@@ -63,9 +68,12 @@ Decoded Feed(const Bytes& stream, size_t chunk, uint32_t out_size = 0) {
       run.pcm.insert(run.pcm.end(), p, p + f.bytes / 2);
       run.sizes.push_back(f.bytes);
       run.starts.push_back(f.start);
+      run.reordered.push_back(f.reordered);
       UMC::AudioCodecParams info;
       loop.Decoder()->GetInfo(&info);
       run.channels.push_back(info.out.channels);
+      run.speakers.resize(10);
+      run.speakers.resize(loop.Decoder()->GetChannelSpeakers(run.speakers.data(), 10));
     }
     EXPECT_EQ(e, Event::kNeedData);
     pending.erase(pending.begin(), pending.begin() + static_cast<long>(loop.Consumed()));
@@ -247,6 +255,47 @@ TEST(AdtsFrames, UnsupportedObjectTypesAreToldFromInvalidConfigurations) {
     EXPECT_EQ(dec.Init(&params), c.status) << int{c.asc[0]};
     EXPECT_EQ(dec.ObjectType(), c.object_type) << int{c.asc[0]};
   }
+}
+
+// A requested channel order applies to every output of the layout it names
+// (frames of several blocks included) and to no other layout, and a map
+// that is not a permutation is refused.
+TEST(AdtsFrames, OutputOrderPermutesTheLayoutItNames) {
+  const Bytes stream = Data("adts/lc_24k_51_crc_mixblk.aac");
+  const Decoded plain = Feed(stream, 777);
+  ASSERT_EQ(plain.speakers.size(), 6u);
+  const int32_t map[6] = {3, 5, 0, 4, 1, 2};
+  const std::vector<int8_t> speakers = plain.speakers;
+  const Decoded ordered = Feed(stream, 777, 2048, [&](UMC::DecodeLoop& loop) {
+    const int32_t twice[6] = {0, 0, 1, 2, 3, 4};
+    EXPECT_FALSE(loop.SetOutputOrder(speakers.data(), twice, 6));
+    EXPECT_TRUE(loop.SetOutputOrder(speakers.data(), map, 6));
+  });
+  ASSERT_EQ(ordered.pcm.size(), plain.pcm.size());
+  EXPECT_EQ(ordered.damaged, 0);
+  // The first output comes before the decoder knows its layout's speakers:
+  // the order applies from the outputs after it.
+  size_t at = 0, permuted = 0;
+  for (size_t i = 0; i < ordered.sizes.size(); ++i) {
+    const size_t n = ordered.sizes[i] / 2;
+    for (size_t k = at; k < at + n; k += 6) {
+      for (int c = 0; c < 6; ++c) {
+        const int from = ordered.reordered[i] ? map[c] : c;
+        ASSERT_EQ(ordered.pcm[k + c], plain.pcm[k + from]) << i << " " << k;
+      }
+    }
+    permuted += ordered.reordered[i];
+    at += n;
+  }
+  EXPECT_GE(permuted + 1, ordered.sizes.size());
+  // Other speakers: the stream's order.
+  std::vector<int8_t> other = speakers;
+  std::swap(other[0], other[1]);
+  const Decoded kept = Feed(stream, 777, 2048, [&](UMC::DecodeLoop& loop) {
+    EXPECT_TRUE(loop.SetOutputOrder(other.data(), map, 6));
+  });
+  EXPECT_TRUE(kept.pcm == plain.pcm);
+  EXPECT_EQ(std::count(kept.reordered.begin(), kept.reordered.end(), true), 0);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ constexpr int kObjectTypeAls = 36;
 struct Layout {
   PcmFormat format;
   int map[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+  int8_t speakers[8] = {};
   bool reorder = false;
 };
 
@@ -45,10 +46,9 @@ bool DescribeOutput(UMC::AudioCodec* dec, Layout* layout, DecodeReport* report) 
   report->out = f;
   if (f.channels > 8) return true;
   GstAudioChannelPosition from[8], to[8];
-  int8_t speakers[8];
   UMC::AACDecoder* aac = UMC::ClassCast<UMC::AACDecoder>(dec);
-  const int speaker_count = aac ? aac->GetChannelSpeakers(speakers, 8) : 0;
-  if (VxDecoderChannelPositions(f.channels, speakers, speaker_count, from)) {
+  const int speaker_count = aac ? aac->GetChannelSpeakers(layout->speakers, 8) : 0;
+  if (VxDecoderChannelPositions(f.channels, layout->speakers, speaker_count, from)) {
     VxCanonicalOrder(f.channels, from, to);
     f.channel_mask = VxWavChannelMask(f.channels, to);
     VxReorderMap(f.channels, from, to, layout->map);
@@ -134,7 +134,9 @@ void DirectDecoder::Output(const UMC::DecodeLoop::Frame& frame) {
   }
   const size_t bytes = samples * frame_bytes;
   const uint8_t* out = frame.pcm;
-  if (layout_.reorder) {
+  // Frames of this layout after this one come in WAV order.
+  loop_.SetOutputOrder(layout_.speakers, layout_.map, layout_.reorder ? f.channels : 0);
+  if (layout_.reorder && !frame.reordered) {
     pcm_.resize(bytes);
     VxCopyReordered(frame.pcm, pcm_.data(), bytes, f.channels, bps, layout_.map);
     out = pcm_.data();
