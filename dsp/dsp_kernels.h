@@ -106,12 +106,30 @@ using DspPsAllPassFn = void (*)(const DspPsAllPassBand* bands, int32_t count, in
 // complex: the four real parts, then the four imaginary parts.
 using DspPsMixFn = void (*)(float (*s)[2], float (*d)[2], int32_t len, const float* h,
                             const float* step);
+// Transient gains of the PS decorrelator for `bands` parameter bands over
+// `slots` slots, from the input power[i][n]; state[0..2][i] (peak, smoothed
+// power, smoothed peak difference) is read and updated.  All rows up to
+// kDspTransientRows exist, those from `bands` on with zero power and state.
+inline constexpr int kDspTransientRows = 40;
+using DspPsTransientFn = void (*)(const float (*power)[kDspHybridSlots],
+                                  float (*state)[kDspTransientRows], int32_t bands, int32_t slots,
+                                  float (*gain)[kDspHybridSlots]);
+// Complex values between slot rows and band rows for bands b0 <= b < b1 and
+// slots n < slots: x[b][n] is {rows[n][2b], rows[n][2b + 1]}.  ToBands
+// fills x, ToSlots the rows.
+using DspPsToBandsFn = void (*)(const float* const* rows, int32_t b0, int32_t b1, int32_t slots,
+                                float (*x)[kDspHybridSlots][2]);
+using DspPsToSlotsFn = void (*)(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1,
+                                int32_t slots, float* const* rows);
 struct DspPsHybridKernels {
   DspPsHybridComplexFn HybridComplex;
   DspPsHybridRealFn HybridReal;
   DspPsAllPassFn AllPass;
   DspPsMixFn MixReal;
   DspPsMixFn MixComplex;
+  DspPsTransientFn Transient;
+  DspPsToBandsFn ToBands;
+  DspPsToSlotsFn ToSlots;
 };
 
 // SBR HF generation and envelope adjustment over the QMF slot matrices
