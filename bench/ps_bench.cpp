@@ -75,6 +75,38 @@ void PsAllPass30(benchmark::State& state, const DspKernels* k) {
   }
 }
 
+// The decorrelator's transient gains over the 34 parameter bands, one
+// frame (the state carries on from frame to frame).
+void PsTransient34(benchmark::State& state, const DspKernels* k) {
+  const std::vector<float> noise = Noise(kDspTransientRows * kDspHybridSlots, 4);
+  float power[kDspTransientRows][kDspHybridSlots] = {}, gain[kDspTransientRows][kDspHybridSlots];
+  for (int i = 0; i < 34; ++i) {
+    for (int n = 0; n < kDspHybridSlots; ++n) {
+      power[i][n] = noise[i * kDspHybridSlots + n] * noise[i * kDspHybridSlots + n];
+    }
+  }
+  float st[3][kDspTransientRows] = {};
+  for (auto _ : state) {
+    k->ps_hybrid.Transient(power, st, 34, kDspHybridSlots, gain);
+    benchmark::DoNotOptimize(gain);
+  }
+}
+
+// The unsplit bands of the 20-band layout (QMF bands 3..63) from slot rows
+// to band rows and back, one frame.
+void PsTranspose61(benchmark::State& state, const DspKernels* k) {
+  std::vector<float> qmf = Noise(kDspHybridSlots * 128, 5);
+  std::vector<float> bands(64 * kDspHybridSlots * 2);
+  auto* x = reinterpret_cast<float(*)[kDspHybridSlots][2]>(bands.data());
+  float* rows[kDspHybridSlots];
+  for (int n = 0; n < kDspHybridSlots; ++n) rows[n] = &qmf[128 * n];
+  for (auto _ : state) {
+    k->ps_hybrid.ToBands(rows, 3, 64, kDspHybridSlots, x);
+    k->ps_hybrid.ToSlots(x, 3, 64, kDspHybridSlots, rows);
+    benchmark::DoNotOptimize(qmf.data());
+  }
+}
+
 // Mixing of one frame over the 71 bands of the 34-band layout (one
 // envelope, the matrix moving every slot), real or complex matrices.
 void PsMix71(benchmark::State& state, const DspKernels* k, bool complex) {
@@ -100,6 +132,10 @@ const bool kHybridRegistered = [] {
   vxbench::RegisterPerIsa(
       "BM_PsMixComplex71", [](const DspKernels& k) { return k.ps_hybrid.MixComplex; },
       [](benchmark::State& st, const DspKernels* k) { PsMix71(st, k, true); });
+  vxbench::RegisterPerIsa(
+      "BM_PsTranspose61", [](const DspKernels& k) { return k.ps_hybrid.ToSlots; }, PsTranspose61);
+  vxbench::RegisterPerIsa(
+      "BM_PsTransient34", [](const DspKernels& k) { return k.ps_hybrid.Transient; }, PsTransient34);
   vxbench::RegisterPerIsa(
       "BM_PsAllPass30", [](const DspKernels& k) { return k.ps_hybrid.AllPass; }, PsAllPass30);
   vxbench::RegisterPerIsa(

@@ -44,10 +44,12 @@ constexpr DspKernels MakeGeneric() {
   k.qmf = {qmf_generic::AnalysisB,    qmf_generic::AnalysisA,    qmf_generic::Synthesis64B,
            qmf_generic::Synthesis32B, qmf_generic::Synthesis64A, qmf_generic::Synthesis32A};
   k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal, ps_generic::AllPass,
-                 ps_generic::MixReal, ps_generic::MixComplex};
+                 ps_generic::MixReal,       ps_generic::MixComplex, ps_generic::Transient,
+                 ps_generic::ToBands,       ps_generic::ToSlots};
   k.als = {als_generic::PredictBlock};
-  k.sbr = {sbr_generic::Covariance, sbr_generic::Patch, sbr_generic::Energies, sbr_generic::Smooth,
-           sbr_generic::Adjust};
+  k.sbr = {sbr_generic::Covariance, sbr_generic::Solve,  sbr_generic::Patch,
+           sbr_generic::Energies,   sbr_generic::Smooth, sbr_generic::Adjust,
+           sbr_generic::Gains,      sbr_generic::Limit,  sbr_generic::Boost};
   return k;
 }
 

@@ -106,12 +106,30 @@ using DspPsAllPassFn = void (*)(const DspPsAllPassBand* bands, int32_t count, in
 // complex: the four real parts, then the four imaginary parts.
 using DspPsMixFn = void (*)(float (*s)[2], float (*d)[2], int32_t len, const float* h,
                             const float* step);
+// Transient gains of the PS decorrelator for `bands` parameter bands over
+// `slots` slots, from the input power[i][n]; state[0..2][i] (peak, smoothed
+// power, smoothed peak difference) is read and updated.  All rows up to
+// kDspTransientRows exist, those from `bands` on with zero power and state.
+inline constexpr int kDspTransientRows = 40;
+using DspPsTransientFn = void (*)(const float (*power)[kDspHybridSlots],
+                                  float (*state)[kDspTransientRows], int32_t bands, int32_t slots,
+                                  float (*gain)[kDspHybridSlots]);
+// Complex values between slot rows and band rows for bands b0 <= b < b1 and
+// slots n < slots: x[b][n] is {rows[n][2b], rows[n][2b + 1]}.  ToBands
+// fills x, ToSlots the rows.
+using DspPsToBandsFn = void (*)(const float* const* rows, int32_t b0, int32_t b1, int32_t slots,
+                                float (*x)[kDspHybridSlots][2]);
+using DspPsToSlotsFn = void (*)(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1,
+                                int32_t slots, float* const* rows);
 struct DspPsHybridKernels {
   DspPsHybridComplexFn HybridComplex;
   DspPsHybridRealFn HybridReal;
   DspPsAllPassFn AllPass;
   DspPsMixFn MixReal;
   DspPsMixFn MixComplex;
+  DspPsTransientFn Transient;
+  DspPsToBandsFn ToBands;
+  DspPsToSlotsFn ToSlots;
 };
 
 // SBR HF generation and envelope adjustment over the QMF slot matrices
@@ -123,16 +141,30 @@ struct DspSbrKernels {
   // sum x_m+1 conj(x_m) (re, im)} over m = 1..terms-1 and sum x_m+2 conj(x_m)
   // (re, im) over m = 0..terms-1.
   void (*Covariance)(const float* x, int32_t bands, int32_t terms, double (*sums)[5]);
+  // The second-order predictor of each band from its Covariance sums and
+  // rows 0, 1, terms and terms + 1 of x (as Covariance): alpha0 and alpha1
+  // get {re, im} per band, both zero when either reaches magnitude 4.
+  void (*Solve)(const double (*sums)[5], const float* x, int32_t bands, int32_t terms,
+                float* alpha0, float* alpha1);
   // Second-order prediction of `rows` Xhigh rows from Xlow: dst row j =
   // src row j+2 + a0 (src row j+1) + a1 (src row j), over n floats; coef
   // holds four arrays 128 floats apart: re(a0) twice, {-im, im}(a0), then a1.
   void (*Patch)(const float* src, float* dst, int32_t rows, const float* coef, int32_t n);
-  // e[b] = sum over `rows` Xhigh rows of |x_b|^2, b < bands.
+  // e[b] = mean over `rows` Xhigh rows of |x_b|^2, b < bands.
   void (*Energies)(const float* x, int32_t rows, int32_t bands, float* e);
   // out = the gain smoothing window over five history rows (oldest first).
   void (*Smooth)(const float* const* rows, float* out, int32_t n);
   // x = g x + q noise over n floats (q and noise may be null: x = g x).
   void (*Adjust)(float* x, const float* g, const float* q, const float* noise, int32_t n);
+  // Per subband of an envelope, with t = 1 + q: qm = e q / t, sm = e / t
+  // where flags has kSbrSine (else 0), g = (e q / t where flags has
+  // kSbrBandSine, else e if noise_free, else e / t) / (ecurr + 1).
+  void (*Gains)(const float* e, const float* q, const float* ecurr, const int32_t* flags,
+                bool noise_free, int32_t n, float* g, float* qm, float* sm);
+  // Limiter: where g >= gmax, qm = qm gmax / g and g = gmax.
+  void (*Limit)(float* g, float* qm, const float* gmax, int32_t n);
+  // g, qm, sm = sqrt(value boost): the boosted levels become amplitudes.
+  void (*Boost)(float* g, float* qm, float* sm, const float* boost, int32_t n);
 };
 
 // ALS short-term synthesis filter (als/als_predict_impl.h).

@@ -42,6 +42,11 @@ struct LaneAvx2 {
   static F Add(F a, F b) { return _mm256_add_ps(a, b); }
   static F Sub(F a, F b) { return _mm256_sub_ps(a, b); }
   static F Mul(F a, F b) { return _mm256_mul_ps(a, b); }
+  static F Div(F a, F b) { return _mm256_div_ps(a, b); }
+  // a > b ? x : y per lane (false when either is NaN).
+  static F IfGreater(F a, F b, F x, F y) {
+    return _mm256_blendv_ps(y, x, _mm256_cmp_ps(a, b, _CMP_GT_OQ));
+  }
   // acc + a b with one rounding.
   static F Fma(F acc, F a, F b) { return _mm256_fmadd_ps(a, b, acc); }
   static F Min(F a, F b) { return _mm256_min_ps(a, b); }

@@ -33,6 +33,9 @@ struct LaneNeon {
   static F Add(F a, F b) { return vaddq_f32(a, b); }
   static F Sub(F a, F b) { return vsubq_f32(a, b); }
   static F Mul(F a, F b) { return vmulq_f32(a, b); }
+  static F Div(F a, F b) { return vdivq_f32(a, b); }
+  // a > b ? x : y per lane (false when either is NaN).
+  static F IfGreater(F a, F b, F x, F y) { return vbslq_f32(vcgtq_f32(a, b), x, y); }
   static F Min(F a, F b) { return vminq_f32(a, b); }
   static F Max(F a, F b) { return vmaxq_f32(a, b); }
   static F Xor(F a, F b) {

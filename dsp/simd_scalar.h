@@ -15,6 +15,9 @@ struct LaneScalar {
   static F Add(F a, F b) { return a + b; }
   static F Sub(F a, F b) { return a - b; }
   static F Mul(F a, F b) { return a * b; }
+  static F Div(F a, F b) { return a / b; }
+  // a > b ? x : y (false when either is NaN).
+  static F IfGreater(F a, F b, F x, F y) { return a > b ? x : y; }
   static void Transpose(F*) {}
 };
 

@@ -36,6 +36,12 @@ struct LaneSse2 {
   static F Add(F a, F b) { return _mm_add_ps(a, b); }
   static F Sub(F a, F b) { return _mm_sub_ps(a, b); }
   static F Mul(F a, F b) { return _mm_mul_ps(a, b); }
+  static F Div(F a, F b) { return _mm_div_ps(a, b); }
+  // a > b ? x : y per lane (false when either is NaN).
+  static F IfGreater(F a, F b, F x, F y) {
+    const F m = _mm_cmpgt_ps(a, b);
+    return _mm_or_ps(_mm_and_ps(m, x), _mm_andnot_ps(m, y));
+  }
   static F Min(F a, F b) { return _mm_min_ps(a, b); }
   static F Max(F a, F b) { return _mm_max_ps(a, b); }
   static F Xor(F a, F b) { return _mm_xor_ps(a, b); }

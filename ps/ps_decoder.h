@@ -60,6 +60,7 @@ struct PsSynthesisState {
   int32_t slots;       // QMF slots of the frame being synthesised (32 or 30)
   int32_t layoutPrev;  // layout of the previous frame
   int32_t topPrev;     // QMF band above the previous frame's SBR range
+  int32_t silentFrom;  // bands k >= this have all-zero delay and link lines
   // The last kPsLookAhead slots of every QMF band the hybrid filters split.
   float hybridHistory[kPsSplitBands][kPsLookAhead][2];
   // Decorrelator: plain delay lines (history then the current frame), the

@@ -12,15 +12,14 @@ namespace {
 // The frame's slot count (32, or 30 over 960-sample cores) is a template
 // argument so that both keep loops of a known length.
 
-// Transient attenuation of every parameter band and slot.  Each band's
-// peak and smoothing chain is serial over the slots, so four bands step
-// together: four independent chains in flight instead of one.
+// Transient attenuation of every parameter band and slot: the input power
+// per parameter band, then the recurrences of the kernel (rows padded to
+// kDspTransientRows with zero power and state).
 template <int32_t slots>
 void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k,
                     float (*gain)[kPsSlots]) {
-  constexpr int32_t kGroup = 4;
-  constexpr int32_t kPadded = (kPsMaxBands + kGroup - 1) / kGroup * kGroup;
-  float power[kPadded][kPsSlots];
+  static_assert(kPsMaxBands <= kDspTransientRows);
+  alignas(32) float power[kDspTransientRows][kPsSlots];
   std::memset(power, 0, sizeof(power));
   for (int32_t k = 0; k < top_k; ++k) {
     float* p = power[lay.k_to_i[k]];
@@ -28,44 +27,11 @@ void TransientGains(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top
     for (int32_t n = 0; n < slots; ++n) p[n] += x[n][0] * x[n][0] + x[n][1] * x[n][1];
   }
   const int32_t bands = lay.par_bands;
-  float state[3][kPadded] = {};  // peak, smoothed power, smoothed peak difference
+  alignas(32) float state[3][kDspTransientRows] = {};  // peak, smoothed power, peak difference
   std::memcpy(state[0], st.peakDecay, sizeof(float) * bands);
   std::memcpy(state[1], st.powerSmooth, sizeof(float) * bands);
   std::memcpy(state[2], st.peakDiffSmooth, sizeof(float) * bands);
-  float smoothed[kPadded][kPsSlots], denom[kPadded][kPsSlots];
-  for (int32_t i0 = 0; i0 < bands; i0 += kGroup) {
-    float peak[kGroup], smooth[kGroup], diff[kGroup];
-    for (int32_t g = 0; g < kGroup; ++g) {
-      peak[g] = state[0][i0 + g];
-      smooth[g] = state[1][i0 + g];
-      diff[g] = state[2][i0 + g];
-    }
-    for (int32_t n = 0; n < slots; ++n) {
-#pragma GCC unroll 4
-      for (int32_t g = 0; g < kGroup; ++g) {
-        const float p = power[i0 + g][n];
-        const float decayed = kPsPeakDecay * peak[g];
-        peak[g] = decayed > p ? decayed : p;
-        smooth[g] += kPsSmoothing * (p - smooth[g]);
-        diff[g] += kPsSmoothing * (peak[g] - p - diff[g]);
-        smoothed[i0 + g][n] = smooth[g];
-        denom[i0 + g][n] = kPsTransientImpact * diff[g];
-      }
-    }
-    for (int32_t g = 0; g < kGroup; ++g) {
-      state[0][i0 + g] = peak[g];
-      state[1][i0 + g] = smooth[g];
-      state[2][i0 + g] = diff[g];
-    }
-  }
-  // Apart from the recurrence: a select over the frame (no branch on
-  // transients, and whole vectors of divisions).
-  for (int32_t i = 0; i < bands; ++i) {
-    for (int32_t n = 0; n < slots; ++n) {
-      const float q = smoothed[i][n] / denom[i][n];
-      gain[i][n] = denom[i][n] > smoothed[i][n] ? q : 1.0f;
-    }
-  }
+  DspActiveKernels().ps_hybrid.Transient(power, state, bands, slots, gain);
   std::memcpy(st.peakDecay, state[0], sizeof(float) * bands);
   std::memcpy(st.powerSmooth, state[1], sizeof(float) * bands);
   std::memcpy(st.peakDiffSmooth, state[2], sizeof(float) * bands);
@@ -112,7 +78,7 @@ void PlainDelay(PsSynthesisState& st, int32_t k, int32_t delay, const float* gai
 
 template <int32_t slots>
 void Decorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
-  float gain[kPsMaxBands][kPsSlots];
+  alignas(32) float gain[kDspTransientRows][kPsSlots];
   TransientGains<slots>(st, lay, top_k, gain);
   DspPsAllPassBand bands[kPsMaxAllpassK];
   int32_t chained = 0;
@@ -134,15 +100,23 @@ void ps_generic::AllPass(const DspPsAllPassBand* bands, int32_t count, int32_t s
   ps_vec::AllPass<ps_vec::LaneOne>(bands, count, slots);
 }
 
+void ps_generic::Transient(const float (*power)[kDspHybridSlots], float (*state)[kDspTransientRows],
+                           int32_t bands, int32_t slots, float (*gain)[kDspHybridSlots]) {
+  ps_vec::Transient<ps_vec::LaneOne>(power, state, bands, slots, gain);
+}
+
 void PsClearDecorrelator(PsSynthesisState& st) {
   std::memset(st.delay, 0, sizeof(st.delay));
   std::memset(st.apDelay, 0, sizeof(st.apDelay));
+  st.silentFrom = 0;
   std::memset(st.peakDecay, 0, sizeof(st.peakDecay));
   std::memset(st.powerSmooth, 0, sizeof(st.powerSmooth));
   std::memset(st.peakDiffSmooth, 0, sizeof(st.peakDiffSmooth));
 }
 
 void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_k) {
+  // The bands below top_k take this frame's signal into their lines.
+  if (st.silentFrom < top_k) st.silentFrom = top_k;
   if (st.slots == kPsSlots960) {
     Decorrelate<kPsSlots960>(st, lay, top_k);
   } else {
@@ -153,8 +127,12 @@ void PsDecorrelate(PsSynthesisState& st, const PsLayoutTables& lay, int32_t top_
   for (int32_t k = top_k; k < lay.k_bands; ++k) std::memset(st.d[k], 0, sizeof(st.d[k]));
 }
 
+// Lines from silentFrom up are zero already: in steady state (the same SBR
+// range frame after frame) nothing is left to clear.
 void PsClearDelays(PsSynthesisState& st, const PsLayoutTables& lay, int32_t from, int32_t to) {
-  for (int32_t k = from; k < to; ++k) {
+  const int32_t end = to < st.silentFrom ? to : st.silentFrom;
+  if (to >= st.silentFrom && from < st.silentFrom) st.silentFrom = from < 0 ? 0 : from;
+  for (int32_t k = from; k < end; ++k) {
     std::memset(st.delay[k], 0, sizeof(st.delay[k]));
     if (k < lay.allpass_end_k) std::memset(st.apDelay[k], 0, sizeof(st.apDelay[k]));
   }

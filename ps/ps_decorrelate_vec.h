@@ -23,33 +23,48 @@ using LaneOne = LaneScalar;
 constexpr int kApSlots = kDspHybridSlots;
 constexpr int kApHistory = kDspAllPassHistory;
 
-// V::kLanes bands from `b`.
 // Rows of `n` floats (one per band, n <= kMax) <-> lane vectors: z[i] lane
-// l = rows[l][i], through a staging block padded to whole transposes.
+// l = rows[l][i].  Whole blocks of L go straight between the rows and the
+// transposes; only a last partial block passes through a staging block
+// (zero-padded), and the vectors past it up to kPadded are zero.
 template <class V, int kMax>
 struct Lanes {
   using T = typename V::F;
   static constexpr int L = V::kLanes;
   static constexpr int kPadded = (kMax + L - 1) / L * L;
-  alignas(64) float stage[L][kPadded];
+  alignas(64) float stage[L][L];
 
   void In(const float* const* rows, int n, T* z) {
-    for (int l = 0; l < L; ++l) {
-      std::memcpy(stage[l], rows[l], sizeof(float) * static_cast<size_t>(n));
-      std::memset(stage[l] + n, 0, sizeof(float) * static_cast<size_t>(kPadded - n));
-    }
-    for (int q = 0; q < kPadded; q += L) {
-      for (int l = 0; l < L; ++l) z[q + l] = V::Load(stage[l] + q);
+    const int full = n / L * L;
+    for (int q = 0; q < full; q += L) {
+      for (int l = 0; l < L; ++l) z[q + l] = V::Load(rows[l] + q);
       V::Transpose(z + q);
     }
+    int q = full;
+    if (n > full) {
+      const size_t part = static_cast<size_t>(n - full);
+      for (int l = 0; l < L; ++l) {
+        std::memcpy(stage[l], rows[l] + full, sizeof(float) * part);
+        std::memset(stage[l] + part, 0, sizeof(float) * (L - part));
+        z[full + l] = V::Load(stage[l]);
+      }
+      V::Transpose(z + full);
+      q += L;
+    }
+    for (; q < kPadded; ++q) z[q] = V::Zero();
   }
   void Out(T* z, int n, float* const* rows) {
-    for (int q = 0; q < kPadded; q += L) {
+    const int full = n / L * L;
+    for (int q = 0; q < full; q += L) {
       V::Transpose(z + q);
-      for (int l = 0; l < L; ++l) V::Store(stage[l] + q, z[q + l]);
+      for (int l = 0; l < L; ++l) V::Store(rows[l] + q, z[q + l]);
     }
-    for (int l = 0; l < L; ++l) {
-      std::memcpy(rows[l], stage[l], sizeof(float) * static_cast<size_t>(n));
+    if (n > full) {
+      V::Transpose(z + full);
+      for (int l = 0; l < L; ++l) {
+        V::Store(stage[l], z[full + l]);
+        std::memcpy(rows[l] + full, stage[l], sizeof(float) * static_cast<size_t>(n - full));
+      }
     }
   }
 };
@@ -123,6 +138,45 @@ void AllPassGroup(const DspPsAllPassBand* b, int32_t slots) {
     }
   }
   hl.Out(h, kHist, hist);
+}
+
+// Transient gains (DspPsTransientFn), V::kLanes parameter bands per vector:
+// blocks of L bands x L slots are transposed so that each lane runs one
+// band's serial recurrence, and back.  Per band the operations of the
+// scalar recurrence in its order, so all instruction sets agree bit for bit.
+template <class V>
+void Transient(const float (*power)[kApSlots], float (*state)[kDspTransientRows], int32_t bands,
+               int32_t slots, float (*gain)[kApSlots]) {
+  using T = typename V::F;
+  constexpr int L = V::kLanes;
+  static_assert(kDspTransientRows % L == 0 && kApSlots % L == 0);
+  const T decay = V::Set1(kPsPeakDecay), smoothing = V::Set1(kPsSmoothing);
+  const T impact = V::Set1(kPsTransientImpact), one = V::Set1(1.0f);
+  for (int32_t i0 = 0; i0 < bands; i0 += L) {
+    T peak = V::Load(state[0] + i0), smooth = V::Load(state[1] + i0);
+    T diff = V::Load(state[2] + i0);
+    for (int32_t n0 = 0; n0 < slots; n0 += L) {
+      T z[L];
+      for (int l = 0; l < L; ++l) z[l] = V::Load(power[i0 + l] + n0);
+      V::Transpose(z);  // z[j] lane l: band i0 + l, slot n0 + j
+      const int32_t steps = slots - n0 < L ? slots - n0 : L;
+      for (int32_t j = 0; j < steps; ++j) {
+        const T p = z[j];
+        const T decayed = V::Mul(decay, peak);
+        peak = V::IfGreater(decayed, p, decayed, p);
+        smooth = V::Add(smooth, V::Mul(smoothing, V::Sub(p, smooth)));
+        diff = V::Add(diff, V::Mul(smoothing, V::Sub(V::Sub(peak, p), diff)));
+        // Attenuate where the smoothed peak difference outgrows the power.
+        const T denom = V::Mul(impact, diff);
+        z[j] = V::IfGreater(denom, smooth, V::Div(smooth, denom), one);
+      }
+      V::Transpose(z);
+      for (int l = 0; l < L; ++l) V::Store(gain[i0 + l] + n0, z[l]);
+    }
+    V::Store(state[0] + i0, peak);
+    V::Store(state[1] + i0, smooth);
+    V::Store(state[2] + i0, diff);
+  }
 }
 
 template <class V>

@@ -45,6 +45,20 @@ void HybridReal(const float (*in)[2], const float* odd, float centre, float (*lo
   }
 }
 
+void ToBands(const float* const* rows, int32_t b0, int32_t b1, int32_t slots,
+             float (*x)[kDspHybridSlots][2]) {
+  for (int32_t b = b0; b < b1; ++b) {
+    for (int32_t n = 0; n < slots; ++n) std::memcpy(x[b][n], rows[n] + 2 * b, sizeof(float) * 2);
+  }
+}
+
+void ToSlots(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1, int32_t slots,
+             float* const* rows) {
+  for (int32_t n = 0; n < slots; ++n) {
+    for (int32_t b = b0; b < b1; ++b) std::memcpy(rows[n] + 2 * b, x[b][n], sizeof(float) * 2);
+  }
+}
+
 }  // namespace ps_generic
 
 namespace {
@@ -94,57 +108,30 @@ void PsHybridAnalysis(PsSynthesisState& st, const PsLayoutTables& lay, const flo
            st.s[lay.k_of_subband[s0 + 1]], slots);
     }
   }
-  // The unsplit bands: slot rows to band rows, two slots by two bands at a
-  // time, each complex value moved whole.
-  float(*s)[kPsSlots][2] = st.s + lay.qmf_offset;
-  int32_t b = lay.split_qmf;
-  for (; b + 2 <= 64; b += 2) {
-    for (int32_t n = 0; n < slots; n += 2) {  // slots is even
-      const float* r0 = qmf[n] + 2 * b;
-      const float* r1 = qmf[n + 1] + 2 * b;
-      std::memcpy(s[b][n], r0, sizeof(float) * 2);
-      std::memcpy(s[b][n + 1], r1, sizeof(float) * 2);
-      std::memcpy(s[b + 1][n], r0 + 2, sizeof(float) * 2);
-      std::memcpy(s[b + 1][n + 1], r1 + 2, sizeof(float) * 2);
-    }
-  }
-  for (; b < 64; ++b) {
-    for (int32_t n = 0; n < slots; ++n) std::memcpy(s[b][n], qmf[n] + 2 * b, sizeof(float) * 2);
-  }
+  // The unsplit bands: slot rows to band rows.
+  DspActiveKernels().ps_hybrid.ToBands(qmf, lay.split_qmf, 64, slots, st.s + lay.qmf_offset);
 }
 
 void PsHybridSynthesis(const float (*x)[kPsSlots][2], const PsLayoutTables& lay, float* const* qmf,
                        int32_t top_band, int32_t slots) {
   const int32_t* starts = lay.par_bands == 34 ? kSplitStart34 : kSplitStart20;
   const int32_t top = top_band < 0 ? 0 : (top_band > 64 ? 64 : top_band);
-  for (int32_t n = 0; n < slots; ++n) {
-    float* row = qmf[n];
-    for (int32_t b = 0; b < lay.split_qmf; ++b) {
-      float re = x[starts[b]][n][0], im = x[starts[b]][n][1];
-      for (int32_t k = starts[b] + 1; k < starts[b + 1]; ++k) {
-        re += x[k][n][0];
-        im += x[k][n][1];
+  // The split bands: their sub-subbands summed in k order, whole rows at a
+  // time (vectorisable), then written into the slot rows.
+  for (int32_t b = 0; b < lay.split_qmf; ++b) {
+    float sum[kPsSlots][2];
+    std::memcpy(sum, x[starts[b]], sizeof(sum));
+    for (int32_t k = starts[b] + 1; k < starts[b + 1]; ++k) {
+      for (int32_t n = 0; n < kPsSlots; ++n) {
+        sum[n][0] += x[k][n][0];
+        sum[n][1] += x[k][n][1];
       }
-      row[2 * b] = re;
-      row[2 * b + 1] = im;
     }
+    for (int32_t n = 0; n < slots; ++n) std::memcpy(qmf[n] + 2 * b, sum[n], sizeof(float) * 2);
   }
-  // The unsplit bands, two bands by two slots at a time (the transpose of
-  // the analysis copy).
-  const float(*xs)[kPsSlots][2] = x + lay.qmf_offset;
-  int32_t b = lay.split_qmf;
-  for (; b + 2 <= top; b += 2) {
-    for (int32_t n = 0; n < slots; n += 2) {  // slots is even
-      float* r0 = qmf[n] + 2 * b;
-      float* r1 = qmf[n + 1] + 2 * b;
-      std::memcpy(r0, xs[b][n], sizeof(float) * 2);
-      std::memcpy(r0 + 2, xs[b + 1][n], sizeof(float) * 2);
-      std::memcpy(r1, xs[b][n + 1], sizeof(float) * 2);
-      std::memcpy(r1 + 2, xs[b + 1][n + 1], sizeof(float) * 2);
-    }
-  }
-  for (; b < top; ++b) {
-    for (int32_t n = 0; n < slots; ++n) std::memcpy(qmf[n] + 2 * b, xs[b][n], sizeof(float) * 2);
+  // The unsplit bands: band rows to slot rows.
+  if (top > lay.split_qmf) {
+    DspActiveKernels().ps_hybrid.ToSlots(x + lay.qmf_offset, lay.split_qmf, top, slots, qmf);
   }
   const int32_t clear = top > lay.split_qmf ? top : lay.split_qmf;
   for (int32_t n = 0; n < slots; ++n) {

@@ -22,4 +22,10 @@ void HybridReal(const float (*in)[2], const float* odd, float centre, float (*lo
 void AllPass(const DspPsAllPassBand* bands, int32_t count, int32_t slots);
 void MixReal(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step);
 void MixComplex(float (*s)[2], float (*d)[2], int32_t len, const float* h, const float* step);
+void ToBands(const float* const* rows, int32_t b0, int32_t b1, int32_t slots,
+             float (*x)[kDspHybridSlots][2]);
+void ToSlots(const float (*x)[kDspHybridSlots][2], int32_t b0, int32_t b1, int32_t slots,
+             float* const* rows);
+void Transient(const float (*power)[kDspHybridSlots], float (*state)[kDspTransientRows],
+               int32_t bands, int32_t slots, float (*gain)[kDspHybridSlots]);
 }  // namespace ps_generic

@@ -11,29 +11,44 @@
 namespace ps_vec {
 namespace {
 
+// Slots n0 <= n < n1 (a multiple of V::kLanes / 2 apart) of band q.
+template <class V>
+[[gnu::always_inline]] inline void HybridComplexBand(const float (*in)[2], const float (*c)[2],
+                                                     float centre, int32_t n0, int32_t n1,
+                                                     float (*out)[2]) {
+  const auto c6 = V::Set1(centre);
+  typename V::F cr[6], ci[6];
+  for (int j = 0; j < 6; ++j) {
+    cr[j] = V::Set1(c[j][0]);
+    // (-ci, ci): the real part takes -ci * d_im, the imaginary +ci * d_re.
+    ci[j] = V::Set2(-c[j][1], c[j][1]);
+  }
+  for (int32_t n = n0; n < n1; n += V::kLanes / 2) {
+    const float* w = in[n];
+    auto acc = V::Mul(c6, V::Load(w + 12));
+    for (int j = 0; j < 6; ++j) {
+      const auto a = V::Load(w + 2 * j);
+      const auto b = V::Load(w + 2 * (12 - j));
+      const auto swapped = V::SwapPairs(V::Sub(a, b));
+      acc = V::Add(acc, V::Add(V::Mul(cr[j], V::Add(a, b)), V::Mul(ci[j], swapped)));
+    }
+    V::Store(out[n], acc);
+  }
+}
+
+// V::kLanes / 2 slots per vector; with four (AVX2), the two slots of a
+// 30-slot frame past the last group of four take the narrower lanes.
 template <class V>
 void HybridComplex(const float (*in)[2], const float (*coef)[6][2], float centre, int32_t bands,
                    float (*out)[kDspHybridSlots][2], int32_t slots) {
   constexpr int32_t kSlotsPerVector = V::kLanes / 2;
-  static_assert(kSlotsPerVector == 2, "slot counts are even, not multiples of four");
-  const auto c6 = V::Set1(centre);
+  static_assert(kSlotsPerVector == 2 || kSlotsPerVector == 4);
+  const int32_t whole = slots / kSlotsPerVector * kSlotsPerVector;
   for (int32_t q = 0; q < bands; ++q) {
-    typename V::F cr[6], ci[6];
-    for (int j = 0; j < 6; ++j) {
-      cr[j] = V::Set1(coef[q][j][0]);
-      // (-ci, ci): the real part takes -ci * d_im, the imaginary +ci * d_re.
-      ci[j] = V::Set2(-coef[q][j][1], coef[q][j][1]);
-    }
-    for (int32_t n = 0; n < slots; n += kSlotsPerVector) {
-      const float* w = in[n];
-      auto acc = V::Mul(c6, V::Load(w + 12));
-      for (int j = 0; j < 6; ++j) {
-        const auto a = V::Load(w + 2 * j);
-        const auto b = V::Load(w + 2 * (12 - j));
-        const auto swapped = V::SwapPairs(V::Sub(a, b));
-        acc = V::Add(acc, V::Add(V::Mul(cr[j], V::Add(a, b)), V::Mul(ci[j], swapped)));
-      }
-      V::Store(out[q][n], acc);
+    HybridComplexBand<V>(in, coef[q], centre, 0, whole, out[q]);
+    if constexpr (kSlotsPerVector == 4) {
+      if (whole < slots)
+        HybridComplexBand<typename V::Narrow>(in, coef[q], centre, whole, slots, out[q]);
     }
   }
 }
@@ -106,6 +121,7 @@ void FillPsHybridKernels(DspPsHybridKernels& k) {
   k.AllPass = AllPass<V>;
   k.MixReal = MixReal<V>;
   k.MixComplex = MixComplex<V>;
+  k.Transient = Transient<V>;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // smoothing, noise, sinusoids), assembly and QMF synthesis, with the bypass
 // that keeps the delay while SBR has no valid data.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -12,57 +13,11 @@
 #include "sbr/sbr_hf_kernels.h"
 #include "sbr/sbr_tables.h"
 
-namespace {
-
-// HF generation's second-order predictor of one source subband from its
-// covariance kernel sums (DspSbrKernels::Covariance; `x` is the subband's
-// Xlow row 0, `terms` products).  The covariance sums and the 2x2 solve run
-// in double precision: when a steady tone fills the subband the covariance
-// matrix is singular but for the standard's 1e-6 relaxation, and sums of 38
-// single-precision products carry rounding of that same order.  The
-// coefficients then moved by 1e-3, and the inverse-filtered copy of the
-// tone, after its gain, by 2..6 LSB.
-void SolvePredictor(const double* sums, const float* x, int32_t terms, float* alpha0,
-                    float* alpha1) {
-  // The kernel sums run over the slots every product shares; the end slots
-  // complete each one.
-  const float* first = x;
-  const float* second = x + kSbrLowRow;
-  const float* last = x + kSbrLowRow * terms;
-  const float* after = last + kSbrLowRow;
-  const double f0r = first[0], f0i = first[1], f1r = second[0], f1i = second[1];
-  const double lr = last[0], li = last[1], ar = after[0], ai = after[1];
-  const double r11 = sums[0] + (lr * lr + li * li);
-  const double r22 = sums[0] + (f0r * f0r + f0i * f0i);
-  const double r01r = sums[1] + (ar * lr + ai * li), r01i = sums[2] + (ai * lr - ar * li);
-  const double r12r = sums[1] + (f1r * f0r + f1i * f0i), r12i = sums[2] + (f1i * f0r - f1r * f0i);
-  const double r02r = sums[3], r02i = sums[4];
-  const double d = r22 * r11 - (r12r * r12r + r12i * r12i) / (1.0 + 1e-6);
-  double a1r = 0, a1i = 0, a0r = 0, a0i = 0;
-  if (d != 0.0) {
-    a1r = (r01r * r12r - r01i * r12i - r02r * r11) / d;
-    a1i = (r01i * r12r + r01r * r12i - r02i * r11) / d;
-  }
-  if (r11 > 0.0) {
-    a0r = -(r01r + a1r * r12r + a1i * r12i) / r11;
-    a0i = -(r01i + a1i * r12r - a1r * r12i) / r11;
-  }
-  alpha0[0] = static_cast<float>(a0r);
-  alpha0[1] = static_cast<float>(a0i);
-  alpha1[0] = static_cast<float>(a1r);
-  alpha1[1] = static_cast<float>(a1i);
-  if (alpha0[0] * alpha0[0] + alpha0[1] * alpha0[1] >= 16.0f ||
-      alpha1[0] * alpha1[0] + alpha1[1] * alpha1[1] >= 16.0f) {
-    alpha0[0] = alpha0[1] = alpha1[0] = alpha1[1] = 0.0f;
-  }
-}
-
-}  // namespace
-
 void SbrPredictor(const SbrChannel& c, int32_t k, int32_t terms, float* alpha0, float* alpha1) {
+  const DspSbrKernels& kernels = DspActiveKernels().sbr;
   double sums[1][5];
-  DspActiveKernels().sbr.Covariance(&c.Xlow[0][2 * k], 1, terms, sums);
-  SolvePredictor(sums[0], &c.Xlow[0][2 * k], terms, alpha0, alpha1);
+  kernels.Covariance(&c.Xlow[0][2 * k], 1, terms, sums);
+  kernels.Solve(sums, &c.Xlow[0][2 * k], 1, terms, alpha0, alpha1);
 }
 
 namespace {
@@ -113,18 +68,29 @@ void MapBands(const SBRDecState& s, BandMaps& maps) {
   MapTable(s.f_noise, s.N_Q, kx, maps.noise);
 }
 
+// 2^e for an integer e (-126..), infinity past the float range: the values
+// exp2f gives, built from the exponent bits.
+float Pow2(int32_t e) {
+  return e > 127 ? HUGE_VALF : std::bit_cast<float>(static_cast<uint32_t>(e + 127) << 23);
+}
+
 void Dequantise(SBRDecState& s) {
+  // Envelope levels 2^(6 + v step): whole or half-step exponents (2^(1/2)
+  // rounded to float scales exactly by a power of two).
+  constexpr float kSqrt2 = 1.41421354f;
   auto env = [&](SbrChannel& c) {
-    const float step = c.bs_amp_res ? 1.0f : 0.5f;
+    const int32_t half = c.bs_amp_res ? 0 : 1;
     for (int32_t l = 0; l < c.L_E; ++l) {
       const int32_t n = c.freqRes[l] ? s.N_high : s.N_low;
       for (int32_t k = 0; k < n; ++k) {
-        c.EOrig[l][k] = std::exp2(Clamp(c.envValues[l][k], 0, 128) * step + 6.0f);
+        const int32_t v = Clamp(c.envValues[l][k], 0, 128);
+        const float level = Pow2(6 + (v >> half));
+        c.EOrig[l][k] = (v & half) ? level * kSqrt2 : level;
       }
     }
     for (int32_t q = 0; q < c.L_Q; ++q) {
       for (int32_t k = 0; k < s.N_Q; ++k)
-        c.QOrig[q][k] = std::exp2(6.0f - Clamp(c.noiseValues[q][k], 0, 30));
+        c.QOrig[q][k] = Pow2(6 - Clamp(c.noiseValues[q][k], 0, 30));
     }
   };
   SbrChannel& a = s.ch[0];
@@ -223,28 +189,26 @@ void DegreeOfAliasing(const float* r, int32_t k0, float* deg) {
 
 // Per frame predictor coefficients of the k0 source subbands.
 struct Predictors {
-  Complex alpha0[32], alpha1[32];
-  float deg_alias[32];  // low power only
+  float alpha0[64], alpha1[64];  // complex: {re, im} per subband
+  float deg_alias[32];           // low power only
 };
 
 void ComputePredictors(const SBRDecState& s, const SbrChannel& c, bool lp, Predictors& p) {
   const int32_t k0 = s.k0 < 32 ? s.k0 : 32;
   const int32_t terms = QmfSlots(s) + 6;
   if (!lp) {
+    const DspSbrKernels& kernels = DspActiveKernels().sbr;
     double sums[32][5];
-    if (k0 > 0) DspActiveKernels().sbr.Covariance(&c.Xlow[0][0], k0, terms, sums);
-    for (int32_t k = 0; k < k0; ++k) {
-      float a0[2], a1[2];
-      SolvePredictor(sums[k], &c.Xlow[0][2 * k], terms, a0, a1);
-      p.alpha0[k] = Complex{a0[0], a0[1]};
-      p.alpha1[k] = Complex{a1[0], a1[1]};
+    if (k0 > 0) {
+      kernels.Covariance(&c.Xlow[0][0], k0, terms, sums);
+      kernels.Solve(sums, &c.Xlow[0][0], k0, terms, p.alpha0, p.alpha1);
     }
     return;
   }
   float r[32];
   for (int32_t k = 0; k < k0; ++k) {
-    p.alpha0[k].im = p.alpha1[k].im = 0.0f;
-    r[k] = PredictorReal(c, k, terms, &p.alpha0[k].re, &p.alpha1[k].re);
+    p.alpha0[2 * k + 1] = p.alpha1[2 * k + 1] = 0.0f;
+    r[k] = PredictorReal(c, k, terms, &p.alpha0[2 * k], &p.alpha1[2 * k]);
   }
   DegreeOfAliasing(r, k0, p.deg_alias);
 }
@@ -285,9 +249,9 @@ void GenerateHighBand(const SBRDecState& s, SbrChannel& c, bool lp, const BandMa
       written[l] = true;
       const int32_t g = maps.noise[l - s.kx];
       const float bw = g >= 0 ? c.bwArray[g] : 0.0f;
-      const Complex a0{bw * pred.alpha0[p].re, bw * pred.alpha0[p].im};
+      const Complex a0{bw * pred.alpha0[2 * p], bw * pred.alpha0[2 * p + 1]};
       const float bw2 = bw * bw;
-      const Complex a1{bw2 * pred.alpha1[p].re, bw2 * pred.alpha1[p].im};
+      const Complex a1{bw2 * pred.alpha1[2 * p], bw2 * pred.alpha1[2 * p + 1]};
       if (lp) {
         deg_patched[l] = j == 0 ? 0.0f : pred.deg_alias[p];
         for (int32_t m = first; m < last; ++m) {
@@ -344,8 +308,9 @@ int32_t TransientEnvelope(const SbrChannel& c) {
 
 // Levels and gains of one envelope, per SBR subband m (target kx + m).
 struct EnvelopeGains {
-  float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
+  alignas(32) float E[64], Q[64], ECurr[64], G[64], QM[64], SM[64];
   int32_t sine[64];
+  int32_t flags[64];  // kSbrSine, kSbrBandSine
 };
 
 // Mean energy of the generated subbands over the envelope's slots j0..j1-1
@@ -354,18 +319,17 @@ struct EnvelopeGains {
 void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const int32_t* table,
                      int32_t nbands, int32_t j0, int32_t j1, float* ecurr) {
   const int32_t kx = s.kx, slots = j1 - j0;
-  if (lp) {
+  if (slots <= 0) {
+    for (int32_t m = 0; m < s.M; ++m) ecurr[m] = 0.0f;
+  } else if (lp) {
     for (int32_t m = 0; m < s.M; ++m) ecurr[m] = 0.0f;
     for (int32_t j = j0; j < j1; ++j) {
       const float* x = &c.Xhigh[j + 2][kx];
       for (int32_t m = 0; m < s.M; ++m) ecurr[m] += x[m] * x[m];
     }
-  } else if (slots > 0 && s.M > 0) {
+    for (int32_t m = 0; m < s.M; ++m) ecurr[m] = ecurr[m] / slots * 2.0f;
+  } else if (s.M > 0) {
     DspActiveKernels().sbr.Energies(&c.Xhigh[j0 + 2][2 * kx], slots, s.M, ecurr);
-  }
-  for (int32_t m = 0; m < s.M; ++m) {
-    ecurr[m] = slots > 0 ? ecurr[m] / slots : 0.0f;
-    if (lp) ecurr[m] *= 2.0f;
   }
   if (s.bs_interpol_freq) return;
   for (int32_t b = 0; b < nbands; ++b) {
@@ -376,36 +340,40 @@ void CurrentEnergies(const SBRDecState& s, const SbrChannel& c, bool lp, const i
   }
 }
 
-// Limiter and boost per limiter band; G, QM and SM become amplitudes.
-void Limit(const SBRDecState& s, bool noise_free, EnvelopeGains& g) {
+// Limiter and boost per limiter band; G, QM and SM become amplitudes.  The
+// limiter bands (sorted borders from kx up) cover one run of subbands: the
+// band sums stay sequential, the per-subband divisions and roots run in one
+// kernel call each over the run.
+void Limit(const SBRDecState& s, const DspSbrKernels& k, bool noise_free, EnvelopeGains& g) {
   const float lim_gain = kLimGain[s.bs_limiter_gains & 3];
+  alignas(32) float level[64];  // per subband: its band's gmax, then its boost
+  float sum_e[64];
+  const int32_t first = s.N_L > 0 ? s.f_lim[0] - s.kx : 0;
+  const int32_t end = s.N_L > 0 ? s.f_lim[s.N_L] - s.kx : 0;
   for (int32_t lb = 0; lb < s.N_L; ++lb) {
     const int32_t lo = s.f_lim[lb] - s.kx, hi = s.f_lim[lb + 1] - s.kx;
-    float sum_e = 0.0f, sum_cur = 0.0f;
+    float e = 0.0f, cur = 0.0f;
     for (int32_t m = lo; m < hi; ++m) {
-      sum_e += g.E[m];
-      sum_cur += g.ECurr[m];
+      e += g.E[m];
+      cur += g.ECurr[m];
     }
-    float gmax = (sum_e + 1e-12f) / (sum_cur + 1e-12f) * lim_gain * lim_gain;
+    sum_e[lb] = e;
+    float gmax = (e + 1e-12f) / (cur + 1e-12f) * lim_gain * lim_gain;
     if (gmax > 1e10f) gmax = 1e10f;
-    for (int32_t m = lo; m < hi; ++m) {
-      if (g.G[m] >= gmax) {
-        g.QM[m] = g.QM[m] * gmax / g.G[m];
-        g.G[m] = gmax;
-      }
-    }
+    for (int32_t m = lo; m < hi; ++m) level[m] = gmax;
+  }
+  if (end > first) k.Limit(g.G + first, g.QM + first, level + first, end - first);
+  for (int32_t lb = 0; lb < s.N_L; ++lb) {
+    const int32_t lo = s.f_lim[lb] - s.kx, hi = s.f_lim[lb + 1] - s.kx;
     float denom = 1e-12f;
     for (int32_t m = lo; m < hi; ++m) {
       denom += g.ECurr[m] * g.G[m] + g.SM[m] + ((g.SM[m] == 0.0f && !noise_free) ? g.QM[m] : 0.0f);
     }
-    float boost = (sum_e + 1e-12f) / denom;
+    float boost = (sum_e[lb] + 1e-12f) / denom;
     if (boost > 2.5118866f) boost = 2.5118866f;
-    for (int32_t m = lo; m < hi; ++m) {
-      g.G[m] = std::sqrt(g.G[m] * boost);
-      g.QM[m] = std::sqrt(g.QM[m] * boost);
-      g.SM[m] = std::sqrt(g.SM[m] * boost);
-    }
+    for (int32_t m = lo; m < hi; ++m) level[m] = boost;
   }
+  if (end > first) k.Boost(g.G + first, g.QM + first, g.SM + first, level + first, end - first);
   // Subbands above the last limiter band (the table lost its top border,
   // see LimiterTable) get no gain, noise or sinusoid.
   for (int32_t m = s.N_L > 0 ? std::max(s.f_lim[s.N_L] - s.kx, 0) : 0; m < s.M; ++m) {
@@ -454,7 +422,8 @@ void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const 
   const int32_t* band = c.freqRes[l] ? maps.high : maps.low;
   const bool noise_free = l == lA || l == c.lAPrev;
   const int32_t q_floor = (c.L_Q == 2 && c.t_E[l] >= c.t_Q[1]) ? 1 : 0;
-  int32_t band_sine[64] = {};
+  int32_t band_sine[64];
+  for (int32_t b = 0; b < nbands && b < 64; ++b) band_sine[b] = 0;
   for (int32_t m = 0; m < M; ++m) {
     const int32_t b = band[m];
     const int32_t nb = maps.noise[m];
@@ -466,18 +435,11 @@ void EnvelopeLevels(const SBRDecState& s, const SbrChannel& c, int32_t l, const 
   CurrentEnergies(s, c, lp, table, nbands, 2 * c.t_E[l], 2 * c.t_E[l + 1], g.ECurr);
   for (int32_t m = 0; m < M; ++m) {
     const int32_t b = band[m];
-    const float q = g.Q[m], e = g.E[m];
-    g.QM[m] = e * q / (1.0f + q);
-    g.SM[m] = g.sine[m] ? e / (1.0f + q) : 0.0f;
-    float gain;
-    if (b >= 0 && band_sine[b]) {
-      gain = e * q / (1.0f + q);
-    } else {
-      gain = noise_free ? e : e / (1.0f + q);
-    }
-    g.G[m] = gain / (g.ECurr[m] + 1.0f);
+    g.flags[m] = (g.sine[m] ? kSbrSine : 0) | (b >= 0 && band_sine[b] ? kSbrBandSine : 0);
   }
-  Limit(s, noise_free, g);
+  const DspSbrKernels& k = DspActiveKernels().sbr;
+  if (M > 0) k.Gains(g.E, g.Q, g.ECurr, g.flags, noise_free, M, g.G, g.QM, g.SM);
+  Limit(s, k, noise_free, g);
   if (lp) GroupGains(s, deg_patched, g);
 }
 
@@ -632,7 +594,9 @@ void AdjustEnvelopes(SBRDecState& s, SbrChannel& c, bool lp, const BandMaps& map
   // carries: a new one that waits for the transient envelope (l_A) has not
   // started when the frame has none (l_A = L_E).
   const bool started = c.L_E - 1 >= lA;
-  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m] && (started || c.sineFlagsPrev[m]);
+  // (0/1 flags: bitwise, so the loop runs in vector lanes)
+  const int32_t go = started ? 1 : 0;
+  for (int32_t m = 0; m < 64; ++m) c.sineFlagsPrev[m] = marks[m] & (go | (c.sineFlagsPrev[m] != 0));
   c.lAPrev = lA == c.L_E ? 0 : -1;
   if (any_slot) {
     c.indexNoisePrev = noise_index;
@@ -682,6 +646,27 @@ void AssembleY(const SBRDecState& s, SbrChannel& c, bool lp) {
   }
 }
 
+// Complex banks without parametric stereo: the synthesis reads the Xhigh
+// rows of the frame's slots themselves, their subbands below the crossover
+// filled in from Xlow.  Below kx those rows hold nothing else: the high band
+// is generated above kx, and the rows the next frame keeps (past the
+// frame's slots) are not filled.
+void AssembleInPlace(const SBRDecState& s, SbrChannel& c, const float** y) {
+  for (int32_t slot = 0; slot < QmfSlots(s); ++slot) {
+    const int32_t d = slot < c.overlapSlots ? s.kxPrev : s.kx;
+    std::memcpy(c.Xhigh[slot + 2], c.Xlow[slot + 2], sizeof(float) * 2 * d);
+    y[slot] = c.Xhigh[slot + 2];
+  }
+}
+
+// The high band slots past the frame that its last envelope covered become
+// the first slots of the next frame (after the two rows before slot 0,
+// which no one reads).
+void KeepOverlap(SbrChannel& c, int32_t slots) {
+  const int32_t rows = Clamp(c.overlapSlots, 0, kSbrHistory - 2);
+  if (rows > 0) std::memcpy(c.Xhigh[2], c.Xhigh[slots + 2], sizeof(c.Xhigh[0]) * rows);
+}
+
 // Parametric stereo output of a mono element: the hybrid filters' look-ahead
 // (the newest analysis slots of the five lowest bands into the six Y slots
 // after the frame's), PS synthesis of this channel's Y into both channels
@@ -729,6 +714,8 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
   float* xlow[kSbrTimeSlots];
   for (int32_t slot = 0; slot < slots; ++slot) xlow[slot] = c.Xlow[kSbrHistory + slot];
   SbrQmfAnalyzeSlots(c.analysis, time, xlow, slots, active ? s.kx : 32);
+  const float* y[kSbrTimeSlots];
+  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
   if (!active) {
     Bypass(c, lp, slots);
     // No high band carries over into the next active frame.
@@ -741,14 +728,18 @@ void SbrProcess(SBRDecState& s, int32_t channel, float* time, float* ps_right,
     MapBands(s, maps);
     GenerateHighBand(s, c, lp, maps, deg_patched);
     AdjustEnvelopes(s, c, lp, maps, deg_patched);
-    AssembleY(s, c, lp);
-    std::memcpy(c.Xhigh[0], c.Xhigh[slots], sizeof(c.Xhigh[0]) * kSbrHistory);
-    c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
+    if (lp || ps_right) {
+      AssembleY(s, c, lp);
+    } else {
+      AssembleInPlace(s, c, y);
+    }
   }
   if (ps_right) ParametricStereo(s, c, active, bands, ps_right);
-  const float* y[kSbrTimeSlots];
-  for (int32_t slot = 0; slot < slots; ++slot) y[slot] = c.Y[slot];
   SbrQmfSynthesizeSlots(c.synthesis, y, time, slots);
+  if (active) {
+    c.overlapSlots = 2 * c.t_E[c.L_E] - slots;
+    KeepOverlap(c, slots);
+  }
   std::memcpy(c.Xlow[0], c.Xlow[slots], sizeof(c.Xlow[0]) * kSbrHistory);
   const bool last_channel = s.elementType != 1 || channel == 1;
   if (last_channel) {

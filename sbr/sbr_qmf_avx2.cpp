@@ -21,7 +21,9 @@ struct QmfRows<LaneAvx2> {
     r[3] = _mm256_shuffle_ps(t1, t3, 0xEE);
   }
   static void Load(const float* const* rows, int q, __m256* z) {
+#pragma GCC unroll 2
     for (int h = 0; h < 8; h += 4) {
+#pragma GCC unroll 4
       for (int l = 0; l < 4; ++l) {
         z[h + l] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(rows[l] + q + h)),
                                         _mm_loadu_ps(rows[l + 4] + q + h), 1);
@@ -30,8 +32,10 @@ struct QmfRows<LaneAvx2> {
     }
   }
   static void Store(__m256* z, int q, float* const* rows) {
+#pragma GCC unroll 2
     for (int h = 0; h < 8; h += 4) {
       Transpose4(z + h);
+#pragma GCC unroll 4
       for (int l = 0; l < 4; ++l) {
         _mm_storeu_ps(rows[l] + q + h, _mm256_castps256_ps128(z[h + l]));
         _mm_storeu_ps(rows[l + 4] + q + h, _mm256_extractf128_ps(z[h + l], 1));

@@ -167,14 +167,11 @@ struct QmfRows {
 };
 
 // Writes lane vectors z[0..n) (n a multiple of L) to the L rows
-// rows[l] + [0..n): lane l of z[i] goes to rows[l][i].
+// rows[l] + [0..n): lane l of z[i] goes to rows[l][i].  z is scratch: it is
+// transposed in place rather than copied first.
 template <class V>
-inline void StoreTransposed(const typename V::F* z, int n, float* const* rows) {
-  typename V::F block[V::kLanes];
-  for (int q = 0; q < n; q += V::kLanes) {
-    for (int l = 0; l < V::kLanes; ++l) block[l] = z[q + l];
-    QmfRows<V>::Store(block, q, rows);
-  }
+inline void StoreTransposed(typename V::F* z, int n, float* const* rows) {
+  for (int q = 0; q < n; q += V::kLanes) QmfRows<V>::Store(z + q, q, rows);
 }
 
 // The reverse: z[i] lane l = rows[l][i].
@@ -240,6 +237,7 @@ inline void AnalysisGroup(const typename V::F* u, int32_t slot, int32_t kx, floa
   const float(*post_a)[2] = kReal ? kSbrAnalysisRealA : kSbrAnalysisPostA;
   const float(*post_b)[2] = kReal ? kSbrAnalysisRealB : kSbrAnalysisPostB;
   T z[kValues];
+#pragma GCC unroll 32
   for (int k = 0; k < 32; ++k) {
     T zr = V::Zero(), zi = V::Zero();
     if (k < kx) {
@@ -395,13 +393,35 @@ inline void SynthesisWindow(const float* vt, int32_t slot, int32_t groups, const
 }
 
 template <class V, int N>
-inline void StoreSlots(const typename V::F* o, int32_t slot, float* out) {
+inline void StoreSlots(typename V::F* o, int32_t slot, float* out) {
   float* rows[V::kLanes];
   for (int l = 0; l < V::kLanes; ++l) rows[l] = out + N * (slot + l);
   StoreTransposed<V>(o, N, rows);
 }
 
 // ---- drivers over any number of slots -------------------------------------------------
+
+// samples[i * kQmfRowStride + r] = row(r)[i] for r < rows, i < 32: whole
+// L x L blocks through the lane transpose, the rows left over one by one.
+template <class V, class Row>
+inline void TransposeRows(Row row, int rows, float* samples) {
+  constexpr int L = V::kLanes;
+  int r0 = 0;
+  for (; r0 + L <= rows; r0 += L) {
+    const float* src[L];
+    for (int l = 0; l < L; ++l) src[l] = row(r0 + l);
+    for (int q = 0; q < 32; q += L) {
+      typename V::F z[L];
+      QmfRows<V>::Load(src, q, z);
+#pragma GCC unroll 8
+      for (int i = 0; i < L; ++i) V::Store(samples + (q + i) * kQmfRowStride + r0, z[i]);
+    }
+  }
+  for (; r0 < rows; ++r0) {
+    const float* src = row(r0);
+    for (int i = 0; i < 32; ++i) samples[i * kQmfRowStride + r0] = src[i];
+  }
+}
 
 // delay: the 288 newest samples before `in`, oldest first (updated).
 template <class V, bool kReal>
@@ -412,10 +432,10 @@ void Analysis(float* delay, const float* in, float* const* out, int32_t slots, i
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
     const float* chunk = in + 32 * done;
-    for (int r = 0; r < kQmfHistoryRows + n; ++r) {
-      const float* src = r < kQmfHistoryRows ? delay + 32 * r : chunk + 32 * (r - kQmfHistoryRows);
-      for (int i = 0; i < 32; ++i) samples[i * kQmfRowStride + r] = src[i];
-    }
+    auto row = [&](int r) {
+      return r < kQmfHistoryRows ? delay + 32 * r : chunk + 32 * (r - kQmfHistoryRows);
+    };
+    TransposeRows<V>(row, kQmfHistoryRows + n, samples);
     const int32_t groups = n / V::kLanes;
     AnalysisWindow<V>(samples, 0, groups, window, u);
     for (int32_t g = 0; g < groups; ++g) {
@@ -426,9 +446,22 @@ void Analysis(float* delay, const float* in, float* const* out, int32_t slots, i
       AnalysisWindow<LaneScalar>(samples, s, 1, window, us);
       AnalysisGroup<LaneScalar, kReal>(us, s, kx, out + done);
     }
-    for (int r = 0; r < kQmfHistoryRows; ++r) {
-      for (int i = 0; i < 32; ++i) delay[32 * r + i] = samples[i * kQmfRowStride + n + r];
-    }
+    // The nine newest rows, straight from their sources: a delay row only
+    // moves down (n + r > r), so rows are read before they are replaced.
+    for (int r = 0; r < kQmfHistoryRows; ++r) std::memmove(delay + 32 * r, row(n + r), 128);
+  }
+}
+
+// The nine history values of one row of v: one vector and one float where
+// the lanes are eight wide (two 16-byte moves and a float otherwise).
+template <class V>
+[[gnu::always_inline]] inline void CopyHistoryRow(float* dst, const float* src) {
+  static_assert(kQmfHistoryRows == 9);
+  if constexpr (V::kLanes == 8) {
+    V::Store(dst, V::Load(src));
+    dst[8] = src[8];
+  } else {
+    std::memcpy(dst, src, sizeof(float) * kQmfHistoryRows);
   }
 }
 
@@ -441,9 +474,8 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
   typename V::F o[N * (kQmfChunk / V::kLanes)];
   for (int32_t done = 0; done < slots; done += kQmfChunk) {
     const int32_t n = slots - done < kQmfChunk ? slots - done : kQmfChunk;
-    for (int i = 0; i < 2 * N; ++i) {
-      std::memcpy(vt + i * kQmfRowStride, delay + i * 9, sizeof(float) * kQmfHistoryRows);
-    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 2 * N; ++i) CopyHistoryRow<V>(vt + i * kQmfRowStride, delay + i * 9);
     // All of the chunk's v first, then the window sums over it.
     const int32_t groups = n / V::kLanes, tail = groups * V::kLanes;
     for (int32_t g = 0; g < groups; ++g) {
@@ -458,9 +490,8 @@ void Synthesis(float* delay, const float* const* in, float* out, int32_t slots,
     for (int32_t s = tail; s < n; ++s) {
       SynthesisWindow<LaneScalar, N>(vt, s, 1, window, out + N * (done + s));
     }
-    for (int i = 0; i < 2 * N; ++i) {
-      std::memcpy(delay + i * 9, vt + i * kQmfRowStride + n, sizeof(float) * kQmfHistoryRows);
-    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 2 * N; ++i) CopyHistoryRow<V>(delay + i * 9, vt + i * kQmfRowStride + n);
   }
 }
 

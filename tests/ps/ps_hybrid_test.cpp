@@ -285,7 +285,7 @@ TEST(PsMixKernels, MatrixProductAndIsasAgree) {
       impls.push_back(
           {dspIsaName(k->isa), complex ? k->ps_hybrid.MixComplex : k->ps_hybrid.MixReal});
     }
-    for (int len : {1, 6, 32}) {
+    for (int len : {1, 6, 7, 32}) {  // 7: pairs of slots and one left over
       float h[8], step[8];
       for (int c = 0; c < 8; ++c) {
         h[c] = complex || c < 4 ? u(rng) : 0.0f;
@@ -321,6 +321,124 @@ TEST(PsMixKernels, MatrixProductAndIsasAgree) {
         } else {
           ASSERT_EQ(s, first_s);
           ASSERT_EQ(d, first_d);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Transient gain kernels: the generic one against the recurrence written
+// out per band and slot, every vectorised one equal to it bit for bit, for
+// both layouts' band counts, both frame lengths, over two frames (the
+// state carries over), with power steps that drive the gain below 1.
+TEST(PsTransientKernels, RecurrenceAndIsasAgree) {
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  std::vector<std::pair<const char*, DspPsTransientFn>> impls = {
+      {"generic", ps_generic::Transient}};
+  for (const DspKernels* k : VectorisedKernels())
+    impls.push_back({dspIsaName(k->isa), k->ps_hybrid.Transient});
+  using Rows = float[kDspTransientRows][kDspHybridSlots];
+  for (int bands : {20, 34}) {
+    for (int slots : {32, 30}) {
+      SCOPED_TRACE("bands " + std::to_string(bands) + " slots " + std::to_string(slots));
+      std::vector<Rows> power(2);
+      for (Rows& p : power) {
+        for (auto& row : p) std::fill(std::begin(row), std::end(row), 0.0f);
+        for (int i = 0; i < bands; ++i) {
+          for (int n = 0; n < slots; ++n) p[i][n] = 1e6f * u(rng) * (u(rng) < 0.2f ? 50.0f : 1.0f);
+        }
+      }
+      // The recurrence, band by band.
+      float want[2][kDspTransientRows][kDspHybridSlots];
+      float peak[kDspTransientRows] = {}, smooth[kDspTransientRows] = {},
+            diff[kDspTransientRows] = {};
+      int attenuated = 0;
+      for (int f = 0; f < 2; ++f) {
+        for (int i = 0; i < bands; ++i) {
+          for (int n = 0; n < slots; ++n) {
+            const float p = power[f][i][n];
+            peak[i] = std::max(kPsPeakDecay * peak[i], p);
+            smooth[i] += kPsSmoothing * (p - smooth[i]);
+            diff[i] += kPsSmoothing * (peak[i] - p - diff[i]);
+            const float denom = kPsTransientImpact * diff[i];
+            want[f][i][n] = denom > smooth[i] ? smooth[i] / denom : 1.0f;
+            attenuated += want[f][i][n] < 1.0f;
+          }
+        }
+      }
+      EXPECT_GT(attenuated, slots);  // the test reaches the attenuating branch
+      for (const auto& [name, fn] : impls) {
+        SCOPED_TRACE(name);
+        float state[3][kDspTransientRows] = {};
+        for (int f = 0; f < 2; ++f) {
+          Rows gain;
+          fn(power[f], state, bands, slots, gain);
+          for (int i = 0; i < bands; ++i) {
+            for (int n = 0; n < slots; ++n) ASSERT_EQ(gain[i][n], want[f][i][n]) << i << " " << n;
+          }
+        }
+        for (int i = 0; i < bands; ++i) {
+          ASSERT_EQ(state[0][i], peak[i]);
+          ASSERT_EQ(state[1][i], smooth[i]);
+          ASSERT_EQ(state[2][i], diff[i]);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Band/slot transposes: every table moves exactly the complex values of
+// bands b0..b1-1 and the first `slots` slots, both ways, and writes nothing
+// else (sentinels around), for block-sized and ragged band ranges.
+TEST(PsTransposeKernels, MoveTheRangeAndNothingElse) {
+  std::vector<std::pair<const char*, const DspPsHybridKernels*>> impls;
+  DspPsHybridKernels generic{};
+  generic.ToBands = ps_generic::ToBands;
+  generic.ToSlots = ps_generic::ToSlots;
+  impls.push_back({"generic", &generic});
+  for (const DspKernels* k : VectorisedKernels())
+    impls.push_back({dspIsaName(k->isa), &k->ps_hybrid});
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  constexpr float kSentinel = 1234.5f;
+  for (const auto& [name, k] : impls) {
+    for (auto [b0, b1] : {std::pair{3, 64}, {5, 64}, {5, 38}, {3, 4}}) {
+      for (int slots : {32, 30}) {
+        SCOPED_TRACE(std::string(name) + " bands " + std::to_string(b0) + ".." +
+                     std::to_string(b1) + " slots " + std::to_string(slots));
+        std::vector<float> qmf(kDspHybridSlots * 128);
+        for (float& v : qmf) v = u(rng);
+        std::vector<const float*> rows(kDspHybridSlots);
+        for (int n = 0; n < kDspHybridSlots; ++n) rows[n] = &qmf[128 * n];
+        std::vector<float> xb(64 * kDspHybridSlots * 2, kSentinel);
+        auto* x = reinterpret_cast<float(*)[kDspHybridSlots][2]>(xb.data());
+        k->ToBands(rows.data(), b0, b1, slots, x);
+        for (int b = 0; b < 64; ++b) {
+          for (int n = 0; n < kDspHybridSlots; ++n) {
+            const bool in = b >= b0 && b < b1 && n < slots;
+            for (int c = 0; c < 2; ++c) {
+              ASSERT_EQ(x[b][n][c], in ? qmf[128 * n + 2 * b + c] : kSentinel) << b << " " << n;
+            }
+          }
+        }
+        std::vector<float> back(kDspHybridSlots * 128, kSentinel);
+        std::vector<float*> out(kDspHybridSlots);
+        for (int n = 0; n < kDspHybridSlots; ++n) out[n] = &back[128 * n];
+        k->ToSlots(x, b0, b1, slots, out.data());
+        for (int n = 0; n < kDspHybridSlots; ++n) {
+          for (int i = 0; i < 128; ++i) {
+            const bool in = i >= 2 * b0 && i < 2 * b1 && n < slots;
+            ASSERT_EQ(back[128 * n + i], in ? qmf[128 * n + i] : kSentinel) << n << " " << i;
+          }
         }
       }
     }

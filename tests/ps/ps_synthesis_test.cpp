@@ -249,6 +249,19 @@ TEST(PsSynthesis, LayoutSwitchesStayFiniteAndBounded) {
           peak = std::max(peak, std::max(std::abs(l), std::abs(r)));
         }
       }
+      // The decorrelator lines of the bands above the reach are silent, so
+      // that a band the range takes in again restarts from silence.
+      const PsSynthesisState& st = ps->synthesis;
+      const PsLayoutTables& lay = kPsLayout[PsLayoutIndex(st.layoutPrev)];
+      const int silent =
+          reach <= lay.split_qmf ? lay.hybrid_k : std::min(reach + lay.qmf_offset, lay.k_bands);
+      for (int k = silent; k < lay.k_bands; ++k) {
+        for (const auto& v : st.delay[k]) ASSERT_TRUE(v[0] == 0.0f && v[1] == 0.0f) << k;
+        if (k >= lay.allpass_end_k) continue;
+        for (const auto& link : st.apDelay[k]) {
+          for (const auto& v : link) ASSERT_TRUE(v[0] == 0.0f && v[1] == 0.0f) << k;
+        }
+      }
     }
     std::printf("ps_mode %d: output/input power %.3f, peak %.2f x input amplitude\n", mode,
                 out_energy / in_energy, peak / kAmplitude);

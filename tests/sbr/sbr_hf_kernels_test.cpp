@@ -134,4 +134,72 @@ TEST(SbrHfKernels, VectorisedEqualGenericBitForBit) {
   }
 }
 
+// The predictor solve over rows where bands are silent (d and r11 zero), hold
+// a steady tone (a nearly singular matrix: large coefficients, some over the
+// limit) or noise, at every width and both frame lengths.
+TEST(SbrHfKernels, VectorisedSolveEqualsGenericBitForBit) {
+  std::mt19937 rng(11);
+  std::vector<float> x = RandomFloats(rng, kRows * kSbrLowRow, 2e4f);
+  for (int row = 0; row < kRows; ++row) {
+    float* r = x.data() + row * kSbrLowRow;
+    r[2 * 3] = r[2 * 3 + 1] = r[2 * 8] = r[2 * 8 + 1] = 0.0f;  // silent
+    for (int b : {5, 12, 13, 30}) {                            // tones
+      r[2 * b] = 1e3f * std::cos(0.7f * b * row);
+      r[2 * b + 1] = 1e3f * std::sin(0.7f * b * row);
+    }
+  }
+  const DspSbrKernels& g = GenericKernels().sbr;
+  for (const DspKernels* table : VectorisedKernels()) {
+    SCOPED_TRACE(dspIsaName(table->isa));
+    for (int terms : {36, 38}) {
+      double sums[32][5];
+      g.Covariance(x.data(), 32, terms, sums);
+      for (int bands = 1; bands <= 32; ++bands) {
+        const int at = 32 - bands;
+        float want[2][64], got[2][64];
+        g.Solve(sums + at, x.data() + 2 * at, bands, terms, want[0], want[1]);
+        table->sbr.Solve(sums + at, x.data() + 2 * at, bands, terms, got[0], got[1]);
+        EXPECT_TRUE(SameBits(want, got, sizeof(float) * 2 * bands)) << bands << " " << terms;
+        EXPECT_TRUE(SameBits(want[1], got[1], sizeof(float) * 2 * bands)) << bands << " " << terms;
+      }
+    }
+  }
+}
+
+// The envelope gain kernels: levels spread over many octaves (zeros among
+// them), every flag combination, limits that cut some subbands and not
+// others, and widths with every remainder.
+TEST(SbrHfKernels, VectorisedGainsEqualGenericBitForBit) {
+  const DspSbrKernels& k = GenericKernels().sbr;
+  std::mt19937 rng(10);
+  auto levels = [&](float zero_share) {
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), octave(-20.0f, 40.0f);
+    std::vector<float> v(64);
+    for (auto& x : v) x = u(rng) < zero_share ? 0.0f : std::exp2(octave(rng));
+    return v;
+  };
+  const std::vector<float> e = levels(0.1f), q = levels(0.2f), ecurr = levels(0.1f);
+  const std::vector<float> gmax = levels(0.0f), boost = levels(0.0f);
+  int32_t flags[64];
+  for (int m = 0; m < 64; ++m) flags[m] = static_cast<int32_t>(rng() & 3);
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspSbrKernels& v = table->sbr;
+    SCOPED_TRACE(dspIsaName(table->isa));
+    for (int n = 1; n <= 64; ++n) {
+      const int at = 64 - n;
+      for (bool noise_free : {false, true}) {
+        float want[3][64], got[3][64];
+        k.Gains(&e[at], &q[at], &ecurr[at], flags + at, noise_free, n, want[0], want[1], want[2]);
+        v.Gains(&e[at], &q[at], &ecurr[at], flags + at, noise_free, n, got[0], got[1], got[2]);
+        for (int r = 0; r < 3; ++r) EXPECT_TRUE(SameBits(want[r], got[r], 4 * n)) << n << r;
+        k.Limit(want[0], want[1], &gmax[at], n);
+        v.Limit(got[0], got[1], &gmax[at], n);
+        k.Boost(want[0], want[1], want[2], &boost[at], n);
+        v.Boost(got[0], got[1], got[2], &boost[at], n);
+        for (int r = 0; r < 3; ++r) EXPECT_TRUE(SameBits(want[r], got[r], 4 * n)) << n << r;
+      }
+    }
+  }
+}
+
 }  // namespace
