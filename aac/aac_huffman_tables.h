@@ -28,7 +28,8 @@ inline constexpr int32_t kAacHuffFastRootBits = 10;
 inline constexpr int32_t kAacHuffFastEscRootBits = 12;
 inline constexpr int32_t kAacHuffFastSfRootBits = 6;
 struct AacHuffFastTable {
-  const uint32_t* entries;
+  const uint16_t* entries;
+  const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
 };

@@ -20,13 +20,14 @@ int32_t ScaleFactorDelta(BitReader& r, const AacHuffmanTables& books) {
   if (UMC::BitReaderOverrun(r)) return 0;
   AacBits bits;
   bits.Start(r.data, r.pos);
-  const uint32_t e = AacHuffDecode<kAacSfRootBits>(books.fast[0].entries, bits);
-  if (e == 0) {
+  const AacHuffBook& book = books.fast[0];
+  const uint32_t e = AacHuffDecode<kAacSfRootBits>(book.entries, book.subs, bits);
+  if (e == kAacHuffInvalid) {
     UMC::BitReaderSetPosition(r, int64_t{r.size} * 8 + 1);
     return 0;
   }
   UMC::BitReaderSetPosition(r, bits.Position(r.data));
-  return static_cast<int32_t>(e >> 16) - 60;
+  return AacHuffScalefactor(e) - 60;
 }
 
 // Per-band gain values: one scale-factor codeword per band whose codebook is

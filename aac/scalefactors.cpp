@@ -38,9 +38,9 @@ int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book,
         delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
         bits.Skip(kNoisePcmBits);
       } else {
-        const uint32_t e = AacHuffDecode<kAacSfRootBits>(book.entries, bits);
-        if (e == 0) return -1;
-        delta = static_cast<int32_t>(e >> 16) - kScalefactorDiffOffset;
+        const uint32_t e = AacHuffDecode<kAacSfRootBits>(book.entries, book.subs, bits);
+        if (e == kAacHuffInvalid) return -1;
+        delta = AacHuffScalefactor(e) - kScalefactorDiffOffset;
       }
       if (cb == NOISE_HCB) {
         noise += delta;

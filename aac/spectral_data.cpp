@@ -17,12 +17,11 @@ constexpr int32_t kRefillBits = 56;  // bits in the cache after a refill, at lea
 
 // Quadruples of the four quad codebooks, each value -2..2, by the base-5
 // number of their values + 2 (first value most significant): one 8-byte copy
-// writes a decoded quadruple.  Quad leaves hold that number in bits 6..15.
+// writes a decoded quadruple.  Quad leaves hold that number.
 struct Quad {
   int16_t v[4];
 };
 constexpr int32_t kQuadCount = 625;
-constexpr int32_t kQuadShift = 6;
 constexpr std::array<Quad, kQuadCount> MakeQuads() {
   std::array<Quad, kQuadCount> t{};
   for (int32_t i = 0; i < kQuadCount; ++i) {
@@ -68,16 +67,17 @@ __attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int
 // word or escape.  After escapes the cache is refilled: the code words that
 // follow in the same refill group find the bits a refill guarantees.
 template <int kKind>
-__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint32_t* entries,
+__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const AacHuffBook& book,
                                                       int16_t* out) {
-  const uint32_t e = AacHuffDecode < kKind == 2 ? kAacEscRootBits : kAacHuffRootBits > (entries, b);
-  if (e == 0) return false;
-  const int32_t v = static_cast<int32_t>(e);
+  const uint32_t e = kKind == 2 ? AacHuffDecode<kAacEscRootBits, true>(book.entries, book.subs, b)
+                                : AacHuffDecode<kAacHuffRootBits>(book.entries, book.subs, b);
+  if (e == kAacHuffInvalid) return false;
   if (kKind == 0) {
-    std::memcpy(out, kQuads[(e >> kQuadShift) & 1023].v, sizeof(Quad));
+    std::memcpy(out, kQuads[AacHuffQuadIndex(e)].v, sizeof(Quad));
     return true;
   }
-  const int32_t y = v >> 24, z = (v << 8) >> 24;
+  const int32_t y = kKind == 2 ? AacHuffEscY(e) : AacHuffPairY(e);
+  const int32_t z = kKind == 2 ? AacHuffEscZ(e) : AacHuffPairZ(e);
   if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
     return EscapedPair(b, y, z, out);
   }
@@ -94,18 +94,17 @@ template <int kKind, int kPer>
 int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
   constexpr int32_t kStep = kKind == 0 ? 4 : 2;
   const int32_t n = lines / kStep;
-  const uint32_t* entries = book.entries;
   int32_t i = 0;
   for (; i + kPer <= n; i += kPer) {
     b.Refill();
 #pragma GCC unroll 4
     for (int32_t j = 0; j < kPer; ++j) {
-      if (!DecodeWord<kKind>(b, entries, out + kStep * (i + j))) return -1;
+      if (!DecodeWord<kKind>(b, book, out + kStep * (i + j))) return -1;
     }
   }
   for (; i < n; ++i) {
     b.Refill();
-    if (!DecodeWord<kKind>(b, entries, out + kStep * i)) return -1;
+    if (!DecodeWord<kKind>(b, book, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
@@ -199,7 +198,8 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables) {
   for (int cb = 0; cb < 12; ++cb) {
     const int32_t max_length = kAacHuffFast[cb].max_length;
     if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
-    tables->fast[cb] = AacHuffBook{kAacHuffFast[cb].entries, max_length, kRefillBits / max_length};
+    tables->fast[cb] = AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].subs, max_length,
+                                   kRefillBits / max_length};
   }
   return 0;
 }

@@ -1,21 +1,27 @@
 // Lookup tables and bit cursor of the AAC Huffman decoders (spectral data
 // and scale factors), specialised for speed.
 //
-// A table is an array of 32-bit entries; the root level has 2^R of them
-// (R: kAacEscRootBits for the escape codebook, kAacSfRootBits for scale
-// factors, else kAacHuffRootBits), indexed by the next R stream bits.
+// A table is an array of 16-bit entries (half the cache lines of wider
+// ones: the decode is bound by its table loads, and in a media pipeline
+// the tables leave the cache between frames); the root level has 2^R of
+// them (R: kAacEscRootBits for the escape codebook, kAacSfRootBits for
+// scale factors, else kAacHuffRootBits), indexed by the next R stream bits.
 // Entry layout:
-//   leaf:     bits 0..4 the bits the code word uses at this level (1..31),
-//             bits 16..31 the value fields (see below);
-//   sub-table: bits 0..4 zero, bits 8..11 its width w (1..15), bits 12..31
-//             the index of its first entry, indexed by the next w bits;
+//   leaf:      bits 0..3 the bits the code word uses at this level (1..15),
+//              the value fields above (see below);
+//   sub-table: bits 0..3 zero, bits 4..15 its number k >= 1 in the book's
+//              descriptor list: descriptor k holds the index of its first
+//              entry in bits 4..31 and its width w (1..12) in bits 0..3;
+//              it is indexed by the next w bits;
 //   no code word: 0.
-// Value fields: quadruples hold four signed 4-bit fields (first element in
-// bits 28..31) and, in bits 6..15, their number in the decoder's table of
-// quadruples (spectral_data.cpp), pairs two signed 8-bit fields (first in bits 24..31), scale
-// factors the value 0..120 in bits 16..31.  The signs of the unsigned
-// codebooks are part of the code words (as in the code lists), so one lookup
-// gives the signed tuple.
+// Value fields: quadruples hold, in bits 6..15, their number in the
+// decoder's table of quadruples (spectral_data.cpp); pairs two signed 5-bit
+// fields (first in bits 11..15, second in bits 6..10); pairs of the escape
+// codebook two signed 6-bit fields (bits 10..15 and 4..9); scale factors
+// the value 0..120 in bits 6..15.  Bits 4..5 of all but escape-codebook
+// leaves are zero, so that the entry itself is the shift count.  The signs
+// of the unsigned codebooks are part of the code words (as in the code
+// lists), so one lookup gives the signed tuple.
 #pragma once
 
 #include <cstdint>
@@ -32,13 +38,19 @@ inline constexpr int32_t kAacHuffRootBits = 10;
 inline constexpr int32_t kAacEscRootBits = 12;
 inline constexpr int32_t kAacSfRootBits = 6;
 
+inline constexpr int32_t kAacHuffLengthMask = 15;
+inline constexpr int32_t kAacHuffValueShift = 6;
+// What AacHuffDecode returns for a bit pattern without a code word (any
+// leaf fits 16 bits).
+inline constexpr uint32_t kAacHuffInvalid = 1u << 16;
+
 // One codebook's table and decoding parameters.
 struct AacHuffBook {
-  const uint32_t* entries = nullptr;
-  int32_t max_length = 0;  // longest code word, sign bits included
-  int32_t per_refill = 0;  // code words decodable after one refill
+  const uint16_t* entries = nullptr;
+  const uint32_t* subs = nullptr;  // sub-table descriptors
+  int32_t max_length = 0;          // longest code word, sign bits included
+  int32_t per_refill = 0;          // code words decodable after one refill
 };
-
 // MSB-first reader over a padded buffer: `cache` holds `valid` (0..63; 56 or
 // more after Refill) unread bits left-aligned, followed by stream bits or
 // zeros; the stream bit at position p * 8 comes right after the valid ones.  Refill loads 8 bytes
@@ -73,19 +85,25 @@ struct AacBits {
   }
 };
 
-// Resolves an entry that points to a sub-table (the root level's
-// `root_bits` not yet consumed).  Returns a leaf whose length field counts
-// every level's bits, or 0 for a bit pattern without a code word.
-inline uint32_t AacHuffDeep(const uint32_t* t, uint64_t cache, int32_t root_bits, uint32_t e) {
-  int32_t consumed = root_bits;
-  for (int32_t level = 0; level < 4; ++level) {
-    const int32_t w = static_cast<int32_t>((e >> 8) & 15);
-    if (w == 0) return 0;
+// Resolves a root entry that points to a sub-table (the root level's
+// `root_bits` not yet consumed from `cache`).  Returns the leaf with its
+// length field cleared and, in bits 16..31, the bits the code word uses; 0
+// for a bit pattern without a code word.  Out of line: a sub-table walk is
+// rare, and its code would crowd the decode loops.  It reads nothing but
+// constant tables: declared const, the call does not make the decode loops
+// keep their reader in memory.
+__attribute__((noinline, const)) inline uint32_t AacHuffDeep(const uint16_t* t,
+                                                             const uint32_t* subs, uint64_t cache,
+                                                             int32_t root_bits, uint32_t e) {
+  uint32_t consumed = static_cast<uint32_t>(root_bits);
+  for (int32_t level = 0; level < 4 && e != 0; ++level) {
+    const uint32_t d = subs[e >> 4];
+    const uint32_t w = d & 15;
     const uint32_t idx = static_cast<uint32_t>((cache << consumed) >> (64 - w));
-    e = t[(e >> 12) + idx];
-    if (e & 31) {
-      const int32_t total = consumed + static_cast<int32_t>(e & 31);
-      return total > 31 ? 0 : (e & ~31u) | static_cast<uint32_t>(total);
+    e = t[(d >> 4) + idx];
+    if (e & kAacHuffLengthMask) {
+      consumed += e & kAacHuffLengthMask;
+      return (e & ~static_cast<uint32_t>(kAacHuffLengthMask)) | consumed << 16;
     }
     consumed += w;
   }
@@ -93,17 +111,39 @@ inline uint32_t AacHuffDeep(const uint32_t* t, uint64_t cache, int32_t root_bits
 }
 
 // One code word; the cache holds at least book.max_length bits.  Returns
-// the leaf (length field: bits used), 0 for no code word.  The shift by the
-// entry itself (bits 5..7 of a leaf are zero, so its low six bits are the
-// length) keeps a mask off the chain from one look-up to the next.
-template <int32_t kRootBits>
-inline uint32_t AacHuffDecode(const uint32_t* entries, AacBits& b) {
-  uint32_t e = entries[b.cache >> (64 - kRootBits)];
-  if (__builtin_expect((e & 31) == 0, 0)) {
-    e = AacHuffDeep(entries, b.cache, kRootBits, e);
-    if (e == 0) return 0;
+// the leaf, kAacHuffInvalid for no code word.  Outside the escape codebook
+// the shift by the entry itself keeps a mask off the chain from one look-up
+// to the next.
+template <int32_t kRootBits, bool kEscBook = false>
+inline uint32_t AacHuffDecode(const uint16_t* entries, const uint32_t* subs, AacBits& b) {
+  const uint32_t e = entries[b.cache >> (64 - kRootBits)];
+  if (__builtin_expect((e & kAacHuffLengthMask) == 0, 0)) {
+    const uint32_t d = AacHuffDeep(entries, subs, b.cache, kRootBits, e);
+    if (d == 0) return kAacHuffInvalid;
+    b.Skip(static_cast<int32_t>(d >> 16));
+    return d & 0xffff;
   }
-  b.cache <<= (e & 63);
-  b.valid -= static_cast<int32_t>(e & 31);
+  b.cache <<= kEscBook ? (e & kAacHuffLengthMask) : (e & 63);
+  b.valid -= static_cast<int32_t>(e & kAacHuffLengthMask);
   return e;
+}
+
+// Value fields of a leaf.
+inline int32_t AacHuffQuadIndex(uint32_t e) {
+  return static_cast<int32_t>(e >> kAacHuffValueShift);
+}
+inline int32_t AacHuffPairY(uint32_t e) {
+  return static_cast<int16_t>(e) >> 11;
+}
+inline int32_t AacHuffPairZ(uint32_t e) {
+  return static_cast<int32_t>(e << 21) >> 27;
+}
+inline int32_t AacHuffEscY(uint32_t e) {
+  return static_cast<int16_t>(e) >> 10;
+}
+inline int32_t AacHuffEscZ(uint32_t e) {
+  return static_cast<int32_t>(e << 22) >> 26;
+}
+inline int32_t AacHuffScalefactor(uint32_t e) {
+  return static_cast<int32_t>(e >> kAacHuffValueShift);
 }

@@ -104,28 +104,28 @@ TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
     bits.Start(data.data(), 0);
     int64_t expected_position = 0;
     const int32_t s = book.shift, mask = (1 << s) - 1;
+    const AacHuffBook& fast = SharedBooks().tables.fast[cb];
     for (int32_t i = 0; i < book.count; ++i) {
       bits.Refill();
-      const uint32_t* entries = SharedBooks().tables.fast[cb].entries;
-      const uint32_t e = cb == ESC_HCB ? AacHuffDecode<kAacEscRootBits>(entries, bits)
-                         : cb == 0     ? AacHuffDecode<kAacSfRootBits>(entries, bits)
-                                       : AacHuffDecode<kAacHuffRootBits>(entries, bits);
+      const uint32_t e = cb == ESC_HCB
+                             ? AacHuffDecode<kAacEscRootBits, true>(fast.entries, fast.subs, bits)
+                         : cb == 0 ? AacHuffDecode<kAacSfRootBits>(fast.entries, fast.subs, bits)
+                                   : AacHuffDecode<kAacHuffRootBits>(fast.entries, fast.subs, bits);
       const int32_t v = book.codes[i].value;
-      ASSERT_EQ(static_cast<int32_t>(e & 31), book.codes[i].length) << "cb " << cb << " i " << i;
       expected_position += book.codes[i].length;
-      const auto field = [e](int k, int width) {  // signed field k from the top
-        return static_cast<int32_t>(e << (k * width)) >> (32 - width);
-      };
+      ASSERT_EQ(bits.Position(data.data()), expected_position) << "cb " << cb << " i " << i;
+      ASSERT_NE(e, kAacHuffInvalid);
       if (book.kind == 0) {
-        EXPECT_EQ(field(0, 4), v >> (3 * s));
-        EXPECT_EQ(field(1, 4), ((v >> (2 * s)) & mask) - book.offset);
-        EXPECT_EQ(field(2, 4), ((v >> s) & mask) - book.offset);
-        EXPECT_EQ(field(3, 4), (v & mask) - book.offset);
+        const int32_t q = AacHuffQuadIndex(e);  // base-5 digits of the values + 2
+        EXPECT_EQ(q / 125 - 2, v >> (3 * s));
+        EXPECT_EQ(q / 25 % 5 - 2, ((v >> (2 * s)) & mask) - book.offset);
+        EXPECT_EQ(q / 5 % 5 - 2, ((v >> s) & mask) - book.offset);
+        EXPECT_EQ(q % 5 - 2, (v & mask) - book.offset);
       } else if (book.kind == 1 || book.kind == 2) {
-        EXPECT_EQ(field(0, 8), v >> s);
-        EXPECT_EQ(field(1, 8), (v & mask) - book.offset);
+        EXPECT_EQ(book.kind == 2 ? AacHuffEscY(e) : AacHuffPairY(e), v >> s);
+        EXPECT_EQ(book.kind == 2 ? AacHuffEscZ(e) : AacHuffPairZ(e), (v & mask) - book.offset);
       } else {
-        EXPECT_EQ(static_cast<int32_t>(e >> 16), v);
+        EXPECT_EQ(AacHuffScalefactor(e), v);
       }
     }
     EXPECT_EQ(bits.Position(data.data()), expected_position) << "cb " << cb;

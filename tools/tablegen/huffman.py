@@ -56,36 +56,46 @@ ROOT_BITS = 10
 ESC_ROOT_BITS = 12  # the escape codebook's (kind 2) root level
 SF_ROOT_BITS = 6  # the scale factors' (kind 5) root level
 MAX_SUB_BITS = 12
-QUAD_SHIFT = 6
+LENGTH_BITS = 4  # a leaf's length field: bits 0..3
+VALUE_SHIFT = 6  # value fields from bit 6 (bit 4 for the escape codebook)
+ESC_VALUE_SHIFT = 4
 
 
 def fields_of(kind, s, o, value):
-    """A code list value as a leaf's value fields (bits 6..31)."""
+    """A code list value as a 16-bit leaf's value fields (above the length)."""
     if kind == 0:
         mask = (1 << s) - 1
         q = [value >> (3 * s), ((value >> (2 * s)) & mask) - o, ((value >> s) & mask) - o, (value & mask) - o]
         if any(v < -2 or v > 2 for v in q):
             raise ValueError("quadruple outside -2..2")
-        f = index = 0
-        for k, v in enumerate(q):
-            f |= (v & 15) << (28 - 4 * k)
+        index = 0
+        for v in q:
             index = 5 * index + v + 2
-        return f | index << QUAD_SHIFT
-    if kind in (1, 2):
+        return index << VALUE_SHIFT
+    if kind == 1:
         y, z = value >> s, (value & ((1 << s) - 1)) - o
-        return ((y & 255) << 24) | ((z & 255) << 16)
-    return value << 16
+        if not (-16 <= y < 16 and -16 <= z < 16):
+            raise ValueError("pair outside -16..15")
+        return ((y & 31) << 11) | ((z & 31) << VALUE_SHIFT)
+    if kind == 2:
+        y, z = value >> s, (value & ((1 << s) - 1)) - o
+        return ((y & 63) << 10) | ((z & 63) << ESC_VALUE_SHIFT)
+    return value << VALUE_SHIFT
 
 
 def fast_table(entries, kind, s, o):
-    """A root level of ROOT_BITS entries (ESC_ROOT_BITS for the escape
-    codebook, SF_ROOT_BITS for scale factors) and, under each root entry whose code words are longer, a
-    sub-table as wide as the longest of them needs (at most MAX_SUB_BITS per
-    level).  Code words are taken in the order of their bits, so those under
-    one entry are adjacent."""
+    """A root level of ROOT_BITS 16-bit entries (ESC_ROOT_BITS for the
+    escape codebook, SF_ROOT_BITS for scale factors) and, under each root
+    entry whose code words are longer, a sub-table as wide as the longest of
+    them needs (at most MAX_SUB_BITS per level).  A sub-table's entry in the
+    level above holds, above its zero length field, its number k (from 1) in
+    the descriptor list; descriptor k is (first entry << 4) | width.  Code
+    words are taken in the order of their bits, so those under one entry are
+    adjacent.  Returns (entries, descriptors)."""
     root_bits = {2: ESC_ROOT_BITS, 5: SF_ROOT_BITS}.get(kind, ROOT_BITS)
     order = sorted(entries, key=lambda e: e[1] << (32 - e[2]))
     out = [0] * (1 << root_bits)
+    subs = [0]
 
     def index(e, consumed, width):
         return ((e[1] << (32 - e[2])) << consumed >> (32 - width)) & ((1 << width) - 1)
@@ -99,6 +109,8 @@ def fast_table(entries, kind, s, o):
             idx = index(e, consumed, width)
             if e[2] <= consumed + width:
                 used = e[2] - consumed
+                if used >= 1 << LENGTH_BITS:
+                    raise ValueError("length field overflow")
                 leaf = fields_of(kind, s, o, e[0]) | used
                 for j in range(1 << (width - used)):
                     if out[at + idx + j]:
@@ -113,14 +125,17 @@ def fast_table(entries, kind, s, o):
             w = min(longest - consumed - width, MAX_SUB_BITS)
             sub = len(out)
             out.extend([0] * (1 << w))
-            if out[at + idx]:
+            if out[at + idx] or len(subs) >= 1 << (16 - LENGTH_BITS):
                 raise ValueError("not a prefix code")
-            out[at + idx] = (sub << 12) | (w << 8)
+            out[at + idx] = len(subs) << LENGTH_BITS
+            subs.append((sub << 4) | w)
             fill(consumed + width, w, sub, k, end)
             k = end
 
     fill(0, root_bits, 0, 0, len(order))
-    return out
+    if max(out) > 0xFFFF:
+        raise ValueError("entry outside 16 bits")
+    return out, subs
 
 
 def rows_of(table):
@@ -209,7 +224,8 @@ inline constexpr int32_t kAacHuffFastRootBits = """ + str(ROOT_BITS) + """;
 inline constexpr int32_t kAacHuffFastEscRootBits = """ + str(ESC_ROOT_BITS) + """;
 inline constexpr int32_t kAacHuffFastSfRootBits = """ + str(SF_ROOT_BITS) + """;
 struct AacHuffFastTable {
-  const uint32_t* entries;
+  const uint16_t* entries;
+  const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
 };
@@ -231,12 +247,14 @@ extern const AacHuffFastTable kAacHuffFast[12];
     fast = []
     for book, (name, entries) in enumerate(lists):
         kind, s, o = (5, 0, 0) if book == 0 else (AAC_BOOKS[book][5], AAC_BOOKS[book][3], AAC_BOOKS[book][4])
-        table = fast_table(entries, kind, s, o)
-        fast.append((f"{name}Fast", len(table), max(l for _, _, l in entries)))
-        rows = [", ".join(f"0x{v:08x}" for v in table[i:i + 8]) for i in range(0, len(table), 8)]
-        cpp += f"alignas(64) const uint32_t {name}Fast[{len(table)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n\n"
+        table, subs = fast_table(entries, kind, s, o)
+        fast.append((f"{name}Fast", f"{name}Subs", len(table), max(l for _, _, l in entries)))
+        rows = [", ".join(f"0x{v:04x}" for v in table[i:i + 12]) for i in range(0, len(table), 12)]
+        cpp += f"alignas(64) const uint16_t {name}Fast[{len(table)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n"
+        rows = [", ".join(f"0x{v:x}" for v in subs[i:i + 8]) for i in range(0, len(subs), 8)]
+        cpp += f"const uint32_t {name}Subs[{len(subs)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n\n"
     cpp += "}  // namespace\n\nconst AacHuffFastTable kAacHuffFast[12] = {\n"
-    cpp += "".join(f"    {{{n}, {c}, {m}}},\n" for n, c, m in fast) + "};\n"
+    cpp += "".join(f"    {{{n}, {d}, {c}, {m}}},\n" for n, d, c, m in fast) + "};\n"
     files["aac/aac_huffman_tables.h"] = h
     files["aac/aac_huffman_tables.cpp"] = cpp
 
