@@ -53,7 +53,7 @@ inline bool Escape(AacBits& b, int32_t* v) {
 // A pair of codebook 11 with an escape in either value, kept out of line so
 // that the code word decoder inlines.  One refill serves both escapes
 // (2 x 21 bits); another leaves the cache full for the code words after.
-__attribute__((noinline)) bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
+__attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
   b.Refill();
   if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
   if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
