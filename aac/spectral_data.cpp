@@ -53,7 +53,8 @@ inline bool Escape(AacBits& b, int32_t* v) {
 // A pair of codebook 11 with an escape in either value, kept out of line so
 // that the code word decoder inlines.  One refill serves both escapes
 // (2 x 21 bits); another leaves the cache full for the code words after.
-__attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, int32_t z, int16_t* out) {
+__attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, int32_t z,
+                                                       int16_t* out) {
   b.Refill();
   if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
   if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
@@ -67,10 +68,10 @@ __attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, in
 // word or escape.  After escapes the cache is refilled: the code words that
 // follow in the same refill group find the bits a refill guarantees.
 template <int kKind>
-__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const AacHuffBook& book,
-                                                      int16_t* out) {
-  const uint32_t e = kKind == 2 ? AacHuffDecode<kAacEscRootBits, true>(book.entries, book.subs, b)
-                                : AacHuffDecode<kAacHuffRootBits>(book.entries, book.subs, b);
+__attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint16_t* entries,
+                                                      const uint32_t* subs, int16_t* out) {
+  const uint32_t e = kKind == 2 ? AacHuffDecode<kAacEscRootBits, true>(entries, subs, b)
+                                : AacHuffDecode<kAacHuffRootBits>(entries, subs, b);
   if (e == kAacHuffInvalid) return false;
   if (kKind == 0) {
     std::memcpy(out, kQuads[AacHuffQuadIndex(e)].v, sizeof(Quad));
@@ -94,17 +95,20 @@ template <int kKind, int kPer>
 int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
   constexpr int32_t kStep = kKind == 0 ? 4 : 2;
   const int32_t n = lines / kStep;
+  // In locals: the stores of decoded values could alias the book.
+  const uint16_t* const entries = book.entries;
+  const uint32_t* const subs = book.subs;
   int32_t i = 0;
   for (; i + kPer <= n; i += kPer) {
     b.Refill();
 #pragma GCC unroll 4
     for (int32_t j = 0; j < kPer; ++j) {
-      if (!DecodeWord<kKind>(b, book, out + kStep * (i + j))) return -1;
+      if (!DecodeWord<kKind>(b, entries, subs, out + kStep * (i + j))) return -1;
     }
   }
   for (; i < n; ++i) {
     b.Refill();
-    if (!DecodeWord<kKind>(b, book, out + kStep * i)) return -1;
+    if (!DecodeWord<kKind>(b, entries, subs, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
