@@ -21,17 +21,14 @@ struct AacCodebookInfo {
 extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
-// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits,
-// kAacHuffFastEscRootBits for the escape codebook, kAacHuffFastSfRootBits
-// for scale factors).
-inline constexpr int32_t kAacHuffFastRootBits = 10;
-inline constexpr int32_t kAacHuffFastEscRootBits = 12;
+// aac/spectral_huffman.h describes.
 inline constexpr int32_t kAacHuffFastSfRootBits = 6;
 struct AacHuffFastTable {
   const uint16_t* entries;
   const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
+  int32_t root_bits;   // width of the root level
 };
 
 extern const AacHuffFastTable kAacHuffFast[12];

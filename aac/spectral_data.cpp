@@ -69,9 +69,9 @@ __attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, in
 // follow in the same refill group find the bits a refill guarantees.
 template <int kKind>
 __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint16_t* entries,
-                                                      const uint32_t* subs, int16_t* out) {
-  const uint32_t e = kKind == 2 ? AacHuffDecode<kAacEscRootBits, true>(entries, subs, b)
-                                : AacHuffDecode<kAacHuffRootBits>(entries, subs, b);
+                                                      const uint32_t* subs, int32_t root_bits,
+                                                      int16_t* out) {
+  const uint32_t e = AacHuffDecode<kKind == 2>(entries, subs, root_bits, b);
   if (e == kAacHuffInvalid) return false;
   if (kKind == 0) {
     std::memcpy(out, kQuads[AacHuffQuadIndex(e)].v, sizeof(Quad));
@@ -98,17 +98,18 @@ int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines
   // In locals: the stores of decoded values could alias the book.
   const uint16_t* const entries = book.entries;
   const uint32_t* const subs = book.subs;
+  const int32_t root_bits = book.root_bits;
   int32_t i = 0;
   for (; i + kPer <= n; i += kPer) {
     b.Refill();
 #pragma GCC unroll 4
     for (int32_t j = 0; j < kPer; ++j) {
-      if (!DecodeWord<kKind>(b, entries, subs, out + kStep * (i + j))) return -1;
+      if (!DecodeWord<kKind>(b, entries, subs, root_bits, out + kStep * (i + j))) return -1;
     }
   }
   for (; i < n; ++i) {
     b.Refill();
-    if (!DecodeWord<kKind>(b, entries, subs, out + kStep * i)) return -1;
+    if (!DecodeWord<kKind>(b, entries, subs, root_bits, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
@@ -194,16 +195,14 @@ int DecodeSpectralData(ChannelStream& s, UMC::BitReader& r, const AacHuffmanTabl
 }
 
 int AacHuffmanTablesInit(AacHuffmanTables* tables) {
-  static_assert(kAacHuffFastRootBits == kAacHuffRootBits &&
-                    kAacHuffFastEscRootBits == kAacEscRootBits &&
-                    kAacHuffFastSfRootBits == kAacSfRootBits,
-                "generated tables of other root widths");
+  static_assert(kAacHuffFastSfRootBits == kAacSfRootBits, "generated tables of another root width");
   if (!tables) return -1;
   for (int cb = 0; cb < 12; ++cb) {
     const int32_t max_length = kAacHuffFast[cb].max_length;
     if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
-    tables->fast[cb] = AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].subs, max_length,
-                                   kRefillBits / max_length};
+    tables->fast[cb] =
+        AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].subs, kAacHuffFast[cb].root_bits,
+                    max_length, kRefillBits / max_length};
   }
   return 0;
 }

@@ -4,8 +4,7 @@
 // A table is an array of 16-bit entries (half the cache lines of wider
 // ones: the decode is bound by its table loads, and in a media pipeline
 // the tables leave the cache between frames); the root level has 2^R of
-// them (R: kAacEscRootBits for the escape codebook, kAacSfRootBits for
-// scale factors, else kAacHuffRootBits), indexed by the next R stream bits.
+// them (R: the book's root_bits), indexed by the next R stream bits.
 // Entry layout:
 //   leaf:      bits 0..3 the bits the code word uses at this level (1..15),
 //              the value fields above (see below);
@@ -27,15 +26,8 @@
 #include <cstdint>
 #include <cstring>
 
-// Root level widths.  Spectral codebooks: 10 bits.  The escape codebook:
-// 12, since with its sign bits 28-32% of its code words in typical streams
-// are longer than 10 bits, and every sub-table look-up is a mispredicted
-// branch, while its 16-KB root touches no more cache lines per frame than
-// a frame has code words.  Scale factors: 6, since their code words are
-// mostly 1 to 5 bits long, and in a wider root each short code word spans
-// many cache lines, so that nearly every band's look-up missed the cache.
-inline constexpr int32_t kAacHuffRootBits = 10;
-inline constexpr int32_t kAacEscRootBits = 12;
+// Root level width of the scale factors' table (the spectral books' are in
+// their AacHuffBook).
 inline constexpr int32_t kAacSfRootBits = 6;
 
 inline constexpr int32_t kAacHuffLengthMask = 15;
@@ -48,6 +40,7 @@ inline constexpr uint32_t kAacHuffInvalid = 1u << 16;
 struct AacHuffBook {
   const uint16_t* entries = nullptr;
   const uint32_t* subs = nullptr;  // sub-table descriptors
+  int32_t root_bits = 0;           // width of the root level
   int32_t max_length = 0;          // longest code word, sign bits included
   int32_t per_refill = 0;          // code words decodable after one refill
 };
@@ -114,11 +107,12 @@ __attribute__((noinline, const)) inline uint32_t AacHuffDeep(const uint16_t* t,
 // the leaf, kAacHuffInvalid for no code word.  Outside the escape codebook
 // the shift by the entry itself keeps a mask off the chain from one look-up
 // to the next.
-template <int32_t kRootBits, bool kEscBook = false>
-inline uint32_t AacHuffDecode(const uint16_t* entries, const uint32_t* subs, AacBits& b) {
-  const uint32_t e = entries[b.cache >> (64 - kRootBits)];
+template <bool kEscBook = false>
+inline uint32_t AacHuffDecode(const uint16_t* entries, const uint32_t* subs, int32_t root_bits,
+                              AacBits& b) {
+  const uint32_t e = entries[b.cache >> (64 - root_bits)];
   if (__builtin_expect((e & kAacHuffLengthMask) == 0, 0)) {
-    const uint32_t d = AacHuffDeep(entries, subs, b.cache, kRootBits, e);
+    const uint32_t d = AacHuffDeep(entries, subs, b.cache, root_bits, e);
     if (d == 0) return kAacHuffInvalid;
     b.Skip(static_cast<int32_t>(d >> 16));
     return d & 0xffff;

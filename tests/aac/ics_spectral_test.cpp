@@ -108,9 +108,8 @@ TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
     for (int32_t i = 0; i < book.count; ++i) {
       bits.Refill();
       const uint32_t e = cb == ESC_HCB
-                             ? AacHuffDecode<kAacEscRootBits, true>(fast.entries, fast.subs, bits)
-                         : cb == 0 ? AacHuffDecode<kAacSfRootBits>(fast.entries, fast.subs, bits)
-                                   : AacHuffDecode<kAacHuffRootBits>(fast.entries, fast.subs, bits);
+                             ? AacHuffDecode<true>(fast.entries, fast.subs, fast.root_bits, bits)
+                             : AacHuffDecode(fast.entries, fast.subs, fast.root_bits, bits);
       const int32_t v = book.codes[i].value;
       expected_position += book.codes[i].length;
       ASSERT_EQ(bits.Position(data.data()), expected_position) << "cb " << cb << " i " << i;

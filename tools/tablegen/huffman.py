@@ -52,9 +52,15 @@ PS_TABLES = [  # (name, file, offset subtracted from the index)
 
 
 # ---- the decoders' own lookup tables (aac/spectral_huffman.h layout) ----
-ROOT_BITS = 10
-ESC_ROOT_BITS = 12  # the escape codebook's (kind 2) root level
-SF_ROOT_BITS = 6  # the scale factors' (kind 5) root level
+# Root level widths by book (0: scale factors), from the share of code
+# words in typical streams longer than the root (each one a sub-table walk,
+# a mispredicted branch) against the root's cache lines (the decode is
+# bound by its table loads, and in a media pipeline the tables leave the
+# cache between frames).  Books whose code words are nearly all short get
+# 9 bits, books with many long ones 11; the escape book 12, since with its
+# sign bits 28-32% of its code words are longer than 10 bits.  Scale
+# factors: 6, since their code words are mostly 1 to 5 bits long.
+ROOT_BITS = {0: 6, 1: 9, 2: 9, 3: 10, 4: 11, 5: 9, 6: 9, 7: 10, 8: 10, 9: 10, 10: 11, 11: 12}
 MAX_SUB_BITS = 12
 LENGTH_BITS = 4  # a leaf's length field: bits 0..3
 VALUE_SHIFT = 6  # value fields from bit 6 (bit 4 for the escape codebook)
@@ -83,16 +89,14 @@ def fields_of(kind, s, o, value):
     return value << VALUE_SHIFT
 
 
-def fast_table(entries, kind, s, o):
-    """A root level of ROOT_BITS 16-bit entries (ESC_ROOT_BITS for the
-    escape codebook, SF_ROOT_BITS for scale factors) and, under each root
+def fast_table(entries, kind, s, o, root_bits):
+    """A root level of 2^root_bits 16-bit entries and, under each root
     entry whose code words are longer, a sub-table as wide as the longest of
     them needs (at most MAX_SUB_BITS per level).  A sub-table's entry in the
     level above holds, above its zero length field, its number k (from 1) in
     the descriptor list; descriptor k is (first entry << 4) | width.  Code
     words are taken in the order of their bits, so those under one entry are
     adjacent.  Returns (entries, descriptors)."""
-    root_bits = {2: ESC_ROOT_BITS, 5: SF_ROOT_BITS}.get(kind, ROOT_BITS)
     order = sorted(entries, key=lambda e: e[1] << (32 - e[2]))
     out = [0] * (1 << root_bits)
     subs = [0]
@@ -217,17 +221,14 @@ struct AacCodebookInfo {
 extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
-// aac/spectral_huffman.h describes (root level of kAacHuffFastRootBits,
-// kAacHuffFastEscRootBits for the escape codebook, kAacHuffFastSfRootBits
-// for scale factors).
-inline constexpr int32_t kAacHuffFastRootBits = """ + str(ROOT_BITS) + """;
-inline constexpr int32_t kAacHuffFastEscRootBits = """ + str(ESC_ROOT_BITS) + """;
-inline constexpr int32_t kAacHuffFastSfRootBits = """ + str(SF_ROOT_BITS) + """;
+// aac/spectral_huffman.h describes.
+inline constexpr int32_t kAacHuffFastSfRootBits = """ + str(ROOT_BITS[0]) + """;
 struct AacHuffFastTable {
   const uint16_t* entries;
   const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
+  int32_t root_bits;   // width of the root level
 };
 
 extern const AacHuffFastTable kAacHuffFast[12];
@@ -247,14 +248,14 @@ extern const AacHuffFastTable kAacHuffFast[12];
     fast = []
     for book, (name, entries) in enumerate(lists):
         kind, s, o = (5, 0, 0) if book == 0 else (AAC_BOOKS[book][5], AAC_BOOKS[book][3], AAC_BOOKS[book][4])
-        table, subs = fast_table(entries, kind, s, o)
-        fast.append((f"{name}Fast", f"{name}Subs", len(table), max(l for _, _, l in entries)))
+        table, subs = fast_table(entries, kind, s, o, ROOT_BITS[book])
+        fast.append((f"{name}Fast", f"{name}Subs", len(table), max(l for _, _, l in entries), ROOT_BITS[book]))
         rows = [", ".join(f"0x{v:04x}" for v in table[i:i + 12]) for i in range(0, len(table), 12)]
         cpp += f"alignas(64) const uint16_t {name}Fast[{len(table)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n"
         rows = [", ".join(f"0x{v:x}" for v in subs[i:i + 8]) for i in range(0, len(subs), 8)]
         cpp += f"const uint32_t {name}Subs[{len(subs)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n\n"
     cpp += "}  // namespace\n\nconst AacHuffFastTable kAacHuffFast[12] = {\n"
-    cpp += "".join(f"    {{{n}, {d}, {c}, {m}}},\n" for n, d, c, m in fast) + "};\n"
+    cpp += "".join(f"    {{{n}, {d}, {c}, {m}, {r}}},\n" for n, d, c, m, r in fast) + "};\n"
     files["aac/aac_huffman_tables.h"] = h
     files["aac/aac_huffman_tables.cpp"] = cpp
 
