@@ -117,8 +117,10 @@ int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines
 
 template <int kKind>
 int DecodeBook(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines) {
-  return book.per_refill >= 3 ? DecodeLines<kKind, 3>(b, book, out, lines)
-                              : DecodeLines<kKind, 2>(b, book, out, lines);
+  // Pair books take three code words per refill (AacHuffmanTablesInit checks
+  // it): one loop less to crowd the instruction cache.
+  if (kKind != 0 || book.per_refill >= 3) return DecodeLines<kKind, 3>(b, book, out, lines);
+  return DecodeLines<kKind, 2>(b, book, out, lines);
 }
 
 // A run of bands with codebook `cb`: `lines` values into `out`.
@@ -199,7 +201,9 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables) {
   if (!tables) return -1;
   for (int cb = 0; cb < 12; ++cb) {
     const int32_t max_length = kAacHuffFast[cb].max_length;
-    if (2 * max_length > kRefillBits) return -1;  // DecodeLines takes two per refill at least
+    // DecodeLines takes two per refill at least, three for pair books
+    const int32_t kind = kAacCodebooks[cb].kind;
+    if ((kind == 1 || kind == 2 ? 3 : 2) * max_length > kRefillBits) return -1;
     tables->fast[cb] =
         AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].subs, kAacHuffFast[cb].root_bits,
                     max_length, kRefillBits / max_length};
