@@ -36,8 +36,7 @@ constexpr std::array<Quad, kQuadCount> kQuads = MakeQuads();
 // Escape of codebook 11 for a value of +/-16: N ones, a zero, then N + 4
 // bits (N <= 8, at most 21 bits, which the cache must hold).
 inline bool Escape(AacBits& b, int32_t* v) {
-  const uint64_t inverted = ~b.cache;
-  const int32_t ones = inverted ? __builtin_clzll(inverted) : 64;
+  const int32_t ones = __builtin_clzll(~b.cache | 1);  // 63 for 64 ones: > 8 all the same
   if (ones > 8) {
     b.Skip(9);  // read up to the ninth one, as a bit-serial reader would
     return false;
@@ -50,27 +49,30 @@ inline bool Escape(AacBits& b, int32_t* v) {
   return true;
 }
 
-// A pair of codebook 11 with an escape in either value, kept out of line so
-// that the code word decoder inlines.  One refill serves both escapes
-// (2 x 21 bits); another leaves the cache full for the code words after.
+// A pair of codebook 11 with an escape in either value.  Inline, so that
+// the decode loop keeps its reader in registers (a call taking the reader
+// by reference made every code word store it and load it back).  One
+// refill serves both escapes (2 x 21 bits); another leaves the cache full
+// for the code words after in the refill group, if any.
 __attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, int32_t z,
-                                                       int16_t* out) {
+                                                       bool refill_after, int16_t* out) {
   b.Refill();
   if ((y == 16 || y == -16) && !Escape(b, &y)) return false;
   if ((z == 16 || z == -16) && !Escape(b, &z)) return false;
-  b.Refill();
+  if (refill_after) b.Refill();
   out[0] = static_cast<int16_t>(y);
   out[1] = static_cast<int16_t>(z);
   return true;
 }
 
 // One code word's values into out[0..kStep-1]; false for a malformed code
-// word or escape.  After escapes the cache is refilled: the code words that
-// follow in the same refill group find the bits a refill guarantees.
+// word or escape.  After escapes the cache is refilled unless `last` (the
+// last word of its refill group): the code words that follow in the same
+// group find the bits a refill guarantees.
 template <int kKind>
 __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint16_t* entries,
                                                       const uint32_t* subs, int32_t root_bits,
-                                                      int16_t* out) {
+                                                      bool last, int16_t* out) {
   const uint32_t e = AacHuffDecode<kKind == 2>(entries, subs, root_bits, b);
   if (e == kAacHuffInvalid) return false;
   if (kKind == 0) {
@@ -80,7 +82,7 @@ __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint16_t
   const int32_t y = kKind == 2 ? AacHuffEscY(e) : AacHuffPairY(e);
   const int32_t z = kKind == 2 ? AacHuffEscZ(e) : AacHuffPairZ(e);
   if (kKind == 2 && __builtin_expect(y == 16 || y == -16 || z == 16 || z == -16, 0)) {
-    return EscapedPair(b, y, z, out);
+    return EscapedPair(b, y, z, !last, out);
   }
   out[0] = static_cast<int16_t>(y);
   out[1] = static_cast<int16_t>(z);
@@ -104,12 +106,14 @@ int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines
     b.Refill();
 #pragma GCC unroll 4
     for (int32_t j = 0; j < kPer; ++j) {
-      if (!DecodeWord<kKind>(b, entries, subs, root_bits, out + kStep * (i + j))) return -1;
+      if (!DecodeWord<kKind>(b, entries, subs, root_bits, j == kPer - 1, out + kStep * (i + j))) {
+        return -1;
+      }
     }
   }
   for (; i < n; ++i) {
     b.Refill();
-    if (!DecodeWord<kKind>(b, entries, subs, root_bits, out + kStep * i)) return -1;
+    if (!DecodeWord<kKind>(b, entries, subs, root_bits, true, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
