@@ -175,18 +175,24 @@ TEST(SpectralData, QuadsPairsAndEscapes) {
   for (int i = 0; i < p; ++i) ASSERT_EQ(s->quant[i], expect[i]) << i;
 }
 
-TEST(SpectralData, LongEscapesAfterLongCodeWords) {
-  // Two bands of codebook 11 (8 lines, 4 pairs): the longest plain code
-  // words, then a pair of two 21-bit escapes where the cache holds least.
-  auto s = Stream(ONLY_LONG_SEQUENCE, 2);
-  s->sfb_cb[0][0] = s->sfb_cb[0][1] = 11;
-  const int values[8] = {15, 14, 14, 15, 8191, -8191, -16, 16};
-  BitWriter w;
-  for (int i = 0; i < 8; i += 2) PutEscPair(w, values[i], values[i + 1]);
-  PaddedStream in(w);
-  ASSERT_EQ(DecodeSpectralData(*s, in.reader, SharedBooks().tables), 0);
-  EXPECT_EQ(in.reader.pos, w.bits());
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(s->quant[i], values[i]) << i;
+TEST(SpectralData, LongEscapesNextToLongCodeWords) {
+  // Two bands of codebook 11 (8 lines, 4 pairs; three pairs share a refill
+  // of the bit cache): the longest plain code words, then a pair of two
+  // 21-bit escapes where the cache holds least; and the escapes first, so
+  // that the longest code words after them in the same refill group need
+  // the cache refilled after the escapes.
+  const int orders[2][8] = {{15, 14, 14, 15, 8191, -8191, -16, 16},
+                            {8191, -8191, 15, 14, 14, 15, -16, 16}};
+  for (const auto& values : orders) {
+    auto s = Stream(ONLY_LONG_SEQUENCE, 2);
+    s->sfb_cb[0][0] = s->sfb_cb[0][1] = 11;
+    BitWriter w;
+    for (int i = 0; i < 8; i += 2) PutEscPair(w, values[i], values[i + 1]);
+    PaddedStream in(w);
+    ASSERT_EQ(DecodeSpectralData(*s, in.reader, SharedBooks().tables), 0);
+    EXPECT_EQ(in.reader.pos, w.bits());
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(s->quant[i], values[i]) << i;
+  }
 }
 
 TEST(SpectralData, ShortGroupReadsOneQuadPerWindow) {
