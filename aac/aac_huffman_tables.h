@@ -25,7 +25,6 @@ extern const AacCodebookInfo kAacCodebooks[12];
 inline constexpr int32_t kAacHuffFastSfRootBits = 6;
 struct AacHuffFastTable {
   const uint16_t* entries;
-  const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
   int32_t root_bits;   // width of the root level

@@ -21,7 +21,7 @@ int32_t ScaleFactorDelta(BitReader& r, const AacHuffmanTables& books) {
   AacBits bits;
   bits.Start(r.data, r.pos);
   const AacHuffBook& book = books.fast[0];
-  const uint32_t e = AacHuffDecode(book.entries, book.subs, kAacSfRootBits, bits);
+  const uint32_t e = AacHuffDecode(book.entries, kAacSfRootBits, bits);
   if (e == kAacHuffInvalid) {
     UMC::BitReaderSetPosition(r, int64_t{r.size} * 8 + 1);
     return 0;

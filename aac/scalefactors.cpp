@@ -38,7 +38,7 @@ int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book,
         delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
         bits.Skip(kNoisePcmBits);
       } else {
-        const uint32_t e = AacHuffDecode(book.entries, book.subs, kAacSfRootBits, bits);
+        const uint32_t e = AacHuffDecode(book.entries, kAacSfRootBits, bits);
         if (e == kAacHuffInvalid) return -1;
         delta = AacHuffScalefactor(e) - kScalefactorDiffOffset;
       }

@@ -71,9 +71,8 @@ __attribute__((always_inline)) inline bool EscapedPair(AacBits& b, int32_t y, in
 // group find the bits a refill guarantees.
 template <int kKind>
 __attribute__((always_inline)) inline bool DecodeWord(AacBits& b, const uint16_t* entries,
-                                                      const uint32_t* subs, int32_t root_bits,
-                                                      bool last, int16_t* out) {
-  const uint32_t e = AacHuffDecode<kKind == 2>(entries, subs, root_bits, b);
+                                                      int32_t root_bits, bool last, int16_t* out) {
+  const uint32_t e = AacHuffDecode<kKind == 2>(entries, root_bits, b);
   if (e == kAacHuffInvalid) return false;
   if (kKind == 0) {
     std::memcpy(out, kQuads[AacHuffQuadIndex(e)].v, sizeof(Quad));
@@ -99,21 +98,20 @@ int DecodeLines(AacBits& b, const AacHuffBook& book, int16_t* out, int32_t lines
   const int32_t n = lines / kStep;
   // In locals: the stores of decoded values could alias the book.
   const uint16_t* const entries = book.entries;
-  const uint32_t* const subs = book.subs;
   const int32_t root_bits = book.root_bits;
   int32_t i = 0;
   for (; i + kPer <= n; i += kPer) {
     b.Refill();
 #pragma GCC unroll 4
     for (int32_t j = 0; j < kPer; ++j) {
-      if (!DecodeWord<kKind>(b, entries, subs, root_bits, j == kPer - 1, out + kStep * (i + j))) {
+      if (!DecodeWord<kKind>(b, entries, root_bits, j == kPer - 1, out + kStep * (i + j))) {
         return -1;
       }
     }
   }
   for (; i < n; ++i) {
     b.Refill();
-    if (!DecodeWord<kKind>(b, entries, subs, root_bits, true, out + kStep * i)) return -1;
+    if (!DecodeWord<kKind>(b, entries, root_bits, true, out + kStep * i)) return -1;
   }
   if (n * kStep < lines) std::memset(out + n * kStep, 0, (lines - n * kStep) * sizeof(int16_t));
   return 0;
@@ -208,9 +206,8 @@ int AacHuffmanTablesInit(AacHuffmanTables* tables) {
     // DecodeLines takes two per refill at least, three for pair books
     const int32_t kind = kAacCodebooks[cb].kind;
     if ((kind == 1 || kind == 2 ? 3 : 2) * max_length > kRefillBits) return -1;
-    tables->fast[cb] =
-        AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].subs, kAacHuffFast[cb].root_bits,
-                    max_length, kRefillBits / max_length};
+    tables->fast[cb] = AacHuffBook{kAacHuffFast[cb].entries, kAacHuffFast[cb].root_bits, max_length,
+                                   kRefillBits / max_length};
   }
   return 0;
 }

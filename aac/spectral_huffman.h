@@ -8,10 +8,9 @@
 // Entry layout:
 //   leaf:      bits 0..3 the bits the code word uses at this level (1..15),
 //              the value fields above (see below);
-//   sub-table: bits 0..3 zero, bits 4..15 its number k >= 1 in the book's
-//              descriptor list: descriptor k holds the index of its first
-//              entry in bits 4..31 and its width w (1..12) in bits 0..3;
-//              it is indexed by the next w bits;
+//   sub-table: bits 0..3 zero, bits 4..7 its width w (1..8), bits 8..15
+//              its start: 16 x that number of entries after the root; it is
+//              indexed by the next w bits;
 //   no code word: 0.
 // Value fields: quadruples hold, in bits 6..15, their number in the
 // decoder's table of quadruples (spectral_data.cpp); pairs two signed 5-bit
@@ -23,6 +22,7 @@
 // lists), so one lookup gives the signed tuple.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -39,10 +39,9 @@ inline constexpr uint32_t kAacHuffInvalid = 1u << 16;
 // One codebook's table and decoding parameters.
 struct AacHuffBook {
   const uint16_t* entries = nullptr;
-  const uint32_t* subs = nullptr;  // sub-table descriptors
-  int32_t root_bits = 0;           // width of the root level
-  int32_t max_length = 0;          // longest code word, sign bits included
-  int32_t per_refill = 0;          // code words decodable after one refill
+  int32_t root_bits = 0;   // width of the root level
+  int32_t max_length = 0;  // longest code word, sign bits included
+  int32_t per_refill = 0;  // code words decodable after one refill
 };
 // MSB-first reader over a padded buffer: `cache` holds `valid` (0..63; 56 or
 // more after Refill) unread bits left-aligned, followed by stream bits or
@@ -85,15 +84,14 @@ struct AacBits {
 // rare, and its code would crowd the decode loops.  It reads nothing but
 // constant tables: declared const, the call does not make the decode loops
 // keep their reader in memory.
-__attribute__((noinline, const)) inline uint32_t AacHuffDeep(const uint16_t* t,
-                                                             const uint32_t* subs, uint64_t cache,
+__attribute__((noinline, const)) inline uint32_t AacHuffDeep(const uint16_t* t, uint64_t cache,
                                                              int32_t root_bits, uint32_t e) {
+  const uint16_t* const below_root = t + (size_t{1} << root_bits);
   uint32_t consumed = static_cast<uint32_t>(root_bits);
   for (int32_t level = 0; level < 4 && e != 0; ++level) {
-    const uint32_t d = subs[e >> 4];
-    const uint32_t w = d & 15;
+    const uint32_t w = (e >> 4) & 15;
     const uint32_t idx = static_cast<uint32_t>((cache << consumed) >> (64 - w));
-    e = t[(d >> 4) + idx];
+    e = below_root[(e >> 8) * 16 + idx];
     if (e & kAacHuffLengthMask) {
       consumed += e & kAacHuffLengthMask;
       return (e & ~static_cast<uint32_t>(kAacHuffLengthMask)) | consumed << 16;
@@ -108,11 +106,10 @@ __attribute__((noinline, const)) inline uint32_t AacHuffDeep(const uint16_t* t,
 // the shift by the entry itself keeps a mask off the chain from one look-up
 // to the next.
 template <bool kEscBook = false>
-inline uint32_t AacHuffDecode(const uint16_t* entries, const uint32_t* subs, int32_t root_bits,
-                              AacBits& b) {
+inline uint32_t AacHuffDecode(const uint16_t* entries, int32_t root_bits, AacBits& b) {
   const uint32_t e = entries[b.cache >> (64 - root_bits)];
   if (__builtin_expect((e & kAacHuffLengthMask) == 0, 0)) {
-    const uint32_t d = AacHuffDeep(entries, subs, b.cache, root_bits, e);
+    const uint32_t d = AacHuffDeep(entries, b.cache, root_bits, e);
     if (d == 0) return kAacHuffInvalid;
     b.Skip(static_cast<int32_t>(d >> 16));
     return d & 0xffff;

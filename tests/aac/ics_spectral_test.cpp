@@ -107,9 +107,8 @@ TEST(SpectralData, EveryCodeWordThroughTheFastTables) {
     const AacHuffBook& fast = SharedBooks().tables.fast[cb];
     for (int32_t i = 0; i < book.count; ++i) {
       bits.Refill();
-      const uint32_t e = cb == ESC_HCB
-                             ? AacHuffDecode<true>(fast.entries, fast.subs, fast.root_bits, bits)
-                             : AacHuffDecode(fast.entries, fast.subs, fast.root_bits, bits);
+      const uint32_t e = cb == ESC_HCB ? AacHuffDecode<true>(fast.entries, fast.root_bits, bits)
+                                       : AacHuffDecode(fast.entries, fast.root_bits, bits);
       const int32_t v = book.codes[i].value;
       expected_position += book.codes[i].length;
       ASSERT_EQ(bits.Position(data.data()), expected_position) << "cb " << cb << " i " << i;

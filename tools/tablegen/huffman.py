@@ -61,7 +61,7 @@ PS_TABLES = [  # (name, file, offset subtracted from the index)
 # sign bits 28-32% of its code words are longer than 10 bits.  Scale
 # factors: 6, since their code words are mostly 1 to 5 bits long.
 ROOT_BITS = {0: 6, 1: 9, 2: 9, 3: 10, 4: 11, 5: 9, 6: 9, 7: 10, 8: 10, 9: 10, 10: 11, 11: 12}
-MAX_SUB_BITS = 12
+MAX_SUB_BITS = 8  # so that every sub-table starts within 256 x 16 entries of the root
 LENGTH_BITS = 4  # a leaf's length field: bits 0..3
 VALUE_SHIFT = 6  # value fields from bit 6 (bit 4 for the escape codebook)
 ESC_VALUE_SHIFT = 4
@@ -92,14 +92,14 @@ def fields_of(kind, s, o, value):
 def fast_table(entries, kind, s, o, root_bits):
     """A root level of 2^root_bits 16-bit entries and, under each root
     entry whose code words are longer, a sub-table as wide as the longest of
-    them needs (at most MAX_SUB_BITS per level).  A sub-table's entry in the
-    level above holds, above its zero length field, its number k (from 1) in
-    the descriptor list; descriptor k is (first entry << 4) | width.  Code
-    words are taken in the order of their bits, so those under one entry are
-    adjacent.  Returns (entries, descriptors)."""
+    them needs (at most MAX_SUB_BITS per level).  Sub-tables start at
+    multiples of 16 entries after the root; the entry in the level above
+    holds the start's number (in 16s) in bits 8..15 and the width in bits
+    4..7, above a zero length field.  Code words are taken in the order of
+    their bits, so those under one entry are adjacent."""
     order = sorted(entries, key=lambda e: e[1] << (32 - e[2]))
-    out = [0] * (1 << root_bits)
-    subs = [0]
+    root = 1 << root_bits
+    out = [0] * root
 
     def index(e, consumed, width):
         return ((e[1] << (32 - e[2])) << consumed >> (32 - width)) & ((1 << width) - 1)
@@ -127,19 +127,20 @@ def fast_table(entries, kind, s, o, root_bits):
                 longest = max(longest, order[end][2])
                 end += 1
             w = min(longest - consumed - width, MAX_SUB_BITS)
+            out.extend([0] * (-(len(out) - root) % 16))
+            start = (len(out) - root) // 16
             sub = len(out)
             out.extend([0] * (1 << w))
-            if out[at + idx] or len(subs) >= 1 << (16 - LENGTH_BITS):
-                raise ValueError("not a prefix code")
-            out[at + idx] = len(subs) << LENGTH_BITS
-            subs.append((sub << 4) | w)
+            if out[at + idx] or start > 255:
+                raise ValueError("not a prefix code, or a sub-table too far from the root")
+            out[at + idx] = start << 8 | w << LENGTH_BITS
             fill(consumed + width, w, sub, k, end)
             k = end
 
     fill(0, root_bits, 0, 0, len(order))
     if max(out) > 0xFFFF:
         raise ValueError("entry outside 16 bits")
-    return out, subs
+    return out
 
 
 def rows_of(table):
@@ -225,7 +226,6 @@ extern const AacCodebookInfo kAacCodebooks[12];
 inline constexpr int32_t kAacHuffFastSfRootBits = """ + str(ROOT_BITS[0]) + """;
 struct AacHuffFastTable {
   const uint16_t* entries;
-  const uint32_t* subs;  // sub-table descriptors
   int32_t count;
   int32_t max_length;  // longest code word, sign bits included
   int32_t root_bits;   // width of the root level
@@ -248,14 +248,13 @@ extern const AacHuffFastTable kAacHuffFast[12];
     fast = []
     for book, (name, entries) in enumerate(lists):
         kind, s, o = (5, 0, 0) if book == 0 else (AAC_BOOKS[book][5], AAC_BOOKS[book][3], AAC_BOOKS[book][4])
-        table, subs = fast_table(entries, kind, s, o, ROOT_BITS[book])
-        fast.append((f"{name}Fast", f"{name}Subs", len(table), max(l for _, _, l in entries), ROOT_BITS[book]))
+        table = fast_table(entries, kind, s, o, ROOT_BITS[book])
+        fast.append((f"{name}Fast", len(table), max(l for _, _, l in entries), ROOT_BITS[book]))
         rows = [", ".join(f"0x{v:04x}" for v in table[i:i + 12]) for i in range(0, len(table), 12)]
         cpp += f"alignas(64) const uint16_t {name}Fast[{len(table)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n"
-        rows = [", ".join(f"0x{v:x}" for v in subs[i:i + 8]) for i in range(0, len(subs), 8)]
-        cpp += f"const uint32_t {name}Subs[{len(subs)}] = {{\n" + "".join(f"    {r},\n" for r in rows) + "};\n\n"
+        cpp += "\n"
     cpp += "}  // namespace\n\nconst AacHuffFastTable kAacHuffFast[12] = {\n"
-    cpp += "".join(f"    {{{n}, {d}, {c}, {m}, {r}}},\n" for n, d, c, m, r in fast) + "};\n"
+    cpp += "".join(f"    {{{n}, {c}, {m}, {r}}},\n" for n, c, m, r in fast) + "};\n"
     files["aac/aac_huffman_tables.h"] = h
     files["aac/aac_huffman_tables.cpp"] = cpp
 
