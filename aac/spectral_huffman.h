@@ -43,6 +43,7 @@ struct AacHuffBook {
   int32_t max_length = 0;  // longest code word, sign bits included
   int32_t per_refill = 0;  // code words decodable after one refill
 };
+
 // MSB-first reader over a padded buffer: `cache` holds `valid` (0..63; 56 or
 // more after Refill) unread bits left-aligned, followed by stream bits or
 // zeros; the stream bit at position p * 8 comes right after the valid ones.  Refill loads 8 bytes
