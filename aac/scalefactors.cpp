@@ -58,6 +58,51 @@ int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book,
   return 0;
 }
 
+// One scale factor band's code word (the cache holds 19 bits or more);
+// false for a malformed code word or a value outside 0..255.
+__attribute__((always_inline)) inline bool ScalefactorBand(AacBits& bits, const uint16_t* entries,
+                                                           int32_t cb, int32_t* scalefactor,
+                                                           int16_t* out) {
+  if (cb == ZERO_HCB) {
+    *out = 0;
+    return true;
+  }
+  const uint32_t e = AacHuffDecode(entries, kAacSfRootBits, bits);
+  if (e == kAacHuffInvalid) return false;
+  *scalefactor += AacHuffScalefactor(e) - kScalefactorDiffOffset;
+  if (static_cast<uint32_t>(*scalefactor) > uint32_t{kMaxScalefactor}) return false;
+  *out = static_cast<int16_t>(*scalefactor);
+  return true;
+}
+
+// Channels whose sections hold neither noise nor intensity bands (most of
+// them): one kind of running value, no branch on the band's kind, and one
+// refill per two bands (two code words of at most 19 bits fit the 56 bits a
+// refill leaves).
+int DecodeScalefactorsOnly(const ChannelStream& s, AacBits& bits, const AacHuffBook& book,
+                           int32_t sf_start, int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+  const uint16_t* const entries = book.entries;
+  int32_t scalefactor = sf_start;
+  const int32_t groups =
+      s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
+  const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
+  for (int32_t g = 0; g < groups; ++g) {
+    const int32_t* cb = s.sfb_cb[g];
+    int16_t* o = out[g];
+    int32_t b = 0;
+    for (; b + 1 < bands; b += 2) {
+      bits.Refill();
+      if (!ScalefactorBand(bits, entries, cb[b], &scalefactor, o + b)) return -1;
+      if (!ScalefactorBand(bits, entries, cb[b + 1], &scalefactor, o + b + 1)) return -1;
+    }
+    if (b < bands) {
+      bits.Refill();
+      if (!ScalefactorBand(bits, entries, cb[b], &scalefactor, o + b)) return -1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffmanTables& books,
@@ -70,7 +115,12 @@ int DecodeScaleFactors(const ChannelStream& s, UMC::BitReader& r, const AacHuffm
   // overrun).
   AacBits bits;
   bits.Start(r.data, r.pos);
-  const int status = DecodeValues(s, bits, books.fast[0], sf_start, noise_start, out);
+  // cb_used comes from section_data() (tests setting codebooks by hand
+  // derive it the same way).
+  constexpr uint32_t kSpecialBands = 1u << NOISE_HCB | 1u << INTENSITY_HCB | 1u << INTENSITY_HCB2;
+  const int status = (s.cb_used & kSpecialBands) == 0
+                         ? DecodeScalefactorsOnly(s, bits, books.fast[0], sf_start, out)
+                         : DecodeValues(s, bits, books.fast[0], sf_start, noise_start, out);
   UMC::BitReaderSetPosition(r, bits.Position(r.data));
   return status == 0 && !UMC::BitReaderOverrun(r) ? 0 : -1;
 }

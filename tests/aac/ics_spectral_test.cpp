@@ -2,6 +2,7 @@
 // decoder's own code lists; malformed and truncated data must fail cleanly.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -30,6 +31,7 @@ TEST(ScaleFactors, RunningValuesPerCodebookKind) {
   auto s = Stream(ONLY_LONG_SEQUENCE, 8);
   const int cbs[8] = {1, 0, 13, 15, 5, 13, 14, 11};
   for (int b = 0; b < 8; ++b) s->sfb_cb[0][b] = cbs[b];
+  MarkCodebooks(*s);
   BitWriter w;
   PutScalefactorDelta(w, 0);    // band 0: 120
   w.Put(256 + 7, 9);            // band 2: first noise, 120 - 90 + 7 = 37
@@ -50,6 +52,7 @@ TEST(ScaleFactors, RunningValuesPerCodebookKind) {
 TEST(ScaleFactors, FirstNoiseValueOf256KeepsTheStart) {
   auto s = Stream(EIGHT_SHORT_SEQUENCE, 2, {4, 4});
   s->sfb_cb[0][0] = s->sfb_cb[1][1] = NOISE_HCB;
+  MarkCodebooks(*s);
   BitWriter w;
   w.Put(256, 9);
   PutScalefactorDelta(w, 2);
@@ -58,6 +61,28 @@ TEST(ScaleFactors, FirstNoiseValueOf256KeepsTheStart) {
   ASSERT_EQ(DecodeScaleFactors(*s, in.reader, SharedBooks().tables, 90, 0, out), 0);
   EXPECT_EQ(out[0][0], 0);
   EXPECT_EQ(out[1][1], 2);
+}
+
+// Plain scale factor bands only (the two-per-refill path): zero bands take no
+// bits, an odd band count per group, the longest code words (+-60: 19 bits)
+// back to back, and the running value carried from group to group.
+TEST(ScaleFactors, PlainBandsAcrossGroupsAndZeroBands) {
+  auto s = Stream(EIGHT_SHORT_SEQUENCE, 5, {3, 5});
+  const int cbs[2][5] = {{1, 0, 11, 11, 0}, {0, 2, 11, 0, 4}};
+  for (int g = 0; g < 2; ++g)
+    for (int b = 0; b < 5; ++b) s->sfb_cb[g][b] = cbs[g][b];
+  MarkCodebooks(*s);
+  const int deltas[6] = {60, -60, 60, 7, -1, -60};
+  BitWriter w;
+  for (const int d : deltas) PutScalefactorDelta(w, d);
+  PaddedStream in(w);
+  int16_t out[kAacMaxWindows][kAacMaxSfb];
+  std::memset(out, 0x55, sizeof out);
+  ASSERT_EQ(DecodeScaleFactors(*s, in.reader, SharedBooks().tables, 100, 0, out), 0);
+  EXPECT_EQ(in.reader.pos, w.bits());
+  const int expect[2][5] = {{160, 0, 100, 160, 0}, {0, 167, 166, 0, 106}};
+  for (int g = 0; g < 2; ++g)
+    for (int b = 0; b < 5; ++b) EXPECT_EQ(out[g][b], expect[g][b]) << g << " " << b;
 }
 
 TEST(ScaleFactors, OutOfRangeOrTruncatedFails) {
