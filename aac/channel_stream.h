@@ -144,6 +144,9 @@ struct ChannelStream {
   int32_t sfb_cb[kAacMaxWindows][kAacMaxSfb];
   int32_t sfb_cb_rows;  // rows of sfb_cb that may be nonzero
   uint32_t cb_used;     // bit c set when a section of the frame has codebook c
+  // Bit b of row g set where a section of group g starts at band b (only
+  // bands below max_sfb): spectral data decodes section by section.
+  uint64_t section_starts[kAacMaxWindows];
   // scale_factor_data(): scale factor, intensity position or noise energy.
   int16_t scale_factors[kAacMaxWindows][kAacMaxSfb];
 

@@ -15,7 +15,8 @@ struct GroupRow {
 
 // One group's sections.  Every section must end within max_sfb; a section
 // may be empty, so the number of sections is bounded by max_sfb as well.
-int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* used) {
+int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* used,
+                        uint64_t* starts) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int sect_bits = short_windows ? 3 : 5;
   const int32_t sect_esc = (1 << sect_bits) - 1;
@@ -28,6 +29,7 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* u
     r.Skip(4);
     if (sect_cb == RESERVED_HCB) return -1;
     *used |= 1u << sect_cb;
+    *starts |= uint64_t{1} << k;
     int32_t sect_len = 0;
     int32_t incr;
     do {
@@ -49,6 +51,7 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* u
 void ClearRows(ChannelStream& s, int32_t from) {
   const int32_t rows = s.sfb_cb_rows < kAacMaxWindows ? s.sfb_cb_rows : kAacMaxWindows;
   for (int32_t g = from; g < rows; ++g) std::memset(s.sfb_cb[g], 0, sizeof s.sfb_cb[g]);
+  for (int32_t g = from; g < kAacMaxWindows; ++g) s.section_starts[g] = 0;
   s.sfb_cb_rows = from;
 }
 
@@ -71,8 +74,10 @@ int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   // Rows written from here on may be nonzero until cleared.
   s.sfb_cb_rows = s.sfb_cb_rows > s.num_window_groups ? s.sfb_cb_rows : s.num_window_groups;
   for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
-    status = DecodeGroupSections(s, bits, row, &used);
+    uint64_t starts = 0;
+    status = DecodeGroupSections(s, bits, row, &used, &starts);
     if (status != 0) break;
+    s.section_starts[g] = starts;
     for (int32_t i = 0; i < kFillWidth; ++i) row.cb[s.max_sfb + i] = 0;
     std::memcpy(s.sfb_cb[g], row.cb, sizeof s.sfb_cb[g]);
   }

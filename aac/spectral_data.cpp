@@ -146,15 +146,8 @@ int DecodeRun(AacBits& b, const AacHuffmanTables& books, int32_t cb, int32_t lin
 
 namespace {
 
-// Bit b set where band b starts a run of bands with one codebook (found
-// without a branch per band: a run's end is as unpredictable as its data).
-uint64_t RunStarts(const int32_t* cbs, int32_t bands) {
-  uint64_t m = bands > 0 ? 1 : 0;
-  for (int32_t b = 1; b < bands; ++b) m |= uint64_t{cbs[b] != cbs[b - 1]} << b;
-  return m;
-}
-
-// The bands of every group, run by run; `bits` ends where decoding stopped.
+// The bands of every group, section by section (section_data() marks where
+// each starts); `bits` ends where decoding stopped.
 int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const uint8_t* data,
                  int64_t limit, const AacHuffmanTables& books) {
   static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
@@ -162,7 +155,9 @@ int DecodeGroups(ChannelStream& s, const int32_t* offset, AacBits& bits, const u
   for (int32_t g = 0; g < s.num_window_groups; ++g) {
     const int32_t length = s.window_group_length[g];
     const int32_t* cbs = s.sfb_cb[g];
-    for (uint64_t starts = RunStarts(cbs, s.max_sfb); starts != 0;) {
+    // Masked to max_sfb: no band beyond the offsets, whatever the record.
+    const uint64_t below_max = (uint64_t{1} << s.max_sfb) - 1;
+    for (uint64_t starts = s.section_starts[g] & below_max; starts != 0;) {
       const int32_t b = __builtin_ctzll(starts);
       starts &= starts - 1;
       const int32_t e = starts != 0 ? __builtin_ctzll(starts) : s.max_sfb;

@@ -42,6 +42,7 @@ TEST(SectionData, LongSectionsWithEscapedLengths) {
   for (int b = 34; b < 49; ++b) EXPECT_EQ(s->sfb_cb[0][b], 13);
   EXPECT_EQ(s->sfb_cb[0][49], 0);
   EXPECT_EQ(s->sfb_cb[0][50], 0);
+  EXPECT_EQ(s->section_starts[0], uint64_t{1} | uint64_t{1} << 33 | uint64_t{1} << 34);
 }
 
 TEST(SectionData, ShortGroupsUseThreeBitLengths) {
@@ -58,7 +59,9 @@ TEST(SectionData, ShortGroupsUseThreeBitLengths) {
     for (int b = 0; b < 4; ++b) EXPECT_EQ(s->sfb_cb[g][b], g + 1);
     for (int b = 4; b < 10; ++b) EXPECT_EQ(s->sfb_cb[g][b], 15);
     EXPECT_EQ(s->sfb_cb[g][10], 0);
+    EXPECT_EQ(s->section_starts[g], 0x11u) << g;
   }
+  EXPECT_EQ(s->section_starts[0], 1u);
 }
 
 TEST(SectionData, MalformedSectionsFail) {
@@ -117,9 +120,11 @@ TEST(SectionData, EarlierFramesLeaveNoCodebooks) {
   ASSERT_EQ(DecodeSectionData(*s, in_short.reader), 0);
   ASSERT_EQ(s->sfb_cb[4][9], 9);
   const auto all_zero = [&s] {
-    for (int g = 0; g < kAacMaxWindows; ++g)
+    for (int g = 0; g < kAacMaxWindows; ++g) {
+      if (s->section_starts[g] != 0) return false;
       for (int b = 0; b < kAacMaxSfb; ++b)
         if (s->sfb_cb[g][b] != 0) return false;
+    }
     return true;
   };
   s->window_sequence = ONLY_LONG_SEQUENCE;

@@ -160,6 +160,7 @@ TEST(SpectralData, QuadsPairsAndEscapes) {
   auto s = Stream(ONLY_LONG_SEQUENCE, 14);
   const int cbs[14] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 0, 11};
   for (int b = 0; b < 14; ++b) s->sfb_cb[0][b] = cbs[b];
+  MarkCodebooks(*s);
   std::vector<int16_t> expect(1024, 0);
   BitWriter w;
   int p = 0;
@@ -210,6 +211,7 @@ TEST(SpectralData, LongEscapesNextToLongCodeWords) {
   for (const auto& values : orders) {
     auto s = Stream(ONLY_LONG_SEQUENCE, 2);
     s->sfb_cb[0][0] = s->sfb_cb[0][1] = 11;
+    MarkCodebooks(*s);
     BitWriter w;
     for (int i = 0; i < 8; i += 2) PutEscPair(w, values[i], values[i + 1]);
     PaddedStream in(w);
@@ -223,6 +225,7 @@ TEST(SpectralData, ShortGroupReadsOneQuadPerWindow) {
   auto s = Stream(EIGHT_SHORT_SEQUENCE, 1, {3, 5});
   s->sfb_cb[0][0] = 3;
   s->sfb_cb[1][0] = 14;  // intensity: no bits
+  MarkCodebooks(*s);
   BitWriter w;
   for (int win = 0; win < 3; ++win) PutQuad(w, 3, win, -win, 1, 0);
   PaddedStream in(w);
@@ -240,6 +243,7 @@ TEST(SpectralData, ShortGroupReadsOneQuadPerWindow) {
 TEST(SpectralData, BadEscapeOrTruncatedDataFails) {
   auto s = Stream(ONLY_LONG_SEQUENCE, 1);
   s->sfb_cb[0][0] = 11;
+  MarkCodebooks(*s);
   {
     BitWriter w;
     PutPair(w, 11, 16, 0);

@@ -61,11 +61,18 @@ inline const Books& SharedBooks() {
   return books;
 }
 
-// cb_used as section_data() leaves it, for codebooks set by hand.
+// cb_used and section_starts as section_data() leaves them, for codebooks
+// set by hand (a section is a run of bands with one codebook).
 inline void MarkCodebooks(ChannelStream& s) {
   s.cb_used = 0;
   for (const auto& row : s.sfb_cb)
     for (const int32_t cb : row) s.cb_used |= 1u << (cb & 15);
+  for (int32_t g = 0; g < kAacMaxWindows; ++g) {
+    s.section_starts[g] = 0;
+    for (int32_t b = 0; b < s.max_sfb && g < s.num_window_groups; ++b) {
+      if (b == 0 || s.sfb_cb[g][b] != s.sfb_cb[g][b - 1]) s.section_starts[g] |= uint64_t{1} << b;
+    }
+  }
 }
 
 // Writes the spectral or scale-factor codeword of `value` (packed as the code list packs it).
