@@ -154,6 +154,9 @@ struct ChannelStream {
   // DecodeMsData (or the CPE parser); ignored for single channels.
   int32_t ms_mask_present;
   uint8_t ms_used[kAacMaxWindows][kAacMaxSfb];
+  // The ms_used flags of group g as a mask, band b at bit 63 - b (stream
+  // order): M/S runs are found without a branch per band.
+  uint64_t ms_bands[kAacMaxWindows];
 
   // pulse_data()
   int32_t pulse_data_present;

@@ -166,15 +166,35 @@ void CopyIcsInfo(const ChannelStream& from, ChannelStream& to, int32_t object_ty
 int DecodeMsData(ChannelStream& first, UMC::BitReader& r) {
   first.ms_mask_present = static_cast<int32_t>(UMC::BitReaderRead(r, 2));
   std::memset(first.ms_used, 0, sizeof(first.ms_used));
+  std::memset(first.ms_bands, 0, sizeof(first.ms_bands));
   if (first.ms_mask_present == 3) return -1;  // reserved
+  if (first.ms_mask_present == 0) return 0;
   const int32_t bands = first.max_sfb < kAacMaxSfb ? first.max_sfb : kAacMaxSfb;
-  for (int32_t g = 0; g < first.num_window_groups && g < kAacMaxWindows; ++g) {
-    for (int32_t sfb = 0; sfb < bands; ++sfb) {
-      first.ms_used[g][sfb] =
-          first.ms_mask_present == 2
-              ? 1
-              : (first.ms_mask_present == 1 ? static_cast<uint8_t>(UMC::BitReaderRead1(r)) : 0);
+  if (bands <= 0) return 0;
+  const int32_t groups =
+      first.num_window_groups < kAacMaxWindows ? first.num_window_groups : kAacMaxWindows;
+  for (int32_t g = 0; g < groups; ++g) {
+    // A group's flags in at most two reads (51 bits), first band highest.
+    uint64_t flags = ~uint64_t{0};
+    if (first.ms_mask_present == 1) {
+      flags = 0;
+      for (int32_t left = bands; left > 0;) {
+        const int32_t n = left < 32 ? left : 32;
+        flags = flags << n | UMC::BitReaderRead(r, n);
+        left -= n;
+      }
     }
+    first.ms_bands[g] = flags << (64 - bands);
+    // The flags as bytes, eight at a time: the multiply copies flag k of a
+    // byte (first band highest) to bit 7 of byte k, bits beyond max_sfb are
+    // clear.
+    uint8_t row[64];
+    for (int32_t i = 0; i < 8; ++i) {
+      const uint64_t v = first.ms_bands[g] >> (56 - 8 * i) & 0xFF;
+      const uint64_t bytes = (v * 0x8040201008040201u) >> 7 & 0x0101010101010101u;
+      std::memcpy(row + 8 * i, &bytes, 8);
+    }
+    std::memcpy(first.ms_used[g], row, sizeof first.ms_used[g]);
   }
   return 0;
 }

@@ -89,10 +89,18 @@ void InverseQuantise(const ChannelStream& s, float* spectrum) {
 
 namespace {
 
-// Band b of group g is M/S coded (noise and intensity bands never are).
-bool MidSideBand(const ChannelStream& first, const ChannelStream& second, int32_t g, int32_t b) {
-  return (first.ms_mask_present == 2 || first.ms_used[g][b]) && second.sfb_cb[g][b] < NOISE_HCB &&
-         first.sfb_cb[g][b] != NOISE_HCB;
+// Bands (bit 63 - b for band b) of group g that are neither noise nor
+// intensity bands, in either channel: never M/S coded.
+uint64_t PlainBands(const ChannelStream& first, const ChannelStream& second, int32_t g,
+                    int32_t bands) {
+  constexpr uint32_t kSpecial = 1u << NOISE_HCB | 1u << INTENSITY_HCB | 1u << INTENSITY_HCB2;
+  if (((first.cb_used | second.cb_used) & kSpecial) == 0) return ~uint64_t{0};
+  uint64_t m = 0;
+  for (int32_t b = 0; b < bands; ++b) {
+    const bool plain = second.sfb_cb[g][b] < NOISE_HCB && first.sfb_cb[g][b] != NOISE_HCB;
+    m |= uint64_t{plain} << (63 - b);
+  }
+  return m;
 }
 
 }  // namespace
@@ -103,23 +111,24 @@ void ApplyMidSide(const ChannelStream& first, const ChannelStream& second, float
   const int32_t* offset = BandOffsets(first);
   if (!offset) return;
   const int32_t bands = BandCount(first);
+  if (bands == 0) return;
   const int32_t window_lines = offset[bands];
+  const uint64_t below_bands = ~uint64_t{0} << (64 - bands);
   int32_t base = 0;
   for (int32_t g = 0; g < GroupCount(first); ++g) {
     const int32_t length = GroupLength(first, g);
     if (base + length * window_lines > kAacFrameLength) break;
-    // Runs of adjacent M/S bands in one pass.
-    for (int32_t b = 0; b < bands;) {
-      if (!MidSideBand(first, second, g, b)) {
-        ++b;
-        continue;
-      }
-      int32_t e = b + 1;
-      while (e < bands && MidSideBand(first, second, g, e)) ++e;
+    uint64_t m = (first.ms_mask_present == 2 ? ~uint64_t{0} : first.ms_bands[g]) & below_bands &
+                 PlainBands(first, second, g, bands);
+    // Runs of adjacent M/S bands in one pass each; bands >= `bands` are
+    // clear, so every run ends within the mask.
+    while (m != 0) {
+      const int32_t b = __builtin_clzll(m);
+      const int32_t e = b + __builtin_clzll(~(m << b));
+      m &= ~uint64_t{0} >> e;
       const int32_t start = base + length * offset[b];
       const int32_t n = base + length * offset[e] - start;
       if (n > 0) dspSumDiff_32f(left + start, right + start, n);
-      b = e;
     }
     base += length * window_lines;
   }

@@ -223,4 +223,24 @@ TEST(IcsInfo, MsMaskPerGroupAndBand) {
   EXPECT_EQ(s->ms_mask_present, 0);
 }
 
+// 49 flags of a long window (read in two pieces): each band's own bit, the
+// reader right after them.
+TEST(IcsInfo, MsMaskOfManyBands) {
+  auto s = NewStream(kSf44100, kObjectLc);
+  BitWriter w;
+  IcsHead(w, ONLY_LONG_SEQUENCE, 0).Put(49, 6).Put(0, 1);
+  w.Put(1, 2);
+  const auto flag = [](int b) { return b == 0 || b == 31 || b == 32 || b == 48 || b % 7 == 3; };
+  for (int b = 0; b < 49; ++b) w.Put(flag(b) ? 1 : 0, 1);
+  w.Put(0, 1);
+  PaddedStream in(w);
+  ASSERT_EQ(DecodeIcsInfo(*s, in.reader, kObjectLc), 0);
+  ASSERT_EQ(DecodeMsData(*s, in.reader), 0);
+  EXPECT_EQ(in.reader.pos, w.bits() - 1);
+  for (int b = 0; b < 51; ++b) {
+    EXPECT_EQ(s->ms_used[0][b], b < 49 && flag(b) ? 1 : 0) << b;
+    EXPECT_EQ(s->ms_bands[0] >> (63 - b) & 1, b < 49 && flag(b) ? 1u : 0u) << b;
+  }
+}
+
 }  // namespace

@@ -62,7 +62,7 @@ inline const Books& SharedBooks() {
 }
 
 // cb_used and section_starts as section_data() leaves them, for codebooks
-// set by hand (a section is a run of bands with one codebook).
+// set by hand (a section is a run of bands with one codebook), and ms_bands.
 inline void MarkCodebooks(ChannelStream& s) {
   s.cb_used = 0;
   for (const auto& row : s.sfb_cb)
@@ -72,6 +72,12 @@ inline void MarkCodebooks(ChannelStream& s) {
     for (int32_t b = 0; b < s.max_sfb && g < s.num_window_groups; ++b) {
       if (b == 0 || s.sfb_cb[g][b] != s.sfb_cb[g][b - 1]) s.section_starts[g] |= uint64_t{1} << b;
     }
+  }
+  // ms_bands as DecodeMsData leaves it, for ms_used flags set by hand.
+  for (int32_t g = 0; g < kAacMaxWindows; ++g) {
+    s.ms_bands[g] = 0;
+    for (int32_t b = 0; b < kAacMaxSfb; ++b)
+      s.ms_bands[g] |= uint64_t{s.ms_used[g][b] != 0} << (63 - b);
   }
 }
 

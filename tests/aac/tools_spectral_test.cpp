@@ -106,12 +106,29 @@ TEST(StereoTools, MidSideOnFlaggedBandsOnly) {
   p.l->ms_used[0][2] = 1;
   p.l->ms_used[0][3] = 1;
   p.r->sfb_cb[0][3] = NOISE_HCB;  // noise bands are not M/S coded
+  MarkCodebooks(*p.l);
+  MarkCodebooks(*p.r);
   const std::vector<float> l0 = p.left, r0 = p.right;
   ApplyMidSide(*p.l, *p.r, p.left.data(), p.right.data());
   for (int i = 0; i < 1024; ++i) {
     const bool ms = i < 4 || (i >= 8 && i < 12);
     EXPECT_EQ(p.left[i], ms ? l0[i] + r0[i] : l0[i]) << i;
     EXPECT_EQ(p.right[i], ms ? l0[i] - r0[i] : r0[i]) << i;
+  }
+  // A run up to the last band below max_sfb; the second channel's intensity
+  // band inside it is not M/S coded.
+  Pair u = LongPair(6);
+  for (int b = 0; b < 6; ++b) u.l->sfb_cb[0][b] = u.r->sfb_cb[0][b] = 1;
+  u.l->ms_mask_present = 1;
+  for (int b = 1; b < 6; ++b) u.l->ms_used[0][b] = 1;
+  u.r->sfb_cb[0][2] = INTENSITY_HCB;
+  MarkCodebooks(*u.l);
+  MarkCodebooks(*u.r);
+  ApplyMidSide(*u.l, *u.r, u.left.data(), u.right.data());
+  for (int i = 0; i < 1024; ++i) {
+    const bool ms = (i >= 4 && i < 8) || (i >= 12 && i < 24);
+    EXPECT_EQ(u.left[i], ms ? l0[i] + r0[i] : l0[i]) << i;
+    EXPECT_EQ(u.right[i], ms ? l0[i] - r0[i] : r0[i]) << i;
   }
   // ms_mask_present 2: every band below max_sfb.
   Pair q = LongPair(4);
