@@ -15,8 +15,10 @@ struct MdctSpec {
   int32_t work_size;
   int32_t fft_order;  // log2(N/4); 0 for the other lengths
   int32_t owned;      // 0: the context lives in caller memory
-  // N/4 pairs (g sin t, g cos t), t = 2 pi (k + 1/8) / N, g = 1/sqrt(N/2)
-  // (inverse) or sqrt(2) (forward): applied before and after the FFT.
+  // x (c - j s) before and after the FFT, c = g cos t, s = g sin t,
+  // t = 2 pi (k + 1/8) / N, g = 1/sqrt(N/2) (inverse) or sqrt(2) (forward):
+  // N/4 pairs (c, c), then N/4 pairs (s, -s) at twiddle + N/2, so that an
+  // interleaved complex vector takes the product with one swap (CMul).
   const float* twiddle;
   const DspFftSpec_C_32fc* fft;  // power-of-two N; null otherwise
   const MixedFft* mixed;         // N/4 = 2^a 3^b 5^c (not a power of two); null otherwise

@@ -1,5 +1,5 @@
 // AVX2/FMA FFT and MDCT kernels: four complex values per vector.  The
-// twiddle products fuse (CMul, MulConjTw), so results differ from the
+// complex products fuse (CMul), so results differ from the
 // generic kernels by rounding, within the transforms' tolerance.
 #include "dsp/dsp_kernels.h"
 #include "dsp/simd_avx2.h"
@@ -19,25 +19,18 @@ struct VecAvx2 : LaneAvx2 {
   }
   static F Neg(F a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
   static F Swap(F a) { return SwapPairs(a); }
-  static F Rev(F a) {
-    return _mm256_permutevar8x32_ps(a, _mm256_set_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-  }
-  static F RevC(F a) {
-    return _mm256_permutevar8x32_ps(a, _mm256_set_epi32(1, 0, 3, 2, 5, 4, 7, 6));
-  }
+  // Reversals as a 128-bit lane swap and an in-lane shuffle: a variable
+  // cross-lane permute costs twice the lane swap on some cores.
+  static F SwapLanes(F a) { return _mm256_permute2f128_ps(a, a, 1); }
+  static F Rev(F a) { return _mm256_permute_ps(SwapLanes(a), _MM_SHUFFLE(0, 1, 2, 3)); }
+  static F RevC(F a) { return _mm256_permute_ps(SwapLanes(a), _MM_SHUFFLE(1, 0, 3, 2)); }
   static F BlendEvenOdd(F a, F b) { return _mm256_blend_ps(a, b, 0xAA); }
+  // b[7], b[5], b[3], b[1] into the odd floats
   static F EvenWithRevOdd(F a, F b) {
-    return _mm256_blend_ps(a, _mm256_permutevar8x32_ps(b, _mm256_set_epi32(1, 0, 3, 0, 5, 0, 7, 0)),
-                           0xAA);
+    return _mm256_blend_ps(a, _mm256_permute_ps(SwapLanes(b), _MM_SHUFFLE(1, 0, 3, 0)), 0xAA);
   }
   // x * w with w given as (wr, wr) and (-wi, wi) per complex value.
   static F CMul(F x, F re, F im) { return _mm256_fmadd_ps(Swap(x), im, _mm256_mul_ps(x, re)); }
-  // x (c - j s) with t holding (s, c) pairs: even lanes x.re c + x.im s,
-  // odd lanes x.im c - x.re s.
-  static F MulConjTw(F x, F t) {
-    const F ss = _mm256_moveldup_ps(t), cc = _mm256_movehdup_ps(t);
-    return _mm256_fmsubadd_ps(x, cc, _mm256_mul_ps(Swap(x), ss));
-  }
   static F MulNegI(F x) { return _mm256_xor_ps(Swap(x), SignOdd()); }
   // 4 x 4 transpose of complex values; column c goes to dst + 8 rev[c].
   static void StoreColumns(float* dst, const int32_t* rev, F y0, F y1, F y2, F y3) {

@@ -25,11 +25,6 @@ struct VecNeon : LaneNeon {
   static F EvenWithRevOdd(F a, F b) { return BlendEvenOdd(a, RevC(b)); }
   // x * w with w given as (wr, wr) and (-wi, wi) per complex value.
   static F CMul(F x, F re, F im) { return vaddq_f32(vmulq_f32(x, re), vmulq_f32(Swap(x), im)); }
-  // x (c - j s) with t holding (s, c) pairs.
-  static F MulConjTw(F x, F t) {
-    const F ss = vtrn1q_f32(t, t), cc = vtrn2q_f32(t, t);
-    return vaddq_f32(vmulq_f32(x, cc), Xor(vmulq_f32(Swap(x), ss), SignOdd()));
-  }
   // -i x = (im, -re)
   static F MulNegI(F x) { return Xor(Swap(x), SignOdd()); }
   // Column c of (y0 y1 y2 y3) goes to dst + 8 rev[c].

@@ -23,12 +23,6 @@ struct VecSse2 : LaneSse2 {
   }
   // x * w with w given as (wr, wr) and (-wi, wi) per complex value.
   static F CMul(F x, F re, F im) { return _mm_add_ps(_mm_mul_ps(x, re), _mm_mul_ps(Swap(x), im)); }
-  // x (c - j s) with t holding (s, c) pairs.
-  static F MulConjTw(F x, F t) {
-    const F ss = _mm_shuffle_ps(t, t, _MM_SHUFFLE(2, 2, 0, 0));
-    const F cc = _mm_shuffle_ps(t, t, _MM_SHUFFLE(3, 3, 1, 1));
-    return _mm_add_ps(_mm_mul_ps(x, cc), _mm_xor_ps(_mm_mul_ps(Swap(x), ss), SignOdd()));
-  }
   // -i x = (im, -re)
   static F MulNegI(F x) { return _mm_xor_ps(Swap(x), SignOdd()); }
   // Column c of (y0 y1 y2 y3) goes to dst + 8 rev[c].

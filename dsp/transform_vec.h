@@ -5,8 +5,8 @@
 // traits provide loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each value; Rev:
 // all floats reversed; RevC: complex values reversed; BlendEvenOdd: even
 // floats of a, odd floats of b; EvenWithRevOdd(a, b): a[0], b[last],
-// a[2], b[last - 2], ...), twiddle products (CMul, MulConjTw) and the 4 x kComplex transposed
-// store of the first pass.
+// a[2], b[last - 2], ...), complex products with twiddle tables (CMul) and the 4 x kComplex
+// transposed store of the first pass.
 #pragma once
 
 #include "dsp/mdct_impl.h"
@@ -125,20 +125,20 @@ inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, 
   const int32_t n = kN ? kN : spec->n, e = n / 4, h = e / 2;
   if (!spec->fft || !VectorLength<V>(e)) return false;
   constexpr int32_t kC = V::kComplex;
-  const float* tw = spec->twiddle;
+  const float *tc = spec->twiddle, *ts = tc + n / 2;
   float* z = &zc->re;
   FirstPass<V>(
-      [x, tw, half = n / 2](int32_t i, int) {
+      [x, tc, ts, half = n / 2](int32_t i, int) {
         const auto a = V::EvenWithRevOdd(V::Load(x + 2 * i), V::Load(x + half - 2 * kC - 2 * i));
-        return V::MulConjTw(a, V::Load(tw + 2 * i));
+        return V::CMul(a, V::Load(tc + 2 * i), V::Load(ts + 2 * i));
       },
       z, spec->fft->bitrev, e);
   // z[k] and its mirror z[m], m = E - kC - k, unfolded.
   const auto unfold = [=](int32_t k, typename V::F zk_fft, typename V::F zm_fft)
       __attribute__((always_inline)) {
     const int32_t m = e - kC - k;
-    const auto zk = V::MulConjTw(zk_fft, V::Load(tw + 2 * k));
-    const auto zm = V::MulConjTw(zm_fft, V::Load(tw + 2 * m));
+    const auto zk = V::CMul(zk_fft, V::Load(tc + 2 * k), V::Load(ts + 2 * k));
+    const auto zm = V::CMul(zm_fft, V::Load(tc + 2 * m), V::Load(ts + 2 * m));
     const auto nk = V::Neg(zk), nm = V::Neg(zm);
     lo(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(zm, V::RevC(nk)));
     lo(n / 4 + 2 * k, V::BlendEvenOdd(V::Swap(zk), V::Rev(nm)));
@@ -212,10 +212,10 @@ void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
     return;
   }
   constexpr int32_t kC = V::kComplex;
-  const float* tw = spec->twiddle;
+  const float *tc = spec->twiddle, *ts = tc + n / 2;
   float* z = &zc->re;
   FirstPass<V>(
-      [x, tw, n](int32_t m, int row) {
+      [x, tc, ts, n](int32_t m, int row) {
         // (x[N/4+2m], x[3N/4-1-2m]) pairs, swapped
         const auto mid = V::Swap(
             V::EvenWithRevOdd(V::Load(x + n / 4 + 2 * m), V::Load(x + 3 * n / 4 - 2 * kC - 2 * m)));
@@ -231,14 +231,14 @@ void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
                             V::SignOdd()),
                      mid);
         }
-        return V::MulConjTw(a, V::Load(tw + 2 * m));
+        return V::CMul(a, V::Load(tc + 2 * m), V::Load(ts + 2 * m));
       },
       z, spec->fft->bitrev, e);
   Passes<V>(spec->fft, zc);
   for (int32_t l = 0; l < h; l += kC) {
     const int32_t m = e - kC - l;
-    const auto zl = V::MulConjTw(V::Load(z + 2 * l), V::Load(tw + 2 * l));
-    const auto zm = V::MulConjTw(V::Load(z + 2 * m), V::Load(tw + 2 * m));
+    const auto zl = V::CMul(V::Load(z + 2 * l), V::Load(tc + 2 * l), V::Load(ts + 2 * l));
+    const auto zm = V::CMul(V::Load(z + 2 * m), V::Load(tc + 2 * m), V::Load(ts + 2 * m));
     V::Store(y + 2 * l, V::BlendEvenOdd(zl, V::Neg(V::RevC(zm))));
     V::Store(y + 2 * m, V::BlendEvenOdd(zm, V::Neg(V::RevC(zl))));
   }
