@@ -20,6 +20,10 @@ static_assert(31 + sizeof(MdctSpec) <= 92, "N = 12, 36: the context holds header
 constexpr int64_t TwiddleBytes(int32_t n) {
   return 4 * int64_t{n};
 }
+// Bytes of the split tables (power-of-two N), 32-byte multiples.
+constexpr int64_t SplitBytes(int32_t n) {
+  return 4 * MdctSplitFloats(n);
+}
 
 constexpr std::array<float, 18> MakeW9() {
   std::array<float, 18> t{};
@@ -63,7 +67,7 @@ int32_t SizesFor(int32_t n, Sizes* out) {
   if (const int32_t st = dspFftGetSize_C_32fc(Log2(n / 4), dspFftNoReNorm, &fs, &fi, &fw)) {
     return st;
   }
-  *out = Sizes{fs + 32 + TwiddleBytes(n) + 92, fi, fw + 32 + 4 * int64_t{n} + 64};
+  *out = Sizes{fs + 32 + TwiddleBytes(n) + SplitBytes(n) + 92, fi, fw + 32 + 4 * int64_t{n} + 64};
   if (out->spec > INT32_MAX || out->work > INT32_MAX) return dspStsSizeErr;
   return dspStsNoErr;
 }
@@ -76,6 +80,38 @@ int32_t GetSize(int32_t n, int32_t* spec_size, int32_t* init_size, int32_t* work
   *init_size = static_cast<int32_t>(s.init);
   *work_size = static_cast<int32_t>(s.work);
   return dspStsNoErr;
+}
+
+// One array of n values per twiddle power: entry b + l (block b, lane l)
+// holds f(b + kMdctSplitOrder[l]).
+template <typename F>
+float* FillSplitArray(float* t, int32_t n, F f) {
+  for (int32_t b = 0; b < n; b += 8) {
+    for (int32_t l = 0; l < 8; ++l) t[b + l] = f(b + kMdctSplitOrder[l]);
+  }
+  return t + n;
+}
+
+// The split tables (mdct_impl.h) for N >= 256.
+void FillSplit(float* t, int32_t n, double gain) {
+  const int32_t e = n / 4;
+  const auto turn = [n](int32_t k) { return FftTurn(8 * int64_t{k} + 1, 8 * int64_t{n}); };
+  t = FillSplitArray(t, e, [&](int32_t k) { return static_cast<float>(gain * turn(k).c); });
+  t = FillSplitArray(t, e, [&](int32_t k) { return static_cast<float>(gain * turn(k).s); });
+  const auto pass = [&t](int32_t s, int32_t radix) {
+    for (int32_t m = 1; m < radix; ++m) {
+      t = FillSplitArray(
+          t, s, [&](int32_t j) { return static_cast<float>(FftTurn(m * j, radix * s).c); });
+      t = FillSplitArray(
+          t, s, [&](int32_t j) { return static_cast<float>(FftTurn(m * j, radix * s).s); });
+    }
+  };
+  int32_t s = 8;
+  if (((e / 8) & 0xAAAAAAAA) != 0) {
+    pass(s, 2);
+    s *= 2;
+  }
+  for (; 4 * s <= e; s *= 4) pass(s, 4);
 }
 
 template <typename Out>
@@ -100,10 +136,15 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
     tw_sin[2 * k + 1] = -tw_sin[2 * k];
   }
   if (PowerOfTwoLength(n)) {
+    auto* split = reinterpret_cast<float*>(p + TwiddleBytes(n));
+    if (!forward && n >= kMdctSplitMinN) {
+      FillSplit(split, n, gain);
+      spec->split = split;
+    }
     DspFftSpec_C_32fc* fft = nullptr;
     spec->fft_order = Log2(n / 4);
-    const int32_t st =
-        dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0, p + TwiddleBytes(n), init);
+    const int32_t st = dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0,
+                                         p + TwiddleBytes(n) + SplitBytes(n), init);
     if (st != dspStsNoErr) return st;
     spec->fft = fft;
   }
