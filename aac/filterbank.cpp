@@ -181,13 +181,6 @@ int InverseLong(const FilterBank& bank, const float* spectrum, float* t) {
              : -1;
 }
 
-int InverseShort(const FilterBank& bank, const float* spectrum, float* s) {
-  return dspMdctInv_32f(spectrum, s, static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_short),
-                        bank.work) == dspStsNoErr
-             ? 0
-             : -1;
-}
-
 // Lengths of one frame: N output samples, short windows of S lines, and the
 // flat part F = (N - S) / 2 on either side of the short windows (1024, 128,
 // 448, or 960, 120, 420).
@@ -200,20 +193,21 @@ Frame FrameOf(const FilterBank& bank) {
   return Frame{n, s, (n - s) / 2};
 }
 
-// Eight short windows overlapped into b[0..2N-1] (b[0..F-1] and b[2N-F..]
-// stay zero).
+// Eight short windows overlapped into b[F..2N-F-1] (the rest of b is not
+// touched: it would be zero).  Each transform runs with its window and
+// overlap-add fused: window w rises over the falling half that window w - 1
+// left at b[F + S w], its own falling half goes to b[F + S (w + 1)].
 int EightShort(const FilterBank& bank, const float* spectrum, const float* short_prev,
                const float* short_cur, float* b) {
   const Frame fr = FrameOf(bank);
-  alignas(32) float s[kShort];
-  dspZero_32f(b, bank.n_long);
-  if (InverseShort(bank, spectrum, s) != 0) return -1;
-  dspMul_32f(s, short_prev, b + fr.f, fr.s);
-  dspMul_32f(s + fr.s, short_cur + fr.s, b + fr.f + fr.s, fr.s);
-  for (int32_t w = 1; w < 8; ++w) {
-    if (InverseShort(bank, spectrum + fr.s * w, s) != 0) return -1;
+  const auto* spec = static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_short);
+  dspZero_32f(b + fr.f, fr.s);
+  for (int32_t w = 0; w < 8; ++w) {
     float* at = b + fr.f + fr.s * w;
-    dspMulAdd_32f(s, short_cur, at, at, bank.n_short);
+    if (dspMdctInvOverlap_32f(spectrum + fr.s * w, w == 0 ? short_prev : short_cur, at, at,
+                              short_cur + fr.s, at + fr.s, spec, bank.work) != dspStsNoErr) {
+      return -1;
+    }
   }
   return 0;
 }
@@ -235,9 +229,12 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
   alignas(32) float t[kLong];
 
   if (window_sequence == EIGHT_SHORT_SEQUENCE) {
+    // t[F..2N-F-1] holds the short windows; zero elsewhere.
     if (EightShort(bank, spectrum, short_prev, short_cur, t) != 0) return -1;
-    dspAdd_32f(overlap_in, t, output, n);
-    dspCopy_32f(t + n, overlap_out, n);
+    dspCopy_32f(overlap_in, output, f);
+    dspAdd_32f(overlap_in + f, t + f, output + f, n - f);
+    dspCopy_32f(t + n, overlap_out, n - f);
+    dspZero_32f(overlap_out + n - f, f);
     return 0;
   }
   if (window_sequence == ONLY_LONG_SEQUENCE) {
