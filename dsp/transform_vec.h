@@ -1,12 +1,14 @@
 // Vectorised FFT and MDCT kernels, written once over a vector traits type V
 // (a lane type of simd_*.h with the shuffles below) and instantiated by
-// transform_<isa>.cpp (each compiled with its own target flags).  A vector
-// holds V::kComplex interleaved complex values (2 * kComplex floats).  The
-// traits provide loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each value; Rev:
-// all floats reversed; RevC: complex values reversed; BlendEvenOdd: even
-// floats of a, odd floats of b; EvenWithRevOdd(a, b): a[0], b[last],
-// a[2], b[last - 2], ...), complex products with twiddle tables (CMul) and the 4 x kComplex
-// transposed store of the first pass.
+// transform_<isa>.cpp (each compiled with its own target flags).  The FFT
+// and the forward MDCT work on interleaved data: a vector holds
+// V::kComplex complex values (2 * kComplex floats); the traits provide
+// loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each
+// value; RevC: complex values reversed; BlendEvenOdd: even floats of a, odd
+// floats of b; EvenWithRevOdd(a, b): a[0], b[last], a[2], b[last - 2],
+// ...), complex products with twiddle tables (CMul) and the 4 x kComplex
+// transposed store of the first pass.  The inverse MDCT works on split
+// data through V::Block (blocks of eight floats, below).
 #pragma once
 
 #include "dsp/mdct_impl.h"
