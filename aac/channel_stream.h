@@ -143,6 +143,7 @@ struct ChannelStream {
   // and in the rows of groups the frame does not have.
   int32_t sfb_cb[kAacMaxWindows][kAacMaxSfb];
   int32_t sfb_cb_rows;  // rows of sfb_cb that may be nonzero
+  uint32_t cb_used;     // bit c set when a section of the frame has codebook c
   // scale_factor_data(): scale factor, intensity position or noise energy.
   int16_t scale_factors[kAacMaxWindows][kAacMaxSfb];
 

@@ -15,7 +15,7 @@ struct GroupRow {
 
 // One group's sections.  Every section must end within max_sfb; a section
 // may be empty, so the number of sections is bounded by max_sfb as well.
-int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row) {
+int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* used) {
   const bool short_windows = s.window_sequence == EIGHT_SHORT_SEQUENCE;
   const int sect_bits = short_windows ? 3 : 5;
   const int32_t sect_esc = (1 << sect_bits) - 1;
@@ -27,6 +27,7 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row) {
     const int32_t sect_cb = static_cast<int32_t>(r.cache >> 60);
     r.Skip(4);
     if (sect_cb == RESERVED_HCB) return -1;
+    *used |= 1u << sect_cb;
     int32_t sect_len = 0;
     int32_t incr;
     do {
@@ -57,6 +58,7 @@ int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   if (s.max_sfb < 0 || s.max_sfb > kAacMaxSfb || s.num_window_groups < 0 ||
       s.num_window_groups > kAacMaxWindows || UMC::BitReaderOverrun(r)) {
     ClearRows(s, 0);
+    s.cb_used = 0;
     return -1;
   }
   // At most 8 x 51 sections of a few bits: all within the reader's padding,
@@ -65,15 +67,17 @@ int DecodeSectionData(ChannelStream& s, UMC::BitReader& r) {
   bits.Start(r.data, r.pos);
   int status = 0;
   GroupRow row;
+  uint32_t used = 0;
   // Rows written from here on may be nonzero until cleared.
   s.sfb_cb_rows = s.sfb_cb_rows > s.num_window_groups ? s.sfb_cb_rows : s.num_window_groups;
   for (int32_t g = 0; g < s.num_window_groups && status == 0; ++g) {
-    status = DecodeGroupSections(s, bits, row);
+    status = DecodeGroupSections(s, bits, row, &used);
     if (status != 0) break;
     for (int32_t i = 0; i < kFillWidth; ++i) row.cb[s.max_sfb + i] = 0;
     std::memcpy(s.sfb_cb[g], row.cb, sizeof s.sfb_cb[g]);
   }
   ClearRows(s, status == 0 ? s.num_window_groups : 0);
+  s.cb_used = status == 0 ? used : 0;
   // Where decoding stopped, also on failure (data that ends early shows as
   // an overrun).
   UMC::BitReaderSetPosition(r, bits.Position(r.data));

@@ -125,6 +125,7 @@ void ApplyMidSide(const ChannelStream& first, const ChannelStream& second, float
 
 void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, const float* left,
                     float* right) {
+  if (!(second.cb_used & (1u << INTENSITY_HCB | 1u << INTENSITY_HCB2))) return;
   const int32_t* offset = BandOffsets(first);
   if (!offset || IsShort(first) != IsShort(second)) return;
   const int32_t bands = BandCount(second) < BandCount(first) ? BandCount(second) : BandCount(first);
@@ -172,6 +173,7 @@ namespace {
 // channel's noise (the same random vector), scaled by the energy difference.
 void SubstituteNoise(const ChannelStream& s, float* spectrum, const ChannelStream* pair_left,
                      const float* left, uint32_t* noise_state) {
+  if (!(s.cb_used & 1u << NOISE_HCB)) return;
   const int32_t* offset = BandOffsets(s);
   if (!offset) return;
   const int32_t bands = BandCount(s);

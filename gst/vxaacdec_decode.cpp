@@ -738,20 +738,55 @@ GstFlowReturn PushSubframes(GstAudioDecoder* base, GList* outputs) {
   return ret;
 }
 
+// The unit as the loop's input: an ALS unit in place (mapped, and held
+// against the base class releasing the input frame, for as long as this
+// object lives), any other as a padded copy.
+class RawInput {
+ public:
+  RawInput(UMC::DecodeLoop& loop, GstBuffer* buffer) : loop_(loop), buffer_(buffer) {}
+  ~RawInput() {
+    if (!mapped_) return;
+    loop_.Release();
+    gst_buffer_unmap(buffer_, &map_);
+    gst_buffer_unref(buffer_);
+  }
+  RawInput(const RawInput&) = delete;
+  RawInput& operator=(const RawInput&) = delete;
+
+  gboolean Load() {
+    if (gst_buffer_map(buffer_, &map_, GST_MAP_READ)) {
+      mapped_ = loop_.Borrow(map_.data, map_.size, true);
+      if (mapped_) {
+        gst_buffer_ref(buffer_);
+        return TRUE;
+      }
+      gst_buffer_unmap(buffer_, &map_);
+    }
+    const gsize avail = gst_buffer_get_size(buffer_);
+    guint8* area = loop_.InputArea(avail);
+    if (!area) return FALSE;
+    gst_buffer_extract(buffer_, 0, area, avail);
+    loop_.Loaded(avail, true);
+    return TRUE;
+  }
+
+ private:
+  UMC::DecodeLoop& loop_;
+  GstBuffer* buffer_;
+  GstMapInfo map_{};
+  gboolean mapped_ = FALSE;
+};
+
 // Decodes the raw access unit `buffer`.  A unit of one frame goes out as
 // the input frame's output; the frames of a larger unit go out as they are
 // decoded, so memory holds one frame's output rather than the unit's.
 GstFlowReturn DecodeRawUnit(VxAACDec* dec, GstBuffer* buffer) {
   GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
-  UMC::DecodeLoop& loop = *dec->loop;
-  const gsize avail = gst_buffer_get_size(buffer);
-  guint8* area = loop.InputArea(avail);
-  if (!area) {
+  RawInput input(*dec->loop, buffer);
+  if (!input.Load()) {
     GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate the input copy"));
     return GST_FLOW_ERROR;
   }
-  gst_buffer_extract(buffer, 0, area, avail);
-  loop.Loaded(avail, true);
   GList* held = nullptr;  // outputs not pushed yet
   gboolean pushed = FALSE, stamped = FALSE;
   Event e = Event::kNeedData;

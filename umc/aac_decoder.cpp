@@ -76,6 +76,15 @@ int32_t ProfileMaskFor(int32_t object_type) {
   }
 }
 
+// The object type an AudioSpecificConfig starts with (0 if it is cut short).
+int32_t ConfigObjectType(const MediaData& config) {
+  BitReader r;
+  BitReaderInit(r, config.GetDataPointer(), static_cast<int32_t>(config.GetDataSize()));
+  int32_t aot = static_cast<int32_t>(BitReaderRead(r, 5));
+  if (aot == 31) aot = 32 + static_cast<int32_t>(BitReaderRead(r, 6));
+  return BitReaderOverrun(r) ? 0 : aot;
+}
+
 }  // namespace
 
 bool AacDecodesObjectType(int32_t aot) {
@@ -115,7 +124,7 @@ Status AACDecoder::LockBlocks() {
   auto* base = static_cast<uint8_t*>(allocator_->Lock(main_mem_id_));
   if (!base) return StatusAllocFailed;
   state_ = reinterpret_cast<AACDecState*>(base);
-  if (main_base_ && base != main_base_) {
+  if (main_base_ && base != main_base_ && channels_ready_) {
     // The block moved: rebuild the tables that hold pointers into it.
     AacCoreTablesInit(*state_, base + MainStateBytes());
     if (state_->sampling_frequency_index >= 0) {
@@ -163,7 +172,9 @@ void AACDecoder::UnlockBlocks() {
   extra_ = nullptr;
 }
 
-Status AACDecoder::AllocateMain() {
+// `channels`: everything AAC decoding needs; else only the stream-level
+// fields (an ALS configuration), SetUpChannels() doing the rest later.
+Status AACDecoder::AllocateMain(bool channels) {
   int32_t tables = 0;
   if (AacCoreTablesGetSize(&tables) != 0) return StatusAllocFailed;
   const size_t size = MainStateBytes() + static_cast<size_t>(tables);
@@ -174,25 +185,39 @@ Status AACDecoder::AllocateMain() {
   main_base_ = base;
   AACDecState& s = *state_;
   // The state starts cleared, except the SBR slots (1.3 MB: each is set up
-  // on its first use) and the tables after the state (built below).
+  // on its first use), the channel slots and coupling records
+  // (SetUpChannels) and the tables after the state (built there too).
+  auto* slots_begin = reinterpret_cast<uint8_t*>(&s.slot[0]);
+  auto* slots_end = reinterpret_cast<uint8_t*>(&s.coupling[kAacMaxCoupling]);
   auto* sbr_begin = reinterpret_cast<uint8_t*>(&s.sbr[0]);
   auto* sbr_end = reinterpret_cast<uint8_t*>(&s.sbr[kSbrSlots]);
-  std::memset(base, 0, static_cast<size_t>(sbr_begin - base));
+  std::memset(base, 0, static_cast<size_t>(slots_begin - base));
+  std::memset(slots_end, 0, static_cast<size_t>(sbr_begin - slots_end));
   std::memset(sbr_end, 0, static_cast<size_t>(base + MainStateBytes() - sbr_end));
-  s.sbr_mode = s.sbr_rate_mode = s.extension_mode = -1;
+  channels_ready_ = false;
   s.ps_mode = 0;
   s.bsac_layer_limit = -1;
-  AacCoreReset(s);
-  if (s.sbr_mode < 0) s.sbr_mode = 18;
-  if (s.sbr_rate_mode < 0) s.sbr_rate_mode = 1;
-  if (s.extension_mode < 0) s.extension_mode = 777;
+  s.sbr_mode = 18;
+  s.sbr_rate_mode = 1;
+  s.extension_mode = 777;
   s.object_type = 0;
   s.channel_configuration = -1;
   s.frame_length = kAacFrameLength;
   s.output_channels = 1;
   s.sampling_frequency_index = -1;
-  if (AacCoreTablesInit(s, base + MainStateBytes()) != 0) return StatusAllocFailed;
+  s.noise_state = 0x2545F491u;
+  return channels ? SetUpChannels() : StatusOk;
+}
+
+Status AACDecoder::SetUpChannels() {
+  AACDecState& s = *state_;
+  auto* slots_begin = reinterpret_cast<uint8_t*>(&s.slot[0]);
+  auto* slots_end = reinterpret_cast<uint8_t*>(&s.coupling[kAacMaxCoupling]);
+  std::memset(slots_begin, 0, static_cast<size_t>(slots_end - slots_begin));
+  AacCoreReset(s);
+  if (AacCoreTablesInit(s, main_base_ + MainStateBytes()) != 0) return StatusAllocFailed;
   AacSbrInit(s);
+  channels_ready_ = true;
   return StatusOk;
 }
 
@@ -225,14 +250,22 @@ Status AACDecoder::AllocateAls(const AlsConfig& cfg, const uint8_t* config, int3
 Status AACDecoder::Init(BaseCodecParams* params) {
   AACDecoderParams* p = ClassCast<AACDecoderParams>(params);
   if (BaseCodec::Init(params) != StatusOk) return StatusAllocFailed;
+  const bool als = p && p->in.stream_type == kStreamTypeMpeg4Config && p->data &&
+                   ConfigObjectType(*p->data) == 36;
   if (!main_mem_id_) {
-    const Status st = AllocateMain();
+    const Status st = AllocateMain(!als);
     if (st != StatusOk) {
       UnlockBlocks();
       return st;
     }
   } else if (LockBlocks() != StatusOk) {
     return StatusAllocFailed;
+  }
+  if (!als && !channels_ready_) {
+    if (const Status st = SetUpChannels(); st != StatusOk) {
+      UnlockBlocks();
+      return st;
+    }
   }
   // A new stream lays out its own object-type block (predictors, LTP
   // histories or the ALS state): the last stream's goes back to the
@@ -247,7 +280,8 @@ Status AACDecoder::Init(BaseCodecParams* params) {
   }
   // A stream starts with 1024-sample frames until its configuration says
   // otherwise (ADTS and ADIF cannot).
-  if (AacSetFrameLength(*state_, main_base_ + MainStateBytes(), kAacFrameLength) != 0) {
+  if (channels_ready_ &&
+      AacSetFrameLength(*state_, main_base_ + MainStateBytes(), kAacFrameLength) != 0) {
     UnlockBlocks();
     return StatusAllocFailed;
   }
@@ -1173,7 +1207,12 @@ Status AACDecoder::Reset() {
   if (const Status st = LockBlocks(); st != StatusOk) return st;
   time_ = 0.0;
   adts_ = AdtsProgress{};
-  AacCoreReset(*state_);
+  if (channels_ready_) {
+    AacCoreReset(*state_);
+  } else {
+    state_->frames_decoded = 0;
+    state_->pending_consumed = 0;
+  }
   if (extra_ && !als_) AacAttachObjectBlock(*state_, static_cast<uint8_t*>(extra_), true);
   // Subframes of a LOAS element in hand are dropped; one not delivered yet
   // is read again from the input.

@@ -106,7 +106,8 @@ class AACDecoder : public AudioCodec {
 
   Status LockBlocks();
   void UnlockBlocks();
-  Status AllocateMain();
+  Status AllocateMain(bool channels);
+  Status SetUpChannels();
   Status AllocateObjectBlock();
   Status AllocateAls(const AlsConfig& cfg, const uint8_t* config, int32_t config_size);
   Status InitAlsFromConfig(const uint8_t* cfg, int32_t size, int64_t als_bit);
@@ -198,6 +199,10 @@ class AACDecoder : public AudioCodec {
   int8_t order_speakers_[kOrderMax] = {};
   int8_t order_map_[kOrderMax] = {};
   uint8_t* main_base_ = nullptr;  // address of the main block at the last lock
+  // The AAC channel slots, coupling records, filter bank and SBR tables are
+  // set up (an ALS configuration never touches them: their pages stay
+  // untouched until a later AAC stream).
+  bool channels_ready_ = false;
   // LOAS streams: configuration, payloads and subframe position, in a third
   // block (no pointers inside: it may move freely between locks).
   MemId latm_mem_id_ = 0;

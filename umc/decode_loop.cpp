@@ -56,6 +56,7 @@ void DecodeLoop::Close() {
   out_capacity_ = want_output_ = 0;
   input_.SetBufferPointer(nullptr, 0);
   loaded_ = consumed_ = 0;
+  borrowed_ = false;
   open_input_ = 0;
   failure_ = StatusOk;
   fatal_ = false;
@@ -181,6 +182,7 @@ Status DecodeLoop::Loaded(size_t n, bool at_end) {
   input_.SetBufferPointer(in_, static_cast<uint32_t>(total + kPadding));
   input_.Reset();
   input_.SetDataSize(static_cast<uint32_t>(total));
+  borrowed_ = false;
   loaded_ = total;
   prefix_loaded_ = prefix_size_;
   consumed_ = 0;
@@ -194,6 +196,32 @@ Status DecodeLoop::Load(const uint8_t* data, size_t n, bool at_end) {
   if (!area) return StatusAllocFailed;
   if (n) std::memcpy(area, data, n);
   return Loaded(n, at_end);
+}
+
+bool DecodeLoop::Borrow(const uint8_t* data, size_t n, bool at_end) {
+  if (InBand() || fatal_ || !data || n > UINT32_MAX) return false;
+  if (!dec_ && Create() != StatusOk) {
+    Destroy();  // Next() creates it again and reports the failure
+    return false;
+  }
+  if (dec_->ObjectType() != kObjectTypeAls) return false;
+  input_.SetBufferPointer(const_cast<uint8_t*>(data), static_cast<uint32_t>(n));
+  input_.Reset();
+  input_.SetDataSize(static_cast<uint32_t>(n));
+  borrowed_ = true;
+  loaded_ = n;
+  prefix_loaded_ = 0;
+  consumed_ = 0;
+  at_end_ = at_end;
+  if (!fatal_) failure_ = StatusOk;
+  return true;
+}
+
+void DecodeLoop::Release() {
+  if (!borrowed_) return;
+  input_.SetBufferPointer(nullptr, 0);
+  loaded_ = consumed_ = 0;
+  borrowed_ = false;
 }
 
 Status DecodeLoop::SetPrefix(const uint8_t* data, size_t n) {
@@ -231,7 +259,7 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   const size_t left = loaded_ - consumed_;
   if (!dec_) {
     if (InBand() && !at_end_ && left < open_input_) return Event::kNeedData;
-    if (!in_ && !InBand()) return Event::kNeedData;
+    if (!in_ && !borrowed_ && !InBand()) return Event::kNeedData;
     const Status st = Create();
     if (st != StatusOk) {
       fatal_ = true;  // the configuration will not change

@@ -79,6 +79,15 @@ class DecodeLoop {
   // are consumed (a stream header to restart from); Consumed() does not
   // count them.
   Status SetPrefix(const uint8_t* data, size_t n);
+  // Raw access units of an ALS stream are decoded where they lie: the ALS
+  // decoder reads only within the bytes it is given, so the padded copy (of
+  // an MP4 sample, which may be a whole stream) is not needed.  True when
+  // the caller's `n` bytes became the input, to be kept valid and unchanged
+  // until Release() or the next load; false for any other stream (the
+  // caller loads a copy).
+  bool Borrow(const uint8_t* data, size_t n, bool at_end);
+  // Forgets borrowed input (what is left of it is not decoded).
+  void Release();
   Event Next(Frame* frame);
   // Bytes of the loaded input consumed (decoded or skipped) so far.
   size_t Consumed() const { return consumed_ > prefix_loaded_ ? consumed_ - prefix_loaded_ : 0; }
@@ -125,6 +134,7 @@ class DecodeLoop {
   size_t prefix_size_ = 0;
   size_t prefix_loaded_ = 0;  // prefix bytes in front of the loaded input
   size_t loaded_ = 0;
+  bool borrowed_ = false;  // input_ is the caller's memory (Borrow)
   size_t consumed_ = 0;
   bool at_end_ = false;
   uint32_t min_input_ = 0;

@@ -61,6 +61,13 @@ inline const Books& SharedBooks() {
   return books;
 }
 
+// cb_used as section_data() leaves it, for codebooks set by hand.
+inline void MarkCodebooks(ChannelStream& s) {
+  s.cb_used = 0;
+  for (const auto& row : s.sfb_cb)
+    for (const int32_t cb : row) s.cb_used |= 1u << (cb & 15);
+}
+
 // Writes the spectral or scale-factor codeword of `value` (packed as the code list packs it).
 inline void PutCode(BitWriter& w, int cb, int32_t value) {
   const AacCodebookInfo& book = kAacCodebooks[cb];

@@ -136,6 +136,7 @@ TEST(StereoTools, IntensityScalesAndSigns) {
   p.l->ms_mask_present = 1;
   p.l->ms_used[0][2] = 1;
   const std::vector<float> r0 = p.right;
+  MarkCodebooks(*p.r);
   ApplyIntensity(*p.l, *p.r, p.left.data(), p.right.data());
   for (int i = 0; i < 4; ++i) EXPECT_EQ(p.right[i], p.left[i]);
   for (int i = 4; i < 8; ++i) EXPECT_EQ(p.right[i], -0.5f * p.left[i]);
@@ -147,6 +148,7 @@ TEST(StereoTools, IntensityScalesAndSigns) {
   q.r->sfb_cb[0][0] = INTENSITY_HCB;
   q.r->sfb_cb[0][1] = INTENSITY_HCB2;
   q.l->ms_mask_present = 2;
+  MarkCodebooks(*q.r);
   ApplyIntensity(*q.l, *q.r, q.left.data(), q.right.data());
   for (int i = 0; i < 4; ++i) EXPECT_EQ(q.right[i], -q.left[i]);
   for (int i = 4; i < 8; ++i) EXPECT_EQ(q.right[i], q.left[i]);
@@ -159,6 +161,7 @@ TEST(StereoTools, IntensityInShortGroups) {
   r->scale_factors[1][1] = 8;
   std::vector<float> left(1024), right(1024, 7.0f);
   for (int i = 0; i < 1024; ++i) left[i] = static_cast<float>(i);
+  MarkCodebooks(*r);
   ApplyIntensity(*l, *r, left.data(), right.data());
   for (int i = 0; i < 1024; ++i) {
     EXPECT_EQ(right[i], i >= 40 && i < 64 ? 0.25f * left[i] : 7.0f) << i;
@@ -186,6 +189,7 @@ TEST(NoiseSubstitution, BandEnergyFollowsTheNoiseEnergy) {
   std::vector<float> x(1024, 0.0f);
   x[0] = 3.0f;
   uint32_t state = 0;
+  MarkCodebooks(*s);
   ApplyNoiseSubstitution(*s, nullptr, x.data(), nullptr, &state);
   EXPECT_EQ(x[0], 3.0f);
   double e1 = 0, e2 = 0;
@@ -196,6 +200,7 @@ TEST(NoiseSubstitution, BandEnergyFollowsTheNoiseEnergy) {
   EXPECT_NE(state, 0u);
   // The generator carries on: the same call again gives different noise.
   std::vector<float> y(1024, 0.0f);
+  MarkCodebooks(*s);
   ApplyNoiseSubstitution(*s, nullptr, y.data(), nullptr, &state);
   EXPECT_NE(y[4], x[4]);
 }
@@ -212,6 +217,8 @@ TEST(NoiseSubstitution, PairSharesNoiseWhereMsIsSet) {
   p.l->ms_mask_present = 1;
   p.l->ms_used[0][0] = 1;
   uint32_t state = 5;
+  MarkCodebooks(*p.l);
+  MarkCodebooks(*p.r);
   ApplyNoiseSubstitution(*p.l, p.r.get(), p.left.data(), p.right.data(), &state);
   for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(p.right[i], 4.0f * p.left[i]);
   bool differs = false;
