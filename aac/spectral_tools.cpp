@@ -50,9 +50,11 @@ int32_t GroupLength(const ChannelStream& s, int32_t g) {
   return IsShort(s) ? Clamp(s.window_group_length[g], 0, kAacMaxWindows) : 1;
 }
 
-// 2^(e/4) in single precision.
+// 2^(e/4) in single precision, from the table of the scale-factor gains
+// (the clamped positions and energies, and their differences, stay within
+// its +/-512).
 float Pow2Quarter(int32_t e) {
-  return std::exp2(static_cast<float>(e) * 0.25f);
+  return dspPow2Quarter(e);
 }
 
 }  // namespace

@@ -75,6 +75,8 @@ int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc);
 // AAC kernels.
 int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, int32_t nbands);
 int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);
+// 2^(e/4), correctly rounded, for -512 <= e < 512 (e taken modulo 1024).
+float dspPow2Quarter(int32_t e);
 int32_t dspPow43_16s32f(const int16_t* q, float* dst, int32_t n);  // |q| <= 8206
 // Inverse quantisation of bands: dst[k] = sign(q[k]) |q[k]|^(4/3) * gains[b]
 // for offsets[b] <= k < offsets[b + 1] (the two steps of dspPow43_16s32f and

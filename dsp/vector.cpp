@@ -284,6 +284,10 @@ int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, in
   return dspStsNoErr;
 }
 
+float dspPow2Quarter(int32_t e) {
+  return dsp_tables::kSfGain[static_cast<uint32_t>(e + 512) & 1023];
+}
+
 int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n) {
   if (!sf || !gains) return dspStsNullPtrErr;
   if (n <= 0) return dspStsSizeErr;

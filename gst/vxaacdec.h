@@ -70,6 +70,8 @@ struct VxAACDec {
   VxAACDecOutput out;
   GstBufferPool* pool;  // output buffers of `pool_size` bytes
   gsize pool_size;
+  GstBuffer* target;       // a pool buffer offered as the decoder's output area
+  GstMapInfo target_map;   // its mapping (for writing), while `target` is set
   gsize frame_bytes;       // bytes of the last decoded frame (the pool's size)
   GstClockTime next_time;  // end of the last pushed buffer (NONE after a flush or segment)
   gboolean crc_reported;   // the ALS CRC mismatch went out

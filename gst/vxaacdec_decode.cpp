@@ -321,11 +321,71 @@ GstBuffer* AcquireOutput(VxAACDec* dec, gsize bytes) {
   return gst_audio_decoder_allocate_output_buffer(GST_AUDIO_DECODER(dec), bytes);
 }
 
+// A pool buffer offered to the decoder as its output area for the next
+// frame, so that the frame goes out without a copy; one no frame took stays
+// offered for the next call.
+void OfferOutput(VxAACDec* dec) {
+  if (!dec->pool || dec->pool_size == 0 || !dec->out.caps_set) return;
+  if (!dec->target) {
+    GstBuffer* buf = nullptr;
+    if (gst_buffer_pool_acquire_buffer(dec->pool, &buf, nullptr) != GST_FLOW_OK) return;
+    if (!gst_buffer_map(buf, &dec->target_map, GST_MAP_WRITE)) {
+      gst_buffer_unref(buf);
+      return;
+    }
+    dec->target = buf;
+  }
+  dec->loop->SetOutputArea(dec->target_map.data, static_cast<uint32_t>(dec->target_map.size));
+}
+
+void DropTarget(VxAACDec* dec) {
+  if (!dec->target) return;
+  gst_buffer_unmap(dec->target, &dec->target_map);
+  gst_buffer_unref(dec->target);
+  dec->target = nullptr;
+}
+
+// The offered buffer when the decoder wrote `frame` into it: taken from the
+// offer (still mapped) before anything can renegotiate the pool under it.
+class DecodedInto {
+ public:
+  DecodedInto(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame) {
+    if (!dec->target || frame.pcm != dec->target_map.data) return;
+    buf_ = dec->target;
+    map_ = dec->target_map;
+    dec->target = nullptr;
+  }
+  ~DecodedInto() {
+    if (!buf_) return;
+    gst_buffer_unmap(buf_, &map_);
+    gst_buffer_unref(buf_);
+  }
+  DecodedInto(const DecodedInto&) = delete;
+  DecodedInto& operator=(const DecodedInto&) = delete;
+
+  bool Holds() const { return buf_ != nullptr; }
+  // The buffer holding `bytes` of the frame, unmapped and handed over (null
+  // when the frame went to the loop's own area).
+  GstBuffer* Take(gsize bytes) {
+    if (!buf_) return nullptr;
+    gst_buffer_unmap(buf_, &map_);
+    if (gst_buffer_get_size(buf_) != bytes) gst_buffer_set_size(buf_, static_cast<gssize>(bytes));
+    GstBuffer* out = buf_;
+    buf_ = nullptr;
+    return out;
+  }
+
+ private:
+  GstBuffer* buf_ = nullptr;
+  GstMapInfo map_{};
+};
+
 // One decoded frame: damaged-frame accounting (max-errors), the output
 // format, and a buffer with its samples in GStreamer's channel order for
 // handle_frame to push.  Frames that end before a seek target are decoded
 // but not kept.
 GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint64 end_offset) {
+  DecodedInto decoded(dec, frame);
   if (frame.status != UMC::StatusOk) {
     // The base class resets its count whenever data goes out, so the weight
     // is the run of damaged frames: max-errors counts them in a row.
@@ -373,22 +433,32 @@ GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint6
   dec->drop_before = GST_CLOCK_TIME_NONE;
 
   const gsize bytes = samples * static_cast<guint>(o.bytes_per_frame);
-  GstBuffer* buf = AcquireOutput(dec, bytes);
-  if (!buf) {
-    GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
-    return GST_FLOW_ERROR;
+  const gboolean reorder = o.reorder && !frame.reordered;
+  if (reorder && decoded.Holds()) {
+    // In place: the offered buffer is the frame's own.
+    VxCopyReordered(frame.pcm, const_cast<guint8*>(frame.pcm), bytes, o.channels,
+                    o.bytes_per_frame / o.channels, o.map);
   }
-  if (o.reorder && !frame.reordered) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
-      gst_buffer_unref(buf);
-      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot map an output buffer"));
+  GstBuffer* buf = decoded.Take(bytes);
+  if (!buf) {
+    buf = AcquireOutput(dec, bytes);
+    if (!buf) {
+      GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot allocate an output buffer"));
       return GST_FLOW_ERROR;
     }
-    VxCopyReordered(frame.pcm, map.data, bytes, o.channels, o.bytes_per_frame / o.channels, o.map);
-    gst_buffer_unmap(buf, &map);
-  } else {
-    gst_buffer_fill(buf, 0, frame.pcm, bytes);
+    if (reorder) {
+      GstMapInfo map;
+      if (!gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
+        gst_buffer_unref(buf);
+        GST_ELEMENT_ERROR(dec, RESOURCE, FAILED, (nullptr), ("cannot map an output buffer"));
+        return GST_FLOW_ERROR;
+      }
+      VxCopyReordered(frame.pcm, map.data, bytes, o.channels, o.bytes_per_frame / o.channels,
+                      o.map);
+      gst_buffer_unmap(buf, &map);
+    } else {
+      gst_buffer_fill(buf, 0, frame.pcm, bytes);
+    }
   }
   if (dec->stamp_next) {
     // After a restart the frame carries its own time; those that follow
@@ -405,6 +475,7 @@ GstFlowReturn DecodeLoaded(VxAACDec* dec, guint64 head_offset, Event* last) {
   UMC::DecodeLoop& loop = *dec->loop;
   for (;;) {
     UMC::DecodeLoop::Frame frame;
+    OfferOutput(dec);
     const Event e = loop.Next(&frame);
     *last = e;
     if (loop.InBand()) {  // input bytes count once consumed (the bitrate tag)
@@ -604,6 +675,7 @@ void ResetStreamCounters(VxAACDec* dec) {
 }
 
 void ReleasePool(VxAACDec* dec) {
+  DropTarget(dec);
   if (!dec->pool) return;
   gst_buffer_pool_set_active(dec->pool, FALSE);
   gst_object_unref(dec->pool);

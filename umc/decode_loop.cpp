@@ -253,8 +253,17 @@ DecodeLoop::Event DecodeLoop::Fail(Status st) {
   return Event::kFailed;
 }
 
+void DecodeLoop::SetOutputArea(uint8_t* area, uint32_t capacity) {
+  area_ = area;
+  area_capacity_ = area ? capacity : 0;
+}
+
 DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   *frame = Frame{};
+  uint8_t* const area = area_;
+  const uint32_t area_capacity = area_capacity_;
+  area_ = nullptr;
+  area_capacity_ = 0;
   if (fatal_ || failure_ != StatusOk) return fatal_ ? Event::kFailed : Event::kNeedData;
   const size_t left = loaded_ - consumed_;
   if (!dec_) {
@@ -290,11 +299,16 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   const uint32_t before = input_.GetDataSize();
   AudioData out;
   Status st;
+  uint8_t* dst = area ? area : out_;
+  uint32_t capacity = area ? area_capacity : out_capacity_;
   for (;;) {
-    out.SetBufferPointer(out_, out_capacity_);
+    out.SetBufferPointer(dst, capacity);
     st = dec_->GetFrame(&input_, &out);
     if (st != StatusNotEnoughBuffer) break;
-    if (!GrowOutput()) return Fail(st);  // the refused frame is kept for the retry
+    // The refused frame is kept for the retry, in the loop's own area.
+    if (dst == out_ && !GrowOutput()) return Fail(st);
+    dst = out_;
+    capacity = out_capacity_;
   }
   const uint32_t consumed = before - input_.GetDataSize();
   consumed_ += consumed;
@@ -326,7 +340,7 @@ DecodeLoop::Event DecodeLoop::Next(Frame* frame) {
   if (adts_key_ == 0 && InBand() && st == StatusOk && frames_since_open_ <= 2)
     adts_key_ = dec_->LastAdtsKey();
   frame->status = st;
-  frame->pcm = out_;
+  frame->pcm = dst;
   frame->bytes = produced;
   frame->reordered = dec_->LastOutputReordered();
   double end = 0.0;

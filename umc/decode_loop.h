@@ -88,6 +88,10 @@ class DecodeLoop {
   bool Borrow(const uint8_t* data, size_t n, bool at_end);
   // Forgets borrowed input (what is left of it is not decoded).
   void Release();
+  // The next Next() decodes into the caller's `capacity` bytes at `area`
+  // when the frame fits there, else into the loop's own area (Frame::pcm
+  // says which); the offer holds for that one call.
+  void SetOutputArea(uint8_t* area, uint32_t capacity);
   Event Next(Frame* frame);
   // Bytes of the loaded input consumed (decoded or skipped) so far.
   size_t Consumed() const { return consumed_ > prefix_loaded_ ? consumed_ - prefix_loaded_ : 0; }
@@ -128,6 +132,8 @@ class DecodeLoop {
   size_t in_capacity_ = 0;
   MediaData input_;
   uint8_t* out_ = nullptr;
+  uint8_t* area_ = nullptr;  // the caller's output area for the next call
+  uint32_t area_capacity_ = 0;
   uint32_t out_capacity_ = 0;
   uint32_t want_output_ = 0;  // the suggested output area, allocated before the next decode
   uint8_t* prefix_ = nullptr;

@@ -119,6 +119,10 @@ TEST(Vector, AacKernels) {
   EXPECT_EQ(dspScalefactorGain_16s32f(sf, 100, g, 2), 0);
   EXPECT_EQ(g[0], 2.0f);
   EXPECT_EQ(g[1], 1.0f);
+  // Intensity positions and noise energies (and their differences).
+  for (int32_t e = -512; e < 512; ++e) {
+    ASSERT_EQ(dspPow2Quarter(e), static_cast<float>(std::exp2(e / 4.0))) << e;
+  }
   const int16_t q[4] = {-8, 0, 1, 8191};
   float p[4];
   EXPECT_EQ(dspPow43_16s32f(q, p, 4), 0);

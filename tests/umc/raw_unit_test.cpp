@@ -1,5 +1,6 @@
 // Raw access units: ALS units decoded where they lie (DecodeLoop::Borrow),
-// and a decoder first configured for ALS that later takes an AAC stream.
+// frames decoded into the caller's output area (SetOutputArea), and a
+// decoder first configured for ALS that later takes an AAC stream.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -112,6 +113,33 @@ TEST(RawUnits, AacUnitsAreNotBorrowed) {
   const UnitRun run = Decode(track, true);
   EXPECT_EQ(run.borrowed, 0);  // the AAC readers look past the data: a padded copy
   ExpectSame(run, Decode(track, false));
+}
+
+// Frames go into an offered area that holds them, else into the loop's own,
+// with the same samples either way.
+TEST(RawUnits, FramesGoToTheOfferedOutputArea) {
+  dspStaticInit();
+  const vxtest::Mp4Track track = Track("/frame960/lc960_48_mo.m4a");
+  const UnitRun expected = Decode(track, false);
+  ASSERT_GT(expected.frames, 0);
+  for (const uint32_t capacity : {uint32_t{1} << 16, uint32_t{16}}) {
+    UMC::DecodeLoop loop;
+    ASSERT_EQ(loop.Open(UMC::DecodeLoop::Settings{}, track.config.data(),
+                        static_cast<uint32_t>(track.config.size())),
+              UMC::StatusOk);
+    std::vector<uint8_t> area(capacity);
+    Bytes pcm;
+    for (const Bytes& unit : track.units) {
+      loop.Load(unit.data(), unit.size(), true);
+      loop.SetOutputArea(area.data(), capacity);
+      UMC::DecodeLoop::Frame f;
+      ASSERT_EQ(loop.Next(&f), UMC::DecodeLoop::Event::kFrame);
+      EXPECT_EQ(f.pcm == area.data(), capacity > 16) << capacity;
+      pcm.insert(pcm.end(), f.pcm, f.pcm + f.bytes);
+      EXPECT_EQ(loop.Next(&f), UMC::DecodeLoop::Event::kNeedData);  // the offer was for one call
+    }
+    EXPECT_TRUE(pcm == expected.pcm) << capacity;
+  }
 }
 
 // AAC frames of `track` through `dec`, configured from the track's codec data.
