@@ -287,6 +287,11 @@ struct FilterBank {
   // (window_shape).
   alignas(32) float long_window[2][2048];
   alignas(32) float short_window[2][256];
+  // Halves of the transition windows by short-window shape (n_long / 2
+  // values): LONG_START's falling half (flat, the short window's falling
+  // half, zero) and LONG_STOP's rising half (zero, rising, flat).
+  alignas(32) float start_fall[2][1024];
+  alignas(32) float stop_rise[2][1024];
 };
 
 // Bytes of memory InitFilterBank needs for `flags`, for either frame

@@ -110,6 +110,20 @@ void* Take(uint8_t** p, int32_t bytes) {
   return at;
 }
 
+// The transition halves (FilterBank::start_fall, stop_rise) for both short
+// shapes.
+void TransitionWindows(FilterBank& bank) {
+  const int32_t n = bank.n_long / 2, s = bank.n_short / 2, f = (n - s) / 2;
+  for (int32_t shape = 0; shape < 2; ++shape) {
+    const float* w = bank.short_window[shape];
+    for (int32_t i = 0; i < n; ++i) {
+      const bool slope = i >= f && i < f + s;
+      bank.start_fall[shape][i] = i < f ? 1.0f : (slope ? w[s + i - f] : 0.0f);
+      bank.stop_rise[shape][i] = i < f ? 0.0f : (slope ? w[i - f] : 1.0f);
+    }
+  }
+}
+
 }  // namespace
 
 int FilterBankGetSize(int32_t flags, int32_t object_type, int32_t* size) {
@@ -169,24 +183,11 @@ int InitFilterBank(FilterBank& bank, void* memory, int32_t flags, int32_t object
   SineWindow(bank.short_window[0], n_short);
   KbdWindow(bank.long_window[1], n_long, 4.0);
   KbdWindow(bank.short_window[1], n_short, 6.0);
+  TransitionWindows(bank);
   return 0;
 }
 
 namespace {
-
-int InverseLong(const FilterBank& bank, const float* spectrum, float* t) {
-  return dspMdctInv_32f(spectrum, t, static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_long),
-                        bank.work) == dspStsNoErr
-             ? 0
-             : -1;
-}
-
-int InverseShort(const FilterBank& bank, const float* spectrum, float* s) {
-  return dspMdctInv_32f(spectrum, s, static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_short),
-                        bank.work) == dspStsNoErr
-             ? 0
-             : -1;
-}
 
 // Lengths of one frame: N output samples, short windows of S lines, and the
 // flat part F = (N - S) / 2 on either side of the short windows (1024, 128,
@@ -200,20 +201,21 @@ Frame FrameOf(const FilterBank& bank) {
   return Frame{n, s, (n - s) / 2};
 }
 
-// Eight short windows overlapped into b[0..2N-1] (b[0..F-1] and b[2N-F..]
-// stay zero).
+// Eight short windows overlapped into b[F..2N-F-1] (the rest of b is not
+// touched: it would be zero).  Each transform runs with its window and
+// overlap-add fused: window w rises over the falling half that window w - 1
+// left at b[F + S w], its own falling half goes to b[F + S (w + 1)].
 int EightShort(const FilterBank& bank, const float* spectrum, const float* short_prev,
                const float* short_cur, float* b) {
   const Frame fr = FrameOf(bank);
-  alignas(32) float s[kShort];
-  dspZero_32f(b, bank.n_long);
-  if (InverseShort(bank, spectrum, s) != 0) return -1;
-  dspMul_32f(s, short_prev, b + fr.f, fr.s);
-  dspMul_32f(s + fr.s, short_cur + fr.s, b + fr.f + fr.s, fr.s);
-  for (int32_t w = 1; w < 8; ++w) {
-    if (InverseShort(bank, spectrum + fr.s * w, s) != 0) return -1;
+  const auto* spec = static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_short);
+  dspZero_32f(b + fr.f, fr.s);
+  for (int32_t w = 0; w < 8; ++w) {
     float* at = b + fr.f + fr.s * w;
-    dspMulAdd_32f(s, short_cur, at, at, bank.n_short);
+    if (dspMdctInvOverlap_32f(spectrum + fr.s * w, w == 0 ? short_prev : short_cur, at, at,
+                              short_cur + fr.s, at + fr.s, spec, bank.work) != dspStsNoErr) {
+      return -1;
+    }
   }
   return 0;
 }
@@ -231,39 +233,28 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
   const float* short_prev = bank.short_window[window_shape_prev & 1];
   const float* short_cur = bank.short_window[window_shape & 1];
   const Frame fr = FrameOf(bank);
-  const int32_t n = fr.n, f = fr.f, sh = fr.s;
+  const int32_t n = fr.n, f = fr.f;
   alignas(32) float t[kLong];
 
   if (window_sequence == EIGHT_SHORT_SEQUENCE) {
+    // t[F..2N-F-1] holds the short windows; zero elsewhere.
     if (EightShort(bank, spectrum, short_prev, short_cur, t) != 0) return -1;
-    dspAdd_32f(overlap_in, t, output, n);
-    dspCopy_32f(t + n, overlap_out, n);
+    dspCopy_32f(overlap_in, output, f);
+    dspAdd_32f(overlap_in + f, t + f, output + f, n - f);
+    dspCopy_32f(t + n, overlap_out, n - f);
+    dspZero_32f(overlap_out + n - f, f);
     return 0;
   }
-  if (window_sequence == ONLY_LONG_SEQUENCE) {
-    // Windowed and overlap-added in the transform's last pass.
-    return dspMdctInvOverlap_32f(spectrum, long_prev, overlap_in, output, long_cur + n, overlap_out,
-                                 static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_long),
-                                 bank.work) == dspStsNoErr
-               ? 0
-               : -1;
-  }
-  if (InverseLong(bank, spectrum, t) != 0) return -1;
-  if (window_sequence == LONG_STOP_SEQUENCE) {
-    // Left half: zero, the short window's rising half, then flat.
-    dspCopy_32f(overlap_in, output, f);
-    dspMulAdd_32f(t + f, short_prev, overlap_in + f, output + f, sh);
-    dspAdd_32f(t + f + sh, overlap_in + f + sh, output + f + sh, f);
-  } else {
-    dspMulAdd_32f(t, long_prev, overlap_in, output, n);
-  }
-  if (window_sequence == LONG_START_SEQUENCE) {
-    // Right half: flat, the short window's falling half, then zero.
-    dspCopy_32f(t + n, overlap_out, f);
-    dspMul_32f(t + n + f, short_cur + sh, overlap_out + f, sh);
-    dspZero_32f(overlap_out + f + sh, f);
-  } else {
-    dspMul_32f(t + n, long_cur + n, overlap_out, n);
-  }
-  return 0;
+  // The long sequences: windowed and overlap-added in the transform's last
+  // pass (LONG_START and LONG_STOP with their transition halves: products
+  // with 1 and 0 are exact).
+  const float* rise =
+      window_sequence == LONG_STOP_SEQUENCE ? bank.stop_rise[window_shape_prev & 1] : long_prev;
+  const float* fall =
+      window_sequence == LONG_START_SEQUENCE ? bank.start_fall[window_shape & 1] : long_cur + n;
+  return dspMdctInvOverlap_32f(spectrum, rise, overlap_in, output, fall, overlap_out,
+                               static_cast<const DspMdctInvSpec_32f*>(bank.mdct_inv_long),
+                               bank.work) == dspStsNoErr
+             ? 0
+             : -1;
 }

@@ -204,7 +204,11 @@ void BM_AacFilterBank(benchmark::State& state) {
     benchmark::DoNotOptimize(f.output);
   }
 }
-BENCHMARK(BM_AacFilterBank)->Arg(ONLY_LONG_SEQUENCE)->Arg(EIGHT_SHORT_SEQUENCE);
+BENCHMARK(BM_AacFilterBank)
+    ->Arg(ONLY_LONG_SEQUENCE)
+    ->Arg(LONG_START_SEQUENCE)
+    ->Arg(EIGHT_SHORT_SEQUENCE)
+    ->Arg(LONG_STOP_SEQUENCE);
 
 // The whole single-channel pipeline of one frame.
 void BM_AacChannelFrame(benchmark::State& state) {

@@ -16,6 +16,15 @@ constexpr int64_t kHeaderBytes = 64;  // MdctSpec rounded up to the table alignm
 static_assert(sizeof(MdctSpec) <= kHeaderBytes);
 static_assert(31 + sizeof(MdctSpec) <= 92, "N = 12, 36: the context holds header and twiddles");
 
+// Bytes of the twiddle arrays (MdctSpec::twiddle).
+constexpr int64_t TwiddleBytes(int32_t n) {
+  return 4 * int64_t{n};
+}
+// Bytes of the split tables (power-of-two N), 32-byte multiples.
+constexpr int64_t SplitBytes(int32_t n) {
+  return 4 * MdctSplitFloats(n);
+}
+
 constexpr std::array<float, 18> MakeW9() {
   std::array<float, 18> t{};
   for (int32_t j = 0; j < 9; ++j) {
@@ -46,11 +55,11 @@ struct Sizes {
 
 int32_t SizesFor(int32_t n, Sizes* out) {
   if (DirectLength(n)) {
-    *out = Sizes{2 * int64_t{n} + 92, 0, 4 * int64_t{n} + 64};
+    *out = Sizes{TwiddleBytes(n) + 92, 0, 4 * int64_t{n} + 64};
     return dspStsNoErr;
   }
   if (MixedLength(n)) {
-    *out = Sizes{MixedFftBytes(n / 4) + 2 * int64_t{n} + 92, 0, 4 * int64_t{n} + 64};
+    *out = Sizes{MixedFftBytes(n / 4) + TwiddleBytes(n) + 92, 0, 4 * int64_t{n} + 64};
     return dspStsNoErr;
   }
   if (!PowerOfTwoLength(n)) return dspStsSizeErr;
@@ -58,7 +67,7 @@ int32_t SizesFor(int32_t n, Sizes* out) {
   if (const int32_t st = dspFftGetSize_C_32fc(Log2(n / 4), dspFftNoReNorm, &fs, &fi, &fw)) {
     return st;
   }
-  *out = Sizes{fs + 32 + 2 * int64_t{n} + 92, fi, fw + 32 + 4 * int64_t{n} + 64};
+  *out = Sizes{fs + 32 + TwiddleBytes(n) + SplitBytes(n) + 92, fi, fw + 32 + 4 * int64_t{n} + 64};
   if (out->spec > INT32_MAX || out->work > INT32_MAX) return dspStsSizeErr;
   return dspStsNoErr;
 }
@@ -71,6 +80,38 @@ int32_t GetSize(int32_t n, int32_t* spec_size, int32_t* init_size, int32_t* work
   *init_size = static_cast<int32_t>(s.init);
   *work_size = static_cast<int32_t>(s.work);
   return dspStsNoErr;
+}
+
+// One array of n values per twiddle power: entry b + l (block b, lane l)
+// holds f(b + kMdctSplitOrder[l]).
+template <typename F>
+float* FillSplitArray(float* t, int32_t n, F f) {
+  for (int32_t b = 0; b < n; b += 8) {
+    for (int32_t l = 0; l < 8; ++l) t[b + l] = f(b + kMdctSplitOrder[l]);
+  }
+  return t + n;
+}
+
+// The split tables (mdct_impl.h) for N >= 256.
+void FillSplit(float* t, int32_t n, double gain) {
+  const int32_t e = n / 4;
+  const auto turn = [n](int32_t k) { return FftTurn(8 * int64_t{k} + 1, 8 * int64_t{n}); };
+  t = FillSplitArray(t, e, [&](int32_t k) { return static_cast<float>(gain * turn(k).c); });
+  t = FillSplitArray(t, e, [&](int32_t k) { return static_cast<float>(gain * turn(k).s); });
+  const auto pass = [&t](int32_t s, int32_t radix) {
+    for (int32_t m = 1; m < radix; ++m) {
+      t = FillSplitArray(
+          t, s, [&](int32_t j) { return static_cast<float>(FftTurn(m * j, radix * s).c); });
+      t = FillSplitArray(
+          t, s, [&](int32_t j) { return static_cast<float>(FftTurn(m * j, radix * s).s); });
+    }
+  };
+  int32_t s = 8;
+  if (((e / 8) & 0xAAAAAAAA) != 0) {
+    pass(s, 2);
+    s *= 2;
+  }
+  for (; 4 * s <= e; s *= 4) pass(s, 4);
 }
 
 template <typename Out>
@@ -86,21 +127,29 @@ int32_t Init(Out** out, int32_t n, uint8_t* memory, uint8_t* init, bool forward)
   uint8_t* p =
       reinterpret_cast<uint8_t*>(spec) + (PowerOfTwoLength(n) ? kHeaderBytes : sizeof(MdctSpec));
   auto* tw = reinterpret_cast<float*>(p);
+  float* tw_sin = tw + n / 2;
   const double gain = forward ? std::sqrt(2.0) : 1.0 / std::sqrt(n / 2.0);
   for (int32_t k = 0; k < n / 4; ++k) {
     const FftCosSin w = FftTurn(8 * int64_t{k} + 1, 8 * int64_t{n});
-    tw[2 * k] = static_cast<float>(gain * w.s);
-    tw[2 * k + 1] = static_cast<float>(gain * w.c);
+    tw[2 * k] = tw[2 * k + 1] = static_cast<float>(gain * w.c);
+    tw_sin[2 * k] = static_cast<float>(gain * w.s);
+    tw_sin[2 * k + 1] = -tw_sin[2 * k];
   }
   if (PowerOfTwoLength(n)) {
+    auto* split = reinterpret_cast<float*>(p + TwiddleBytes(n));
+    if (!forward && n >= kMdctSplitMinN) {
+      FillSplit(split, n, gain);
+      spec->split = split;
+    }
     DspFftSpec_C_32fc* fft = nullptr;
     spec->fft_order = Log2(n / 4);
-    const int32_t st = dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0, p + 2 * n, init);
+    const int32_t st = dspFftInit_C_32fc(&fft, spec->fft_order, dspFftNoReNorm, 0,
+                                         p + TwiddleBytes(n) + SplitBytes(n), init);
     if (st != dspStsNoErr) return st;
     spec->fft = fft;
   }
   if (MixedLength(n)) {
-    spec->mixed = MixedFftInit(p + 2 * n, n / 4);
+    spec->mixed = MixedFftInit(p + TwiddleBytes(n), n / 4);
     if (!spec->mixed) return dspStsSizeErr;
   }
   spec->n = n;
@@ -200,16 +249,16 @@ namespace {
 template <typename Lo, typename Hi>
 void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, Lo lo, Hi hi) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
-  const float* tw = s->twiddle;
+  const float *tc = s->twiddle, *ts = tc + n / 2;
   for (int32_t i = 0; i < e; ++i) {
     const float a = x[2 * i], b = x[n / 2 - 1 - 2 * i];
-    const float sn = tw[2 * i], c = tw[2 * i + 1];
+    const float sn = ts[2 * i], c = tc[2 * i];
     z[i] = Dsp32fc{a * c + b * sn, b * c - a * sn};
   }
   const Dsp32fc* f = Transform(s, z);
   for (int32_t k = 0; k < e; ++k) {
     const float re = f[k].re, im = f[k].im;
-    const float sn = tw[2 * k], c = tw[2 * k + 1];
+    const float sn = ts[2 * k], c = tc[2 * k];
     const float u = re * c + im * sn, v = im * c - re * sn;
     if (k < h) {
       lo(n / 4 + 2 * k, v);
@@ -246,9 +295,9 @@ void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o,
 
 void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
-  const float* tw = s->twiddle;
+  const float *tc = s->twiddle, *ts = tc + n / 2;
   for (int32_t m = 0; m < e; ++m) {
-    const float sn = tw[2 * m], c = tw[2 * m + 1];
+    const float sn = ts[2 * m], c = tc[2 * m];
     if (m < h) {
       const float d = x[n / 4 - 1 - 2 * m] - x[n / 4 + 2 * m];
       const float a = -x[3 * n / 4 + 2 * m] - x[3 * n / 4 - 1 - 2 * m];
@@ -261,7 +310,7 @@ void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
   }
   const Dsp32fc* f = Transform(s, z);
   for (int32_t l = 0; l < e; ++l) {
-    const float sn = tw[2 * l], c = tw[2 * l + 1];
+    const float sn = ts[2 * l], c = tc[2 * l];
     y[2 * l] = f[l].re * c + f[l].im * sn;
     y[n / 2 - 1 - 2 * l] = f[l].re * sn - f[l].im * c;
   }

@@ -15,12 +15,39 @@ struct MdctSpec {
   int32_t work_size;
   int32_t fft_order;  // log2(N/4); 0 for the other lengths
   int32_t owned;      // 0: the context lives in caller memory
-  // N/4 pairs (g sin t, g cos t), t = 2 pi (k + 1/8) / N, g = 1/sqrt(N/2)
-  // (inverse) or sqrt(2) (forward): applied before and after the FFT.
+  // x (c - j s) before and after the FFT, c = g cos t, s = g sin t,
+  // t = 2 pi (k + 1/8) / N, g = 1/sqrt(N/2) (inverse) or sqrt(2) (forward):
+  // N/4 pairs (c, c), then N/4 pairs (s, -s) at twiddle + N/2, so that an
+  // interleaved complex vector takes the product with one swap (CMul).
   const float* twiddle;
   const DspFftSpec_C_32fc* fft;  // power-of-two N; null otherwise
-  const MixedFft* mixed;         // N/4 = 2^a 3^b 5^c (not a power of two); null otherwise
+  // Inverse, power-of-two N >= 256: the tables of the vectorised kernels,
+  // which run on split data (MdctSplitFloats); null otherwise.
+  const float* split;
+  const MixedFft* mixed;  // N/4 = 2^a 3^b 5^c (not a power of two); null otherwise
 };
+
+// The vectorised inverse keeps real and imaginary parts apart, in blocks of
+// eight values stored in the lane order kMdctSplitOrder (so that mirroring
+// a block is a reversal and interleaving two is one unpack per 128 bits).
+// Its tables, in that order, one array after another: the twiddle c and s
+// (E each, E = N/4), then for each pass after the first (eight-point) one
+// the cosines and sines of its twiddles W_2s^j (a radix-2 pass of span s
+// = 8, when log2(E/8) is odd) or W_4s^j, W_4s^2j, W_4s^3j (radix-4 passes
+// of spans s = 8 or 16, times 4, up to E/4), j < s.
+inline constexpr int32_t kMdctSplitOrder[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+constexpr int32_t kMdctSplitMinN = 256;
+
+constexpr int64_t MdctSplitFloats(int64_t n) {
+  const int64_t e = n / 4;
+  int64_t floats = 2 * e, s = 8;
+  if (((e / 8) & 0xAAAAAAAAAAAAAAA) != 0) {  // log2(E/8) odd
+    floats += 2 * s;
+    s *= 2;
+  }
+  for (; 4 * s <= e; s *= 4) floats += 6 * s;
+  return floats;
+}
 
 // Where an inverse MDCT's output y (N samples) goes when the window and the
 // overlap-add are fused into its last pass: for i < N/2,

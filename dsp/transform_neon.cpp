@@ -7,6 +7,7 @@
 namespace {
 
 struct VecNeon : LaneNeon {
+  using Block = transform_vec::PairBlock<VecNeon>;
   static constexpr int32_t kComplex = 2;
   static F Signs(uint32_t even, uint32_t odd) {
     const uint32_t v[4] = {even, odd, even, odd};
@@ -25,11 +26,10 @@ struct VecNeon : LaneNeon {
   static F EvenWithRevOdd(F a, F b) { return BlendEvenOdd(a, RevC(b)); }
   // x * w with w given as (wr, wr) and (-wi, wi) per complex value.
   static F CMul(F x, F re, F im) { return vaddq_f32(vmulq_f32(x, re), vmulq_f32(Swap(x), im)); }
-  // x (c - j s) with t holding (s, c) pairs.
-  static F MulConjTw(F x, F t) {
-    const F ss = vtrn1q_f32(t, t), cc = vtrn2q_f32(t, t);
-    return vaddq_f32(vmulq_f32(x, cc), Xor(vmulq_f32(Swap(x), ss), SignOdd()));
-  }
+  static F EvenOf(F a, F b) { return vuzp1q_f32(a, b); }
+  static F OddRevOf(F a, F b) { return vrev64q_f32(vuzp2q_f32(a, b)); }
+  static F ZipLo(F a, F b) { return vzip1q_f32(a, b); }
+  static F ZipHi(F a, F b) { return vzip2q_f32(a, b); }
   // -i x = (im, -re)
   static F MulNegI(F x) { return Xor(Swap(x), SignOdd()); }
   // Column c of (y0 y1 y2 y3) goes to dst + 8 rev[c].

@@ -6,6 +6,7 @@
 namespace {
 
 struct VecSse2 : LaneSse2 {
+  using Block = transform_vec::PairBlock<VecSse2>;
   static constexpr int32_t kComplex = 2;
   static F SignEven() { return _mm_castsi128_ps(_mm_set_epi32(0, INT32_MIN, 0, INT32_MIN)); }
   static F SignOdd() { return _mm_castsi128_ps(_mm_set_epi32(INT32_MIN, 0, INT32_MIN, 0)); }
@@ -23,12 +24,10 @@ struct VecSse2 : LaneSse2 {
   }
   // x * w with w given as (wr, wr) and (-wi, wi) per complex value.
   static F CMul(F x, F re, F im) { return _mm_add_ps(_mm_mul_ps(x, re), _mm_mul_ps(Swap(x), im)); }
-  // x (c - j s) with t holding (s, c) pairs.
-  static F MulConjTw(F x, F t) {
-    const F ss = _mm_shuffle_ps(t, t, _MM_SHUFFLE(2, 2, 0, 0));
-    const F cc = _mm_shuffle_ps(t, t, _MM_SHUFFLE(3, 3, 1, 1));
-    return _mm_add_ps(_mm_mul_ps(x, cc), _mm_xor_ps(_mm_mul_ps(Swap(x), ss), SignOdd()));
-  }
+  static F EvenOf(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); }
+  static F OddRevOf(F a, F b) { return _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 3, 1, 3)); }
+  static F ZipLo(F a, F b) { return _mm_unpacklo_ps(a, b); }
+  static F ZipHi(F a, F b) { return _mm_unpackhi_ps(a, b); }
   // -i x = (im, -re)
   static F MulNegI(F x) { return _mm_xor_ps(Swap(x), SignOdd()); }
   // Column c of (y0 y1 y2 y3) goes to dst + 8 rev[c].

@@ -1,12 +1,14 @@
 // Vectorised FFT and MDCT kernels, written once over a vector traits type V
 // (a lane type of simd_*.h with the shuffles below) and instantiated by
-// transform_<isa>.cpp (each compiled with its own target flags).  A vector
-// holds V::kComplex interleaved complex values (2 * kComplex floats).  The
-// traits provide loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each value; Rev:
-// all floats reversed; RevC: complex values reversed; BlendEvenOdd: even
-// floats of a, odd floats of b; EvenWithRevOdd(a, b): a[0], b[last],
-// a[2], b[last - 2], ...), twiddle products (CMul, MulConjTw) and the 4 x kComplex transposed
-// store of the first pass.
+// transform_<isa>.cpp (each compiled with its own target flags).  The FFT
+// and the forward MDCT work on interleaved data: a vector holds
+// V::kComplex complex values (2 * kComplex floats); the traits provide
+// loads and stores, add/sub/xor, lane shuffles (Swap: re <-> im of each
+// value; RevC: complex values reversed; BlendEvenOdd: even floats of a, odd
+// floats of b; EvenWithRevOdd(a, b): a[0], b[last], a[2], b[last - 2],
+// ...), complex products with twiddle tables (CMul) and the 4 x kComplex
+// transposed store of the first pass.  The inverse MDCT works on split
+// data through V::Block (blocks of eight floats, below).
 #pragma once
 
 #include "dsp/mdct_impl.h"
@@ -15,6 +17,51 @@ namespace transform_vec {
 // Internal linkage: each instruction set gets its own copy (no ODR merging
 // of code compiled with different target flags).
 namespace {
+
+// A block of eight floats as two vectors of four (lanes 0-3 in a, 4-7 in
+// b) for the split inverse MDCT; V supplies the four-lane shuffles EvenOf
+// (a0 a2 b0 b2), OddRevOf (a3 a1 b3 b1), ZipLo/ZipHi (unpack) and Rev.
+template <typename V>
+struct PairBlock {
+  using F = typename V::F;
+  struct T {
+    F a, b;
+  };
+  static T Load(const float* p) { return {V::Load(p), V::Load(p + 4)}; }
+  static void Store(float* p, T v) {
+    V::Store(p, v.a);
+    V::Store(p + 4, v.b);
+  }
+  static T Set1(float v) { return {V::Set1(v), V::Set1(v)}; }
+  static T Add(T x, T y) { return {V::Add(x.a, y.a), V::Add(x.b, y.b)}; }
+  static T Sub(T x, T y) { return {V::Sub(x.a, y.a), V::Sub(x.b, y.b)}; }
+  static T Mul(T x, T y) { return {V::Mul(x.a, y.a), V::Mul(x.b, y.b)}; }
+  static T MulAdd(T x, T y, T z) { return Add(Mul(x, y), z); }     // x y + z
+  static T NegMulAdd(T x, T y, T z) { return Sub(z, Mul(x, y)); }  // z - x y
+  static T Neg(T x) { return {V::Neg(x.a), V::Neg(x.b)}; }
+  static T LoadEven(const float* p) {
+    return {V::EvenOf(V::Load(p), V::Load(p + 8)), V::EvenOf(V::Load(p + 4), V::Load(p + 12))};
+  }
+  static T LoadOddRev(const float* p) {
+    return {V::OddRevOf(V::Load(p + 12), V::Load(p + 4)), V::OddRevOf(V::Load(p + 8), V::Load(p))};
+  }
+  static T Rev(T x) { return {V::Rev(x.b), V::Rev(x.a)}; }
+  static T ZipLo(T x, T y) { return {V::ZipLo(x.a, y.a), V::ZipLo(x.b, y.b)}; }
+  static T ZipHi(T x, T y) { return {V::ZipHi(x.a, y.a), V::ZipHi(x.b, y.b)}; }
+  // 8 x 8 transpose as four 4 x 4 ones.
+  static void Transpose8(T* r) {
+    F aa[4] = {r[0].a, r[1].a, r[2].a, r[3].a}, ba[4] = {r[4].a, r[5].a, r[6].a, r[7].a};
+    F ab[4] = {r[0].b, r[1].b, r[2].b, r[3].b}, bb[4] = {r[4].b, r[5].b, r[6].b, r[7].b};
+    V::Transpose(aa);
+    V::Transpose(ba);
+    V::Transpose(ab);
+    V::Transpose(bb);
+    for (int32_t l = 0; l < 4; ++l) {
+      r[l] = {aa[l], ba[l]};
+      r[4 + l] = {ab[l], bb[l]};
+    }
+  }
+};
 
 // Gather in bit-reversed order fused with the first two stages.  Row j of
 // the input (element i = q + j L/4, delivered by row(i, j) as a vector of
@@ -113,57 +160,230 @@ void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bo
   Passes<V>(spec, dst);
 }
 
-// Inverse MDCT: z[i] = (X[2i] + j X[N/2-1-2i]) (c - j s) straight into the
-// first pass; after the FFT (u + j v) = z[k] (c - j s) unfolds into four
-// quarter-length regions of y, each interleaving an ascending block k and
-// the descending mirror block m = E - 1 - k.  The vectors of the first half
-// go to lo(i, v), those of the second to hi(i - N/2, v), for each k the
-// first half's before the second half's of the same index.  Returns false
-// for the lengths it leaves to the reference kernel.
+// ---- Inverse MDCT on split data (mdct_impl.h: kMdctSplitOrder, tables).
+// B is a block type of eight floats in that lane order: one vector, or a
+// pair of four-lane vectors (PairBlock).  Real and imaginary parts in
+// separate blocks make the complex products and the -j rotations free of
+// shuffles; the first pass gathers, pre-twiddles and runs an eight-point
+// DFT down eight rows, then transposes; radix-4 passes follow; the last one
+// feeds the post-twiddle and the unfolding from registers.
+
+template <typename B>
+struct Cx {
+  typename B::T re, im;
+};
+
+template <typename B>
+inline Cx<B> LoadCx(const float* re, const float* im, int32_t i) {
+  return {B::Load(re + i), B::Load(im + i)};
+}
+
+template <typename B>
+inline void StoreCx(float* re, float* im, int32_t i, Cx<B> v) {
+  B::Store(re + i, v.re);
+  B::Store(im + i, v.im);
+}
+
+// x (c - j s)
+template <typename B>
+inline Cx<B> MulConj(Cx<B> x, typename B::T c, typename B::T s) {
+  return {B::MulAdd(x.im, s, B::Mul(x.re, c)), B::NegMulAdd(x.re, s, B::Mul(x.im, c))};
+}
+
+template <typename B>
+inline Cx<B> AddCx(Cx<B> a, Cx<B> b) {
+  return {B::Add(a.re, b.re), B::Add(a.im, b.im)};
+}
+
+template <typename B>
+inline Cx<B> SubCx(Cx<B> a, Cx<B> b) {
+  return {B::Sub(a.re, b.re), B::Sub(a.im, b.im)};
+}
+
+// Four-point DFT of (p0, p1, p2, p3) in place, natural output order.  With
+// (p0, p1, p2, p3) = (a, c, b, d) it is also the radix-4 decimation-in-time
+// butterfly of the passes (outputs a + b + c + d, ... in p0, p1, p2, p3).
+template <typename B>
+inline void Dft4(Cx<B>& p0, Cx<B>& p1, Cx<B>& p2, Cx<B>& p3) {
+  const Cx<B> t0 = AddCx<B>(p0, p2), t1 = SubCx<B>(p0, p2);
+  const Cx<B> t2 = AddCx<B>(p1, p3), d = SubCx<B>(p1, p3);
+  p0 = AddCx<B>(t0, t2);
+  p2 = SubCx<B>(t0, t2);
+  p1 = {B::Add(t1.re, d.im), B::Sub(t1.im, d.re)};  // t1 - j d
+  p3 = {B::Sub(t1.re, d.im), B::Add(t1.im, d.re)};  // t1 + j d
+}
+
+// Eight-point DFT of a[0..7] in place (natural order): two four-point DFTs
+// of the even and odd rows, combined with W_8^k.
+template <typename B>
+inline void Dft8(Cx<B>* a) {
+  Dft4<B>(a[0], a[2], a[4], a[6]);
+  Dft4<B>(a[1], a[3], a[5], a[7]);
+  const auto r2 = B::Set1(0.70710678118654752f);
+  const Cx<B> b0 = a[0], b1 = a[2], b2 = a[4], b3 = a[6];
+  const Cx<B> c0 = a[1], c1 = a[3], c2 = a[5], c3 = a[7];
+  a[0] = AddCx<B>(b0, c0);
+  a[4] = SubCx<B>(b0, c0);
+  // W_8 c1 = r2 ((re + im) + j (im - re))
+  const auto sum1 = B::Add(c1.re, c1.im), dif1 = B::Sub(c1.im, c1.re);
+  a[1] = {B::MulAdd(sum1, r2, b1.re), B::MulAdd(dif1, r2, b1.im)};
+  a[5] = {B::NegMulAdd(sum1, r2, b1.re), B::NegMulAdd(dif1, r2, b1.im)};
+  // W_8^2 c2 = -j c2
+  a[2] = {B::Add(b2.re, c2.im), B::Sub(b2.im, c2.re)};
+  a[6] = {B::Sub(b2.re, c2.im), B::Add(b2.im, c2.re)};
+  // W_8^3 c3 = r2 ((im - re) - j (re + im))
+  const auto sum3 = B::Add(c3.re, c3.im), dif3 = B::Sub(c3.im, c3.re);
+  a[3] = {B::MulAdd(dif3, r2, b3.re), B::NegMulAdd(sum3, r2, b3.im)};
+  a[7] = {B::NegMulAdd(dif3, r2, b3.re), B::MulAdd(sum3, r2, b3.im)};
+}
+
+// z[i] = (x[2i] + j x[N/2-1-2i]) (c - j s) gathered down eight rows
+// i = q + r E/8, eight-point DFTs over r; output t of column q belongs at
+// 8 rev(q) + t (rev over log2(E/8) bits: the FFT table's, halved).
+template <typename B>
+inline void SplitFirstPass(const float* x, int32_t n, const float* tw, const int32_t* bitrev,
+                           float* zr, float* zi) {
+  const int32_t e = n / 4, rows = e / 8;
+  for (int32_t q = 0; q < rows; q += 8) {
+    Cx<B> a[8];
+    for (int32_t r = 0; r < 8; ++r) {
+      const int32_t i = q + r * rows;
+      const Cx<B> v{B::LoadEven(x + 2 * i), B::LoadOddRev(x + n / 2 - 16 - 2 * i)};
+      a[r] = MulConj<B>(v, B::Load(tw + i), B::Load(tw + e + i));
+    }
+    Dft8<B>(a);
+    typename B::T re[8], im[8];
+    for (int32_t l = 0; l < 8; ++l) {
+      re[l] = a[kMdctSplitOrder[l]].re;
+      im[l] = a[kMdctSplitOrder[l]].im;
+    }
+    B::Transpose8(re);
+    B::Transpose8(im);
+    for (int32_t l = 0; l < 8; ++l) {
+      const int32_t at = 8 * (bitrev[q + kMdctSplitOrder[l]] >> 1);
+      B::Store(zr + at, re[l]);
+      B::Store(zi + at, im[l]);
+    }
+  }
+}
+
+template <typename B>
+inline void SplitRadix2(float* zr, float* zi, int32_t e, int32_t s, const float* t) {
+  for (int32_t j = 0; j < s; j += 8) {
+    const auto c = B::Load(t + j), sn = B::Load(t + s + j);
+    for (int32_t k = j; k < e; k += 2 * s) {
+      const Cx<B> a = LoadCx<B>(zr, zi, k);
+      const Cx<B> b = MulConj<B>(LoadCx<B>(zr, zi, k + s), c, sn);
+      StoreCx<B>(zr, zi, k, AddCx<B>(a, b));
+      StoreCx<B>(zr, zi, k + s, SubCx<B>(a, b));
+    }
+  }
+}
+
+// Twiddles W_4s^j, W_4s^2j, W_4s^3j of block j of a radix-4 pass table.
+template <typename B>
+struct Tw4 {
+  typename B::T c1, s1, c2, s2, c3, s3;
+};
+
+template <typename B>
+inline Tw4<B> LoadTw4(const float* t, int32_t s, int32_t j) {
+  return {B::Load(t + j),         B::Load(t + s + j),     B::Load(t + 2 * s + j),
+          B::Load(t + 3 * s + j), B::Load(t + 4 * s + j), B::Load(t + 5 * s + j)};
+}
+
+// The radix-4 butterfly at offset k of a pass of span s.
+template <typename B>
+inline void SplitButterfly(const float* zr, const float* zi, int32_t k, int32_t s, const Tw4<B>& w,
+                           Cx<B>* out) {
+  out[0] = LoadCx<B>(zr, zi, k);
+  out[2] = MulConj<B>(LoadCx<B>(zr, zi, k + s), w.c2, w.s2);
+  out[1] = MulConj<B>(LoadCx<B>(zr, zi, k + 2 * s), w.c1, w.s1);
+  out[3] = MulConj<B>(LoadCx<B>(zr, zi, k + 3 * s), w.c3, w.s3);
+  Dft4<B>(out[0], out[1], out[2], out[3]);
+}
+
+template <typename B>
+inline void SplitRadix4(float* zr, float* zi, int32_t e, int32_t s, const float* t) {
+  for (int32_t j = 0; j < s; j += 8) {
+    const Tw4<B> w = LoadTw4<B>(t, s, j);  // in registers for all k
+    for (int32_t k = j; k < e; k += 4 * s) {
+      Cx<B> o[4];
+      SplitButterfly<B>(zr, zi, k, s, w, o);
+      for (int32_t m = 0; m < 4; ++m) StoreCx<B>(zr, zi, k + m * s, o[m]);
+    }
+  }
+}
+
+// Unfolding of the post-twiddled block k0 < E/2 and its mirror block
+// m0 = E - 8 - k0 (natural order): with u + j v = z[k] (c - j s) and
+// m = E - 1 - k,
+//   y[N/4 + 2k] = v_k,  y[N/4 + 1 + 2k] = -u_m,  y[N/4 - 1 - 2k] = -v_k,
+//   y[N/4 - 2 - 2k] = u_m, and in the second half -u_k, v_m, -u_k, v_m.
+template <typename B, typename Lo, typename Hi>
+inline void SplitUnfold(int32_t n, int32_t k0, Cx<B> zk, Cx<B> zm, Lo lo, Hi hi) {
+  const int32_t up = n / 4 + 2 * k0, down = n / 4 - 16 - 2 * k0;
+  const auto num = B::Neg(B::Rev(zm.re)), vm = B::Rev(zm.im);
+  const auto nvk = B::Neg(B::Rev(zk.im)), nuk = B::Neg(zk.re), nukr = B::Rev(nuk);
+  lo(up, B::ZipLo(zk.im, num));
+  lo(up + 8, B::ZipHi(zk.im, num));
+  lo(down, B::ZipLo(zm.re, nvk));
+  lo(down + 8, B::ZipHi(zm.re, nvk));
+  hi(up, B::ZipLo(nuk, vm));
+  hi(up + 8, B::ZipHi(nuk, vm));
+  hi(down, B::ZipLo(zm.im, nukr));
+  hi(down + 8, B::ZipHi(zm.im, nukr));
+}
+
+// Last radix-4 pass (span s = E/4) with the post-twiddle and the
+// unfolding.  The butterflies at j and jj = s - 8 - j give the blocks j,
+// j + s, jj, jj + s (below E/2) and their mirrors jj + 3s, jj + 2s, j + 3s,
+// j + 2s.
+template <typename B, typename Lo, typename Hi>
+inline void SplitLastPass(const float* zr, const float* zi, int32_t n, const float* tw,
+                          const float* t, Lo lo, Hi hi) {
+  const int32_t e = n / 4, s = e / 4;
+  for (int32_t j = 0; j < s / 2; j += 8) {
+    const int32_t jj = s - 8 - j;
+    Cx<B> a[4], b[4];
+    SplitButterfly<B>(zr, zi, j, s, LoadTw4<B>(t, s, j), a);
+    SplitButterfly<B>(zr, zi, jj, s, LoadTw4<B>(t, s, jj), b);
+    for (int32_t m = 0; m < 4; ++m) {
+      a[m] = MulConj<B>(a[m], B::Load(tw + j + m * s), B::Load(tw + e + j + m * s));
+      b[m] = MulConj<B>(b[m], B::Load(tw + jj + m * s), B::Load(tw + e + jj + m * s));
+    }
+    SplitUnfold<B>(n, j, a[0], b[3], lo, hi);
+    SplitUnfold<B>(n, j + s, a[1], b[2], lo, hi);
+    SplitUnfold<B>(n, jj, b[0], a[3], lo, hi);
+    SplitUnfold<B>(n, jj + s, b[1], a[2], lo, hi);
+  }
+}
+
+// Inverse MDCT of N >= 256 (power of two): the N outputs go to lo(i, v)
+// (i < N/2) and hi(i - N/2, v), eight at a time, for each index the first
+// half's before the second half's.  Returns false for the lengths it leaves
+// to the reference kernel.
 template <typename V, int32_t kN, typename Lo, typename Hi>
 inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
-  const int32_t n = kN ? kN : spec->n, e = n / 4, h = e / 2;
-  if (!spec->fft || !VectorLength<V>(e)) return false;
-  constexpr int32_t kC = V::kComplex;
-  const float* tw = spec->twiddle;
-  float* z = &zc->re;
-  FirstPass<V>(
-      [x, tw, half = n / 2](int32_t i, int) {
-        const auto a = V::EvenWithRevOdd(V::Load(x + 2 * i), V::Load(x + half - 2 * kC - 2 * i));
-        return V::MulConjTw(a, V::Load(tw + 2 * i));
-      },
-      z, spec->fft->bitrev, e);
-  // z[k] and its mirror z[m], m = E - kC - k, unfolded.
-  const auto unfold = [=](int32_t k, typename V::F zk_fft, typename V::F zm_fft)
-      __attribute__((always_inline)) {
-    const int32_t m = e - kC - k;
-    const auto zk = V::MulConjTw(zk_fft, V::Load(tw + 2 * k));
-    const auto zm = V::MulConjTw(zm_fft, V::Load(tw + 2 * m));
-    const auto nk = V::Neg(zk), nm = V::Neg(zm);
-    lo(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(zm, V::RevC(nk)));
-    lo(n / 4 + 2 * k, V::BlendEvenOdd(V::Swap(zk), V::Rev(nm)));
-    hi(n / 4 - 2 * kC - 2 * k, V::BlendEvenOdd(V::Swap(zm), V::Rev(nk)));
-    hi(n / 4 + 2 * k, V::BlendEvenOdd(nk, V::RevC(zm)));
-  };
-  if (Radix4Passes<V>(spec->fft, zc) == 0) {
-    for (int32_t k = 0; k < h; k += kC)
-      unfold(k, V::Load(z + 2 * k), V::Load(z + 2 * (e - kC - k)));
-    return true;
+  using B = typename V::Block;
+  const int32_t n = kN ? kN : spec->n, e = n / 4;
+  if (!spec->split || !spec->fft) return false;
+  float* zr = &zc->re;
+  float* zi = zr + e;
+  const float* tw = spec->split;
+  SplitFirstPass<B>(x, n, tw, spec->fft->bitrev, zr, zi);
+  const float* t = tw + 2 * e;
+  int32_t s = 8;
+  if (((e / 8) & 0xAAAAAAAA) != 0) {  // log2(E/8) odd
+    SplitRadix2<B>(zr, zi, e, s, t);
+    t += 2 * s;
+    s *= 2;
   }
-  // Odd orders (the long windows): the last, radix-2 pass (half length h)
-  // feeds the unfolding from registers.  Its butterflies at j and at
-  // j' = h - kC - j give z[j], z[j + h], z[j'] and z[j' + h]: the pairs of
-  // k = j (mirror j' + h) and of k = j' (mirror j + h).
-  const float* tab = FftPassTable(spec->fft, h);
-  const float *wr = tab + 4 * h, *wi = tab + 6 * h;
-  for (int32_t j = 0; j < h / 2; j += kC) {
-    const int32_t jj = h - kC - j;
-    const auto a0 = V::Load(z + 2 * j), a1 = V::Load(z + 2 * jj);
-    const auto b0 = V::CMul(V::Load(z + 2 * (j + h)), V::Load(wr + 2 * j), V::Load(wi + 2 * j));
-    const auto b1 = V::CMul(V::Load(z + 2 * (jj + h)), V::Load(wr + 2 * jj), V::Load(wi + 2 * jj));
-    unfold(j, V::Add(a0, b0), V::Sub(a1, b1));
-    unfold(jj, V::Add(a1, b1), V::Sub(a0, b0));
+  for (; 4 * s < e; s *= 4) {
+    SplitRadix4<B>(zr, zi, e, s, t);
+    t += 6 * s;
   }
+  SplitLastPass<B>(zr, zi, n, tw, t, lo, hi);
   return true;
 }
 
@@ -177,10 +397,11 @@ inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi
 
 template <typename V>
 void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
+  using B = typename V::Block;
   float* upper = y + spec->n / 2;
   if (!InvCore<V>(
-          spec, x, zc, [y](int32_t i, typename V::F v) { V::Store(y + i, v); },
-          [upper](int32_t i, typename V::F v) { V::Store(upper + i, v); })) {
+          spec, x, zc, [y](int32_t i, typename B::T v) { B::Store(y + i, v); },
+          [upper](int32_t i, typename B::T v) { B::Store(upper + i, v); })) {
     dsp_generic::MdctInvCore(spec, x, y, zc);
   }
 }
@@ -189,14 +410,15 @@ void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
 // multiply, then one add, per sample, as the reference kernel rounds.
 template <typename V>
 void MdctInvOverlapCore(const MdctSpec* spec, const float* x, const MdctOverlap& o, Dsp32fc* zc) {
+  using B = typename V::Block;
   const float *rise = o.rise, *prev = o.prev, *fall = o.fall;
   float *out = o.out, *next = o.next;
   if (!InvCore<V>(
           spec, x, zc,
-          [=](int32_t i, typename V::F v) {
-            V::Store(out + i, V::Add(V::Mul(v, V::Load(rise + i)), V::Load(prev + i)));
+          [=](int32_t i, typename B::T v) {
+            B::Store(out + i, B::Add(B::Mul(v, B::Load(rise + i)), B::Load(prev + i)));
           },
-          [=](int32_t i, typename V::F v) { V::Store(next + i, V::Mul(v, V::Load(fall + i))); })) {
+          [=](int32_t i, typename B::T v) { B::Store(next + i, B::Mul(v, B::Load(fall + i))); })) {
     dsp_generic::MdctInvOverlapCore(spec, x, o, zc);
   }
 }
@@ -212,10 +434,10 @@ void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
     return;
   }
   constexpr int32_t kC = V::kComplex;
-  const float* tw = spec->twiddle;
+  const float *tc = spec->twiddle, *ts = tc + n / 2;
   float* z = &zc->re;
   FirstPass<V>(
-      [x, tw, n](int32_t m, int row) {
+      [x, tc, ts, n](int32_t m, int row) {
         // (x[N/4+2m], x[3N/4-1-2m]) pairs, swapped
         const auto mid = V::Swap(
             V::EvenWithRevOdd(V::Load(x + n / 4 + 2 * m), V::Load(x + 3 * n / 4 - 2 * kC - 2 * m)));
@@ -231,14 +453,14 @@ void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
                             V::SignOdd()),
                      mid);
         }
-        return V::MulConjTw(a, V::Load(tw + 2 * m));
+        return V::CMul(a, V::Load(tc + 2 * m), V::Load(ts + 2 * m));
       },
       z, spec->fft->bitrev, e);
   Passes<V>(spec->fft, zc);
   for (int32_t l = 0; l < h; l += kC) {
     const int32_t m = e - kC - l;
-    const auto zl = V::MulConjTw(V::Load(z + 2 * l), V::Load(tw + 2 * l));
-    const auto zm = V::MulConjTw(V::Load(z + 2 * m), V::Load(tw + 2 * m));
+    const auto zl = V::CMul(V::Load(z + 2 * l), V::Load(tc + 2 * l), V::Load(ts + 2 * l));
+    const auto zm = V::CMul(V::Load(z + 2 * m), V::Load(tc + 2 * m), V::Load(ts + 2 * m));
     V::Store(y + 2 * l, V::BlendEvenOdd(zl, V::Neg(V::RevC(zm))));
     V::Store(y + 2 * m, V::BlendEvenOdd(zm, V::Neg(V::RevC(zl))));
   }

@@ -41,52 +41,62 @@ std::vector<double> ForwardMdct(const std::vector<double>& x) {
   return out;
 }
 
+// Frame lengths: `len` lines (1024 or 960), short windows of len / 8, the
+// flat parts of LONG_START/STOP (448 or 420 samples).
+struct Lengths {
+  int len, s, flat;
+};
+Lengths LengthsOf(int len) {
+  return {len, len / 8, (len - len / 8) / 2};
+}
+
 // The encoder-side window of a long frame: left half of shape `prev`,
 // right half of shape `cur`, with the transition shapes of LONG_START/STOP.
-std::vector<double> LongWindow(const FilterBank& bank, int seq, int prev, int cur) {
-  std::vector<double> w(2048, 0.0);
+std::vector<double> LongWindow(const FilterBank& bank, int seq, int prev, int cur, Lengths l) {
+  std::vector<double> w(2 * l.len, 0.0);
   const float* lp = bank.long_window[prev];
   const float* lc = bank.long_window[cur];
   const float* sp = bank.short_window[prev];
   const float* sc = bank.short_window[cur];
-  for (int n = 0; n < 1024; ++n) {
+  const int f = l.flat, s = l.s;
+  for (int n = 0; n < l.len; ++n) {
     if (seq == LONG_STOP_SEQUENCE) {
-      w[n] = n < 448 ? 0.0 : (n < 576 ? sp[n - 448] : 1.0);
+      w[n] = n < f ? 0.0 : (n < f + s ? sp[n - f] : 1.0);
     } else {
       w[n] = lp[n];
     }
     if (seq == LONG_START_SEQUENCE) {
-      w[1024 + n] = n < 448 ? 1.0 : (n < 576 ? sc[128 + n - 448] : 0.0);
+      w[l.len + n] = n < f ? 1.0 : (n < f + s ? sc[s + n - f] : 0.0);
     } else {
-      w[1024 + n] = lc[1024 + n];
+      w[l.len + n] = lc[l.len + n];
     }
   }
   return w;
 }
 
-// Spectrum of frame f covering input samples 1024 f .. 1024 (f + 2).
-std::vector<float> Analyse(const FilterBank& bank, const std::vector<double>& signal, int f,
-                           int seq, int prev, int cur) {
-  const int base = 1024 * f;
+// Spectrum of frame fr covering input samples len fr .. len (fr + 2).
+std::vector<float> Analyse(const FilterBank& bank, const std::vector<double>& signal, int fr,
+                           int seq, int prev, int cur, Lengths l) {
+  const int base = l.len * fr;
   auto at = [&](int i) { return i >= 0 && i < static_cast<int>(signal.size()) ? signal[i] : 0.0; };
-  std::vector<float> spec(1024);
+  std::vector<float> spec(l.len);
   if (seq != EIGHT_SHORT_SEQUENCE) {
-    const std::vector<double> w = LongWindow(bank, seq, prev, cur);
-    std::vector<double> x(2048);
-    for (int n = 0; n < 2048; ++n) x[n] = at(base + n) * w[n];
+    const std::vector<double> w = LongWindow(bank, seq, prev, cur, l);
+    std::vector<double> x(2 * l.len);
+    for (int n = 0; n < 2 * l.len; ++n) x[n] = at(base + n) * w[n];
     const std::vector<double> X = ForwardMdct(x);
-    for (int k = 0; k < 1024; ++k) spec[k] = static_cast<float>(X[k]);
+    for (int k = 0; k < l.len; ++k) spec[k] = static_cast<float>(X[k]);
     return spec;
   }
   for (int win = 0; win < 8; ++win) {
-    std::vector<double> x(256);
-    for (int n = 0; n < 256; ++n) {
+    std::vector<double> x(2 * l.s);
+    for (int n = 0; n < 2 * l.s; ++n) {
       const double wl =
-          n < 128 ? bank.short_window[win == 0 ? prev : cur][n] : bank.short_window[cur][n];
-      x[n] = at(base + 448 + 128 * win + n) * wl;
+          n < l.s ? bank.short_window[win == 0 ? prev : cur][n] : bank.short_window[cur][n];
+      x[n] = at(base + l.flat + l.s * win + n) * wl;
     }
     const std::vector<double> X = ForwardMdct(x);
-    for (int k = 0; k < 128; ++k) spec[128 * win + k] = static_cast<float>(X[k]);
+    for (int k = 0; k < l.s; ++k) spec[l.s * win + k] = static_cast<float>(X[k]);
   }
   return spec;
 }
@@ -148,30 +158,38 @@ struct Frame {
   int shape;
 };
 
-void ExpectReconstruction(const FilterBank& bank, const std::vector<Frame>& frames) {
+void ExpectReconstruction(const FilterBank& bank, const std::vector<Frame>& frames,
+                          int len = 1024) {
+  const Lengths l = LengthsOf(len);
   const int count = static_cast<int>(frames.size());
-  std::vector<double> signal(1024 * count);
+  std::vector<double> signal(len * count);
   for (size_t i = 0; i < signal.size(); ++i) {
     signal[i] = 12000.0 * std::sin(0.0123 * i) + 3000.0 * std::sin(0.71 * i + 1.0);
   }
-  std::vector<float> overlap(1024, 0.0f), out(1024);
+  std::vector<float> overlap(len, 0.0f), out(len);
   int prev_shape = frames[0].shape;
   for (int f = 0; f < count; ++f) {
     const std::vector<float> spec =
-        Analyse(bank, signal, f, frames[f].seq, prev_shape, frames[f].shape);
+        Analyse(bank, signal, f, frames[f].seq, prev_shape, frames[f].shape, l);
     ASSERT_EQ(SynthesisFilterBank(bank, spec.data(), overlap.data(), frames[f].seq, frames[f].shape,
                                   prev_shape, out.data(), overlap.data()),
               0);
     prev_shape = frames[f].shape;
     if (f == 0) continue;  // the first output half has no predecessor
-    // Output of frame f is input samples 1024 f .. 1024 (f + 1).
+    // Output of frame f is input samples len f .. len (f + 1).
     double worst = 0.0;
-    for (int n = 0; n < 1024; ++n) {
-      worst = std::max(worst, std::abs(out[n] - signal[1024 * f + n]));
+    for (int n = 0; n < len; ++n) {
+      worst = std::max(worst, std::abs(out[n] - signal[len * f + n]));
     }
-    EXPECT_LT(worst, 0.05) << "frame " << f << " seq " << frames[f].seq;
+    EXPECT_LT(worst, 0.05) << "frame " << f << " seq " << frames[f].seq << " length " << len;
   }
 }
+
+const std::vector<Frame> kShapeChanges = {{ONLY_LONG_SEQUENCE, 1},   {ONLY_LONG_SEQUENCE, 0},
+                                          {ONLY_LONG_SEQUENCE, 1},   {LONG_START_SEQUENCE, 1},
+                                          {EIGHT_SHORT_SEQUENCE, 0}, {EIGHT_SHORT_SEQUENCE, 1},
+                                          {LONG_STOP_SEQUENCE, 0},   {LONG_START_SEQUENCE, 1},
+                                          {LONG_STOP_SEQUENCE, 1},   {ONLY_LONG_SEQUENCE, 0}};
 
 TEST_F(FilterBankTest, PerfectReconstructionAcrossSequences) {
   ExpectReconstruction(*bank_, {{ONLY_LONG_SEQUENCE, 0},
@@ -184,16 +202,19 @@ TEST_F(FilterBankTest, PerfectReconstructionAcrossSequences) {
 }
 
 TEST_F(FilterBankTest, PerfectReconstructionAcrossShapeChanges) {
-  ExpectReconstruction(*bank_, {{ONLY_LONG_SEQUENCE, 1},
-                                {ONLY_LONG_SEQUENCE, 0},
-                                {ONLY_LONG_SEQUENCE, 1},
-                                {LONG_START_SEQUENCE, 1},
-                                {EIGHT_SHORT_SEQUENCE, 0},
-                                {EIGHT_SHORT_SEQUENCE, 1},
-                                {LONG_STOP_SEQUENCE, 0},
-                                {LONG_START_SEQUENCE, 1},
-                                {LONG_STOP_SEQUENCE, 1},
-                                {ONLY_LONG_SEQUENCE, 0}});
+  ExpectReconstruction(*bank_, kShapeChanges);
+}
+
+// 960-line frames: other transform lengths (mixed radix), short-window
+// positions and transition halves.
+TEST(FilterBank960, PerfectReconstructionAcrossShapeChanges) {
+  dspStaticInit();
+  int32_t size = 0;
+  ASSERT_EQ(FilterBankGetSize(kFilterBankInverse, 2, &size), 0);
+  std::vector<uint8_t> memory(static_cast<size_t>(size), 0xA5);
+  auto bank = std::make_unique<FilterBank>();
+  ASSERT_EQ(InitFilterBank(*bank, memory.data(), kFilterBankInverse, 2, 960), 0);
+  ExpectReconstruction(*bank, kShapeChanges, 960);
 }
 
 }  // namespace
