@@ -24,21 +24,25 @@ int DecodeGroupSections(ChannelStream& s, AacBits& r, GroupRow& row, uint32_t* u
   int32_t sections = 0;
   while (k < s.max_sfb) {
     if (++sections > s.max_sfb) return -1;
+    // The codebook and the first length field from one refill; escaped
+    // lengths (rare) refill again.
     r.Refill();
     const int32_t sect_cb = static_cast<int32_t>(r.cache >> 60);
+    int32_t incr = static_cast<int32_t>((r.cache << 4) >> (64 - sect_bits));
     r.Skip(4);
     if (sect_cb == RESERVED_HCB) return -1;
+    r.Skip(sect_bits);
     *used |= 1u << sect_cb;
     *starts |= uint64_t{1} << k;
-    int32_t sect_len = 0;
-    int32_t incr;
-    do {
+    int32_t sect_len = incr;
+    if (k + sect_len > s.max_sfb) return -1;
+    while (incr == sect_esc) {
       r.Refill();
       incr = static_cast<int32_t>(r.cache >> (64 - sect_bits));
       r.Skip(sect_bits);
       sect_len += incr;
       if (k + sect_len > s.max_sfb) return -1;
-    } while (incr == sect_esc);
+    }
     for (int32_t i = 0; i < kFillWidth; ++i) row.cb[k + i] = sect_cb;
     k += sect_len;
   }
