@@ -353,6 +353,36 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
   }
 }
 
+// Spectra as AAC has them: mostly magnitudes up to 15 with sparse larger
+// ones, so that blocks of lines take the small-value and the table paths
+// side by side, in bands of 4..64 lines.
+TEST(VectorKernels, Pow43BandsMixedMagnitudes) {
+  const DspVectorKernels& g = GenericKernels().vector;
+  uint32_t seed = 7;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspVectorKernels& v = table->vector;
+    for (int32_t n = 36; n <= 1024; n += 52) {
+      std::vector<int16_t> q(n);
+      for (int16_t& x : q) {
+        const uint32_t r = next();
+        x = static_cast<int16_t>((r >> 28) == 0 ? static_cast<int32_t>(r >> 16 & 8191) - 4096
+                                                : static_cast<int32_t>(r >> 8 & 31) - 15);
+      }
+      std::vector<int32_t> offsets = {0};
+      while (offsets.back() < n) {
+        offsets.push_back(std::min<int32_t>(n, offsets.back() + 4 * (1 + (next() >> 28))));
+      }
+      const int32_t nb = static_cast<int32_t>(offsets.size()) - 1;
+      const auto gains = RandomFloats(nb, 4.0f);
+      std::vector<float> ref(n), got(n);
+      g.Pow43Bands_16s32f(q.data(), gains.data(), offsets.data(), nb, ref.data());
+      v.Pow43Bands_16s32f(q.data(), gains.data(), offsets.data(), nb, got.data());
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), n)) << dspIsaName(table->isa) << " n " << n;
+    }
+  }
+}
+
 TEST(VectorKernels, InterleaveConvertBitExact) {
   const DspVectorKernels& g = GenericKernels().vector;
   for (const DspKernels* table : VectorisedKernels()) {
