@@ -142,8 +142,8 @@ TEST(RawUnits, FramesGoToTheOfferedOutputArea) {
   }
 }
 
-// AAC frames of `track` through `dec`, configured from the track's codec data.
-Bytes DecodeWith(UMC::AACDecoder& dec, const vxtest::Mp4Track& track) {
+// `dec` configured from the track's codec data.
+UMC::Status Configure(UMC::AACDecoder& dec, const vxtest::Mp4Track& track) {
   Bytes config = track.config;
   config.resize(config.size() + 16, 0);
   UMC::MediaData cfg;
@@ -152,7 +152,12 @@ Bytes DecodeWith(UMC::AACDecoder& dec, const vxtest::Mp4Track& track) {
   UMC::AACDecoderParams params;
   params.in.stream_type = UMC::kStreamTypeMpeg4Config;
   params.data = &cfg;
-  EXPECT_EQ(dec.Init(&params), UMC::StatusOk);
+  return dec.Init(&params);
+}
+
+// AAC frames of `track` through `dec`, configured from the track's codec data.
+Bytes DecodeWith(UMC::AACDecoder& dec, const vxtest::Mp4Track& track) {
+  EXPECT_EQ(Configure(dec, track), UMC::StatusOk);
   Bytes pcm;
   Bytes out_buf(1 << 16);
   for (const Bytes& unit : track.units) {
@@ -182,15 +187,7 @@ TEST(RawUnits, DecoderFirstConfiguredForAlsDecodesAacLater) {
   ASSERT_FALSE(expected.empty());
 
   UMC::AACDecoder reused;
-  Bytes config = als.config;
-  config.resize(config.size() + 16, 0);
-  UMC::MediaData cfg;
-  cfg.SetBufferPointer(config.data(), static_cast<uint32_t>(config.size()));
-  cfg.SetDataSize(static_cast<uint32_t>(als.config.size()));
-  UMC::AACDecoderParams params;
-  params.in.stream_type = UMC::kStreamTypeMpeg4Config;
-  params.data = &cfg;
-  ASSERT_EQ(reused.Init(&params), UMC::StatusOk);
+  ASSERT_EQ(Configure(reused, als), UMC::StatusOk);
   EXPECT_EQ(reused.Reset(), UMC::StatusOk);
   EXPECT_TRUE(DecodeWith(reused, aac) == expected);
 }
