@@ -101,27 +101,40 @@ struct LaneAvx2 {
     v = _mm256_min_ps(_mm256_max_ps(v, _mm256_set1_ps(-32768.0f)), _mm256_set1_ps(32767.0f));
     return _mm256_cvtps_epi32(v);
   }
-  // Per 128-bit half the pairs of samples 0-3 then 4-7: in order.
+  // Round to nearest (ties to even).  NaN and values beyond the 32-bit range
+  // give INT_MIN, the only lanes where saturating the word to 16 bits differs
+  // from ConvertClamp16; AnyIndefinite finds them.
+  static I ConvertRound(F v) { return _mm256_cvtps_epi32(v); }
+  static bool AnyIndefinite(const I* r, int n) {
+    I m = r[0];
+    for (int k = 1; k < n; ++k) m = _mm256_min_epi32(m, r[k]);
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(m, _mm256_set1_epi32(INT32_MIN))) != 0;
+  }
+  // Per 128-bit half the pairs of samples 0-3 then 4-7: in order.  packs
+  // gives a0..a3 b0..b3 per half; one byte shuffle pairs them.
   static I Zip16(I a, I b) {
-    return _mm256_packs_epi32(_mm256_unpacklo_epi32(a, b), _mm256_unpackhi_epi32(a, b));
+    const I pairs = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8,
+                                     9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    return _mm256_shuffle_epi8(_mm256_packs_epi32(a, b), pairs);
   }
   // packs works per 128-bit half: a permute restores the order.
   static I Pack16(I a, I b) { return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8); }
   static void Store16(int16_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-  // 32-bit words a[i], b[i], c[i] at p + 6i (16-bit units): each output
-  // vector takes the same word indices of a, b and c, at positions 0, 3,
-  // 6 / 1, 4, 7 / 2, 5 in turn.
+  // 32-bit words a[i], b[i], c[i] at p + 6i (16-bit units).  The outputs
+  // hold a at word positions 0, 3, 6 / 1, 4, 7 / 2, 5 in turn (b and c
+  // shifted by one and two), so one permute per input puts every word where
+  // each output wants it, and blends pick them.
   static void StoreInterleave3(int16_t* p, I a, I b, I c) {
-    const I i0 = _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2);
-    const I i1 = _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5);
-    const I i2 = _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7);
-    const auto mix = [](I x, I y, I z) {  // x at 0, 3, 6; y at 1, 4, 7; z at 2, 5
+    const I pa = _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+    const I pb = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(5, 0, 3, 6, 1, 4, 7, 2));
+    const I pc = _mm256_permutevar8x32_epi32(c, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7));
+    // x at positions 0, 3, 6; y at 1, 4, 7; z at 2, 5
+    const auto mix = [](I x, I y, I z) {
       return _mm256_blend_epi32(_mm256_blend_epi32(x, y, 0x92), z, 0x24);
     };
-    const auto at = [](I v, I idx) { return _mm256_permutevar8x32_epi32(v, idx); };
-    Store16(p, mix(at(a, i0), at(b, i0), at(c, i0)));
-    Store16(p + 16, mix(at(c, i1), at(a, i1), at(b, i1)));
-    Store16(p + 32, mix(at(b, i2), at(c, i2), at(a, i2)));
+    Store16(p, mix(pa, pb, pc));
+    Store16(p + 16, mix(pc, pa, pb));
+    Store16(p + 32, mix(pb, pc, pa));
   }
   // 32-bit words a[i], b[i], c[i], d[i] at p + 8i.
   static void StoreInterleave4(int16_t* p, I a, I b, I c, I d) {

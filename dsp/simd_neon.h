@@ -98,6 +98,10 @@ struct LaneNeon {
     v = vminq_f32(vmaxq_f32(v, vdupq_n_f32(-32768.0f)), vdupq_n_f32(32767.0f));
     return vcvtnq_s32_f32(v);  // nearest, ties to even
   }
+  // Round to nearest (ties to even), saturating, NaN to 0: saturating the
+  // word to 16 bits gives ConvertClamp16's result for every input.
+  static I ConvertRound(F v) { return vcvtnq_s32_f32(v); }
+  static bool AnyIndefinite(const I*, int) { return false; }
   static I Zip16(I a, I b) {
     const int16x4x2_t z = vzip_s16(vqmovn_s32(a), vqmovn_s32(b));
     return vreinterpretq_s32_s16(vcombine_s16(z.val[0], z.val[1]));

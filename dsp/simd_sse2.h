@@ -104,6 +104,16 @@ struct LaneSse2 {
     v = _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-32768.0f)), _mm_set1_ps(32767.0f));
     return _mm_cvtps_epi32(v);
   }
+  // Round to nearest (ties to even).  NaN and values beyond the 32-bit range
+  // give INT_MIN, the only lanes where saturating the word to 16 bits differs
+  // from ConvertClamp16; AnyIndefinite finds them.
+  static I ConvertRound(F v) { return _mm_cvtps_epi32(v); }
+  static bool AnyIndefinite(const I* r, int n) {
+    const __m128i indefinite = _mm_set1_epi32(INT32_MIN);
+    __m128i m = _mm_cmpeq_epi32(r[0], indefinite);
+    for (int k = 1; k < n; ++k) m = _mm_or_si128(m, _mm_cmpeq_epi32(r[k], indefinite));
+    return _mm_movemask_epi8(m) != 0;
+  }
   // Saturated 16-bit pairs (a[i], b[i]) as 32-bit words, a in the low half.
   static I Zip16(I a, I b) {
     return _mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b));

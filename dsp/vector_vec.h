@@ -191,11 +191,16 @@ void ShiftRight(int32_t k, int32_t* srcdst, int32_t n) {
 
 // ---- interleave and convert to 16-bit
 
-// Samples j..j+kLanes-1 of channels k and k+1 as 16-bit pairs in 32-bit
-// words (channel k in the low half).
-template <class V>
-inline typename V::I Pair(const float* const* ch, int32_t k, int32_t j) {
-  return V::Zip16(V::ConvertClamp16(V::Load(ch[k] + j)), V::ConvertClamp16(V::Load(ch[k + 1] + j)));
+// Samples j..j+kLanes-1 of kCh channels rounded to 32-bit words, which the
+// saturating packs then narrow.  A plain rounding conversion suffices but
+// for NaN and values beyond the 32-bit range: a block holding one goes
+// through the clamping conversion instead.
+template <class V, int kCh>
+inline void ConvertBlock(const float* const* ch, int32_t j, typename V::I* r) {
+  for (int k = 0; k < kCh; ++k) r[k] = V::ConvertRound(V::Load(ch[k] + j));
+  if (V::AnyIndefinite(r, kCh)) [[unlikely]] {
+    for (int k = 0; k < kCh; ++k) r[k] = V::ConvertClamp16(V::Load(ch[k] + j));
+  }
 }
 
 // Converts whole vectors of samples; returns the first sample not done.
@@ -205,21 +210,29 @@ template <class V>
 int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* dst) {
   constexpr int32_t L = V::kLanes;
   int32_t j = 0;
+  typename V::I r[8];
   if (nch == 1) {
     for (; j + 2 * L <= n; j += 2 * L) {
-      V::Store16(dst + j, V::Pack16(V::ConvertClamp16(V::Load(ch[0] + j)),
-                                    V::ConvertClamp16(V::Load(ch[0] + j + L))));
+      const float* halves[2] = {ch[0], ch[0] + L};
+      ConvertBlock<V, 2>(halves, j, r);
+      V::Store16(dst + j, V::Pack16(r[0], r[1]));
     }
   } else if (nch == 2) {
-    for (; j + L <= n; j += L) V::Store16(dst + 2 * j, Pair<V>(ch, 0, j));
+    for (; j + L <= n; j += L) {
+      ConvertBlock<V, 2>(ch, j, r);
+      V::Store16(dst + 2 * j, V::Zip16(r[0], r[1]));
+    }
   } else if (nch == 6) {
     for (; j + L <= n; j += L) {
-      V::StoreInterleave3(dst + 6 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j));
+      ConvertBlock<V, 6>(ch, j, r);
+      V::StoreInterleave3(dst + 6 * j, V::Zip16(r[0], r[1]), V::Zip16(r[2], r[3]),
+                          V::Zip16(r[4], r[5]));
     }
   } else if (nch == 8) {
     for (; j + L <= n; j += L) {
-      V::StoreInterleave4(dst + 8 * j, Pair<V>(ch, 0, j), Pair<V>(ch, 2, j), Pair<V>(ch, 4, j),
-                          Pair<V>(ch, 6, j));
+      ConvertBlock<V, 8>(ch, j, r);
+      V::StoreInterleave4(dst + 8 * j, V::Zip16(r[0], r[1]), V::Zip16(r[2], r[3]),
+                          V::Zip16(r[4], r[5]), V::Zip16(r[6], r[7]));
     }
   } else if constexpr (kHasNarrow<V>) {
     return 0;

@@ -406,6 +406,33 @@ TEST(VectorKernels, InterleaveConvertBitExact) {
   }
 }
 
+// Values where a plain rounding conversion or the saturating narrowing
+// could part from the clamping reference: infinities, NaNs of both signs,
+// the edges of the 16- and 32-bit ranges, ties around them.  One per block
+// in some channel, so that neighbouring blocks stay ordinary.
+TEST(VectorKernels, InterleaveConvertExtremes) {
+  const float extremes[] = {
+      INFINITY,       -INFINITY, NAN,    -NAN,     2147483648.0f, -2147483648.0f, 2147483520.0f,
+      -2147483520.0f, 1e30f,     -1e30f, 32767.5f, 32768.5f,      -32768.5f,      -32769.5f,
+      65535.5f,       -65536.5f, 0.5f,   -0.5f,    1.5f,          -1e-40f};
+  const DspVectorKernels& g = GenericKernels().vector;
+  for (const DspKernels* table : VectorisedKernels()) {
+    for (int nch : {1, 2, 6, 8}) {
+      const int n = 20 * 16 + 5;  // a block per extreme and a tail
+      std::vector<std::vector<float>> chans;
+      std::vector<const float*> ptrs;
+      for (int k = 0; k < nch; ++k) chans.push_back(RandomFloats(n, 40000.0f));
+      for (int e = 0; e < 20; ++e) chans[(e * 5) % nch][e * 16 + (e * 7) % 16] = extremes[e];
+      chans[nch - 1][n - 1] = NAN;
+      for (auto& c : chans) ptrs.push_back(c.data());
+      std::vector<int16_t> ref(n * nch), got(n * nch);
+      g.InterleaveConvert_32f16s(ptrs.data(), nch, n, ref.data());
+      table->vector.InterleaveConvert_32f16s(ptrs.data(), nch, n, got.data());
+      ASSERT_EQ(ref, got) << dspIsaName(table->isa) << " nch " << nch;
+    }
+  }
+}
+
 TEST(VectorKernels, PredictorBitExact) {
   constexpr int kLines = 1024;
   for (const DspKernels* table : VectorisedKernels()) {
