@@ -309,76 +309,88 @@ void Pow43Bands(const int16_t* q, const float* gains, const int32_t* offsets, in
   }
 }
 
+// Pow43 times the gains of 8 k lines whose gains are given per four lines
+// (g): magnitudes up to 15 (nearly all lines) are looked up by permutes,
+// larger ones gathered.  The k vectors take one path: a branch per 8 lines
+// on mixed low bands mispredicted often enough to cost more than gathering.
+template <class V, int32_t k>
+inline void Pow43Lines(const int16_t* q, const float* g, float* dst, typename V::F t0,
+                       typename V::F t1) {
+  const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN);
+  typename V::I v[k], m[k];
+  for (int32_t j = 0; j < k; ++j) {
+    v[j] = V::LoadWiden16(q + 8 * j);
+    m[j] = V::AbsI(v[j]);
+  }
+  auto any = m[0];  // the OR of the magnitudes bounds the largest
+  for (int32_t j = 1; j < k; ++j) any = V::OrI(any, m[j]);
+  typename V::F p[k];
+  if (V::AnyGreaterI(any, V::SetI(15))) {
+    for (int32_t j = 0; j < k; ++j) p[j] = V::Gather(dsp_tables::kPow43, V::MinI(m[j], limit));
+  } else {
+    for (int32_t j = 0; j < k; ++j) p[j] = V::Permute16(t0, t1, m[j]);
+  }
+  for (int32_t j = 0; j < k; ++j) {
+    V::Store(dst + 8 * j, V::Mul(V::AsF(V::OrI(V::AsI(p[j]), V::AndI(v[j], sign))),
+                                 V::SetHalves(g[2 * j], g[2 * j + 1])));
+  }
+}
+
 // Eight lanes over bands whose widths are multiples of four (AAC's): eight
 // lines straddle at most one band edge, in the middle, so the gain vector is
-// two halves and bands of four lines need no scalar tail.  Magnitudes up to
-// 15 (nearly all lines) are looked up by permutes, larger ones gathered.
-// The gains are first spread to one per four lines, each band's over eight
-// such quads from its start (the next band overwrites the excess), so that
-// neither loop branches on where the bands end.
+// two halves and bands of four lines need no scalar tail.  The gains are
+// first spread to one per four lines, each band's over eight such quads from
+// its start (the next band overwrites the excess), so that neither loop
+// branches on where the bands end.  Lines go 32 at a time; the last ones
+// (fewer than 32) by redoing the final 32, whose overlap with lines already
+// done gets the same values: one more block costs less than narrower steps
+// and a scalar tail.
 template <class V>
 void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                 float* dst) {
   static_assert(V::kLanes == 8);
   constexpr int32_t kMaxQuads = 512;  // 2048 lines
-  const int32_t first = offsets[0], end = offsets[nbands];
+  const int32_t first = offsets[0], n = offsets[nbands] - first;
   alignas(32) float quad_gain[kMaxQuads + 8];
   for (int32_t b = 0; b < nbands; ++b) {
     const auto g = V::Set1(gains[b]);
-    const int32_t stop = (offsets[b + 1] - first) / 4;
-    int32_t k = (offsets[b] - first) / 4;
+    // Lines past first, always >= 0: unsigned division is a shift.
+    const auto quad = [first](int32_t line) {
+      return static_cast<int32_t>(static_cast<uint32_t>(line - first) / 4);
+    };
+    const int32_t stop = quad(offsets[b + 1]);
+    int32_t k = quad(offsets[b]);
     do {
       V::Store(quad_gain + k, g);
       k += 8;
     } while (k < stop);
   }
-  const auto limit = V::SetI(8206), sign = V::SetI(INT32_MIN), small = V::SetI(15);
   const auto t0 = V::Load(dsp_tables::kPow43), t1 = V::Load(dsp_tables::kPow43 + 8);
-  int32_t i = first;
-  const float* g = quad_gain;
-  // 32 lines at a time take one path: magnitudes up to 15 (their OR stays
-  // below 16) by permutes, else all by gathers.  A branch per 8 lines on
-  // mixed low bands mispredicted often enough to cost more than gathering.
-  for (; i + 32 <= end; i += 32, g += 8) {
-    typename V::I v[4], m[4];
-    for (int32_t k = 0; k < 4; ++k) {
-      v[k] = V::LoadWiden16(q + i + 8 * k);
-      m[k] = V::AbsI(v[k]);
-    }
-    if (V::AnyGreaterI(V::OrI(V::OrI(m[0], m[1]), V::OrI(m[2], m[3])), small)) {
-      for (int32_t k = 0; k < 4; ++k) {
-        const auto p = V::Gather(dsp_tables::kPow43, V::MinI(m[k], limit));
-        V::Store(dst + i + 8 * k, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v[k], sign))),
-                                         V::SetHalves(g[2 * k], g[2 * k + 1])));
-      }
-    } else {
-      for (int32_t k = 0; k < 4; ++k) {
-        const auto p = V::Permute16(t0, t1, m[k]);
-        V::Store(dst + i + 8 * k, V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v[k], sign))),
-                                         V::SetHalves(g[2 * k], g[2 * k + 1])));
-      }
-    }
+  q += first;
+  dst += first;
+  int32_t i = 0;
+  for (; i + 32 <= n; i += 32) Pow43Lines<V, 4>(q + i, quad_gain + i / 4, dst + i, t0, t1);
+  if (i == n) return;
+  if (n >= 32) {
+    Pow43Lines<V, 4>(q + n - 32, quad_gain + (n - 32) / 4, dst + n - 32, t0, t1);
+    return;
   }
-  for (; i + 8 <= end; i += 8, g += 2) {
-    const auto v = V::LoadWiden16(q + i);
-    const auto m = V::AbsI(v);
-    const auto p = V::AnyGreaterI(m, small) ? V::Gather(dsp_tables::kPow43, V::MinI(m, limit))
-                                            : V::Permute16(t0, t1, m);
-    V::Store(dst + i,
-             V::Mul(V::AsF(V::OrI(V::AsI(p), V::AndI(v, sign))), V::SetHalves(g[0], g[1])));
+  for (; i + 8 <= n; i += 8) Pow43Lines<V, 1>(q + i, quad_gain + i / 4, dst + i, t0, t1);
+  if (i == n) return;
+  if (n >= 8) {
+    Pow43Lines<V, 1>(q + n - 8, quad_gain + (n - 8) / 4, dst + n - 8, t0, t1);
+    return;
   }
-  if (i < end) {
-    const int32_t tail[2] = {i, end};
-    dsp_generic::Pow43Bands_16s32f(q, quad_gain + (i - first) / 4, tail, 1, dst);
-  }
+  const int32_t tail[2] = {i, n};
+  dsp_generic::Pow43Bands_16s32f(q, quad_gain + i / 4, tail, 1, dst);
 }
 
 template <class V>
 void Pow43BandsWide(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                     float* dst) {
-  bool quads = offsets[nbands] - offsets[0] <= 2048;  // Pow43Quads' gain array
-  for (int32_t b = 1; b <= nbands; ++b) quads &= ((offsets[b] - offsets[0]) & 3) == 0;
-  if (quads) {
+  int32_t apart = 0;  // low bits set where some band edge is not a multiple of 4 from the first
+  for (int32_t b = 1; b <= nbands; ++b) apart |= offsets[b] - offsets[0];
+  if ((apart & 3) == 0 && offsets[nbands] - offsets[0] <= 2048) {  // Pow43Quads' gain array
     Pow43Quads<V>(q, gains, offsets, nbands, dst);
   } else {
     Pow43Bands<V>(q, gains, offsets, nbands, dst);

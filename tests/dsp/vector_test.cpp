@@ -355,30 +355,36 @@ TEST(VectorKernels, IntegerKernelsBitExact) {
 
 // Spectra as AAC has them: mostly magnitudes up to 15 with sparse larger
 // ones, so that blocks of lines take the small-value and the table paths
-// side by side, in bands of 4..64 lines.
+// side by side, in bands of 4..64 lines starting anywhere, over line counts
+// that leave every kind of remainder after the blocks.
 TEST(VectorKernels, Pow43BandsMixedMagnitudes) {
   const DspVectorKernels& g = GenericKernels().vector;
   uint32_t seed = 7;
   const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
   for (const DspKernels* table : VectorisedKernels()) {
     const DspVectorKernels& v = table->vector;
-    for (int32_t n = 36; n <= 1024; n += 52) {
-      std::vector<int16_t> q(n);
+    for (int32_t k = 1; k <= 100; ++k) {
+      const int32_t n = k <= 80 ? 4 * (k % 12 + 1) : 52 * (k - 80);  // short ones in turn
+      const int32_t first = 4 * (k % 3);  // lines before it stay untouched
+      std::vector<int16_t> q(first + n);
       for (int16_t& x : q) {
         const uint32_t r = next();
         x = static_cast<int16_t>((r >> 28) == 0 ? static_cast<int32_t>(r >> 16 & 8191) - 4096
                                                 : static_cast<int32_t>(r >> 8 & 31) - 15);
       }
-      std::vector<int32_t> offsets = {0};
-      while (offsets.back() < n) {
-        offsets.push_back(std::min<int32_t>(n, offsets.back() + 4 * (1 + (next() >> 28))));
+      std::vector<int32_t> offsets = {first};
+      while (offsets.back() < first + n) {
+        const uint32_t widths = n < 48 ? 30 : 28;  // 4..16 lines, else 4..64
+        offsets.push_back(
+            std::min<int32_t>(first + n, offsets.back() + 4 * (1 + (next() >> widths))));
       }
       const int32_t nb = static_cast<int32_t>(offsets.size()) - 1;
       const auto gains = RandomFloats(nb, 4.0f);
-      std::vector<float> ref(n), got(n);
+      std::vector<float> ref(first + n), got(first + n);
       g.Pow43Bands_16s32f(q.data(), gains.data(), offsets.data(), nb, ref.data());
       v.Pow43Bands_16s32f(q.data(), gains.data(), offsets.data(), nb, got.data());
-      ASSERT_TRUE(SameBits(ref.data(), got.data(), n)) << dspIsaName(table->isa) << " n " << n;
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), first + n))
+          << dspIsaName(table->isa) << " n " << n;
     }
   }
 }
