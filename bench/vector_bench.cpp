@@ -3,6 +3,7 @@
 // spectrum or a 2048-sample stereo frame.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -189,6 +190,40 @@ void Pow43Bands(benchmark::State& st, Fn fn) {
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
+// The same bands over a spectrum shaped like a loud multichannel frame:
+// Laplacian magnitudes whose scale falls from about 40 at the lowest lines
+// to below one at the top, over 1000 lines (the remainder after the last
+// 32-line block is 8), so that blocks range from all-small to escape-sized.
+template <typename Fn>
+void Pow43Spectrum(benchmark::State& st, Fn fn) {
+  constexpr int32_t kLines = 1000;
+  Arena m;
+  int16_t* q = m.Slot<int16_t>(0);
+  std::mt19937 rng(7);
+  std::exponential_distribution<float> mag(1.0f);
+  for (int i = 0; i < kLines; ++i) {
+    const float scale = 40.0f * std::exp(-static_cast<float>(i) / 160.0f) + 0.4f;
+    const int v = static_cast<int>(mag(rng) * scale);
+    q[i] = static_cast<int16_t>(rng() & 1 ? v : -v);
+  }
+  float* d = m.Slot<float>(1);
+  static int32_t offsets[kLines / 4 + 1];
+  float gains[kLines / 4];
+  int32_t nb = 0;
+  for (int32_t at = 0; at < kLines; ++nb) {
+    offsets[nb] = at;
+    gains[nb] = 0.5f + 0.01f * nb;
+    const int32_t w = at < kLines / 8 ? 4 : at < kLines / 2 ? 16 : 32;
+    at = at + w < kLines ? at + w : kLines;
+  }
+  offsets[nb] = kLines;
+  for (auto _ : st) {
+    fn(q, gains, offsets, nb, d);
+    benchmark::DoNotOptimize(d);
+  }
+  st.SetItemsProcessed(st.iterations() * kLines);
+}
+
 template <typename Fn>
 void Ternary(benchmark::State& st, Fn fn) {
   Arena m;
@@ -252,6 +287,7 @@ const bool kRegistered = [] {
   VX_BENCH(Crc, "Crc32", Crc32);
   VX_BENCH(Pow43, "Pow43_16s32f", Pow43_16s32f);
   VX_BENCH(Pow43Bands, "Pow43Bands_16s32f", Pow43Bands_16s32f);
+  VX_BENCH(Pow43Spectrum, "Pow43Bands_16s32f/spectrum", Pow43Bands_16s32f);
   VX_BENCH(Ternary, "MulAdd_32f", MulAdd_32f);
   VX_BENCH(InPlacePair, "SumDiff_32f", SumDiff_32f);
   VX_BENCH(Predict, "Predict_32f", Predict_32f);
