@@ -211,26 +211,30 @@ int32_t InterleaveBody(const float* const* ch, int32_t nch, int32_t n, int16_t* 
   constexpr int32_t L = V::kLanes;
   int32_t j = 0;
   typename V::I r[8];
+  // Local copies of the channel pointers: stores through dst may alias
+  // ch[], which would reload them every block.
+  const float* c[8] = {};
+  for (int32_t k = 0; k < nch && k < 8; ++k) c[k] = ch[k];
   if (nch == 1) {
     for (; j + 2 * L <= n; j += 2 * L) {
-      const float* halves[2] = {ch[0], ch[0] + L};
+      const float* halves[2] = {c[0], c[0] + L};
       ConvertBlock<V, 2>(halves, j, r);
       V::Store16(dst + j, V::Pack16(r[0], r[1]));
     }
   } else if (nch == 2) {
     for (; j + L <= n; j += L) {
-      ConvertBlock<V, 2>(ch, j, r);
+      ConvertBlock<V, 2>(c, j, r);
       V::Store16(dst + 2 * j, V::Zip16(r[0], r[1]));
     }
   } else if (nch == 6) {
     for (; j + L <= n; j += L) {
-      ConvertBlock<V, 6>(ch, j, r);
+      ConvertBlock<V, 6>(c, j, r);
       V::StoreInterleave3(dst + 6 * j, V::Zip16(r[0], r[1]), V::Zip16(r[2], r[3]),
                           V::Zip16(r[4], r[5]));
     }
   } else if (nch == 8) {
     for (; j + L <= n; j += L) {
-      ConvertBlock<V, 8>(ch, j, r);
+      ConvertBlock<V, 8>(c, j, r);
       V::StoreInterleave4(dst + 8 * j, V::Zip16(r[0], r[1]), V::Zip16(r[2], r[3]),
                           V::Zip16(r[4], r[5]), V::Zip16(r[6], r[7]));
     }
