@@ -348,15 +348,18 @@ inline void Pow43Lines(const int16_t* q, const float* g, float* dst, typename V:
 // branches on where the bands end.  Lines go 32 at a time; the last ones
 // (fewer than 32) by redoing the final 32, whose overlap with lines already
 // done gets the same values: one more block costs less than narrower steps
-// and a scalar tail.
+// and a scalar tail.  Returns false, having written nothing, when some band
+// edge is not a multiple of four lines from the first.
 template <class V>
-void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
+bool Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                 float* dst) {
   static_assert(V::kLanes == 8);
   constexpr int32_t kMaxQuads = 512;  // 2048 lines
   const int32_t first = offsets[0], n = offsets[nbands] - first;
   alignas(32) float quad_gain[kMaxQuads + 8];
+  int32_t apart = 0;  // its low bits: some edge is not a multiple of four away
   for (int32_t b = 0; b < nbands; ++b) {
+    apart |= offsets[b + 1] - first;
     const auto g = V::Set1(gains[b]);
     // Lines past first, always >= 0: unsigned division is a shift.
     const auto quad = [first](int32_t line) {
@@ -369,34 +372,33 @@ void Pow43Quads(const int16_t* q, const float* gains, const int32_t* offsets, in
       k += 8;
     } while (k < stop);
   }
+  if (apart & 3) return false;
   const auto t0 = V::Load(dsp_tables::kPow43), t1 = V::Load(dsp_tables::kPow43 + 8);
   q += first;
   dst += first;
   int32_t i = 0;
   for (; i + 32 <= n; i += 32) Pow43Lines<V, 4>(q + i, quad_gain + i / 4, dst + i, t0, t1);
-  if (i == n) return;
+  if (i == n) return true;
   if (n >= 32) {
     Pow43Lines<V, 4>(q + n - 32, quad_gain + (n - 32) / 4, dst + n - 32, t0, t1);
-    return;
+    return true;
   }
   for (; i + 8 <= n; i += 8) Pow43Lines<V, 1>(q + i, quad_gain + i / 4, dst + i, t0, t1);
-  if (i == n) return;
+  if (i == n) return true;
   if (n >= 8) {
     Pow43Lines<V, 1>(q + n - 8, quad_gain + (n - 8) / 4, dst + n - 8, t0, t1);
-    return;
+    return true;
   }
   const int32_t tail[2] = {i, n};
   dsp_generic::Pow43Bands_16s32f(q, quad_gain + i / 4, tail, 1, dst);
+  return true;
 }
 
 template <class V>
 void Pow43BandsWide(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                     float* dst) {
-  int32_t apart = 0;  // low bits set where some band edge is not a multiple of 4 from the first
-  for (int32_t b = 1; b <= nbands; ++b) apart |= offsets[b] - offsets[0];
-  if ((apart & 3) == 0 && offsets[nbands] - offsets[0] <= 2048) {  // Pow43Quads' gain array
-    Pow43Quads<V>(q, gains, offsets, nbands, dst);
-  } else {
+  const bool fits = offsets[nbands] - offsets[0] <= 2048;  // Pow43Quads' gain array
+  if (!fits || !Pow43Quads<V>(q, gains, offsets, nbands, dst)) {
     Pow43Bands<V>(q, gains, offsets, nbands, dst);
   }
 }
