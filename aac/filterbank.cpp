@@ -234,6 +234,14 @@ int SynthesisFilterBank(const FilterBank& bank, const float* spectrum, const flo
   const float* short_cur = bank.short_window[window_shape & 1];
   const Frame fr = FrameOf(bank);
   const int32_t n = fr.n, f = fr.f;
+  // A silent channel (common in multichannel streams) transforms to zero in
+  // every window sequence: its frame is the previous overlap, and it leaves
+  // none.  This saves the transform of each silent channel.
+  if (dspIsZero_32f(spectrum, n)) {
+    if (output != overlap_in) dspCopy_32f(overlap_in, output, n);
+    dspZero_32f(overlap_out, n);
+    return 0;
+  }
   alignas(32) float t[kLong];
 
   if (window_sequence == EIGHT_SHORT_SEQUENCE) {

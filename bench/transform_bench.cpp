@@ -120,7 +120,8 @@ const bool kRegistered = [] {
       [](auto* b) { b->Arg(2048)->Arg(256)->Arg(1920)->Arg(240); });
   vxbench::RegisterPerIsa(
       "BM_MdctInvOverlap", [](const DspKernels& k) { return k.transform.MdctInvOverlapCore; },
-      MdctInvOverlap, [](auto* b) { b->Arg(2048)->Arg(1920); });
+      // 256: the eight short windows of a frame.
+      MdctInvOverlap, [](auto* b) { b->Arg(2048)->Arg(256)->Arg(1920); });
   vxbench::RegisterPerIsa(
       "BM_MdctFwd", [](const DspKernels& k) { return k.transform.MdctFwdCore; }, MdctFwd,
       [](auto* b) { b->Arg(2048); });

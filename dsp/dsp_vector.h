@@ -26,6 +26,8 @@ int32_t dspCopy_32fc(const Dsp32fc* src, Dsp32fc* dst, int32_t n);
 int32_t dspMove_32s(const int32_t* src, int32_t* dst, int32_t n);  // overlap allowed
 int32_t dspSet_32s(int32_t value, int32_t* dst, int32_t n);
 int32_t dspSet_16s(int16_t value, int16_t* dst, int32_t n);
+// True when every value is +0 or -0 (false for n <= 0 or a null pointer).
+bool dspIsZero_32f(const float* src, int32_t n);
 
 // Float arithmetic (each result rounded once to single precision).
 int32_t dspMulC_32f(const float* src, float c, float* dst, int32_t n);

@@ -106,12 +106,7 @@ void FillSplit(float* t, int32_t n, double gain) {
           t, s, [&](int32_t j) { return static_cast<float>(FftTurn(m * j, radix * s).s); });
     }
   };
-  int32_t s = 8;
-  if (((e / 8) & 0xAAAAAAAA) != 0) {
-    pass(s, 2);
-    s *= 2;
-  }
-  for (; 4 * s <= e; s *= 4) pass(s, 4);
+  for (int32_t s = 8; s < e; s *= MdctSplitRadix(e, s)) pass(s, MdctSplitRadix(e, s));
 }
 
 template <typename Out>

@@ -32,20 +32,34 @@ struct MdctSpec {
 // a block is a reversal and interleaving two is one unpack per 128 bits).
 // Its tables, in that order, one array after another: the twiddle c and s
 // (E each, E = N/4), then for each pass after the first (eight-point) one
-// the cosines and sines of its twiddles W_2s^j (a radix-2 pass of span s
-// = 8, when log2(E/8) is odd) or W_4s^j, W_4s^2j, W_4s^3j (radix-4 passes
-// of spans s = 8 or 16, times 4, up to E/4), j < s.
+// the cosines and sines of its twiddles W_rs^mj, m = 1 .. r - 1, j < s, of
+// a pass of radix r and span s (MdctSplitRadix).
 inline constexpr int32_t kMdctSplitOrder[8] = {0, 1, 4, 5, 2, 3, 6, 7};
 constexpr int32_t kMdctSplitMinN = 256;
 
+constexpr int32_t MdctLog2(int64_t v) {
+  int32_t bits = 0;
+  while ((int64_t{1} << bits) < v) ++bits;
+  return bits;
+}
+
+// Radix of the pass of span s (8, 8 r_1, ...) of an inverse of E = N/4 >= 64
+// points (power of two).  The last pass feeds the post-twiddle and pairs
+// each block with its mirror: radix-4, two butterflies at a time (as many
+// blocks as the registers hold), or for E = 64 one radix-8 butterfly that
+// holds the pairs itself.  Before it radix-4 passes, the first of them
+// radix-2 when log2(E/8) is odd.
+constexpr int32_t MdctSplitRadix(int64_t e, int64_t s) {
+  if (e == 64) return 8;
+  return s == 8 && MdctLog2(e / 8) % 2 == 1 ? 2 : 4;
+}
+
 constexpr int64_t MdctSplitFloats(int64_t n) {
   const int64_t e = n / 4;
-  int64_t floats = 2 * e, s = 8;
-  if (((e / 8) & 0xAAAAAAAAAAAAAAA) != 0) {  // log2(E/8) odd
-    floats += 2 * s;
-    s *= 2;
-  }
-  for (; 4 * s <= e; s *= 4) floats += 6 * s;
+  int64_t floats = 2 * e;
+  if (e < 64) return floats;
+  for (int64_t s = 8; s < e; s *= MdctSplitRadix(e, s))
+    floats += 2 * (MdctSplitRadix(e, s) - 1) * s;
   return floats;
 }
 

@@ -165,8 +165,37 @@ void FftCore(const DspFftSpec_C_32fc* spec, const Dsp32fc* src, Dsp32fc* dst, bo
 // pair of four-lane vectors (PairBlock).  Real and imaginary parts in
 // separate blocks make the complex products and the -j rotations free of
 // shuffles; the first pass gathers, pre-twiddles and runs an eight-point
-// DFT down eight rows, then transposes; radix-4 passes follow; the last one
-// feeds the post-twiddle and the unfolding from registers.
+// DFT down eight rows, then transposes; radix-4 passes follow (the first
+// of them radix-2 for some lengths); the last one feeds the post-twiddle and
+// the unfolding from registers (for N = 256 it is one radix-8 butterfly).
+
+// Keeps v in a register.  Each value and twiddle feeds two products
+// (MulConj); left to itself the compiler folds each use into its own memory
+// operand, and the loads, not the arithmetic, bound these passes.
+template <typename T>
+inline void InRegister(T& v) {
+  if constexpr (requires {
+                  v.a;
+                  v.b;
+                }) {  // PairBlock
+    InRegister(v.a);
+    InRegister(v.b);
+  } else {
+#if defined(__x86_64__) || defined(__i386__)
+    asm("" : "+x"(v));
+#elif defined(__aarch64__)
+    asm("" : "+w"(v));
+#endif
+  }
+}
+
+// A block loaded once, into a register.
+template <typename B>
+inline typename B::T LoadHeld(const float* p) {
+  auto v = B::Load(p);
+  InRegister(v);
+  return v;
+}
 
 template <typename B>
 struct Cx {
@@ -175,7 +204,7 @@ struct Cx {
 
 template <typename B>
 inline Cx<B> LoadCx(const float* re, const float* im, int32_t i) {
-  return {B::Load(re + i), B::Load(im + i)};
+  return {LoadHeld<B>(re + i), LoadHeld<B>(im + i)};
 }
 
 template <typename B>
@@ -240,16 +269,21 @@ inline void Dft8(Cx<B>* a) {
 // z[i] = (x[2i] + j x[N/2-1-2i]) (c - j s) gathered down eight rows
 // i = q + r E/8, eight-point DFTs over r; output t of column q belongs at
 // 8 rev(q) + t (rev over log2(E/8) bits: the FFT table's, halved).
-template <typename B>
-inline void SplitFirstPass(const float* x, int32_t n, const float* tw, const int32_t* bitrev,
+template <typename B, int32_t kN>
+inline void SplitFirstPass(const float* x, int32_t n_var, const float* tw, const int32_t* bitrev,
                            float* zr, float* zi) {
-  const int32_t e = n / 4, rows = e / 8;
+  // rev(q + l) = rev(q) + rev3(l) E/64 for q a multiple of eight: the
+  // eight columns' destinations are constant offsets from the first's.
+  static constexpr int32_t kRev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+  const int32_t n = kN ? kN : n_var, e = n / 4, rows = e / 8;
   for (int32_t q = 0; q < rows; q += 8) {
+    const float* even = x + 2 * q;
+    const float* odd = x + n / 2 - 16 - 2 * q;
+    const float* c = tw + q;
     Cx<B> a[8];
     for (int32_t r = 0; r < 8; ++r) {
-      const int32_t i = q + r * rows;
-      const Cx<B> v{B::LoadEven(x + 2 * i), B::LoadOddRev(x + n / 2 - 16 - 2 * i)};
-      a[r] = MulConj<B>(v, B::Load(tw + i), B::Load(tw + e + i));
+      const Cx<B> v{B::LoadEven(even + 2 * r * rows), B::LoadOddRev(odd - 2 * r * rows)};
+      a[r] = MulConj<B>(v, LoadHeld<B>(c + r * rows), LoadHeld<B>(c + e + r * rows));
     }
     Dft8<B>(a);
     typename B::T re[8], im[8];
@@ -259,8 +293,9 @@ inline void SplitFirstPass(const float* x, int32_t n, const float* tw, const int
     }
     B::Transpose8(re);
     B::Transpose8(im);
+    const int32_t base = 8 * (bitrev[q] >> 1);
     for (int32_t l = 0; l < 8; ++l) {
-      const int32_t at = 8 * (bitrev[q + kMdctSplitOrder[l]] >> 1);
+      const int32_t at = base + kRev3[kMdctSplitOrder[l]] * rows;
       B::Store(zr + at, re[l]);
       B::Store(zi + at, im[l]);
     }
@@ -270,7 +305,7 @@ inline void SplitFirstPass(const float* x, int32_t n, const float* tw, const int
 template <typename B>
 inline void SplitRadix2(float* zr, float* zi, int32_t e, int32_t s, const float* t) {
   for (int32_t j = 0; j < s; j += 8) {
-    const auto c = B::Load(t + j), sn = B::Load(t + s + j);
+    const auto c = LoadHeld<B>(t + j), sn = LoadHeld<B>(t + s + j);
     for (int32_t k = j; k < e; k += 2 * s) {
       const Cx<B> a = LoadCx<B>(zr, zi, k);
       const Cx<B> b = MulConj<B>(LoadCx<B>(zr, zi, k + s), c, sn);
@@ -288,8 +323,8 @@ struct Tw4 {
 
 template <typename B>
 inline Tw4<B> LoadTw4(const float* t, int32_t s, int32_t j) {
-  return {B::Load(t + j),         B::Load(t + s + j),     B::Load(t + 2 * s + j),
-          B::Load(t + 3 * s + j), B::Load(t + 4 * s + j), B::Load(t + 5 * s + j)};
+  return {LoadHeld<B>(t + j),         LoadHeld<B>(t + s + j),     LoadHeld<B>(t + 2 * s + j),
+          LoadHeld<B>(t + 3 * s + j), LoadHeld<B>(t + 4 * s + j), LoadHeld<B>(t + 5 * s + j)};
 }
 
 // The radix-4 butterfly at offset k of a pass of span s.
@@ -303,8 +338,11 @@ inline void SplitButterfly(const float* zr, const float* zi, int32_t k, int32_t 
   Dft4<B>(out[0], out[1], out[2], out[3]);
 }
 
-template <typename B>
-inline void SplitRadix4(float* zr, float* zi, int32_t e, int32_t s, const float* t) {
+// kS: the span as a constant (0: s_var), so that the blocks are constant
+// offsets from one pointer.
+template <typename B, int32_t kS>
+inline void SplitRadix4(float* zr, float* zi, int32_t e, int32_t s_var, const float* t) {
+  const int32_t s = kS ? kS : s_var;
   for (int32_t j = 0; j < s; j += 8) {
     const Tw4<B> w = LoadTw4<B>(t, s, j);  // in registers for all k
     for (int32_t k = j; k < e; k += 4 * s) {
@@ -335,28 +373,58 @@ inline void SplitUnfold(int32_t n, int32_t k0, Cx<B> zk, Cx<B> zm, Lo lo, Hi hi)
   hi(down + 8, B::ZipHi(zm.im, nukr));
 }
 
+// The radix-8 butterfly at offset k (lane offset j < s) of a pass of span
+// s: block k + m s holds the sub-transform of residue rev3(m) and takes the
+// twiddle W_8s^(rev3(m) j); outputs in natural order.
+template <typename B>
+inline void SplitButterfly8(const float* zr, const float* zi, int32_t k, int32_t s, const float* t,
+                            int32_t j, Cx<B>* out) {
+  static constexpr int32_t kRev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+  out[0] = LoadCx<B>(zr, zi, k);
+  for (int32_t m = 1; m < 8; ++m) {
+    const int32_t p = kRev3[m];
+    out[p] = MulConj<B>(LoadCx<B>(zr, zi, k + m * s), LoadHeld<B>(t + 2 * (p - 1) * s + j),
+                        LoadHeld<B>(t + (2 * p - 1) * s + j));
+  }
+  Dft8<B>(out);
+}
+
 // Last radix-4 pass (span s = E/4) with the post-twiddle and the
 // unfolding.  The butterflies at j and jj = s - 8 - j give the blocks j,
 // j + s, jj, jj + s (below E/2) and their mirrors jj + 3s, jj + 2s, j + 3s,
 // j + 2s.
-template <typename B, typename Lo, typename Hi>
-inline void SplitLastPass(const float* zr, const float* zi, int32_t n, const float* tw,
+template <typename B, int32_t kN, typename Lo, typename Hi>
+inline void SplitLastPass(const float* zr, const float* zi, int32_t n_var, const float* tw,
                           const float* t, Lo lo, Hi hi) {
-  const int32_t e = n / 4, s = e / 4;
+  const int32_t n = kN ? kN : n_var, e = n / 4, s = e / 4;
   for (int32_t j = 0; j < s / 2; j += 8) {
     const int32_t jj = s - 8 - j;
     Cx<B> a[4], b[4];
     SplitButterfly<B>(zr, zi, j, s, LoadTw4<B>(t, s, j), a);
     SplitButterfly<B>(zr, zi, jj, s, LoadTw4<B>(t, s, jj), b);
     for (int32_t m = 0; m < 4; ++m) {
-      a[m] = MulConj<B>(a[m], B::Load(tw + j + m * s), B::Load(tw + e + j + m * s));
-      b[m] = MulConj<B>(b[m], B::Load(tw + jj + m * s), B::Load(tw + e + jj + m * s));
+      a[m] = MulConj<B>(a[m], LoadHeld<B>(tw + j + m * s), LoadHeld<B>(tw + e + j + m * s));
+      b[m] = MulConj<B>(b[m], LoadHeld<B>(tw + jj + m * s), LoadHeld<B>(tw + e + jj + m * s));
     }
     SplitUnfold<B>(n, j, a[0], b[3], lo, hi);
     SplitUnfold<B>(n, j + s, a[1], b[2], lo, hi);
     SplitUnfold<B>(n, jj, b[0], a[3], lo, hi);
     SplitUnfold<B>(n, jj + s, b[1], a[2], lo, hi);
   }
+}
+
+// Last pass of E = 64 (N = 256): one radix-8 butterfly of span 8, with the
+// post-twiddle and the unfolding; block m pairs with its mirror 7 - m.
+template <typename B, typename Lo, typename Hi>
+inline void SplitLastPass8(const float* zr, const float* zi, const float* tw, const float* t, Lo lo,
+                           Hi hi) {
+  constexpr int32_t kE = 64, kS = 8;
+  Cx<B> a[8];
+  SplitButterfly8<B>(zr, zi, 0, kS, t, 0, a);
+  for (int32_t m = 0; m < 8; ++m) {
+    a[m] = MulConj<B>(a[m], LoadHeld<B>(tw + m * kS), LoadHeld<B>(tw + kE + m * kS));
+  }
+  for (int32_t m = 0; m < 4; ++m) SplitUnfold<B>(4 * kE, m * kS, a[m], a[7 - m], lo, hi);
 }
 
 // Inverse MDCT of N >= 256 (power of two): the N outputs go to lo(i, v)
@@ -371,28 +439,45 @@ inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, 
   float* zr = &zc->re;
   float* zi = zr + e;
   const float* tw = spec->split;
-  SplitFirstPass<B>(x, n, tw, spec->fft->bitrev, zr, zi);
+  SplitFirstPass<B, kN>(x, n, tw, spec->fft->bitrev, zr, zi);
   const float* t = tw + 2 * e;
-  int32_t s = 8;
-  if (((e / 8) & 0xAAAAAAAA) != 0) {  // log2(E/8) odd
-    SplitRadix2<B>(zr, zi, e, s, t);
-    t += 2 * s;
-    s *= 2;
+  if (kN == 2048) {  // spans 8 and 32, then the last pass
+    static_assert(MdctSplitRadix(512, 8) == 4 && MdctSplitRadix(512, 32) == 4);
+    SplitRadix4<B, 8>(zr, zi, e, 8, t);
+    SplitRadix4<B, 32>(zr, zi, e, 32, t + 6 * 8);
+    t += 6 * 8 + 6 * 32;
+  } else {
+    int32_t s = 8;
+    for (int32_t r = MdctSplitRadix(e, s); s * r < e; s *= r, r = MdctSplitRadix(e, s)) {
+      if (r == 2) {
+        SplitRadix2<B>(zr, zi, e, s, t);
+      } else {
+        SplitRadix4<B, 0>(zr, zi, e, s, t);
+      }
+      t += 2 * (r - 1) * s;
+    }
   }
-  for (; 4 * s < e; s *= 4) {
-    SplitRadix4<B>(zr, zi, e, s, t);
-    t += 6 * s;
+  if (e == 64) {
+    SplitLastPass8<B>(zr, zi, tw, t, lo, hi);
+  } else {
+    SplitLastPass<B, kN>(zr, zi, n, tw, t, lo, hi);
   }
-  SplitLastPass<B>(zr, zi, n, tw, t, lo, hi);
   return true;
 }
 
-// The long window's length as a constant: the offsets of the unfolding's
-// eight streams fold into addresses instead of taking registers.
+// The long and short windows' lengths as constants: the offsets of the
+// blocks, twiddles and the unfolding's eight streams fold into addresses
+// instead of taking registers.
 template <typename V, typename Lo, typename Hi>
 inline bool InvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
-  return spec->n == 2048 ? InvCoreOf<V, 2048>(spec, x, zc, lo, hi)
-                         : InvCoreOf<V, 0>(spec, x, zc, lo, hi);
+  switch (spec->n) {
+    case 2048:
+      return InvCoreOf<V, 2048>(spec, x, zc, lo, hi);
+    case 256:
+      return InvCoreOf<V, 256>(spec, x, zc, lo, hi);
+    default:
+      return InvCoreOf<V, 0>(spec, x, zc, lo, hi);
+  }
 }
 
 template <typename V>

@@ -69,6 +69,28 @@ int32_t dspZero_32f(float* dst, int32_t n) {
 int32_t dspZero_32fc(Dsp32fc* dst, int32_t n) {
   return Fill<Dsp32fc>(dst, Dsp32fc{0.0f, 0.0f}, n);
 }
+bool dspIsZero_32f(const float* src, int32_t n) {
+  if (!src || n <= 0) return false;
+  // Blocks of 32 ORed without branches (the compiler vectorises the inner
+  // loop); a nonzero value usually shows in the first block.
+  constexpr int32_t kBlock = 32;
+  int32_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    uint32_t bits = 0;
+    for (int32_t k = 0; k < kBlock; ++k) {
+      uint32_t v;
+      std::memcpy(&v, src + i + k, sizeof v);
+      bits |= v << 1;  // drops the sign: -0 counts as zero
+    }
+    if (bits) return false;
+  }
+  for (; i < n; ++i) {
+    uint32_t v;
+    std::memcpy(&v, src + i, sizeof v);
+    if (v << 1) return false;
+  }
+  return true;
+}
 int32_t dspCopy_8u(const uint8_t* s, uint8_t* d, int32_t n) {
   return CopyN(s, d, n);
 }

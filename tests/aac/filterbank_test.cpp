@@ -3,6 +3,7 @@
 // transition and window-shape change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -137,6 +138,20 @@ TEST_F(FilterBankTest, ZeroSpectrumPassesTheOverlapThrough) {
   EXPECT_EQ(
       SynthesisFilterBank(*bank_, spec.data(), overlap.data(), 4, 0, 0, out.data(), overlap.data()),
       -1);
+  // One line, the last one, is enough to make the frame a transform.
+  spec[1023] = 1.0f;
+  for (int seq = 0; seq < 4; ++seq) {
+    std::fill(overlap.begin(), overlap.end(), 0.0f);
+    ASSERT_EQ(SynthesisFilterBank(*bank_, spec.data(), overlap.data(), seq, 0, 0, out.data(),
+                                  overlap.data()),
+              0);
+    // (The last short window lies wholly in the next frame.)
+    if (seq != EIGHT_SHORT_SEQUENCE) {
+      EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](float v) { return v != 0.0f; })) << seq;
+    }
+    EXPECT_TRUE(std::any_of(overlap.begin(), overlap.end(), [](float v) { return v != 0.0f; }))
+        << seq;
+  }
 }
 
 TEST_F(FilterBankTest, StartThenShortLeavesTheOverlapTailEmpty) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -111,6 +112,24 @@ TEST(Vector, ShiftsReductionsSortCrc) {
   EXPECT_EQ(dspMove_32s(mv, mv + 1, 5), 0);  // overlapping upward copy
   EXPECT_EQ(mv[5], 5);
   EXPECT_EQ(mv[1], 1);
+}
+
+// Every position of every length up to three blocks and a tail: a value
+// there (even the smallest denormal) makes the array nonzero; -0 does not.
+TEST(Vector, IsZeroSeesEveryPosition) {
+  std::vector<float> x(100, -0.0f);
+  EXPECT_TRUE(dspIsZero_32f(x.data(), 100));
+  EXPECT_FALSE(dspIsZero_32f(x.data(), 0));
+  EXPECT_FALSE(dspIsZero_32f(nullptr, 4));
+  for (int n = 1; n <= 100; ++n) {
+    for (int at = 0; at < n; ++at) {
+      x[at] = std::numeric_limits<float>::denorm_min();
+      ASSERT_FALSE(dspIsZero_32f(x.data(), n)) << n << " " << at;
+      x[at] = 0.0f;
+    }
+    x[n - 1] = 0.0f;
+    ASSERT_TRUE(dspIsZero_32f(x.data(), n)) << n;
+  }
 }
 
 TEST(Vector, AacKernels) {
