@@ -165,38 +165,44 @@ void Pow43(benchmark::State& st, Fn fn) {
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
-// Long-window bands of 44.1 kHz (4 to 32 lines) over kN lines.
+// Long-window bands of 44.1 kHz (4 to 32 lines) over the first `lines` of q.
+template <typename Fn>
+void RunPow43Bands(benchmark::State& st, Fn fn, const int16_t* q, float* d, int32_t lines) {
+  static int32_t offsets[kN / 4 + 1];
+  float gains[kN / 4];
+  int32_t nb = 0;
+  for (int32_t at = 0; at < lines; ++nb) {
+    offsets[nb] = at;
+    gains[nb] = 0.5f + 0.01f * nb;
+    const int32_t w = at < lines / 8 ? 4 : at < lines / 2 ? 16 : 32;
+    at = at + w < lines ? at + w : lines;
+  }
+  offsets[nb] = lines;
+  for (auto _ : st) {
+    fn(q, gains, offsets, nb, d);
+    benchmark::DoNotOptimize(d);
+  }
+  st.SetItemsProcessed(st.iterations() * lines);
+}
+
+// Uniform values -20..20.
 template <typename Fn>
 void Pow43Bands(benchmark::State& st, Fn fn) {
   Arena m;
   int16_t* q = m.Slot<int16_t>(0);
   std::mt19937 rng(5);
   for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
-  float* d = m.Slot<float>(1);
-  static int32_t offsets[kN / 4 + 1];
-  float gains[kN / 4];
-  int32_t nb = 0;
-  for (int32_t at = 0; at < kN; ++nb) {
-    offsets[nb] = at;
-    gains[nb] = 0.5f + 0.01f * nb;
-    const int32_t w = at < kN / 8 ? 4 : at < kN / 2 ? 16 : 32;
-    at = at + w < kN ? at + w : kN;
-  }
-  offsets[nb] = kN;
-  for (auto _ : st) {
-    fn(q, gains, offsets, nb, d);
-    benchmark::DoNotOptimize(d);
-  }
-  st.SetItemsProcessed(st.iterations() * kN);
+  RunPow43Bands(st, fn, q, m.Slot<float>(1), kN);
 }
 
-// The same bands over a spectrum shaped like a loud multichannel frame:
-// Laplacian magnitudes whose scale falls from about 40 at the lowest lines
-// to below one at the top, over 1000 lines (the remainder after the last
-// 32-line block is 8), so that blocks range from all-small to escape-sized.
+// A spectrum shaped like a loud multichannel frame: Laplacian magnitudes
+// whose scale falls from about 40 at the lowest lines to below one at the
+// top, over 1000 lines (the remainder after the last 32-line block is 8), so
+// that blocks range from all-small to escape-sized.
 template <typename Fn>
 void Pow43Spectrum(benchmark::State& st, Fn fn) {
   constexpr int32_t kLines = 1000;
+  static_assert(kLines <= kN);
   Arena m;
   int16_t* q = m.Slot<int16_t>(0);
   std::mt19937 rng(7);
@@ -206,22 +212,7 @@ void Pow43Spectrum(benchmark::State& st, Fn fn) {
     const int v = static_cast<int>(mag(rng) * scale);
     q[i] = static_cast<int16_t>(rng() & 1 ? v : -v);
   }
-  float* d = m.Slot<float>(1);
-  static int32_t offsets[kLines / 4 + 1];
-  float gains[kLines / 4];
-  int32_t nb = 0;
-  for (int32_t at = 0; at < kLines; ++nb) {
-    offsets[nb] = at;
-    gains[nb] = 0.5f + 0.01f * nb;
-    const int32_t w = at < kLines / 8 ? 4 : at < kLines / 2 ? 16 : 32;
-    at = at + w < kLines ? at + w : kLines;
-  }
-  offsets[nb] = kLines;
-  for (auto _ : st) {
-    fn(q, gains, offsets, nb, d);
-    benchmark::DoNotOptimize(d);
-  }
-  st.SetItemsProcessed(st.iterations() * kLines);
+  RunPow43Bands(st, fn, q, m.Slot<float>(1), kLines);
 }
 
 template <typename Fn>
