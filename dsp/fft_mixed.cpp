@@ -63,50 +63,78 @@ Dsp32fc Scale(Dsp32fc a, float s) {
   return Dsp32fc{a.re * s, a.im * s};
 }
 
-// y[t] = sum_q a[q] W_r^(q t), W_r = exp(-2 pi i / r), for r = 2, 3, 4, 5.
-void Butterfly(int32_t r, const Dsp32fc* a, Dsp32fc* y) {
-  switch (r) {
-    case 2:
-      y[0] = Add(a[0], a[1]);
-      y[1] = Sub(a[0], a[1]);
-      return;
-    case 3: {
-      constexpr float kS = 0.866025403784438647f;  // sin(2 pi / 3)
-      const Dsp32fc t = Add(a[1], a[2]);
-      const Dsp32fc m = Sub(a[0], Scale(t, 0.5f));
-      const Dsp32fc d = Scale(MulNegI(Sub(a[1], a[2])), kS);
-      y[0] = Add(a[0], t);
-      y[1] = Add(m, d);
-      y[2] = Sub(m, d);
-      return;
-    }
-    case 4: {
-      const Dsp32fc s02 = Add(a[0], a[2]), d02 = Sub(a[0], a[2]);
-      const Dsp32fc s13 = Add(a[1], a[3]), d13 = MulNegI(Sub(a[1], a[3]));
-      y[0] = Add(s02, s13);
-      y[1] = Add(d02, d13);
-      y[2] = Sub(s02, s13);
-      y[3] = Sub(d02, d13);
-      return;
-    }
-    default: {                                       // 5
-      constexpr float kC1 = 0.309016994374947424f;   // cos(2 pi / 5)
-      constexpr float kC2 = -0.809016994374947424f;  // cos(4 pi / 5)
-      constexpr float kS1 = 0.951056516295153572f;   // sin(2 pi / 5)
-      constexpr float kS2 = 0.587785252292473129f;   // sin(4 pi / 5)
-      const Dsp32fc t1 = Add(a[1], a[4]), t2 = Add(a[2], a[3]);
-      const Dsp32fc d1 = Sub(a[1], a[4]), d2 = Sub(a[2], a[3]);
-      const Dsp32fc m1 = Add(a[0], Add(Scale(t1, kC1), Scale(t2, kC2)));
-      const Dsp32fc m2 = Add(a[0], Add(Scale(t1, kC2), Scale(t2, kC1)));
-      const Dsp32fc n1 = MulNegI(Add(Scale(d1, kS1), Scale(d2, kS2)));
-      const Dsp32fc n2 = MulNegI(Sub(Scale(d1, kS2), Scale(d2, kS1)));
-      y[0] = Add(a[0], Add(t1, t2));
-      y[1] = Add(m1, n1);
-      y[4] = Sub(m1, n1);
-      y[2] = Add(m2, n2);
-      y[3] = Sub(m2, n2);
-      return;
-    }
+// y[t] = sum_q a[q] W_R^(q t), W_R = exp(-2 pi i / R), for R = 2, 3, 4, 5.
+template <int R>
+inline void Butterfly(const Dsp32fc* a, Dsp32fc* y) {
+  if constexpr (R == 2) {
+    y[0] = Add(a[0], a[1]);
+    y[1] = Sub(a[0], a[1]);
+  } else if constexpr (R == 3) {
+    constexpr float kS = 0.866025403784438647f;  // sin(2 pi / 3)
+    const Dsp32fc t = Add(a[1], a[2]);
+    const Dsp32fc m = Sub(a[0], Scale(t, 0.5f));
+    const Dsp32fc d = Scale(MulNegI(Sub(a[1], a[2])), kS);
+    y[0] = Add(a[0], t);
+    y[1] = Add(m, d);
+    y[2] = Sub(m, d);
+  } else if constexpr (R == 4) {
+    const Dsp32fc s02 = Add(a[0], a[2]), d02 = Sub(a[0], a[2]);
+    const Dsp32fc s13 = Add(a[1], a[3]), d13 = MulNegI(Sub(a[1], a[3]));
+    y[0] = Add(s02, s13);
+    y[1] = Add(d02, d13);
+    y[2] = Sub(s02, s13);
+    y[3] = Sub(d02, d13);
+  } else {
+    static_assert(R == 5);
+    constexpr float kC1 = 0.309016994374947424f;   // cos(2 pi / 5)
+    constexpr float kC2 = -0.809016994374947424f;  // cos(4 pi / 5)
+    constexpr float kS1 = 0.951056516295153572f;   // sin(2 pi / 5)
+    constexpr float kS2 = 0.587785252292473129f;   // sin(4 pi / 5)
+    const Dsp32fc t1 = Add(a[1], a[4]), t2 = Add(a[2], a[3]);
+    const Dsp32fc d1 = Sub(a[1], a[4]), d2 = Sub(a[2], a[3]);
+    const Dsp32fc m1 = Add(a[0], Add(Scale(t1, kC1), Scale(t2, kC2)));
+    const Dsp32fc m2 = Add(a[0], Add(Scale(t1, kC2), Scale(t2, kC1)));
+    const Dsp32fc n1 = MulNegI(Add(Scale(d1, kS1), Scale(d2, kS2)));
+    const Dsp32fc n2 = MulNegI(Sub(Scale(d1, kS2), Scale(d2, kS1)));
+    y[0] = Add(a[0], Add(t1, t2));
+    y[1] = Add(m1, n1);
+    y[4] = Sub(m1, n1);
+    y[2] = Add(m2, n2);
+    y[3] = Sub(m2, n2);
+  }
+}
+
+// The first stage (span 1, no twiddles) reads its operands straight from
+// the digit-reversed positions of the input.
+template <int R>
+void GatherStage(const int32_t* gather, const Dsp32fc* src, Dsp32fc* dst, int32_t len) {
+  for (int32_t base = 0; base < len; base += R, gather += R) {
+    Dsp32fc a[R];
+    for (int32_t q = 0; q < R; ++q) a[q] = src[gather[q]];
+    Butterfly<R>(a, dst + base);
+  }
+}
+
+// A later stage in place: the twiddles of operand q are the sequential run
+// tw[(q - 1) * span + k]; k = 0 needs none (W^0 = 1).
+template <int R>
+inline void Column(Dsp32fc* b, int32_t span, int32_t k, const Dsp32fc* tw) {
+  Dsp32fc a[R], y[R];
+  a[0] = b[k];
+  for (int32_t q = 1; q < R; ++q) a[q] = Mul(b[q * span + k], tw[(q - 1) * span + k]);
+  Butterfly<R>(a, y);
+  for (int32_t q = 0; q < R; ++q) b[q * span + k] = y[q];
+}
+
+template <int R>
+void Stage(Dsp32fc* d, int32_t len, int32_t span, const Dsp32fc* tw) {
+  for (int32_t base = 0; base < len; base += R * span) {
+    Dsp32fc* b = d + base;
+    Dsp32fc a[R], y[R];
+    for (int32_t q = 0; q < R; ++q) a[q] = b[q * span];
+    Butterfly<R>(a, y);
+    for (int32_t q = 0; q < R; ++q) b[q * span] = y[q];
+    for (int32_t k = 1; k < span; ++k) Column<R>(b, span, k, tw);
   }
 }
 
@@ -167,19 +195,36 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
 
 void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
   const int32_t len = f->len;
-  for (int32_t i = 0; i < len; ++i) dst[i] = src[f->gather[i]];
-  Dsp32fc a[5], y[5];
-  for (int32_t i = 0; i < f->stages; ++i) {
-    const int32_t r = f->radix[i], span = f->span[i], block = r * span;
+  switch (f->radix[0]) {
+    case 2:
+      GatherStage<2>(f->gather, src, dst, len);
+      break;
+    case 3:
+      GatherStage<3>(f->gather, src, dst, len);
+      break;
+    case 4:
+      GatherStage<4>(f->gather, src, dst, len);
+      break;
+    default:
+      GatherStage<5>(f->gather, src, dst, len);
+      break;
+  }
+  for (int32_t i = 1; i < f->stages; ++i) {
+    const int32_t span = f->span[i];
     const Dsp32fc* tw = f->twiddle[i];
-    for (int32_t base = 0; base < len; base += block) {
-      for (int32_t k = 0; k < span; ++k) {
-        a[0] = dst[base + k];
-        for (int32_t q = 1; q < r; ++q)
-          a[q] = Mul(dst[base + q * span + k], tw[(q - 1) * span + k]);
-        Butterfly(r, a, y);
-        for (int32_t t = 0; t < r; ++t) dst[base + k + t * span] = y[t];
-      }
+    switch (f->radix[i]) {
+      case 2:
+        Stage<2>(dst, len, span, tw);
+        break;
+      case 3:
+        Stage<3>(dst, len, span, tw);
+        break;
+      case 4:
+        Stage<4>(dst, len, span, tw);
+        break;
+      default:
+        Stage<5>(dst, len, span, tw);
+        break;
     }
   }
 }
