@@ -112,12 +112,31 @@ void Fft(benchmark::State& st, const DspKernels* k) {
   }
 }
 
+// The mixed-radix DFT alone (480 and 60 points: the MDCTs of 960-sample
+// frames; the MDCT rows above reach it through the active table).
+void MixedFft(benchmark::State& st, const DspKernels* k) {
+  const int len = static_cast<int>(st.range(0));
+  std::vector<uint8_t> memory(static_cast<size_t>(MixedFftBytes(len)));
+  const ::MixedFft* f = MixedFftInit(memory.data(), len);
+  const auto v = Signal(2 * len);
+  std::vector<Dsp32fc> in(len), out(len);
+  for (int j = 0; j < len; ++j) in[j] = Dsp32fc{v[2 * j], v[2 * j + 1]};
+  for (auto _ : st) {
+    k->transform.MixedFftCore(f, in.data(), out.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
 const bool kRegistered = [] {
   vxbench::RegisterPerIsa(
       "BM_MdctInv", [](const DspKernels& k) { return k.transform.MdctInvCore; }, MdctInv,
-      // 1920 and 240 (960-sample frames): the mixed-radix transform, generic
-      // code in every table.
+      // 1920 and 240 (960-sample frames): generic pre- and post-twiddles
+      // around the active table's mixed-radix DFT in every row.
       [](auto* b) { b->Arg(2048)->Arg(256)->Arg(1920)->Arg(240); });
+  vxbench::RegisterPerIsa(
+      "BM_MixedFft", [](const DspKernels& k) { return k.transform.MixedFftCore; }, MixedFft,
+      [](auto* b) { b->Arg(480)->Arg(60); });
   vxbench::RegisterPerIsa(
       "BM_MdctInvOverlap", [](const DspKernels& k) { return k.transform.MdctInvOverlapCore; },
       // 256: the eight short windows of a frame.

@@ -40,7 +40,7 @@ constexpr DspKernels MakeGeneric() {
   v.SumDiff_32f = dsp_generic::SumDiff_32f;
   v.Predict_32f = dsp_generic::Predict_32f;
   k.transform = {dsp_generic::FftCore, dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore,
-                 dsp_generic::MdctInvOverlapCore};
+                 dsp_generic::MdctInvOverlapCore, MixedFftForward};
   k.qmf = {qmf_generic::AnalysisB,    qmf_generic::AnalysisA,    qmf_generic::Synthesis64B,
            qmf_generic::Synthesis32B, qmf_generic::Synthesis64A, qmf_generic::Synthesis32A};
   k.ps_hybrid = {ps_generic::HybridComplex, ps_generic::HybridReal, ps_generic::AllPass,

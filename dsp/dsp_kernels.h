@@ -21,6 +21,7 @@
 
 struct DspFftSpec_C_32fc;
 struct MdctSpec;
+struct MixedFft;
 struct MdctOverlap;
 
 enum DspIsa : int32_t {
@@ -66,6 +67,9 @@ struct DspTransformKernels {
   void (*MdctFwdCore)(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
   void (*MdctInvOverlapCore)(const MdctSpec* spec, const float* src, const MdctOverlap& o,
                              Dsp32fc* z);
+  // The mixed-radix DFT inside the MDCTs of lengths that are not powers of
+  // two (fft_mixed.h); each table's MDCT kernels run their own.
+  void (*MixedFftCore)(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst);
 };
 
 // The six SBR QMF banks (sbr/sbr_qmf_impl.h).

@@ -11,24 +11,25 @@ constexpr int64_t Align32(int64_t n) {
   return (n + 31) & ~int64_t{31};
 }
 
-// Radices from the first stage (span 1) to the last: the odd ones first,
-// then fours, then one two.  Returns the stage count, or 0.
+// Radices from the first stage (span 1) to the last: fours, then one two,
+// then the odd ones (spans 32 and 96 for 480 points).  Returns the stage
+// count, or 0.
 int32_t Factorise(int32_t len, int32_t* radix) {
   if (len < 2 || len > kMixedFftMaxLength) return 0;
   int32_t n = 0;
-  for (int32_t r : {5, 3}) {
-    while (len % r == 0) {
-      radix[n++] = r;
-      len /= r;
-    }
-  }
   while (len % 4 == 0) {
     radix[n++] = 4;
     len /= 4;
   }
-  if (len == 2) {
+  if (len % 2 == 0) {
     radix[n++] = 2;
-    len = 1;
+    len /= 2;
+  }
+  for (int32_t r : {3, 5}) {
+    while (len % r == 0) {
+      radix[n++] = r;
+      len /= r;
+    }
   }
   return len == 1 ? n : 0;
 }
@@ -149,8 +150,9 @@ int64_t MixedFftBytes(int32_t len) {
   int32_t radix[kMixedFftMaxStages];
   const int32_t stages = Factorise(len, radix);
   if (stages == 0) return -1;
-  return 32 + Align32(sizeof(MixedFft)) + Align32(4 * int64_t{len}) +
-         8 * TwiddleCount(radix, stages);
+  const int64_t count = TwiddleCount(radix, stages);
+  return 32 + Align32(sizeof(MixedFft)) + Align32(4 * int64_t{len}) + Align32(8 * count) +
+         16 * count;
 }
 
 const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
@@ -162,6 +164,8 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
   std::memset(f, 0, sizeof(*f));
   auto* gather = reinterpret_cast<int32_t*>(base + Align32(sizeof(MixedFft)));
   auto* tw = reinterpret_cast<Dsp32fc*>(reinterpret_cast<uint8_t*>(gather) + Align32(4 * len));
+  auto* vtw = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(tw) +
+                                       Align32(8 * TwiddleCount(radix, stages)));
   f->len = len;
   f->stages = stages;
   // Stage i runs with span = product of the earlier radices.  Input index l
@@ -172,12 +176,18 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
     f->radix[i] = radix[i];
     f->span[i] = span;
     f->twiddle[i] = tw;
+    f->vtwiddle[i] = vtw;
     const int32_t block = span * radix[i];
     for (int32_t q = 1; q < radix[i]; ++q) {
       for (int32_t k = 0; k < span; ++k) {
         const FftCosSin w = FftTurn(-int64_t{q} * k, block);
-        *tw++ = Dsp32fc{static_cast<float>(w.c), static_cast<float>(w.s)};
+        const float c = static_cast<float>(w.c), s = static_cast<float>(w.s);
+        *tw++ = Dsp32fc{c, s};
+        vtw[2 * k] = vtw[2 * k + 1] = c;
+        vtw[2 * span + 2 * k] = -s;
+        vtw[2 * span + 2 * k + 1] = s;
       }
+      vtw += 4 * span;
     }
     span = block;
   }
@@ -193,38 +203,43 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
   return f;
 }
 
-void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
-  const int32_t len = f->len;
+void MixedFftFirstStage(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
   switch (f->radix[0]) {
     case 2:
-      GatherStage<2>(f->gather, src, dst, len);
+      GatherStage<2>(f->gather, src, dst, f->len);
       break;
     case 3:
-      GatherStage<3>(f->gather, src, dst, len);
+      GatherStage<3>(f->gather, src, dst, f->len);
       break;
     case 4:
-      GatherStage<4>(f->gather, src, dst, len);
+      GatherStage<4>(f->gather, src, dst, f->len);
       break;
     default:
-      GatherStage<5>(f->gather, src, dst, len);
+      GatherStage<5>(f->gather, src, dst, f->len);
       break;
   }
-  for (int32_t i = 1; i < f->stages; ++i) {
-    const int32_t span = f->span[i];
-    const Dsp32fc* tw = f->twiddle[i];
-    switch (f->radix[i]) {
-      case 2:
-        Stage<2>(dst, len, span, tw);
-        break;
-      case 3:
-        Stage<3>(dst, len, span, tw);
-        break;
-      case 4:
-        Stage<4>(dst, len, span, tw);
-        break;
-      default:
-        Stage<5>(dst, len, span, tw);
-        break;
-    }
+}
+
+void MixedFftStage(const MixedFft* f, int32_t i, Dsp32fc* d) {
+  const int32_t len = f->len, span = f->span[i];
+  const Dsp32fc* tw = f->twiddle[i];
+  switch (f->radix[i]) {
+    case 2:
+      Stage<2>(d, len, span, tw);
+      break;
+    case 3:
+      Stage<3>(d, len, span, tw);
+      break;
+    case 4:
+      Stage<4>(d, len, span, tw);
+      break;
+    default:
+      Stage<5>(d, len, span, tw);
+      break;
   }
+}
+
+void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
+  MixedFftFirstStage(f, src, dst);
+  for (int32_t i = 1; i < f->stages; ++i) MixedFftStage(f, i, dst);
 }

@@ -4,9 +4,9 @@
 // Mixed-radix decimation in time: the input is gathered in digit-reversed
 // order, then radix-r butterflies (r = 5, 3, 4, 2) combine sub-transforms
 // of length S into blocks of length r*S with the twiddles W_rS^(q k), which
-// are computed in double precision at init.  Generic code only: the
-// transform runs once per channel and frame of the rare 960-sample
-// streams.
+// are computed in double precision at init.  The powers of two come first,
+// so that every stage after the first has a span that is a multiple of
+// four and the vectorised kernels (fft_mixed_vec.h) run all of them.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,10 @@ struct MixedFft {
   int32_t span[kMixedFftMaxStages];
   const int32_t* gather;                       // position -> input index
   const Dsp32fc* twiddle[kMixedFftMaxStages];  // (radix - 1) * span values
+  // The same twiddles for interleaved complex vectors, stages after the
+  // first: for each q = 1 .. radix - 1, span pairs (wr, wr), then span pairs
+  // (-wi, wi), so that a product takes one swap.
+  const float* vtwiddle[kMixedFftMaxStages];
 };
 
 // Whether `len` is 2^a 3^b 5^c with b + c > 0, up to kMixedFftMaxLength.
@@ -36,5 +40,9 @@ int64_t MixedFftBytes(int32_t len);
 // Returns null for an unsupported length.
 const MixedFft* MixedFftInit(uint8_t* memory, int32_t len);
 // dst[m] = sum_l src[l] exp(-2 pi i l m / len); src and dst must not
-// overlap.
+// overlap.  The reference kernel (DspTransformKernels::MixedFftCore).
 void MixedFftForward(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst);
+// Its parts, for the vectorised kernels: the digit-reversed gather fused
+// with the first stage, and stage i >= 1 in place.
+void MixedFftFirstStage(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst);
+void MixedFftStage(const MixedFft* f, int32_t i, Dsp32fc* d);

@@ -209,10 +209,10 @@ void SmallDft(const Dsp32fc* z, Dsp32fc* out, int32_t e) {
 
 // Runs the E-point transform over the pre-twiddled values in z (natural
 // order); returns where the result is (natural order).
-Dsp32fc* Transform(const MdctSpec* s, Dsp32fc* z) {
+Dsp32fc* Transform(const MdctSpec* s, Dsp32fc* z, MixedFftFn dft) {
   const int32_t e = s->n / 4;
   if (s->mixed) {
-    MixedFftForward(s->mixed, z, z + e);
+    dft(s->mixed, z, z + e);
     return z + e;
   }
   if (!s->fft) {
@@ -242,7 +242,7 @@ namespace {
 // outputs go to lo(i, v) (i < N/2) and hi(i - N/2, v) (the second half),
 // for each k the first half's before the second half's of the same index.
 template <typename Lo, typename Hi>
-void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, Lo lo, Hi hi) {
+void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, MixedFftFn dft, Lo lo, Hi hi) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
   const float *tc = s->twiddle, *ts = tc + n / 2;
   for (int32_t i = 0; i < e; ++i) {
@@ -250,7 +250,7 @@ void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, Lo lo, Hi hi) {
     const float sn = ts[2 * i], c = tc[2 * i];
     z[i] = Dsp32fc{a * c + b * sn, b * c - a * sn};
   }
-  const Dsp32fc* f = Transform(s, z);
+  const Dsp32fc* f = Transform(s, z, dft);
   for (int32_t k = 0; k < e; ++k) {
     const float re = f[k].re, im = f[k].im;
     const float sn = ts[2 * k], c = tc[2 * k];
@@ -271,16 +271,17 @@ void InvCore(const MdctSpec* s, const float* x, Dsp32fc* z, Lo lo, Hi hi) {
 
 }  // namespace
 
-void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z, MixedFftFn dft) {
   float* upper = y + s->n / 2;
   InvCore(
-      s, x, z, [y](int32_t i, float v) { y[i] = v; },
+      s, x, z, dft, [y](int32_t i, float v) { y[i] = v; },
       [upper](int32_t i, float v) { upper[i] = v; });
 }
 
-void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o, Dsp32fc* z) {
+void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o, Dsp32fc* z,
+                        MixedFftFn dft) {
   InvCore(
-      s, x, z,
+      s, x, z, dft,
       [&o](int32_t i, float v) {
         const float p = v * o.rise[i];
         o.out[i] = p + o.prev[i];
@@ -288,7 +289,7 @@ void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o,
       [&o](int32_t i, float v) { o.next[i] = v * o.fall[i]; });
 }
 
-void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z, MixedFftFn dft) {
   const int32_t n = s->n, e = n / 4, h = (e + 1) / 2;
   const float *tc = s->twiddle, *ts = tc + n / 2;
   for (int32_t m = 0; m < e; ++m) {
@@ -303,12 +304,24 @@ void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
       z[m] = Dsp32fc{d * c + a * sn, a * c - d * sn};
     }
   }
-  const Dsp32fc* f = Transform(s, z);
+  const Dsp32fc* f = Transform(s, z, dft);
   for (int32_t l = 0; l < e; ++l) {
     const float sn = ts[2 * l], c = tc[2 * l];
     y[2 * l] = f[l].re * c + f[l].im * sn;
     y[n / 2 - 1 - 2 * l] = f[l].re * sn - f[l].im * c;
   }
+}
+
+void MdctInvCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+  MdctInvCore(s, x, y, z, MixedFftForward);
+}
+
+void MdctInvOverlapCore(const MdctSpec* s, const float* x, const MdctOverlap& o, Dsp32fc* z) {
+  MdctInvOverlapCore(s, x, o, z, MixedFftForward);
+}
+
+void MdctFwdCore(const MdctSpec* s, const float* x, float* y, Dsp32fc* z) {
+  MdctFwdCore(s, x, y, z, MixedFftForward);
 }
 
 }  // namespace dsp_generic

@@ -81,8 +81,17 @@ struct MdctOverlap {
 // vectorised ones (transform_vec.h, reached through DspTransformKernels)
 // fall back to them for lengths below their vector width and for lengths
 // that are not powers of two.
+// A mixed-radix DFT kernel (DspTransformKernels::MixedFftCore).
+using MixedFftFn = void (*)(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst);
+
 namespace dsp_generic {
 void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
 void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z);
 void MdctInvOverlapCore(const MdctSpec* spec, const float* src, const MdctOverlap& o, Dsp32fc* z);
+// The same with the mixed-radix DFT `dft` (the ones above run
+// MixedFftForward; the vectorised kernels pass their own).
+void MdctInvCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z, MixedFftFn dft);
+void MdctFwdCore(const MdctSpec* spec, const float* src, float* dst, Dsp32fc* z, MixedFftFn dft);
+void MdctInvOverlapCore(const MdctSpec* spec, const float* src, const MdctOverlap& o, Dsp32fc* z,
+                        MixedFftFn dft);
 }  // namespace dsp_generic

@@ -83,4 +83,5 @@ void dsp_avx2::FillTransform(DspTransformKernels& k) {
   k.MdctInvCore = transform_vec::MdctInvCore<VecAvx2>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecAvx2>;
   k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecAvx2>;
+  k.MixedFftCore = fft_mixed_vec::MixedFftCore<VecAvx2>;
 }

@@ -50,4 +50,5 @@ void dsp_neon::FillTransform(DspTransformKernels& k) {
   k.MdctInvCore = transform_vec::MdctInvCore<VecNeon>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecNeon>;
   k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecNeon>;
+  k.MixedFftCore = fft_mixed_vec::MixedFftCore<VecNeon>;
 }

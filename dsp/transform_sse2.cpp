@@ -48,4 +48,5 @@ void dsp_sse2::FillTransform(DspTransformKernels& k) {
   k.MdctInvCore = transform_vec::MdctInvCore<VecSse2>;
   k.MdctFwdCore = transform_vec::MdctFwdCore<VecSse2>;
   k.MdctInvOverlapCore = transform_vec::MdctInvOverlapCore<VecSse2>;
+  k.MixedFftCore = fft_mixed_vec::MixedFftCore<VecSse2>;
 }

@@ -11,6 +11,7 @@
 // data through V::Block (blocks of eight floats, below).
 #pragma once
 
+#include "dsp/fft_mixed_vec.h"
 #include "dsp/mdct_impl.h"
 
 namespace transform_vec {
@@ -487,7 +488,7 @@ void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
   if (!InvCore<V>(
           spec, x, zc, [y](int32_t i, typename B::T v) { B::Store(y + i, v); },
           [upper](int32_t i, typename B::T v) { B::Store(upper + i, v); })) {
-    dsp_generic::MdctInvCore(spec, x, y, zc);
+    dsp_generic::MdctInvCore(spec, x, y, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
 
@@ -504,7 +505,7 @@ void MdctInvOverlapCore(const MdctSpec* spec, const float* x, const MdctOverlap&
             B::Store(out + i, B::Add(B::Mul(v, B::Load(rise + i)), B::Load(prev + i)));
           },
           [=](int32_t i, typename B::T v) { B::Store(next + i, B::Mul(v, B::Load(fall + i))); })) {
-    dsp_generic::MdctInvOverlapCore(spec, x, o, zc);
+    dsp_generic::MdctInvOverlapCore(spec, x, o, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
 
@@ -515,7 +516,7 @@ template <typename V>
 void MdctFwdCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
   const int32_t n = spec->n, e = n / 4, h = e / 2;
   if (!spec->fft || !VectorLength<V>(e)) {
-    dsp_generic::MdctFwdCore(spec, x, y, zc);
+    dsp_generic::MdctFwdCore(spec, x, y, zc, fft_mixed_vec::MixedFftCore<V>);
     return;
   }
   constexpr int32_t kC = V::kComplex;
