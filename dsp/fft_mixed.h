@@ -2,7 +2,7 @@
 // (the MDCTs of 960- and 120-line AAC frames need 480 and 60 points).
 //
 // Mixed-radix decimation in time: the input is gathered in digit-reversed
-// order, then radix-r butterflies (r = 5, 3, 4, 2) combine sub-transforms
+// order, then radix-r butterflies (r = 4, 2, 3, 5 in turn) combine sub-transforms
 // of length S into blocks of length r*S with the twiddles W_rS^(q k), which
 // are computed in double precision at init.  The powers of two come first,
 // so that every stage after the first has a span that is a multiple of
