@@ -151,12 +151,17 @@ void Crc(benchmark::State& st, Fn fn) {
   st.SetBytesProcessed(st.iterations() * n);
 }
 
+// kN quantised values, uniform in -20..20.
+void FillQuant(int16_t* q) {
+  std::mt19937 rng(5);
+  for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+}
+
 template <typename Fn>
 void Pow43(benchmark::State& st, Fn fn) {
   Arena m;
   int16_t* q = m.Slot<int16_t>(0);
-  std::mt19937 rng(5);
-  for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+  FillQuant(q);
   float* d = m.Slot<float>(1);
   for (auto _ : st) {
     fn(q, d, kN);
@@ -190,8 +195,7 @@ template <typename Fn>
 void Pow43Bands(benchmark::State& st, Fn fn) {
   Arena m;
   int16_t* q = m.Slot<int16_t>(0);
-  std::mt19937 rng(5);
-  for (int i = 0; i < kN; ++i) q[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+  FillQuant(q);
   RunPow43Bands(st, fn, q, m.Slot<float>(1), kN);
 }
 
