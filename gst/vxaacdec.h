@@ -67,6 +67,7 @@ struct VxAACDec {
   gboolean error_posted;     // an ERROR message went out for this stream
   gboolean tags_sent;        // audio-codec posted for this stream
   guint bitrate_sent;        // last bitrate tag (0 none)
+  guint64 bitrate_check_at;  // stream_samples from which the average is next looked at
   VxAACDecOutput out;
   GstBufferPool* pool;  // output buffers of `pool_size` bytes
   gsize pool_size;

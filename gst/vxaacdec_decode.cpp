@@ -26,7 +26,7 @@ constexpr gint kObjectTypeAls = 36;
 // ALS carries up to 65536 channels; raw audio carries them unpositioned.
 constexpr gint kMaxOutputChannels = 65536;
 // The bitrate tag is posted after this much audio, then again when the
-// average moves by more than a tenth.
+// average moves by more than a tenth (looked at once per that much audio).
 constexpr guint64 kBitrateAfterSeconds = 1;
 
 // Texts of the messages posted on the bus (what a user sees; README.md,
@@ -193,7 +193,8 @@ const char* CodecName(VxAACDec* dec, const UMC::AudioCodecParams& info) {
 }
 
 // audio-codec once per stream; the average bitrate once a second of audio
-// is decoded, and again when it moves by more than a tenth.
+// is decoded, and again when it moves by more than a tenth (checked once a
+// second: a division per frame is a measurable share of a small frame's cost).
 void UpdateTags(VxAACDec* dec, const UMC::AudioCodecParams& info) {
   GstTagList* tags = nullptr;
   if (!dec->tags_sent) {
@@ -201,7 +202,9 @@ void UpdateTags(VxAACDec* dec, const UMC::AudioCodecParams& info) {
     dec->tags_sent = TRUE;
   }
   const gint rate = dec->out.rate;
-  if (rate > 0 && dec->stream_samples >= kBitrateAfterSeconds * static_cast<guint>(rate)) {
+  if (rate > 0 && dec->stream_samples >= kBitrateAfterSeconds * static_cast<guint>(rate) &&
+      dec->stream_samples >= dec->bitrate_check_at) {
+    dec->bitrate_check_at = dec->stream_samples + kBitrateAfterSeconds * static_cast<guint>(rate);
     const guint64 bps =
         gst_util_uint64_scale(dec->stream_bytes * 8, static_cast<guint>(rate), dec->stream_samples);
     const guint bitrate = static_cast<guint>(std::min<guint64>(bps, G_MAXUINT));
@@ -427,10 +430,12 @@ GstFlowReturn OnFrame(VxAACDec* dec, const UMC::DecodeLoop::Frame& frame, guint6
   const guint64 first = dec->sample_count;
   dec->sample_count += samples;
   vx_aac_dec_seek_frame(dec, samples, end_offset, OutputBlocks(dec));
-  const GstClockTime end =
-      dec->base_time + gst_util_uint64_scale(dec->sample_count, GST_SECOND, o.rate);
-  if (GST_CLOCK_TIME_IS_VALID(dec->drop_before) && end <= dec->drop_before) return GST_FLOW_OK;
-  dec->drop_before = GST_CLOCK_TIME_NONE;
+  if (GST_CLOCK_TIME_IS_VALID(dec->drop_before)) {
+    const GstClockTime end =
+        dec->base_time + gst_util_uint64_scale(dec->sample_count, GST_SECOND, o.rate);
+    if (end <= dec->drop_before) return GST_FLOW_OK;
+    dec->drop_before = GST_CLOCK_TIME_NONE;
+  }
 
   const gsize bytes = samples * static_cast<guint>(o.bytes_per_frame);
   const gboolean reorder = o.reorder && !frame.reordered;
@@ -672,6 +677,7 @@ void ResetStreamCounters(VxAACDec* dec) {
   dec->error_posted = FALSE;
   dec->tags_sent = FALSE;
   dec->bitrate_sent = 0;
+  dec->bitrate_check_at = 0;
 }
 
 void ReleasePool(VxAACDec* dec) {
@@ -777,8 +783,9 @@ namespace {
 void StampInput(VxAACDec* dec, GstBuffer* buffer, GstBuffer* first_output) {
   GstAudioDecoder* base = GST_AUDIO_DECODER(dec);
   const GstClockTime pts = GST_BUFFER_PTS(buffer);
+  // The tolerance (read under the object lock) only for a time behind.
   if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(dec->next_time) &&
-      base->input_segment.rate > 0.0 &&
+      pts < dec->next_time && base->input_segment.rate > 0.0 &&
       pts + gst_audio_decoder_get_tolerance(base) < dec->next_time) {
     // Time stamps never go back within a segment: an upstream time behind
     // the output already pushed (a parser that lost count over damaged
