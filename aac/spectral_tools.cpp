@@ -157,8 +157,8 @@ void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, con
       if (first.ms_mask_present == 2 || (first.ms_mask_present == 1 && first.ms_used[g][b])) {
         scale = -scale;
       }
-      const int32_t end = base + length * offset[b + 1];
-      for (int32_t k = base + length * offset[b]; k < end; ++k) right[k] = scale * left[k];
+      const int32_t start = base + length * offset[b];
+      dspMulC_32f(left + start, scale, right + start, length * (offset[b + 1] - offset[b]));
     }
     base += length * window_lines;
   }
