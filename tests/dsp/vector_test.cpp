@@ -160,6 +160,19 @@ TEST(Vector, AacKernels) {
   EXPECT_EQ(x[1], 2.0f);
   EXPECT_EQ(x[5], 3.0f);
   EXPECT_EQ(dspMulBands_32f(x, gains, offs, 0), dspStsSizeErr);
+  // Band offsets must not be negative nor decrease; a rejected call writes
+  // nothing.
+  const int16_t quant[6] = {1, -1, 8, 0, 1, 1};
+  float y[6] = {};
+  EXPECT_EQ(dspPow43Bands_16s32f(quant, gains, offs, 2, y), 0);
+  EXPECT_EQ(y[1], -2.0f);
+  EXPECT_EQ(y[2], 48.0f);
+  const int32_t bad[][3] = {{0, 4, 2}, {-4, 0, 2}, {2, 2, INT32_MIN}, {1, INT32_MIN, 6}};
+  for (const auto& o : bad) {
+    float z[6] = {7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(dspPow43Bands_16s32f(quant, gains, o, 2, z), dspStsSizeErr) << o[0] << " " << o[1];
+    for (float v : z) ASSERT_EQ(v, 7.0f);
+  }
 }
 
 // Straightforward model of the standard's predictor equations (float, with
