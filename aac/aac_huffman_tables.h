@@ -22,7 +22,7 @@ extern const AacCodebookInfo kAacCodebooks[12];
 
 // The decoders' lookup tables of the twelve codebooks, laid out as
 // aac/spectral_huffman.h describes.
-inline constexpr int32_t kAacHuffFastSfRootBits = 6;
+inline constexpr int32_t kAacHuffFastSfRootBits = 8;
 struct AacHuffFastTable {
   const uint16_t* entries;
   int32_t count;

@@ -28,7 +28,7 @@
 
 // Root level width of the scale factors' table (the spectral books' are in
 // their AacHuffBook).
-inline constexpr int32_t kAacSfRootBits = 6;
+inline constexpr int32_t kAacSfRootBits = 8;
 
 inline constexpr int32_t kAacHuffLengthMask = 15;
 inline constexpr int32_t kAacHuffValueShift = 6;

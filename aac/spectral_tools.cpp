@@ -224,29 +224,69 @@ void ApplyNoiseSubstitution(const ChannelStream& first, const ChannelStream* sec
   if (second && right) SubstituteNoise(*second, right, &first, left, noise_state);
 }
 
+namespace {
+
+// Copies `n` lines in 16-byte pieces kept inline: a band is too short for a
+// library call to pay.  The empty asm hides the pointer's progression, or
+// the compiler turns the loop back into such a call.  Every short band
+// table is in steps of 4 lines; the tail loop only keeps other widths exact.
+void CopyLines(float* dst, const float* src, int32_t n) {
+  int32_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    float* d = dst + k;
+    asm("" : "+r"(d));
+    std::memcpy(d, src + k, 4 * sizeof(float));
+  }
+  for (; k < n; ++k) dst[k] = src[k];
+}
+
+void ZeroLines(float* dst, int32_t n) {
+  const float zero[4] = {};
+  int32_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    float* d = dst + k;
+    asm("" : "+r"(d));
+    std::memcpy(d, zero, sizeof zero);
+  }
+  for (; k < n; ++k) dst[k] = 0.0f;
+}
+
+}  // namespace
+
 void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
   if (!IsShort(s) || !s.bands.swb_offset_short) return;
   const int32_t* offset = s.bands.swb_offset_short;
   const int32_t bands = BandCount(s);
   const int32_t window_lines = offset[bands];
   const int32_t stride = s.bands.short_length;  // 128, or 120 in 960-line frames
+  const int32_t groups = GroupCount(s);
+  int32_t windows = 0;
+  for (int32_t g = 0; g < groups; ++g) windows += GroupLength(s, g);
+  if (windows > kAacMaxWindows) windows = kAacMaxWindows;
+  // Only the grouped lines are read back.
   alignas(32) float grouped[kAacFrameLength];
-  std::memcpy(grouped, spectrum, sizeof(grouped));
+  std::memcpy(grouped, spectrum, sizeof(float) * window_lines * windows);
   const float* src = grouped;
   int32_t window = 0;
-  for (int32_t g = 0; g < GroupCount(s) && window < kAacMaxWindows; ++g) {
+  for (int32_t g = 0; g < groups && window < kAacMaxWindows; ++g) {
     int32_t length = GroupLength(s, g);
     if (window + length > kAacMaxWindows) length = kAacMaxWindows - window;
-    for (int32_t b = 0; b < bands; ++b) {
-      const int32_t width = offset[b + 1] - offset[b];
-      for (int32_t w = 0; w < length; ++w) {
-        std::memcpy(spectrum + stride * (window + w) + offset[b], src, width * sizeof(float));
-        src += width;
+    float* const first = spectrum + stride * window;
+    if (length == 1) {
+      // A group of one window is in window order already.
+      CopyLines(first, src, window_lines);
+      src += window_lines;
+    } else {
+      for (int32_t b = 0; b < bands; ++b) {
+        const int32_t width = offset[b + 1] - offset[b];
+        float* dst = first + offset[b];
+        for (int32_t w = 0; w < length; ++w, dst += stride, src += width) {
+          CopyLines(dst, src, width);
+        }
       }
     }
     for (int32_t w = 0; w < length; ++w) {
-      float* tail = spectrum + stride * (window + w) + window_lines;
-      std::memset(tail, 0, (stride - window_lines) * sizeof(float));
+      ZeroLines(first + stride * w + window_lines, stride - window_lines);
     }
     window += length;
   }

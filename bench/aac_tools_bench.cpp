@@ -4,6 +4,7 @@
 // with the decoder's own code lists.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -209,6 +210,29 @@ BENCHMARK(BM_AacFilterBank)
     ->Arg(LONG_START_SEQUENCE)
     ->Arg(EIGHT_SHORT_SEQUENCE)
     ->Arg(LONG_STOP_SEQUENCE);
+
+// Reordering of one EIGHT_SHORT frame (44.1 kHz, all 14 bands) from grouped
+// order to windows; state.range(0) picks the grouping: eight single windows,
+// an attack grouping 3+1+4, or one group of eight.
+void BM_AacDeinterleaveShort(benchmark::State& state) {
+  static const std::vector<int32_t> kGroupings[] = {{1, 1, 1, 1, 1, 1, 1, 1}, {3, 1, 4}, {8}};
+  const std::vector<int32_t>& groups = kGroupings[state.range(0)];
+  ChannelStream s;
+  InitChannelStream(s, kSf44100, kObjectLc);
+  s.window_sequence = EIGHT_SHORT_SEQUENCE;
+  s.num_windows = 8;
+  s.max_sfb = s.bands.num_swb_short;
+  s.num_window_groups = static_cast<int32_t>(groups.size());
+  for (size_t g = 0; g < groups.size(); ++g) s.window_group_length[g] = groups[g];
+  alignas(32) float grouped[1024], spectrum[1024];
+  for (int i = 0; i < 1024; ++i) grouped[i] = static_cast<float>(i);
+  for (auto _ : state) {
+    std::copy(grouped, grouped + 1024, spectrum);
+    DeinterleaveShort(s, spectrum);
+    benchmark::DoNotOptimize(spectrum);
+  }
+}
+BENCHMARK(BM_AacDeinterleaveShort)->Arg(0)->Arg(1)->Arg(2);
 
 // The whole single-channel pipeline of one frame.
 void BM_AacChannelFrame(benchmark::State& state) {

@@ -219,6 +219,20 @@ void Pow43Spectrum(benchmark::State& st, Fn fn) {
   RunPow43Bands(st, fn, q, m.Slot<float>(1), kLines);
 }
 
+// One long window's 49 band gains, scale factors around the global gain.
+template <typename Fn>
+void ScalefactorGain(benchmark::State& st, Fn fn) {
+  constexpr int32_t kBands = 49;
+  int16_t sf[kBands];
+  for (int32_t b = 0; b < kBands; ++b) sf[b] = static_cast<int16_t>(100 + (b * 7) % 23 - 11);
+  float gains[kBands];
+  for (auto _ : st) {
+    fn(sf, 100, gains, kBands);
+    benchmark::DoNotOptimize(gains);
+  }
+  st.SetItemsProcessed(st.iterations() * kBands);
+}
+
 template <typename Fn>
 void Ternary(benchmark::State& st, Fn fn) {
   Arena m;
@@ -283,6 +297,7 @@ const bool kRegistered = [] {
   VX_BENCH(Pow43, "Pow43_16s32f", Pow43_16s32f);
   VX_BENCH(Pow43Bands, "Pow43Bands_16s32f", Pow43Bands_16s32f);
   VX_BENCH(Pow43Spectrum, "Pow43Bands_16s32f/spectrum", Pow43Bands_16s32f);
+  VX_BENCH(ScalefactorGain, "ScalefactorGain_16s32f", ScalefactorGain_16s32f);
   VX_BENCH(Ternary, "MulAdd_32f", MulAdd_32f);
   VX_BENCH(InPlacePair, "SumDiff_32f", SumDiff_32f);
   VX_BENCH(Predict, "Predict_32f", Predict_32f);

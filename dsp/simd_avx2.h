@@ -31,6 +31,8 @@ struct LaneAvx2 {
     const F hi = _mm256_permutevar8x32_ps(t1, idx);
     return _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(_mm256_slli_epi32(idx, 28)));
   }
+  // t[idx mod 8] per lane.
+  static F Permute8(F t, I idx) { return _mm256_permutevar8x32_ps(t, idx); }
   // Some lane of a is greater than the same lane of b.
   static bool AnyGreaterI(I a, I b) { return _mm256_movemask_epi8(_mm256_cmpgt_epi32(a, b)) != 0; }
   // lo in lanes 0..3, hi in lanes 4..7.

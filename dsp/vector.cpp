@@ -321,9 +321,15 @@ int32_t dspPow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t
                              int32_t nbands, float* dst) {
   if (!q || !gains || !offsets || !dst) return dspStsNullPtrErr;
   if (nbands <= 0) return dspStsSizeErr;
+  // Some offset negative or below the one before sets the sign bit (a
+  // difference of two nonnegative offsets cannot wrap): no early exit, so
+  // that the check vectorises.
+  uint32_t bad = static_cast<uint32_t>(offsets[0]);
   for (int32_t b = 0; b < nbands; ++b) {
-    if (offsets[b] < 0 || offsets[b + 1] < offsets[b]) return dspStsSizeErr;
+    const uint32_t next = static_cast<uint32_t>(offsets[b + 1]);
+    bad |= next | (next - static_cast<uint32_t>(offsets[b]));
   }
+  if (bad >> 31) return dspStsSizeErr;
   DspActiveKernels().vector.Pow43Bands_16s32f(q, gains, offsets, nbands, dst);
   return dspStsNoErr;
 }

@@ -403,6 +403,37 @@ void Pow43BandsWide(const int16_t* q, const float* gains, const int32_t* offsets
   }
 }
 
+// Scale factor gains, eight per step: u = sf - offset + 512 modulo 1024 as
+// in the generic kernel, 2^((u mod 8) / 4) by a permute of the table's
+// kSfGain[512..519] with 2 (u div 8) - 128 added to its exponent field:
+// exactly the table's value, a power-of-two multiple of a correctly rounded
+// one, wherever that is normal (u >= 8).  If some u is smaller (gains below
+// 2^-126, no valid stream's), the generic table redoes them all.  The last
+// n mod 8 gains by redoing the final eight, when n >= 8.
+template <class V>
+void ScalefactorGain(const int16_t* sf, int32_t offset, float* gains, int32_t n) {
+  static_assert(V::kLanes == 8);
+  if (n < V::kLanes) {
+    dsp_generic::ScalefactorGain_16s32f(sf, offset, gains, n);
+    return;
+  }
+  const auto bias = V::SetI(static_cast<int32_t>(512u - static_cast<uint32_t>(offset)));
+  const auto wrap = V::SetI(1023), unbias = V::SetI(-(128 << 23));
+  const auto roots = V::Load(dsp_tables::kSfGain + 512);
+  auto smallest = wrap;
+  const auto step = [&](int32_t i) {
+    const auto u = V::AndI(V::AddI(V::LoadWiden16(sf + i), bias), wrap);
+    smallest = V::MinI(smallest, u);
+    const auto scale = V::AddI(V::ShlI(V::SrlI(u, 3), 24), unbias);
+    V::Store(gains + i, V::AsF(V::AddI(V::AsI(V::Permute8(roots, u)), scale)));
+  };
+  int32_t i = 0;
+  for (; i + V::kLanes <= n; i += V::kLanes) step(i);
+  if (i < n) step(n - V::kLanes);
+  if (V::AnyGreaterI(V::SetI(8), smallest))
+    dsp_generic::ScalefactorGain_16s32f(sf, offset, gains, n);
+}
+
 // ---- backward-adaptive predictor
 
 template <class V>

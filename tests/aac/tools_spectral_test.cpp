@@ -264,6 +264,27 @@ TEST(DeinterleaveShort, GroupedOrderToWindows) {
       ASSERT_EQ(x[128 * w + line], e) << w << " " << line;
     }
   }
+  // Groups covering only windows 0..2 (a single-window group first): the
+  // rest stays silent, whatever the buffer held beyond the coded lines.
+  auto partial = Short(3, {1, 2});  // band widths 4, 4 and 4
+  std::vector<float> v(1024, -5.0f);
+  p = 0;
+  window = 0;
+  for (int len : {1, 2}) {
+    for (int b = 0; b < 3; ++b) {
+      for (int w = 0; w < len; ++w) {
+        for (int k = 0; k < 4; ++k) v[p++] = 1000.0f * (window + w) + 10.0f * b + k;
+      }
+    }
+    window += len;
+  }
+  DeinterleaveShort(*partial, v.data());
+  for (int w = 0; w < 8; ++w) {
+    for (int line = 0; line < 128; ++line) {
+      const float e = w < 3 && line < 12 ? 1000.0f * w + 10.0f * (line / 4) + line % 4 : 0.0f;
+      ASSERT_EQ(v[128 * w + line], e) << w << " " << line;
+    }
+  }
   // max_sfb 0: every window silent.
   auto empty = Short(0, {8});
   std::vector<float> y(1024, 1.0f);

@@ -160,6 +160,19 @@ TEST(Vector, AacKernels) {
   EXPECT_EQ(x[1], 2.0f);
   EXPECT_EQ(x[5], 3.0f);
   EXPECT_EQ(dspMulBands_32f(x, gains, offs, 0), dspStsSizeErr);
+  // Band offsets must not be negative nor decrease; a rejected call writes
+  // nothing.
+  const int16_t quant[6] = {1, -1, 8, 0, 1, 1};
+  float y[6] = {};
+  EXPECT_EQ(dspPow43Bands_16s32f(quant, gains, offs, 2, y), 0);
+  EXPECT_EQ(y[1], -2.0f);
+  EXPECT_EQ(y[2], 48.0f);
+  const int32_t bad[][3] = {{0, 4, 2}, {-4, 0, 2}, {2, 2, INT32_MIN}, {1, INT32_MIN, 6}};
+  for (const auto& o : bad) {
+    float z[6] = {7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(dspPow43Bands_16s32f(quant, gains, o, 2, z), dspStsSizeErr) << o[0] << " " << o[1];
+    for (float v : z) ASSERT_EQ(v, 7.0f);
+  }
 }
 
 // Straightforward model of the standard's predictor equations (float, with
@@ -404,6 +417,38 @@ TEST(VectorKernels, Pow43BandsMixedMagnitudes) {
       v.Pow43Bands_16s32f(q.data(), gains.data(), offsets.data(), nb, got.data());
       ASSERT_TRUE(SameBits(ref.data(), got.data(), first + n))
           << dspIsaName(table->isa) << " n " << n;
+    }
+  }
+}
+
+// Scale factor gains against the generic table: every exponent the table
+// holds (the subnormal ones below 2^-126 included), the whole 16-bit input
+// range with the wrap modulo 1024, odd offsets, and counts with tails.
+TEST(VectorKernels, ScalefactorGainBitExact) {
+  const DspVectorKernels& g = GenericKernels().vector;
+  uint32_t seed = 11;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (const DspKernels* table : VectorisedKernels()) {
+    const DspVectorKernels& v = table->vector;
+    const char* isa = dspIsaName(table->isa);
+    for (int32_t offset : {100, 0, -7, 513, 70000}) {
+      std::vector<int16_t> sf(1024);
+      for (int32_t u = 0; u < 1024; ++u) sf[u] = static_cast<int16_t>(u - 512 + offset % 1024);
+      std::vector<float> ref(1024), got(1024);
+      g.ScalefactorGain_16s32f(sf.data(), offset, ref.data(), 1024);
+      v.ScalefactorGain_16s32f(sf.data(), offset, got.data(), 1024);
+      ASSERT_TRUE(SameBits(ref.data(), got.data(), 1024)) << isa << " offset " << offset;
+      for (int32_t n = 1; n <= 64; ++n) {
+        for (int16_t& x : sf) {
+          const uint32_t r = next();
+          // Mostly a real stream's range, at times anything.
+          x = static_cast<int16_t>(r >> 29 ? (r >> 8 & 255) - 128 + offset : r >> 16);
+        }
+        std::vector<float> a(n + 1, 3.0f), b(n + 1, 3.0f);
+        g.ScalefactorGain_16s32f(sf.data(), offset, a.data(), n);
+        v.ScalefactorGain_16s32f(sf.data(), offset, b.data(), n);
+        ASSERT_TRUE(SameBits(a.data(), b.data(), n + 1)) << isa << " n " << n;
+      }
     }
   }
 }
