@@ -151,8 +151,8 @@ int64_t MixedFftBytes(int32_t len) {
   const int32_t stages = Factorise(len, radix);
   if (stages == 0) return -1;
   const int64_t count = TwiddleCount(radix, stages);
-  return 32 + Align32(sizeof(MixedFft)) + Align32(4 * int64_t{len}) + Align32(8 * count) +
-         16 * count;
+  return 32 + Align32(sizeof(MixedFft)) + Align32(4 * int64_t{len}) + Align32(int64_t{len}) +
+         Align32(8 * count) + 16 * count;
 }
 
 const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
@@ -163,7 +163,8 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
   auto* f = reinterpret_cast<MixedFft*>(base);
   std::memset(f, 0, sizeof(*f));
   auto* gather = reinterpret_cast<int32_t*>(base + Align32(sizeof(MixedFft)));
-  auto* tw = reinterpret_cast<Dsp32fc*>(reinterpret_cast<uint8_t*>(gather) + Align32(4 * len));
+  auto* group = reinterpret_cast<int32_t*>(reinterpret_cast<uint8_t*>(gather) + Align32(4 * len));
+  auto* tw = reinterpret_cast<Dsp32fc*>(reinterpret_cast<uint8_t*>(group) + Align32(len));
   auto* vtw = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(tw) +
                                        Align32(8 * TwiddleCount(radix, stages)));
   f->len = len;
@@ -198,8 +199,10 @@ const MixedFft* MixedFftInit(uint8_t* memory, int32_t len) {
       rest /= f->radix[i];
     }
     gather[pos] = l;
+    if (l < len / 4) group[l] = pos / 4;
   }
   f->gather = gather;
+  f->group = radix[0] == 4 ? group : nullptr;
   return f;
 }
 

@@ -24,7 +24,12 @@ struct MixedFft {
   // span[i]; stages run in index order (span 1 first).
   int32_t radix[kMixedFftMaxStages];
   int32_t span[kMixedFftMaxStages];
-  const int32_t* gather;                       // position -> input index
+  const int32_t* gather;  // position -> input index
+  // With a radix-4 first stage, whose group g takes the inputs j + q len/4
+  // (q = 0..3) for j < len/4 with group[j] = g (the first stage's digit is
+  // the inputs' most significant): the stage can run down four contiguous
+  // rows.  Null for other first radices.
+  const int32_t* group;
   const Dsp32fc* twiddle[kMixedFftMaxStages];  // (radix - 1) * span values
   // The same twiddles for interleaved complex vectors, stages after the
   // first: for each q = 1 .. radix - 1, span pairs (wr, wr), then span pairs

@@ -70,9 +70,9 @@ inline void Stage(float* d, int32_t len, int32_t s, const float* tw) {
   }
 }
 
+// The stages after the first, in place on dst.
 template <typename V>
-void MixedFftCore(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
-  MixedFftFirstStage(f, src, dst);
+void LaterStages(const MixedFft* f, Dsp32fc* dst) {
   float* d = &dst->re;
   for (int32_t i = 1; i < f->stages; ++i) {
     const int32_t s = f->span[i];
@@ -96,6 +96,29 @@ void MixedFftCore(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
         break;
     }
   }
+}
+
+// With a radix-4 first stage whose rows (the quarters of src: the first
+// stage's digit is the inputs' most significant) are whole vectors, that
+// stage runs kC groups at a time down the four rows, each group's outputs
+// stored together at its place; otherwise the reference gather and first
+// stage.  The butterflies are the reference ones.
+template <typename V>
+void MixedFftCore(const MixedFft* f, const Dsp32fc* src, Dsp32fc* dst) {
+  const int32_t q4 = f->len / 4;
+  if (f->group && q4 % V::kComplex == 0) {
+    const float* s = &src->re;
+    float* d = &dst->re;
+    for (int32_t j = 0; j < q4; j += V::kComplex) {
+      typename V::F a[4], y[4];
+      for (int32_t q = 0; q < 4; ++q) a[q] = V::Load(s + 2 * (q * q4 + j));
+      Butterfly<V, 4>(a, y);
+      V::StoreColumns(d, f->group + j, y[0], y[1], y[2], y[3]);
+    }
+  } else {
+    MixedFftFirstStage(f, src, dst);
+  }
+  LaterStages<V>(f, dst);
 }
 
 }  // namespace fft_mixed_vec

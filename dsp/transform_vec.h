@@ -466,6 +466,45 @@ inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, 
   return true;
 }
 
+// Inverse MDCT of the mixed-radix lengths (N = 1920, 240) on interleaved
+// complex vectors: the pre-twiddle (a + j b)(c - j s) of a = x[2i], b =
+// x[N/2-1-2i] and the post-twiddle u + j v = f[k] (c - j s) are the
+// reference kernel's products (V::CMul); the unfolding pairs block k0 < E/2
+// with its mirror m0 = E - kC - k0 as SplitUnfold does (m = E - 1 - k):
+//   y[N/4 + 2k] = v_k,  y[N/4 + 1 + 2k] = -u_m,  y[N/4 - 1 - 2k] = -v_k,
+//   y[N/4 - 2 - 2k] = u_m, and in the second half -u_k, v_m, -u_k, v_m.
+// Each index gets its first half's output before its second half's.
+// Returns false when E/2 is not a multiple of kC (the reference runs).
+template <typename V, typename Lo, typename Hi>
+inline bool MixedInvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
+  constexpr int32_t kC = V::kComplex;
+  const int32_t n = spec->n, e = n / 4, h = e / 2;
+  if (!spec->mixed || e % (2 * kC) != 0) return false;
+  const float *tc = spec->twiddle, *ts = tc + n / 2;
+  float* z = &zc->re;
+  const auto pre = [&](int32_t i) {
+    const auto ab = V::EvenWithRevOdd(V::Load(x + 2 * i), V::Load(x + n / 2 - 2 * kC - 2 * i));
+    return V::CMul(ab, V::Load(tc + 2 * i), V::Load(ts + 2 * i));
+  };
+  for (int32_t i = 0; i < e; i += kC) V::Store(z + 2 * i, pre(i));
+  fft_mixed_vec::MixedFftCore<V>(spec->mixed, zc, zc + e);
+  const float* f = z + 2 * e;
+  for (int32_t k0 = 0; k0 < h; k0 += kC) {
+    const int32_t m0 = e - kC - k0;
+    const auto a = V::CMul(V::Load(f + 2 * k0), V::Load(tc + 2 * k0), V::Load(ts + 2 * k0));
+    const auto m = V::CMul(V::Load(f + 2 * m0), V::Load(tc + 2 * m0), V::Load(ts + 2 * m0));
+    const auto r = V::RevC(m);  // (u_m, v_m) for m = E-1-k0, E-2-k0, ...
+    const auto na = V::Neg(a), nr = V::Neg(r);
+    const int32_t up = n / 4 + 2 * k0, down = n / 4 - 2 * kC - 2 * k0;
+    const auto h_up = V::BlendEvenOdd(na, r);   // (-u_k, v_m)
+    lo(up, V::Swap(V::BlendEvenOdd(nr, a)));    // (v_k, -u_m)
+    lo(down, V::RevC(V::BlendEvenOdd(r, na)));  // (u_m, -v_k), descending k
+    hi(up, h_up);
+    hi(down, V::RevC(V::Swap(h_up)));  // (v_m, -u_k), descending k
+  }
+  return true;
+}
+
 // The long and short windows' lengths as constants: the offsets of the
 // blocks, twiddles and the unfolding's eight streams fold into addresses
 // instead of taking registers.
@@ -485,9 +524,14 @@ template <typename V>
 void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
   using B = typename V::Block;
   float* upper = y + spec->n / 2;
-  if (!InvCore<V>(
+  if (InvCore<V>(
           spec, x, zc, [y](int32_t i, typename B::T v) { B::Store(y + i, v); },
           [upper](int32_t i, typename B::T v) { B::Store(upper + i, v); })) {
+    return;
+  }
+  if (!MixedInvCore<V>(
+          spec, x, zc, [y](int32_t i, typename V::F v) { V::Store(y + i, v); },
+          [upper](int32_t i, typename V::F v) { V::Store(upper + i, v); })) {
     dsp_generic::MdctInvCore(spec, x, y, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
@@ -499,12 +543,20 @@ void MdctInvOverlapCore(const MdctSpec* spec, const float* x, const MdctOverlap&
   using B = typename V::Block;
   const float *rise = o.rise, *prev = o.prev, *fall = o.fall;
   float *out = o.out, *next = o.next;
-  if (!InvCore<V>(
+  if (InvCore<V>(
           spec, x, zc,
           [=](int32_t i, typename B::T v) {
             B::Store(out + i, B::Add(B::Mul(v, B::Load(rise + i)), B::Load(prev + i)));
           },
           [=](int32_t i, typename B::T v) { B::Store(next + i, B::Mul(v, B::Load(fall + i))); })) {
+    return;
+  }
+  if (!MixedInvCore<V>(
+          spec, x, zc,
+          [=](int32_t i, typename V::F v) {
+            V::Store(out + i, V::Add(V::Mul(v, V::Load(rise + i)), V::Load(prev + i)));
+          },
+          [=](int32_t i, typename V::F v) { V::Store(next + i, V::Mul(v, V::Load(fall + i))); })) {
     dsp_generic::MdctInvOverlapCore(spec, x, o, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
