@@ -7,8 +7,9 @@
 // value; RevC: complex values reversed; BlendEvenOdd: even floats of a, odd
 // floats of b; EvenWithRevOdd(a, b): a[0], b[last], a[2], b[last - 2],
 // ...), complex products with twiddle tables (CMul) and the 4 x kComplex
-// transposed store of the first pass.  The inverse MDCT works on split
-// data through V::Block (blocks of eight floats, below).
+// transposed store of the first pass.  The inverse MDCT of power-of-two
+// lengths works on split data through V::Block (blocks of eight floats,
+// below); that of the mixed-radix lengths on interleaved vectors.
 #pragma once
 
 #include "dsp/fft_mixed_vec.h"
