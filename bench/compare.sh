@@ -9,10 +9,11 @@
 #   bench/compare.sh [build-dir] [runs] [file...]
 #
 # Without files, the inputs are the 2-second clips in tests/data/bench, each
-# repeated to VX_BENCH_SECONDS (default 600) seconds of audio (ALS: 60).  Files named on
-# the command line are used as they are: *.aac/*.adts as ADTS, *.mp4/*.m4a
-# through qtdemux.  VX_BENCH_ONLY=<regex> keeps only the inputs whose title
-# matches.
+# repeated to VX_BENCH_SECONDS (default 600) seconds of audio (ALS: 60), and
+# the 960-sample-frame clip of tests/data/frame960 as long.  Files named on
+# the command line are used as they are: *.mp4/*.m4a through qtdemux,
+# *.loas as LOAS, others as ADTS.  VX_BENCH_ONLY=<regex> keeps only the
+# inputs whose title matches.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
@@ -30,15 +31,18 @@ export GST_PLUGIN_PATH="$build/plugin"
 export GST_REGISTRY="${GST_REGISTRY:-$build/bench-registry.bin}"
 decoder="$build/tools/vxaac-decode"
 
-# Long inputs made by repeating a 2-second clip (ADTS frames and ALS MP4
-# samples concatenate into valid streams).
-make_adts() {  # name clip
-  local out="$work/$1_${seconds}s.aac"
+# Long inputs made by repeating a 2-second clip (ADTS frames, LOAS frames
+# and ALS MP4 samples concatenate into valid streams).
+make_joined() {  # name clip extension [times]
+  local out="$work/$1_${seconds}s.$3"
   if [ ! -s "$out" ]; then
-    for _ in $(seq "$repeats"); do cat "$2"; done >"$out.tmp"
+    for _ in $(seq "${4:-$repeats}"); do cat "$2"; done >"$out.tmp"
     mv "$out.tmp" "$out"
   fi
   echo "$out"
+}
+make_adts() {  # name clip
+  make_joined "$1" "$2" aac
 }
 make_mp4() {  # name clip
   local out="$work/$1_${seconds}s.mp4" list="$work/$1.txt"
@@ -149,11 +153,12 @@ summarise() {  # title cli ffmpeg element peer cli_rss element_rss
 }
 
 # The gst-launch lines of the element and of the peer decoder on the same
-# input (through aacparse for ADTS, qtdemux for MP4; avdec_als for ALS).
+# input (through aacparse for ADTS and LOAS, qtdemux for MP4; avdec_als for
+# ALS).
 element_row() {  # kind file ffmpeg_cpu
   local front peer=avdec_aac
   case $1 in
-    adts) front=aacparse ;;
+    adts | loas) front=aacparse ;;
     mp4) front=qtdemux ;;
   esac
   if [ "$(ffprobe -v quiet -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$2")" = mp4als ]; then
@@ -180,7 +185,7 @@ element_row() {  # kind file ffmpeg_cpu
   peer_cpu=$last_cpu
 }
 
-bench_file() {  # title file kind(adts|mp4)
+bench_file() {  # title file kind(adts|loas|mp4)
   local title=$1 f=$2 kind=$3 ff cli cli_rss
   [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
@@ -215,6 +220,7 @@ if [ $# -gt 0 ]; then
   for f in "$@"; do
     case ${f,,} in
       *.mp4 | *.m4a) bench_file "$(basename "$f")" "$f" mp4 ;;
+      *.loas) bench_file "$(basename "$f")" "$f" loas ;;
       *) bench_file "$(basename "$f")" "$f" adts ;;
     esac
   done
@@ -223,6 +229,10 @@ else
   bench_file "AAC LC 5.1 48 kHz" "$(make_adts lc_51 "$data/bench/lc_48k_51_384.aac")" adts
   bench_file "HE-AAC v1 stereo 44.1 kHz" "$(make_adts he_v1 "$data/bench/he_44k_st_64.aac")" adts
   bench_file "HE-AAC v2 44.1 kHz" "$(make_adts he_v2 "$data/bench/ps_44k_24.aac")" adts
+  # 960-sample frames (1920-point transforms): the half-second LOAS clip
+  # of the frame960 tests.
+  bench_file "AAC LC mono 48 kHz, 960-sample frames (LOAS)" \
+    "$(make_joined lc960 "$data/frame960/lc960_48_mo.loas" loas $((4 * repeats)))" loas
   if [ -n "$als_encoder" ]; then
     bench_file "ALS 16-bit stereo (MP4)" "$(make_als als_16b "$data/bench/als_16b_st.mp4")" mp4
     bench_file "ALS 16-bit stereo -7 -p (MP4)" \
