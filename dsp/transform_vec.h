@@ -474,13 +474,17 @@ inline bool InvCoreOf(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, 
 // with its mirror m0 = E - kC - k0 as SplitUnfold does (m = E - 1 - k):
 //   y[N/4 + 2k] = v_k,  y[N/4 + 1 + 2k] = -u_m,  y[N/4 - 1 - 2k] = -v_k,
 //   y[N/4 - 2 - 2k] = u_m, and in the second half -u_k, v_m, -u_k, v_m.
-// Each index gets its first half's output before its second half's.
-// Returns false when E/2 is not a multiple of kC (the reference runs).
-template <typename V, typename Lo, typename Hi>
-inline bool MixedInvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi) {
+// lo/hi take vectors, lo1/hi1 single values: the k below E/2 that no whole
+// block pairs with its mirror (E/2 mod kC of them: N = 240 with four
+// complex values per vector) go one by one.  Each index gets its first
+// half's output before its second half's.  Returns false when E is not a
+// multiple of kC (the reference runs).
+template <typename V, typename Lo, typename Hi, typename Lo1, typename Hi1>
+inline bool MixedInvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo lo, Hi hi, Lo1 lo1,
+                         Hi1 hi1) {
   constexpr int32_t kC = V::kComplex;
   const int32_t n = spec->n, e = n / 4, h = e / 2;
-  if (!spec->mixed || e % (2 * kC) != 0) return false;
+  if (!spec->mixed || e % kC != 0) return false;
   const float *tc = spec->twiddle, *ts = tc + n / 2;
   float* z = &zc->re;
   const auto pre = [&](int32_t i) {
@@ -490,11 +494,13 @@ inline bool MixedInvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo l
   for (int32_t i = 0; i < e; i += kC) V::Store(z + 2 * i, pre(i));
   fft_mixed_vec::MixedFftCore<V>(spec->mixed, zc, zc + e);
   const float* f = z + 2 * e;
-  for (int32_t k0 = 0; k0 < h; k0 += kC) {
-    const int32_t m0 = e - kC - k0;
-    const auto a = V::CMul(V::Load(f + 2 * k0), V::Load(tc + 2 * k0), V::Load(ts + 2 * k0));
-    const auto m = V::CMul(V::Load(f + 2 * m0), V::Load(tc + 2 * m0), V::Load(ts + 2 * m0));
-    const auto r = V::RevC(m);  // (u_m, v_m) for m = E-1-k0, E-2-k0, ...
+  const auto post = [&](int32_t k) {
+    return V::CMul(V::Load(f + 2 * k), V::Load(tc + 2 * k), V::Load(ts + 2 * k));
+  };
+  int32_t k0 = 0;
+  for (; k0 + kC <= h; k0 += kC) {
+    const auto a = post(k0);
+    const auto r = V::RevC(post(e - kC - k0));  // (u_m, v_m) for m = E-1-k0, E-2-k0, ...
     const auto na = V::Neg(a), nr = V::Neg(r);
     const int32_t up = n / 4 + 2 * k0, down = n / 4 - 2 * kC - 2 * k0;
     const auto h_up = V::BlendEvenOdd(na, r);   // (-u_k, v_m)
@@ -502,6 +508,24 @@ inline bool MixedInvCore(const MdctSpec* spec, const float* x, Dsp32fc* zc, Lo l
     lo(down, V::RevC(V::BlendEvenOdd(r, na)));  // (u_m, -v_k), descending k
     hi(up, h_up);
     hi(down, V::RevC(V::Swap(h_up)));  // (v_m, -u_k), descending k
+  }
+  if (k0 < h) {
+    // The middle block k0 .. k0 + kC - 1 holds these k and their mirrors.
+    alignas(32) float uv[2 * kC];
+    V::Store(uv, post(k0));
+    for (int32_t k = k0; k < h; ++k) {
+      const int32_t m = e - 1 - k;
+      const float uk = uv[2 * (k - k0)], vk = uv[2 * (k - k0) + 1];
+      const float um = uv[2 * (m - k0)], vm = uv[2 * (m - k0) + 1];
+      lo1(n / 4 + 2 * k, vk);
+      lo1(n / 4 + 1 + 2 * k, -um);
+      lo1(n / 4 - 1 - 2 * k, -vk);
+      lo1(n / 4 - 2 - 2 * k, um);
+      hi1(n / 4 + 2 * k, -uk);
+      hi1(n / 4 + 1 + 2 * k, vm);
+      hi1(n / 4 - 1 - 2 * k, -uk);
+      hi1(n / 4 - 2 - 2 * k, vm);
+    }
   }
   return true;
 }
@@ -532,7 +556,8 @@ void MdctInvCore(const MdctSpec* spec, const float* x, float* y, Dsp32fc* zc) {
   }
   if (!MixedInvCore<V>(
           spec, x, zc, [y](int32_t i, typename V::F v) { V::Store(y + i, v); },
-          [upper](int32_t i, typename V::F v) { V::Store(upper + i, v); })) {
+          [upper](int32_t i, typename V::F v) { V::Store(upper + i, v); },
+          [y](int32_t i, float v) { y[i] = v; }, [upper](int32_t i, float v) { upper[i] = v; })) {
     dsp_generic::MdctInvCore(spec, x, y, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
@@ -557,7 +582,12 @@ void MdctInvOverlapCore(const MdctSpec* spec, const float* x, const MdctOverlap&
           [=](int32_t i, typename V::F v) {
             V::Store(out + i, V::Add(V::Mul(v, V::Load(rise + i)), V::Load(prev + i)));
           },
-          [=](int32_t i, typename V::F v) { V::Store(next + i, V::Mul(v, V::Load(fall + i))); })) {
+          [=](int32_t i, typename V::F v) { V::Store(next + i, V::Mul(v, V::Load(fall + i))); },
+          [=](int32_t i, float v) {
+            const float p = v * rise[i];
+            out[i] = p + prev[i];
+          },
+          [=](int32_t i, float v) { next[i] = v * fall[i]; })) {
     dsp_generic::MdctInvOverlapCore(spec, x, o, zc, fft_mixed_vec::MixedFftCore<V>);
   }
 }
