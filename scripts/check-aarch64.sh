@@ -87,6 +87,7 @@ aac/ltp_44k_st_128.aac
 gst/lc_48k_51_384.aac
 sbr/he_44k_st_64.aac --sbr-output full-rate
 sbr/he_32k_st_32.aac --sbr-quality low-power
+sbr/he_48k_51_96.aac --sbr-output full-rate
 ps/ps_32k_16.aac --ps full
 als/als_16b_st_o160.als
 als/als_16b_51_mcc.als
