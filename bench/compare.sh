@@ -4,7 +4,8 @@
 # same inputs in one run.  Prints the median CPU time (user+sys) of several
 # runs, the ratio to FFmpeg and the peak RSS, then a summary of the ratios
 # that matter: the CLI against `ffmpeg -threads 1` and the element against
-# the same pipeline with avdec_aac.
+# the same pipeline with avdec_aac, each the median of the ratios of runs
+# made in turns.
 #
 #   bench/compare.sh [build-dir] [runs] [file...]
 #
@@ -94,10 +95,20 @@ median_run() {  # <cmd...>: prints "median_cpu max_rss"
   for _ in $(seq "$runs"); do cpu_and_rss "$@"; done | median_of
 }
 
+# Median of the ratios first/second of paired "cpu rss_kib" lines.
+median_pair_ratio() {  # <first lines> <second lines>
+  paste -d' ' <(printf '%s\n' "$1") <(printf '%s\n' "$2") |
+    awk '$3 > 0 {print $1 / $3}' | sort -g |
+    awk '{a[NR] = $1} END {if (NR) printf "%.2f", (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2; else printf "-"}'
+}
+
 # The two commands in the arrays first_cmd and second_cmd run in turns
 # (first, second, first, ...) so that a change in the machine's load or
 # clock during the measurement falls on both alike; sets first_stats and
-# second_stats to "median_cpu max_rss".
+# second_stats to "median_cpu max_rss", and first_per_second and
+# second_per_first to the medians of the ratios within each pair (on a
+# machine whose load comes and goes, a steadier figure than the ratio of
+# the two medians: each pair ran under the same conditions).
 paired_runs() {
   local a=() b=()
   for _ in $(seq "$runs"); do
@@ -106,6 +117,8 @@ paired_runs() {
   done
   first_stats=$(printf '%s\n' "${a[@]}" | median_of)
   second_stats=$(printf '%s\n' "${b[@]}" | median_of)
+  first_per_second=$(median_pair_ratio "$(printf '%s\n' "${a[@]}")" "$(printf '%s\n' "${b[@]}")")
+  second_per_first=$(median_pair_ratio "$(printf '%s\n' "${b[@]}")" "$(printf '%s\n' "${a[@]}")")
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
@@ -121,18 +134,16 @@ runs_ok() {
   [ "$rc" -eq 0 ] || { [ "$1" = "$decoder" ] && [ "$rc" -eq 1 ]; }
 }
 
-# print_row <label> <ffmpeg cpu> <"cpu rss_kib">: one timed line; the CPU
-# time goes to $last_cpu and the peak RSS (MiB) to $last_rss.
+# print_row <label> <ffmpeg cpu> <"cpu rss_kib">: one timed line; the peak
+# RSS (MiB) goes to $last_rss.
 print_row() {
   local label=$1 ref=$2 cpu rss
   read -r cpu rss <<<"$3"
-  last_cpu=$cpu
   last_rss=$(awk -v k="$rss" 'BEGIN{printf "%.1f", k/1024}')
   printf '  %-34s %8.3f s  %6sx  %7s MiB\n' "$label" "$cpu" "$(ratio "$cpu" "$ref")" "$last_rss"
 }
 
 failed_row() {
-  last_cpu=-
   last_rss=-
   printf '  %-34s %8s\n' "$1" "failed"
 }
@@ -145,11 +156,8 @@ row() {
 }
 
 summary=()
-summarise() {  # title cli ffmpeg element peer cli_rss element_rss
-  local c=- e=-
-  [ "$2" != - ] && c=$(ratio "$2" "$3")
-  [ "$4" != - ] && [ "$5" != - ] && e=$(ratio "$4" "$5")
-  summary+=("$(printf '%-40s %8s %8s %9s %9s' "$1" "$c" "$e" "$6" "$7")")
+summarise() {  # title cli_ratio element_ratio cli_rss element_rss
+  summary+=("$(printf '%-40s %8s %8s %9s %9s' "$1" "$2" "$3" "$4" "$5")")
 }
 
 # The gst-launch lines of the element and of the peer decoder on the same
@@ -164,29 +172,28 @@ element_row() {  # kind file ffmpeg_cpu
   if [ "$(ffprobe -v quiet -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 "$2")" = mp4als ]; then
     peer=avdec_als
   fi
-  first_cmd=(gst-launch-1.0 -q filesrc location="$2" ! $front ! vxaacdec sbr-output=full-rate
+  first_cmd=(gst-launch-1.0 -q filesrc location="$2" ! "$front" ! vxaacdec sbr-output=full-rate
     parametric-stereo=full ! fakesink)
-  second_cmd=(gst-launch-1.0 -q filesrc location="$2" ! $front ! $peer ! fakesink)
-  el_cpu=- el_rss=- peer_cpu=-
+  second_cmd=(gst-launch-1.0 -q filesrc location="$2" ! "$front" ! "$peer" ! fakesink)
+  el_ratio=- el_rss=-
   if ! runs_ok "${first_cmd[@]}"; then
     failed_row "gst $front ! vxaacdec"
     return
   fi
   if ! gst-inspect-1.0 $peer >/dev/null 2>&1 || ! runs_ok "${second_cmd[@]}"; then
     row "gst $front ! vxaacdec" "$3" "${first_cmd[@]}"
-    el_cpu=$last_cpu el_rss=$last_rss
+    el_rss=$last_rss
     gst-inspect-1.0 $peer >/dev/null 2>&1 && failed_row "gst $front ! $peer"
     return
   fi
   paired_runs
   print_row "gst $front ! vxaacdec" "$3" "$first_stats"
-  el_cpu=$last_cpu el_rss=$last_rss
+  el_ratio=$first_per_second el_rss=$last_rss
   print_row "gst $front ! $peer" "$3" "$second_stats"
-  peer_cpu=$last_cpu
 }
 
 bench_file() {  # title file kind(adts|loas|mp4)
-  local title=$1 f=$2 kind=$3 ff cli cli_rss
+  local title=$1 f=$2 kind=$3 ff cli_ratio=- cli_rss
   [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
   # Same work as FFmpeg: SBR at full rate, parametric stereo applied.
@@ -197,12 +204,13 @@ bench_file() {  # title file kind(adts|loas|mp4)
     read -r ff _ <<<"$first_stats"
     printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
     print_row "vxaac-decode" "$ff" "$second_stats"
+    cli_ratio=$second_per_first
   else
     read -r ff _ < <(median_run "${first_cmd[@]}")
     printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
     failed_row "vxaac-decode"
   fi
-  cli=$last_cpu cli_rss=$last_rss
+  cli_rss=$last_rss
   if [ "$kind" = adts ] && command -v faad >/dev/null; then
     row "faad -w" "$ff" faad -w "$f"
   fi
@@ -210,7 +218,7 @@ bench_file() {  # title file kind(adts|loas|mp4)
   if [ "$kind" = adts ] && gst-inspect-1.0 faad >/dev/null 2>&1; then
     row "gst aacparse ! faad" "$ff" gst-launch-1.0 -q filesrc location="$f" ! aacparse ! faad ! fakesink
   fi
-  summarise "$title" "$cli" "$ff" "$el_cpu" "$peer_cpu" "$cli_rss" "$el_rss"
+  summarise "$title" "$cli_ratio" "$el_ratio" "$cli_rss" "$el_rss"
 }
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
@@ -243,6 +251,7 @@ else
 fi
 
 echo
-echo "Ratios (CPU time): CLI / ffmpeg -threads 1, element / the same pipeline with FFmpeg's decoder (avdec_aac, avdec_als)"
+echo "Ratios (CPU time, median of the ratios of the runs in turns): CLI / ffmpeg -threads 1,"
+echo "element / the same pipeline with FFmpeg's decoder (avdec_aac, avdec_als)"
 printf '%-40s %8s %8s %9s %9s\n' input CLI element "CLI MiB" "elem MiB"
 printf '%s\n' "${summary[@]}"

@@ -185,16 +185,23 @@ TEST(StereoTools, IntensityInShortGroups) {
   }
 }
 
+// The values, the state left for the next band and the norm, for short and
+// long bands.
 TEST(NoiseSubstitution, GeneratorSequenceAndNormalisation) {
-  uint32_t state = 0;
-  float v[3];
-  const float norm = NoiseVector(v, 3, &state);
-  EXPECT_EQ(v[0], static_cast<float>(1013904223));
-  uint32_t st = 1013904223u;
-  st = st * 1664525u + 1013904223u;
-  EXPECT_EQ(v[1], static_cast<float>(static_cast<int32_t>(st)));
-  const double e = double{v[0]} * v[0] + double{v[1]} * v[1] + double{v[2]} * v[2];
-  EXPECT_NEAR(norm, 1.0 / std::sqrt(e), 1e-6 / std::sqrt(e));
+  for (const int count : {3, 8, 21, 1024}) {
+    uint32_t state = 7;
+    std::vector<float> v(count);
+    const float norm = NoiseVector(v.data(), count, &state);
+    uint32_t st = 7;
+    double e = 0;
+    for (int i = 0; i < count; ++i) {
+      st = st * 1664525u + 1013904223u;
+      ASSERT_EQ(v[i], static_cast<float>(static_cast<int32_t>(st))) << count << " " << i;
+      e += double{v[i]} * v[i];
+    }
+    EXPECT_EQ(state, st) << count;
+    EXPECT_NEAR(norm, 1.0 / std::sqrt(e), 1e-6 / std::sqrt(e)) << count;
+  }
 }
 
 TEST(NoiseSubstitution, BandEnergyFollowsTheNoiseEnergy) {
