@@ -105,10 +105,10 @@ median_pair_ratio() {  # <first lines> <second lines>
 # The two commands in the arrays first_cmd and second_cmd run in turns
 # (first, second, first, ...) so that a change in the machine's load or
 # clock during the measurement falls on both alike; sets first_stats and
-# second_stats to "median_cpu max_rss", and first_per_second and
-# second_per_first to the medians of the ratios within each pair (on a
-# machine whose load comes and goes, a steadier figure than the ratio of
-# the two medians: each pair ran under the same conditions).
+# second_stats to "median_cpu max_rss", and first_per_second to the median
+# of the ratios within each pair (on a machine whose load comes and goes, a
+# steadier figure than the ratio of the two medians: each pair ran under
+# the same conditions).
 paired_runs() {
   local a=() b=()
   for _ in $(seq "$runs"); do
@@ -118,7 +118,6 @@ paired_runs() {
   first_stats=$(printf '%s\n' "${a[@]}" | median_of)
   second_stats=$(printf '%s\n' "${b[@]}" | median_of)
   first_per_second=$(median_pair_ratio "$(printf '%s\n' "${a[@]}")" "$(printf '%s\n' "${b[@]}")")
-  second_per_first=$(median_pair_ratio "$(printf '%s\n' "${b[@]}")" "$(printf '%s\n' "${a[@]}")")
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}'; }
@@ -197,16 +196,16 @@ bench_file() {  # title file kind(adts|loas|mp4)
   [[ -z "${VX_BENCH_ONLY:-}" || "$title" =~ $VX_BENCH_ONLY ]] || return 0
   echo "$title ($(basename "$f"))"
   # Same work as FFmpeg: SBR at full rate, parametric stereo applied.
-  first_cmd=(ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
-  second_cmd=("$decoder" -q --sbr-output full-rate --ps full -o /dev/null "$f")
-  if runs_ok "${second_cmd[@]}"; then
+  first_cmd=("$decoder" -q --sbr-output full-rate --ps full -o /dev/null "$f")
+  second_cmd=(ffmpeg -nostdin -v quiet -threads 1 -i "$f" -f null -)
+  if runs_ok "${first_cmd[@]}"; then
     paired_runs
-    read -r ff _ <<<"$first_stats"
+    read -r ff _ <<<"$second_stats"
     printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
-    print_row "vxaac-decode" "$ff" "$second_stats"
-    cli_ratio=$second_per_first
+    print_row "vxaac-decode" "$ff" "$first_stats"
+    cli_ratio=$first_per_second
   else
-    read -r ff _ < <(median_run "${first_cmd[@]}")
+    read -r ff _ < <(median_run "${second_cmd[@]}")
     printf '  %-34s %8.3f s  %6sx\n' "ffmpeg -threads 1" "$ff" 1.00
     failed_row "vxaac-decode"
   fi
