@@ -9,6 +9,10 @@
 #
 #   bench/compare.sh [build-dir] [runs] [file...]
 #
+# Runs defaults to 9: on a shared machine whose load comes and goes, a
+# median of five pairs still moved the element's ratio by 0.1 between runs
+# minutes apart.
+#
 # Without files, the inputs are the 2-second clips in tests/data/bench, each
 # repeated to VX_BENCH_SECONDS (default 600) seconds of audio (ALS: 60), and
 # the 960-sample-frame clip of tests/data/frame960 as long.  Files named on
@@ -18,7 +22,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
-runs=${2:-5}
+runs=${2:-9}
 shift $(($# < 2 ? $# : 2))
 data="$here/tests/data"
 seconds=${VX_BENCH_SECONDS:-600}
