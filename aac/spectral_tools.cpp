@@ -164,11 +164,66 @@ void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, con
   }
 }
 
+namespace {
+
+// The noise generator, s' = a s + c (mod 2^32), and the same map taken
+// kNoiseLanes steps at once.  Lane j of block b holds value kNoiseLanes b
+// + j: the sequence a serial loop makes, but the lanes advance
+// independently (a serial loop waits for each multiply before the next).
+constexpr uint32_t kNoiseMul = 1664525u;
+constexpr uint32_t kNoiseAdd = 1013904223u;
+constexpr int32_t kNoiseLanes = 8;
+
+struct NoiseJump {
+  uint32_t mul = 1;
+  uint32_t add = 0;
+};
+constexpr NoiseJump MakeNoiseJump(int32_t steps) {
+  NoiseJump j;
+  for (int32_t i = 0; i < steps; ++i) {
+    j.mul *= kNoiseMul;
+    j.add = j.add * kNoiseMul + kNoiseAdd;
+  }
+  return j;
+}
+constexpr NoiseJump kNoiseBlock = MakeNoiseJump(kNoiseLanes);
+// The inverse of an odd multiplier mod 2^32 (each Newton step doubles the
+// correct low bits): it steps a lane back one block.
+constexpr uint32_t InverseOdd(uint32_t a) {
+  uint32_t x = a;
+  for (int i = 0; i < 5; ++i) x *= 2u - a * x;
+  return x;
+}
+constexpr uint32_t kNoiseBlockMulInverse = InverseOdd(kNoiseBlock.mul);
+static_assert(kNoiseBlock.mul * kNoiseBlockMulInverse == 1u);
+
+}  // namespace
+
 float NoiseVector(float* values, int32_t count, uint32_t* noise_state) {
   uint32_t state = *noise_state;
   float energy = 0.0f;
-  for (int32_t i = 0; i < count; ++i) {
-    state = state * 1664525u + 1013904223u;
+  const int32_t blocks = count / kNoiseLanes;
+  if (blocks > 0) {
+    uint32_t lane[kNoiseLanes];
+    for (int32_t j = 0; j < kNoiseLanes; ++j) {
+      state = state * kNoiseMul + kNoiseAdd;
+      lane[j] = state;
+    }
+    float sum[kNoiseLanes] = {};
+    for (int32_t b = 0; b < blocks; ++b) {
+      for (int32_t j = 0; j < kNoiseLanes; ++j) {
+        const float v = static_cast<float>(static_cast<int32_t>(lane[j]));
+        values[b * kNoiseLanes + j] = v;
+        sum[j] += v * v;
+        lane[j] = lane[j] * kNoiseBlock.mul + kNoiseBlock.add;
+      }
+    }
+    // The last lane, one block back, is the state of the last value.
+    state = (lane[kNoiseLanes - 1] - kNoiseBlock.add) * kNoiseBlockMulInverse;
+    energy = ((sum[0] + sum[4]) + (sum[2] + sum[6])) + ((sum[1] + sum[5]) + (sum[3] + sum[7]));
+  }
+  for (int32_t i = blocks * kNoiseLanes; i < count; ++i) {
+    state = state * kNoiseMul + kNoiseAdd;
     const float v = static_cast<float>(static_cast<int32_t>(state));
     values[i] = v;
     energy += v * v;
@@ -193,8 +248,14 @@ void SubstituteNoise(const ChannelStream& s, float* spectrum, const ChannelStrea
   for (int32_t g = 0; g < GroupCount(s); ++g) {
     const int32_t length = GroupLength(s, g);
     if (base + length * window_lines > kAacFrameLength) break;
+    // The group's noise bands as a mask, walked bit by bit: a test per
+    // band mispredicts wherever noise and coded bands alternate.
+    uint64_t noise = 0;
     for (int32_t b = 0; b < bands; ++b) {
-      if (s.sfb_cb[g][b] != NOISE_HCB) continue;
+      noise |= uint64_t{s.sfb_cb[g][b] == NOISE_HCB} << b;
+    }
+    for (; noise != 0; noise &= noise - 1) {
+      const int32_t b = __builtin_ctzll(noise);
       const int32_t start = base + length * offset[b];
       const int32_t count = length * (offset[b + 1] - offset[b]);
       const int32_t energy = Clamp(s.scale_factors[g][b], kMinNoiseEnergy, kMaxNoiseEnergy);
@@ -240,6 +301,12 @@ void CopyLines(float* dst, const float* src, int32_t n) {
   for (; k < n; ++k) dst[k] = src[k];
 }
 
+// Copies 16 lines whatever the band's width: one fixed copy instead of a
+// loop whose trip count changes from band to band (and mispredicts).
+void Copy16Lines(float* dst, const float* src) {
+  std::memcpy(dst, src, 16 * sizeof(float));
+}
+
 void ZeroLines(float* dst, int32_t n) {
   const float zero[4] = {};
   int32_t k = 0;
@@ -263,8 +330,9 @@ void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
   int32_t windows = 0;
   for (int32_t g = 0; g < groups; ++g) windows += GroupLength(s, g);
   if (windows > kAacMaxWindows) windows = kAacMaxWindows;
-  // Only the grouped lines are read back.
-  alignas(32) float grouped[kAacFrameLength];
+  // Only the grouped lines are read back; the band copies read up to 16
+  // lines from their start, hence the padding.
+  alignas(32) float grouped[kAacFrameLength + 16];
   std::memcpy(grouped, spectrum, sizeof(float) * window_lines * windows);
   const float* src = grouped;
   int32_t window = 0;
@@ -277,13 +345,23 @@ void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
       CopyLines(first, src, window_lines);
       src += window_lines;
     } else {
-      for (int32_t b = 0; b < bands; ++b) {
-        const int32_t width = offset[b + 1] - offset[b];
-        float* dst = first + offset[b];
-        for (int32_t w = 0; w < length; ++w, dst += stride, src += width) {
-          CopyLines(dst, src, width);
+      // Window by window, each band's copy in 16 lines where they stay in
+      // the window: what lands beyond the band belongs to a later band of
+      // the window (copied after it) or to the lines above window_lines
+      // (cleared below).
+      for (int32_t w = 0; w < length; ++w) {
+        float* const out = first + stride * w;
+        for (int32_t b = 0; b < bands; ++b) {
+          const int32_t width = offset[b + 1] - offset[b];
+          const float* from = src + length * offset[b] + w * width;
+          if (width <= 16 && offset[b] + 16 <= stride) {
+            Copy16Lines(out + offset[b], from);
+          } else {
+            CopyLines(out + offset[b], from, width);
+          }
         }
       }
+      src += length * window_lines;
     }
     for (int32_t w = 0; w < length; ++w) {
       ZeroLines(first + stride * w + window_lines, stride - window_lines);
