@@ -304,4 +304,43 @@ TEST(DeinterleaveShort, GroupedOrderToWindows) {
   for (float v : z) ASSERT_EQ(v, 2.0f);
 }
 
+// Every band of the short tables (widths up to 16 at 44.1 kHz, up to 20 at
+// 8 kHz), against the reordering written out: band copies wider than their
+// band must land only where later bands or the cleared lines go, and
+// nothing is written past the spectrum.
+TEST(DeinterleaveShort, AllBandsOfWideTablesAndNothingBeyond) {
+  for (const int32_t sf_index : {kSf44100, 11}) {
+    for (const std::vector<int>& groups :
+         {std::vector<int>{3, 1, 4}, std::vector<int>{2, 2, 2, 2}}) {
+      auto s = std::make_unique<ChannelStream>();
+      ASSERT_EQ(InitChannelStream(*s, sf_index, kObjectLc), 0);
+      s->window_sequence = EIGHT_SHORT_SEQUENCE;
+      s->num_windows = 8;
+      s->max_sfb = s->bands.num_swb_short;
+      s->num_window_groups = static_cast<int32_t>(groups.size());
+      for (size_t g = 0; g < groups.size(); ++g) s->window_group_length[g] = groups[g];
+      const int32_t* offset = s->bands.swb_offset_short;
+      const int32_t bands = s->max_sfb;
+      std::vector<float> buf(1024 + 64, -7.0f);
+      std::vector<float> expect(1024, 0.0f);
+      int p = 0, window = 0;
+      for (int len : groups) {
+        for (int b = 0; b < bands; ++b) {
+          for (int w = 0; w < len; ++w) {
+            for (int k = offset[b]; k < offset[b + 1]; ++k) {
+              buf[p] = static_cast<float>(p + 1);
+              expect[128 * (window + w) + k] = static_cast<float>(p + 1);
+              ++p;
+            }
+          }
+        }
+        window += len;
+      }
+      DeinterleaveShort(*s, buf.data());
+      for (int i = 0; i < 1024; ++i) ASSERT_EQ(buf[i], expect[i]) << sf_index << " " << i;
+      for (int i = 1024; i < 1024 + 64; ++i) ASSERT_EQ(buf[i], -7.0f) << sf_index << " " << i;
+    }
+  }
+}
+
 }  // namespace
