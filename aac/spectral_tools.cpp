@@ -164,66 +164,11 @@ void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, con
   }
 }
 
-namespace {
-
-// The noise generator, s' = a s + c (mod 2^32), and the same map taken
-// kNoiseLanes steps at once.  Lane j of block b holds value kNoiseLanes b
-// + j: the sequence a serial loop makes, but the lanes advance
-// independently (a serial loop waits for each multiply before the next).
-constexpr uint32_t kNoiseMul = 1664525u;
-constexpr uint32_t kNoiseAdd = 1013904223u;
-constexpr int32_t kNoiseLanes = 8;
-
-struct NoiseJump {
-  uint32_t mul = 1;
-  uint32_t add = 0;
-};
-constexpr NoiseJump MakeNoiseJump(int32_t steps) {
-  NoiseJump j;
-  for (int32_t i = 0; i < steps; ++i) {
-    j.mul *= kNoiseMul;
-    j.add = j.add * kNoiseMul + kNoiseAdd;
-  }
-  return j;
-}
-constexpr NoiseJump kNoiseBlock = MakeNoiseJump(kNoiseLanes);
-// The inverse of an odd multiplier mod 2^32 (each Newton step doubles the
-// correct low bits): it steps a lane back one block.
-constexpr uint32_t InverseOdd(uint32_t a) {
-  uint32_t x = a;
-  for (int i = 0; i < 5; ++i) x *= 2u - a * x;
-  return x;
-}
-constexpr uint32_t kNoiseBlockMulInverse = InverseOdd(kNoiseBlock.mul);
-static_assert(kNoiseBlock.mul * kNoiseBlockMulInverse == 1u);
-
-}  // namespace
-
 float NoiseVector(float* values, int32_t count, uint32_t* noise_state) {
   uint32_t state = *noise_state;
   float energy = 0.0f;
-  const int32_t blocks = count / kNoiseLanes;
-  if (blocks > 0) {
-    uint32_t lane[kNoiseLanes];
-    for (int32_t j = 0; j < kNoiseLanes; ++j) {
-      state = state * kNoiseMul + kNoiseAdd;
-      lane[j] = state;
-    }
-    float sum[kNoiseLanes] = {};
-    for (int32_t b = 0; b < blocks; ++b) {
-      for (int32_t j = 0; j < kNoiseLanes; ++j) {
-        const float v = static_cast<float>(static_cast<int32_t>(lane[j]));
-        values[b * kNoiseLanes + j] = v;
-        sum[j] += v * v;
-        lane[j] = lane[j] * kNoiseBlock.mul + kNoiseBlock.add;
-      }
-    }
-    // The last lane, one block back, is the state of the last value.
-    state = (lane[kNoiseLanes - 1] - kNoiseBlock.add) * kNoiseBlockMulInverse;
-    energy = ((sum[0] + sum[4]) + (sum[2] + sum[6])) + ((sum[1] + sum[5]) + (sum[3] + sum[7]));
-  }
-  for (int32_t i = blocks * kNoiseLanes; i < count; ++i) {
-    state = state * kNoiseMul + kNoiseAdd;
+  for (int32_t i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
     const float v = static_cast<float>(static_cast<int32_t>(state));
     values[i] = v;
     energy += v * v;
