@@ -562,6 +562,9 @@ void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
   AACDecState& s = *state_;
   if (adts_.held_damaged) {
     if (bytes > 0) std::memset(dst, 0, static_cast<size_t>(bytes));
+    // Silence before any decoded output: its layout is the one described
+    // from now on, not that of a block decoded ahead.
+    if (shape_.speaker_count < 0) CaptureShape();
   } else if (s.pending_consumed) {
     int32_t used = 0;
     DecodeRawDataBlock(frame, &used, dst, 0,
@@ -573,6 +576,14 @@ void AACDecoder::WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes) {
   adts_.held = 0;
   adts_.offset = adts_.held_next;
   ++adts_.next;
+}
+
+// Channels of the silence standing in for a damaged block: those of the
+// last output described (GetInfo reports that layout).  The core's last
+// channel count may be a block's that was decoded and then refused for its
+// CRC, or one decoded ahead of the output.
+int32_t AACDecoder::SilenceChannels() const {
+  return shape_.speaker_count >= 0 ? shape_.channels : state_->last_output_channels;
 }
 
 void AACDecoder::CaptureShape() {
@@ -603,7 +614,7 @@ Status AACDecoder::DecodeAdts(MediaData* in, MediaData* out, double t0_in) {
   bool damaged = false, reordered = true;
   while (adts_.next < adts_.h.blocks) {
     if (!adts_.held) HoldBlock(frame, outp);
-    const int32_t c = adts_.held_damaged ? s.last_output_channels : s.output_channels;
+    const int32_t c = adts_.held_damaged ? SilenceChannels() : s.output_channels;
     const int32_t f = s.frame_length_factor;
     const int64_t bytes = int64_t{c} * f * s.frame_length * AacSampleBytes(s);
     if (channels < 0) {
@@ -669,7 +680,7 @@ Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double
   AACDecState& s = *state_;
   const int32_t factor = s.frame_length_factor;
   const int32_t samples = s.frame_length * factor;
-  const int32_t channels = r == kAacOk ? s.output_channels : s.last_output_channels;
+  const int32_t channels = r == kAacOk ? s.output_channels : SilenceChannels();
   const int64_t bytes = int64_t{channels} * samples * AacSampleBytes(s);
   if (r == kAacMalformed && out_free < bytes) return StatusNotEnoughBuffer;
   if (!sbr_seen_ && s.sbr_present) {
@@ -679,7 +690,7 @@ Status AACDecoder::EmitAacFrame(int32_t r, MediaData* in, MediaData* out, double
   in->MoveDataPointer(static_cast<int32_t>(consume));
   if (r == kAacMalformed && bytes > 0)
     std::memset(out->GetDataPointer(), 0, static_cast<size_t>(bytes));
-  if (r == kAacOk) CaptureShape();
+  if (r == kAacOk || shape_.speaker_count < 0) CaptureShape();
   last_output_blocks_ = 1;
   last_output_reordered_ = r == kAacOk && s.output_reordered;
   FinishOutput(in, out, bytes, samples, s.sample_rate * factor, channels, t0_in);

@@ -127,6 +127,7 @@ class AACDecoder : public AudioCodec {
   void WriteHeld(const uint8_t* frame, uint8_t* dst, int64_t bytes);
   int32_t AdtsFrameEnd(const uint8_t* frame, int64_t available) const;
   void CaptureShape();
+  int32_t SilenceChannels() const;
   void FinishOutput(MediaData* in, MediaData* out, int64_t bytes, int32_t samples, int32_t rate,
                     int32_t channels, double t0_in);
   Status ConfigureAac(const AudioSpecificConfig& asc);
