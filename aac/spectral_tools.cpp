@@ -214,9 +214,15 @@ void SubstituteNoise(const ChannelStream& s, float* spectrum, const ChannelStrea
         for (int32_t k = 0; k < count; ++k) spectrum[start + k] = left[start + k] * scale;
         continue;
       }
-      const float norm = NoiseVector(spectrum + start, count, noise_state);
-      const float scale = norm * Pow2Quarter(energy);
-      for (int32_t k = 0; k < count; ++k) spectrum[start + k] *= scale;
+      // Each window of the group carries the band's energy: ISO/IEC 14496-3
+      // normalises the noise window by window, not over the grouped band
+      // (which would leave every window 1/length of it).
+      const int32_t width = offset[b + 1] - offset[b];
+      const float gain = Pow2Quarter(energy);
+      for (int32_t at = start; at < start + count; at += width) {
+        const float scale = NoiseVector(spectrum + at, width, noise_state) * gain;
+        for (int32_t k = 0; k < width; ++k) spectrum[at + k] *= scale;
+      }
     }
     base += length * window_lines;
   }

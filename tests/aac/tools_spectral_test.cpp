@@ -229,6 +229,32 @@ TEST(NoiseSubstitution, BandEnergyFollowsTheNoiseEnergy) {
   EXPECT_NE(y[4], x[4]);
 }
 
+// In a group of several short windows each window's band carries the
+// noise energy, as in a window of its own.
+TEST(NoiseSubstitution, EveryWindowOfAGroupGetsTheEnergy) {
+  auto s = Short(3, {3, 5});  // short bands of 4 lines
+  s->sfb_cb[0][2] = NOISE_HCB;
+  s->scale_factors[0][2] = 12;  // 2^6 per window
+  s->sfb_cb[1][0] = NOISE_HCB;
+  s->scale_factors[1][0] = 0;
+  std::vector<float> x(1024, 0.0f);
+  uint32_t state = 3;
+  MarkCodebooks(*s);
+  ApplyNoiseSubstitution(*s, nullptr, x.data(), nullptr, &state);
+  // Grouped order: group 0 is 3 windows x 12 lines, band 2 at 3 x 8.
+  for (int w = 0; w < 3; ++w) {
+    double e = 0;
+    for (int i = 24 + 4 * w; i < 28 + 4 * w; ++i) e += double{x[i]} * x[i];
+    EXPECT_NEAR(e, 64.0, 64.0 * 1e-5) << w;
+  }
+  for (int w = 0; w < 5; ++w) {
+    double e = 0;
+    for (int i = 36 + 4 * w; i < 40 + 4 * w; ++i) e += double{x[i]} * x[i];
+    EXPECT_NEAR(e, 1.0, 1e-5) << w;
+  }
+  for (int i = 0; i < 24; ++i) ASSERT_EQ(x[i], 0.0f) << i;
+}
+
 TEST(NoiseSubstitution, PairSharesNoiseWhereMsIsSet) {
   Pair p = LongPair(2);
   for (auto* s : {p.l.get(), p.r.get()}) {
