@@ -89,18 +89,34 @@ void InverseQuantise(const ChannelStream& s, float* spectrum) {
 
 namespace {
 
+// Bands b < `bands` of group g whose codebook is one of the set `books`
+// (bit c for codebook c), as bit 63 - b (kMsbFirst) or bit b: one test per
+// section rather than per band.
+template <bool kMsbFirst>
+uint64_t BandsWithBooks(const ChannelStream& s, int32_t g, int32_t bands, uint32_t books) {
+  static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
+  uint64_t m = 0;
+  const uint64_t below = (uint64_t{1} << bands) - 1;
+  for (uint64_t starts = s.section_starts[g] & below; starts != 0;) {
+    const int32_t b = __builtin_ctzll(starts);
+    starts &= starts - 1;
+    const int32_t e = starts != 0 ? __builtin_ctzll(starts) : bands;
+    const uint64_t run = (uint64_t{1} << (e - b)) - 1;
+    const uint64_t in = uint64_t{0} - ((books >> (s.sfb_cb[g][b] & 31)) & 1);
+    m |= (kMsbFirst ? run << (64 - e) : run << b) & in;
+  }
+  return m;
+}
+
 // Bands (bit 63 - b for band b) of group g that are neither noise nor
 // intensity bands, in either channel: never M/S coded.
 uint64_t PlainBands(const ChannelStream& first, const ChannelStream& second, int32_t g,
                     int32_t bands) {
-  constexpr uint32_t kSpecial = 1u << NOISE_HCB | 1u << INTENSITY_HCB | 1u << INTENSITY_HCB2;
+  constexpr uint32_t kNoise = 1u << NOISE_HCB;
+  constexpr uint32_t kSpecial = kNoise | 1u << INTENSITY_HCB | 1u << INTENSITY_HCB2;
   if (((first.cb_used | second.cb_used) & kSpecial) == 0) return ~uint64_t{0};
-  uint64_t m = 0;
-  for (int32_t b = 0; b < bands; ++b) {
-    const bool plain = second.sfb_cb[g][b] < NOISE_HCB && first.sfb_cb[g][b] != NOISE_HCB;
-    m |= uint64_t{plain} << (63 - b);
-  }
-  return m;
+  return ~(BandsWithBooks<true>(second, g, bands, kSpecial) |
+           BandsWithBooks<true>(first, g, bands, kNoise));
 }
 
 }  // namespace
@@ -165,15 +181,8 @@ void ApplyIntensity(const ChannelStream& first, const ChannelStream& second, con
 }
 
 float NoiseVector(float* values, int32_t count, uint32_t* noise_state) {
-  uint32_t state = *noise_state;
   float energy = 0.0f;
-  for (int32_t i = 0; i < count; ++i) {
-    state = state * 1664525u + 1013904223u;
-    const float v = static_cast<float>(static_cast<int32_t>(state));
-    values[i] = v;
-    energy += v * v;
-  }
-  *noise_state = state;
+  if (dspNoise_32f(values, count, noise_state, &energy) != dspStsNoErr) return 0.0f;
   return energy > 0.0f ? 1.0f / std::sqrt(energy) : 0.0f;
 }
 
@@ -195,11 +204,8 @@ void SubstituteNoise(const ChannelStream& s, float* spectrum, const ChannelStrea
     if (base + length * window_lines > kAacFrameLength) break;
     // The group's noise bands as a mask, walked bit by bit: a test per
     // band mispredicts wherever noise and coded bands alternate.
-    uint64_t noise = 0;
-    for (int32_t b = 0; b < bands; ++b) {
-      noise |= uint64_t{s.sfb_cb[g][b] == NOISE_HCB} << b;
-    }
-    for (; noise != 0; noise &= noise - 1) {
+    for (uint64_t noise = BandsWithBooks<false>(s, g, bands, 1u << NOISE_HCB); noise != 0;
+         noise &= noise - 1) {
       const int32_t b = __builtin_ctzll(noise);
       const int32_t start = base + length * offset[b];
       const int32_t count = length * (offset[b + 1] - offset[b]);

@@ -273,6 +273,20 @@ void Predict(benchmark::State& st, Fn fn) {
   st.SetItemsProcessed(st.iterations() * kN);
 }
 
+// Noise bands of 32 lines, the widest of long windows at 44.1 kHz.
+template <typename Fn>
+void Noise(benchmark::State& st, Fn fn) {
+  constexpr int kBand = 32;
+  Arena m;
+  float* d = m.Floats(0, kBand, 1.0f);
+  uint32_t state = 1;
+  for (auto _ : st) {
+    benchmark::DoNotOptimize(fn(d, kBand, &state));
+    benchmark::ClobberMemory();
+  }
+  st.SetItemsProcessed(st.iterations() * kBand);
+}
+
 // One row per kernel and instruction set (bench_isa.h).
 #define VX_BENCH(bench, name, kernel)                            \
   vxbench::RegisterPerIsa(                                       \
@@ -301,6 +315,7 @@ const bool kRegistered = [] {
   VX_BENCH(Ternary, "MulAdd_32f", MulAdd_32f);
   VX_BENCH(InPlacePair, "SumDiff_32f", SumDiff_32f);
   VX_BENCH(Predict, "Predict_32f", Predict_32f);
+  VX_BENCH(Noise, "Noise_32f", Noise_32f);
   return true;
 }();
 

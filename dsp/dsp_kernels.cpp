@@ -39,6 +39,7 @@ constexpr DspKernels MakeGeneric() {
   v.MulAdd_32f = dsp_generic::MulAdd_32f;
   v.SumDiff_32f = dsp_generic::SumDiff_32f;
   v.Predict_32f = dsp_generic::Predict_32f;
+  v.Noise_32f = dsp_generic::Noise_32f;
   k.transform = {dsp_generic::FftCore, dsp_generic::MdctInvCore, dsp_generic::MdctFwdCore,
                  dsp_generic::MdctInvOverlapCore, MixedFftForward};
   k.qmf = {qmf_generic::AnalysisB,    qmf_generic::AnalysisA,    qmf_generic::Synthesis64B,

@@ -58,6 +58,7 @@ struct DspVectorKernels {
   void (*Pow43Bands_16s32f)(const int16_t* q, const float* gains, const int32_t* offsets,
                             int32_t nbands, float* dst);
   void (*Predict_32f)(float* x, int32_t begin, int32_t end, bool add, float* const* state);
+  float (*Noise_32f)(float* dst, int32_t n, uint32_t* state);
 };
 
 // Complex FFT and MDCT cores (fft_impl.h, mdct_impl.h).

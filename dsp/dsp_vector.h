@@ -75,6 +75,13 @@ int32_t dspInterleaveScale_32f(const float* const* channels, int32_t num_channel
 int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc);
 
 // AAC kernels.
+// The noise of perceptual noise substitution: before each value the state
+// steps to state x 1664525 + 1013904223 (mod 2^32), and the value is the
+// state read as a signed integer, converted to float; *state is left at the
+// last value's.  *energy: the sum of the squared values, kept in eight
+// partial sums (value i in sum i mod 8) added in a fixed order, so that
+// every instruction set gives the same bits.  n = 0 is allowed.
+int32_t dspNoise_32f(float* dst, int32_t n, uint32_t* state, float* energy);
 int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, int32_t nbands);
 int32_t dspScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int32_t n);
 // 2^(e/4), correctly rounded, for -512 <= e < 512 (e taken modulo 1024).

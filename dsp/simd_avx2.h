@@ -96,6 +96,8 @@ struct LaneAvx2 {
   static I SrlI(I a, int32_t k) { return _mm256_srl_epi32(a, _mm_cvtsi32_si128(k)); }
   static I AsI(F a) { return _mm256_castps_si256(a); }
   static F AsF(I a) { return _mm256_castsi256_ps(a); }
+  static I MulLoI(I a, I b) { return _mm256_mullo_epi32(a, b); }
+  static F ToFloat(I a) { return _mm256_cvtepi32_ps(a); }
   static F Gather(const float* table, I idx) { return _mm256_i32gather_ps(table, idx, 4); }
 
   static I ConvertClamp16(F v) {

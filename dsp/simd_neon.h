@@ -84,6 +84,10 @@ struct LaneNeon {
   }
   static I AsI(F a) { return vreinterpretq_s32_f32(a); }
   static F AsF(I a) { return vreinterpretq_f32_s32(a); }
+  static I MulLoI(I a, I b) {  // modulo 2^32, on unsigned lanes
+    return vreinterpretq_s32_u32(vmulq_u32(vreinterpretq_u32_s32(a), vreinterpretq_u32_s32(b)));
+  }
+  static F ToFloat(I a) { return vcvtq_f32_s32(a); }
   static I MaxS16(I a, I b) {
     return vreinterpretq_s32_s16(vmaxq_s16(vreinterpretq_s16_s32(a), vreinterpretq_s16_s32(b)));
   }

@@ -18,6 +18,19 @@
 
 namespace {
 
+// Low 32 bits of each lane's product (SSE2 has only the 64-bit products of
+// the even lanes).
+inline __m128i MulLo32(__m128i a, __m128i b) {
+#ifdef __SSE4_1__
+  return _mm_mullo_epi32(a, b);
+#else
+  const __m128i even = _mm_mul_epu32(a, b);
+  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+#endif
+}
+
 struct LaneSse2 {
   using F = __m128;
   using I = __m128i;
@@ -88,6 +101,9 @@ struct LaneSse2 {
   static I SrlI(I a, int32_t k) { return _mm_srl_epi32(a, _mm_cvtsi32_si128(k)); }
   static I AsI(F a) { return _mm_castps_si128(a); }
   static F AsF(I a) { return _mm_castsi128_ps(a); }
+  static I MulLoI(I a, I b) { return MulLo32(a, b); }
+  // Signed integers to floats, rounded to nearest.
+  static F ToFloat(I a) { return _mm_cvtepi32_ps(a); }
   // 16-bit lanes of the same register.
   static I MaxS16(I a, I b) { return _mm_max_epi16(a, b); }
 

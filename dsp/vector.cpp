@@ -295,6 +295,13 @@ int32_t dspCrc32_8u(const uint8_t* src, int32_t n, uint32_t* crc) {
   return dspStsNoErr;
 }
 
+int32_t dspNoise_32f(float* dst, int32_t n, uint32_t* state, float* energy) {
+  if (!dst || !state || !energy) return dspStsNullPtrErr;
+  if (n < 0) return dspStsSizeErr;
+  *energy = DspActiveKernels().vector.Noise_32f(dst, n, state);
+  return dspStsNoErr;
+}
+
 int32_t dspMulBands_32f(float* x, const float* gains, const int32_t* offsets, int32_t nbands) {
   if (!x || !gains || !offsets) return dspStsNullPtrErr;
   if (nbands <= 0) return dspStsSizeErr;

@@ -1,7 +1,7 @@
 // AVX2 vector kernels where eight lanes pay (over the SSE2 table): the float
 // arithmetic, mono and stereo interleaving, the gathers of the 4/3-power
 // table and the predictor's reciprocals, and the scale factor gains (by
-// permute).  Bit-exact like every vector kernel: no fused multiply-add.
+// permute) and the noise generator.  Bit-exact like every vector kernel: no fused multiply-add.
 #include "dsp/dsp_kernels.h"
 #include "dsp/simd_avx2.h"
 #include "dsp/vector_vec.h"
@@ -20,4 +20,5 @@ void dsp_avx2::FillVector(DspVectorKernels& k) {
   k.Pow43Bands_16s32f = Pow43BandsWide<V>;
   k.ScalefactorGain_16s32f = ScalefactorGain<V>;
   k.Predict_32f = Predict<V>;
+  k.Noise_32f = Noise<V>;
 }

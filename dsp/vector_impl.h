@@ -33,9 +33,21 @@ void ScalefactorGain_16s32f(const int16_t* sf, int32_t offset, float* gains, int
 void Pow43Bands_16s32f(const int16_t* q, const float* gains, const int32_t* offsets, int32_t nbands,
                        float* dst);
 void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s);
+float Noise_32f(float* dst, int32_t n, uint32_t* state);
 // Slice-by-8 table CRC: eight bytes per step (the vectorised tables use it).
 uint32_t Crc32Slice8(const uint8_t* src, int32_t n, uint32_t crc);
 }  // namespace dsp_generic
+
+// The noise generator (dsp_vector.h, dspNoise_32f): its step, and the
+// number of partial energy sums every kernel keeps, value i adding to sum
+// i mod kNoiseSums.
+inline constexpr uint32_t kNoiseMul = 1664525u;
+inline constexpr uint32_t kNoiseAdd = 1013904223u;
+inline constexpr int32_t kNoiseSums = 8;
+// The partial sums added in one fixed order, the same for every kernel.
+inline float NoiseEnergy(const float* sum) {
+  return ((sum[0] + sum[4]) + (sum[2] + sum[6])) + ((sum[1] + sum[5]) + (sum[3] + sum[7]));
+}
 
 namespace dsp_tables {
 extern const float kPow43[8207];

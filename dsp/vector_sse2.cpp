@@ -24,4 +24,5 @@ void dsp_sse2::FillVector(DspVectorKernels& k) {
   k.InterleaveConvert_32f16s = InterleaveConvert<V>;
   k.Crc32 = dsp_generic::Crc32Slice8;
   k.Predict_32f = Predict<V>;
+  k.Noise_32f = Noise<V>;
 }

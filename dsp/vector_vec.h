@@ -489,5 +489,76 @@ void Predict(float* x, int32_t begin, int32_t end, bool add, float* const* s) {
   }
 }
 
+// The noise generator in kNoiseSums lanes, value kNoiseSums b + j in lane
+// j of block b: each lane steps by the generator taken kNoiseSums times, so
+// that no value waits on the multiply before it.  Lane j's squares go to
+// the generic kernel's partial sum j.
+struct NoiseLanes {
+  uint32_t mul[kNoiseSums];  // lane j's first value from the state: a^(j+1) s + add[j]
+  uint32_t add[kNoiseSums];
+  uint32_t step_mul;  // one block: a^kNoiseSums s + step_add
+  uint32_t step_add;
+};
+constexpr NoiseLanes MakeNoiseLanes() {
+  NoiseLanes t{};
+  uint32_t mul = 1, add = 0;
+  for (int32_t j = 0; j < kNoiseSums; ++j) {
+    mul *= kNoiseMul;
+    add = add * kNoiseMul + kNoiseAdd;
+    t.mul[j] = mul;
+    t.add[j] = add;
+  }
+  t.step_mul = mul;
+  t.step_add = add;
+  return t;
+}
+inline constexpr NoiseLanes kNoiseLanes = MakeNoiseLanes();
+
+template <class V>
+float Noise(float* dst, int32_t n, uint32_t* state) {
+  constexpr int32_t kVecs = kNoiseSums / V::kLanes;
+  static_assert(kVecs * V::kLanes == kNoiseSums);
+  const int32_t blocks = n / kNoiseSums;
+  if (blocks == 0) return dsp_generic::Noise_32f(dst, n, state);
+  using I = typename V::I;
+  using F = typename V::F;
+  I lane[kVecs];
+  F acc[kVecs];
+  const I start = V::SetI(static_cast<int32_t>(*state));
+  for (int32_t k = 0; k < kVecs; ++k) {
+    const auto* mul = reinterpret_cast<const int32_t*>(kNoiseLanes.mul) + k * V::kLanes;
+    const auto* add = reinterpret_cast<const int32_t*>(kNoiseLanes.add) + k * V::kLanes;
+    lane[k] = V::AddI(V::MulLoI(start, V::LoadI(mul)), V::LoadI(add));
+    acc[k] = V::Zero();
+  }
+  const I step_mul = V::SetI(static_cast<int32_t>(kNoiseLanes.step_mul));
+  const I step_add = V::SetI(static_cast<int32_t>(kNoiseLanes.step_add));
+  for (int32_t b = 0;;) {
+    for (int32_t k = 0; k < kVecs; ++k) {
+      const F v = V::ToFloat(lane[k]);
+      V::Store(dst + b * kNoiseSums + k * V::kLanes, v);
+      acc[k] = V::Add(acc[k], V::Mul(v, v));
+    }
+    if (++b == blocks) break;
+    for (int32_t k = 0; k < kVecs; ++k) lane[k] = V::AddI(V::MulLoI(lane[k], step_mul), step_add);
+  }
+  int32_t last[kNoiseSums];
+  float sum[kNoiseSums];
+  for (int32_t k = 0; k < kVecs; ++k) {
+    V::StoreI(last + k * V::kLanes, lane[k]);
+    V::Store(sum + k * V::kLanes, acc[k]);
+  }
+  uint32_t s = static_cast<uint32_t>(last[kNoiseSums - 1]);  // the last value's state
+  for (int32_t i = blocks * kNoiseSums; i < n; ++i) {
+    s = s * kNoiseMul + kNoiseAdd;
+    const float v = static_cast<float>(static_cast<int32_t>(s));
+    dst[i] = v;
+    const float square = v * v;
+    sum[i % kNoiseSums] += square;
+  }
+  *state = s;
+  return NoiseEnergy(sum);
+}
+
 }  // namespace
 }  // namespace vector_vec
