@@ -15,49 +15,6 @@ constexpr int32_t kMaxScalefactor = 255;
 
 namespace {
 
-int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book, int32_t sf_start,
-                 int32_t noise_start, int16_t out[kAacMaxWindows][kAacMaxSfb]) {
-  int32_t scalefactor = sf_start;
-  int32_t position = 0;
-  int32_t noise = noise_start;
-  bool first_noise = true;
-  const int32_t groups =
-      s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
-  const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
-  for (int32_t g = 0; g < groups; ++g) {
-    for (int32_t b = 0; b < bands; ++b) {
-      const int32_t cb = s.sfb_cb[g][b];
-      if (cb == ZERO_HCB) {
-        out[g][b] = 0;
-        continue;
-      }
-      bits.Refill();
-      int32_t delta;
-      if (cb == NOISE_HCB && first_noise) {
-        first_noise = false;
-        delta = static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
-        bits.Skip(kNoisePcmBits);
-      } else {
-        const uint32_t e = AacHuffDecode(book.entries, kAacSfRootBits, bits);
-        if (e == kAacHuffInvalid) return -1;
-        delta = AacHuffScalefactor(e) - kScalefactorDiffOffset;
-      }
-      if (cb == NOISE_HCB) {
-        noise += delta;
-        out[g][b] = static_cast<int16_t>(noise);
-      } else if (cb == INTENSITY_HCB || cb == INTENSITY_HCB2) {
-        position += delta;
-        out[g][b] = static_cast<int16_t>(position);
-      } else {
-        scalefactor += delta;
-        if (scalefactor < 0 || scalefactor > kMaxScalefactor) return -1;
-        out[g][b] = static_cast<int16_t>(scalefactor);
-      }
-    }
-  }
-  return 0;
-}
-
 // One scale factor band's code word (the cache holds 19 bits or more);
 // false for a malformed code word or a value outside 0..255.
 __attribute__((always_inline)) inline bool ScalefactorBand(AacBits& bits, const uint16_t* entries,
@@ -73,6 +30,77 @@ __attribute__((always_inline)) inline bool ScalefactorBand(AacBits& bits, const 
   if (static_cast<uint32_t>(*scalefactor) > uint32_t{kMaxScalefactor}) return false;
   *out = static_cast<int16_t>(*scalefactor);
   return true;
+}
+
+// Noise energies or intensity positions of bands [b, e): one code word
+// each, added to the running value; the channel's first noise energy is a
+// 9-bit value instead.
+void RunningValues(AacBits& bits, const uint16_t* entries, int32_t b, int32_t e, bool* pcm_first,
+                   int32_t* value, int16_t* out, bool* bad) {
+  if (*pcm_first && b < e) {
+    *pcm_first = false;
+    bits.Refill();
+    *value += static_cast<int32_t>(bits.cache >> (64 - kNoisePcmBits)) - kNoisePcmOffset;
+    bits.Skip(kNoisePcmBits);
+    out[b++] = static_cast<int16_t>(*value);
+  }
+  for (; b < e; ++b) {
+    bits.Refill();
+    const uint32_t w = AacHuffDecode(entries, kAacSfRootBits, bits);
+    if (w == kAacHuffInvalid) {
+      *bad = true;
+      return;
+    }
+    *value += AacHuffScalefactor(w) - kScalefactorDiffOffset;
+    out[b] = static_cast<int16_t>(*value);
+  }
+}
+
+// Channels with noise or intensity bands: section by section (section_data
+// records where each starts), so that the kind of value a band carries is
+// looked at once per section, not per band.
+int DecodeValues(const ChannelStream& s, AacBits& bits, const AacHuffBook& book, int32_t sf_start,
+                 int32_t noise_start, int16_t out[kAacMaxWindows][kAacMaxSfb]) {
+  static_assert(kAacMaxSfb < 64, "a group's bands fit one mask");
+  const uint16_t* const entries = book.entries;
+  int32_t scalefactor = sf_start;
+  int32_t position = 0;
+  int32_t noise = noise_start;
+  bool first_noise = true, no_pcm = false, bad = false;
+  const int32_t groups =
+      s.num_window_groups < kAacMaxWindows ? s.num_window_groups : kAacMaxWindows;
+  const int32_t bands = s.max_sfb < kAacMaxSfb ? s.max_sfb : kAacMaxSfb;
+  const uint64_t below = (uint64_t{1} << bands) - 1;
+  for (int32_t g = 0; g < groups; ++g) {
+    const int32_t* cbs = s.sfb_cb[g];
+    int16_t* o = out[g];
+    // Band 0 always starts a section.
+    for (uint64_t starts = (s.section_starts[g] | 1) & below; starts != 0;) {
+      int32_t b = __builtin_ctzll(starts);
+      starts &= starts - 1;
+      const int32_t e = starts != 0 ? __builtin_ctzll(starts) : bands;
+      const int32_t cb = cbs[b];
+      if (cb == ZERO_HCB) {
+        for (; b < e; ++b) o[b] = 0;
+      } else if (cb == NOISE_HCB) {
+        RunningValues(bits, entries, b, e, &first_noise, &noise, o, &bad);
+      } else if (cb == INTENSITY_HCB || cb == INTENSITY_HCB2) {
+        RunningValues(bits, entries, b, e, &no_pcm, &position, o, &bad);
+      } else {
+        for (; b + 1 < e; b += 2) {
+          bits.Refill();
+          if (!ScalefactorBand(bits, entries, cb, &scalefactor, o + b)) return -1;
+          if (!ScalefactorBand(bits, entries, cb, &scalefactor, o + b + 1)) return -1;
+        }
+        if (b < e) {
+          bits.Refill();
+          if (!ScalefactorBand(bits, entries, cb, &scalefactor, o + b)) return -1;
+        }
+      }
+      if (bad) return -1;
+    }
+  }
+  return 0;
 }
 
 // Channels whose sections hold neither noise nor intensity bands (most of
