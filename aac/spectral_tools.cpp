@@ -302,20 +302,19 @@ void DeinterleaveShort(const ChannelStream& s, float* spectrum) {
       CopyLines(first, src, window_lines);
       src += window_lines;
     } else {
-      // Window by window, each band's copy in 16 lines where they stay in
+      // Band by band, each window's copy in 16 lines where they stay in
       // the window: what lands beyond the band belongs to a later band of
       // the window (copied after it) or to the lines above window_lines
       // (cleared below).
-      for (int32_t w = 0; w < length; ++w) {
-        float* const out = first + stride * w;
-        for (int32_t b = 0; b < bands; ++b) {
-          const int32_t width = offset[b + 1] - offset[b];
-          const float* from = src + length * offset[b] + w * width;
-          if (width <= 16 && offset[b] + 16 <= stride) {
-            Copy16Lines(out + offset[b], from);
-          } else {
-            CopyLines(out + offset[b], from, width);
-          }
+      for (int32_t b = 0; b < bands; ++b) {
+        const int32_t width = offset[b + 1] - offset[b];
+        const float* from = src + length * offset[b];
+        float* out = first + offset[b];
+        if (width <= 16 && offset[b] + 16 <= stride) {
+          for (int32_t w = 0; w < length; ++w, from += width, out += stride) Copy16Lines(out, from);
+        } else {
+          for (int32_t w = 0; w < length; ++w, from += width, out += stride)
+            CopyLines(out, from, width);
         }
       }
       src += length * window_lines;
