@@ -243,16 +243,8 @@ void Predict_32f(float* x, int32_t begin, int32_t end, bool add, float* const* s
 }
 
 float Noise_32f(float* dst, int32_t n, uint32_t* state) {
-  uint32_t s = *state;
   float sum[kNoiseSums] = {};
-  for (int32_t i = 0; i < n; ++i) {
-    s = s * kNoiseMul + kNoiseAdd;
-    const float v = static_cast<float>(static_cast<int32_t>(s));
-    dst[i] = v;
-    const float square = v * v;
-    sum[i % kNoiseSums] += square;
-  }
-  *state = s;
+  *state = NoiseSerial(dst, 0, n, *state, sum);
   return NoiseEnergy(sum);
 }
 

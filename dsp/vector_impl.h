@@ -44,10 +44,30 @@ uint32_t Crc32Slice8(const uint8_t* src, int32_t n, uint32_t crc);
 inline constexpr uint32_t kNoiseMul = 1664525u;
 inline constexpr uint32_t kNoiseAdd = 1013904223u;
 inline constexpr int32_t kNoiseSums = 8;
+
+// Internal linkage: the vectorised kernels' translation units, built with
+// other target flags, get their own copies.
+namespace {
+
+// Values from .. n - 1 of the sequence that continues from state s, their
+// squares added to sum[i mod kNoiseSums]; returns the last value's state.
+inline uint32_t NoiseSerial(float* dst, int32_t from, int32_t n, uint32_t s, float* sum) {
+  for (int32_t i = from; i < n; ++i) {
+    s = s * kNoiseMul + kNoiseAdd;
+    const float v = static_cast<float>(static_cast<int32_t>(s));
+    dst[i] = v;
+    const float square = v * v;
+    sum[i % kNoiseSums] += square;
+  }
+  return s;
+}
+
 // The partial sums added in one fixed order, the same for every kernel.
 inline float NoiseEnergy(const float* sum) {
   return ((sum[0] + sum[4]) + (sum[2] + sum[6])) + ((sum[1] + sum[5]) + (sum[3] + sum[7]));
 }
+
+}  // namespace
 
 namespace dsp_tables {
 extern const float kPow43[8207];

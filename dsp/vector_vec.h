@@ -548,15 +548,9 @@ float Noise(float* dst, int32_t n, uint32_t* state) {
     V::StoreI(last + k * V::kLanes, lane[k]);
     V::Store(sum + k * V::kLanes, acc[k]);
   }
-  uint32_t s = static_cast<uint32_t>(last[kNoiseSums - 1]);  // the last value's state
-  for (int32_t i = blocks * kNoiseSums; i < n; ++i) {
-    s = s * kNoiseMul + kNoiseAdd;
-    const float v = static_cast<float>(static_cast<int32_t>(s));
-    dst[i] = v;
-    const float square = v * v;
-    sum[i % kNoiseSums] += square;
-  }
-  *state = s;
+  // The rest from the last value's state.
+  *state =
+      NoiseSerial(dst, blocks * kNoiseSums, n, static_cast<uint32_t>(last[kNoiseSums - 1]), sum);
   return NoiseEnergy(sum);
 }
 
