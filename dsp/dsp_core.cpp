@@ -64,10 +64,20 @@ bool DetectFeatures() {
   return true;
 }
 
+// AVX2 and FMA, and the operating system saving the YMM registers (XCR0
+// bits 1 and 2, readable once OSXSAVE is set).  Read here rather than through
+// the compiler's runtime, whose processor-model code would be linked in and
+// stay resident for a single query.
 bool DetectAvx2() {
 #if VX_SIMD_X86
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  uint32_t r1[4], r7[4];
+  if (!QueryLeaf(1, r1) || !QueryLeaf(7, r7)) return false;
+  constexpr uint32_t kFma = 1u << 12, kOsXsave = 1u << 27, kAvx = 1u << 28;
+  if ((r1[2] & (kFma | kOsXsave | kAvx)) != (kFma | kOsXsave | kAvx)) return false;
+  uint32_t xcr0_lo, xcr0_hi;
+  __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+  (void)xcr0_hi;
+  return (xcr0_lo & 6u) == 6u && (r7[1] & (1u << 5)) != 0;
 #else
   return false;
 #endif

@@ -218,15 +218,18 @@ inline const DspKernels& DspActiveKernels() {
 //
 // Each instruction set's translation units put their kernels over those of
 // the table they get (generic first; for AVX2 the SSE2 ones first).  A family
-// an instruction set does not vectorise keeps what it had.
-#define VX_KERNEL_FILLS(ns)                   \
-  namespace ns {                              \
-  void FillVector(DspVectorKernels& k);       \
-  void FillTransform(DspTransformKernels& k); \
-  void FillQmf(DspQmfKernels& k);             \
-  void FillPsHybrid(DspPsHybridKernels& k);   \
-  void FillAls(DspAlsKernels& k);             \
-  void FillSbr(DspSbrKernels& k);             \
+// an instruction set does not vectorise keeps what it had.  The fills run
+// once, at start-up: cold, they sit together with the other code that runs
+// rarely instead of each on a page of its kernels, which would otherwise
+// stay resident for a process whose streams never use those kernels.
+#define VX_KERNEL_FILLS(ns)                                         \
+  namespace ns {                                                    \
+  __attribute__((cold)) void FillVector(DspVectorKernels& k);       \
+  __attribute__((cold)) void FillTransform(DspTransformKernels& k); \
+  __attribute__((cold)) void FillQmf(DspQmfKernels& k);             \
+  __attribute__((cold)) void FillPsHybrid(DspPsHybridKernels& k);   \
+  __attribute__((cold)) void FillAls(DspAlsKernels& k);             \
+  __attribute__((cold)) void FillSbr(DspSbrKernels& k);             \
   }
 VX_KERNEL_FILLS(dsp_sse2)
 VX_KERNEL_FILLS(dsp_avx2)

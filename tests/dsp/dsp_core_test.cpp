@@ -47,6 +47,9 @@ TEST(DspCore, StaticInitPicksVectorisedOnX86_64) {
   const DspIsa isa = DspActiveKernels().isa;
   EXPECT_EQ(isa, dspHasAvx2() ? dspIsaAvx2 : dspIsaSse2);
   EXPECT_EQ(dspKernelsFor(dspIsaNeon), nullptr);
+  // Our CPUID reading agrees with the compiler's own processor model.
+  __builtin_cpu_init();
+  EXPECT_EQ(dspHasAvx2(), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
 }
 #elif defined(__aarch64__)
 // No CPUID: the feature query fails, the vendor check reports 20, and the
