@@ -70,10 +70,10 @@ bool DetectFeatures() {
 // stay resident for a single query.
 bool DetectAvx2() {
 #if VX_SIMD_X86
-  uint32_t r1[4], r7[4];
-  if (!QueryLeaf(1, r1) || !QueryLeaf(7, r7)) return false;
+  uint32_t r7[4];
+  if (!DetectFeatures() || !QueryLeaf(7, r7)) return false;
   constexpr uint32_t kFma = 1u << 12, kOsXsave = 1u << 27, kAvx = 1u << 28;
-  if ((r1[2] & (kFma | kOsXsave | kAvx)) != (kFma | kOsXsave | kAvx)) return false;
+  if ((g_leaf1[2] & (kFma | kOsXsave | kAvx)) != (kFma | kOsXsave | kAvx)) return false;
   uint32_t xcr0_lo, xcr0_hi;
   __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
   (void)xcr0_hi;
